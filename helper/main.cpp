@@ -1,1 +1,53 @@
-int main() { return 0; }
+#include "ConsoleLog.h"
+#include "app/AppDelegate.h"
+#include "app/HelperArguments.h"
+#include "app/SignalWatcher.h"
+#include "tree/WebsiteInUse.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <sys/prctl.h>
+
+using namespace folvane;
+
+namespace {
+QString readPasswordLine() {
+    std::string line;
+    std::getline(std::cin, line);
+    return QString::fromStdString(line);
+}
+} // namespace
+
+int main(int argc, char* argv[]) {
+    // The helper must not outlive the application that started it.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+
+    QStringList rawArgs;
+    for (int i = 0; i < argc; ++i)
+        rawArgs << QString::fromLocal8Bit(argv[i]);
+    QString error;
+    std::optional<HelperArguments> args = parseHelperArguments(rawArgs, readPasswordLine, &error);
+    if (!args) {
+        const QByteArray text = (QStringLiteral("folvane3-fuse-helper: ") + error + u'\n' +
+                                 helperUsage(QStringLiteral("folvane3-fuse-helper")))
+                                    .toLocal8Bit();
+        std::fputs(text.constData(), stderr);
+        return 2;
+    }
+
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Folvane 3 Fuse Helper"));
+    AppDelegate delegate(std::move(*args), WebsiteInUse::sharedInstance());
+    SignalWatcher signalWatcher;
+    QObject::connect(&signalWatcher, &SignalWatcher::terminationRequested, &delegate,
+                     [&delegate](int signalNumber) {
+                         logLine(QStringLiteral("Received signal %1; shutting down").arg(signalNumber));
+                         delegate.terminate(0);
+                     });
+    QTimer::singleShot(0, &delegate, &AppDelegate::applicationDidFinishLaunching);
+    return app.exec();
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QString>
+
+// Names of the notifications exchanged between the application and its helpers, and inside a helper.
+// Each name is one of these prefixes followed directly by the site title.
+namespace folvane::bus {
+
+// helper -> application
+inline const QString finishedConnecting = QStringLiteral("finishedconnecting-");
+inline const QString connectionTerminated = QStringLiteral("connection-terminated-");
+inline const QString refreshDone = QStringLiteral("refresh-done-");
+// application -> helper
+inline const QString refresh = QStringLiteral("refresh-");
+inline const QString newSessionID = QStringLiteral("newSessionID-");
+// loopback filesystem -> the same helper's handlers
+inline const QString createFile = QStringLiteral("createfile-");
+inline const QString createdDirectory = QStringLiteral("createddirectory-");
+inline const QString writingFile = QStringLiteral("writingfile-");
+inline const QString moveFile = QStringLiteral("movefile-");
+inline const QString deleteFile = QStringLiteral("deletefile-");
+inline const QString deleteFolder = QStringLiteral("deletefolder-");
+inline const QString openFile = QStringLiteral("openfile-");
+
+// User-information keys.
+inline const QString keyTitle = QStringLiteral("title");
+inline const QString keyRow = QStringLiteral("row");
+inline const QString keyPath = QStringLiteral("path");
+inline const QString keySource = QStringLiteral("source");
+inline const QString keyDestination = QStringLiteral("destination");
+
+// The D-Bus shape every notification travels in.
+inline const QString objectPath = QStringLiteral("/org/folvane/Bus");
+inline const QString interfaceName = QStringLiteral("org.folvane.Bus");
+inline const QString member = QStringLiteral("Notification");
+
+inline QString named(const QString& prefix, const QString& title) {
+    return prefix + title;
+}
+
+} // namespace folvane::bus

@@ -1,0 +1,39 @@
+#include "AddonUrls.h"
+
+#include <QUrl>
+
+namespace folvane {
+
+QString quaryDividerFor(CMS cms) {
+    switch (cms) {
+    case CMS::expressionEngine:
+        return QStringLiteral("&m=");
+    case CMS::wordPress:
+        return QStringLiteral("/");
+    case CMS::default_:
+        break;
+    }
+    return {};
+}
+
+std::optional<QString> sessionRewrittenUrl(const QString& url, const QString& sessionId) {
+    const QUrl parsed(url, QUrl::StrictMode);
+    if (!parsed.isValid() || parsed.scheme().isEmpty() || parsed.host().isEmpty() || !parsed.hasQuery())
+        return std::nullopt;
+    // The query is carried over exactly as typed, not as the URL parser would re-encode it.
+    const qsizetype queryStart = url.indexOf(u'?') + 1;
+    qsizetype queryEnd = url.indexOf(u'#', queryStart);
+    if (queryEnd < 0)
+        queryEnd = url.size();
+    const QString query = url.mid(queryStart, queryEnd - queryStart);
+
+    QString host = parsed.host(QUrl::FullyEncoded);
+    if (host.contains(u':'))
+        host = u'[' + host + u']';
+    QString rewritten = parsed.scheme() + QStringLiteral("://") + host;
+    if (parsed.port() != -1)
+        rewritten += u':' + QString::number(parsed.port());
+    return rewritten + QStringLiteral("/S=") + sessionId + QStringLiteral("/?") + query;
+}
+
+} // namespace folvane

@@ -1,0 +1,52 @@
+#include "HelperArguments.h"
+
+#include "TextBool.h"
+
+namespace folvane {
+
+std::optional<HelperArguments> parseHelperArguments(const QStringList& args,
+                                                    const std::function<QString()>& readPasswordLine,
+                                                    QString* error) {
+    if (args.size() < HelperArguments::count + 1) {
+        if (error)
+            *error = QStringLiteral("expected %1 arguments, got %2")
+                         .arg(HelperArguments::count)
+                         .arg(args.size() - 1);
+        return std::nullopt;
+    }
+    HelperArguments parsed;
+    parsed.all = args;
+    parsed.url = args.at(3);
+    parsed.login = args.at(5);
+    parsed.password = args.at(7) == QStringLiteral("-") ? readPasswordLine() : args.at(7);
+    parsed.all[7] = QStringLiteral("-"); // nothing downstream ever needs the password from this list
+    parsed.baseFolder = args.at(8);
+    parsed.title = args.at(9);
+    parsed.openFinder = textBoolValue(args.at(11));
+    parsed.usageData = textBoolValue(args.at(14));
+    parsed.dirtyURL = args.at(15);
+    parsed.cmsTag = args.at(16);
+    return parsed;
+}
+
+QString helperUsage(const QString& program) {
+    return QStringLiteral(
+               "usage: %1 --args -admin_url URL -login USER -pass PASSWORD BASE_FOLDER TITLE\n"
+               "       NOTIFICATIONS OPEN_FILE_BROWSER DEFAULT_GROUP_ALERT CACHING USAGE_DATA SITE_URL CMS\n"
+               "\n"
+               "Mounts one site's templates as a volume. Started by Folvane 3, one process per connected "
+               "site.\n"
+               "  URL                 the add-on's base address; every request is built from it\n"
+               "  PASSWORD            the password, or \"-\" to read it from the first line of standard "
+               "input\n"
+               "  BASE_FOLDER         folder that holds the mirror folders (.cache); created when missing\n"
+               "  TITLE               the site title: names the volume and every bus notification\n"
+               "  NOTIFICATIONS ... USAGE_DATA   switches: 1/yes/true is on, 0/no/false or empty is off\n"
+               "  SITE_URL            the site's address as shown to the user\n"
+               "  CMS                 \"ExpressionEngine\" or \"Wordpress\"\n"
+               "Exit status: 0 after a normal end, 1 when the site could not be connected, 2 on bad "
+               "arguments.\n")
+        .arg(program);
+}
+
+} // namespace folvane

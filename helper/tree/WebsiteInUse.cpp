@@ -1,0 +1,29 @@
+#include "WebsiteInUse.h"
+
+#include <cstdint>
+
+namespace folvane {
+
+CMS cmsFromTag(const QString& tag) {
+    if (tag == QLatin1String("ExpressionEngine"))
+        return CMS::expressionEngine;
+    if (tag == QLatin1String("Wordpress"))
+        return CMS::wordPress;
+    return CMS::default_;
+}
+
+WebsiteInUse& WebsiteInUse::sharedInstance() {
+    static WebsiteInUse instance;
+    return instance;
+}
+
+QString stableHashText(const QString& text) {
+    std::uint64_t hash = 14695981039346656037ULL;
+    for (const char byte : text.toUtf8()) {
+        hash ^= static_cast<unsigned char>(byte);
+        hash *= 1099511628211ULL;
+    }
+    return QString::number(static_cast<std::int64_t>(hash));
+}
+
+} // namespace folvane

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <map>
+#include <mutex>
+#include <optional>
+
+namespace folvane {
+
+// Which content management system the site runs; `default_` means not known.
+enum class CMS { expressionEngine, wordPress, default_ };
+
+// "ExpressionEngine" and "Wordpress" exactly (case-sensitive); any other text is not known.
+CMS cmsFromTag(const QString& tag);
+
+struct Constants {
+    static inline const QString cache = QStringLiteral("/.cache/");
+};
+
+struct FolderRecord {
+    QString name;
+    std::optional<QString> templateGroupID;
+    std::optional<bool> isSpecial;
+    QStringList paths; // full local paths of the known children, in the order they were recorded
+};
+
+struct FileRecord {
+    QString name;
+    QString templateGroupID;
+    QString templateID;
+    QString encodedData; // content as last sent to or received from the add-on, standard Base64
+};
+
+// Keys are full local paths: the mirror folder followed directly by the volume-relative path.
+struct PathDictionaries {
+    std::map<QString, FolderRecord> folderDictionary;
+    std::map<QString, FileRecord> fileDictionary;
+};
+
+// Everything the helper knows about the one site it serves. Connection fields are written on the main
+// thread; the two path dictionaries are reached only through `withDictionaries`, under one lock, because
+// the main thread and the background file-creation path both use them.
+class WebsiteInUse {
+public:
+    static WebsiteInUse& sharedInstance();
+
+    std::optional<QString> url;
+    std::optional<QString> dirtyURL;
+    std::optional<QString> login;
+    std::optional<QString> password;
+    std::optional<QString> cleanName;
+    std::optional<QString> status;
+    CMS cms = CMS::default_;
+    std::optional<qint64> cmsVersion;
+    bool loggedIn = false;
+    std::optional<QString> cachedFolderName;
+
+    template <class F> decltype(auto) withDictionaries(F&& f) {
+        std::lock_guard lock(mutex_);
+        return f(dictionaries_);
+    }
+
+    // The site title, or the empty text when none was given: the suffix of every notification name.
+    QString title() const { return cleanName.value_or(QString()); }
+
+private:
+    std::mutex mutex_;
+    PathDictionaries dictionaries_;
+};
+
+// Stable 64-bit hash (FNV-1a over UTF-8) of the text, as signed decimal text: names the mirror folder.
+QString stableHashText(const QString& text);
+
+} // namespace folvane

@@ -1,0 +1,67 @@
+#include "Paths.h"
+#include "TextBool.h"
+#include "VersionCompare.h"
+#include "tree/WebsiteInUse.h"
+
+#include <gtest/gtest.h>
+
+using namespace folvane;
+
+TEST(TextBool, ReadsSwitchesLikeTheApplicationWritesThem) {
+    for (const char* yes :
+         {"1", "yes", "YES", "true", "T", "y", "  1", "+1", "-1", "0001", "9", "007", " +0y"})
+        EXPECT_TRUE(textBoolValue(QString::fromLatin1(yes))) << yes;
+    for (const char* no : {"", "0", "false", "no", "N", " ", "000", "+", "-0", "x1", "0x1", "  false"})
+        EXPECT_FALSE(textBoolValue(QString::fromLatin1(no))) << no;
+}
+
+TEST(VersionCompare, DigitRunsCompareByValue) {
+    EXPECT_GT(compareVersions("1.10", "1.9"), 0);
+    EXPECT_LT(compareVersions("1.9", "1.10"), 0);
+    EXPECT_GT(compareVersions("2.0.1", "2.0"), 0);
+    EXPECT_GT(compareVersions("2.10", "2.1"), 0);
+    EXPECT_LT(compareVersions("2.9", "2.10"), 0);
+    EXPECT_EQ(compareVersions("3.0.0", "3.0.0"), 0);
+    EXPECT_EQ(compareVersions("1.02", "1.2"), 0);
+    EXPECT_GT(compareVersions("10.0", "9.99.99"), 0);
+    EXPECT_LT(compareVersions("", "0"), 0);
+}
+
+TEST(StableHash, SameTitleSameNameDifferentTitlesDiffer) {
+    // The mirror folder name must not change between runs or releases: pinned values.
+    EXPECT_EQ(stableHashText(""), "-3750763034362895579");
+    EXPECT_EQ(stableHashText("My Site"), stableHashText("My Site"));
+    EXPECT_NE(stableHashText("A"), stableHashText("AB"));
+    EXPECT_NE(stableHashText(QStringLiteral("Café")), stableHashText(QStringLiteral("Cafe")));
+    bool ok = false;
+    stableHashText(QStringLiteral("Site \"quoted\" 'x' ü")).toLongLong(&ok);
+    EXPECT_TRUE(ok);
+}
+
+TEST(CmsTag, OnlyTheExactTagsSelectACms) {
+    EXPECT_EQ(cmsFromTag("ExpressionEngine"), CMS::expressionEngine);
+    EXPECT_EQ(cmsFromTag("Wordpress"), CMS::wordPress);
+    EXPECT_EQ(cmsFromTag("WordPress"), CMS::default_);
+    EXPECT_EQ(cmsFromTag("expressionengine"), CMS::default_);
+    EXPECT_EQ(cmsFromTag(""), CMS::default_);
+}
+
+TEST(Paths, MountTitlesMustBeOneSafeComponent) {
+    EXPECT_TRUE(paths::isSafeMountTitle("My Site"));
+    EXPECT_TRUE(paths::isSafeMountTitle(QStringLiteral("O'Brien \"Blog\" ü")));
+    for (const QString& bad :
+         {QString(), QString("."), QString(".."), QString("a/b"), QString("x") + QChar(0)})
+        EXPECT_FALSE(paths::isSafeMountTitle(bad)) << bad.toStdString();
+}
+
+TEST(Paths, MountRootAndSupportFolderFollowTheEnvironment) {
+    qputenv("HOME", "/home/u");
+    qputenv("XDG_DATA_HOME", "");
+    qputenv("FOLVANE_MOUNT_ROOT", "");
+    EXPECT_EQ(paths::supportFolder(), "/home/u/.local/share/Folvane 3");
+    EXPECT_EQ(paths::mountPointFor("My Site"), "/home/u/Folvane/My Site");
+    qputenv("XDG_DATA_HOME", "/data");
+    qputenv("FOLVANE_MOUNT_ROOT", "/mnt/f");
+    EXPECT_EQ(paths::supportFolder(), "/data/Folvane 3");
+    EXPECT_EQ(paths::mountPointFor("S"), "/mnt/f/S");
+}
