@@ -16,6 +16,23 @@ QString quaryDividerFor(CMS cms) {
     return {};
 }
 
+ActionUrls actionUrlsFor(const QString& base, const QString& divider) {
+    const auto action = [&](const char* name) { return actionUrl(base, divider, QLatin1String(name)); };
+    return {action("status"),
+            action("login"),
+            action("list_all"),
+            action("get_template"),
+            action("update_template_data"),
+            action("create_template"),
+            action("rename_template"),
+            action("delete_template"),
+            action("delete_template_group"),
+            action("create_template_group"),
+            action("rename_template_group"),
+            action("move_template_group"),
+            action("move_template")};
+}
+
 std::optional<QString> sessionRewrittenUrl(const QString& url, const QString& sessionId) {
     const QUrl parsed(url, QUrl::StrictMode);
     if (!parsed.isValid() || parsed.scheme().isEmpty() || parsed.host().isEmpty() || !parsed.hasQuery())

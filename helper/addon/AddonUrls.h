@@ -16,6 +16,14 @@ inline QString actionUrl(const QString& base, const QString& divider, const QStr
     return base + divider + action;
 }
 
+// The action URL of every request the helper sends, for one base URL and divider.
+struct ActionUrls {
+    QString getStatus, getLogin, getTemplates, getNewTemplate, updateTemplate, createTemplate, renameTemplate,
+        deleteTemplate, deleteTemplateGroup, createTemplateGroup, renameTemplateGroup, moveTemplateGroup,
+        moveTemplate;
+};
+ActionUrls actionUrlsFor(const QString& base, const QString& divider);
+
 // The ExpressionEngine session form of a base URL: scheme://host[:port]/S=<id>/?<query>. The old
 // path, user and fragment are dropped; an explicit port is kept so the requests still reach the same
 // server. No value when the URL does not parse or lacks a scheme, host or query.

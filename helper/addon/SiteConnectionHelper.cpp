@@ -8,6 +8,8 @@
 #include "NotificationBus.h"
 #include "TextBool.h"
 
+#include <QMetaObject>
+#include <QThread>
 #include <memory>
 
 namespace folvane {
@@ -34,22 +36,7 @@ SiteConnectionHelper::SiteConnectionHelper(const QStringList& args, WebsiteInUse
 }
 
 void SiteConnectionHelper::resetURLs() {
-    const auto action = [this](const char* name) {
-        return actionUrl(url, quaryDivider, QLatin1String(name));
-    };
-    getStatus = action("status");
-    getLogin = action("login");
-    getTemplates = action("list_all");
-    getNewTemplate = action("get_template");
-    updateTemplate = action("update_template_data");
-    createTemplate = action("create_template");
-    renameTemplate = action("rename_template");
-    deleteTemplate = action("delete_template");
-    deleteTemplateGroup = action("delete_template_group");
-    createTemplateGroup = action("create_template_group");
-    renameTemplateGroup = action("rename_template_group");
-    moveTemplateGroup = action("move_template_group");
-    moveTemplate = action("move_template");
+    urls = actionUrlsFor(url, quaryDivider);
 }
 
 void SiteConnectionHelper::setSessionID(const QString& id) {
@@ -73,7 +60,7 @@ std::optional<Json> SiteConnectionHelper::requestSite() {
 
 bool SiteConnectionHelper::isLoggedIn() {
     auto wait = std::make_shared<AnswerWait>();
-    http_.postForm(getLogin,
+    http_.postForm(urls.getLogin,
                    {{QStringLiteral("username"), site_.login.value_or(QString())},
                     {QStringLiteral("password"), site_.password.value_or(QString())}},
                    [this, wait](const HttpAnswer& answer) {
@@ -97,7 +84,7 @@ bool SiteConnectionHelper::isLoggedIn() {
 }
 
 void SiteConnectionHelper::getSiteStatus() {
-    http_.get(getStatus, [this](const HttpAnswer& answer) {
+    http_.get(urls.getStatus, [this](const HttpAnswer& answer) {
         const Json json = parseLenient(answer.body);
         statusJSON = json;
         site_.status = stringValue(json, "status");
@@ -108,14 +95,248 @@ void SiteConnectionHelper::getSiteStatus() {
 Json SiteConnectionHelper::getSiteTemplates() {
     logLine(QStringLiteral("Requesting templates"));
     auto wait = std::make_shared<AnswerWait>();
-    http_.get(getTemplates, [this, wait](const HttpAnswer& answer) {
+    http_.get(urls.getTemplates, [this, wait](const HttpAnswer& answer) {
         if (answer.failed())
             logLine(QStringLiteral("Template list request failed: ") + answer.error);
         templateJSON = parseLenient(answer.body);
         wait->signal();
     });
     wait->wait([] { logLine(QStringLiteral("doot")); });
+    isDefaultGroupSet();
     return templateJSON.value_or(Json());
+}
+
+void SiteConnectionHelper::isDefaultGroupSet() {
+    if (!defaultGroupBool || site_.cms != CMS::expressionEngine)
+        return;
+    bool found = false;
+    const Json* folders = templateJSON ? member(*templateJSON, "folders") : nullptr;
+    if (folders && folders->is_structured()) {
+        for (const Json& group : *folders) {
+            const auto id = stringValue(group, "id");
+            const bool pseudo = id && (*id == QLatin1String("variables") || *id == QLatin1String("snippets"));
+            if (!pseudo && boolValue(group, "is_special").value_or(false))
+                found = true;
+        }
+    }
+    if (!found)
+        sendNotification(QStringLiteral("Warning"), QStringLiteral("Default template group not set."));
+}
+
+void SiteConnectionHelper::onMainThread(std::function<void()> work) {
+    if (QThread::currentThread() == http_.thread())
+        work();
+    else
+        QMetaObject::invokeMethod(&http_, std::move(work), Qt::QueuedConnection);
+}
+
+bool SiteConnectionHelper::handleStandardAnswer(const HttpAnswer& answer, const Json& json,
+                                                const QString& successTitle, const QString& failureTitle) {
+    logLine(answer.describe());
+    const auto message = stringValue(json, "message");
+    if (message && boolValue(json, "success").value_or(false)) {
+        sendNotification(successTitle, *message);
+        return true;
+    }
+    if (message)
+        sendNotification(failureTitle, *message);
+    return false;
+}
+
+void SiteConnectionHelper::post(const QString& url, const FormFields& fields,
+                                std::function<void(const HttpAnswer&, const Json&)> done) {
+    http_.postForm(url, fields, [done = std::move(done)](const HttpAnswer& answer) {
+        done(answer, parseLenient(answer.body));
+    });
+}
+
+std::optional<QString> SiteConnectionHelper::idFor(const Json& item) const {
+    if (site_.cms == CMS::expressionEngine) {
+        if (const auto id = integerValue(item, "id"))
+            return QString::number(*id);
+    } else if (site_.cms == CMS::wordPress) {
+        return stringValue(item, "id");
+    }
+    return std::nullopt;
+}
+
+namespace {
+SiteConnectionHelper::Outcome outcomeOf(const HttpAnswer& answer, const Json& json) {
+    return {answer.failed(), boolValue(json, "success").value_or(false)};
+}
+
+const Json& objectAt(const Json& json, const char* key) {
+    static const Json none;
+    const Json* value = member(json, key);
+    return value ? *value : none;
+}
+
+// A created group's identifier in whatever type the add-on sent it; empty when absent.
+QString anyIdText(const Json& group) {
+    const Json* id = member(group, "id");
+    if (!id)
+        return {};
+    if (id->is_string())
+        return QString::fromStdString(id->get_ref<const std::string&>());
+    if (id->is_number_integer())
+        return QString::fromStdString(id->dump());
+    if (id->is_number_float())
+        return QString::number(id->get<double>(), 'g', 17);
+    return {};
+}
+} // namespace
+
+void SiteConnectionHelper::updateTemplateAt(const QString& groupID, const QString& templateID,
+                                            const QString& templateData, OutcomeHandler done) {
+    onMainThread([=, this] {
+        post(urls.updateTemplate,
+             {{QStringLiteral("template_group_id"), groupID},
+              {QStringLiteral("template_id"), templateID},
+              {QStringLiteral("template_data"), templateData}},
+             [this, done](const HttpAnswer& answer, const Json& json) {
+                 handleStandardAnswer(answer, json, QStringLiteral("Update Successful"),
+                                      QStringLiteral("Update Error"));
+                 if (done)
+                     done(outcomeOf(answer, json));
+             });
+    });
+}
+
+void SiteConnectionHelper::createTemplateGroupAt(const QString& name, const QString& parentGroupID,
+                                                 GroupCreated done) {
+    onMainThread([=, this] {
+        post(urls.createTemplateGroup,
+             {{QStringLiteral("template_group_name"), name},
+              {QStringLiteral("template_group_id"), parentGroupID}},
+             [this, done](const HttpAnswer& answer, const Json& json) {
+                 handleStandardAnswer(answer, json, QStringLiteral("Group Creation Success"),
+                                      QStringLiteral("Group Creation Error"));
+                 const Json& group = objectAt(json, "template_group");
+                 if (done)
+                     done(anyIdText(group), boolValue(group, "is_special"));
+             });
+    });
+}
+
+void SiteConnectionHelper::createTemplateAt(const QString& groupID, const QString& templateName,
+                                            const QString& templateData, TemplateCreated done,
+                                            OutcomeHandler outcome) {
+    onMainThread([=, this] {
+        logLine(QStringLiteral("templateGroupID: ") + groupID);
+        post(urls.createTemplate,
+             {{QStringLiteral("template_group_id"), groupID},
+              {QStringLiteral("template_name"), templateName},
+              {QStringLiteral("template_data"), templateData}},
+             [this, done, outcome](const HttpAnswer& answer, const Json& json) {
+                 const std::optional<QString> id = idFor(objectAt(json, "template"));
+                 if (const auto message = stringValue(json, "message"))
+                     sendNotification(boolValue(json, "success").value_or(false)
+                                          ? QStringLiteral("Template Created")
+                                          : QStringLiteral("Template Creation Error"),
+                                      *message);
+                 if (done)
+                     done(id);
+                 if (outcome)
+                     outcome(outcomeOf(answer, json));
+             });
+    });
+}
+
+void SiteConnectionHelper::renameTemplateGroup(const QString& groupID, const QString& templateGroupName,
+                                               OutcomeHandler done) {
+    onMainThread([=, this] {
+        logLine(QStringLiteral("templateGroupID: ") + groupID + QStringLiteral(", templateGroupName: ") +
+                templateGroupName);
+        post(urls.renameTemplateGroup,
+             {{QStringLiteral("template_group_id"), groupID},
+              {QStringLiteral("template_group_name"), templateGroupName}},
+             [this, done](const HttpAnswer& answer, const Json& json) {
+                 handleStandardAnswer(answer, json, QStringLiteral("Rename Template Group"),
+                                      QStringLiteral("Rename Error"));
+                 if (done)
+                     done(outcomeOf(answer, json));
+             });
+    });
+}
+
+void SiteConnectionHelper::moveTemplate(const QString& templateID, const QString& name,
+                                        const QString& atGroupID, const QString& toGroupID, Moved done,
+                                        OutcomeHandler outcome) {
+    onMainThread([=, this] {
+        post(
+            urls.moveTemplate,
+            {{QStringLiteral("from_group_id"), atGroupID},
+             {QStringLiteral("to_group_id"), toGroupID},
+             {QStringLiteral("template_id"), templateID},
+             {QStringLiteral("template_name"), name}},
+            [=, this](const HttpAnswer& answer, const Json& json) {
+                const QString successTitle = atGroupID == toGroupID ? QStringLiteral("Template Renamed")
+                                                                    : QStringLiteral("Template Moved");
+                std::optional<QString> newID;
+                if (handleStandardAnswer(answer, json, successTitle, QStringLiteral("Rename Template Error")))
+                    newID = idFor(objectAt(json, "template"));
+                if (done)
+                    done(boolValue(json, "success"), newID);
+                if (outcome)
+                    outcome(outcomeOf(answer, json));
+            });
+    });
+}
+
+void SiteConnectionHelper::moveFolder(const QString& groupID, const QString& toGroupID, Moved done) {
+    onMainThread([=, this] {
+        post(urls.moveTemplateGroup,
+             {{QStringLiteral("template_group_id"), groupID}, {QStringLiteral("to_group_id"), toGroupID}},
+             [this, done](const HttpAnswer& answer, const Json& json) {
+                 std::optional<QString> newID;
+                 if (handleStandardAnswer(answer, json, QStringLiteral("Folder Moved"),
+                                          QStringLiteral("Move Folder Error")))
+                     newID = idFor(objectAt(json, "template_group"));
+                 if (done)
+                     done(boolValue(json, "success"), newID);
+             });
+    });
+}
+
+void SiteConnectionHelper::deleteTemplateAt(const QString& groupID, const QString& templateID,
+                                            OutcomeHandler done) {
+    onMainThread([=, this] {
+        logLine(QStringLiteral("templateGroupID: ") + groupID + QStringLiteral(", templateID: ") +
+                templateID);
+        post(urls.deleteTemplate,
+             {{QStringLiteral("template_group_id"), groupID}, {QStringLiteral("template_id"), templateID}},
+             [this, done](const HttpAnswer& answer, const Json& json) {
+                 handleStandardAnswer(answer, json, QStringLiteral("Template Deleted"),
+                                      QStringLiteral("Deletion Error"));
+                 if (done)
+                     done(outcomeOf(answer, json));
+             });
+    });
+}
+
+void SiteConnectionHelper::deleteTemplateGroupAt(const QString& groupID, OutcomeHandler done) {
+    onMainThread([=, this] {
+        logLine(QStringLiteral("templateGroupID: ") + groupID);
+        post(urls.deleteTemplateGroup, {{QStringLiteral("template_group_id"), groupID}},
+             [this, done](const HttpAnswer& answer, const Json& json) {
+                 handleStandardAnswer(answer, json, QStringLiteral("Template Deleted"),
+                                      QStringLiteral("Deletion Error"));
+                 if (done)
+                     done(outcomeOf(answer, json));
+             });
+    });
+}
+
+void SiteConnectionHelper::getTemplate(const QString& groupID, const QString& templateID,
+                                       std::function<void(const Json&)> done) {
+    onMainThread([=, this] {
+        post(urls.getNewTemplate,
+             {{QStringLiteral("template_group_id"), groupID}, {QStringLiteral("template_id"), templateID}},
+             [done](const HttpAnswer&, const Json& json) {
+                 if (done)
+                     done(json);
+             });
+    });
 }
 
 void SiteConnectionHelper::sendNotification(const QString& title, const QString& informativeText) {

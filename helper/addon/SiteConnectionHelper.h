@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AddonUrls.h"
 #include "HttpClient.h"
 #include "LenientJson.h"
 #include "tree/WebsiteInUse.h"
@@ -26,9 +27,7 @@ public:
     bool cachingBool = false;
     QString baseString;
 
-    QString getStatus, getLogin, getTemplates, getNewTemplate, updateTemplate, createTemplate, renameTemplate,
-        deleteTemplate, deleteTemplateGroup, createTemplateGroup, renameTemplateGroup, moveTemplateGroup,
-        moveTemplate;
+    ActionUrls urls;
 
     QString url;
     QString quaryDivider;
@@ -51,8 +50,50 @@ public:
 
     // A desktop notification, shown only when the user enabled notifications.
     void sendNotification(const QString& title, const QString& informativeText);
+    // Warns when an ExpressionEngine site has no default template group (after every list download).
+    void isDefaultGroupSet();
+
+    // Template and group operations. Each may be started from any thread and returns at once; the
+    // answer is handled on the main thread, where the completion is called exactly once whatever the
+    // answer said. `Outcome`, where offered, tells the caller whether the add-on confirmed the change.
+    struct Outcome {
+        bool transportFailed = false; // no answer at all: the request may be sent again
+        bool success = false;         // the add-on answered "success" true
+    };
+    using OutcomeHandler = std::function<void(const Outcome&)>;
+    using GroupCreated = std::function<void(std::optional<QString> groupID, std::optional<bool> isSpecial)>;
+    using TemplateCreated = std::function<void(std::optional<QString> templateID)>;
+    using Moved = std::function<void(std::optional<bool> success, std::optional<QString> newID)>;
+
+    void updateTemplateAt(const QString& groupID, const QString& templateID, const QString& templateData,
+                          OutcomeHandler done = {});
+    void createTemplateGroupAt(const QString& name, const QString& parentGroupID, GroupCreated done);
+    void createTemplateAt(const QString& groupID, const QString& templateName, const QString& templateData,
+                          TemplateCreated done, OutcomeHandler outcome = {});
+    void renameTemplateGroup(const QString& groupID, const QString& templateGroupName,
+                             OutcomeHandler done = {});
+    void moveTemplate(const QString& templateID, const QString& name, const QString& atGroupID,
+                      const QString& toGroupID, Moved done, OutcomeHandler outcome = {});
+    void moveFolder(const QString& groupID, const QString& toGroupID, Moved done);
+    void deleteTemplateAt(const QString& groupID, const QString& templateID, OutcomeHandler done = {});
+    void deleteTemplateGroupAt(const QString& groupID, OutcomeHandler done = {});
+    // "get_template": the parsed answer goes to `done` (an empty value when there was none).
+    void getTemplate(const QString& groupID, const QString& templateID,
+                     std::function<void(const Json&)> done);
 
 private:
+    // Runs `work` on the main thread: at once when already there, else queued.
+    void onMainThread(std::function<void()> work);
+    // The common handling of an answer: logs it, notifies with the success or failure title (only when the
+    // answer carries a "message"), and returns whether it took the success path.
+    bool handleStandardAnswer(const HttpAnswer& answer, const Json& json, const QString& successTitle,
+                              const QString& failureTitle);
+    void post(const QString& url, const FormFields& fields,
+              std::function<void(const HttpAnswer&, const Json&)> done);
+    // The identifier of a created or moved item: an integer as decimal text on ExpressionEngine, a text on
+    // WordPress, nothing otherwise or when the type does not match.
+    std::optional<QString> idFor(const Json& item) const;
+
     WebsiteInUse& site_;
     HttpClient& http_;
     NotificationBus& bus_;

@@ -7,7 +7,7 @@
 #include "addon/AnswerWait.h"
 #include "addon/HttpClient.h"
 #include "addon/SiteConnectionHelper.h"
-#include "tree/ListSummary.h"
+#include "tree/JSONParser.h"
 #include "tree/WebsiteInUse.h"
 
 #include <QCoreApplication>
@@ -45,14 +45,20 @@ void AppDelegate::applicationDidFinishLaunching() {
         terminate(1);
         return;
     }
-    const ListSummary summary = summarizeTemplateList(*templates);
-    logLine(QStringLiteral("Found %1 template groups and %2 templates")
-                .arg(summary.groups)
-                .arg(summary.templates));
+    JSONParserInstance = std::make_unique<JSONParser>(*templates, baseURL, site_);
+    logLine(QStringLiteral("Parsing"));
+    JSONParserInstance->startParser();
+    const auto [groups, files] = site_.withDictionaries([](const PathDictionaries& d) {
+        return std::pair{d.folderDictionary.size(), d.fileDictionary.size()};
+    });
+    logLine(QStringLiteral("Found %1 template groups and %2 templates in %3")
+                .arg(groups)
+                .arg(files)
+                .arg(mirrorFolder()));
 }
 
 QString AppDelegate::mirrorFolder() const {
-    return baseURL + Constants::cache + site_.cachedFolderName.value_or(QString());
+    return mirrorFolderPath(baseURL, site_.cachedFolderName.value_or(QString()));
 }
 
 void AppDelegate::terminate(int exitCode) {

@@ -10,6 +10,7 @@ namespace folvane {
 
 class DesktopNotifier;
 class HttpClient;
+class JSONParser;
 class NotificationBus;
 class SiteConnectionHelper;
 class WebsiteInUse;
@@ -37,6 +38,7 @@ private:
     std::unique_ptr<NotificationBus> bus_;
     std::unique_ptr<DesktopNotifier> notifier_;
     std::unique_ptr<SiteConnectionHelper> connectionHelper;
+    std::unique_ptr<JSONParser> JSONParserInstance;
     QString baseURL;
     std::optional<bool> openFinderBool;
     bool terminating_ = false;

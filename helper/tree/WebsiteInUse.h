@@ -69,6 +69,11 @@ private:
     PathDictionaries dictionaries_;
 };
 
+// The site's mirror folder: the base folder, "/.cache/", then the mirror folder name.
+inline QString mirrorFolderPath(const QString& baseFolder, const QString& cachedFolderName) {
+    return baseFolder + Constants::cache + cachedFolderName;
+}
+
 // Stable 64-bit hash (FNV-1a over UTF-8) of the text, as signed decimal text: names the mirror folder.
 QString stableHashText(const QString& text);
 

@@ -4,7 +4,9 @@
 #include "addon/HttpClient.h"
 #include "addon/SiteConnectionHelper.h"
 
+#include "QtPrinters.h"
 #include <QDBusConnection>
+
 #include <gtest/gtest.h>
 
 using namespace folvane;
@@ -51,30 +53,30 @@ struct OfflineClient {
 
 TEST(AddonUrls, ActionUrlsPerCms) {
     OfflineClient ee(QStringLiteral("https://h.example/admin.php?D=cp&module=x"), CMS::expressionEngine);
-    EXPECT_EQ(ee.helper->getStatus, "https://h.example/admin.php?D=cp&module=x&m=status");
-    EXPECT_EQ(ee.helper->moveTemplateGroup,
+    EXPECT_EQ(ee.helper->urls.getStatus, "https://h.example/admin.php?D=cp&module=x&m=status");
+    EXPECT_EQ(ee.helper->urls.moveTemplateGroup,
               "https://h.example/admin.php?D=cp&module=x&m=move_template_group");
 
     OfflineClient wp(QStringLiteral("https://h.example/wp-json/folvane"), CMS::wordPress);
-    EXPECT_EQ(wp.helper->getTemplates, "https://h.example/wp-json/folvane/list_all");
-    EXPECT_EQ(wp.helper->renameTemplate, "https://h.example/wp-json/folvane/rename_template");
+    EXPECT_EQ(wp.helper->urls.getTemplates, "https://h.example/wp-json/folvane/list_all");
+    EXPECT_EQ(wp.helper->urls.renameTemplate, "https://h.example/wp-json/folvane/rename_template");
 
     // Nothing is escaped or inserted, even for an unknown CMS or a base with blanks.
     OfflineClient unknown(QStringLiteral("http://h/a b/"), CMS::default_);
-    EXPECT_EQ(unknown.helper->getNewTemplate, "http://h/a b/get_template");
+    EXPECT_EQ(unknown.helper->urls.getNewTemplate, "http://h/a b/get_template");
 }
 
 TEST(AddonUrls, ExpressionEngineSessionRewrite) {
     OfflineClient ee(QStringLiteral("https://h.example/admin.php?D=cp&module=x"), CMS::expressionEngine);
     ee.helper->setSessionID(QStringLiteral("abc"));
-    EXPECT_EQ(ee.helper->getTemplates, "https://h.example/S=abc/?D=cp&module=x&m=list_all");
+    EXPECT_EQ(ee.helper->urls.getTemplates, "https://h.example/S=abc/?D=cp&module=x&m=list_all");
     EXPECT_EQ(ee.helper->sessionID(), "abc");
 
     ee.helper->setSessionID(QStringLiteral("abc"));
     EXPECT_EQ(ee.helper->url, "https://h.example/S=abc/?D=cp&module=x");
 
     ee.helper->setSessionID(QStringLiteral("def"));
-    EXPECT_EQ(ee.helper->getTemplates, "https://h.example/S=def/?D=cp&module=x&m=list_all");
+    EXPECT_EQ(ee.helper->urls.getTemplates, "https://h.example/S=def/?D=cp&module=x&m=list_all");
 }
 
 TEST(AddonUrls, SessionRewriteKeepsPortDropsUserAndFragment) {
@@ -91,7 +93,7 @@ TEST(AddonUrls, SessionRewriteNeedsSchemeHostAndQuery) {
 
     OfflineClient noQuery(QStringLiteral("https://h.example/admin.php"), CMS::expressionEngine);
     noQuery.helper->setSessionID(QStringLiteral("abc"));
-    EXPECT_EQ(noQuery.helper->getLogin, "https://h.example/admin.php&m=login");
+    EXPECT_EQ(noQuery.helper->urls.getLogin, "https://h.example/admin.php&m=login");
     EXPECT_TRUE(noQuery.helper->sessionID().isEmpty());
 }
 

@@ -3,6 +3,8 @@
 #include "VersionCompare.h"
 #include "tree/WebsiteInUse.h"
 
+#include "QtPrinters.h"
+
 #include <gtest/gtest.h>
 
 using namespace folvane;

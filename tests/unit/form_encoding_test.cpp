@@ -1,6 +1,8 @@
 #include "addon/FormEncoding.h"
 
+#include "QtPrinters.h"
 #include <QUrlQuery>
+
 #include <gtest/gtest.h>
 
 using namespace folvane;

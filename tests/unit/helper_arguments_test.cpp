@@ -1,5 +1,7 @@
 #include "app/HelperArguments.h"
 
+#include "QtPrinters.h"
+
 #include <gtest/gtest.h>
 
 using namespace folvane;

@@ -1,5 +1,7 @@
 #include "addon/LenientJson.h"
 
+#include "QtPrinters.h"
+
 #include <gtest/gtest.h>
 
 using namespace folvane;
