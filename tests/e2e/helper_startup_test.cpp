@@ -41,7 +41,8 @@ std::map<std::string, std::string> filesBelow(const QString& folder) {
 
 std::map<std::string, std::string> templatesOf(const AddonSim& sim) {
     std::map<std::string, std::string> templates;
-    for (const json& t : sim.state()["templates"])
+    const json state = sim.state();
+    for (const json& t : state["templates"])
         templates[t["path"].get<std::string>()] =
             QByteArray::fromBase64(QByteArray::fromStdString(t["data"].get<std::string>())).toStdString();
     return templates;

@@ -1,0 +1,326 @@
+// Every template and group operation of the add-on client against the simulator: the request it sends,
+// the notification the user sees, and what its completion receives.
+#include "DesktopNotifier.h"
+#include "NotificationBus.h"
+#include "addon/HttpClient.h"
+#include "addon/SiteConnectionHelper.h"
+#include "testkit/AddonSim.h"
+#include "testkit/TestSession.h"
+#include "testkit/Wait.h"
+
+#include <QCoreApplication>
+#include <QThread>
+#include <gtest/gtest.h>
+#include <thread>
+
+using namespace folvane;
+using namespace folvane::testkit;
+using nlohmann::json;
+
+namespace {
+
+// One add-on client logged in to a simulator, as the helper holds it.
+class Client {
+public:
+    Client(TestSession& session, const AddonSim& sim, bool notifications = true)
+        : bus_(session.bus()), notifier_(session.bus()) {
+        site_.url = sim.baseUrl();
+        site_.cleanName = QStringLiteral("Ops");
+        site_.login = QStringLiteral("admin");
+        site_.password = QStringLiteral("password");
+        site_.cms = sim.cms() == "wp" ? CMS::wordPress : CMS::expressionEngine;
+        const QString on = notifications ? QStringLiteral("1") : QStringLiteral("0");
+        helper_ = std::make_unique<SiteConnectionHelper>(
+            QStringList{"helper", "--args", "-admin_url", sim.baseUrl(), "-login", "admin", "-pass", "-",
+                        session.baseFolder(), "Ops", on, "0", "0", "1", "0", sim.baseUrl(),
+                        "ExpressionEngine"},
+            site_, http_, bus_, notifier_);
+        EXPECT_TRUE(helper_->isLoggedIn());
+    }
+    SiteConnectionHelper& operator*() { return *helper_; }
+    SiteConnectionHelper* operator->() { return helper_.get(); }
+
+private:
+    WebsiteInUse site_;
+    HttpClient http_;
+    NotificationBus bus_;
+    DesktopNotifier notifier_;
+    std::unique_ptr<SiteConnectionHelper> helper_;
+};
+
+json lastRequest(const AddonSim& sim, const std::string& action) {
+    const json requests = sim.requestsFor(action);
+    return requests.empty() ? json() : requests.back();
+}
+
+// The summaries of the notifications shown so far, in order.
+std::vector<std::string> summaries(const TestSession& session) {
+    std::vector<std::string> result;
+    for (const auto& n : session.notifications())
+        result.push_back(n.summary.toStdString());
+    return result;
+}
+
+// Serves `body` as the next answer to `action`, once.
+void answerOnce(const AddonSim& sim, const std::string& action, const json& body) {
+    sim.fault({{"action", action}, {"kind", "raw"}, {"body", body.dump()}, {"times", 1}});
+}
+
+json templateNamed(const AddonSim& sim, const std::string& name) {
+    const json state = sim.state();
+    for (const json& t : state["templates"])
+        if (t["name"] == name)
+            return t;
+    return {};
+}
+
+json groupNamed(const AddonSim& sim, const std::string& name) {
+    const json state = sim.state();
+    for (const json& g : state["groups"])
+        if (g["name"] == name)
+            return g;
+    return {};
+}
+
+const QString helloBase64 = QStringLiteral("aGVsbG8gKyB3b3JsZA=="); // "hello + world"
+
+} // namespace
+
+TEST(AddonOperations, UpdateSendsItsFieldsAndReportsTheOutcome) {
+    TestSession session;
+    AddonSim sim;
+    Client client(session, sim);
+    const json index = templateNamed(sim, "about.html");
+    const QString group = QString::fromStdString(index["group_id"]), id = QString::fromStdString(index["id"]);
+
+    std::optional<SiteConnectionHelper::Outcome> outcome;
+    client->updateTemplateAt(group, id, helloBase64, [&](const auto& o) { outcome = o; });
+    ASSERT_TRUE(waitUntil([&] { return outcome.has_value(); }));
+    EXPECT_TRUE(outcome->success);
+    EXPECT_EQ(lastRequest(sim, "update_template_data")["form"],
+              (json{{"template_data", helloBase64.toStdString()},
+                    {"template_group_id", group.toStdString()},
+                    {"template_id", id.toStdString()}}));
+    EXPECT_EQ(templateNamed(sim, "about.html")["content"], "hello + world");
+    ASSERT_TRUE(session.waitForNotification("Update Successful"));
+
+    sim.fault({{"action", "update_template_data"}, {"kind", "refuse"}, {"message", "Template is locked."}});
+    outcome.reset();
+    client->updateTemplateAt(group, id, QStringLiteral("eA=="), [&](const auto& o) { outcome = o; });
+    ASSERT_TRUE(waitUntil([&] { return outcome.has_value(); }));
+    EXPECT_FALSE(outcome->success);
+    EXPECT_FALSE(outcome->transportFailed);
+    const auto refused = session.waitForNotification("Update Error");
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->body, "Template is locked.");
+
+    sim.clearFaults();
+    // Every attempt dropped: the network layer itself resends once on a reused connection.
+    sim.fault({{"action", "update_template_data"}, {"kind", "drop"}});
+    outcome.reset();
+    client->updateTemplateAt(group, id, QStringLiteral("eA=="), [&](const auto& o) { outcome = o; });
+    ASSERT_TRUE(waitUntil([&] { return outcome.has_value(); }));
+    EXPECT_TRUE(outcome->transportFailed);
+    EXPECT_EQ(summaries(session), (std::vector<std::string>{"Update Successful", "Update Error"}));
+}
+
+TEST(AddonOperations, NothingIsShownWithNotificationsOffButEverythingIsSent) {
+    TestSession session;
+    AddonSim sim;
+    Client client(session, sim, false);
+    std::optional<QString> created;
+    bool done = false;
+    client->createTemplateGroupAt(QStringLiteral("quiet"), QString(),
+                                  [&](auto id, auto) { created = id, done = true; });
+    ASSERT_TRUE(waitUntil([&] { return done; }));
+    EXPECT_FALSE(created.value_or("").isEmpty());
+    EXPECT_FALSE(groupNamed(sim, "quiet").is_null());
+    EXPECT_TRUE(session.notifications().empty());
+}
+
+TEST(AddonOperations, GroupCreationHandsOverWhateverTheAnswerCarries) {
+    TestSession session;
+    AddonSim sim;
+    Client client(session, sim);
+    std::vector<std::pair<std::optional<QString>, std::optional<bool>>> results;
+    const auto record = [&](std::optional<QString> id, std::optional<bool> special) {
+        results.emplace_back(id, special);
+    };
+
+    client->createTemplateGroupAt(QStringLiteral("blog & news"), QString(), record);
+    ASSERT_TRUE(waitUntil([&] { return results.size() == 1; }));
+    EXPECT_EQ(results[0].first, QString::fromStdString(groupNamed(sim, "blog & news")["id"]));
+    EXPECT_EQ(results[0].second, false);
+    EXPECT_EQ(lastRequest(sim, "create_template_group")["form"],
+              (json{{"template_group_id", ""}, {"template_group_name", "blog & news"}}));
+
+    answerOnce(sim, "create_template_group",
+               {{"success", false},
+                {"message", "Name taken."},
+                {"template_group", {{"id", 7}, {"is_special", false}}}});
+    client->createTemplateGroupAt(QStringLiteral("x"), QString(), record);
+    ASSERT_TRUE(waitUntil([&] { return results.size() == 2; }));
+    EXPECT_EQ(results[1].first, "7");
+    EXPECT_EQ(results[1].second, false);
+
+    answerOnce(sim, "create_template_group", "not json at all");
+    client->createTemplateGroupAt(QStringLiteral("y"), QString(), record);
+    ASSERT_TRUE(waitUntil([&] { return results.size() == 3; }));
+    EXPECT_EQ(results[2].first, "");
+    EXPECT_FALSE(results[2].second);
+    EXPECT_EQ(summaries(session),
+              (std::vector<std::string>{"Group Creation Success", "Group Creation Error"}));
+}
+
+TEST(AddonOperations, CreatedTemplateIdsFollowTheSitesKind) {
+    for (const char* cms : {"ee", "wp"}) {
+        TestSession session;
+        AddonSim sim({.cms = cms, .seedFile = {}, .seed = {}, .extraArguments = {}});
+        Client client(session, sim);
+        const bool ee = std::string(cms) == "ee";
+        const QString group = QString::fromStdString(sim.state()["groups"][0]["id"].get<std::string>());
+        std::vector<std::optional<QString>> ids;
+        const auto record = [&](std::optional<QString> id) { ids.push_back(id); };
+
+        client->createTemplateAt(group, QStringLiteral("new page.html"), helloBase64, record);
+        ASSERT_TRUE(waitUntil([&] { return ids.size() == 1; }));
+        EXPECT_EQ(ids[0], QString::fromStdString(templateNamed(sim, "new page.html")["id"]));
+        EXPECT_EQ(templateNamed(sim, "new page.html")["content"], "hello + world");
+
+        answerOnce(sim, "create_template",
+                   {{"success", true}, {"message", "ok"}, {"template", {{"id", 42}}}});
+        client->createTemplateAt(group, QStringLiteral("a"), QString(), record);
+        ASSERT_TRUE(waitUntil([&] { return ids.size() == 2; }));
+        answerOnce(sim, "create_template",
+                   {{"success", true}, {"message", "ok"}, {"template", {{"id", "42"}}}});
+        client->createTemplateAt(group, QStringLiteral("b"), QString(), record);
+        ASSERT_TRUE(waitUntil([&] { return ids.size() == 3; }));
+        EXPECT_EQ(ids[1], ee ? std::optional<QString>("42") : std::nullopt) << cms;
+        EXPECT_EQ(ids[2], ee ? std::nullopt : std::optional<QString>("42")) << cms;
+        EXPECT_EQ(summaries(session), (std::vector<std::string>(3, "Template Created")));
+    }
+}
+
+TEST(AddonOperations, MovesAreRenamesWithinOneGroup) {
+    TestSession session;
+    AddonSim sim;
+    Client client(session, sim);
+    const json about = templateNamed(sim, "about.html");
+    const json news = groupNamed(sim, "news");
+    const QString id = QString::fromStdString(about["id"]), from = QString::fromStdString(about["group_id"]);
+    const QString to = QString::fromStdString(news["id"]);
+    std::vector<std::pair<std::optional<bool>, std::optional<QString>>> results;
+    const auto record = [&](std::optional<bool> ok, std::optional<QString> newID) {
+        results.emplace_back(ok, newID);
+    };
+
+    client->moveTemplate(id, QStringLiteral("about-us.html"), from, from, record);
+    ASSERT_TRUE(waitUntil([&] { return results.size() == 1; }));
+    EXPECT_EQ(results[0], std::pair(std::optional(true), std::optional(id)));
+    EXPECT_EQ(lastRequest(sim, "move_template")["form"], (json{{"from_group_id", from.toStdString()},
+                                                               {"template_id", id.toStdString()},
+                                                               {"template_name", "about-us.html"},
+                                                               {"to_group_id", from.toStdString()}}));
+
+    client->moveTemplate(id, QStringLiteral("about-us.html"), from, to, record);
+    ASSERT_TRUE(waitUntil([&] { return results.size() == 2; }));
+    EXPECT_EQ(templateNamed(sim, "about-us.html")["path"], "/news/about-us.html");
+
+    sim.fault({{"action", "move_template"}, {"kind", "refuse"}, {"message", "No."}, {"times", 2}});
+    client->moveTemplate(id, QStringLiteral("x.html"), to, to, record);
+    client->moveTemplate(id, QStringLiteral("x.html"), to, from, record);
+    ASSERT_TRUE(waitUntil([&] { return results.size() == 4; }));
+    EXPECT_EQ(results[2], std::pair(std::optional(false), std::optional<QString>()));
+
+    // "success" without a message takes the failure path quietly: success stays true, no new id.
+    answerOnce(sim, "move_template", {{"success", true}, {"template", {{"id", 99}}}});
+    client->moveTemplate(id, QStringLiteral("y.html"), to, to, record);
+    ASSERT_TRUE(waitUntil([&] { return results.size() == 5; }));
+    EXPECT_EQ(results[4], std::pair(std::optional(true), std::optional<QString>()));
+
+    EXPECT_EQ(summaries(session),
+              (std::vector<std::string>{"Template Renamed", "Template Moved", "Rename Template Error",
+                                        "Rename Template Error"}));
+}
+
+TEST(AddonOperations, WordPressGroupsRenameMoveAndDelete) {
+    TestSession session;
+    AddonSim sim({.cms = "wp", .seedFile = {}, .seed = {}, .extraArguments = {}});
+    Client client(session, sim);
+    bool created = false;
+    std::optional<QString> a, b;
+    client->createTemplateGroupAt(QStringLiteral("a"), QString(), [&](auto id, auto) { a = id; });
+    ASSERT_TRUE(waitUntil([&] { return a.has_value(); }));
+    client->createTemplateGroupAt(QStringLiteral("b"), *a, [&](auto id, auto) { b = id, created = true; });
+    ASSERT_TRUE(waitUntil([&] { return created; }));
+    EXPECT_EQ(b, "a/b");
+
+    std::optional<SiteConnectionHelper::Outcome> renamed;
+    client->renameTemplateGroup(*b, QStringLiteral("c"), [&](const auto& o) { renamed = o; });
+    ASSERT_TRUE(waitUntil([&] { return renamed.has_value(); }));
+    EXPECT_TRUE(renamed->success);
+    EXPECT_FALSE(groupNamed(sim, "c").is_null());
+
+    std::optional<std::pair<std::optional<bool>, std::optional<QString>>> moved;
+    client->moveFolder(QStringLiteral("a/c"), QStringLiteral("theme"),
+                       [&](auto ok, auto id) { moved.emplace(ok, id); });
+    ASSERT_TRUE(waitUntil([&] { return moved.has_value(); }));
+    EXPECT_EQ(*moved, std::pair(std::optional(true), std::optional<QString>("theme/c")));
+
+    std::optional<SiteConnectionHelper::Outcome> deleted;
+    client->deleteTemplateGroupAt(QStringLiteral("theme/c"), [&](const auto& o) { deleted = o; });
+    ASSERT_TRUE(waitUntil([&] { return deleted.has_value(); }));
+    EXPECT_TRUE(groupNamed(sim, "c").is_null());
+    EXPECT_EQ(summaries(session),
+              (std::vector<std::string>{"Group Creation Success", "Group Creation Success",
+                                        "Rename Template Group", "Folder Moved", "Template Deleted"}));
+}
+
+TEST(AddonOperations, DeletesAndFetchesAndAnswersThatAreNotJson) {
+    TestSession session;
+    AddonSim sim;
+    Client client(session, sim);
+    const json article = templateNamed(sim, "article.html");
+    const QString group = QString::fromStdString(article["group_id"]),
+                  id = QString::fromStdString(article["id"]);
+
+    std::optional<json> fetched;
+    client->getTemplate(group, id, [&](const json& answer) { fetched = answer; });
+    ASSERT_TRUE(waitUntil([&] { return fetched.has_value(); }));
+    EXPECT_EQ((*fetched)["template"]["name"], "article.html");
+    EXPECT_EQ((*fetched)["template"]["data"], article["data"]);
+
+    std::optional<SiteConnectionHelper::Outcome> deleted;
+    client->deleteTemplateAt(group, id, [&](const auto& o) { deleted = o; });
+    ASSERT_TRUE(waitUntil([&] { return deleted.has_value(); }));
+    EXPECT_TRUE(templateNamed(sim, "article.html").is_null());
+
+    sim.fault({{"action", "*"}, {"kind", "non_json"}});
+    deleted.reset();
+    client->deleteTemplateGroupAt(group, [&](const auto& o) { deleted = o; });
+    ASSERT_TRUE(waitUntil([&] { return deleted.has_value(); }));
+    EXPECT_FALSE(deleted->success);
+    EXPECT_FALSE(deleted->transportFailed) << "a page that is not JSON is an answer, not a transport failure";
+    EXPECT_EQ(summaries(session), (std::vector<std::string>{"Template Deleted"}));
+}
+
+TEST(AddonOperations, StartedOnAnotherThreadCompletesOnceOnTheMainThread) {
+    TestSession session;
+    AddonSim sim;
+    Client client(session, sim);
+    const QString group = QString::fromStdString(groupNamed(sim, "news")["id"]);
+    int calls = 0;
+    bool onMainThread = false;
+    std::thread worker([&] {
+        client->createTemplateAt(
+            group, QStringLiteral("threaded.html"), helloBase64, [&](std::optional<QString> id) {
+                ++calls;
+                onMainThread = QThread::currentThread() == qApp->thread() && id.has_value();
+            });
+    });
+    worker.join();
+    ASSERT_TRUE(waitUntil([&] { return calls > 0; }));
+    waitUntil([] { return false; }, 300); // a second call would arrive by now
+    EXPECT_EQ(calls, 1);
+    EXPECT_TRUE(onMainThread);
+}
