@@ -50,10 +50,10 @@ void SiteConnectionHelper::setSessionID(const QString& id) {
     resetURLs();
 }
 
-std::optional<Json> SiteConnectionHelper::requestSite() {
+std::shared_ptr<const Json> SiteConnectionHelper::requestSite() {
     logLine(QStringLiteral("Requesting site"));
     if (!isLoggedIn())
-        return std::nullopt;
+        return nullptr;
     getSiteStatus();
     return getSiteTemplates();
 }
@@ -92,18 +92,20 @@ void SiteConnectionHelper::getSiteStatus() {
     });
 }
 
-Json SiteConnectionHelper::getSiteTemplates() {
+std::shared_ptr<const Json> SiteConnectionHelper::getSiteTemplates() {
     logLine(QStringLiteral("Requesting templates"));
     auto wait = std::make_shared<AnswerWait>();
     http_.get(urls.getTemplates, [this, wait](const HttpAnswer& answer) {
         if (answer.failed())
             logLine(QStringLiteral("Template list request failed: ") + answer.error);
-        templateJSON = parseLenient(answer.body);
+        templateJSON = std::make_shared<const Json>(parseLenient(answer.body));
         wait->signal();
     });
     wait->wait([] { logLine(QStringLiteral("doot")); });
+    if (!templateJSON)
+        templateJSON = std::make_shared<const Json>();
     isDefaultGroupSet();
-    return templateJSON.value_or(Json());
+    return templateJSON;
 }
 
 void SiteConnectionHelper::isDefaultGroupSet() {

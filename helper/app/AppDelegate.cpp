@@ -37,7 +37,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     connectionHelper = std::make_unique<SiteConnectionHelper>(args_.all, site_, *http_, *bus_, *notifier_);
 
     logLine(QStringLiteral("Starting JSON init"));
-    const std::optional<Json> templates = connectionHelper->requestSite();
+    std::shared_ptr<const Json> templates = connectionHelper->requestSite();
     if (terminating_)
         return;
     if (!templates) {
@@ -45,9 +45,12 @@ void AppDelegate::applicationDidFinishLaunching() {
         terminate(1);
         return;
     }
-    JSONParserInstance = std::make_unique<JSONParser>(*templates, baseURL, site_);
+    JSONParserInstance = std::make_unique<JSONParser>(std::move(templates), baseURL, site_);
     logLine(QStringLiteral("Parsing"));
     JSONParserInstance->startParser();
+    // Nothing reads the list once the tree stands; a large site's list is worth giving back.
+    JSONParserInstance->setJSON(nullptr);
+    connectionHelper->templateJSON.reset();
     const auto [groups, files] = site_.withDictionaries([](const PathDictionaries& d) {
         return std::pair{d.folderDictionary.size(), d.fileDictionary.size()};
     });

@@ -39,7 +39,7 @@ bool isPseudoGroupID(const std::optional<QString>& id) {
 }
 } // namespace
 
-JSONParser::JSONParser(Json rootJSON, const QString& basePath, WebsiteInUse& site)
+JSONParser::JSONParser(std::shared_ptr<const Json> rootJSON, const QString& basePath, WebsiteInUse& site)
     : mirror_(mirrorFolderPath(basePath, site.cachedFolderName.value_or(QString()))),
       rootJSON_(std::move(rootJSON)), cachedFolderName_(site.cachedFolderName), site_(site) {
     logLine(QStringLiteral("..."));
@@ -62,7 +62,8 @@ QString JSONParser::mirrorFolder() const {
 
 void JSONParser::startParser() {
     checkedFolders_.clear();
-    startAtBaseJSON(rootJSON_);
+    if (rootJSON_)
+        startAtBaseJSON(*rootJSON_);
 }
 
 void JSONParser::startAtBaseJSON(const Json& root) {
@@ -201,7 +202,7 @@ void JSONParser::createFiles(const QString& folderPath, const Json& templates,
             QByteArray::fromBase64Encoding(data->toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
         const QString path = folderPath + *name;
         site_.withDictionaries([&](PathDictionaries& d) {
-            d.fileDictionary[path] = FileRecord{*name, templateGroupID, *templateID, *data};
+            d.fileDictionary[path] = FileRecord{*name, templateGroupID, *templateID, data->toLatin1()};
             if (const auto parent = d.folderDictionary.find(folder); parent != d.folderDictionary.end())
                 parent->second.paths.append(path);
         });

@@ -4,6 +4,7 @@
 #include "tree/WebsiteInUse.h"
 
 #include <QString>
+#include <memory>
 #include <optional>
 #include <set>
 
@@ -16,9 +17,9 @@ namespace folvane {
 class JSONParser {
 public:
     // Prepares the cache: the cache root below `basePath` exists, the site's mirror folder is empty.
-    JSONParser(Json rootJSON, const QString& basePath, WebsiteInUse& site);
+    JSONParser(std::shared_ptr<const Json> rootJSON, const QString& basePath, WebsiteInUse& site);
 
-    void setJSON(Json json) { rootJSON_ = std::move(json); }
+    void setJSON(std::shared_ptr<const Json> json) { rootJSON_ = std::move(json); }
     void setRefreshing(bool refreshing) { refreshing_ = refreshing; }
     bool getRefreshing() const { return refreshing_; }
     // The cache root before the first build, the mirror folder from then on.
@@ -43,7 +44,7 @@ private:
 
     QString mirror_;
     QString basePath_;
-    Json rootJSON_;
+    std::shared_ptr<const Json> rootJSON_;
     std::optional<QString> cachedFolderName_;
     bool refreshing_ = false;
     WebsiteInUse& site_;

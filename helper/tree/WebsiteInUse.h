@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <map>
@@ -29,7 +30,7 @@ struct FileRecord {
     QString name;
     QString templateGroupID;
     QString templateID;
-    QString encodedData; // content as last sent to or received from the add-on, standard Base64
+    QByteArray encodedData; // content as last sent to or received from the add-on, standard Base64
 };
 
 // Keys are full local paths: the mirror folder followed directly by the volume-relative path.

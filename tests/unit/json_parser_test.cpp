@@ -21,7 +21,8 @@ struct Build {
     Build(CMS cms, const std::string& answer) {
         site.cms = cms;
         site.cachedFolderName = QStringLiteral("-42");
-        parser = std::make_unique<JSONParser>(Json::parse(answer), base.path(), site);
+        parser = std::make_unique<JSONParser>(std::make_shared<const Json>(Json::parse(answer)), base.path(),
+                                              site);
         parser->startParser();
     }
     QString mirror() const { return parser->mirrorFolder(); }
@@ -72,7 +73,7 @@ TEST(JSONParser, ExpressionEngineGroupsBecomeFoldersAndTemplatesFiles) {
     EXPECT_EQ(index.name, "index.html");
     EXPECT_EQ(index.templateGroupID, "1");
     EXPECT_EQ(index.templateID, "3");
-    EXPECT_EQ(index.encodedData, b64("<h1>Hi</h1>\n"));
+    EXPECT_EQ(index.encodedData, b64("<h1>Hi</h1>\n").toLatin1());
     EXPECT_EQ(d.fileDictionary.at(m + "/Partials/header.html").templateGroupID, "snippets");
 
     const FolderRecord& site = d.folderDictionary.at(m + "/site");
@@ -201,7 +202,7 @@ TEST(JSONParser, ConstructionEmptiesAnOldMirrorAndDeepNestingIsSkipped) {
     for (int i = 0; i < 5000; ++i)
         deep += "]";
     deep += "}";
-    JSONParser parser(Json::parse(deep), base.path(), site);
+    JSONParser parser(std::make_shared<const Json>(Json::parse(deep)), base.path(), site);
     parser.startParser();
     EXPECT_TRUE(QDir(base.path() + "/.cache/-1").isEmpty());
 }
