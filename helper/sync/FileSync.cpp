@@ -1,0 +1,539 @@
+#include "FileSync.h"
+
+#include "BusNames.h"
+#include "ConsoleLog.h"
+#include "addon/SiteConnectionHelper.h"
+#include "tree/WebsiteInUse.h"
+
+#include <QDirIterator>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QThreadPool>
+#include <QTimer>
+#include <mutex>
+#include <sys/stat.h>
+#include <thread>
+
+namespace folvane {
+
+namespace {
+
+QString parentOf(const QString& path) {
+    return path.left(path.lastIndexOf(u'/'));
+}
+QString nameOf(const QString& path) {
+    return path.mid(path.lastIndexOf(u'/') + 1);
+}
+
+std::optional<QByteArray> readFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return file.readAll();
+}
+
+qint64 sizeOf(const QString& path) {
+    struct stat info {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? static_cast<qint64>(info.st_size) : -1;
+}
+
+// Long contents are logged by their size only; the log is for people.
+QString forLog(const QByteArray& data) {
+    constexpr qsizetype limit = 120;
+    return data.size() <= limit ? QString::fromUtf8(data) : QStringLiteral("<%1 bytes>").arg(data.size());
+}
+
+UploadQueue::Result resultOf(const SiteConnectionHelper::Outcome& outcome) {
+    if (outcome.transportFailed)
+        return UploadQueue::Result::transportFailed;
+    return outcome.success ? UploadQueue::Result::confirmed : UploadQueue::Result::refused;
+}
+
+} // namespace
+
+// A path the background stability wait watches; the main thread moves it when the file is renamed.
+struct StabilityWatch {
+    std::mutex mutex;
+    QString path;
+    std::atomic<bool> cancelled{false};
+    QString currentPath() {
+        std::lock_guard lock(mutex);
+        return path;
+    }
+};
+
+struct FileSync::Item {
+    Key key = 0;
+    QString path;     // where the file is on the volume now (full local path)
+    QString sitePath; // the path whose name and group the site knows it by
+    bool creating = false;
+    bool onSite = false;
+    bool dirty = false; // written since its content was last sent
+    QString groupID, templateID;
+    std::optional<QByteArray> confirmed; // Base64 of the content the site accepted last
+    std::shared_ptr<StabilityWatch> watch;
+    QTimer* quiet = nullptr;
+};
+
+FileSync::FileSync(WebsiteInUse& site, SiteConnectionHelper& client, QString mirrorFolder, QObject* parent)
+    : QObject(parent), site_(site), client_(client), mirror_(std::move(mirrorFolder)),
+      stopping_(std::make_shared<std::atomic<bool>>(false)) {
+    connect(&queue_, &UploadQueue::pendingCountChanged, this, &FileSync::reportPending);
+}
+
+FileSync::~FileSync() {
+    stopping_->store(true);
+    QThreadPool::globalInstance()->waitForDone();
+}
+
+FileSync::Item* FileSync::itemAt(const QString& path) {
+    if (const auto it = keyByPath_.find(path); it != keyByPath_.end())
+        return items_.at(it->second).get();
+    // A record whose template has moved on (its move not yet confirmed) belongs to that item, not to
+    // whatever file appears under the old name.
+    for (const auto& [key, item] : items_)
+        if (item->sitePath == path)
+            return nullptr;
+    const std::optional<FileRecord> record =
+        site_.withDictionaries([&](PathDictionaries& d) -> std::optional<FileRecord> {
+            const auto found = d.fileDictionary.find(path);
+            return found == d.fileDictionary.end() ? std::nullopt : std::optional(found->second);
+        });
+    if (!record)
+        return nullptr;
+    Item* item = newItem(path);
+    item->onSite = true;
+    item->groupID = record->templateGroupID;
+    item->templateID = record->templateID;
+    item->confirmed = record->encodedData;
+    return item;
+}
+
+FileSync::Item* FileSync::newItem(const QString& path) {
+    auto item = std::make_unique<Item>();
+    item->key = nextKey_++;
+    item->path = item->sitePath = path;
+    Item* raw = item.get();
+    keyByPath_[path] = raw->key;
+    items_.emplace(raw->key, std::move(item));
+    return raw;
+}
+
+void FileSync::forget(Key key) {
+    const auto it = items_.find(key);
+    if (it == items_.end())
+        return;
+    if (it->second->watch)
+        it->second->watch->cancelled = true;
+    for (auto p = keyByPath_.begin(); p != keyByPath_.end();)
+        p = p->second == key ? keyByPath_.erase(p) : std::next(p);
+    items_.erase(it);
+    reportPending();
+}
+
+void FileSync::createNewFileAt(const QVariantMap& userInfo) {
+    logLine(QStringLiteral("Creating template"));
+    const QVariant path = userInfo.value(bus::keyPath);
+    if (path.typeId() != QMetaType::QString)
+        return;
+    const QString file = fullPath(path.toString());
+    logLine(QStringLiteral("Found a file that is changed"));
+    logLine(nameOf(file));
+    if (nameOf(file).startsWith(u'.')) {
+        site_.withDictionaries([&](PathDictionaries& d) {
+            if (auto parent = d.folderDictionary.find(parentOf(file)); parent != d.folderDictionary.end())
+                parent->second.paths.append(file);
+        });
+        return;
+    }
+    if (Item* existing = itemAt(file); existing && existing->onSite) {
+        // The template's file was made anew (removed and created again outside our sight): a save.
+        existing->dirty = true;
+        scheduleUpload(*existing, false);
+        return;
+    }
+    Item* item = newItem(file);
+    item->creating = true;
+    item->watch = std::make_shared<StabilityWatch>();
+    item->watch->path = file;
+    reportPending();
+    waitUntilStable(item->key);
+}
+
+void FileSync::waitUntilStable(Key key) {
+    // Reading sizes 2 s apart runs off the main thread so event delivery never waits for a copy to end.
+    std::shared_ptr<StabilityWatch> watch = items_.at(key)->watch;
+    std::shared_ptr<std::atomic<bool>> stopping = stopping_;
+    const int interval = stableIntervalMs;
+    QThreadPool::globalInstance()->start([this, key, watch, stopping, interval] {
+        const auto interrupted = [&] { return watch->cancelled.load() || stopping->load(); };
+        qint64 previous = sizeOf(watch->currentPath());
+        for (;;) {
+            for (int waited = 0; waited < interval && !interrupted(); waited += 50)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            if (interrupted())
+                return;
+            const qint64 now = sizeOf(watch->currentPath());
+            if (now == previous)
+                break;
+            previous = now;
+        }
+        QMetaObject::invokeMethod(
+            this, [this, key] { finishCreate(key); }, Qt::QueuedConnection);
+    });
+}
+
+void FileSync::finishCreate(Key key) {
+    const auto it = items_.find(key);
+    if (it == items_.end() || !it->second->creating || (it->second->watch && it->second->watch->cancelled))
+        return;
+    Item& item = *it->second;
+    item.watch->cancelled = true; // the wait is over either way
+    const QString file = item.path;
+    logLine(QStringLiteral("filePath: ") + file);
+    const std::optional<QString> groupID =
+        site_.withDictionaries([&](PathDictionaries& d) -> std::optional<QString> {
+            auto parent = d.folderDictionary.find(parentOf(file));
+            if (parent == d.folderDictionary.end())
+                return std::nullopt;
+            parent->second.paths.append(file);
+            return parent->second.templateGroupID;
+        });
+    if (!groupID || !QFileInfo::exists(file)) {
+        // A file outside any known template group stays on this computer only.
+        forget(key);
+        return;
+    }
+    item.sitePath = file;
+    item.dirty = false;
+    queue_.enqueue(key, UploadQueue::Kind::create, [this, key, group = *groupID](UploadQueue::Done done) {
+        Item* item = items_.count(key) ? items_.at(key).get() : nullptr;
+        if (!item || !item->creating)
+            return done(UploadQueue::Result::confirmed);
+        const QString file = item->sitePath;
+        const QByteArray data = readFile(item->path).value_or(QByteArray()).toBase64();
+        logLine(QStringLiteral("encodedData: ") + forLog(data));
+        client_.createTemplateAt(
+            group, nameOf(file), QString::fromLatin1(data),
+            [this, key, file, group, data](std::optional<QString> id) {
+                logLine(QStringLiteral("templateID: ") + id.value_or(QStringLiteral("nil")));
+                const auto found = items_.find(key);
+                if (found == items_.end())
+                    return;
+                Item& item = *found->second;
+                item.creating = false;
+                if (!id) {
+                    forget(key); // later writes to it are not sent
+                    return;
+                }
+                item.onSite = true;
+                item.groupID = group;
+                item.templateID = *id;
+                site_.withDictionaries([&](PathDictionaries& d) {
+                    d.fileDictionary[file] = FileRecord{nameOf(file), group, *id, data};
+                });
+            },
+            [this, key, data, done](const SiteConnectionHelper::Outcome& outcome) {
+                const auto found = items_.find(key);
+                if (found != items_.end() && outcome.success) {
+                    Item& item = *found->second;
+                    item.confirmed = data;
+                    // Renamed or written while the create was out: bring the site up to date.
+                    if (item.path != item.sitePath)
+                        moveTemplate(item.sitePath, item.path);
+                    enqueueUpdate(key);
+                }
+                done(outcome.transportFailed ? UploadQueue::Result::refused : resultOf(outcome));
+            });
+    });
+    reportPending();
+}
+
+void FileSync::saveFileData(const QVariantMap& userInfo) {
+    logLine(QStringLiteral("SAVEING FILE DATA"));
+    const QVariant path = userInfo.value(bus::keyPath);
+    if (path.typeId() != QMetaType::QString)
+        return;
+    Item* item = itemAt(fullPath(path.toString()));
+    if (!item)
+        return;
+    item->dirty = true;
+    if (!item->creating)
+        scheduleUpload(*item, false);
+    reportPending();
+}
+
+void FileSync::fileReleased(const QVariantMap& userInfo) {
+    const QVariant path = userInfo.value(bus::keyPath);
+    if (path.typeId() != QMetaType::QString)
+        return;
+    const auto it = keyByPath_.find(fullPath(path.toString()));
+    if (it == keyByPath_.end())
+        return;
+    Item& item = *items_.at(it->second);
+    if (item.dirty && !item.creating)
+        scheduleUpload(item, true);
+}
+
+void FileSync::scheduleUpload(Item& item, bool now) {
+    if (now) {
+        if (item.quiet)
+            item.quiet->stop();
+        enqueueUpdate(item.key);
+        return;
+    }
+    if (!item.quiet) {
+        item.quiet = new QTimer(this);
+        item.quiet->setSingleShot(true);
+        connect(item.quiet, &QTimer::timeout, this, [this, key = item.key] {
+            if (const auto it = items_.find(key); it != items_.end() && it->second->dirty)
+                enqueueUpdate(key);
+        });
+        connect(this, &QObject::destroyed, item.quiet, &QObject::deleteLater);
+    }
+    item.quiet->start(quietPeriodMs);
+}
+
+void FileSync::enqueueUpdate(Key key) {
+    const auto it = items_.find(key);
+    if (it == items_.end())
+        return;
+    it->second->dirty = false;
+    queue_.enqueue(key, UploadQueue::Kind::update, [this, key](UploadQueue::Done done) {
+        const auto found = items_.find(key);
+        if (found == items_.end() || !found->second->onSite)
+            return done(UploadQueue::Result::confirmed);
+        Item& item = *found->second;
+        const std::optional<QByteArray> content = readFile(item.path);
+        if (!content) // gone: its removal or move is handled by its own event
+            return done(UploadQueue::Result::confirmed);
+        const QByteArray data = content->toBase64();
+        if (item.confirmed == data)
+            return done(UploadQueue::Result::confirmed);
+        logLine(QStringLiteral("pathLookup: ") + item.path);
+        logLine(QStringLiteral("t_GroupID: ") + item.groupID);
+        logLine(QStringLiteral("t_ID: ") + item.templateID);
+        logLine(QStringLiteral("data: ") + forLog(data));
+        site_.withDictionaries([&](PathDictionaries& d) {
+            if (auto record = d.fileDictionary.find(item.sitePath); record != d.fileDictionary.end())
+                record->second.encodedData = data;
+        });
+        client_.updateTemplateAt(item.groupID, item.templateID, QString::fromLatin1(data),
+                                 [this, key, data, done](const SiteConnectionHelper::Outcome& outcome) {
+                                     const auto again = items_.find(key);
+                                     if (again != items_.end() && outcome.success)
+                                         again->second->confirmed = data;
+                                     done(resultOf(outcome));
+                                 });
+    });
+    reportPending();
+}
+
+void FileSync::deleteTemplateAt(const QVariantMap& userInfo) {
+    logLine(QStringLiteral("Deleting template"));
+    const QVariant path = userInfo.value(bus::keyPath);
+    if (path.typeId() != QMetaType::QString)
+        return;
+    const QString file = fullPath(path.toString());
+    Item* item = itemAt(file);
+    site_.withDictionaries([&](PathDictionaries& d) {
+        if (auto parent = d.folderDictionary.find(parentOf(file)); parent != d.folderDictionary.end()) {
+            const QStringList old = parent->second.paths;
+            parent->second.paths.clear();
+            for (const QString& entry : old) {
+                logLine(QStringLiteral("This is a temporary path: ") + entry +
+                        QStringLiteral(", this is the path to check ") + file);
+                if (entry != file)
+                    parent->second.paths.append(entry);
+            }
+        }
+        d.fileDictionary.erase(file);
+    });
+    if (!item)
+        return;
+    keyByPath_.erase(file);
+    if (!item->onSite) {
+        forget(item->key); // never reached the site: nothing to tell it
+        return;
+    }
+    const Key key = item->key;
+    queue_.enqueue(key, UploadQueue::Kind::remove, [this, key](UploadQueue::Done done) {
+        const auto found = items_.find(key);
+        if (found == items_.end())
+            return done(UploadQueue::Result::confirmed);
+        client_.deleteTemplateAt(found->second->groupID, found->second->templateID,
+                                 [this, key, done](const SiteConnectionHelper::Outcome& outcome) {
+                                     if (outcome.success)
+                                         forget(key);
+                                     done(resultOf(outcome));
+                                 });
+    });
+}
+
+void FileSync::moveTemplate(const QString& source, const QString& destination) {
+    logLine(QStringLiteral("Moving template"));
+    logLine(QStringLiteral("sourceLookup: ") + source + QStringLiteral(", destinationLookup: ") +
+            destination);
+    if (source == destination)
+        return;
+    if (Item* target = itemAt(destination); target && target->onSite && itemAt(source) != target) {
+        replaceTemplate(source, destination);
+        return;
+    }
+    Item* item = itemAt(source);
+    if (!item)
+        return;
+    keyByPath_.erase(source);
+    item->path = destination;
+    keyByPath_[destination] = item->key;
+    if (item->watch) {
+        std::lock_guard lock(item->watch->mutex);
+        item->watch->path = destination;
+    }
+    if (item->creating)
+        return; // the create goes out under the name the file has then
+
+    const Key key = item->key;
+    queue_.enqueue(key, UploadQueue::Kind::move, [this, key](UploadQueue::Done done) {
+        const auto found = items_.find(key);
+        if (found == items_.end())
+            return done(UploadQueue::Result::confirmed);
+        Item& item = *found->second;
+        const QString from = item.sitePath, to = item.path;
+        if (from == to)
+            return done(UploadQueue::Result::confirmed);
+        const std::optional<QString> toGroup =
+            site_.withDictionaries([&](PathDictionaries& d) -> std::optional<QString> {
+                const auto parent = d.folderDictionary.find(parentOf(to));
+                return parent == d.folderDictionary.end() ? std::nullopt : parent->second.templateGroupID;
+            });
+        if (!toGroup) {
+            // Moved out of every known group: the site keeps the template, the file stays local.
+            keyByPath_.erase(to);
+            return done(UploadQueue::Result::confirmed);
+        }
+        const QString fromGroup = item.groupID;
+        client_.moveTemplate(
+            item.templateID, nameOf(to), fromGroup, *toGroup,
+            [this, key, from, to, toGroup](std::optional<bool> success, std::optional<QString> newID) {
+                const auto again = items_.find(key);
+                if (again == items_.end() || success != true)
+                    return;
+                Item& moved = *again->second;
+                moved.groupID = *toGroup;
+                moved.templateID = newID.value_or(moved.templateID);
+                moved.sitePath = to;
+                site_.withDictionaries([&](PathDictionaries& d) {
+                    auto record = d.fileDictionary.find(from);
+                    auto sourceParent = d.folderDictionary.find(parentOf(from));
+                    if (record == d.fileDictionary.end() || sourceParent == d.folderDictionary.end())
+                        return;
+                    const qsizetype position = sourceParent->second.paths.indexOf(from);
+                    if (position < 0)
+                        return;
+                    FileRecord copy = record->second;
+                    copy.templateGroupID = *toGroup;
+                    copy.templateID = moved.templateID;
+                    d.fileDictionary.erase(record);
+                    d.fileDictionary[to] = copy;
+                    if (auto destinationParent = d.folderDictionary.find(parentOf(to));
+                        destinationParent != d.folderDictionary.end() &&
+                        !destinationParent->second.paths.contains(to))
+                        destinationParent->second.paths.append(to);
+                    sourceParent = d.folderDictionary.find(parentOf(from));
+                    sourceParent->second.paths.removeAt(sourceParent->second.paths.indexOf(from));
+                });
+            },
+            [this, key, done](const SiteConnectionHelper::Outcome& outcome) {
+                if (outcome.success)
+                    enqueueUpdate(key); // written under its new name before the move was confirmed
+                done(resultOf(outcome));
+            });
+    });
+    reportPending();
+}
+
+void FileSync::replaceTemplate(const QString& source, const QString& destination) {
+    // An editor's save: new content written elsewhere, then renamed over the template. The template keeps
+    // its identity and gets the new content; whatever stood at the source goes.
+    Item* target = itemAt(destination);
+    if (Item* replaced = itemAt(source); replaced && replaced != target) {
+        if (replaced->onSite) {
+            deleteTemplateAt({{bus::keyPath, source.mid(mirror_.size())}});
+        } else {
+            forget(replaced->key);
+        }
+    }
+    target->dirty = true;
+    scheduleUpload(*target, true);
+}
+
+int FileSync::pendingCount() const {
+    int count = queue_.pendingCount();
+    for (const auto& [key, item] : items_)
+        if (item->dirty || (item->creating && !item->watch->cancelled))
+            ++count;
+    return count;
+}
+
+void FileSync::reportPending() {
+    const int count = pendingCount();
+    if (count == lastPending_)
+        return;
+    lastPending_ = count;
+    logLine(QStringLiteral("Pending uploads: %1").arg(count));
+    emit pendingCountChanged(count);
+}
+
+void FileSync::settle(int graceMs) {
+    std::vector<Key> creating, dirty;
+    for (const auto& [key, item] : items_) {
+        if (item->creating && !item->watch->cancelled)
+            creating.push_back(key);
+        else if (item->dirty)
+            dirty.push_back(key);
+    }
+    for (Key key : creating)
+        finishCreate(key);
+    for (Key key : dirty)
+        enqueueUpdate(key);
+    QEventLoop loop;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    connect(this, &FileSync::pendingCountChanged, &loop, [&loop](int count) {
+        if (count == 0)
+            loop.quit();
+    });
+    if (pendingCount() > 0) {
+        deadline.start(graceMs);
+        loop.exec();
+    }
+}
+
+QStringList FileSync::unconfirmedFiles() const {
+    QStringList result;
+    QDirIterator it(mirror_, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString file = it.next();
+        if (it.fileInfo().isSymLink())
+            continue;
+        std::optional<QByteArray> confirmed;
+        if (const auto key = keyByPath_.find(file); key != keyByPath_.end())
+            confirmed = items_.at(key->second)->confirmed;
+        else
+            confirmed = const_cast<WebsiteInUse&>(site_).withDictionaries(
+                [&](PathDictionaries& d) -> std::optional<QByteArray> {
+                    const auto record = d.fileDictionary.find(file);
+                    return record == d.fileDictionary.end() ? std::nullopt
+                                                            : std::optional(record->second.encodedData);
+                });
+        const std::optional<QByteArray> content = readFile(file);
+        if (!confirmed || !content || content->toBase64() != *confirmed)
+            result << file;
+    }
+    return result;
+}
+
+} // namespace folvane

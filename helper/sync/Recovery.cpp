@@ -1,0 +1,44 @@
+#include "Recovery.h"
+
+#include "ConsoleLog.h"
+#include "DesktopNotifier.h"
+#include "Paths.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace folvane {
+
+Recovery::Recovery(QString baseFolder, QString title, QString mirrorFolder, DesktopNotifier& notifier)
+    : baseFolder_(std::move(baseFolder)), title_(std::move(title)), mirror_(std::move(mirrorFolder)),
+      notifier_(notifier) {}
+
+QString Recovery::keep(const QStringList& files, const QDateTime& when) {
+    if (files.isEmpty())
+        return {};
+    // A title that cannot name a folder still gets its own place.
+    const QString folderTitle = paths::isSafeMountTitle(title_) ? title_ : QStringLiteral("untitled");
+    const QString folder = paths::recoveryFolder(baseFolder_, folderTitle, when);
+    int kept = 0;
+    for (const QString& file : files) {
+        if (!file.startsWith(mirror_ + u'/'))
+            continue;
+        const QString target = folder + file.mid(mirror_.size());
+        if (!QDir().mkpath(QFileInfo(target).absolutePath()) || !QFile::copy(file, target)) {
+            logLine(QStringLiteral("Could not keep ") + file + QStringLiteral(" in ") + folder);
+            continue;
+        }
+        ++kept;
+    }
+    logLine(QStringLiteral("Kept %1 unconfirmed file(s) in %2").arg(kept).arg(folder));
+    if (kept > 0)
+        notifier_.notify(QStringLiteral("Unsaved changes kept"),
+                         QStringLiteral("%1 file(s) of \"%2\" that the site did not confirm were kept in %3")
+                             .arg(kept)
+                             .arg(title_, folder),
+                         true);
+    return kept > 0 ? folder : QString();
+}
+
+} // namespace folvane

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+namespace folvane {
+
+class DesktopNotifier;
+
+// Keeps copies of files whose content the site never confirmed, before anything removes or overwrites
+// them, in <base>/Recovered/<title>/<UTC date-time>/<volume-relative path>, and tells the user where.
+class Recovery {
+public:
+    Recovery(QString baseFolder, QString title, QString mirrorFolder, DesktopNotifier& notifier);
+
+    // Copies `files` (full paths inside the mirror); returns the folder they went to, or an empty text
+    // when there was nothing to keep. The notification is shown whatever the notification preference.
+    QString keep(const QStringList& files, const QDateTime& when = QDateTime::currentDateTimeUtc());
+
+private:
+    QString baseFolder_;
+    QString title_;
+    QString mirror_;
+    DesktopNotifier& notifier_;
+};
+
+} // namespace folvane

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QObject>
+#include <deque>
+#include <functional>
+#include <map>
+
+class QTimer;
+
+namespace folvane {
+
+// Serialises the requests that change one template: at most one request per template is out at a time,
+// the rest wait in the order the user made the changes. A content update that is still waiting absorbs
+// later updates (it reads the file when it is sent, so it carries the latest content). Requests that got
+// no answer at all are sent again after a growing pause, a bounded number of times; refusals are final.
+class UploadQueue : public QObject {
+    Q_OBJECT
+public:
+    using Key = quint64; // one per template, stable across renames and moves
+    enum class Result { confirmed, refused, transportFailed };
+    using Done = std::function<void(Result)>;
+    // Sends one request and calls `done` exactly once with its outcome.
+    using Send = std::function<void(Done done)>;
+    enum class Kind { create, update, move, remove };
+
+    explicit UploadQueue(QObject* parent = nullptr);
+
+    void enqueue(Key key, Kind kind, Send send);
+    // Requests waiting or out, over all templates.
+    int pendingCount() const;
+    bool isIdle() const { return pendingCount() == 0; }
+
+    // Attempts per request; the pause before attempt n+1 is initialRetryMs * 2^(n-1).
+    int maxAttempts = 5;
+    int initialRetryMs = 500;
+
+signals:
+    void pendingCountChanged(int count);
+
+private:
+    struct Request {
+        Kind kind;
+        Send send;
+        int attempts = 0;
+    };
+    struct Lane {
+        std::deque<Request> waiting;
+        bool inFlight = false;
+        bool retryScheduled = false;
+    };
+    void startNext(Key key);
+    void finished(Key key, Result result);
+    void reportCount();
+
+    std::map<Key, Lane> lanes_;
+    int lastReported_ = 0;
+};
+
+} // namespace folvane

@@ -1,0 +1,111 @@
+#include "sync/UploadQueue.h"
+
+#include "QtPrinters.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <gtest/gtest.h>
+
+using namespace folvane;
+using Result = UploadQueue::Result;
+using Kind = UploadQueue::Kind;
+
+namespace {
+
+// Requests that answer only when the test says so, recording the order they went out in.
+struct FakeSite {
+    std::vector<std::string> sent;
+    std::vector<UploadQueue::Done> open;
+    UploadQueue::Send request(std::string name, std::function<std::string()> content = {}) {
+        return [this, name, content](UploadQueue::Done done) {
+            sent.push_back(content ? name + ":" + content() : name);
+            open.push_back(std::move(done));
+        };
+    }
+    void answer(size_t index, Result result) { open.at(index)(result); }
+};
+
+void spinUntil(const std::function<bool()>& condition) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition() && timer.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+} // namespace
+
+TEST(UploadQueue, OneRequestPerTemplateInFlightInTheOrderMade) {
+    UploadQueue queue;
+    FakeSite site;
+    queue.enqueue(1, Kind::create, site.request("create"));
+    queue.enqueue(1, Kind::move, site.request("move"));
+    queue.enqueue(2, Kind::update, site.request("other"));
+    queue.enqueue(1, Kind::remove, site.request("delete"));
+    EXPECT_EQ(site.sent, (std::vector<std::string>{"create", "other"}));
+    EXPECT_EQ(queue.pendingCount(), 4);
+    site.answer(0, Result::confirmed);
+    EXPECT_EQ(site.sent.back(), "move");
+    site.answer(2, Result::refused); // a refusal is final: the next request of that template goes
+    EXPECT_EQ(site.sent.back(), "delete");
+    site.answer(3, Result::confirmed);
+    site.answer(1, Result::confirmed);
+    EXPECT_TRUE(queue.isIdle());
+}
+
+TEST(UploadQueue, WaitingUpdatesCollapseIntoOneWithTheLatestContent) {
+    UploadQueue queue;
+    FakeSite site;
+    std::string content = "v1";
+    const auto current = [&] { return content; };
+    queue.enqueue(1, Kind::update, site.request("update", current));
+    for (const char* version : {"v2", "v3", "v4"}) {
+        content = version;
+        queue.enqueue(1, Kind::update, site.request("update", current));
+    }
+    EXPECT_EQ(queue.pendingCount(), 2) << "one out, one follow-up";
+    site.answer(0, Result::confirmed);
+    site.answer(1, Result::confirmed);
+    EXPECT_EQ(site.sent, (std::vector<std::string>{"update:v1", "update:v4"}));
+
+    // An update behind a move is not merged with one before it: the order of kinds is kept.
+    queue.enqueue(1, Kind::update, site.request("update", current));
+    queue.enqueue(1, Kind::move, site.request("move"));
+    queue.enqueue(1, Kind::update, site.request("update", current));
+    EXPECT_EQ(queue.pendingCount(), 3);
+}
+
+TEST(UploadQueue, TransportFailuresAreRetriedABoundedNumberOfTimes) {
+    UploadQueue queue;
+    queue.initialRetryMs = 1;
+    queue.maxAttempts = 3;
+    int attempts = 0;
+    queue.enqueue(7, Kind::update, [&](UploadQueue::Done done) {
+        ++attempts;
+        done(Result::transportFailed);
+    });
+    spinUntil([&] { return queue.isIdle(); });
+    EXPECT_EQ(attempts, 3);
+
+    attempts = 0;
+    queue.enqueue(7, Kind::update, [&](UploadQueue::Done done) {
+        ++attempts;
+        done(attempts < 2 ? Result::transportFailed : Result::confirmed);
+    });
+    FakeSite site;
+    queue.enqueue(7, Kind::remove, site.request("delete"));
+    spinUntil([&] { return !site.sent.empty(); });
+    EXPECT_EQ(attempts, 2);
+    EXPECT_EQ(site.sent, std::vector<std::string>{"delete"}) << "the delete waited for the retried update";
+}
+
+TEST(UploadQueue, AnswersReportedTwiceCountOnce) {
+    UploadQueue queue;
+    UploadQueue::Done kept;
+    queue.enqueue(1, Kind::update, [&](UploadQueue::Done done) { kept = done; });
+    FakeSite site;
+    queue.enqueue(1, Kind::remove, site.request("delete"));
+    kept(Result::confirmed);
+    kept(Result::confirmed);
+    EXPECT_EQ(site.sent.size(), 1u);
+    EXPECT_EQ(queue.pendingCount(), 1);
+}
