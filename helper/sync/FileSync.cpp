@@ -147,10 +147,12 @@ void FileSync::createNewFileAt(const QVariantMap& userInfo) {
         });
         return;
     }
-    if (Item* existing = itemAt(file); existing && existing->onSite) {
-        // The template's file was made anew (removed and created again outside our sight): a save.
+    if (Item* existing = itemAt(file)) {
+        // Made anew while its create is still waiting (it reads the content when it goes), or a template's
+        // file replaced outside our sight: either way a save.
         existing->dirty = true;
-        scheduleUpload(*existing, false);
+        if (existing->onSite)
+            scheduleUpload(*existing, false);
         return;
     }
     Item* item = newItem(file);
@@ -382,8 +384,13 @@ void FileSync::moveTemplate(const QString& source, const QString& destination) {
         return;
     }
     Item* item = itemAt(source);
-    if (!item)
+    if (!item) {
+        // A file nobody tracked (a hidden temporary file, say) renamed to a name that can be a template:
+        // from the site's view a new file appeared.
+        if (!nameOf(destination).startsWith(u'.'))
+            createNewFileAt({{bus::keyPath, destination.mid(mirror_.size())}});
         return;
+    }
     keyByPath_.erase(source);
     item->path = destination;
     keyByPath_[destination] = item->key;
