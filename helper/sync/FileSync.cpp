@@ -191,6 +191,8 @@ void FileSync::finishCreate(Key key) {
     if (it == items_.end() || !it->second->creating || (it->second->watch && it->second->watch->cancelled))
         return;
     Item& item = *it->second;
+    if (deferUntilGroupReady && deferUntilGroupReady(parentOf(item.path), [this, key] { finishCreate(key); }))
+        return;
     item.watch->cancelled = true; // the wait is over either way
     const QString file = item.path;
     logLine(QStringLiteral("filePath: ") + file);
@@ -517,6 +519,56 @@ void FileSync::settle(int graceMs) {
         deadline.start(graceMs);
         loop.exec();
     }
+}
+
+FileSync::LocalState FileSync::localState(const QString& path) {
+    Item* item = itemAt(path);
+    if (!item)
+        return LocalState::unconfirmed;
+    if (item->dirty || item->creating || queue_.hasPending(item->key))
+        return LocalState::pending;
+    const std::optional<QByteArray> content = readFile(path);
+    return content && item->confirmed == content->toBase64() ? LocalState::confirmed
+                                                             : LocalState::unconfirmed;
+}
+
+void FileSync::folderMoved(const QString& from, const QString& to) {
+    const auto moved = [&](QString& path) {
+        if (!path.startsWith(from + u'/'))
+            return false;
+        path = to + path.mid(from.size());
+        return true;
+    };
+    std::map<QString, Key> paths;
+    for (const auto& [old, key] : keyByPath_) {
+        QString path = old;
+        moved(path);
+        paths[path] = key;
+    }
+    keyByPath_ = std::move(paths);
+    for (auto& [key, item] : items_) {
+        if (moved(item->path) && item->watch) {
+            std::lock_guard lock(item->watch->mutex);
+            item->watch->path = item->path;
+        }
+        moved(item->sitePath);
+    }
+}
+
+void FileSync::refreshGroupIDs() {
+    site_.withDictionaries([&](PathDictionaries& d) {
+        for (auto& [key, item] : items_)
+            if (const auto record = d.fileDictionary.find(item->sitePath); record != d.fileDictionary.end())
+                item->groupID = record->second.templateGroupID;
+    });
+}
+
+void FileSync::forgetAll() {
+    std::vector<Key> keys;
+    for (const auto& [key, item] : items_)
+        keys.push_back(key);
+    for (Key key : keys)
+        forget(key);
 }
 
 QStringList FileSync::unconfirmedFiles() const {

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QVariantMap>
 #include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -48,6 +49,20 @@ public:
     void settle(int graceMs);
     // Full local paths of the files whose current content the site has not confirmed.
     QStringList unconfirmedFiles() const;
+
+    // Whether the site holds the file's current content, or an upload of it is still to come.
+    enum class LocalState { confirmed, pending, unconfirmed };
+    LocalState localState(const QString& path);
+
+    // A folder was renamed or moved on the volume: what is tracked below it follows.
+    void folderMoved(const QString& from, const QString& to);
+    // The records below a folder got new group identifiers: requests use them from now on.
+    void refreshGroupIDs();
+    // After the records were rebuilt from the site: start again from them.
+    void forgetAll();
+    // Asked before a new file is created on the site; returns true when it will call `then` later
+    // (its folder's group is still being created) instead of letting the create go now.
+    std::function<bool(const QString& folder, std::function<void()> then)> deferUntilGroupReady;
 
     // Quiet period after the last write before a save is uploaded (when the file is not released first).
     int quietPeriodMs = 300;

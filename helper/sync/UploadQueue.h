@@ -29,6 +29,7 @@ public:
     // Requests waiting or out, over all templates.
     int pendingCount() const;
     bool isIdle() const { return pendingCount() == 0; }
+    bool hasPending(Key key) const { return lanes_.count(key) > 0; }
 
     // Attempts per request; the pause before attempt n+1 is initialRetryMs * 2^(n-1).
     int maxAttempts = 5;

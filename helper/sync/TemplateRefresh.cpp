@@ -1,0 +1,152 @@
+#include "TemplateRefresh.h"
+
+#include "BusNames.h"
+#include "ConsoleLog.h"
+#include "FileSync.h"
+#include "NotificationBus.h"
+#include "Recovery.h"
+#include "addon/SiteConnectionHelper.h"
+#include "tree/JSONParser.h"
+#include "tree/SafeName.h"
+#include "tree/WebsiteInUse.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+
+namespace folvane {
+
+TemplateRefresh::TemplateRefresh(WebsiteInUse& site, SiteConnectionHelper& client, JSONParser& parser,
+                                 FileSync& files, Recovery& recovery, NotificationBus& bus,
+                                 QString mirrorFolder, QObject* parent)
+    : QObject(parent), site_(site), client_(client), parser_(parser), files_(files), recovery_(recovery),
+      bus_(bus), mirror_(std::move(mirrorFolder)) {}
+
+void TemplateRefresh::refreshTemplates(const QVariantMap& userInfo) {
+    const auto answer = [&] { bus_.post(bus::named(bus::refreshDone, site_.title()), userInfo); };
+    files_.settle(settleMs);
+    const std::shared_ptr<const Json> list = client_.requestSite();
+    if (!list || !member(*list, "folders")) {
+        // Nothing to rebuild from: the old records and the mirror stay as they are.
+        logLine(
+            QStringLiteral("Refresh: the template list could not be fetched; keeping the volume as it is"));
+        answer();
+        return;
+    }
+    recovery_.keep(files_.unconfirmedFiles());
+
+    const PathDictionaries old = site_.withDictionaries([](PathDictionaries& d) {
+        PathDictionaries copy = std::move(d);
+        d = PathDictionaries{};
+        return copy;
+    });
+    parser_.setRefreshing(true);
+    parser_.setJSON(list);
+    logLine(QStringLiteral("reparsing files"));
+    parser_.startParser();
+    parser_.setJSON(nullptr);
+    client_.templateJSON.reset();
+
+    logLine(QStringLiteral("Checking for new files and folders"));
+    const PathDictionaries fresh = site_.withDictionaries([](PathDictionaries& d) { return d; });
+    for (const auto& [path, record] : old.fileDictionary) {
+        if (fresh.fileDictionary.count(path))
+            continue;
+        logLine(QStringLiteral("Deleted File Found"));
+        if (!QFile::remove(path) && QFile::exists(path))
+            logLine(QStringLiteral("Could not remove ") + path);
+    }
+    for (const auto& [path, record] : old.folderDictionary) {
+        if (fresh.folderDictionary.count(path))
+            continue;
+        logLine(QStringLiteral("Delete Folder Found"));
+        QDir folder(path);
+        if (folder.exists() && !folder.removeRecursively())
+            logLine(QStringLiteral("Could not remove ") + path);
+    }
+    files_.forgetAll();
+    if (invalidate)
+        invalidate(QString());
+    parser_.setRefreshing(false);
+    answer();
+}
+
+void TemplateRefresh::getNewTemplateData(const QVariantMap& userInfo) {
+    logLine(QStringLiteral("Getting new template data"));
+    const QVariant path = userInfo.value(bus::keyPath);
+    if (path.typeId() != QMetaType::QString)
+        return;
+    const QString lookup = mirror_ + path.toString();
+    logLine(lookup);
+    const std::optional<FileRecord> record =
+        site_.withDictionaries([&](PathDictionaries& d) -> std::optional<FileRecord> {
+            const auto found = d.fileDictionary.find(lookup);
+            return found == d.fileDictionary.end() ? std::nullopt : std::optional(found->second);
+        });
+    if (!record)
+        return;
+    logLine(QStringLiteral("templateGroupID: ") + record->templateGroupID + QStringLiteral(", templateID: ") +
+            record->templateID);
+    client_.getTemplate(record->templateGroupID, record->templateID,
+                        [this, lookup](const Json& answer) { updateTemplate(answer, lookup); });
+}
+
+void TemplateRefresh::updateTemplate(const Json& answer, const QString& lookup) {
+    const Json* item = member(answer, "template");
+    const std::optional<QString> name = item ? stringValue(*item, "name") : std::nullopt;
+    const std::optional<QString> data = item ? stringValue(*item, "data") : std::nullopt;
+    if (!name || !data)
+        return;
+    logLine(*name);
+    const QByteArray encoded = data->toLatin1();
+    const bool current = site_.withDictionaries([&](PathDictionaries& d) {
+        const auto record = d.fileDictionary.find(lookup);
+        return record == d.fileDictionary.end() ||
+               (record->second.encodedData == encoded && record->second.name == *name);
+    });
+    if (current)
+        return;
+    const FileSync::LocalState local = files_.localState(lookup);
+    if (local == FileSync::LocalState::pending)
+        return; // the user's newer content is on its way to the site
+    if (local == FileSync::LocalState::unconfirmed)
+        recovery_.keep({lookup});
+    if (!isSafeComponent(*name)) {
+        logLine(QStringLiteral("Ignoring a template name that cannot be a file name: ") + *name);
+        return;
+    }
+    const auto decoded = QByteArray::fromBase64Encoding(encoded, QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded) {
+        logLine(QStringLiteral("Could not create new data to save."));
+        return;
+    }
+    const QString target = lookup.left(lookup.lastIndexOf(u'/') + 1) + *name;
+    if (target != lookup && QFile::exists(target)) {
+        logLine(QStringLiteral("Not renaming ") + lookup + QStringLiteral(": ") + target +
+                QStringLiteral(" exists"));
+        return;
+    }
+    if (target != lookup && !QFile::rename(lookup, target)) {
+        logLine(QStringLiteral("Could not rename ") + lookup + QStringLiteral(" to ") + target);
+        return;
+    }
+    site_.withDictionaries([&](PathDictionaries& d) {
+        if (auto record = d.fileDictionary.find(lookup); record != d.fileDictionary.end()) {
+            record->second.encodedData = encoded;
+            record->second.name = *name;
+        }
+    });
+    QSaveFile file(target);
+    file.setDirectWriteFallback(true);
+    const QByteArray bytes = *decoded;
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        logLine(QStringLiteral("Could not write ") + target);
+    files_.forgetAll();
+    if (invalidate) {
+        invalidate(lookup.mid(mirror_.size()));
+        if (target != lookup)
+            invalidate(target.mid(mirror_.size()));
+    }
+}
+
+} // namespace folvane
