@@ -50,7 +50,7 @@ void SiteConnectionHelper::setSessionID(const QString& id) {
     resetURLs();
 }
 
-std::shared_ptr<const Json> SiteConnectionHelper::requestSite() {
+std::shared_ptr<Json> SiteConnectionHelper::requestSite() {
     logLine(QStringLiteral("Requesting site"));
     if (!isLoggedIn())
         return nullptr;
@@ -92,18 +92,18 @@ void SiteConnectionHelper::getSiteStatus() {
     });
 }
 
-std::shared_ptr<const Json> SiteConnectionHelper::getSiteTemplates() {
+std::shared_ptr<Json> SiteConnectionHelper::getSiteTemplates() {
     logLine(QStringLiteral("Requesting templates"));
     auto wait = std::make_shared<AnswerWait>();
     http_.get(urls.getTemplates, [this, wait](const HttpAnswer& answer) {
         if (answer.failed())
             logLine(QStringLiteral("Template list request failed: ") + answer.error);
-        templateJSON = std::make_shared<const Json>(parseLenient(answer.body));
+        templateJSON = std::make_shared<Json>(parseLenient(answer.body));
         wait->signal();
     });
     wait->wait([] { logLine(QStringLiteral("doot")); });
     if (!templateJSON)
-        templateJSON = std::make_shared<const Json>();
+        templateJSON = std::make_shared<Json>();
     isDefaultGroupSet();
     return templateJSON;
 }

@@ -35,7 +35,7 @@ public:
 
     std::optional<Json> statusJSON, loginJSON;
     // The last template list. Shared, not copied: it can be tens of megabytes.
-    std::shared_ptr<const Json> templateJSON;
+    std::shared_ptr<Json> templateJSON;
 
     const QString& sessionID() const { return sessionID_; }
     // A new ExpressionEngine session id rewrites the base URL and every action URL.
@@ -43,13 +43,13 @@ public:
     void resetURLs();
 
     // Logs in, then asks for the status and returns the template list; nothing when the login failed.
-    std::shared_ptr<const Json> requestSite();
+    std::shared_ptr<Json> requestSite();
     // The login exchange; waits for the answer. Returns whether the add-on accepted the credentials.
     bool isLoggedIn();
     // The status exchange; does not wait.
     void getSiteStatus();
     // Fetches "list_all" and waits for it. A body that is not JSON gives an empty value.
-    std::shared_ptr<const Json> getSiteTemplates();
+    std::shared_ptr<Json> getSiteTemplates();
 
     // A desktop notification, shown only when the user enabled notifications.
     void sendNotification(const QString& title, const QString& informativeText);

@@ -25,7 +25,7 @@ TemplateRefresh::TemplateRefresh(WebsiteInUse& site, SiteConnectionHelper& clien
 void TemplateRefresh::refreshTemplates(const QVariantMap& userInfo) {
     const auto answer = [&] { bus_.post(bus::named(bus::refreshDone, site_.title()), userInfo); };
     files_.settle(settleMs);
-    const std::shared_ptr<const Json> list = client_.requestSite();
+    const std::shared_ptr<Json> list = client_.requestSite();
     if (!list || !member(*list, "folders")) {
         // Nothing to rebuild from: the old records and the mirror stay as they are.
         logLine(

@@ -39,7 +39,7 @@ bool isPseudoGroupID(const std::optional<QString>& id) {
 }
 } // namespace
 
-JSONParser::JSONParser(std::shared_ptr<const Json> rootJSON, const QString& basePath, WebsiteInUse& site)
+JSONParser::JSONParser(std::shared_ptr<Json> rootJSON, const QString& basePath, WebsiteInUse& site)
     : mirror_(mirrorFolderPath(basePath, site.cachedFolderName.value_or(QString()))),
       rootJSON_(std::move(rootJSON)), cachedFolderName_(site.cachedFolderName), site_(site) {
     logLine(QStringLiteral("..."));
@@ -66,7 +66,7 @@ void JSONParser::startParser() {
         startAtBaseJSON(*rootJSON_);
 }
 
-void JSONParser::startAtBaseJSON(const Json& root) {
+void JSONParser::startAtBaseJSON(Json& root) {
     if (!root.is_structured() || root.empty())
         return;
     if (!refreshing_) {
@@ -74,25 +74,25 @@ void JSONParser::startAtBaseJSON(const Json& root) {
         logLine(QStringLiteral("newBasePath: ") + basePath_);
     }
     logLine(QStringLiteral("usedPath: ") + basePath_);
-    for (const Json& value : root)
+    for (Json& value : root)
         getSubJSONs(value, basePath_);
 }
 
-void JSONParser::getSubFolders(const Json& collection, const QString& usedPath) {
+void JSONParser::getSubFolders(Json& collection, const QString& usedPath) {
     if (!collection.is_structured())
         return;
-    for (const Json& value : collection)
+    for (Json& value : collection)
         getSubJSONs(value, usedPath);
 }
 
-void JSONParser::getSubJSONs(const Json& value, const QString& usedPath) {
+void JSONParser::getSubJSONs(Json& value, const QString& usedPath) {
     const DepthGuard guard;
     if (guard.tooDeep()) {
         logLine(QStringLiteral("Skipping a template list nested too deeply below ") + usedPath);
         return;
     }
     if (value.is_array()) {
-        for (const Json& item : value)
+        for (Json& item : value)
             getSubJSONs(item, usedPath);
         return;
     }
@@ -102,7 +102,7 @@ void JSONParser::getSubJSONs(const Json& value, const QString& usedPath) {
     const std::optional<QString> name = stringValue(value, "name");
     for (const auto& item : value.items()) {
         const std::string& key = item.key();
-        const Json& child = item.value();
+        Json& child = item.value();
         if (name && key == "subfolders") {
             logLine(QStringLiteral("Going into subfolders"));
             if (!isSafeComponent(*name)) {
@@ -176,12 +176,11 @@ void JSONParser::createFolder(const QString& parent, const QString& name,
     });
 }
 
-void JSONParser::createFiles(const QString& folderPath, const Json& templates,
-                             const QString& templateGroupID) {
+void JSONParser::createFiles(const QString& folderPath, Json& templates, const QString& templateGroupID) {
     if (!templates.is_structured())
         return;
     const QString folder = folderPath.chopped(1);
-    for (const Json& entry : templates) {
+    for (Json& entry : templates) {
         const std::optional<QString> data = stringValue(entry, "data");
         const std::optional<QString> name = stringValue(entry, "name");
         std::optional<QString> templateID;
@@ -207,6 +206,7 @@ void JSONParser::createFiles(const QString& folderPath, const Json& templates,
                 parent->second.paths.append(path);
         });
         writeFile(path, decoded ? *decoded : QByteArray());
+        entry["data"] = Json(); // the record holds it now; a large site's list would otherwise be kept twice
     }
 }
 

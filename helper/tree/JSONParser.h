@@ -13,13 +13,14 @@ namespace folvane {
 // Builds the mirror folder from a "list_all" answer: every template group becomes a folder, every
 // template a file holding its content, and each is recorded in the site's path dictionaries. The walk
 // follows the answer's own key order. Names that are not one safe path component are skipped, and
-// nothing is written through a link or outside the mirror folder.
+// nothing is written through a link or outside the mirror folder. Building consumes the templates'
+// contents from the list (they live on in the records), so a list is built from once.
 class JSONParser {
 public:
     // Prepares the cache: the cache root below `basePath` exists, the site's mirror folder is empty.
-    JSONParser(std::shared_ptr<const Json> rootJSON, const QString& basePath, WebsiteInUse& site);
+    JSONParser(std::shared_ptr<Json> rootJSON, const QString& basePath, WebsiteInUse& site);
 
-    void setJSON(std::shared_ptr<const Json> json) { rootJSON_ = std::move(json); }
+    void setJSON(std::shared_ptr<Json> json) { rootJSON_ = std::move(json); }
     void setRefreshing(bool refreshing) { refreshing_ = refreshing; }
     bool getRefreshing() const { return refreshing_; }
     // The cache root before the first build, the mirror folder from then on.
@@ -30,12 +31,12 @@ public:
     void startParser();
 
 private:
-    void startAtBaseJSON(const Json& root);
-    void getSubFolders(const Json& collection, const QString& usedPath);
-    void getSubJSONs(const Json& value, const QString& usedPath);
+    void startAtBaseJSON(Json& root);
+    void getSubFolders(Json& collection, const QString& usedPath);
+    void getSubJSONs(Json& value, const QString& usedPath);
     void createFolder(const QString& parent, const QString& name,
                       const std::optional<QString>& templateGroupID, std::optional<bool> isSpecial);
-    void createFiles(const QString& folderPath, const Json& templates, const QString& templateGroupID);
+    void createFiles(const QString& folderPath, Json& templates, const QString& templateGroupID);
     // Creates `path` (and the folders above it up to the mirror); false when that failed or would leave
     // the mirror folder.
     bool makeFolder(const QString& path);
@@ -44,7 +45,7 @@ private:
 
     QString mirror_;
     QString basePath_;
-    std::shared_ptr<const Json> rootJSON_;
+    std::shared_ptr<Json> rootJSON_;
     std::optional<QString> cachedFolderName_;
     bool refreshing_ = false;
     WebsiteInUse& site_;

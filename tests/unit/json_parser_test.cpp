@@ -21,8 +21,7 @@ struct Build {
     Build(CMS cms, const std::string& answer) {
         site.cms = cms;
         site.cachedFolderName = QStringLiteral("-42");
-        parser = std::make_unique<JSONParser>(std::make_shared<const Json>(Json::parse(answer)), base.path(),
-                                              site);
+        parser = std::make_unique<JSONParser>(std::make_shared<Json>(Json::parse(answer)), base.path(), site);
         parser->startParser();
     }
     QString mirror() const { return parser->mirrorFolder(); }
@@ -202,7 +201,7 @@ TEST(JSONParser, ConstructionEmptiesAnOldMirrorAndDeepNestingIsSkipped) {
     for (int i = 0; i < 5000; ++i)
         deep += "]";
     deep += "}";
-    JSONParser parser(std::make_shared<const Json>(Json::parse(deep)), base.path(), site);
+    JSONParser parser(std::make_shared<Json>(Json::parse(deep)), base.path(), site);
     parser.startParser();
     EXPECT_TRUE(QDir(base.path() + "/.cache/-1").isEmpty());
 }
