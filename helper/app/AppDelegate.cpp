@@ -37,7 +37,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     connectionHelper = std::make_unique<SiteConnectionHelper>(args_.all, site_, *http_, *bus_, *notifier_);
 
     logLine(QStringLiteral("Starting JSON init"));
-    std::shared_ptr<const Json> templates = connectionHelper->requestSite();
+    std::shared_ptr<Json> templates = connectionHelper->requestSite();
     if (terminating_)
         return;
     if (!templates) {
