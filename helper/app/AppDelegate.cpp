@@ -4,16 +4,41 @@
 #include "ConsoleLog.h"
 #include "DesktopNotifier.h"
 #include "NotificationBus.h"
+#include "Paths.h"
 #include "addon/AnswerWait.h"
 #include "addon/HttpClient.h"
 #include "addon/SiteConnectionHelper.h"
+#include "fs/FsEvents.h"
+#include "fs/LoopbackFS.h"
+#include "fs/MountSession.h"
+#include "sync/FileSync.h"
+#include "sync/FolderSync.h"
+#include "sync/Recovery.h"
+#include "sync/TemplateRefresh.h"
 #include "tree/JSONParser.h"
 #include "tree/WebsiteInUse.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
 
 namespace folvane {
+
+namespace {
+constexpr int shutdownGraceMs = 3000;
+}
+
+namespace {
+// One line per event: its full name, then its payload as compact JSON.
+void logEvent(const QString& name, const QVariantMap& userInfo) {
+    logLine(name + u' ' +
+            QString::fromUtf8(
+                QJsonDocument(QJsonObject::fromVariantMap(userInfo)).toJson(QJsonDocument::Compact)));
+}
+} // namespace
 
 AppDelegate::AppDelegate(HelperArguments args, WebsiteInUse& site, QObject* parent)
     : QObject(parent), args_(std::move(args)), site_(site), http_(std::make_unique<HttpClient>()),
@@ -58,6 +83,147 @@ void AppDelegate::applicationDidFinishLaunching() {
                 .arg(groups)
                 .arg(files)
                 .arg(mirrorFolder()));
+
+    mount();
+    startSynchronising();
+    setUpNotifications();
+}
+
+void AppDelegate::startSynchronising() {
+    const QString title = site_.title();
+    fileSync_ = std::make_unique<FileSync>(site_, *connectionHelper, mirrorFolder());
+    folderSync_ =
+        std::make_unique<FolderSync>(site_, *connectionHelper, *fileSync_, *notifier_, mirrorFolder());
+    fileSync_->deferUntilGroupReady = [this](const QString& folder, std::function<void()> then) {
+        return folderSync_->deferUntilGroupReady(folder, std::move(then));
+    };
+    recovery_ = std::make_unique<Recovery>(baseURL, title, mirrorFolder(), *notifier_);
+    templateRefresh_ = std::make_unique<TemplateRefresh>(site_, *connectionHelper, *JSONParserInstance,
+                                                         *fileSync_, *recovery_, *bus_, mirrorFolder());
+    const auto invalidate = [this](const QString& volumePath) {
+        if (!fs_)
+            return;
+        if (volumePath.isEmpty())
+            fs_->refreshMount();
+        else
+            fs_->invalidate(volumePath);
+    };
+    folderSync_->invalidate = invalidate;
+    templateRefresh_->invalidate = invalidate;
+    fsEvents_->subscribe(bus::named(FsEvents::releaseFile, title),
+                         [this](const QVariantMap& info) { fileReleased(info); });
+    if (!connectionHelper->cachingBool)
+        fsEvents_->subscribe(bus::named(bus::openFile, title),
+                             [this](const QVariantMap& info) { getNewTemplateData(info); });
+}
+
+void AppDelegate::mount() {
+    const QString title = site_.title();
+    fsEvents_ = std::make_unique<FsEvents>(title);
+    LoopbackFS::CachePolicy cache;
+    cache.keepPageCache = connectionHelper->cachingBool;
+    loop_ = std::make_unique<LoopbackFS>(mirrorFolder(), *fsEvents_, cache);
+    fs_ = std::make_unique<MountSession>(*loop_, title, paths::mountPointFor(title));
+    connect(fs_.get(), &MountSession::mounted, this, &AppDelegate::didMount);
+    connect(fs_.get(), &MountSession::mountFailed, this, &AppDelegate::mountFailed);
+    connect(fs_.get(), &MountSession::unmountedFromOutside, this, &AppDelegate::didUnmount);
+    fs_->mount();
+}
+
+void AppDelegate::refreshMount() {
+    if (fs_)
+        fs_->refreshMount();
+}
+
+void AppDelegate::didMount(const QString& mountPoint) {
+    logLine(QStringLiteral("Got didMount notification."));
+    logLine(QStringLiteral("Mounted at ") + mountPoint);
+    if (openFinderBool.value_or(false) && qEnvironmentVariable("FOLVANE_NO_OPEN") != QLatin1String("1") &&
+        !QProcess::startDetached(QStringLiteral("xdg-open"), {mountPoint}))
+        logLine(QStringLiteral("Could not open the file browser on ") + mountPoint);
+}
+
+void AppDelegate::mountFailed(const QString& reason) {
+    logLine(QStringLiteral("Got mountFailed notification."));
+    logLine(QStringLiteral("kGMUserFileSystem Error: ") + reason);
+    // Shown whatever the notification preference says: the helper is about to end.
+    notifier_->notify(QStringLiteral("Mount Failed"), reason, true);
+    terminate(1);
+}
+
+// The helper's refresh never unmounts, so an unmount it did not ask for always came from outside.
+void AppDelegate::didUnmount() {
+    logLine(QStringLiteral("Got didUnmount notification."));
+    terminate(0);
+}
+
+void AppDelegate::setUpNotifications() {
+    const QString title = site_.title();
+    bus_->subscribe(bus::named(bus::refresh, title),
+                    [this](const QVariantMap& info) { refreshTemplates(info); });
+    using Handler = void (AppDelegate::*)(const QVariantMap&);
+    const std::pair<QString, Handler> routes[] = {
+        {bus::moveFile, &AppDelegate::moveTemplate},
+        {bus::createFile, &AppDelegate::createNewFileAt},
+        {bus::createdDirectory, &AppDelegate::createDirectoryWithPath},
+        {bus::writingFile, &AppDelegate::saveFileData},
+        {bus::deleteFile, &AppDelegate::deleteTemplateAt},
+        {bus::deleteFolder, &AppDelegate::deleteTemplateGroup}};
+    for (const auto& [prefix, handler] : routes)
+        fsEvents_->subscribe(bus::named(prefix, title),
+                             [this, handler](const QVariantMap& info) { (this->*handler)(info); });
+    bus_->post(bus::named(bus::finishedConnecting, title), {{bus::keyTitle, title}});
+}
+
+void AppDelegate::refreshTemplates(const QVariantMap& userInfo) {
+    logEvent(bus::named(bus::refresh, site_.title()), userInfo);
+    templateRefresh_->refreshTemplates(userInfo);
+}
+
+void AppDelegate::moveTemplate(const QVariantMap& userInfo) {
+    logEvent(bus::named(bus::moveFile, site_.title()), userInfo);
+    const QVariant source = userInfo.value(bus::keySource), destination = userInfo.value(bus::keyDestination);
+    if (source.typeId() != QMetaType::QString || destination.typeId() != QMetaType::QString)
+        return;
+    const QString from = mirrorFolder() + source.toString(), to = mirrorFolder() + destination.toString();
+    const QFileInfo target(to);
+    if (target.isDir() && !target.isSymLink())
+        folderSync_->moveFolderEvent(from, to);
+    else
+        fileSync_->moveTemplate(from, to);
+}
+
+void AppDelegate::createNewFileAt(const QVariantMap& userInfo) {
+    logEvent(bus::named(bus::createFile, site_.title()), userInfo);
+    fileSync_->createNewFileAt(userInfo);
+}
+
+void AppDelegate::createDirectoryWithPath(const QVariantMap& userInfo) {
+    logEvent(bus::named(bus::createdDirectory, site_.title()), userInfo);
+    folderSync_->createDirectoryWithPath(userInfo);
+}
+
+void AppDelegate::saveFileData(const QVariantMap& userInfo) {
+    logEvent(bus::named(bus::writingFile, site_.title()), userInfo);
+    fileSync_->saveFileData(userInfo);
+}
+
+void AppDelegate::deleteTemplateAt(const QVariantMap& userInfo) {
+    logEvent(bus::named(bus::deleteFile, site_.title()), userInfo);
+    fileSync_->deleteTemplateAt(userInfo);
+}
+
+void AppDelegate::deleteTemplateGroup(const QVariantMap& userInfo) {
+    logEvent(bus::named(bus::deleteFolder, site_.title()), userInfo);
+    folderSync_->deleteTemplateGroup(userInfo);
+}
+
+void AppDelegate::fileReleased(const QVariantMap& userInfo) {
+    fileSync_->fileReleased(userInfo);
+}
+
+void AppDelegate::getNewTemplateData(const QVariantMap& userInfo) {
+    templateRefresh_->getNewTemplateData(userInfo);
 }
 
 QString AppDelegate::mirrorFolder() const {
@@ -75,8 +241,18 @@ void AppDelegate::terminate(int exitCode) {
 
 void AppDelegate::applicationWillTerminate() {
     const QString title = site_.title();
+    if (fileSync_) {
+        // Uploads still out get a moment to be confirmed; whatever the site has not confirmed by then
+        // is kept before the mirror goes.
+        fileSync_->settle(shutdownGraceMs);
+        recovery_->keep(fileSync_->unconfirmedFiles());
+    }
     bus_->post(bus::named(bus::connectionTerminated, title), {{bus::keyTitle, title}});
     bus_->flush();
+    // The volume goes first, so no one sees the mirror's files vanish mid-operation; nothing is left
+    // mounted even when removing the mirror fails.
+    if (fs_ && !fs_->unmount())
+        logLine(QStringLiteral("Could not unmount ") + fs_->mountPoint());
     if (site_.cachedFolderName) {
         QDir mirror(mirrorFolder());
         if (mirror.exists() && !mirror.removeRecursively())

@@ -36,7 +36,17 @@ HttpFrontend::HttpFrontend(Simulator& simulator, bool verbose)
         handle(request, response);
     };
     server_.Get(".*", handler);
-    server_.Post(".*", handler);
+    // Bodies are read through a content reader: the library would refuse any form body over 8 KiB read the
+    // ordinary way, and templates travel inside form bodies.
+    server_.Post(".*", [this](const httplib::Request& request, httplib::Response& response,
+                              const httplib::ContentReader& readBody) {
+        httplib::Request withBody = request;
+        readBody([&withBody](const char* data, size_t length) {
+            withBody.body.append(data, length);
+            return true;
+        });
+        handle(withBody, response);
+    });
     // The library answers 400 to a POST without Content-Length (what "curl -X POST" sends); take it as an
     // empty body instead.
     server_.set_pre_routing_handler([this](const httplib::Request& request, httplib::Response& response) {

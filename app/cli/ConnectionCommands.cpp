@@ -1,0 +1,238 @@
+#include "Commands.h"
+#include "Console.h"
+#include "SiteStore.h"
+
+#include "NotificationBus.h"
+#include "Paths.h"
+#include "addon/AnswerWait.h"
+#include "app/SignalWatcher.h"
+#include "core/AddonHttpClient.h"
+#include "core/ConnectionCheck.h"
+#include "core/ConnectionControl.h"
+#include "core/GoogleAnalytics.h"
+#include "core/HelperProcess.h"
+#include "core/SharedPreferences.h"
+#include "core/WakeWatcher.h"
+#include "fs/MountTable.h"
+
+#include <QDBusConnection>
+#include <QDir>
+#include <QEventLoop>
+#include <QTimer>
+
+namespace folvane::cli {
+
+namespace {
+
+constexpr int defaultRefreshTimeoutSeconds = 120;
+
+QString mountPointOf(const QString& title) {
+    return QDir::cleanPath(paths::mountPointFor(title));
+}
+
+QString endedText(const std::optional<int>& exitStatus) {
+    if (!exitStatus)
+        return QStringLiteral("a signal ended it");
+    switch (*exitStatus) {
+    case 1:
+        return QStringLiteral("it could not connect to the site or mount it");
+    case 2:
+        return QStringLiteral("it did not accept its arguments");
+    default:
+        return QStringLiteral("exit status %1").arg(*exitStatus);
+    }
+}
+
+// The test of an address and user that are not in the list yet.
+int testAddress(const CommandLine& command) {
+    const auto url = command.value(QStringLiteral("url"));
+    const auto user = command.value(QStringLiteral("user"));
+    if (!url || !user || !command.words.isEmpty()) {
+        console::error(QStringLiteral("check takes a TITLE, or --url and --user (see folvane3 --help)"));
+        return exitUsage;
+    }
+    const std::optional<QString> password = passwordFor(*user);
+    if (!password)
+        return exitUsage;
+    AddonHttpClient http;
+    ConnectionCheck check(http);
+    if (check.testConnectionToSite(nullptr, *url, *user, *password).value_or(false)) {
+        console::message(QStringLiteral("The add-on at %1 answers and accepts the login.").arg(*url));
+        return exitOk;
+    }
+    console::error(
+        QStringLiteral("the add-on at %1 did not answer as expected or refused the login").arg(*url));
+    return exitFailed;
+}
+
+} // namespace
+
+int checkSite(const CommandLine& command) {
+    if (command.value(QStringLiteral("url")) || command.value(QStringLiteral("user")) ||
+        command.words.size() != 1)
+        return testAddress(command);
+    SiteStore store;
+    const auto site = store.named(command.words.at(0));
+    if (!site)
+        return exitRejected;
+    const QString title = site->cleanName;
+    AddonHttpClient http;
+    ConnectionCheck check(http);
+    if (const auto error = check.tryConnectingToSite(*site)) {
+        console::error(QStringLiteral("\"%1\": ").arg(title) + alertText(*error));
+        return exitFailed;
+    }
+    console::message(QStringLiteral("\"%1\" is ready to connect (%2 add-on).").arg(title, site->cms));
+    return exitOk;
+}
+
+int connectSite(const CommandLine& command) {
+    SiteStore store;
+    const auto site = store.named(command.words.at(0));
+    if (!site)
+        return exitRejected;
+    const QString title = site->cleanName;
+    const QString mountPoint = mountPointOf(title);
+    // A live volume there belongs to another folvane3; a dead one the new helper clears away itself.
+    if (MountTable::hasFuseMountAt(mountPoint) && QDir(mountPoint).exists()) {
+        console::error(
+            QStringLiteral("\"%1\" is already connected: it is mounted at %2").arg(title, mountPoint));
+        return exitRejected;
+    }
+    NotificationBus bus;
+    if (!bus.isConnected()) {
+        console::error(
+            QStringLiteral("no session bus (DBUS_SESSION_BUS_ADDRESS): the helper could not report back"));
+        return exitFailed;
+    }
+    SharedPreferences preferences(paths::supportFolder());
+    AddonHttpClient http;
+    ConnectionControl control(store.manager, preferences, bus, http);
+    WakeWatcher wake(QDBusConnection::sessionBus(), QDBusConnection::systemBus());
+    QObject::connect(&wake, &WakeWatcher::woke, &control, &ConnectionControl::wakeFromSleep);
+    GoogleAnalytics analytics;
+    if (preferences.value(SharedPreferences::sendDataUsage) == 1)
+        analytics.startGoogleAnalytics(static_cast<int>(store.manager.siteList().size()));
+
+    QEventLoop loop;
+    bool interrupted = false;
+    bool mounted = false;
+    std::optional<std::optional<int>> ended;
+    SignalWatcher signalWatcher;
+    QObject::connect(&signalWatcher, &SignalWatcher::terminationRequested, &loop, [&] {
+        interrupted = true;
+        // A check still waiting for the site gives up at once.
+        AnswerWait::abandonAll();
+        loop.quit();
+    });
+    QObject::connect(&control, &ConnectionControl::siteStateChanged, &loop, [&] {
+        if (site->finishedConnecting && !mounted) {
+            mounted = true;
+            console::out(mountPoint);
+            console::message(
+                QStringLiteral("\"%1\" is mounted at %2; Ctrl-C ejects it.").arg(title, mountPoint));
+        }
+    });
+    QObject::connect(
+        &control, &ConnectionControl::pendingUploadsChanged, &loop, [&](const QString&, int count) {
+            console::message(count > 0
+                                 ? QStringLiteral("\"%1\": %2 upload(s) waiting for the site to confirm them")
+                                       .arg(title)
+                                       .arg(count)
+                                 : QStringLiteral("\"%1\": every upload confirmed").arg(title));
+        });
+    QObject::connect(&control, &ConnectionControl::helperEnded, &loop,
+                     [&](const QString&, std::optional<int> status) {
+                         ended = status;
+                         loop.quit();
+                     });
+
+    const ConnectOutcome outcome = control.connectToSite(*site);
+    if (interrupted && outcome.kind != ConnectOutcome::Kind::launched) {
+        console::error(QStringLiteral("connecting \"%1\" was cancelled").arg(title));
+        return exitFailed;
+    }
+    if (outcome.kind == ConnectOutcome::Kind::checkFailed) {
+        console::error(QStringLiteral("\"%1\": ").arg(title) + alertText(*outcome.error));
+        return exitFailed;
+    }
+    if (outcome.kind != ConnectOutcome::Kind::launched) {
+        console::error(QStringLiteral("cannot start the helper: ") + outcome.launchError);
+        return exitFailed;
+    }
+    // Kept here so that its end is still heard after the eject has let go of it.
+    const std::shared_ptr<HelperProcess> helper = site->siteConnection;
+    if (!interrupted)
+        loop.exec();
+    if (!ended) {
+        if (const int pending = control.ejectSite(*site); pending > 0)
+            console::message(
+                QStringLiteral("%1 upload(s) to \"%2\" were not confirmed yet; what the site does not "
+                               "confirm is kept in %3")
+                    .arg(pending)
+                    .arg(title, paths::supportFolder() + QStringLiteral("/Recovered/") + title));
+        console::message(QStringLiteral("Ejecting \"%1\"…").arg(title));
+        while (!ended)
+            loop.exec();
+        if (mounted)
+            return exitOk;
+        console::error(QStringLiteral("\"%1\" was ejected before it was mounted").arg(title));
+        return exitFailed;
+    }
+    if (mounted && *ended == 0) {
+        console::message(QStringLiteral("\"%1\" was ejected.").arg(title));
+        return exitOk;
+    }
+    console::error(QStringLiteral("the helper of \"%1\" ended: %2").arg(title, endedText(*ended)));
+    return exitFailed;
+}
+
+int refreshSite(const CommandLine& command) {
+    int timeoutSeconds = defaultRefreshTimeoutSeconds;
+    if (const auto given = command.value(QStringLiteral("timeout"))) {
+        bool ok = false;
+        timeoutSeconds = given->toInt(&ok);
+        if (!ok || timeoutSeconds <= 0) {
+            console::error(
+                QStringLiteral("--timeout takes a number of seconds above 0, not \"%1\"").arg(*given));
+            return exitUsage;
+        }
+    }
+    SiteStore store;
+    const auto site = store.named(command.words.at(0));
+    if (!site)
+        return exitRejected;
+    const QString title = site->cleanName;
+    const QString mountPoint = mountPointOf(title);
+    if (!MountTable::hasFuseMountAt(mountPoint)) {
+        console::error(
+            QStringLiteral("\"%1\" is not connected (nothing is mounted at %2)").arg(title, mountPoint));
+        return exitRejected;
+    }
+    NotificationBus bus;
+    SharedPreferences preferences(paths::supportFolder());
+    AddonHttpClient http;
+    ConnectionControl control(store.manager, preferences, bus, http);
+    const int row = store.manager.positionOfSite(title);
+    QEventLoop loop;
+    bool answered = false;
+    QObject::connect(&control, &ConnectionControl::refreshFinished, &loop,
+                     [&](const QString&, int answeredRow) {
+                         answered = answeredRow == row;
+                         if (answered)
+                             loop.quit();
+                     });
+    QTimer::singleShot(timeoutSeconds * 1000, &loop, &QEventLoop::quit);
+    control.refreshTemplates(*site, row);
+    loop.exec();
+    if (!answered) {
+        console::error(QStringLiteral("the helper of \"%1\" did not answer the refresh within %2 s")
+                           .arg(title)
+                           .arg(timeoutSeconds));
+        return exitNoAnswer;
+    }
+    console::message(QStringLiteral("Refreshed \"%1\".").arg(title));
+    return exitOk;
+}
+
+} // namespace folvane::cli

@@ -1,0 +1,19 @@
+#pragma once
+
+#include "core/SecretStore.h"
+#include "core/SiteListManager.h"
+
+namespace folvane::cli {
+
+// The user's site list, passwords from the Secret Service, for one command.
+struct SiteStore {
+    SiteStore();
+
+    // The site with this title; nothing, after telling the user, when there is none.
+    std::shared_ptr<BaseWebsite> named(const QString& title) const;
+
+    SecretServiceStore secrets;
+    SiteListManager manager;
+};
+
+} // namespace folvane::cli

@@ -1,0 +1,143 @@
+#include "ConnectionCheck.h"
+
+#include "AddonHttpClient.h"
+#include "BaseWebsite.h"
+#include "BuildInfo.h"
+#include "ConsoleLog.h"
+#include "HelperProcess.h"
+#include "VersionCompare.h"
+#include "addon/AnswerWait.h"
+
+#include <memory>
+
+namespace folvane {
+
+namespace {
+const QString expressionEngineName = QStringLiteral("ExpressionEngine");
+const QString wordPressName = QStringLiteral("Wordpress");
+
+bool hasRunningHelper(const BaseWebsite* site) {
+    return site && site->siteConnection && site->siteConnection->isRunning();
+}
+} // namespace
+
+ExpectedAddOnVersions ExpectedAddOnVersions::ofThisBuild() {
+    return {QString::fromUtf8(build::currentEEAddOnVersion), QString::fromUtf8(build::currentWPAddOnVersion)};
+}
+
+void CheckState::readStatusAnswer(StatusProbe probe, const Json& answer,
+                                  const ExpectedAddOnVersions* expected) {
+    if (statusOk || disabled)
+        return;
+    const bool ee = probe == StatusProbe::expressionEngine;
+    const std::optional<QString> status = stringValue(answer, "status");
+    statusOk = status == QStringLiteral("ok");
+    if (ee)
+        disabled = status == QStringLiteral("disabled");
+    const std::optional<QString> cmsText = stringValue(answer, "cms");
+    if (!cmsText)
+        return;
+    cms = cmsText;
+    divider = ee ? QStringLiteral("&m=") : QStringLiteral("/");
+    const std::optional<QString> version = stringValue(answer, "addon_version");
+    const std::optional<QString> wanted =
+        expected ? (ee ? expected->expressionEngine : expected->wordPress) : std::nullopt;
+    if (version && wanted && *cmsText == (ee ? expressionEngineName : wordPressName) &&
+        compareVersions(*wanted, *version) > 0)
+        outOfDate = true;
+}
+
+void CheckState::readLoginAnswer(const Json& answer) {
+    permitted = boolValue(answer, "permissions").value_or(true);
+    loggedIn = boolValue(answer, "logged_in").value_or(false);
+}
+
+void CheckState::readLogoutAnswer(const Json& answer) {
+    if (const auto stillLoggedIn = boolValue(answer, "logged_in"))
+        loggedOut = !*stillLoggedIn;
+}
+
+std::optional<LoggingInError> CheckState::verdict() const {
+    if (disabled)
+        return LoggingInError::saveTemplatesTurnedOn;
+    if (timedOut)
+        return LoggingInError::timedOut;
+    if (outOfDate)
+        return LoggingInError::outOfDateAddOn;
+    if (!permitted)
+        return LoggingInError::insufficientPermissions;
+    if (isOkay())
+        return std::nullopt;
+    return LoggingInError::authenticationInvalid;
+}
+
+ConnectionCheck::ConnectionCheck(AddonHttpClient& http, ExpectedAddOnVersions expected)
+    : http_(http), expected_(std::move(expected)) {}
+
+CheckState ConnectionCheck::exchange(const QString& base, const QString& username, const QString& password,
+                                     const std::optional<ExpectedAddOnVersions>& expected) {
+    // The handlers hold the state and the waits themselves, so an abandoned wait leaves nothing dangling.
+    auto state = std::make_shared<CheckState>();
+
+    auto probesDone = std::make_shared<AnswerWait>();
+    auto answered = std::make_shared<int>(0);
+    for (const StatusProbe probe : {StatusProbe::expressionEngine, StatusProbe::wordPress}) {
+        const QString divider =
+            probe == StatusProbe::expressionEngine ? QStringLiteral("&m=") : QStringLiteral("/");
+        http_.get(base + divider + QStringLiteral("status"), [state, probe, expected, answered,
+                                                              probesDone](const AddonAnswer& answer) {
+            state->timedOut |= answer.timedOut;
+            state->readStatusAnswer(probe, parseLenient(answer.body), expected ? &*expected : nullptr);
+            if (++*answered == 2)
+                probesDone->signal();
+        });
+    }
+    probesDone->wait();
+
+    auto loginDone = std::make_shared<AnswerWait>();
+    http_.postForm(base + state->divider + QStringLiteral("login"),
+                   {{QStringLiteral("username"), username}, {QStringLiteral("password"), password}},
+                   [state, loginDone](const AddonAnswer& answer) {
+                       state->timedOut |= answer.timedOut;
+                       state->readLoginAnswer(parseLenient(answer.body));
+                       loginDone->signal();
+                   });
+    loginDone->wait();
+
+    auto logoutDone = std::make_shared<AnswerWait>();
+    http_.get(base + state->divider + QStringLiteral("logout"),
+              [state, logoutDone](const AddonAnswer& answer) {
+                  state->timedOut |= answer.timedOut;
+                  state->readLogoutAnswer(parseLenient(answer.body));
+                  logoutDone->signal();
+              });
+    logoutDone->wait();
+    return *state;
+}
+
+std::optional<LoggingInError> ConnectionCheck::tryConnectingToSite(BaseWebsite& site) {
+    if (hasRunningHelper(&site)) {
+        logLine(QStringLiteral("Already Connected to Site"));
+        return std::nullopt;
+    }
+    const CheckState state = exchange(site.dirtyURL, site.login, site.password, expected_);
+    if (state.cms)
+        site.cms = *state.cms;
+    const std::optional<LoggingInError> error = state.verdict();
+    if (!error)
+        logLine(QStringLiteral("Logging In: Okay"));
+    return error;
+}
+
+std::optional<bool> ConnectionCheck::testConnectionToSite(const BaseWebsite* editSite, const QString& url,
+                                                          const QString& username, const QString& password) {
+    if (hasRunningHelper(editSite)) {
+        logLine(QStringLiteral("Already Connected to Site"));
+        return std::nullopt;
+    }
+    const bool okay = exchange(url, username, password, std::nullopt).isOkay();
+    logLine(okay ? QStringLiteral("Status: Okay") : QStringLiteral("Status: Not Okay"));
+    return okay;
+}
+
+} // namespace folvane

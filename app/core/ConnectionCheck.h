@@ -1,0 +1,70 @@
+#pragma once
+
+#include "LoggingInError.h"
+#include "addon/LenientJson.h"
+
+#include <QString>
+#include <optional>
+
+namespace folvane {
+
+class AddonHttpClient;
+class BaseWebsite;
+
+// The add-on versions this build expects; a missing one skips the version test for that CMS.
+struct ExpectedAddOnVersions {
+    std::optional<QString> expressionEngine;
+    std::optional<QString> wordPress;
+    static ExpectedAddOnVersions ofThisBuild();
+};
+
+// The two status requests sent at once: base + "&m=status" and base + "/status".
+enum class StatusProbe { expressionEngine, wordPress };
+
+// What the answers of one check have shown, and the verdict drawn from it.
+struct CheckState {
+    QString divider; // "&m=" or "/" once a probe named its CMS
+    std::optional<QString> cms;
+    bool timedOut = false;
+    bool statusOk = false;
+    bool disabled = false;
+    bool outOfDate = false;
+    bool loggedIn = false;
+    bool loggedOut = false;
+    bool permitted = true;
+
+    // Once a probe has said "ok" or "disabled" the other probe's answer is ignored. The version is
+    // judged only when `expected` is given.
+    void readStatusAnswer(StatusProbe probe, const Json& answer, const ExpectedAddOnVersions* expected);
+    void readLoginAnswer(const Json& answer);
+    void readLogoutAnswer(const Json& answer);
+
+    // First match wins: disabled, timed out, out of date, not permitted, then ok or invalid.
+    std::optional<LoggingInError> verdict() const;
+    bool isOkay() const { return statusOk && loggedIn && loggedOut; }
+};
+
+// Checks a site's add-on before connecting: both status probes at once, then login and logout, each
+// answer awaited with the event loop turning.
+class ConnectionCheck {
+public:
+    explicit ConnectionCheck(AddonHttpClient& http,
+                             ExpectedAddOnVersions expected = ExpectedAddOnVersions::ofThisBuild());
+
+    // The application's check. Returns nothing when the site may be connected (also when it already
+    // is); on success the site's cms is the one its add-on named.
+    std::optional<LoggingInError> tryConnectingToSite(BaseWebsite& site);
+    // The site editor's test of what the user typed: true when status, login and logout all went well;
+    // nothing (and no request) when the site being edited is connected.
+    std::optional<bool> testConnectionToSite(const BaseWebsite* editSite, const QString& url,
+                                             const QString& username, const QString& password);
+
+private:
+    CheckState exchange(const QString& base, const QString& username, const QString& password,
+                        const std::optional<ExpectedAddOnVersions>& expected);
+
+    AddonHttpClient& http_;
+    ExpectedAddOnVersions expected_;
+};
+
+} // namespace folvane

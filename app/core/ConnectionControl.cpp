@@ -1,0 +1,173 @@
+#include "ConnectionControl.h"
+
+#include "AddonHttpClient.h"
+#include "BaseWebsite.h"
+#include "BusNames.h"
+#include "ConsoleLog.h"
+#include "HelperProcess.h"
+#include "NotificationBus.h"
+#include "Paths.h"
+#include "SharedPreferences.h"
+#include "SiteListManager.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+namespace folvane {
+
+ConnectionState connectionState(const BaseWebsite& site) {
+    if (site.siteConnection)
+        return site.finishedConnecting ? ConnectionState::connected : ConnectionState::connecting;
+    return site.connectingError ? ConnectionState::error : ConnectionState::idle;
+}
+
+QStringList helperArguments(const BaseWebsite& site, const SharedPreferences& preferences,
+                            const QString& basePath) {
+    return {QStringLiteral("--args"),
+            QStringLiteral("-admin_url"),
+            site.dirtyURL,
+            QStringLiteral("-login"),
+            site.login,
+            QStringLiteral("-pass"),
+            QStringLiteral("-"),
+            basePath,
+            site.cleanName,
+            preferences.strPreferences(SharedPreferences::enableNotifications),
+            preferences.strPreferences(SharedPreferences::openFinderWindowOnConnect),
+            preferences.strPreferences(SharedPreferences::alertDefaultGroupNotSet),
+            preferences.strPreferences(SharedPreferences::enableCaching),
+            preferences.strPreferences(SharedPreferences::sendDataUsage),
+            site.url,
+            site.cms};
+}
+
+HelperSetup HelperSetup::standard() {
+    const QString configured = qEnvironmentVariable("FOLVANE_HELPER");
+    return {configured.isEmpty()
+                ? QCoreApplication::applicationDirPath() + QStringLiteral("/folvane3-fuse-helper")
+                : configured,
+            QProcessEnvironment::systemEnvironment(), paths::supportFolder()};
+}
+
+ConnectionControl::ConnectionControl(SiteListManager& sites, SharedPreferences& preferences,
+                                     NotificationBus& bus, AddonHttpClient& http, HelperSetup setup,
+                                     QObject* parent)
+    : QObject(parent), sites_(sites), preferences_(preferences), bus_(bus), http_(http), check_(http),
+      setup_(std::move(setup)) {}
+
+std::optional<LoggingInError> ConnectionControl::tryConnectingToSite(BaseWebsite& site) {
+    return check_.tryConnectingToSite(site);
+}
+
+ConnectOutcome ConnectionControl::connectToSite(BaseWebsite& site) {
+    if (site.siteConnection)
+        return {ConnectOutcome::Kind::alreadyConnected, std::nullopt, {}};
+    if (const auto error = tryConnectingToSite(site)) {
+        site.connectingError = true;
+        emit siteStateChanged(site.cleanName);
+        return {ConnectOutcome::Kind::checkFailed, error, {}};
+    }
+    QString launchError;
+    std::shared_ptr<HelperProcess> helper = launchHelper(site, &launchError);
+    if (!helper)
+        return {ConnectOutcome::Kind::launchFailed, std::nullopt, launchError};
+    site.siteConnection = helper;
+    site.siteConnectionRefresher = std::make_shared<QTimer>();
+    connect(site.siteConnectionRefresher.get(), &QTimer::timeout, this,
+            [this, url = site.dirtyURL, cms = site.cms] { refreshConnection(url, cms); });
+    site.siteConnectionRefresher->start(statusIntervalMs);
+    emit siteStateChanged(site.cleanName);
+    return {ConnectOutcome::Kind::launched, std::nullopt, {}};
+}
+
+std::shared_ptr<HelperProcess> ConnectionControl::launchHelper(BaseWebsite& site, QString* error) {
+    // Subscribed before the start, so that no announcement of the new helper can be missed.
+    observe(site.cleanName);
+    auto helper = std::make_shared<HelperProcess>();
+    if (!helper->start(setup_.program, helperArguments(site, preferences_, setup_.basePath), site.password,
+                       setup_.environment, error))
+        return nullptr;
+    connect(helper.get(), &HelperProcess::ended, this,
+            [this, title = site.cleanName](std::optional<int> status) { emit helperEnded(title, status); });
+    return helper;
+}
+
+void ConnectionControl::observe(const QString& title) {
+    if (!observedTitles_.insert(title).second)
+        return;
+    bus_.subscribe(bus::named(bus::finishedConnecting, title),
+                   [this](const QVariantMap& userInfo) { didFinishConnectingToSite(userInfo); });
+    bus_.subscribe(bus::named(bus::connectionTerminated, title),
+                   [this](const QVariantMap& userInfo) { connectionToSiteTerminated(userInfo); });
+    bus_.subscribe(bus::named(pendingUploadsPrefix, title),
+                   [this](const QVariantMap& userInfo) { pendingUploadsReported(userInfo); });
+}
+
+BaseWebsite* ConnectionControl::siteNamedIn(const QVariantMap& userInfo) const {
+    const QVariant title = userInfo.value(bus::keyTitle);
+    if (title.typeId() != QMetaType::QString)
+        return nullptr;
+    return sites_.siteWithTitle(title.toString()).get();
+}
+
+void ConnectionControl::didFinishConnectingToSite(const QVariantMap& userInfo) {
+    if (BaseWebsite* site = siteNamedIn(userInfo)) {
+        site->finishedConnecting = true;
+        emit siteStateChanged(site->cleanName);
+    }
+}
+
+void ConnectionControl::connectionToSiteTerminated(const QVariantMap& userInfo) {
+    if (BaseWebsite* site = siteNamedIn(userInfo)) {
+        site->finishedConnecting = false;
+        emit siteTerminated(site->cleanName);
+    }
+}
+
+void ConnectionControl::pendingUploadsReported(const QVariantMap& userInfo) {
+    BaseWebsite* site = siteNamedIn(userInfo);
+    const QVariant count = userInfo.value(QStringLiteral("count"));
+    if (!site || count.typeId() != QMetaType::Int)
+        return;
+    site->pendingUploads = count.toInt();
+    emit pendingUploadsChanged(site->cleanName, site->pendingUploads);
+}
+
+void ConnectionControl::refreshTemplates(const BaseWebsite& site, int row) {
+    logLine(QStringLiteral("REFRESHING"));
+    const QString title = site.cleanName;
+    if (refreshObservedTitles_.insert(title).second)
+        bus_.subscribe(bus::named(bus::refreshDone, title), [this, title](const QVariantMap& userInfo) {
+            const QVariant answeredRow = userInfo.value(bus::keyRow);
+            if (answeredRow.typeId() == QMetaType::Int)
+                emit refreshFinished(title, answeredRow.toInt());
+        });
+    bus_.post(bus::named(bus::refresh, title), {{bus::keyRow, row}});
+}
+
+int ConnectionControl::ejectSite(BaseWebsite& site) {
+    logLine(QStringLiteral("Disconnecting"));
+    const int pending = site.pendingUploads;
+    if (site.siteConnection)
+        site.siteConnection->terminate();
+    site.siteConnection.reset();
+    site.siteConnectionRefresher.reset();
+    site.pendingUploads = 0;
+    emit siteStateChanged(site.cleanName);
+    return pending;
+}
+
+void ConnectionControl::wakeFromSleep() {
+    for (const auto& site : sites_.siteList())
+        if (site->siteConnection)
+            bus_.post(bus::named(bus::newSessionID, site->cleanName));
+}
+
+void ConnectionControl::refreshConnection(const QString& url, const QString& cms) {
+    logLine(QStringLiteral("Refreshing Site Connection"));
+    const QString divider =
+        cms == QStringLiteral("ExpressionEngine") ? QStringLiteral("&m=") : QStringLiteral("/");
+    http_.get(url + divider + QStringLiteral("status"), [](const AddonAnswer&) {});
+}
+
+} // namespace folvane

@@ -1,0 +1,107 @@
+#pragma once
+
+#include "ConnectionCheck.h"
+#include "LoggingInError.h"
+
+#include <QObject>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <optional>
+#include <set>
+
+namespace folvane {
+
+class AddonHttpClient;
+class BaseWebsite;
+class HelperProcess;
+class NotificationBus;
+class SharedPreferences;
+class SiteListManager;
+
+// How a site's row is shown, in order of precedence: a recorded helper that has not announced itself
+// yet, one that has, a failed check (shown once), otherwise idle.
+enum class ConnectionState { connecting, connected, error, idle };
+ConnectionState connectionState(const BaseWebsite& site);
+
+// The helper's sixteen arguments. Position 7 is "-": the password follows on standard input.
+QStringList helperArguments(const BaseWebsite& site, const SharedPreferences& preferences,
+                            const QString& basePath);
+
+// What starting helpers needs from the machine.
+struct HelperSetup {
+    QString program;                 // the helper executable
+    QProcessEnvironment environment; // the helper's environment
+    QString basePath;                // the support folder; the helper keeps its mirror below it
+    // $FOLVANE_HELPER when set, else folvane3-fuse-helper next to this program; this process's
+    // environment; the support folder.
+    static HelperSetup standard();
+};
+
+// The helper reports how many of its uploads the site has not confirmed yet: {"title", "count"}.
+inline const QString pendingUploadsPrefix = QStringLiteral("pending-uploads-");
+
+struct ConnectOutcome {
+    enum class Kind { alreadyConnected, checkFailed, launchFailed, launched };
+    Kind kind;
+    std::optional<LoggingInError> error; // checkFailed
+    QString launchError;                 // launchFailed
+};
+
+// The application side of a connection: the check, the helper's start, its announcements on the bus,
+// the periodic status request that keeps the add-on session warm, re-login after the screens wake,
+// refresh and eject. Per site the state lives in its record (siteConnection, finishedConnecting,
+// connectingError, pendingUploads).
+class ConnectionControl : public QObject {
+    Q_OBJECT
+public:
+    ConnectionControl(SiteListManager& sites, SharedPreferences& preferences, NotificationBus& bus,
+                      AddonHttpClient& http, HelperSetup setup = HelperSetup::standard(),
+                      QObject* parent = nullptr);
+
+    // Checks the site and, when it passes, starts its helper and the status timer.
+    ConnectOutcome connectToSite(BaseWebsite& site);
+    std::optional<LoggingInError> tryConnectingToSite(BaseWebsite& site);
+    // Starts the helper; nothing (with `error` set) when it does not run.
+    std::shared_ptr<HelperProcess> launchHelper(BaseWebsite& site, QString* error = nullptr);
+
+    // Asks the site's helper to download the templates again; refreshFinished() tells the answer.
+    void refreshTemplates(const BaseWebsite& site, int row);
+    // Ends the site's helper and its status timer. Returns the uploads the helper still had pending.
+    int ejectSite(BaseWebsite& site);
+    // Every connected helper logs in again.
+    void wakeFromSleep();
+    // The status timer's request for one site; its answer is not read.
+    void refreshConnection(const QString& url, const QString& cms);
+
+    // Period of the status request of a connected site.
+    int statusIntervalMs = 1200 * 1000;
+
+signals:
+    void siteStateChanged(const QString& title);
+    // The helper announced its end ("connection-terminated-"); the row shows the error dot.
+    void siteTerminated(const QString& title);
+    void refreshFinished(const QString& title, int row);
+    void pendingUploadsChanged(const QString& title, int count);
+    // The helper process ended: its exit status, or none when a signal ended it.
+    void helperEnded(const QString& title, std::optional<int> exitStatus);
+
+private:
+    void observe(const QString& title);
+    void didFinishConnectingToSite(const QVariantMap& userInfo);
+    void connectionToSiteTerminated(const QVariantMap& userInfo);
+    void pendingUploadsReported(const QVariantMap& userInfo);
+    BaseWebsite* siteNamedIn(const QVariantMap& userInfo) const;
+
+    SiteListManager& sites_;
+    SharedPreferences& preferences_;
+    NotificationBus& bus_;
+    AddonHttpClient& http_;
+    ConnectionCheck check_;
+    HelperSetup setup_;
+    std::set<QString> observedTitles_;
+    std::set<QString> refreshObservedTitles_;
+};
+
+} // namespace folvane

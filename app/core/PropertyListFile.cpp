@@ -1,0 +1,98 @@
+#include "PropertyListFile.h"
+
+#include "ConsoleLog.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <limits>
+
+namespace folvane {
+
+PropertyListFile::PropertyListFile(QString folder, const QString& fileName)
+    : folder_(std::move(folder)), path_(folder_ + u'/' + fileName) {}
+
+bool PropertyListFile::exists() const {
+    return QFileInfo::exists(path_);
+}
+
+bool PropertyListFile::createFolder() {
+    if (QFileInfo(folder_).isDir() || QDir().mkpath(folder_))
+        return true;
+    lastError_ = QStringLiteral("cannot create the folder ") + folder_;
+    logLine(lastError_);
+    return false;
+}
+
+bool PropertyListFile::prepareFirstSave(const QString& firstStartLine) {
+    if (exists())
+        return true;
+    logLine(firstStartLine);
+    return createFolder();
+}
+
+Plist PropertyListFile::load() {
+    QFile file(path_);
+    if (!file.open(QIODevice::ReadOnly)) {
+        lastError_ = QStringLiteral("cannot read ") + path_ + QStringLiteral(": ") + file.errorString();
+        if (file.exists())
+            keepAside();
+        return nullptr;
+    }
+    const QByteArray bytes = file.readAll();
+    file.close();
+    if (bytes.isEmpty()) {
+        lastError_ = path_ + QStringLiteral(" is empty");
+        return nullptr;
+    }
+    plist_t root = nullptr;
+    if (bytes.size() <= std::numeric_limits<uint32_t>::max())
+        plist_from_memory(bytes.constData(), static_cast<uint32_t>(bytes.size()), &root);
+    if (!root) {
+        lastError_ = path_ + QStringLiteral(" is not a property list");
+        keepAside();
+    }
+    return Plist(root);
+}
+
+void PropertyListFile::keepAside() {
+    const QString aside =
+        path_ + QStringLiteral(".unreadable-") +
+        QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-dd'T'HH-mm-ss-zzz'Z'"));
+    if (QFile::rename(path_, aside)) {
+        keptAsidePath_ = aside;
+        logLine(path_ + QStringLiteral(" could not be read; it was kept as ") + aside);
+    } else {
+        unreadableInPlace_ = true;
+        logLine(path_ + QStringLiteral(" could not be read nor moved aside; it will not be overwritten"));
+    }
+}
+
+bool PropertyListFile::save(plist_t root) {
+    if (unreadableInPlace_) {
+        lastError_ = path_ + QStringLiteral(" could not be read nor moved aside; move it away to save again");
+        return false;
+    }
+    if (!createFolder())
+        return false;
+    char* bytes = nullptr;
+    uint32_t length = 0;
+    plist_to_bin(root, &bytes, &length);
+    if (!bytes) {
+        lastError_ = QStringLiteral("cannot encode ") + path_;
+        return false;
+    }
+    QSaveFile file(path_);
+    const bool written = file.open(QIODevice::WriteOnly) &&
+                         file.write(bytes, length) == static_cast<qint64>(length) && file.commit();
+    plist_to_bin_free(bytes);
+    if (!written) {
+        lastError_ = QStringLiteral("cannot write ") + path_ + QStringLiteral(": ") + file.errorString();
+        logLine(lastError_);
+    }
+    return written;
+}
+
+} // namespace folvane

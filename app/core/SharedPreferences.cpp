@@ -1,0 +1,101 @@
+#include "SharedPreferences.h"
+
+#include <cstdlib>
+
+namespace folvane {
+
+const std::vector<std::pair<QString, qint64>>& SharedPreferences::defaults() {
+    static const std::vector<std::pair<QString, qint64>> initialStates = {
+        {openFinderWindowOnConnect, 1}, {sendDataUsage, 0},    {alertDefaultGroupNotSet, 1},
+        {enableNotifications, 1},       {autoCheckUpdates, 1}, {enableCaching, 1},
+    };
+    return initialStates;
+}
+
+SharedPreferences::SharedPreferences(const QString& folder)
+    : file_(folder, QStringLiteral("preferences.plist")) {
+    if (preferencesFileExists()) {
+        loadFromFile();
+        return;
+    }
+    for (const auto& [title, state] : defaults())
+        preferences_[title] = state;
+    saveToFile();
+}
+
+bool SharedPreferences::isPrefInList(const QString& title) const {
+    return preferences_.count(title) > 0;
+}
+
+std::optional<qint64> SharedPreferences::value(const QString& title) const {
+    const auto it = preferences_.find(title);
+    return it == preferences_.end() ? std::nullopt : std::optional(it->second);
+}
+
+QString SharedPreferences::strPreferences(const QString& title) const {
+    const auto stored = value(title);
+    return stored ? QString::number(*stored) : QString();
+}
+
+bool SharedPreferences::changePreference(const QString& title, qint64 newValue) {
+    const std::optional<qint64> previous = value(title);
+    preferences_[title] = newValue;
+    if (!saveToFile()) {
+        if (previous)
+            preferences_[title] = *previous;
+        else
+            preferences_.erase(title);
+        return false;
+    }
+    if (delegate)
+        delegate->updatePreferences();
+    return true;
+}
+
+bool SharedPreferences::createPreferencesFile() {
+    return file_.prepareFirstSave(QStringLiteral("SiteListManager: Creating preferences files"));
+}
+
+bool SharedPreferences::saveToFile() {
+    if (!createPreferencesFile())
+        return false;
+    // libplist keeps integers unsigned; a negative value round-trips as its bit pattern.
+    Plist root(plist_new_dict());
+    for (const auto& [title, state] : preferences_)
+        plist_dict_set_item(root.get(), title.toUtf8().constData(),
+                            plist_new_uint(static_cast<uint64_t>(state)));
+    return file_.save(root.get());
+}
+
+bool SharedPreferences::loadFromFile() {
+    const Plist root = file_.load();
+    if (!root)
+        return false;
+    std::map<QString, qint64> loaded;
+    bool readable = plist_get_node_type(root.get()) == PLIST_DICT;
+    plist_dict_iter iter = nullptr;
+    if (readable)
+        plist_dict_new_iter(root.get(), &iter);
+    while (readable) {
+        char* key = nullptr;
+        plist_t node = nullptr;
+        plist_dict_next_item(root.get(), iter, &key, &node);
+        if (!node)
+            break;
+        readable = plist_get_node_type(node) == PLIST_UINT;
+        uint64_t state = 0;
+        if (readable)
+            plist_get_uint_val(node, &state);
+        loaded[QString::fromUtf8(key)] = static_cast<qint64>(state);
+        std::free(key);
+    }
+    std::free(iter);
+    if (!readable) {
+        file_.keepAside();
+        return false;
+    }
+    preferences_ = std::move(loaded);
+    return true;
+}
+
+} // namespace folvane

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "PropertyListFile.h"
+
+#include <QString>
+#include <map>
+#include <optional>
+#include <utility>
+#include <vector>
+
+namespace folvane {
+
+class PreferencesManagerDelegate {
+public:
+    virtual ~PreferencesManagerDelegate() = default;
+    virtual void updatePreferences() = 0;
+};
+
+// The preferences: a dictionary from check-box title to 0 or 1, kept in "preferences.plist" (a binary
+// property list whose root is that dictionary). A change that cannot be saved is undone in memory.
+class SharedPreferences {
+public:
+    // The six titles, which are the keys. The usage-data box has an empty title.
+    static inline const QString openFinderWindowOnConnect = QStringLiteral("Open Finder Window on Connect");
+    static inline const QString sendDataUsage = QString();
+    static inline const QString alertDefaultGroupNotSet =
+        QStringLiteral("Alert when Default Group is not set");
+    static inline const QString enableNotifications = QStringLiteral("Enable notifications");
+    static inline const QString autoCheckUpdates = QStringLiteral("Check automatically");
+    static inline const QString enableCaching = QStringLiteral("Enable caching");
+    // The six titles in the pane's order with the state each has on a first start.
+    static const std::vector<std::pair<QString, qint64>>& defaults();
+
+    // Loads the file from `folder`; on a first start writes the defaults to it. An unreadable file
+    // leaves the dictionary empty (and is moved aside).
+    explicit SharedPreferences(const QString& folder);
+
+    const std::map<QString, qint64>& preferences() const { return preferences_; }
+    bool isPrefInList(const QString& title) const;
+    std::optional<qint64> value(const QString& title) const;
+    // The stored value as decimal text, or "" when there is none: the form the helper takes.
+    QString strPreferences(const QString& title) const;
+    // Stores one value and saves; on failure the old value (or its absence) comes back.
+    bool changePreference(const QString& title, qint64 value);
+
+    QString getPreferencesFilePath() const { return file_.path(); }
+    bool preferencesFileExists() const { return file_.exists(); }
+    bool createPreferencesFile();
+    bool saveToFile();
+    bool loadFromFile();
+
+    QString lastError() const { return file_.lastError(); }
+    QString keptAsidePath() const { return file_.keptAsidePath(); }
+
+    PreferencesManagerDelegate* delegate = nullptr;
+
+private:
+    PropertyListFile file_;
+    std::map<QString, qint64> preferences_;
+};
+
+} // namespace folvane

@@ -1,0 +1,343 @@
+#include "LoopbackFS.h"
+
+#include "BusNames.h"
+#include "ConsoleLog.h"
+#include "FsEvents.h"
+#include "FuseApi.h"
+
+#include <QFile>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/fuse.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+namespace folvane {
+
+namespace {
+
+// libfuse wants 0 or the negative error number.
+int status(int result) {
+    return result == -1 ? -errno : 0;
+}
+
+int fdOf(const fuse_file_info* fi) {
+    return static_cast<int>(fi->fh);
+}
+
+// Without a path the handle's file was removed while open.
+QString volumeText(const char* volumePath) {
+    return volumePath ? QFile::decodeName(volumePath) : QStringLiteral("(removed file)");
+}
+
+void logAt(const char* what, const char* volumePath) {
+    logLine(QLatin1String(what) + volumeText(volumePath));
+}
+
+// A set-attributes request may carry a new size together with a new mode or owner (the kernel clears
+// set-user-id bits on truncate that way). libfuse applies mode and owner before the size; the size
+// must come first, so that a failed truncate changes nothing else. The serving thread notes such a
+// request before dispatching it; the first of chmod/chown then truncates, and the truncate that libfuse
+// calls afterwards has nothing left to do.
+struct SizeFirst {
+    bool pending = false;
+    bool done = false;
+    off_t size = 0;
+};
+thread_local SizeFirst sizeFirst;
+
+} // namespace
+
+LoopbackFS::LoopbackFS(QString rootPath, FsEvents& events, CachePolicy cache)
+    : rootPathText_(std::move(rootPath)), root_(QFile::encodeName(rootPathText_).toStdString()),
+      events_(events), cache_(cache) {}
+
+void LoopbackFS::postPath(const QString& prefix, const char* volumePath) {
+    if (volumePath)
+        events_.post(prefix, {{bus::keyPath, QFile::decodeName(volumePath)}});
+}
+
+// One static function per libfuse operation, each one system call on the real path or the handle.
+struct LoopbackOps {
+    static LoopbackFS& fs() { return *static_cast<LoopbackFS*>(fuse_get_context()->private_data); }
+
+    static void* init(fuse_conn_info* conn, fuse_config* cfg) {
+        LoopbackFS& self = *static_cast<LoopbackFS*>(fuse_get_context()->private_data);
+        // The kernel's numbering, not the mirror's: the invalidation code finds a folder's node by
+        // its inode number on the volume.
+        cfg->use_ino = 0;
+        // An unlinked file that is still open is removed at once, not hidden under ".fuse_hidden…":
+        // hiding would reach the synchronisation as a rename of the template.
+        cfg->hard_remove = 1;
+        cfg->nullpath_ok = 0;
+        cfg->entry_timeout = self.cache_.attributeSeconds;
+        cfg->attr_timeout = self.cache_.attributeSeconds;
+        // A name the kernel remembers as missing would make a later create fail with EEXIST.
+        cfg->negative_timeout = 0;
+        // Every write call must reach the filesystem as it is made (one event per write), so the
+        // kernel never gathers writes itself.
+        conn->want &= ~FUSE_CAP_WRITEBACK_CACHE;
+        // Clearing set-user-id bits on truncate reaches the filesystem as a mode change.
+        conn->want &= ~FUSE_CAP_HANDLE_KILLPRIV;
+        // Otherwise the kernel re-reads every file at each open, which defeats keeping the page cache;
+        // the helper invalidates whatever it changes in the mirror itself.
+        conn->want &= ~FUSE_CAP_AUTO_INVAL_DATA;
+        return &self;
+    }
+
+    static int getattr(const char* path, struct stat* st, fuse_file_info* fi) {
+        return status(fi ? ::fstat(fdOf(fi), st) : ::lstat(fs().realPath(path).c_str(), st));
+    }
+
+    static int readlink(const char* path, char* buffer, size_t size) {
+        const ssize_t length = ::readlink(fs().realPath(path).c_str(), buffer, size - 1);
+        if (length == -1)
+            return -errno;
+        buffer[length] = '\0';
+        return 0;
+    }
+
+    static int mkdir(const char* path, mode_t mode) {
+        logAt("Create directory at ", path);
+        fs().postPath(bus::createdDirectory, path);
+        return status(::mkdir(fs().realPath(path).c_str(), mode));
+    }
+
+    static int unlink(const char* path) {
+        logAt("Remove file at ", path);
+        fs().postPath(bus::deleteFile, path);
+        return status(::unlink(fs().realPath(path).c_str()));
+    }
+
+    static int rmdir(const char* path) {
+        logAt("Remove directory at ", path);
+        const int result = status(::rmdir(fs().realPath(path).c_str()));
+        if (result == 0)
+            fs().postPath(bus::deleteFolder, path);
+        return result;
+    }
+
+    static int symlink(const char* target, const char* path) {
+        return status(::symlink(target, fs().realPath(path).c_str()));
+    }
+
+    static int rename(const char* from, const char* to, unsigned int flags) {
+        const int result = status(
+            ::renameat2(AT_FDCWD, fs().realPath(from).c_str(), AT_FDCWD, fs().realPath(to).c_str(), flags));
+        // Exchanging two items is not a move of either.
+        if (result != 0 || (flags & RENAME_EXCHANGE))
+            return result;
+        const QString source = QFile::decodeName(from);
+        const QString destination = QFile::decodeName(to);
+        logLine(QStringLiteral("Moving file from ") + source + QStringLiteral(" to ") + destination);
+        fs().events_.post(bus::moveFile, {{bus::keySource, source}, {bus::keyDestination, destination}});
+        return 0;
+    }
+
+    static int link(const char* from, const char* to) {
+        return status(::link(fs().realPath(from).c_str(), fs().realPath(to).c_str()));
+    }
+
+    static int resize(const char* path, off_t size, fuse_file_info* fi) {
+        return status(fi ? ::ftruncate(fdOf(fi), size) : ::truncate(fs().realPath(path).c_str(), size));
+    }
+
+    static int resizeFirst(const char* path, fuse_file_info* fi) {
+        if (!sizeFirst.pending || sizeFirst.done)
+            return 0;
+        sizeFirst.done = true;
+        return resize(path, sizeFirst.size, fi);
+    }
+
+    static int chmod(const char* path, mode_t mode, fuse_file_info* fi) {
+        if (const int failed = resizeFirst(path, fi))
+            return failed;
+        return status(fi ? ::fchmod(fdOf(fi), mode) : ::chmod(fs().realPath(path).c_str(), mode));
+    }
+
+    static int chown(const char* path, uid_t uid, gid_t gid, fuse_file_info* fi) {
+        if (const int failed = resizeFirst(path, fi))
+            return failed;
+        return status(fi ? ::fchown(fdOf(fi), uid, gid) : ::lchown(fs().realPath(path).c_str(), uid, gid));
+    }
+
+    static int truncate(const char* path, off_t size, fuse_file_info* fi) {
+        return sizeFirst.done ? 0 : resize(path, size, fi);
+    }
+
+    static int utimens(const char* path, const timespec times[2], fuse_file_info* fi) {
+        return status(fi ? ::futimens(fdOf(fi), times)
+                         : ::utimensat(AT_FDCWD, fs().realPath(path).c_str(), times, AT_SYMLINK_NOFOLLOW));
+    }
+
+    static void useCachePolicy(fuse_file_info* fi) {
+        fi->keep_cache = fs().cache_.keepPageCache;
+        fi->direct_io = !fs().cache_.keepPageCache;
+    }
+
+    static int create(const char* path, mode_t mode, fuse_file_info* fi) {
+        logAt("Create file at ", path);
+        const int fd = ::open(fs().realPath(path).c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd == -1)
+            return -errno;
+        fi->fh = static_cast<uint64_t>(fd);
+        useCachePolicy(fi);
+        fs().postPath(bus::createFile, path);
+        return 0;
+    }
+
+    static int open(const char* path, fuse_file_info* fi) {
+        logAt("Open file at ", path);
+        const int fd = ::open(fs().realPath(path).c_str(), fi->flags);
+        if (fd == -1)
+            return -errno;
+        fi->fh = static_cast<uint64_t>(fd);
+        useCachePolicy(fi);
+        return 0;
+    }
+
+    // The byte count of a positioned read or write, whose event is posted once it succeeded.
+    static int transferred(ssize_t count, const QString& prefix, const char* path) {
+        if (count == -1)
+            return -errno;
+        fs().postPath(prefix, path);
+        return static_cast<int>(count);
+    }
+
+    static int read(const char* path, char* buffer, size_t size, off_t offset, fuse_file_info* fi) {
+        logAt("Reading file at ", path);
+        return transferred(::pread(fdOf(fi), buffer, size, offset), bus::openFile, path);
+    }
+
+    static int write(const char* path, const char* buffer, size_t size, off_t offset, fuse_file_info* fi) {
+        logAt("Writing file at ", path);
+        return transferred(::pwrite(fdOf(fi), buffer, size, offset), bus::writingFile, path);
+    }
+
+    // The size of the mirror's own filesystem: a volume reporting no free space makes file managers
+    // refuse to copy onto it.
+    static int statfs(const char*, struct statvfs* st) { return status(::statvfs(fs().root_.c_str(), st)); }
+
+    static int release(const char* path, fuse_file_info* fi) {
+        const bool forWriting = (fi->flags & O_ACCMODE) != O_RDONLY;
+        if (::close(fdOf(fi)) == 0 && forWriting)
+            fs().postPath(FsEvents::releaseFile, path);
+        return 0;
+    }
+
+    static int fsync(const char*, int dataOnly, fuse_file_info* fi) {
+        return status(dataOnly ? ::fdatasync(fdOf(fi)) : ::fsync(fdOf(fi)));
+    }
+
+    static int setxattr(const char* path, const char* name, const char* value, size_t size, int flags) {
+        return status(::lsetxattr(fs().realPath(path).c_str(), name, value, size, flags));
+    }
+
+    static int getxattr(const char* path, const char* name, char* value, size_t size) {
+        const ssize_t length = ::lgetxattr(fs().realPath(path).c_str(), name, value, size);
+        return length == -1 ? -errno : static_cast<int>(length);
+    }
+
+    static int listxattr(const char* path, char* list, size_t size) {
+        const ssize_t length = ::llistxattr(fs().realPath(path).c_str(), list, size);
+        return length == -1 ? -errno : static_cast<int>(length);
+    }
+
+    static int removexattr(const char* path, const char* name) {
+        return status(::lremovexattr(fs().realPath(path).c_str(), name));
+    }
+
+    static int opendir(const char* path, fuse_file_info* fi) {
+        DIR* dir = ::opendir(fs().realPath(path).c_str());
+        if (!dir)
+            return -errno;
+        fi->fh = reinterpret_cast<uint64_t>(dir);
+        return 0;
+    }
+
+    static int readdir(const char*, void* buffer, fuse_fill_dir_t fill, off_t, fuse_file_info* fi,
+                       fuse_readdir_flags) {
+        DIR* dir = reinterpret_cast<DIR*>(fi->fh);
+        ::rewinddir(dir);
+        errno = 0;
+        // Offsets of 0: libfuse takes the whole listing in one pass and pages it to the kernel itself.
+        while (const dirent* entry = ::readdir(dir)) {
+            struct stat st = {};
+            st.st_ino = entry->d_ino;
+            st.st_mode = static_cast<mode_t>(DTTOIF(entry->d_type));
+            if (fill(buffer, entry->d_name, &st, 0, fuse_fill_dir_flags{}) != 0)
+                break;
+        }
+        return -errno;
+    }
+
+    static int releasedir(const char*, fuse_file_info* fi) {
+        ::closedir(reinterpret_cast<DIR*>(fi->fh));
+        return 0;
+    }
+
+    static int fallocate(const char*, int mode, off_t offset, off_t length, fuse_file_info* fi) {
+        return status(::fallocate(fdOf(fi), mode, offset, length));
+    }
+
+    // No flush: the mirror's local filesystem has nothing to report when a file is closed, and without
+    // the operation the kernel stops asking, which spares every close a round trip.
+    static fuse_operations table() {
+        fuse_operations ops = {};
+        ops.init = init;
+        ops.getattr = getattr;
+        ops.readlink = readlink;
+        ops.mkdir = mkdir;
+        ops.unlink = unlink;
+        ops.rmdir = rmdir;
+        ops.symlink = symlink;
+        ops.rename = rename;
+        ops.link = link;
+        ops.chmod = chmod;
+        ops.chown = chown;
+        ops.truncate = truncate;
+        ops.utimens = utimens;
+        ops.create = create;
+        ops.open = open;
+        ops.read = read;
+        ops.write = write;
+        ops.statfs = statfs;
+        ops.release = release;
+        ops.fsync = fsync;
+        ops.setxattr = setxattr;
+        ops.getxattr = getxattr;
+        ops.listxattr = listxattr;
+        ops.removexattr = removexattr;
+        ops.opendir = opendir;
+        ops.readdir = readdir;
+        ops.releasedir = releasedir;
+        ops.fallocate = fallocate;
+        return ops;
+    }
+};
+
+void LoopbackFS::beginRequest(const void* request, size_t size) {
+    sizeFirst = {};
+    if (!request || size < sizeof(fuse_in_header) + sizeof(fuse_setattr_in))
+        return;
+    fuse_in_header header;
+    std::memcpy(&header, request, sizeof header);
+    if (header.opcode != FUSE_SETATTR)
+        return;
+    fuse_setattr_in arguments;
+    std::memcpy(&arguments, static_cast<const char*>(request) + sizeof header, sizeof arguments);
+    if ((arguments.valid & FATTR_SIZE) && (arguments.valid & (FATTR_MODE | FATTR_UID | FATTR_GID)))
+        sizeFirst = {.pending = true, .done = false, .size = static_cast<off_t>(arguments.size)};
+}
+
+const fuse_operations& LoopbackFS::operations() {
+    static const fuse_operations table = LoopbackOps::table();
+    return table;
+}
+
+} // namespace folvane

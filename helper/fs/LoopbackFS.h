@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QString>
+#include <string>
+#include <sys/types.h>
+
+struct fuse_operations;
+
+namespace folvane {
+
+class FsEvents;
+
+// The filesystem behind a site's volume: every operation is carried out on the same relative path
+// inside the site's mirror folder, so the volume shows exactly what is on disk there. Operations that
+// change a template, and every read, announce themselves through FsEvents with the volume path; the
+// filesystem itself never talks to the add-on and never consults the path dictionaries.
+//
+// Orderings the synchronisation relies on: create, write, read, rename and rmdir post only after the
+// system call succeeded; unlink and mkdir post before the attempt, whatever its outcome; each call
+// posts at most one event. The kernel resolves symbolic links and ".." itself, so every path that
+// arrives here is a plain path inside the volume.
+class LoopbackFS {
+public:
+    struct CachePolicy {
+        // Keep file contents in the kernel's page cache across opens. Off: every read reaches the
+        // filesystem (each read may fetch the template from the site).
+        bool keepPageCache = true;
+        // How long the kernel may trust names and attributes it has seen. The helper invalidates
+        // whatever it changes in the mirror itself, so only changes made behind its back wait this long.
+        double attributeSeconds = 86400;
+    };
+
+    LoopbackFS(QString rootPath, FsEvents& events, CachePolicy cache);
+
+    const QString& rootPath() const { return rootPathText_; }
+    // The table handed to libfuse; the instance is its private data.
+    static const fuse_operations& operations();
+    // Called by the session loop with each raw request before libfuse dispatches it (null when the
+    // request was not read into memory), on the serving thread.
+    static void beginRequest(const void* request, size_t size);
+
+private:
+    friend struct LoopbackOps;
+
+    std::string realPath(const char* volumePath) const { return root_ + volumePath; }
+    // Posts prefix + title with {"path": volume path}; nothing for a handle whose file has no name any
+    // more (unlinked while open).
+    void postPath(const QString& prefix, const char* volumePath);
+
+    const QString rootPathText_;
+    const std::string root_;
+    FsEvents& events_;
+    const CachePolicy cache_;
+};
+
+} // namespace folvane

@@ -1,0 +1,233 @@
+#include "MountSession.h"
+
+#include "ConsoleLog.h"
+#include "FuseApi.h"
+#include "LoopbackFS.h"
+#include "MountTable.h"
+#include "Paths.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QSocketNotifier>
+#include <cerrno>
+#include <csignal>
+#include <cstdarg>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace folvane {
+
+namespace {
+
+// libfuse explains a failed mount only in its log messages. While the main thread sets a mount up, those
+// messages are kept as the failure's reason; every message also goes to the console log.
+thread_local QString* capturedFuseMessages = nullptr;
+
+void logFuseMessage(fuse_log_level, const char* format, va_list arguments) {
+    char text[1024];
+    std::vsnprintf(text, sizeof text, format, arguments);
+    const QString message = QString::fromLocal8Bit(text).trimmed();
+    logLine(message);
+    if (capturedFuseMessages)
+        *capturedFuseMessages +=
+            (capturedFuseMessages->isEmpty() ? QString() : QStringLiteral("; ")) + message;
+}
+
+class FuseMessageCapture {
+public:
+    FuseMessageCapture() {
+        fuse_set_log_func(logFuseMessage);
+        capturedFuseMessages = &messages_;
+    }
+    ~FuseMessageCapture() { capturedFuseMessages = nullptr; }
+    // What libfuse said, else the system's text for the error number.
+    QString reason(int error) const {
+        return messages_.isEmpty() ? QString::fromLocal8Bit(std::strerror(error)) : messages_;
+    }
+
+private:
+    QString messages_;
+};
+
+// fuse_opt splits option lists at commas; a backslash keeps one in a value.
+std::string escapedOptionValue(const QString& value) {
+    std::string escaped;
+    for (const char c : value.toUtf8().toStdString()) {
+        if (c == ',' || c == '\\')
+            escaped += '\\';
+        escaped += c;
+    }
+    return escaped;
+}
+
+} // namespace
+
+MountSession::MountSession(LoopbackFS& fs, QString title, QString mountPoint, QObject* parent)
+    : QObject(parent), fs_(fs), title_(std::move(title)), mountPoint_(std::move(mountPoint)),
+      wakeFd_(::eventfd(0, EFD_CLOEXEC)) {}
+
+MountSession::~MountSession() {
+    unmount();
+    ::close(wakeFd_);
+}
+
+void MountSession::mount() {
+    const QString failure = mountFailure();
+    if (!failure.isEmpty()) {
+        QMetaObject::invokeMethod(
+            this, [this, failure] { emit mountFailed(failure); }, Qt::QueuedConnection);
+        return;
+    }
+    thread_ = std::thread([this] { serve(); });
+    QMetaObject::invokeMethod(
+        this, [this] { emit mounted(mountPoint_); }, Qt::QueuedConnection);
+}
+
+// Sets the mount up; the reason when that failed, else the empty text.
+QString MountSession::mountFailure() {
+    if (!paths::isSafeMountTitle(title_))
+        return QStringLiteral("The site title \"%1\" cannot name a mount point: it must be one folder name "
+                              "(not empty, \".\" or \"..\", and without \"/\").")
+            .arg(title_);
+    if (wakeFd_ == -1)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    if (MountTable::hasFuseMountAt(mountPoint_)) {
+        logLine(QStringLiteral("Detaching a mount left at ") + mountPoint_ +
+                QStringLiteral(" by an earlier run"));
+        if (!MountTable::detachFuseMountsAt(mountPoint_))
+            return QStringLiteral("A mount left at %1 by an earlier run could not be detached.")
+                .arg(mountPoint_);
+    }
+    QDir().mkpath(mountPoint_);
+    if (!QFileInfo(mountPoint_).isDir())
+        return QStringLiteral("The mount point %1 is not a folder and cannot be made one.").arg(mountPoint_);
+
+    const std::string options = "fsname=" + escapedOptionValue(title_) + ",subtype=folvane3";
+    const char* argv[] = {"folvane3-fuse-helper", "-o", options.c_str()};
+    fuse_args args = FUSE_ARGS_INIT(3, const_cast<char**>(argv));
+    FuseMessageCapture capture;
+    errno = 0;
+    struct fuse* session = fuse_new(&args, &LoopbackFS::operations(), sizeof(fuse_operations), &fs_);
+    fuse_opt_free_args(&args);
+    if (!session)
+        return capture.reason(errno ? errno : EINVAL);
+    if (fuse_mount(session, QFile::encodeName(mountPoint_).constData()) != 0) {
+        const int error = errno ? errno : EIO;
+        fuse_destroy(session);
+        return capture.reason(error);
+    }
+    fuse_ = session;
+    stopping_ = false;
+    return {};
+}
+
+// The session loop, one request at a time. A volume detached lazily while still in use keeps its
+// connection, so the loop cannot wait on the device alone: it also wakes for `unmount()`, and for every
+// change of the mount table (which the kernel signals as priority data) to see whether the volume is
+// still mounted.
+void MountSession::serve() {
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, nullptr); // signals are the main thread's business
+    fuse_session* session = fuse_get_session(fuse_);
+    const int mountTable = ::open("/proc/self/mounts", O_RDONLY | O_CLOEXEC);
+    pollfd watched[3] = {
+        {fuse_session_fd(session), POLLIN, 0}, {wakeFd_, POLLIN, 0}, {mountTable, POLLPRI, 0}};
+    fuse_buf buffer = {};
+    while (!fuse_session_exited(session)) {
+        if (::poll(watched, 3, -1) == -1 && errno != EINTR)
+            break;
+        if (watched[1].revents)
+            break;
+        // Only the table: looking at the mount point itself would send a request to this very thread.
+        if (watched[2].revents && !MountTable::listsFuseMountAt(mountPoint_))
+            break;
+        if (!watched[0].revents)
+            continue;
+        const int received = fuse_session_receive_buf(session, &buffer);
+        if (received == -EINTR || received == -EAGAIN)
+            continue;
+        if (received <= 0)
+            break;
+        LoopbackFS::beginRequest((buffer.flags & FUSE_BUF_IS_FD) ? nullptr : buffer.mem,
+                                 static_cast<size_t>(received));
+        fuse_session_process_buf(session, &buffer);
+    }
+    std::free(buffer.mem);
+    if (mountTable != -1)
+        ::close(mountTable);
+    if (!stopping_)
+        QMetaObject::invokeMethod(
+            this, [this] { emit unmountedFromOutside(); }, Qt::QueuedConnection);
+}
+
+bool MountSession::unmount() {
+    if (!fuse_)
+        return !MountTable::hasFuseMountAt(mountPoint_);
+    stopping_ = true;
+    fuse_exit(fuse_);
+    const uint64_t wake = 1;
+    [[maybe_unused]] const ssize_t written = ::write(wakeFd_, &wake, sizeof wake);
+    if (thread_.joinable())
+        thread_.join();
+    // Closing the device ends the connection even while the volume is busy; the detach is lazy.
+    fuse_unmount(fuse_);
+    fuse_destroy(fuse_);
+    fuse_ = nullptr;
+    if (MountTable::hasFuseMountAt(mountPoint_))
+        return false;
+    QDir().rmdir(mountPoint_);
+    return true;
+}
+
+void MountSession::refreshMount() {
+    if (!fuse_)
+        return;
+    const QString root = fs_.rootPath();
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        invalidate(it.next().mid(root.size()));
+    fuse_lowlevel_notify_inval_inode(fuse_get_session(fuse_), FUSE_ROOT_ID, 0, 0);
+}
+
+void MountSession::invalidate(const QString& volumePath) {
+    if (!fuse_ || !volumePath.startsWith(u'/') || volumePath.size() < 2)
+        return;
+    const QByteArray path = QFile::encodeName(volumePath);
+    struct stat seen, real;
+    // What the kernel believes (its cached attributes) against what the mirror holds.
+    const bool present = ::lstat((QFile::encodeName(fs_.rootPath()) + path).constData(), &real) == 0;
+    const bool seenAsOtherKind = present &&
+                                 ::lstat((QFile::encodeName(mountPoint_) + path).constData(), &seen) == 0 &&
+                                 (seen.st_mode & S_IFMT) != (real.st_mode & S_IFMT);
+    if (!present || seenAsOtherKind)
+        forgetName(path);
+    fuse_invalidate_path(fuse_, path.constData());
+}
+
+// Drops the kernel's entry for the name (and everything cached below it), so the next lookup asks the
+// filesystem. The parent is found by its inode number on the volume, which is libfuse's node id.
+void MountSession::forgetName(const QByteArray& volumePath) {
+    const qsizetype slash = volumePath.lastIndexOf('/');
+    const QByteArray parent = volumePath.left(slash);
+    const QByteArray name = volumePath.mid(slash + 1);
+    fuse_ino_t parentNode = FUSE_ROOT_ID;
+    if (!parent.isEmpty()) {
+        struct stat st;
+        if (::lstat((QFile::encodeName(mountPoint_) + parent).constData(), &st) != 0)
+            return; // the kernel cannot reach the parent, so it holds nothing below it by that way
+        parentNode = st.st_ino;
+    }
+    fuse_session* session = fuse_get_session(fuse_);
+    fuse_lowlevel_notify_inval_entry(session, parentNode, name.constData(), static_cast<size_t>(name.size()));
+    fuse_lowlevel_notify_inval_inode(session, parentNode, 0, 0);
+}
+
+} // namespace folvane

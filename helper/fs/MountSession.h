@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <atomic>
+#include <thread>
+
+struct fuse;
+
+namespace folvane {
+
+class LoopbackFS;
+
+// The site's volume: mounts the loopback filesystem at the mount point, serves it on a thread of its
+// own one operation at a time, and takes it down again. Outcomes arrive as signals on the main thread,
+// after `mount()` has returned. All public methods are for the main thread.
+class MountSession : public QObject {
+    Q_OBJECT
+public:
+    MountSession(LoopbackFS& fs, QString title, QString mountPoint, QObject* parent = nullptr);
+    // Unmounts when still mounted.
+    ~MountSession() override;
+
+    const QString& mountPoint() const { return mountPoint_; }
+    bool isMounted() const { return fuse_ != nullptr; }
+
+    // Creates the mount point (and the root above it) when missing, detaches a stale mount left there by
+    // a crashed run, mounts and starts serving. Reports `mounted` or `mountFailed`.
+    void mount();
+    // Stops serving and detaches the volume, also when it is busy (a shell inside it): whoever still
+    // uses it gets "Transport endpoint is not connected". The mount-point folder this session mounted on
+    // is removed once nothing is mounted there. Returns whether nothing is left mounted.
+    bool unmount();
+
+    // Makes the kernel forget what it cached of everything in the mirror (names, attributes, contents),
+    // without unmounting: for after the helper itself rewrote the mirror. Paths the helper removed from
+    // the mirror are forgotten with `invalidate`.
+    void refreshMount();
+    // The same for one volume path: its cached attributes and contents, and its name too when the mirror
+    // no longer has it or has another kind of item there.
+    void invalidate(const QString& volumePath);
+
+signals:
+    void mounted(const QString& mountPoint);
+    void mountFailed(const QString& reason);
+    // The volume went away without `unmount()`: ejected or unmounted from outside, lazily detached
+    // while in use included.
+    void unmountedFromOutside();
+
+private:
+    QString mountFailure();
+    void serve();
+    void forgetName(const QByteArray& volumePath);
+
+    LoopbackFS& fs_;
+    const QString title_;
+    const QString mountPoint_;
+    struct fuse* fuse_ = nullptr;
+    std::thread thread_;
+    int wakeFd_ = -1; // tells the serving thread to stop
+    std::atomic<bool> stopping_ = false;
+};
+
+} // namespace folvane

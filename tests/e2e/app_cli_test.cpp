@@ -1,0 +1,322 @@
+// folvane3's command line against the simulator, with a real Secret Service and the real helper.
+#include "testkit/AddonSim.h"
+#include "testkit/AppRunner.h"
+#include "testkit/BusRecorder.h"
+#include "testkit/FuseMounts.h"
+#include "testkit/TestSession.h"
+#include "testkit/Wait.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+using namespace folvane::testkit;
+using nlohmann::json;
+
+namespace {
+
+const QString invalidAuthentication =
+    QStringLiteral("Invalid authentication info, please check the fields entered are correct.");
+
+AppRunner::Finished folvane3(TestSession& session, const QStringList& arguments,
+                             std::optional<QByteArray> input = std::nullopt) {
+    return AppRunner::run(session, arguments, std::move(input));
+}
+
+AppRunner::Finished addSite(TestSession& session, const QString& title, const QString& url,
+                            const QByteArray& password = "password") {
+    return folvane3(session,
+                    {QStringLiteral("sites"), QStringLiteral("add"), QStringLiteral("--title"), title,
+                     QStringLiteral("--url"), url, QStringLiteral("--user"), QStringLiteral("admin")},
+                    password + '\n');
+}
+
+QString readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()) : QString();
+}
+
+// The pid of the first child of `parent`.
+std::optional<qint64> childOf(qint64 parent) {
+    const QStringList children =
+        readFile(QStringLiteral("/proc/%1/task/%1/children").arg(parent)).split(u' ', Qt::SkipEmptyParts);
+    if (children.isEmpty())
+        return std::nullopt;
+    return children.first().toLongLong();
+}
+
+class AppCli : public ::testing::Test {
+protected:
+    TestSession session{SessionOptions{.secretService = true}};
+    AddonSim sim;
+};
+
+} // namespace
+
+TEST_F(AppCli, KeepsTheSiteListInOrderWithPasswordsOnlyInTheSecretService) {
+    ASSERT_EQ(addSite(session, "Alpha", sim.baseUrl(), "Qz-first-secret").exitCode, 0);
+    ASSERT_EQ(addSite(session, "Beta", "https://beta.example:8443/admin.php", "").exitCode, 0);
+    ASSERT_EQ(addSite(session, "Gamma", "www.gamma.example/admin.php").exitCode, 0);
+
+    AppRunner::Finished list = folvane3(session, {QStringLiteral("sites"), QStringLiteral("list")});
+    ASSERT_EQ(list.exitCode, 0) << list.standardError.toStdString();
+    QStringList lines = list.standardOutput.split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 4) << list.standardOutput.toStdString();
+    EXPECT_TRUE(lines[1].startsWith("Alpha") && lines[1].contains(sim.baseUrl()) &&
+                lines[1].endsWith("stored"));
+    EXPECT_TRUE(lines[2].startsWith("Beta") && lines[2].endsWith("none"));
+    EXPECT_TRUE(lines[3].startsWith("Gamma") && lines[3].endsWith("stored"));
+
+    const QString listFile = session.baseFolder() + "/sites.plist";
+    EXPECT_TRUE(readFile(listFile).startsWith("bplist00"));
+    EXPECT_FALSE(readFile(listFile).contains("Qz-first-secret"));
+
+    // Refusals leave the list as it was.
+    EXPECT_EQ(addSite(session, "Alpha", "http://other.example/").exitCode, 3);
+    const AppRunner::Finished sameUrl = addSite(session, "Delta", sim.baseUrl());
+    EXPECT_EQ(sameUrl.exitCode, 3);
+    EXPECT_TRUE(sameUrl.standardError.contains("already is a site with the URL"))
+        << sameUrl.standardError.toStdString();
+    EXPECT_EQ(addSite(session, "a/b", "http://other.example/").exitCode, 3);
+    EXPECT_EQ(addSite(session, "..", "http://other.example/").exitCode, 3);
+    EXPECT_EQ(folvane3(session, {"sites", "add", "--title", "Delta", "--url", "http://d.example/"}).exitCode,
+              2);
+
+    // An edit keeps the site's place; its own title and URL do not count as duplicates.
+    EXPECT_EQ(folvane3(session, {"sites", "edit", "Beta", "--title", "Beta Renamed", "--url",
+                                 "https://beta.example:8443/admin.php"})
+                  .exitCode,
+              0);
+    EXPECT_EQ(folvane3(session, {"sites", "edit", "Beta Renamed", "--title", "Gamma"}).exitCode, 3);
+    EXPECT_EQ(folvane3(session, {"sites", "edit", "Nobody", "--title", "X"}).exitCode, 3);
+
+    // Without a terminal a removal cannot be confirmed; --yes removes.
+    const AppRunner::Finished unconfirmed = folvane3(session, {"sites", "remove", "Alpha"});
+    EXPECT_EQ(unconfirmed.exitCode, 3);
+    EXPECT_TRUE(unconfirmed.standardError.contains("not confirmed"));
+    EXPECT_EQ(folvane3(session, {"sites", "remove", "Alpha", "--yes"}).exitCode, 0);
+
+    list = folvane3(session, {QStringLiteral("sites"), QStringLiteral("list")});
+    lines = list.standardOutput.split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3) << list.standardOutput.toStdString();
+    EXPECT_TRUE(lines[1].startsWith("Beta Renamed"));
+    EXPECT_TRUE(lines[2].startsWith("Gamma"));
+
+    // The removed site's password item stays: a site added again under the same address finds it.
+    ASSERT_EQ(addSite(session, "Alpha Again", sim.baseUrl(), "").exitCode, 0);
+    list = folvane3(session, {QStringLiteral("sites"), QStringLiteral("list")});
+    EXPECT_TRUE(list.standardOutput.split(u'\n', Qt::SkipEmptyParts).last().endsWith("stored"));
+}
+
+TEST_F(AppCli, SitesWithTheSameServerPortAndUserShareOnePasswordItem) {
+    ASSERT_EQ(addSite(session, "First", sim.baseUrl(), "not-the-password").exitCode, 0);
+    AppRunner::Finished check = folvane3(session, {"check", "First"});
+    EXPECT_EQ(check.exitCode, 1);
+    EXPECT_TRUE(check.standardError.contains(invalidAuthentication)) << check.standardError.toStdString();
+
+    // Another path on the same server, port and user: storing its password updates the shared item.
+    ASSERT_EQ(addSite(session, "Second", sim.baseUrl() + "&other=1", "password").exitCode, 0);
+    check = folvane3(session, {"check", "First"});
+    EXPECT_EQ(check.exitCode, 0) << check.standardError.toStdString();
+
+    // An edited address is stored under the new server and port, and found again.
+    ASSERT_EQ(folvane3(session,
+                       {"sites", "edit", "Second", "--url",
+                        "http://localhost:" + QString::number(sim.port()) + "/admin.php?D=cp&module=folvane",
+                        "--password"},
+                       QByteArray("password\n"))
+                  .exitCode,
+              0);
+    check = folvane3(session, {"check", "Second"});
+    EXPECT_EQ(check.exitCode, 0) << check.standardError.toStdString();
+}
+
+TEST_F(AppCli, CheckNamesEveryRefusalInItsOrderOfPrecedence) {
+    ASSERT_EQ(addSite(session, "Site", sim.baseUrl()).exitCode, 0);
+    const auto checkSays = [&](const QString& text) {
+        const AppRunner::Finished check = folvane3(session, {"check", "Site"});
+        EXPECT_EQ(check.exitCode, text.contains("ready to connect") ? 0 : 1) << text.toStdString();
+        EXPECT_TRUE(check.standardError.contains(text)) << check.standardError.toStdString();
+        sim.reset();
+    };
+    checkSays(QStringLiteral("is ready to connect (ExpressionEngine add-on)"));
+
+    sim.config({{"login", "refuse"}});
+    checkSays(invalidAuthentication);
+
+    // "disabled" outranks everything, even a refused login and a time-out.
+    sim.config({{"status", "disabled"}, {"login", "refuse"}});
+    sim.fault({{"action", "logout"}, {"kind", "delay"}, {"ms", 6000}});
+    checkSays(QStringLiteral("Folvane can not be used while 'saving templates as files' is turned on."));
+
+    // A real time-out (5 s) outranks an out-of-date add-on and missing permissions.
+    sim.config({{"addon_version", "2.9.0"}, {"permissions", false}});
+    sim.fault({{"action", "login"}, {"kind", "delay"}, {"ms", 6000}});
+    checkSays(QStringLiteral("Folvane timed out while trying to connect."));
+
+    sim.config({{"addon_version", "2.10.0"}, {"permissions", false}});
+    checkSays(QStringLiteral("The add-on installed on this site is out of date"));
+
+    sim.config({{"addon_version", "3.0.0"}, {"permissions", false}});
+    checkSays(QStringLiteral("You have insufficient permissions to access the files for this site."));
+
+    sim.config({{"omit_permissions", true}});
+    checkSays(QStringLiteral("is ready to connect"));
+
+    sim.config({{"omit_logged_in_on_logout", true}});
+    checkSays(invalidAuthentication);
+
+    sim.fault({{"action", "status"}, {"kind", "non_json"}});
+    checkSays(invalidAuthentication);
+
+    sim.fault({{"action", "*"}, {"kind", "drop"}});
+    checkSays(invalidAuthentication);
+
+    EXPECT_EQ(folvane3(session, {"check", "Nobody"}).exitCode, 3);
+}
+
+TEST_F(AppCli, ChecksAWordPressSiteAndTestsAnAddressBeforeItIsAdded) {
+    AddonSim wordPress({.cms = "wp", .seedFile = {}, .seed = {}, .extraArguments = {}});
+    ASSERT_EQ(addSite(session, "Blog", wordPress.baseUrl()).exitCode, 0);
+    const AppRunner::Finished check = folvane3(session, {"check", "Blog"});
+    EXPECT_EQ(check.exitCode, 0);
+    EXPECT_TRUE(check.standardError.contains("(Wordpress add-on)")) << check.standardError.toStdString();
+    // The ExpressionEngine probe reaches no action on a WordPress site; login and logout use "/".
+    QStringList paths;
+    for (const json& request : wordPress.log())
+        paths << QString::fromStdString(request["path"].get<std::string>());
+    EXPECT_EQ(paths.filter(QRegularExpression("/(login|logout)$")).size(), 2)
+        << paths.join(' ').toStdString();
+
+    EXPECT_EQ(
+        folvane3(session, {"check", "--url", wordPress.baseUrl(), "--user", "admin"}, "password\n").exitCode,
+        0);
+    EXPECT_EQ(
+        folvane3(session, {"check", "--url", wordPress.baseUrl(), "--user", "admin"}, "wrong\n").exitCode, 1);
+    EXPECT_EQ(folvane3(session, {"check", "--url", wordPress.baseUrl()}).exitCode, 2);
+}
+
+TEST_F(AppCli, PreferencesHaveDefaultsAndKeepChanges) {
+    AppRunner::Finished get = folvane3(session, {"prefs", "get"});
+    ASSERT_EQ(get.exitCode, 0);
+    EXPECT_EQ(get.standardOutput.split(u'\n', Qt::SkipEmptyParts).size(), 6);
+    EXPECT_EQ(folvane3(session, {"prefs", "get", "usage-data"}).standardOutput, "off\n");
+    EXPECT_EQ(folvane3(session, {"prefs", "get", "caching"}).standardOutput, "on\n");
+
+    EXPECT_EQ(folvane3(session, {"prefs", "set", "caching", "off"}).exitCode, 0);
+    EXPECT_EQ(folvane3(session, {"prefs", "set", "usage-data", "on"}).exitCode, 0);
+    EXPECT_EQ(folvane3(session, {"prefs", "get", "caching"}).standardOutput, "off\n");
+    EXPECT_EQ(folvane3(session, {"prefs", "get", "usage-data"}).standardOutput, "on\n");
+
+    EXPECT_EQ(folvane3(session, {"prefs", "set", "caching", "maybe"}).exitCode, 2);
+    EXPECT_EQ(folvane3(session, {"prefs", "set", "colour", "on"}).exitCode, 2);
+    EXPECT_EQ(folvane3(session, {"prefs", "get", "caching"}).standardOutput, "off\n");
+}
+
+TEST_F(AppCli, HelpAndBadCommandLines) {
+    const AppRunner::Finished help = folvane3(session, {});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_TRUE(help.standardOutput.contains("Exit status"));
+    EXPECT_EQ(folvane3(session, {"--help"}).standardOutput, help.standardOutput);
+    for (const QStringList& bad :
+         {QStringList{"frobnicate"}, QStringList{"sites", "list", "--url", "x"}, QStringList{"connect"},
+          QStringList{"sites", "add", "--title"}, QStringList{"refresh", "Site", "--timeout", "soon"}}) {
+        const AppRunner::Finished run = folvane3(session, bad);
+        EXPECT_EQ(run.exitCode, 2) << bad.join(' ').toStdString();
+        EXPECT_EQ(run.standardError.count(u'\n'), 1) << run.standardError.toStdString();
+    }
+}
+
+TEST_F(AppCli, ConnectMountsRefreshReachesItAndCtrlCEjectsLeavingNoMount) {
+    const QByteArray password = "Kx7-unique-secret";
+    AddonSim site({.cms = "ee", .seedFile = {}, .seed = {}, .extraArguments = {"--password", password}});
+    ASSERT_EQ(addSite(session, "My Site", site.baseUrl(), password).exitCode, 0);
+    BusRecorder bus(session.bus());
+
+    QProcessEnvironment environment = session.environment();
+    environment.insert("FOLVANE_CONSOLE_LOG", "1");
+    AppRunner connect(session, {"--verbose", "connect", "My Site"}, std::nullopt, environment);
+    const QString mountPoint = session.mountRoot() + "/My Site";
+    const std::optional<QString> printed = connect.process().waitForOutputLine(session.mountRoot());
+    ASSERT_TRUE(printed) << connect.process().errors().toStdString();
+    EXPECT_EQ(*printed, mountPoint);
+    EXPECT_TRUE(FuseMounts::isMounted(mountPoint));
+    EXPECT_TRUE(QFileInfo(mountPoint).isDir());
+
+    // Neither program carries the password on its command line or in its environment.
+    const std::optional<qint64> helper = childOf(connect.process().pid());
+    ASSERT_TRUE(helper);
+    for (const qint64 pid : {connect.process().pid(), *helper}) {
+        EXPECT_FALSE(readFile(QStringLiteral("/proc/%1/cmdline").arg(pid)).contains(password)) << pid;
+        EXPECT_FALSE(readFile(QStringLiteral("/proc/%1/environ").arg(pid)).contains(password)) << pid;
+    }
+
+    // A second connect of the same site is refused while the first holds it.
+    EXPECT_EQ(folvane3(session, {"connect", "My Site"}).exitCode, 3);
+
+    const AppRunner::Finished refresh = folvane3(session, {"refresh", "My Site", "--timeout", "20"});
+    EXPECT_TRUE(bus.waitFor("refresh-My Site"));
+    EXPECT_EQ(bus.signalsNamed("refresh-My Site").front(), (QVariantMap{{"row", 0}}));
+    const bool answered = refresh.exitCode == 0;
+    if (!answered) {
+        EXPECT_EQ(refresh.exitCode, 4) << refresh.standardError.toStdString();
+    }
+
+    connect.process().sendSignal(SIGINT);
+    ASSERT_TRUE(connect.process().waitForExit());
+    EXPECT_EQ(connect.process().exitCode(), 0) << connect.process().errors().toStdString();
+    EXPECT_FALSE(FuseMounts::isMounted(mountPoint));
+    EXPECT_TRUE(bus.waitFor("connection-terminated-My Site"));
+    EXPECT_EQ(folvane3(session, {"refresh", "My Site"}).exitCode, 3);
+
+    const QString log = connect.process().errors() +
+                        readFile(session.home() + "/.local/state/Folvane 3/Logs/FolvaneConsole.log");
+    EXPECT_TRUE(log.contains("Logging In: Okay")) << log.toStdString();
+    EXPECT_TRUE(log.contains("Mounted at")) << "the helper's log is read too";
+    EXPECT_FALSE(log.contains(password)) << log.toStdString();
+    EXPECT_FALSE(connect.process().output().contains(password));
+
+    if (!answered)
+        GTEST_SKIP() << "the helper does not answer refresh- yet";
+    EXPECT_TRUE(bus.waitFor("refresh-done-My Site"));
+}
+
+TEST_F(AppCli, EjectingWithUnconfirmedUploadsSaysSo) {
+    ASSERT_EQ(addSite(session, "Site", sim.baseUrl()).exitCode, 0);
+    BusRecorder bus(session.bus());
+    AppRunner connect(session, {"connect", "Site"});
+    ASSERT_TRUE(bus.waitFor("finishedconnecting-Site")) << connect.process().errors().toStdString();
+    // Playing the helper's part: two uploads are out.
+    bus.post("pending-uploads-Other", {{"title", "Other"}, {"count", 5}});
+    bus.post("pending-uploads-Site", {{"title", "Site"}, {"count", 2}});
+    ASSERT_TRUE(waitUntil([&] {
+        return connect.process().errors().contains("\"Site\": 2 upload(s) waiting");
+    })) << connect.process().errors().toStdString();
+    EXPECT_FALSE(connect.process().errors().contains("5 upload(s)"));
+
+    connect.process().sendSignal(SIGTERM);
+    ASSERT_TRUE(connect.process().waitForExit());
+    EXPECT_EQ(connect.process().exitCode(), 0);
+    EXPECT_TRUE(connect.process().errors().contains("2 upload(s) to \"Site\" were not confirmed yet"))
+        << connect.process().errors().toStdString();
+}
+
+TEST_F(AppCli, AHelperThatCannotConnectEndsTheCommandWithItsReason) {
+    ASSERT_EQ(addSite(session, "Site", sim.baseUrl()).exitCode, 0);
+    QProcessEnvironment environment = session.environment();
+    environment.insert("FOLVANE_HELPER", "/bin/false");
+    const AppRunner::Finished run = AppRunner::run(session, {"connect", "Site"}, std::nullopt, environment);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.standardError.contains("the helper of \"Site\" ended"))
+        << run.standardError.toStdString();
+
+    environment.insert("FOLVANE_HELPER", "/nonexistent/helper");
+    const AppRunner::Finished missing =
+        AppRunner::run(session, {"connect", "Site"}, std::nullopt, environment);
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_TRUE(missing.standardError.contains("cannot start the helper"))
+        << missing.standardError.toStdString();
+}

@@ -1,0 +1,147 @@
+// The application's connection control in this process, with the real helper, the simulator and a private
+// session bus: check, launch, the helper's announcements, the status timer, wake, refresh and eject.
+#include "testkit/AddonSim.h"
+#include "testkit/BusRecorder.h"
+#include "testkit/FuseMounts.h"
+#include "testkit/Programs.h"
+#include "testkit/TestSession.h"
+#include "testkit/Wait.h"
+
+#include "NotificationBus.h"
+#include "core/AddonHttpClient.h"
+#include "core/BaseWebsite.h"
+#include "core/ConnectionControl.h"
+#include "core/HelperProcess.h"
+#include "core/SecretStore.h"
+#include "core/SharedPreferences.h"
+#include "core/SiteListManager.h"
+#include "core/WakeWatcher.h"
+
+#include <QDBusMessage>
+#include <gtest/gtest.h>
+
+using namespace folvane;
+using namespace folvane::testkit;
+
+namespace {
+
+// Passwords stay in the records; the Secret Service is the command line tests' business.
+class NoSecretStore : public SecretStore {
+public:
+    SecretLookup read(const SecretAttributes&) override { return {}; }
+    std::optional<QString> store(const SecretAttributes&, const QString&) override { return std::nullopt; }
+};
+
+int requestsOf(const AddonSim& sim, const std::string& action) {
+    int count = 0;
+    for (const auto& request : sim.log())
+        count += request["action"] == action;
+    return count;
+}
+
+void screenSaverActive(const QDBusConnection& bus, bool active) {
+    QDBusMessage signal = QDBusMessage::createSignal("/org/freedesktop/ScreenSaver",
+                                                     "org.freedesktop.ScreenSaver", "ActiveChanged");
+    signal << active;
+    bus.send(signal);
+}
+
+class AppConnectionControl : public ::testing::Test {
+protected:
+    AppConnectionControl() {
+        auto record = std::make_shared<BaseWebsite>();
+        record->setNewValues(QString("Test Site"), sim.baseUrl(), QString("admin"), QString("password"));
+        sites.addNewSite(record);
+        auto idle = std::make_shared<BaseWebsite>();
+        idle->setNewValues(QString("Idle"), QString("http://idle.example/"), QString("admin"), QString("pw"));
+        sites.addNewSite(idle);
+        site = record.get();
+    }
+
+    TestSession session;
+    AddonSim sim;
+    NoSecretStore secrets;
+    SiteListManager sites{secrets, session.baseFolder()};
+    SharedPreferences preferences{session.baseFolder()};
+    NotificationBus bus{session.bus()};
+    AddonHttpClient http;
+    ConnectionControl control{
+        sites, preferences, bus, http,
+        HelperSetup{programPath("folvane3-fuse-helper"), session.environment(), session.baseFolder()}};
+    BaseWebsite* site = nullptr;
+};
+
+} // namespace
+
+TEST_F(AppConnectionControl, FollowsTheHelperFromLaunchToEject) {
+    BusRecorder recorder(session.bus());
+    WakeWatcher wake(session.bus(), QDBusConnection(QStringLiteral("no system bus")));
+    QObject::connect(&wake, &WakeWatcher::woke, &control, &ConnectionControl::wakeFromSleep);
+    int terminated = 0;
+    QObject::connect(&control, &ConnectionControl::siteTerminated, [&] { ++terminated; });
+    std::vector<std::pair<QString, int>> refreshed;
+    QObject::connect(&control, &ConnectionControl::refreshFinished,
+                     [&](const QString& title, int row) { refreshed.emplace_back(title, row); });
+    control.statusIntervalMs = 200;
+
+    const ConnectOutcome outcome = control.connectToSite(*site);
+    ASSERT_EQ(outcome.kind, ConnectOutcome::Kind::launched) << outcome.launchError.toStdString();
+    EXPECT_EQ(site->cms, "ExpressionEngine");
+    EXPECT_EQ(connectionState(*site), ConnectionState::connecting);
+    ASSERT_TRUE(waitUntil([&] { return connectionState(*site) == ConnectionState::connected; }));
+    EXPECT_TRUE(FuseMounts::isMounted(session.mountRoot() + "/Test Site"));
+    EXPECT_EQ(control.connectToSite(*site).kind, ConnectOutcome::Kind::alreadyConnected);
+
+    // The status timer keeps the add-on session warm.
+    sim.clearLog();
+    EXPECT_TRUE(waitUntil([&] { return requestsOf(sim, "status") >= 3; }));
+
+    // A wake re-logs every connected helper once; the screen saver starting does nothing, an idle site gets
+    // nothing.
+    screenSaverActive(session.bus(), false);
+    screenSaverActive(session.bus(), true);
+    screenSaverActive(session.bus(), false);
+    ASSERT_TRUE(recorder.waitFor("newSessionID-Test Site", defaultTimeoutMs, 2));
+    EXPECT_EQ(recorder.count("newSessionID-Test Site"), 2);
+    EXPECT_EQ(recorder.count("newSessionID-Idle"), 0);
+
+    // The helper's announcements, played here; unknown titles and malformed payloads are ignored.
+    recorder.post("connection-terminated-Test Site", {{"title", "Test Site"}});
+    ASSERT_TRUE(waitUntil([&] { return terminated == 1; }));
+    EXPECT_EQ(connectionState(*site), ConnectionState::connecting) << "the process is still recorded";
+    recorder.post("finishedconnecting-Test Site", {{"title", "Nobody"}});
+    recorder.post("pending-uploads-Test Site", {{"title", "Test Site"}, {"count", "many"}});
+    recorder.post("pending-uploads-Test Site", {{"title", "Test Site"}, {"count", 3}});
+    recorder.post("finishedconnecting-Test Site", {{"title", "Test Site"}});
+    ASSERT_TRUE(waitUntil([&] { return connectionState(*site) == ConnectionState::connected; }));
+    EXPECT_EQ(site->pendingUploads, 3);
+
+    control.refreshTemplates(*site, 4);
+    ASSERT_TRUE(recorder.waitFor("refresh-Test Site"));
+    EXPECT_EQ(recorder.signalsNamed("refresh-Test Site").front(), (QVariantMap{{"row", 4}}));
+    recorder.post("refresh-done-Test Site", {{"row", 4}});
+    ASSERT_TRUE(waitUntil([&] { return refreshed.size() == 1; }));
+    EXPECT_EQ(refreshed.front(), std::pair(QString("Test Site"), 4));
+
+    const std::shared_ptr<HelperProcess> helper = site->siteConnection;
+    EXPECT_EQ(control.ejectSite(*site), 3);
+    EXPECT_EQ(connectionState(*site), ConnectionState::idle);
+    EXPECT_TRUE(waitUntil([&] { return !helper->isRunning(); }));
+    EXPECT_TRUE(recorder.waitFor("connection-terminated-Test Site", defaultTimeoutMs, 2));
+    EXPECT_FALSE(FuseMounts::isMounted(session.mountRoot() + "/Test Site"));
+
+    // No status request after the eject.
+    sim.clearLog();
+    waitUntil([] { return false; }, 1000);
+    EXPECT_EQ(requestsOf(sim, "status"), 0);
+}
+
+TEST_F(AppConnectionControl, AFailedCheckMarksTheSiteOnceAndStartsNoHelper) {
+    sim.config({{"login", "refuse"}});
+    const ConnectOutcome outcome = control.connectToSite(*site);
+    EXPECT_EQ(outcome.kind, ConnectOutcome::Kind::checkFailed);
+    EXPECT_EQ(outcome.error, LoggingInError::authenticationInvalid);
+    EXPECT_EQ(connectionState(*site), ConnectionState::error);
+    EXPECT_FALSE(site->siteConnection);
+    EXPECT_EQ(requestsOf(sim, "login"), 1) << "only the check logged in";
+}

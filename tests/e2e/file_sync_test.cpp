@@ -1,0 +1,239 @@
+// Edits on the volume, made by real tools and editors, end with the site holding what the volume shows.
+#include "testkit/AddonSim.h"
+#include "testkit/BusRecorder.h"
+#include "testkit/HelperRunner.h"
+#include "testkit/SiteCompare.h"
+#include "testkit/TestSession.h"
+#include "testkit/Wait.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <gtest/gtest.h>
+#include <random>
+
+using namespace folvane::testkit;
+using nlohmann::json;
+
+namespace {
+
+class FileSync : public ::testing::TestWithParam<const char*> {
+protected:
+    void start(const char* cms, bool notifications = true) {
+        sim_ = std::make_unique<AddonSim>(AddonSim::Options{cms, {}, {}, {}});
+        bus_ = std::make_unique<BusRecorder>(session_.bus());
+        HelperRunner::Options options;
+        options.url = sim_->baseUrl();
+        options.title = QStringLiteral("Sync Site");
+        options.cms =
+            std::string(cms) == "wp" ? QStringLiteral("Wordpress") : QStringLiteral("ExpressionEngine");
+        options.notifications = notifications;
+        helper_ = std::make_unique<HelperRunner>(session_, options);
+        ASSERT_TRUE(bus_->waitFor("finishedconnecting-Sync Site")) << helper_->logText().toStdString();
+        ASSERT_TRUE(waitUntil([&] { return helper_->isMounted(); }));
+        sim_->clearLog();
+    }
+    bool ee() const { return sim_->cms() == "ee"; }
+    // A group folder of the demo site in either flavour.
+    QString group() const { return ee() ? QStringLiteral("/news") : QStringLiteral("/theme"); }
+    QString otherGroup() const {
+        return ee() ? QStringLiteral("/site") : QStringLiteral("/theme/template-parts");
+    }
+    QString volume(const QString& relative = {}) const { return helper_->mountPoint() + relative; }
+
+    // Runs a shell command with the volume as working directory; fails the test when it fails.
+    void sh(const QString& command) {
+        QProcess shell;
+        shell.setWorkingDirectory(volume());
+        shell.setProcessEnvironment(session_.environment());
+        shell.start(QStringLiteral("/bin/bash"), {QStringLiteral("-c"), command});
+        ASSERT_TRUE(shell.waitForFinished(60000));
+        ASSERT_EQ(shell.exitCode(), 0) << command.toStdString() << "\n"
+                                       << shell.readAllStandardError().toStdString();
+    }
+    void expectSiteMatchesVolume() {
+        EXPECT_TRUE(waitUntilSiteMatchesVolume(*sim_, volume()))
+            << describeDifference(siteContents(*sim_), volumeContents(volume()));
+    }
+    int requests(const std::string& action) const {
+        return static_cast<int>(sim_->requestsFor(action).size());
+    }
+    std::string siteContent(const std::string& path) const {
+        const Contents site = siteContents(*sim_);
+        const auto it = site.find(path);
+        return it == site.end() ? "<none>" : it->second;
+    }
+    static QString vim() {
+        const QString full = QStandardPaths::findExecutable(QStringLiteral("vim"));
+        return full.isEmpty() ? QStringLiteral("vim.tiny") : full;
+    }
+
+    TestSession session_;
+    std::unique_ptr<AddonSim> sim_;
+    std::unique_ptr<BusRecorder> bus_;
+    std::unique_ptr<HelperRunner> helper_;
+};
+
+} // namespace
+
+TEST_P(FileSync, ShellToolsLeaveTheSiteEqualToTheVolume) {
+    start(GetParam());
+    const QString g = group().mid(1), o = otherGroup().mid(1);
+    const QString file = ee() ? QStringLiteral("index.html") : QStringLiteral("index.php");
+    sh(QStringLiteral("echo 'redirected' > %1/%2").arg(g, file));
+    expectSiteMatchesVolume();
+    EXPECT_EQ(requests("update_template_data"), 1) << "one upload per save";
+
+    sh(QStringLiteral("sed -i 's/redirected/edited by sed/' %1/%2").arg(g, file));
+    sh(QStringLiteral("printf 'new\\n' > /tmp/folvane-new-$$ && cp /tmp/folvane-new-$$ %1/copied.html && rm "
+                      "/tmp/folvane-new-$$")
+           .arg(g));
+    sh(QStringLiteral("mv %1/copied.html %1/renamed.html").arg(g));
+    expectSiteMatchesVolume();
+    EXPECT_EQ(requests("create_template"), 1) << "sed's temporary file must create nothing";
+
+    sh(QStringLiteral("mv %1/renamed.html %2/moved.html && echo more >> %2/moved.html").arg(g, o));
+    sh(QStringLiteral("rm %1/%2").arg(o, QStringLiteral("moved.html")));
+    sh(QStringLiteral(
+           "mkdir -p /tmp/folvane-src-$$ && echo a > /tmp/folvane-src-$$/r1.html && echo b > "
+           "/tmp/folvane-src-$$/r2.html && rsync -a /tmp/folvane-src-$$/ %1/ && rm -r /tmp/folvane-src-$$")
+           .arg(g));
+    expectSiteMatchesVolume();
+}
+
+TEST_P(FileSync, EditorSavesKeepTheSiteEqualToTheVolume) {
+    start(GetParam());
+    const QString g = group().mid(1);
+    const QString file = g + (ee() ? QStringLiteral("/index.html") : QStringLiteral("/index.php"));
+    for (const char* mode : {"auto", "yes"})
+        sh(QStringLiteral("%1 -es -u NONE -i NONE -c 'set backupcopy=%2' -c 'normal Gostill %2' -c 'wq' %3")
+               .arg(vim(), QLatin1String(mode), file));
+    // GIO's replace: write a hidden temporary file, then rename it over the original.
+    sh(QStringLiteral("echo 'saved by gio' | gio save %1").arg(file));
+    // JetBrains' safe write: temp file, original renamed away, temp renamed into place, old one deleted.
+    sh(QStringLiteral("f=%1; printf 'jetbrains' > \"$f.___jb_tmp___\" && mv \"$f\" \"$f.___jb_old___\" && "
+                      "mv \"$f.___jb_tmp___\" \"$f\" && rm \"$f.___jb_old___\"")
+           .arg(file));
+    // VS Code: truncate and write in place; emacs: a lock link next to the file while editing.
+    sh(QStringLiteral("f=%1; ln -s 'user@host.1:1' \"$(dirname $f)/.#$(basename $f)\" && : > \"$f\" && "
+                      "printf 'vscode' >> \"$f\" && rm \"$(dirname $f)/.#$(basename $f)\"")
+           .arg(file));
+    expectSiteMatchesVolume();
+    EXPECT_EQ(siteContent(("/" + file).toStdString()), "vscode");
+}
+
+INSTANTIATE_TEST_SUITE_P(BothFlavours, FileSync, ::testing::Values("ee", "wp"));
+
+TEST_F(FileSync, HiddenAndTopLevelFilesAreNeverSentAndWritesDuringACreateWait) {
+    start("ee");
+    sh(QStringLiteral("echo x > news/.hidden && echo y > top.html && printf one > news/slow.html && "
+                      "printf ' two' >> news/slow.html"));
+    expectSiteMatchesVolume();
+    EXPECT_EQ(siteContent("/news/slow.html"), "one two");
+    EXPECT_EQ(requests("create_template"), 1);
+}
+
+TEST_F(FileSync, QuickSavesWithSlowAnswersEndWithTheLastContent) {
+    start("ee");
+    sim_->fault({{"action", "update_template_data"},
+                 {"kind", "random_delay"},
+                 {"min_ms", 0},
+                 {"max_ms", 300},
+                 {"seed", 11}});
+    for (int i = 1; i <= 20; ++i)
+        sh(QStringLiteral("echo 'save %1' > news/index.html").arg(i));
+    expectSiteMatchesVolume();
+    EXPECT_EQ(siteContent("/news/index.html"), "save 20\n");
+}
+
+TEST_F(FileSync, BlockWritesUploadOnce) {
+    start("ee");
+    sh(QStringLiteral(
+        "head -c 1048576 /dev/urandom | base64 -w 100 | head -c 1048576 > /tmp/folvane-big-$$ && "
+        "dd if=/tmp/folvane-big-$$ of=news/index.html bs=4k status=none && rm /tmp/folvane-big-$$"));
+    expectSiteMatchesVolume();
+    EXPECT_EQ(requests("update_template_data"), 1);
+}
+
+TEST_F(FileSync, FailedUploadsAreRetriedOrKeptAndNothingElseIsKept) {
+    start("ee");
+    sim_->fault({{"action", "update_template_data"}, {"kind", "drop"}, {"times", 2}});
+    sh(QStringLiteral("echo 'after a dropped connection' > news/index.html"));
+    expectSiteMatchesVolume();
+
+    sim_->fault({{"action", "update_template_data"}, {"kind", "refuse"}, {"message", "Template is locked."}});
+    sh(QStringLiteral("echo 'refused' > news/article.html"));
+    ASSERT_TRUE(session_.waitForNotification("Update Error"));
+    helper_->terminate();
+    ASSERT_TRUE(helper_->waitForExit());
+    const auto kept = session_.waitForNotification("Unsaved changes kept");
+    ASSERT_TRUE(kept);
+    QDirIterator it(session_.baseFolder() + "/Recovered/Sync Site", QDir::Files,
+                    QDirIterator::Subdirectories);
+    QStringList recovered;
+    while (it.hasNext())
+        recovered << it.next();
+    ASSERT_EQ(recovered.size(), 1) << kept->body.toStdString();
+    EXPECT_TRUE(recovered[0].endsWith("/news/article.html"));
+    QFile copy(recovered[0]);
+    ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
+    EXPECT_EQ(copy.readAll(), "refused\n");
+}
+
+TEST_F(FileSync, NothingIsKeptWhenEverythingWasConfirmed) {
+    start("ee");
+    sh(QStringLiteral("echo 'fine' > news/index.html"));
+    expectSiteMatchesVolume();
+    helper_->terminate();
+    ASSERT_TRUE(helper_->waitForExit());
+    EXPECT_FALSE(QDir(session_.baseFolder() + "/Recovered").exists());
+    EXPECT_FALSE(session_.waitForNotification("Unsaved changes kept", 500));
+}
+
+TEST_F(FileSync, RandomSequencesAcrossTwoGroupsConverge) {
+    start("ee");
+    std::mt19937 random(20261206);
+    const QStringList groups{QStringLiteral("news"), QStringLiteral("site")};
+    QStringList files{QStringLiteral("news/index.html"), QStringLiteral("news/article.html"),
+                      QStringLiteral("site/index.html"), QStringLiteral("site/about.html")};
+    int made = 0;
+    for (int step = 0; step < 40; ++step) {
+        const auto pick = [&](const QStringList& list) {
+            return list.at(static_cast<int>(random() % list.size()));
+        };
+        switch (random() % 5) {
+        case 0: {
+            const QString file = QStringLiteral("%1/made%2.html").arg(pick(groups)).arg(++made);
+            sh(QStringLiteral("echo 'made %1' > %2").arg(made).arg(file));
+            files << file;
+            break;
+        }
+        case 1:
+            if (!files.isEmpty())
+                sh(QStringLiteral("echo 'step %1' >> %2").arg(step).arg(pick(files)));
+            break;
+        case 2:
+            if (!files.isEmpty()) {
+                const QString from = pick(files);
+                const QString to = QStringLiteral("%1/moved%2.html").arg(pick(groups)).arg(step);
+                sh(QStringLiteral("mv %1 %2").arg(from, to));
+                files.removeOne(from);
+                files << to;
+            }
+            break;
+        case 3:
+            if (files.size() > 2) {
+                const QString gone = pick(files);
+                sh(QStringLiteral("rm %1").arg(gone));
+                files.removeOne(gone);
+            }
+            break;
+        default:
+            if (!files.isEmpty())
+                sh(QStringLiteral("sed -i 's/$/ sed%1/' %2").arg(step).arg(pick(files)));
+        }
+    }
+    expectSiteMatchesVolume();
+}

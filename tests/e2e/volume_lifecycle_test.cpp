@@ -1,0 +1,198 @@
+// The volume's life with the helper: mounted after start-up, taken down by every way the helper ends
+// (also while a shell works inside it), detached when a crashed run left it behind, and a mount that
+// fails ends the helper with a critical notification.
+#include "testkit/AddonSim.h"
+#include "testkit/BusRecorder.h"
+#include "testkit/FuseMounts.h"
+#include "testkit/HelperRunner.h"
+#include "testkit/TestSession.h"
+#include "testkit/Wait.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <csignal>
+#include <gtest/gtest.h>
+
+using namespace folvane::testkit;
+
+namespace {
+
+const QString title = QStringLiteral("Life Site");
+const QString terminated = QStringLiteral("connection-terminated-") + title;
+
+HelperRunner::Options optionsFor(const AddonSim& sim) {
+    HelperRunner::Options options;
+    options.url = sim.baseUrl();
+    options.title = title;
+    return options;
+}
+
+QString mirrorOf(const HelperRunner& helper) {
+    return QRegularExpression(QStringLiteral("templates in (.*)\n")).match(helper.logText()).captured(1);
+}
+
+// A shell waiting with its working folder inside the volume, as a user's terminal would; stopped by its
+// own pid when the test ends.
+class ShellInside {
+public:
+    explicit ShellInside(const QString& folder) {
+        process_.setWorkingDirectory(folder);
+        process_.start(QStringLiteral("bash"), {QStringLiteral("-c"), QStringLiteral("sleep 600")});
+        EXPECT_TRUE(process_.waitForStarted());
+    }
+    ~ShellInside() {
+        ::kill(static_cast<pid_t>(process_.processId()), SIGKILL);
+        process_.waitForFinished();
+    }
+
+private:
+    QProcess process_;
+};
+
+// What every end of the helper leaves: the announcement, no mount, no mirror, no mount-point folder.
+void expectCleanEnd(HelperRunner& helper, const BusRecorder& bus, const QString& mirror, int exitCode) {
+    ASSERT_TRUE(helper.waitForExit()) << helper.logText().toStdString();
+    EXPECT_EQ(helper.exitCode(), exitCode);
+    EXPECT_TRUE(bus.waitFor(terminated));
+    EXPECT_FALSE(helper.isMounted());
+    EXPECT_FALSE(QFileInfo::exists(mirror));
+    EXPECT_FALSE(QFileInfo::exists(helper.mountPoint()));
+}
+
+class VolumeLifecycle : public ::testing::TestWithParam<bool> {
+protected:
+    bool busy() const { return GetParam(); }
+    void start() {
+        bus_ = std::make_unique<BusRecorder>(session_.bus());
+        helper_ = std::make_unique<HelperRunner>(session_, optionsFor(sim_));
+        ASSERT_TRUE(bus_->waitFor(QStringLiteral("finishedconnecting-") + title))
+            << helper_->logText().toStdString();
+        ASSERT_TRUE(waitUntil([&] { return helper_->isMounted(); }));
+        EXPECT_TRUE(helper_->waitForLog("Got didMount notification."));
+        EXPECT_EQ(bus_->signalsNamed(QStringLiteral("finishedconnecting-") + title).front(),
+                  (QVariantMap{{"title", title}}));
+        mirror_ = mirrorOf(*helper_);
+        ASSERT_TRUE(QFileInfo(mirror_).isDir());
+        if (busy())
+            shell_ = std::make_unique<ShellInside>(helper_->mountPoint() + "/news");
+    }
+
+    TestSession session_;
+    AddonSim sim_;
+    std::unique_ptr<BusRecorder> bus_;
+    std::unique_ptr<HelperRunner> helper_;
+    std::unique_ptr<ShellInside> shell_;
+    QString mirror_;
+};
+
+TEST_P(VolumeLifecycle, TerminationTakesTheVolumeDown) {
+    start();
+    helper_->terminate();
+    expectCleanEnd(*helper_, *bus_, mirror_, 0);
+}
+
+TEST_P(VolumeLifecycle, AnUnmountFromOutsideEndsTheHelper) {
+    start();
+    // A busy volume can only be detached lazily; it must end the helper all the same.
+    const QStringList arguments =
+        busy() ? QStringList{"-u", "-z", helper_->mountPoint()} : QStringList{"-u", helper_->mountPoint()};
+    ASSERT_EQ(QProcess::execute(QStringLiteral("fusermount3"), arguments), 0);
+    EXPECT_TRUE(helper_->waitForLog("Got didUnmount notification."));
+    expectCleanEnd(*helper_, *bus_, mirror_, 0);
+}
+
+TEST_P(VolumeLifecycle, AfterACrashTheNextHelperDetachesTheStaleMount) {
+    start();
+    helper_->kill();
+    ASSERT_TRUE(helper_->waitForExit());
+    EXPECT_TRUE(FuseMounts::isMounted(helper_->mountPoint())) << "a killed helper leaves its mount";
+
+    HelperRunner next(session_, optionsFor(sim_));
+    ASSERT_TRUE(next.waitForLog("Got didMount notification.")) << next.logText().toStdString();
+    EXPECT_TRUE(next.logText().contains("Detaching a mount left at"));
+    EXPECT_TRUE(QFile::exists(next.mountPoint() + "/news/index.html"));
+    EXPECT_EQ(FuseMounts::below(session_.mountRoot()), QStringList{next.mountPoint()});
+    next.terminate();
+    expectCleanEnd(next, *bus_, mirrorOf(next), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(IdleOrBusy, VolumeLifecycle, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "WithAShellInside" : "Idle"; });
+
+TEST(VolumeMount, AFailedMountTellsTheUserAndEndsTheHelper) {
+    TestSession session;
+    AddonSim sim;
+    BusRecorder bus(session.bus());
+    const QString inTheWay = session.mountRoot() + "/" + title;
+    QFile file(inTheWay);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("not a folder");
+    file.close();
+
+    HelperRunner helper(session, optionsFor(sim));
+    ASSERT_TRUE(helper.waitForExit()) << helper.logText().toStdString();
+    EXPECT_EQ(helper.exitCode(), 1);
+    EXPECT_TRUE(bus.waitFor(terminated));
+    EXPECT_TRUE(
+        helper.logText().contains("Got mountFailed notification.\nkGMUserFileSystem Error: The mount point"))
+        << helper.logText().toStdString();
+    const auto shown = session.waitForNotification(QStringLiteral("Mount Failed"));
+    ASSERT_TRUE(shown);
+    EXPECT_TRUE(shown->body.contains("not a folder")) << shown->body.toStdString();
+    EXPECT_EQ(shown->hints.value("urgency", 0), 2) << "critical";
+    EXPECT_FALSE(QFileInfo::exists(mirrorOf(helper)));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), "not a folder") << "what stood in the way is left alone";
+}
+
+TEST(VolumeMount, ATitleThatCannotNameAFolderIsNeverMounted) {
+    TestSession session;
+    AddonSim sim;
+    BusRecorder bus(session.bus());
+    HelperRunner::Options options = optionsFor(sim);
+    options.title = QStringLiteral("..");
+    HelperRunner helper(session, options);
+    ASSERT_TRUE(helper.waitForExit());
+    EXPECT_EQ(helper.exitCode(), 1);
+    EXPECT_TRUE(bus.waitFor(QStringLiteral("connection-terminated-..")));
+    EXPECT_TRUE(session.waitForNotification(QStringLiteral("Mount Failed")));
+    EXPECT_TRUE(FuseMounts::below(QDir(session.mountRoot()).filePath("..")).isEmpty());
+    EXPECT_TRUE(QFileInfo(session.mountRoot()).isDir());
+}
+
+TEST(VolumeMount, TheFileBrowserOpensTheVolumeOnlyWhenAskedAndAllowed) {
+    struct Case {
+        bool openFinder;
+        const char* noOpen;
+        bool opens;
+    };
+    for (const Case c : {Case{true, "0", true}, Case{false, "0", false}, Case{true, "1", false}}) {
+        TestSession session;
+        AddonSim sim;
+        // A stand-in for the desktop's opener that notes what it was asked to open.
+        QDir().mkpath(session.home() + "/bin");
+        QFile script(session.home() + "/bin/xdg-open");
+        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"$HOME/opened\"\n");
+        script.close();
+        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        HelperRunner::Options options = optionsFor(sim);
+        options.openFinder = c.openFinder;
+        options.extraEnv = {{"PATH", session.home() + "/bin:" + qEnvironmentVariable("PATH")},
+                            {"FOLVANE_NO_OPEN", c.noOpen}};
+        HelperRunner helper(session, options);
+        ASSERT_TRUE(helper.waitForLog("Mounted at "));
+        QFile opened(session.home() + "/opened");
+        if (c.opens) {
+            ASSERT_TRUE(waitUntil([&] { return opened.size() > 0; }));
+            ASSERT_TRUE(opened.open(QIODevice::ReadOnly));
+            EXPECT_EQ(opened.readAll(), (helper.mountPoint() + "\n").toUtf8());
+        } else {
+            EXPECT_FALSE(opened.exists()) << c.openFinder << c.noOpen;
+        }
+    }
+}
+
+} // namespace

@@ -1,0 +1,217 @@
+// The application's rules that need no site: how a check's answers become its verdict, the helper's
+// command line, the row state, usage-event addresses and the command-line syntax.
+#include "QtPrinters.h"
+#include "cli/CommandLine.h"
+#include "core/AddonHttpClient.h"
+#include "core/BaseWebsite.h"
+#include "core/ConnectionCheck.h"
+#include "core/ConnectionControl.h"
+#include "core/GoogleAnalytics.h"
+#include "core/HelperProcess.h"
+#include "core/SharedPreferences.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QSettings>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QUrl>
+#include <gtest/gtest.h>
+
+using namespace folvane;
+
+namespace {
+
+Json answer(const char* text) {
+    return parseLenient(QByteArray(text));
+}
+
+const ExpectedAddOnVersions expects{QStringLiteral("2.10"), QStringLiteral("3.0.0")};
+
+CheckState passedState() {
+    CheckState state;
+    state.statusOk = state.loggedIn = state.loggedOut = true;
+    return state;
+}
+
+} // namespace
+
+TEST(ConnectionCheckRules, TheFirstMatchingConditionDecides) {
+    EXPECT_EQ(passedState().verdict(), std::nullopt);
+    CheckState state = passedState();
+    state.permitted = false;
+    EXPECT_EQ(state.verdict(), LoggingInError::insufficientPermissions);
+    state.outOfDate = true;
+    EXPECT_EQ(state.verdict(), LoggingInError::outOfDateAddOn);
+    state.timedOut = true;
+    EXPECT_EQ(state.verdict(), LoggingInError::timedOut);
+    state.disabled = true;
+    EXPECT_EQ(state.verdict(), LoggingInError::saveTemplatesTurnedOn);
+    for (bool CheckState::*missing : {&CheckState::statusOk, &CheckState::loggedIn, &CheckState::loggedOut}) {
+        CheckState incomplete = passedState();
+        incomplete.*missing = false;
+        EXPECT_EQ(incomplete.verdict(), LoggingInError::authenticationInvalid);
+    }
+}
+
+TEST(ConnectionCheckRules, StatusAnswersSetTheDividerTheCMSAndTheVersionVerdict) {
+    CheckState ee;
+    ee.readStatusAnswer(StatusProbe::wordPress, answer("<html>Page Not Found</html>"), &expects);
+    ee.readStatusAnswer(StatusProbe::expressionEngine,
+                        answer(R"({"status":"ok","cms":"ExpressionEngine","addon_version":"2.10"})"),
+                        &expects);
+    EXPECT_TRUE(ee.statusOk);
+    EXPECT_EQ(ee.divider, "&m=");
+    EXPECT_EQ(ee.cms, "ExpressionEngine");
+    EXPECT_FALSE(ee.outOfDate);
+    // Once a probe said "ok", the other one is not read, whatever it says.
+    ee.readStatusAnswer(StatusProbe::wordPress, answer(R"({"status":"error","cms":"Wordpress"})"), &expects);
+    EXPECT_TRUE(ee.statusOk);
+    EXPECT_EQ(ee.divider, "&m=");
+
+    const auto outOfDate = [](const char* cms, const char* version, StatusProbe probe,
+                              const ExpectedAddOnVersions* expected) {
+        CheckState state;
+        state.readStatusAnswer(probe,
+                               answer(QStringLiteral(R"({"status":"ok","cms":"%1","addon_version":"%2"})")
+                                          .arg(cms, version)
+                                          .toUtf8()
+                                          .constData()),
+                               expected);
+        return state.outOfDate;
+    };
+    EXPECT_TRUE(outOfDate("ExpressionEngine", "2.1", StatusProbe::expressionEngine, &expects));
+    EXPECT_FALSE(outOfDate("ExpressionEngine", "2.10", StatusProbe::expressionEngine, &expects));
+    EXPECT_FALSE(outOfDate("ExpressionEngine", "2.11", StatusProbe::expressionEngine, &expects));
+    EXPECT_TRUE(outOfDate("Wordpress", "2.9.9", StatusProbe::wordPress, &expects));
+    // The expected version belongs to the probe and to its CMS; without one nothing is judged.
+    EXPECT_FALSE(outOfDate("Wordpress", "1.0", StatusProbe::expressionEngine, &expects));
+    const ExpectedAddOnVersions nothingExpected;
+    EXPECT_FALSE(outOfDate("ExpressionEngine", "0.1", StatusProbe::expressionEngine, &nothingExpected));
+    EXPECT_FALSE(outOfDate("ExpressionEngine", "0.1", StatusProbe::expressionEngine, nullptr));
+
+    CheckState disabled;
+    disabled.readStatusAnswer(StatusProbe::wordPress, answer(R"({"status":"disabled"})"), &expects);
+    EXPECT_FALSE(disabled.disabled) << "only the ExpressionEngine probe can say disabled";
+    disabled.readStatusAnswer(StatusProbe::expressionEngine, answer(R"({"status":"disabled"})"), &expects);
+    EXPECT_TRUE(disabled.disabled);
+    EXPECT_FALSE(disabled.statusOk);
+}
+
+TEST(ConnectionCheckRules, LoginAndLogoutAnswersReadMissingKeysAsSpecified) {
+    CheckState state;
+    state.readLoginAnswer(answer(R"({"logged_in":true})"));
+    EXPECT_TRUE(state.permitted);
+    EXPECT_TRUE(state.loggedIn);
+    state.readLoginAnswer(answer(R"({"permissions":false})"));
+    EXPECT_FALSE(state.permitted);
+    EXPECT_FALSE(state.loggedIn);
+    state.readLogoutAnswer(answer(R"({})"));
+    EXPECT_FALSE(state.loggedOut);
+    state.readLogoutAnswer(answer(R"({"logged_in":false})"));
+    EXPECT_TRUE(state.loggedOut);
+}
+
+TEST(ConnectionControlRules, TheHelperGetsSixteenPositionsAndNeverThePassword) {
+    QTemporaryDir folder;
+    SharedPreferences preferences(folder.path());
+    ASSERT_TRUE(preferences.changePreference(SharedPreferences::enableCaching, 0));
+    BaseWebsite site("www.example.com/admin.php?D=cp", "admin", "secret", "My Site",
+                     "example.com/admin.php?D=cp");
+    site.cms = "ExpressionEngine";
+    const QStringList arguments = helperArguments(site, preferences, "/base");
+    EXPECT_EQ(arguments, (QStringList{"--args", "-admin_url", "example.com/admin.php?D=cp", "-login", "admin",
+                                      "-pass", "-", "/base", "My Site", "1", "1", "1", "0", "0",
+                                      "http://www.example.com/admin.php?D=cp", "ExpressionEngine"}));
+}
+
+TEST(ConnectionControlRules, RowStateFollowsHelperAnnouncementAndCheckFailure) {
+    BaseWebsite site;
+    EXPECT_EQ(connectionState(site), ConnectionState::idle);
+    site.connectingError = true;
+    EXPECT_EQ(connectionState(site), ConnectionState::error);
+    site.siteConnection = std::make_shared<HelperProcess>();
+    EXPECT_EQ(connectionState(site), ConnectionState::connecting);
+    site.finishedConnecting = true;
+    EXPECT_EQ(connectionState(site), ConnectionState::connected);
+}
+
+TEST(UsageAnalytics, EventAddressesAppendOnlyWhatIsGiven) {
+    const AnalyticsRelay relay{"relay.example", "UA-123-4"};
+    const QString ping = GoogleAnalytics::pingURLFor(relay, "3.0.0");
+    EXPECT_EQ(ping, "http://relay.example/gafolvane?id=UA-123-4&name=Folvane3&version=3.0.0");
+    EXPECT_EQ(GoogleAnalytics::eventAddress(ping, "Live", "Launch", "3.0.0", 0),
+              ping + "&ca=Live&ev=Launch&la=3.0.0&va=0");
+    EXPECT_EQ(GoogleAnalytics::eventAddress(ping, "Live", "", "", std::nullopt), ping + "&ca=Live");
+    EXPECT_EQ(GoogleAnalytics::eventAddress("http://relay.example/gafolvane", "Live", "Launch", "", 2),
+              "http://relay.example/gafolvane?ca=Live&ev=Launch&va=2");
+    // No relay host configured: no address, so nothing can be sent.
+    EXPECT_EQ(GoogleAnalytics::pingURLFor(AnalyticsRelay{"", "UA-123-4"}, "3.0.0"), "");
+    EXPECT_EQ(GoogleAnalytics::eventAddress("", "Live", "Launch", "3.0.0", 1), "");
+}
+
+TEST(UsageAnalytics, TheLaunchEventIsOnePlainGetAndTheUserGetsAUUID) {
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    QTcpServer relay;
+    ASSERT_TRUE(relay.listen(QHostAddress::LocalHost));
+    QByteArray request;
+    QObject::connect(&relay, &QTcpServer::newConnection, [&] {
+        QTcpSocket* socket = relay.nextPendingConnection();
+        QObject::connect(socket, &QTcpSocket::readyRead, [&, socket] {
+            request += socket->readAll();
+            if (request.contains("\r\n\r\n"))
+                socket->write("HTTP/1.1 204 No Content\r\nConnection: close\r\n\r\n");
+        });
+    });
+    GoogleAnalytics analytics({QStringLiteral("127.0.0.1:%1").arg(relay.serverPort()), "UA-1-2"});
+    analytics.startGoogleAnalytics(3);
+    EXPECT_TRUE(analytics.isOn());
+    const QDeadlineTimer deadline(30'000);
+    while (!request.contains("\r\n\r\n") && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    EXPECT_TRUE(request.startsWith(
+        "GET /gafolvane?id=UA-1-2&name=Folvane3&version=3.0.0&ca=Live&ev=Launch&la=3.0.0&va=3 "))
+        << request.toStdString();
+    EXPECT_FALSE(QSettings("Folvane", "Folvane 3").value(GoogleAnalytics::userUUIDKey).toString().isEmpty());
+    analytics.stopGoogleAnalytics();
+    EXPECT_FALSE(analytics.isOn());
+}
+
+TEST(CommandLineSyntax, SplitsWordsValuesAndFlags) {
+    QString error;
+    const auto parsed =
+        cli::parseCommandLine({"sites", "add", "--title=My Site", "--url", "-x", "-v", "--", "--yes"},
+                              {"title", "url"}, {"verbose", "yes"}, &error);
+    ASSERT_TRUE(parsed) << error.toStdString();
+    EXPECT_EQ(parsed->words, (QStringList{"sites", "add", "--yes"}));
+    EXPECT_EQ(parsed->value("title"), "My Site");
+    EXPECT_EQ(parsed->value("url"), "-x");
+    EXPECT_TRUE(parsed->has("verbose"));
+    EXPECT_EQ(parsed->unexpectedOptions({"title"}), "--url, --verbose");
+
+    EXPECT_FALSE(cli::parseCommandLine({"--title"}, {"title"}, {}, &error));
+    EXPECT_EQ(error, "option --title needs a value");
+    EXPECT_FALSE(cli::parseCommandLine({"--yes=1"}, {}, {"yes"}, &error));
+    EXPECT_FALSE(cli::parseCommandLine({"-q"}, {}, {}, &error));
+    EXPECT_EQ(error, "unknown option -q");
+}
+
+TEST(AddonRequests, OnlyWebAddressesAreAsked) {
+    QTemporaryDir folder;
+    QFile local(folder.filePath("status"));
+    ASSERT_TRUE(local.open(QIODevice::WriteOnly));
+    local.write(R"({"status":"ok","cms":"ExpressionEngine"})");
+    local.close();
+    AddonHttpClient http;
+    std::optional<AddonAnswer> answer;
+    http.get(QUrl::fromLocalFile(local.fileName()).toString(), [&](const AddonAnswer& a) { answer = a; });
+    const QDeadlineTimer deadline(30'000);
+    while (!answer && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    ASSERT_TRUE(answer);
+    EXPECT_TRUE(answer->body.isEmpty());
+    EXPECT_FALSE(answer->timedOut);
+}

@@ -1,0 +1,96 @@
+// The site record: URL cleaning, the secret-store attributes derived from it, and the comparisons that find
+// duplicates.
+#include "QtPrinters.h"
+#include "core/BaseWebsite.h"
+
+#include <gtest/gtest.h>
+
+using folvane::BaseWebsite;
+using Protocol = BaseWebsite::InternetProtocol;
+
+TEST(SiteRecord, CleansTypedURLsByTheirPrefix) {
+    const std::pair<const char*, const char*> table[] = {
+        {"http://www.example.com/admin.php", "http://www.example.com/admin.php"},
+        {"https://www.example.com/admin.php", "https://www.example.com/admin.php"},
+        {"www.example.com/admin.php", "http://www.example.com/admin.php"},
+        {"http://example.com/admin.php", "http://www.example.com/admin.php"},
+        {"https://example.com/admin.php", "http://www.example.com/admin.php"},
+        {"example.com/admin.php", "http://www.example.com/admin.php"},
+        {"HTTP://H", "http://www.HTTP://H"},
+        // Nothing else changes: blanks, case, query and trailing slash stay.
+        {" example.com/A?x=1&m=2/", "http://www. example.com/A?x=1&m=2/"},
+        {"", ""},
+    };
+    for (const auto& [typed, cleaned] : table) {
+        EXPECT_EQ(BaseWebsite::cleanedURL(typed), cleaned) << typed;
+        EXPECT_EQ(BaseWebsite(typed).url, cleaned) << typed;
+    }
+    const BaseWebsite site("www.example.com");
+    EXPECT_EQ(site.cleanURL(""), "http://www.example.com");
+    EXPECT_EQ(site.cleanURL("other.org"), "http://www.other.org");
+}
+
+TEST(SiteRecord, DerivesTheSecretStoreAttributesFromTheCleanedURL) {
+    const BaseWebsite plain("www.example.com");
+    EXPECT_EQ(plain.url, "http://www.example.com");
+    EXPECT_EQ(plain.server, "www.example.com");
+    EXPECT_EQ(plain.port, 80);
+    EXPECT_EQ(plain.internetProtocol, Protocol::http);
+
+    const BaseWebsite secure("https://www.example.com:8443/cp");
+    EXPECT_EQ(secure.url, "https://www.example.com:8443/cp");
+    EXPECT_EQ(secure.server, "www.example.com");
+    EXPECT_EQ(secure.port, 8443);
+    EXPECT_EQ(secure.internetProtocol, Protocol::https);
+
+    // https without "www." is cleaned to http.
+    EXPECT_EQ(BaseWebsite("https://example.com").internetProtocol, Protocol::http);
+
+    const BaseWebsite unparsable("http://www.exa mple.com:port/");
+    EXPECT_EQ(unparsable.server, "");
+    EXPECT_EQ(unparsable.port, 80);
+    EXPECT_EQ(unparsable.internetProtocol, Protocol::http);
+}
+
+TEST(SiteRecord, NewValuesReplaceOnlyWhatIsGivenAndANewURLMovesThePasswordKey) {
+    BaseWebsite site("www.example.com", "admin", "secret", "Site", "www.example.com");
+    site.setNewValues(QString("Renamed"), std::nullopt, std::nullopt, std::nullopt);
+    EXPECT_EQ(site.cleanName, "Renamed");
+    EXPECT_EQ(site.dirtyURL, "www.example.com");
+    EXPECT_EQ(site.login, "admin");
+    EXPECT_EQ(site.password, "secret");
+
+    // An empty record filled by the editor gets the attributes its URL gives, as a loaded record would.
+    BaseWebsite added;
+    added.setNewValues(QString("New"), QString("https://www.other.org:8443/cp"), QString("me"),
+                       QString("pw"));
+    const BaseWebsite reloaded(added.url, added.login, QString(), added.cleanName, added.dirtyURL);
+    EXPECT_EQ(added.dirtyURL, "https://www.other.org:8443/cp");
+    EXPECT_EQ(added.url, "https://www.other.org:8443/cp");
+    EXPECT_EQ(added.server, reloaded.server);
+    EXPECT_EQ(added.port, reloaded.port);
+    EXPECT_EQ(added.internetProtocol, reloaded.internetProtocol);
+    EXPECT_EQ(added.port, 8443);
+}
+
+TEST(SiteRecord, EqualityAndConflictsCompareExactTexts) {
+    const BaseWebsite site("www.a.com", "admin", "pw", "Site", "a.com");
+    BaseWebsite otherCleaned = site;
+    otherCleaned.url = "http://www.elsewhere.com";
+    EXPECT_TRUE(site.isEqual(&otherCleaned));
+    BaseWebsite otherPassword = site;
+    otherPassword.password = "pw2";
+    EXPECT_FALSE(site.isEqual(&otherPassword));
+    EXPECT_FALSE(site.isEqual(nullptr));
+
+    const BaseWebsite sameTitle("www.b.com", "x", "", "Site", "b.com");
+    const BaseWebsite sameURL("www.a.com", "x", "", "Other", "a.com");
+    const BaseWebsite otherCase("www.c.com", "x", "", "site", "c.com");
+    EXPECT_TRUE(site.canAddToList(&sameTitle));
+    EXPECT_TRUE(site.canAddToList(&sameURL));
+    EXPECT_FALSE(site.canAddToList(&otherCase));
+    EXPECT_FALSE(site.canAddToList(nullptr));
+
+    EXPECT_TRUE(site.isSet());
+    EXPECT_FALSE(sameTitle.isSet());
+}

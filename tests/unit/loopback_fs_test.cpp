@@ -1,0 +1,454 @@
+// The loopback filesystem on a real FUSE mount inside the test process: each system call made on the
+// volume, what it did to the mirror folder, and the events it posted, in order. The volume is served by
+// its own thread, so this thread may use it; events are queued before the call returns, so turning the
+// event loop after a call delivers all of them.
+#include "BusNames.h"
+#include "QtPrinters.h"
+#include "fs/FsEvents.h"
+#include "fs/LoopbackFS.h"
+#include "fs/MountSession.h"
+#include "fs/MountTable.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <optional>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+#include <vector>
+
+using namespace folvane;
+
+namespace {
+
+const QString title = QStringLiteral("My Site");
+
+struct Event {
+    QString name;
+    QVariantMap info;
+    bool operator==(const Event&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Event& e) {
+    out << e.name.toStdString() << " {";
+    for (auto it = e.info.cbegin(); it != e.info.cend(); ++it)
+        out << it.key().toStdString() << ": " << it.value().toString().toStdString() << "; ";
+    return out << "}";
+}
+
+Event pathEvent(const QString& prefix, const QString& path) {
+    return {prefix + title, {{bus::keyPath, path}}};
+}
+
+// Spins the event loop until the condition holds (or a generous time-out passes).
+bool waitUntil(const std::function<bool()>& condition) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > 30'000)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    return true;
+}
+
+std::string readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string("<unreadable>");
+}
+
+void writeAll(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+    ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
+class Volume : public ::testing::Test {
+protected:
+    void mountWith(LoopbackFS::CachePolicy cache) {
+        ASSERT_TRUE(tmp_.isValid());
+        mirror_ = tmp_.filePath(QStringLiteral("mirror"));
+        mountPoint_ = tmp_.filePath(QStringLiteral("mount root/") + title);
+        ASSERT_TRUE(QDir().mkpath(mirror_));
+        for (const QString& name : {QStringLiteral("news"), QStringLiteral("site")})
+            ASSERT_TRUE(QDir(mirror_).mkdir(name));
+        writeAll(mirror_ + "/news/index.html", "<h1>News</h1>\n");
+        writeAll(mirror_ + "/site/about.html", "About us\n");
+
+        events_ = std::make_unique<FsEvents>(title);
+        for (const QString& prefix :
+             {bus::createFile, bus::createdDirectory, bus::writingFile, bus::openFile, bus::moveFile,
+              bus::deleteFile, bus::deleteFolder, FsEvents::releaseFile})
+            events_->subscribe(prefix + title, [this, name = prefix + title](const QVariantMap& info) {
+                received_.push_back({name, info});
+            });
+        fs_ = std::make_unique<LoopbackFS>(mirror_, *events_, cache);
+        session_ = std::make_unique<MountSession>(*fs_, title, mountPoint_);
+        QObject::connect(session_.get(), &MountSession::mounted, [this] { mounted_ = true; });
+        QObject::connect(session_.get(), &MountSession::mountFailed,
+                         [this](const QString& reason) { failure_ = reason; });
+        QObject::connect(session_.get(), &MountSession::unmountedFromOutside, [this] { ++goneReports_; });
+        session_->mount();
+        ASSERT_TRUE(waitUntil([this] { return mounted_ || failure_; }));
+        ASSERT_TRUE(mounted_) << failure_->toStdString();
+    }
+    void SetUp() override { mountWith({}); }
+    void TearDown() override {
+        if (session_)
+            session_->unmount();
+        if (MountTable::hasFuseMountAt(mountPoint_))
+            MountTable::detachFuseMountsAt(mountPoint_);
+    }
+
+    QByteArray onVolume(const QString& path) const { return QFile::encodeName(mountPoint_ + path); }
+    QByteArray inMirror(const QString& path) const { return QFile::encodeName(mirror_ + path); }
+    // The events posted since the last call: each takes one turn of the event loop.
+    std::vector<Event> events() {
+        for (size_t before = SIZE_MAX; before != received_.size();) {
+            before = received_.size();
+            QCoreApplication::processEvents();
+        }
+        return std::exchange(received_, {});
+    }
+    // The kernel closes a file on the volume after close() has returned; waits for that.
+    void waitForRelease(const QString& path) {
+        ASSERT_TRUE(waitUntil([&] {
+            return std::find(received_.begin(), received_.end(), pathEvent(FsEvents::releaseFile, path)) !=
+                   received_.end();
+        }));
+    }
+
+    QTemporaryDir tmp_{QStringLiteral("/tmp/folvane-loopback-XXXXXX")};
+    QString mirror_, mountPoint_;
+    std::unique_ptr<FsEvents> events_;
+    std::unique_ptr<LoopbackFS> fs_;
+    std::unique_ptr<MountSession> session_;
+    std::vector<Event> received_;
+    bool mounted_ = false;
+    std::optional<QString> failure_;
+    int goneReports_ = 0;
+};
+
+TEST_F(Volume, CreateIsExclusiveWithTheGivenModeAndPostsOnlyWhenItCreated) {
+    ::umask(022);
+    const int fd = ::open(onVolume("/news/new.html"), O_WRONLY | O_CREAT | O_EXCL, 0640);
+    ASSERT_GE(fd, 0) << std::strerror(errno);
+    ASSERT_EQ(::close(fd), 0);
+    struct stat st;
+    ASSERT_EQ(::stat(inMirror("/news/new.html"), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    waitForRelease("/news/new.html");
+    EXPECT_EQ(events(), (std::vector<Event>{pathEvent(bus::createFile, "/news/new.html"),
+                                            pathEvent(FsEvents::releaseFile, "/news/new.html")}));
+
+    errno = 0;
+    EXPECT_EQ(::open(onVolume("/news/new.html"), O_WRONLY | O_CREAT | O_EXCL, 0640), -1);
+    EXPECT_EQ(errno, EEXIST);
+    EXPECT_EQ(::open(onVolume("/missing/new.html"), O_WRONLY | O_CREAT | O_EXCL, 0640), -1);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_TRUE(events().empty()) << "a failed create posts nothing";
+}
+
+TEST_F(Volume, UnlinkAndMkdirPostBeforeTheyTryRmdirOnlyAfterItWorked) {
+    // The kernel answers names it knows are missing itself; these two it still believes in, but the
+    // mirror no longer has them, so the filesystem is asked and fails.
+    struct stat st;
+    ASSERT_EQ(::stat(onVolume("/site/about.html"), &st), 0);
+    ASSERT_TRUE(QFile::remove(mirror_ + "/site/about.html"));
+    ASSERT_TRUE(QDir(mirror_ + "/site").rmdir(mirror_ + "/site"));
+    EXPECT_EQ(::unlink(onVolume("/site/about.html")), -1);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(::mkdir(onVolume("/site/group"), 0755), -1);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_FALSE(QFileInfo::exists(mirror_ + "/site")) << "no intermediate folders";
+    EXPECT_EQ(events(), (std::vector<Event>{pathEvent(bus::deleteFile, "/site/about.html"),
+                                            pathEvent(bus::createdDirectory, "/site/group")}));
+    EXPECT_EQ(::rmdir(onVolume("/site")), -1);
+    EXPECT_TRUE(events().empty());
+    session_->invalidate(QStringLiteral("/site"));
+    ASSERT_TRUE(QDir(mirror_).mkdir(QStringLiteral("site")));
+    writeAll(mirror_ + "/site/about.html", "About us\n");
+
+    EXPECT_EQ(::unlink(onVolume("/news/index.html")), 0);
+    EXPECT_EQ(::mkdir(onVolume("/blog"), 0755), 0);
+    EXPECT_EQ(::rmdir(onVolume("/site")), -1) << "not empty";
+    EXPECT_EQ(errno, ENOTEMPTY);
+    EXPECT_EQ(::rmdir(onVolume("/news")), 0);
+    EXPECT_FALSE(QFileInfo::exists(mirror_ + "/news"));
+    EXPECT_TRUE(QFileInfo(mirror_ + "/blog").isDir());
+    EXPECT_EQ(events(), (std::vector<Event>{pathEvent(bus::deleteFile, "/news/index.html"),
+                                            pathEvent(bus::createdDirectory, "/blog"),
+                                            pathEvent(bus::deleteFolder, "/news")}));
+}
+
+TEST_F(Volume, RenamePostsOneMoveAndHonoursNoReplaceAndExchange) {
+    ASSERT_EQ(::rename(onVolume("/news"), onVolume("/articles")), 0);
+    EXPECT_EQ(readAll(mirror_ + "/articles/index.html"), "<h1>News</h1>\n");
+    EXPECT_EQ(events(),
+              (std::vector<Event>{
+                  {bus::moveFile + title, {{bus::keySource, "/news"}, {bus::keyDestination, "/articles"}}}}))
+        << "one event for the folder, none for what is inside";
+
+    ASSERT_EQ(::rename(onVolume("/site/about.html"), onVolume("/articles/about us.html")), 0);
+    EXPECT_EQ(events().size(), 1u);
+    writeAll(mountPoint_ + "/articles/other.html", "other\n");
+    waitForRelease("/articles/other.html");
+    events();
+    EXPECT_EQ(::renameat2(AT_FDCWD, onVolume("/articles/other.html"), AT_FDCWD,
+                          onVolume("/articles/index.html"), RENAME_NOREPLACE),
+              -1);
+    EXPECT_EQ(errno, EEXIST);
+    EXPECT_EQ(::renameat2(AT_FDCWD, onVolume("/articles/other.html"), AT_FDCWD,
+                          onVolume("/articles/index.html"), RENAME_EXCHANGE),
+              0);
+    EXPECT_EQ(readAll(mirror_ + "/articles/index.html"), "other\n");
+    EXPECT_EQ(readAll(mirror_ + "/articles/other.html"), "<h1>News</h1>\n");
+    EXPECT_EQ(::rename(onVolume("/articles/missing.html"), onVolume("/articles/x.html")), -1);
+    EXPECT_TRUE(events().empty()) << "neither a refused nor an exchanging rename is a move";
+}
+
+TEST_F(Volume, EveryWriteCallPostsOnceAndACleanCloseEndsTheSave) {
+    const int fd = ::open(onVolume("/site/about.html"), O_WRONLY | O_TRUNC);
+    ASSERT_GE(fd, 0);
+    for (const char* chunk : {"one ", "two ", "three\n"})
+        ASSERT_EQ(::write(fd, chunk, std::strlen(chunk)), static_cast<ssize_t>(std::strlen(chunk)));
+    EXPECT_EQ(::fsync(fd), 0);
+    EXPECT_EQ(::fdatasync(fd), 0);
+    ASSERT_EQ(::close(fd), 0);
+    EXPECT_EQ(readAll(mirror_ + "/site/about.html"), "one two three\n");
+    waitForRelease("/site/about.html");
+    const Event write = pathEvent(bus::writingFile, "/site/about.html");
+    EXPECT_EQ(events(), (std::vector<Event>{write, write, write,
+                                            pathEvent(FsEvents::releaseFile, "/site/about.html")}));
+
+    // Reading and closing a file opened only for reading ends no save.
+    EXPECT_EQ(readAll(mountPoint_ + "/site/about.html"), "one two three\n");
+    for (const Event& e : events())
+        EXPECT_EQ(e.name, bus::openFile + title);
+}
+
+TEST_F(Volume, SetAttributesTruncatesFirstAndAFailedTruncateChangesNothingElse) {
+    // Truncating a set-user-id file without CAP_FSETID asks for the size and the cleared mode at once.
+    ASSERT_EQ(::chmod(onVolume("/site/about.html"), 04755), 0);
+    const auto truncateWithoutFsetid = [&](const QString& size) {
+        return QProcess::execute(QStringLiteral("setpriv"),
+                                 {"--inh-caps=-fsetid", "--bounding-set=-fsetid", "truncate", "-s", size,
+                                  mountPoint_ + "/site/about.html"});
+    };
+    struct stat st;
+    // Far beyond what the mirror's filesystem allows: the truncate fails, so the mode must stay.
+    EXPECT_NE(truncateWithoutFsetid(QStringLiteral("1E")), 0);
+    waitForRelease("/site/about.html");
+    events();
+    ASSERT_EQ(::stat(inMirror("/site/about.html"), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 04755u);
+    EXPECT_EQ(st.st_size, 9);
+
+    EXPECT_EQ(truncateWithoutFsetid(QStringLiteral("4")), 0);
+    ASSERT_EQ(::stat(inMirror("/site/about.html"), &st), 0);
+    EXPECT_EQ(st.st_size, 4);
+    EXPECT_EQ(st.st_mode & 07777, 0755u);
+    waitForRelease("/site/about.html"); // the tool's own open and close
+    events();
+
+    const timespec times[2] = {{1'000'000, 0}, {2'000'000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, onVolume("/site/about.html"), times, 0), 0);
+    ASSERT_EQ(::chmod(onVolume("/site/about.html"), 0600), 0);
+    ASSERT_EQ(::stat(inMirror("/site/about.html"), &st), 0);
+    EXPECT_EQ(st.st_mtim.tv_sec, 2'000'000);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_TRUE(events().empty());
+}
+
+TEST_F(Volume, LinksAttributesAndSpaceAreTheMirrors) {
+    ASSERT_EQ(::symlink("/etc/passwd", onVolume("/site/absolute")), 0);
+    ASSERT_EQ(::symlink("../news/index.html", onVolume("/site/relative")), 0);
+    char target[256] = {};
+    ASSERT_GT(::readlink(inMirror("/site/absolute"), target, sizeof target - 1), 0);
+    EXPECT_STREQ(target, "/etc/passwd") << "the target is kept as given, not mapped into the mirror";
+    std::fill(std::begin(target), std::end(target), '\0');
+    ASSERT_GT(::readlink(onVolume("/site/relative"), target, sizeof target - 1), 0);
+    EXPECT_STREQ(target, "../news/index.html");
+    EXPECT_EQ(readAll(mountPoint_ + "/site/relative"), "<h1>News</h1>\n");
+    struct stat st;
+    ASSERT_EQ(::lstat(onVolume("/site/relative"), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+
+    ASSERT_EQ(::link(onVolume("/site/about.html"), onVolume("/site/hard.html")), 0);
+    ASSERT_EQ(::stat(inMirror("/site/about.html"), &st), 0);
+    EXPECT_EQ(st.st_nlink, 2u);
+
+    ASSERT_EQ(::setxattr(onVolume("/site/about.html"), "user.folvane", "yes", 3, XATTR_CREATE), 0);
+    EXPECT_EQ(::setxattr(onVolume("/site/about.html"), "user.folvane", "no", 2, XATTR_CREATE), -1);
+    EXPECT_EQ(errno, EEXIST);
+    char value[16] = {};
+    EXPECT_EQ(::getxattr(onVolume("/site/about.html"), "user.folvane", nullptr, 0), 3) << "size query";
+    EXPECT_EQ(::lgetxattr(inMirror("/site/about.html"), "user.folvane", value, sizeof value), 3);
+    EXPECT_STREQ(value, "yes");
+    char names[256] = {};
+    const ssize_t listed = ::listxattr(onVolume("/site/about.html"), names, sizeof names);
+    EXPECT_TRUE(QByteArray(names, static_cast<int>(std::max<ssize_t>(listed, 0)))
+                    .split('\0')
+                    .contains("user.folvane"));
+    EXPECT_EQ(::removexattr(onVolume("/site/about.html"), "user.folvane"), 0);
+    EXPECT_EQ(::lgetxattr(inMirror("/site/about.html"), "user.folvane", value, sizeof value), -1);
+
+    const int fd = ::open(onVolume("/site/about.html"), O_RDWR);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(::posix_fallocate(fd, 0, 1 << 20), 0);
+    ::close(fd);
+    ASSERT_EQ(::stat(inMirror("/site/about.html"), &st), 0);
+    EXPECT_EQ(st.st_size, 1 << 20);
+
+    struct statvfs volume, disk;
+    ASSERT_EQ(::statvfs(onVolume("/"), &volume), 0);
+    ASSERT_EQ(::statvfs(inMirror(""), &disk), 0);
+    EXPECT_EQ(volume.f_blocks * volume.f_frsize, disk.f_blocks * disk.f_frsize);
+    EXPECT_GT(volume.f_bavail, 0u);
+}
+
+TEST_F(Volume, ShowsExactlyTheMirror) {
+    ASSERT_EQ(::symlink("index.html", inMirror("/news/latest")), 0);
+    writeAll(mirror_ + "/.hidden", "");
+    const auto listing = [](const QString& root) {
+        std::map<std::string, std::string> entries;
+        QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QFileInfo info(it.next());
+            entries[info.filePath().mid(root.size()).toStdString()] =
+                info.isSymLink() ? "-> " + info.symLinkTarget().mid(root.size()).toStdString()
+                : info.isDir()   ? "folder"
+                                 : readAll(info.filePath());
+        }
+        return entries;
+    };
+    EXPECT_EQ(listing(mountPoint_), listing(mirror_));
+    EXPECT_EQ(listing(mountPoint_).size(), 6u);
+}
+
+class UncachedVolume : public Volume {
+protected:
+    void SetUp() override { mountWith({.keepPageCache = false, .attributeSeconds = 86400}); }
+};
+
+TEST_F(UncachedVolume, EveryReadReachesTheFilesystemEvenAtEndOfFile) {
+    const int fd = ::open(onVolume("/news/index.html"), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    char buffer[64];
+    EXPECT_EQ(::pread(fd, buffer, sizeof buffer, 0), 14);
+    EXPECT_EQ(::pread(fd, buffer, sizeof buffer, 0), 14);
+    EXPECT_EQ(::pread(fd, buffer, sizeof buffer, 14), 0);
+    ::close(fd);
+    const Event read = pathEvent(bus::openFile, "/news/index.html");
+    EXPECT_EQ(events(), (std::vector<Event>{read, read, read}));
+
+    // A change behind the volume's back is seen by the next read.
+    writeAll(mirror_ + "/news/index.html", "<h1>Old</h1>\n");
+    EXPECT_EQ(readAll(mountPoint_ + "/news/index.html"), "<h1>Old</h1>\n");
+}
+
+TEST_F(Volume, KeepsContentsAcrossOpensUntilTheHelperInvalidates) {
+    EXPECT_EQ(readAll(mountPoint_ + "/news/index.html"), "<h1>News</h1>\n");
+    events();
+    writeAll(mirror_ + "/news/index.html", "<h1>Olds</h1>\n"); // same size, behind the volume's back
+    EXPECT_EQ(readAll(mountPoint_ + "/news/index.html"), "<h1>News</h1>\n") << "served from the page cache";
+    EXPECT_TRUE(events().empty());
+
+    session_->invalidate(QStringLiteral("/news/index.html"));
+    EXPECT_EQ(readAll(mountPoint_ + "/news/index.html"), "<h1>Olds</h1>\n");
+}
+
+TEST_F(Volume, InvalidationForgetsRemovedAndReplacedNames) {
+    struct stat st;
+    ASSERT_EQ(::stat(onVolume("/news/index.html"), &st), 0);
+    ASSERT_EQ(::stat(onVolume("/site/about.html"), &st), 0);
+    ASSERT_EQ(::stat(onVolume("/site"), &st), 0);
+    // The helper removes a file, and replaces a folder with a file of the same name.
+    ASSERT_TRUE(QFile::remove(mirror_ + "/news/index.html"));
+    ASSERT_TRUE(QDir(mirror_ + "/site").removeRecursively());
+    writeAll(mirror_ + "/site", "now a file\n");
+    writeAll(mirror_ + "/news/fresh.html", "fresh\n");
+
+    session_->invalidate(QStringLiteral("/news/index.html"));
+    session_->invalidate(QStringLiteral("/site/about.html"));
+    session_->refreshMount();
+    EXPECT_EQ(::stat(onVolume("/news/index.html"), &st), -1);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(readAll(mountPoint_ + "/site"), "now a file\n");
+    EXPECT_EQ(readAll(mountPoint_ + "/news/fresh.html"), "fresh\n");
+    // A plain create (no O_EXCL) on the forgotten name creates the file again.
+    writeAll(mountPoint_ + "/news/index.html", "again\n");
+    EXPECT_EQ(readAll(mirror_ + "/news/index.html"), "again\n");
+}
+
+TEST_F(Volume, UnmountFinishesWhileAProcessWorksInsideAndRemovesTheMountPoint) {
+    QProcess inside;
+    inside.setWorkingDirectory(mountPoint_ + "/news");
+    inside.start(QStringLiteral("sleep"), {QStringLiteral("600")});
+    ASSERT_TRUE(inside.waitForStarted());
+    EXPECT_TRUE(session_->unmount());
+    EXPECT_FALSE(MountTable::hasFuseMountAt(mountPoint_));
+    EXPECT_FALSE(QFileInfo::exists(mountPoint_));
+    errno = 0;
+    EXPECT_EQ(
+        ::access(QFile::encodeName(QStringLiteral("/proc/%1/cwd/index.html").arg(inside.processId())), F_OK),
+        -1);
+    EXPECT_EQ(errno, ENOTCONN) << "the connection ended, busy or not";
+    QCoreApplication::processEvents();
+    EXPECT_EQ(goneReports_, 0) << "its own unmount is not reported as one from outside";
+    ::kill(static_cast<pid_t>(inside.processId()), SIGKILL);
+    inside.waitForFinished();
+}
+
+TEST_F(Volume, AnUnmountFromOutsideIsReportedOnceEvenWhenTheVolumeIsBusy) {
+    QProcess inside;
+    inside.setWorkingDirectory(mountPoint_);
+    inside.start(QStringLiteral("sleep"), {QStringLiteral("600")});
+    ASSERT_TRUE(inside.waitForStarted());
+    EXPECT_NE(QProcess::execute(QStringLiteral("fusermount3"), {"-u", mountPoint_}), 0) << "busy";
+    EXPECT_EQ(QProcess::execute(QStringLiteral("fusermount3"), {"-u", "-z", mountPoint_}), 0);
+    ASSERT_TRUE(waitUntil([this] { return goneReports_ > 0; }));
+    EXPECT_TRUE(session_->unmount());
+    EXPECT_EQ(::access(QFile::encodeName(QStringLiteral("/proc/%1/cwd/news").arg(inside.processId())), F_OK),
+              -1);
+    EXPECT_EQ(errno, ENOTCONN) << "the detached volume's connection ended with the helper's";
+    QCoreApplication::processEvents();
+    EXPECT_EQ(goneReports_, 1);
+    ::kill(static_cast<pid_t>(inside.processId()), SIGKILL);
+    inside.waitForFinished();
+}
+
+TEST(VolumeMount, FailsWithAReasonWhenTheMountPointIsAFileOrTheTitleCannotNameOne) {
+    QTemporaryDir tmp(QStringLiteral("/tmp/folvane-loopback-XXXXXX"));
+    FsEvents events(title);
+    LoopbackFS fs(tmp.path(), events, {});
+    const auto outcome = [&](const QString& sessionTitle, const QString& mountPoint) {
+        MountSession session(fs, sessionTitle, mountPoint);
+        std::optional<QString> result;
+        QObject::connect(&session, &MountSession::mounted, [&] { result = QString(); });
+        QObject::connect(&session, &MountSession::mountFailed,
+                         [&](const QString& reason) { result = reason; });
+        session.mount();
+        waitUntil([&] { return result.has_value(); });
+        return result.value_or(QStringLiteral("no outcome"));
+    };
+    writeAll(tmp.filePath("file"), "x");
+    EXPECT_TRUE(outcome(title, tmp.filePath("file")).contains("not a folder"));
+    EXPECT_EQ(readAll(tmp.filePath("file")), "x");
+    for (const QString& unsafe : {QString(), QStringLiteral(".."), QStringLiteral("a/b")})
+        EXPECT_TRUE(outcome(unsafe, tmp.filePath("unused")).contains("cannot name a mount point"));
+    EXPECT_FALSE(QFileInfo::exists(tmp.filePath("unused")));
+}
+
+} // namespace
