@@ -10,6 +10,8 @@ namespace folvane::bus {
 inline const QString finishedConnecting = QStringLiteral("finishedconnecting-");
 inline const QString connectionTerminated = QStringLiteral("connection-terminated-");
 inline const QString refreshDone = QStringLiteral("refresh-done-");
+// {"title", "count"}: uploads the helper still has to make or have confirmed, on every change.
+inline const QString pendingUploads = QStringLiteral("pending-uploads-");
 // application -> helper
 inline const QString refresh = QStringLiteral("refresh-");
 inline const QString newSessionID = QStringLiteral("newSessionID-");
@@ -28,6 +30,7 @@ inline const QString keyRow = QStringLiteral("row");
 inline const QString keyPath = QStringLiteral("path");
 inline const QString keySource = QStringLiteral("source");
 inline const QString keyDestination = QStringLiteral("destination");
+inline const QString keyCount = QStringLiteral("count");
 
 // The D-Bus shape every notification travels in.
 inline const QString objectPath = QStringLiteral("/org/folvane/Bus");

@@ -99,7 +99,7 @@ void ConnectionControl::observe(const QString& title) {
                    [this](const QVariantMap& userInfo) { didFinishConnectingToSite(userInfo); });
     bus_.subscribe(bus::named(bus::connectionTerminated, title),
                    [this](const QVariantMap& userInfo) { connectionToSiteTerminated(userInfo); });
-    bus_.subscribe(bus::named(pendingUploadsPrefix, title),
+    bus_.subscribe(bus::named(bus::pendingUploads, title),
                    [this](const QVariantMap& userInfo) { pendingUploadsReported(userInfo); });
 }
 
@@ -126,7 +126,7 @@ void ConnectionControl::connectionToSiteTerminated(const QVariantMap& userInfo) 
 
 void ConnectionControl::pendingUploadsReported(const QVariantMap& userInfo) {
     BaseWebsite* site = siteNamedIn(userInfo);
-    const QVariant count = userInfo.value(QStringLiteral("count"));
+    const QVariant count = userInfo.value(bus::keyCount);
     if (!site || count.typeId() != QMetaType::Int)
         return;
     site->pendingUploads = count.toInt();

@@ -40,7 +40,6 @@ struct HelperSetup {
 };
 
 // The helper reports how many of its uploads the site has not confirmed yet: {"title", "count"}.
-inline const QString pendingUploadsPrefix = QStringLiteral("pending-uploads-");
 
 struct ConnectOutcome {
     enum class Kind { alreadyConnected, checkFailed, launchFailed, launched };

@@ -92,6 +92,9 @@ void AppDelegate::applicationDidFinishLaunching() {
 void AppDelegate::startSynchronising() {
     const QString title = site_.title();
     fileSync_ = std::make_unique<FileSync>(site_, *connectionHelper, mirrorFolder());
+    connect(fileSync_.get(), &FileSync::pendingCountChanged, this, [this, title](int count) {
+        bus_->post(bus::named(bus::pendingUploads, title), {{bus::keyTitle, title}, {bus::keyCount, count}});
+    });
     folderSync_ =
         std::make_unique<FolderSync>(site_, *connectionHelper, *fileSync_, *notifier_, mirrorFolder());
     fileSync_->deferUntilGroupReady = [this](const QString& folder, std::function<void()> then) {

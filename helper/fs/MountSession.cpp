@@ -10,7 +10,6 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QSocketNotifier>
 #include <cerrno>
 #include <csignal>
 #include <cstdarg>

@@ -22,7 +22,6 @@ public:
     ~MountSession() override;
 
     const QString& mountPoint() const { return mountPoint_; }
-    bool isMounted() const { return fuse_ != nullptr; }
 
     // Creates the mount point (and the root above it) when missing, detaches a stale mount left there by
     // a crashed run, mounts and starts serving. Reports `mounted` or `mountFailed`.

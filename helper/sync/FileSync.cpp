@@ -280,6 +280,19 @@ void FileSync::fileReleased(const QVariantMap& userInfo) {
         scheduleUpload(item, true);
 }
 
+UploadQueue::Send FileSync::gated(Key key, UploadQueue::Send send) {
+    // A request waits while a folder above the file is being created, renamed or moved on the site: it
+    // must go out with the identifiers the site has once that is done.
+    return [this, key, send](UploadQueue::Done done) {
+        const auto it = items_.find(key);
+        if (it != items_.end() && deferUntilGroupReady &&
+            deferUntilGroupReady(parentOf(it->second->path),
+                                 [this, key, send, done] { gated(key, send)(done); }))
+            return;
+        send(std::move(done));
+    };
+}
+
 void FileSync::scheduleUpload(Item& item, bool now) {
     if (now) {
         if (item.quiet)
@@ -304,33 +317,34 @@ void FileSync::enqueueUpdate(Key key) {
     if (it == items_.end())
         return;
     it->second->dirty = false;
-    queue_.enqueue(key, UploadQueue::Kind::update, [this, key](UploadQueue::Done done) {
-        const auto found = items_.find(key);
-        if (found == items_.end() || !found->second->onSite)
-            return done(UploadQueue::Result::confirmed);
-        Item& item = *found->second;
-        const std::optional<QByteArray> content = readFile(item.path);
-        if (!content) // gone: its removal or move is handled by its own event
-            return done(UploadQueue::Result::confirmed);
-        const QByteArray data = content->toBase64();
-        if (item.confirmed == data)
-            return done(UploadQueue::Result::confirmed);
-        logLine(QStringLiteral("pathLookup: ") + item.path);
-        logLine(QStringLiteral("t_GroupID: ") + item.groupID);
-        logLine(QStringLiteral("t_ID: ") + item.templateID);
-        logLine(QStringLiteral("data: ") + forLog(data));
-        site_.withDictionaries([&](PathDictionaries& d) {
-            if (auto record = d.fileDictionary.find(item.sitePath); record != d.fileDictionary.end())
-                record->second.encodedData = data;
-        });
-        client_.updateTemplateAt(item.groupID, item.templateID, QString::fromLatin1(data),
-                                 [this, key, data, done](const SiteConnectionHelper::Outcome& outcome) {
-                                     const auto again = items_.find(key);
-                                     if (again != items_.end() && outcome.success)
-                                         again->second->confirmed = data;
-                                     done(resultOf(outcome));
-                                 });
-    });
+    queue_.enqueue(
+        key, UploadQueue::Kind::update, gated(key, [this, key](UploadQueue::Done done) {
+            const auto found = items_.find(key);
+            if (found == items_.end() || !found->second->onSite)
+                return done(UploadQueue::Result::confirmed);
+            Item& item = *found->second;
+            const std::optional<QByteArray> content = readFile(item.path);
+            if (!content) // gone: its removal or move is handled by its own event
+                return done(UploadQueue::Result::confirmed);
+            const QByteArray data = content->toBase64();
+            if (item.confirmed == data)
+                return done(UploadQueue::Result::confirmed);
+            logLine(QStringLiteral("pathLookup: ") + item.path);
+            logLine(QStringLiteral("t_GroupID: ") + item.groupID);
+            logLine(QStringLiteral("t_ID: ") + item.templateID);
+            logLine(QStringLiteral("data: ") + forLog(data));
+            site_.withDictionaries([&](PathDictionaries& d) {
+                if (auto record = d.fileDictionary.find(item.sitePath); record != d.fileDictionary.end())
+                    record->second.encodedData = data;
+            });
+            client_.updateTemplateAt(item.groupID, item.templateID, QString::fromLatin1(data),
+                                     [this, key, data, done](const SiteConnectionHelper::Outcome& outcome) {
+                                         const auto again = items_.find(key);
+                                         if (again != items_.end() && outcome.success)
+                                             again->second->confirmed = data;
+                                         done(resultOf(outcome));
+                                     });
+        }));
     reportPending();
 }
 
@@ -362,17 +376,18 @@ void FileSync::deleteTemplateAt(const QVariantMap& userInfo) {
         return;
     }
     const Key key = item->key;
-    queue_.enqueue(key, UploadQueue::Kind::remove, [this, key](UploadQueue::Done done) {
-        const auto found = items_.find(key);
-        if (found == items_.end())
-            return done(UploadQueue::Result::confirmed);
-        client_.deleteTemplateAt(found->second->groupID, found->second->templateID,
-                                 [this, key, done](const SiteConnectionHelper::Outcome& outcome) {
-                                     if (outcome.success)
-                                         forget(key);
-                                     done(resultOf(outcome));
-                                 });
-    });
+    queue_.enqueue(key, UploadQueue::Kind::remove, gated(key, [this, key](UploadQueue::Done done) {
+                       const auto found = items_.find(key);
+                       if (found == items_.end())
+                           return done(UploadQueue::Result::confirmed);
+                       client_.deleteTemplateAt(
+                           found->second->groupID, found->second->templateID,
+                           [this, key, done](const SiteConnectionHelper::Outcome& outcome) {
+                               if (outcome.success)
+                                   forget(key);
+                               done(resultOf(outcome));
+                           });
+                   }));
 }
 
 void FileSync::moveTemplate(const QString& source, const QString& destination) {
@@ -404,62 +419,63 @@ void FileSync::moveTemplate(const QString& source, const QString& destination) {
         return; // the create goes out under the name the file has then
 
     const Key key = item->key;
-    queue_.enqueue(key, UploadQueue::Kind::move, [this, key](UploadQueue::Done done) {
-        const auto found = items_.find(key);
-        if (found == items_.end())
-            return done(UploadQueue::Result::confirmed);
-        Item& item = *found->second;
-        const QString from = item.sitePath, to = item.path;
-        if (from == to)
-            return done(UploadQueue::Result::confirmed);
-        const std::optional<QString> toGroup =
-            site_.withDictionaries([&](PathDictionaries& d) -> std::optional<QString> {
-                const auto parent = d.folderDictionary.find(parentOf(to));
-                return parent == d.folderDictionary.end() ? std::nullopt : parent->second.templateGroupID;
-            });
-        if (!toGroup) {
-            // Moved out of every known group: the site keeps the template, the file stays local.
-            keyByPath_.erase(to);
-            return done(UploadQueue::Result::confirmed);
-        }
-        const QString fromGroup = item.groupID;
-        client_.moveTemplate(
-            item.templateID, nameOf(to), fromGroup, *toGroup,
-            [this, key, from, to, toGroup](std::optional<bool> success, std::optional<QString> newID) {
-                const auto again = items_.find(key);
-                if (again == items_.end() || success != true)
-                    return;
-                Item& moved = *again->second;
-                moved.groupID = *toGroup;
-                moved.templateID = newID.value_or(moved.templateID);
-                moved.sitePath = to;
-                site_.withDictionaries([&](PathDictionaries& d) {
-                    auto record = d.fileDictionary.find(from);
-                    auto sourceParent = d.folderDictionary.find(parentOf(from));
-                    if (record == d.fileDictionary.end() || sourceParent == d.folderDictionary.end())
-                        return;
-                    const qsizetype position = sourceParent->second.paths.indexOf(from);
-                    if (position < 0)
-                        return;
-                    FileRecord copy = record->second;
-                    copy.templateGroupID = *toGroup;
-                    copy.templateID = moved.templateID;
-                    d.fileDictionary.erase(record);
-                    d.fileDictionary[to] = copy;
-                    if (auto destinationParent = d.folderDictionary.find(parentOf(to));
-                        destinationParent != d.folderDictionary.end() &&
-                        !destinationParent->second.paths.contains(to))
-                        destinationParent->second.paths.append(to);
-                    sourceParent = d.folderDictionary.find(parentOf(from));
-                    sourceParent->second.paths.removeAt(sourceParent->second.paths.indexOf(from));
+    queue_.enqueue(
+        key, UploadQueue::Kind::move, gated(key, [this, key](UploadQueue::Done done) {
+            const auto found = items_.find(key);
+            if (found == items_.end())
+                return done(UploadQueue::Result::confirmed);
+            Item& item = *found->second;
+            const QString from = item.sitePath, to = item.path;
+            if (from == to)
+                return done(UploadQueue::Result::confirmed);
+            const std::optional<QString> toGroup =
+                site_.withDictionaries([&](PathDictionaries& d) -> std::optional<QString> {
+                    const auto parent = d.folderDictionary.find(parentOf(to));
+                    return parent == d.folderDictionary.end() ? std::nullopt : parent->second.templateGroupID;
                 });
-            },
-            [this, key, done](const SiteConnectionHelper::Outcome& outcome) {
-                if (outcome.success)
-                    enqueueUpdate(key); // written under its new name before the move was confirmed
-                done(resultOf(outcome));
-            });
-    });
+            if (!toGroup) {
+                // Moved out of every known group: the site keeps the template, the file stays local.
+                keyByPath_.erase(to);
+                return done(UploadQueue::Result::confirmed);
+            }
+            const QString fromGroup = item.groupID;
+            client_.moveTemplate(
+                item.templateID, nameOf(to), fromGroup, *toGroup,
+                [this, key, from, to, toGroup](std::optional<bool> success, std::optional<QString> newID) {
+                    const auto again = items_.find(key);
+                    if (again == items_.end() || success != true)
+                        return;
+                    Item& moved = *again->second;
+                    moved.groupID = *toGroup;
+                    moved.templateID = newID.value_or(moved.templateID);
+                    moved.sitePath = to;
+                    site_.withDictionaries([&](PathDictionaries& d) {
+                        auto record = d.fileDictionary.find(from);
+                        auto sourceParent = d.folderDictionary.find(parentOf(from));
+                        if (record == d.fileDictionary.end() || sourceParent == d.folderDictionary.end())
+                            return;
+                        const qsizetype position = sourceParent->second.paths.indexOf(from);
+                        if (position < 0)
+                            return;
+                        FileRecord copy = record->second;
+                        copy.templateGroupID = *toGroup;
+                        copy.templateID = moved.templateID;
+                        d.fileDictionary.erase(record);
+                        d.fileDictionary[to] = copy;
+                        if (auto destinationParent = d.folderDictionary.find(parentOf(to));
+                            destinationParent != d.folderDictionary.end() &&
+                            !destinationParent->second.paths.contains(to))
+                            destinationParent->second.paths.append(to);
+                        sourceParent = d.folderDictionary.find(parentOf(from));
+                        sourceParent->second.paths.removeAt(sourceParent->second.paths.indexOf(from));
+                    });
+                },
+                [this, key, done](const SiteConnectionHelper::Outcome& outcome) {
+                    if (outcome.success)
+                        enqueueUpdate(key); // written under its new name before the move was confirmed
+                    done(resultOf(outcome));
+                });
+        }));
     reportPending();
 }
 

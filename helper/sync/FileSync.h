@@ -82,6 +82,7 @@ private:
     Item* newItem(const QString& path);
     void forget(Key key);
     void scheduleUpload(Item& item, bool now);
+    UploadQueue::Send gated(Key key, UploadQueue::Send send);
     void enqueueUpdate(Key key);
     void waitUntilStable(Key key);
     void finishCreate(Key key);

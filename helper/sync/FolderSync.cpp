@@ -86,14 +86,18 @@ void FolderSync::createDirectoryWithPath(const QVariantMap& userInfo) {
                     }
                 }
             }
-            const auto waiting = waitingForGroup_.find(folder);
-            if (waiting == waitingForGroup_.end())
-                return;
-            std::vector<std::function<void()>> continuations = std::move(waiting->second);
-            waitingForGroup_.erase(waiting);
-            for (auto& next : continuations)
-                next();
+            releaseGroup(folder);
         });
+}
+
+void FolderSync::releaseGroup(const QString& folder) {
+    const auto waiting = waitingForGroup_.find(folder);
+    if (waiting == waitingForGroup_.end())
+        return;
+    std::vector<std::function<void()>> continuations = std::move(waiting->second);
+    waitingForGroup_.erase(waiting);
+    for (auto& next : continuations)
+        next();
 }
 
 void FolderSync::deleteTemplateGroup(const QVariantMap& userInfo) {
@@ -149,8 +153,16 @@ void FolderSync::renameGroupAt(const QString& source, const QString& name) {
         });
     if (site_.cms == CMS::wordPress && parentID) {
         const QString newID = *parentID + u'/' + name;
-        site_.withDictionaries(
-            [&](PathDictionaries& d) { d.folderDictionary[destination].templateGroupID = newID; });
+        // The parent lists the folder under its new name too, or a later move of it would find it unlisted
+        // and leave every record below it behind.
+        site_.withDictionaries([&](PathDictionaries& d) {
+            d.folderDictionary[destination].templateGroupID = newID;
+            if (auto parentRecord = d.folderDictionary.find(parent);
+                parentRecord != d.folderDictionary.end()) {
+                removeChild(parentRecord->second, source);
+                parentRecord->second.paths.append(destination);
+            }
+        });
         updateMovedPathsRecursive(destination, newID);
     } else {
         const std::optional<QStringList> listing = getFilesAtPath(destination);
@@ -175,7 +187,10 @@ void FolderSync::renameGroupAt(const QString& source, const QString& name) {
             }
         });
     }
-    client_.renameTemplateGroup(*oldID, name);
+    waitingForGroup_[destination];
+    client_.renameTemplateGroup(*oldID, name, [this, destination](const SiteConnectionHelper::Outcome&) {
+        releaseGroup(destination);
+    });
 }
 
 void FolderSync::moveFolder(const QString& source, const QString& destination, const QString& sourceParent,
@@ -190,34 +205,40 @@ void FolderSync::moveFolder(const QString& source, const QString& destination, c
     });
     if (!ids.first || !ids.second)
         return;
-    client_.moveFolder(
-        *ids.first, *ids.second, [=, this](std::optional<bool> success, std::optional<QString> newID) {
-            if (success != true)
-                return;
-            const bool listed = site_.withDictionaries([&](PathDictionaries& d) {
-                auto parent = d.folderDictionary.find(sourceParent);
-                auto record = d.folderDictionary.find(source);
-                if (parent == d.folderDictionary.end() || record == d.folderDictionary.end() ||
-                    !parent->second.paths.contains(source))
-                    return false;
-                FolderRecord copy = record->second;
-                copy.templateGroupID = newID;
-                d.folderDictionary[destination] = copy;
-                return true;
-            });
-            if (!listed)
-                return;
-            updateMovedPathsRecursive(destination, newID.value_or(QString()));
-            site_.withDictionaries([&](PathDictionaries& d) {
-                d.folderDictionary.erase(source);
-                if (auto target = d.folderDictionary.find(destinationParent);
-                    target != d.folderDictionary.end() && !target->second.paths.contains(destination))
-                    target->second.paths.append(destination);
-                if (auto parent = d.folderDictionary.find(sourceParent); parent != d.folderDictionary.end())
-                    removeChild(parent->second, source);
-            });
-            files_.refreshGroupIDs();
-        });
+    waitingForGroup_[destination];
+    client_.moveFolder(*ids.first, *ids.second,
+                       [=, this](std::optional<bool> success, std::optional<QString> newID) {
+                           if (success == true)
+                               moved(source, destination, sourceParent, destinationParent, newID);
+                           releaseGroup(destination);
+                       });
+}
+
+void FolderSync::moved(const QString& source, const QString& destination, const QString& sourceParent,
+                       const QString& destinationParent, const std::optional<QString>& newID) {
+    const bool listed = site_.withDictionaries([&](PathDictionaries& d) {
+        auto parent = d.folderDictionary.find(sourceParent);
+        auto record = d.folderDictionary.find(source);
+        if (parent == d.folderDictionary.end() || record == d.folderDictionary.end() ||
+            !parent->second.paths.contains(source))
+            return false;
+        FolderRecord copy = record->second;
+        copy.templateGroupID = newID;
+        d.folderDictionary[destination] = copy;
+        return true;
+    });
+    if (!listed)
+        return;
+    updateMovedPathsRecursive(destination, newID.value_or(QString()));
+    site_.withDictionaries([&](PathDictionaries& d) {
+        d.folderDictionary.erase(source);
+        if (auto target = d.folderDictionary.find(destinationParent);
+            target != d.folderDictionary.end() && !target->second.paths.contains(destination))
+            target->second.paths.append(destination);
+        if (auto parent = d.folderDictionary.find(sourceParent); parent != d.folderDictionary.end())
+            removeChild(parent->second, source);
+    });
+    files_.refreshGroupIDs();
 }
 
 void FolderSync::updateMovedPathsRecursive(const QString& path, const QString& groupID) {

@@ -46,6 +46,11 @@ public:
 
 private:
     QString site(const QString& volumePath) const { return mirror_ + volumePath; }
+    // The group at `folder` was answered: what waited for it goes now.
+    void releaseGroup(const QString& folder);
+    // The records follow a folder move the site confirmed.
+    void moved(const QString& source, const QString& destination, const QString& sourceParent,
+               const QString& destinationParent, const std::optional<QString>& newID);
 
     WebsiteInUse& site_;
     SiteConnectionHelper& client_;

@@ -146,6 +146,12 @@ TEST_F(FileSync, QuickSavesWithSlowAnswersEndWithTheLastContent) {
         sh(QStringLiteral("echo 'save %1' > news/index.html").arg(i));
     expectSiteMatchesVolume();
     EXPECT_EQ(siteContent("/news/index.html"), "save 20\n");
+    // The application hears how many uploads are still on their way, down to none.
+    ASSERT_TRUE(waitUntil([&] {
+        const auto counts = bus_->signalsNamed("pending-uploads-Sync Site");
+        return !counts.empty() && counts.back().value("count").toInt() == 0;
+    }));
+    EXPECT_GT(bus_->count("pending-uploads-Sync Site"), 1);
 }
 
 TEST_F(FileSync, BlockWritesUploadOnce) {

@@ -1,0 +1,152 @@
+// Folders on the volume are template groups: made, removed, renamed and moved with real tools; and the
+// full refresh that brings the volume up to date with the site.
+#include "testkit/AddonSim.h"
+#include "testkit/BusRecorder.h"
+#include "testkit/HelperRunner.h"
+#include "testkit/SiteCompare.h"
+#include "testkit/TestSession.h"
+#include "testkit/Wait.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <gtest/gtest.h>
+
+using namespace folvane::testkit;
+using nlohmann::json;
+
+namespace {
+
+class FolderSync : public ::testing::Test {
+protected:
+    void start(const char* cms) {
+        sim_ = std::make_unique<AddonSim>(AddonSim::Options{cms, {}, {}, {}});
+        bus_ = std::make_unique<BusRecorder>(session_.bus());
+        HelperRunner::Options options;
+        options.url = sim_->baseUrl();
+        options.title = QStringLiteral("Folders");
+        options.cms =
+            std::string(cms) == "wp" ? QStringLiteral("Wordpress") : QStringLiteral("ExpressionEngine");
+        helper_ = std::make_unique<HelperRunner>(session_, options);
+        ASSERT_TRUE(bus_->waitFor("finishedconnecting-Folders")) << helper_->logText().toStdString();
+        ASSERT_TRUE(waitUntil([&] { return helper_->isMounted(); }));
+        sim_->clearLog();
+    }
+    void sh(const QString& command) {
+        QProcess shell;
+        shell.setWorkingDirectory(helper_->mountPoint());
+        shell.setProcessEnvironment(session_.environment());
+        shell.start(QStringLiteral("/bin/bash"), {QStringLiteral("-c"), command});
+        ASSERT_TRUE(shell.waitForFinished(60000));
+        ASSERT_EQ(shell.exitCode(), 0) << command.toStdString() << "\n"
+                                       << shell.readAllStandardError().toStdString();
+    }
+    json group(const std::string& path) const {
+        const json state = sim_->state();
+        for (const json& g : state["groups"])
+            if (g["path"] == path)
+                return g;
+        return {};
+    }
+    bool waitForGroup(const std::string& path) {
+        return waitUntil([&] { return !group(path).is_null(); });
+    }
+    void expectSiteMatchesVolume() {
+        EXPECT_TRUE(waitUntilSiteMatchesVolume(*sim_, helper_->mountPoint()))
+            << describeDifference(siteContents(*sim_), volumeContents(helper_->mountPoint()));
+    }
+    bool refresh(int row) {
+        const int before = bus_->count("refresh-done-Folders");
+        bus_->post("refresh-Folders", {{"row", row}});
+        return bus_->waitFor("refresh-done-Folders", defaultTimeoutMs, before + 1);
+    }
+
+    TestSession session_;
+    std::unique_ptr<AddonSim> sim_;
+    std::unique_ptr<BusRecorder> bus_;
+    std::unique_ptr<HelperRunner> helper_;
+};
+
+} // namespace
+
+TEST_F(FolderSync, ExpressionEngineGroupsAreMadeRenamedAndRemoved) {
+    start("ee");
+    sh(QStringLiteral("mkdir blog && mkdir .hidden"));
+    ASSERT_TRUE(waitForGroup("/blog"));
+    // Every new ExpressionEngine group gets its index template.
+    ASSERT_TRUE(waitUntil([&] { return siteContents(*sim_).count("/blog/index.php") == 1; }))
+        << helper_->logText().right(3000).toStdString();
+    EXPECT_TRUE(QFile::exists(helper_->mountPoint() + "/blog/index.php"));
+    expectSiteMatchesVolume();
+    EXPECT_EQ(sim_->requestsFor("create_template_group").size(), 1u) << "a hidden folder sends nothing";
+
+    sh(QStringLiteral("mv news journal"));
+    ASSERT_TRUE(waitForGroup("/journal"));
+    sh(QStringLiteral("echo 'after the rename' > journal/index.html"));
+    expectSiteMatchesVolume();
+    EXPECT_EQ(sim_->requestsFor("create_template").size(), 1u)
+        << "the renamed group's template is the same one";
+
+    sh(QStringLiteral("rm blog/index.php && rmdir blog"));
+    ASSERT_TRUE(waitUntil([&] { return group("/blog").is_null(); }));
+}
+
+TEST_F(FolderSync, WordPressGroupsNestRenameAndMove) {
+    start("wp");
+    sh(QStringLiteral("mkdir -p a/b/d && mkdir c"));
+    ASSERT_TRUE(waitForGroup("/a/b/d"));
+    ASSERT_TRUE(waitForGroup("/c"));
+    EXPECT_EQ(group("/a/b/d")["id"], "a/b/d");
+
+    sh(QStringLiteral("echo x > a/b/t.php"));
+    expectSiteMatchesVolume();
+    sh(QStringLiteral("mv a/b a/c2"));
+    ASSERT_TRUE(waitForGroup("/a/c2/d"));
+    EXPECT_EQ(group("/a/c2")["id"], "a/c2");
+    sh(QStringLiteral("echo 'saved after rename' > a/c2/t.php"));
+    expectSiteMatchesVolume();
+
+    sh(QStringLiteral("mv a/c2 c/"));
+    ASSERT_TRUE(waitForGroup("/c/c2/d"));
+    EXPECT_EQ(sim_->requestsFor("move_template_group").size(), 1u);
+    sh(QStringLiteral("echo 'saved after move' > c/c2/t.php"));
+    expectSiteMatchesVolume();
+}
+
+TEST_F(FolderSync, CopiedTreeBecomesGroupsThenTemplates) {
+    start("wp");
+    sh(QStringLiteral("mkdir -p /tmp/folvane-tree-$$/x/y && echo 1 > /tmp/folvane-tree-$$/x/one.php && "
+                      "echo 2 > /tmp/folvane-tree-$$/x/y/two.php && cp -r /tmp/folvane-tree-$$/x theme/ && "
+                      "rm -r /tmp/folvane-tree-$$"));
+    ASSERT_TRUE(waitForGroup("/theme/x/y"));
+    expectSiteMatchesVolume();
+}
+
+TEST_F(FolderSync, RefreshBringsTheVolumeUpToDateAndAnswersWithTheRow) {
+    start("ee");
+    sh(QStringLiteral("echo 'local only' > top-level-notes.txt && echo 'mine' > news/mine.html"));
+    expectSiteMatchesVolume();
+
+    // Changes made on the site by someone else.
+    json seed = {
+        {"cms", "ee"},
+        {"groups",
+         {{{"name", "site"},
+           {"is_special", true},
+           {"templates", {{{"name", "index.html"}, {"content", "new home"}}}}},
+          {{"name", "fresh"}, {"templates", {{{"name", "page.html"}, {"content", "fresh page"}}}}}}}};
+    sim_->seed(seed);
+    ASSERT_TRUE(refresh(7));
+    EXPECT_EQ(bus_->signalsNamed("refresh-done-Folders").back(), (QVariantMap{{"row", 7}}));
+    expectSiteMatchesVolume();
+    EXPECT_FALSE(QDir(helper_->mountPoint() + "/news").exists())
+        << "a group deleted on the site goes with its files";
+    EXPECT_TRUE(QFile::exists(helper_->mountPoint() + "/top-level-notes.txt"));
+
+    // A shell inside the volume keeps working; a list that cannot be fetched leaves the volume alone.
+    sim_->fault({{"action", "list_all"}, {"kind", "non_json"}});
+    ASSERT_TRUE(refresh(8));
+    sh(QStringLiteral("cd fresh && cat page.html > /dev/null"));
+    EXPECT_TRUE(QFile::exists(helper_->mountPoint() + "/fresh/page.html"));
+    ASSERT_TRUE(refresh(9)) << "an answer even when nothing changed";
+}
