@@ -55,6 +55,8 @@ void TemplateRefresh::refreshTemplates(const QVariantMap& userInfo) {
         logLine(QStringLiteral("Deleted File Found"));
         if (!QFile::remove(path) && QFile::exists(path))
             logLine(QStringLiteral("Could not remove ") + path);
+        else if (invalidate)
+            invalidate(path.mid(mirror_.size()));
     }
     for (const auto& [path, record] : old.folderDictionary) {
         if (fresh.folderDictionary.count(path))
@@ -63,6 +65,8 @@ void TemplateRefresh::refreshTemplates(const QVariantMap& userInfo) {
         QDir folder(path);
         if (folder.exists() && !folder.removeRecursively())
             logLine(QStringLiteral("Could not remove ") + path);
+        else if (invalidate)
+            invalidate(path.mid(mirror_.size()));
     }
     files_.forgetAll();
     if (invalidate)
