@@ -12,6 +12,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <gtest/gtest.h>
+#include <httplib.h>
 #include <random>
 
 using namespace folvane::testkit;
@@ -242,4 +243,47 @@ TEST_F(FileSync, RandomSequencesAcrossTwoGroupsConverge) {
         }
     }
     expectSiteMatchesVolume();
+}
+
+TEST_F(FileSync, WithCachingOffAReadBringsTheSitesNewContent) {
+    sim_ = std::make_unique<AddonSim>(AddonSim::Options{"ee", {}, {}, {}});
+    bus_ = std::make_unique<BusRecorder>(session_.bus());
+    HelperRunner::Options options;
+    options.url = sim_->baseUrl();
+    options.title = QStringLiteral("Sync Site");
+    options.caching = false;
+    helper_ = std::make_unique<HelperRunner>(session_, options);
+    ASSERT_TRUE(bus_->waitFor("finishedconnecting-Sync Site"));
+    ASSERT_TRUE(waitUntil([&] { return helper_->isMounted(); }));
+
+    // Someone changes the template on the site, through the add-on itself.
+    json about;
+    const json state = sim_->state();
+    for (const json& t : state["templates"])
+        if (t["path"] == "/site/about.html")
+            about = t;
+    ASSERT_FALSE(about.is_null());
+    httplib::Client addon("127.0.0.1", sim_->port());
+    const std::string form = "template_group_id=" + about["group_id"].get<std::string>() +
+                             "&template_id=" + about["id"].get<std::string>() + "&template_data=" +
+                             QByteArray("changed on the site").toBase64().toPercentEncoding().toStdString();
+    const QByteArray query =
+        sim_->baseUrl().mid(sim_->baseUrl().indexOf(u'/', 8)).toUtf8() + "&m=update_template_data";
+    ASSERT_TRUE(addon.Post(query.toStdString(), form, "application/x-www-form-urlencoded"));
+    ASSERT_EQ(siteContent("/site/about.html"), "changed on the site");
+
+    const QString file = volume("/site/about.html");
+    EXPECT_TRUE(waitUntil([&] {
+        QFile read(file);
+        return read.open(QIODevice::ReadOnly) && read.readAll() == "changed on the site";
+    })) << "each read asks the site; the next one shows its version";
+    EXPECT_GE(requests("get_template"), 1);
+    sim_->clearLog();
+    // A template nobody changed reads as it is, and nothing goes back to the site.
+    QFile again(file);
+    ASSERT_TRUE(again.open(QIODevice::ReadOnly));
+    again.readAll();
+    waitUntil([] { return false; }, 500);
+    EXPECT_EQ(requests("update_template_data"), 0);
+    EXPECT_EQ(requests("create_template"), 0);
 }
