@@ -3,6 +3,7 @@
 #include "BusNames.h"
 #include "ConsoleLog.h"
 #include "addon/SiteConnectionHelper.h"
+#include "tree/PathText.h"
 #include "tree/WebsiteInUse.h"
 
 #include <QDirIterator>
@@ -18,13 +19,6 @@
 namespace folvane {
 
 namespace {
-
-QString parentOf(const QString& path) {
-    return path.left(path.lastIndexOf(u'/'));
-}
-QString nameOf(const QString& path) {
-    return path.mid(path.lastIndexOf(u'/') + 1);
-}
 
 std::optional<QByteArray> readFile(const QString& path) {
     QFile file(path);

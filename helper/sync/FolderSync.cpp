@@ -5,6 +5,7 @@
 #include "DesktopNotifier.h"
 #include "FileSync.h"
 #include "addon/SiteConnectionHelper.h"
+#include "tree/PathText.h"
 #include "tree/WebsiteInUse.h"
 
 #include <QDir>
@@ -14,12 +15,6 @@
 namespace folvane {
 
 namespace {
-QString parentOf(const QString& path) {
-    return path.left(path.lastIndexOf(u'/'));
-}
-QString nameOf(const QString& path) {
-    return path.mid(path.lastIndexOf(u'/') + 1);
-}
 
 void removeChild(FolderRecord& parent, const QString& child) {
     const QStringList old = parent.paths;
