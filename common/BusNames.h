@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QString>
+#include <QVariantMap>
+#include <optional>
 
 // Names of the notifications exchanged between the application and its helpers, and inside a helper.
 // Each name is one of these prefixes followed directly by the site title.
@@ -39,6 +41,12 @@ inline const QString member = QStringLiteral("Notification");
 
 inline QString named(const QString& prefix, const QString& title) {
     return prefix + title;
+}
+
+// A text value of a notification's user information; nothing when it is absent or not text.
+inline std::optional<QString> textIn(const QVariantMap& userInfo, const QString& key) {
+    const QVariant value = userInfo.value(key);
+    return value.typeId() == QMetaType::QString ? std::optional(value.toString()) : std::nullopt;
 }
 
 } // namespace folvane::bus

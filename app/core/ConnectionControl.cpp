@@ -104,10 +104,8 @@ void ConnectionControl::observe(const QString& title) {
 }
 
 BaseWebsite* ConnectionControl::siteNamedIn(const QVariantMap& userInfo) const {
-    const QVariant title = userInfo.value(bus::keyTitle);
-    if (title.typeId() != QMetaType::QString)
-        return nullptr;
-    return sites_.siteWithTitle(title.toString()).get();
+    const std::optional<QString> title = bus::textIn(userInfo, bus::keyTitle);
+    return title ? sites_.siteWithTitle(*title).get() : nullptr;
 }
 
 void ConnectionControl::didFinishConnectingToSite(const QVariantMap& userInfo) {

@@ -185,10 +185,11 @@ void AppDelegate::refreshTemplates(const QVariantMap& userInfo) {
 
 void AppDelegate::moveTemplate(const QVariantMap& userInfo) {
     logEvent(bus::named(bus::moveFile, site_.title()), userInfo);
-    const QVariant source = userInfo.value(bus::keySource), destination = userInfo.value(bus::keyDestination);
-    if (source.typeId() != QMetaType::QString || destination.typeId() != QMetaType::QString)
+    const auto source = bus::textIn(userInfo, bus::keySource),
+               destination = bus::textIn(userInfo, bus::keyDestination);
+    if (!source || !destination)
         return;
-    const QString from = mirrorFolder() + source.toString(), to = mirrorFolder() + destination.toString();
+    const QString from = mirrorFolder() + *source, to = mirrorFolder() + *destination;
     const QFileInfo target(to);
     if (target.isDir() && !target.isSymLink())
         folderSync_->moveFolderEvent(from, to);

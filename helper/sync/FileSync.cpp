@@ -128,10 +128,10 @@ void FileSync::forget(Key key) {
 
 void FileSync::createNewFileAt(const QVariantMap& userInfo) {
     logLine(QStringLiteral("Creating template"));
-    const QVariant path = userInfo.value(bus::keyPath);
-    if (path.typeId() != QMetaType::QString)
+    const std::optional<QString> path = bus::textIn(userInfo, bus::keyPath);
+    if (!path)
         return;
-    const QString file = fullPath(path.toString());
+    const QString file = fullPath(*path);
     logLine(QStringLiteral("Found a file that is changed"));
     logLine(nameOf(file));
     if (nameOf(file).startsWith(u'.')) {
@@ -250,10 +250,10 @@ void FileSync::finishCreate(Key key) {
 
 void FileSync::saveFileData(const QVariantMap& userInfo) {
     logLine(QStringLiteral("SAVEING FILE DATA"));
-    const QVariant path = userInfo.value(bus::keyPath);
-    if (path.typeId() != QMetaType::QString)
+    const std::optional<QString> path = bus::textIn(userInfo, bus::keyPath);
+    if (!path)
         return;
-    Item* item = itemAt(fullPath(path.toString()));
+    Item* item = itemAt(fullPath(*path));
     if (!item)
         return;
     item->dirty = true;
@@ -263,10 +263,10 @@ void FileSync::saveFileData(const QVariantMap& userInfo) {
 }
 
 void FileSync::fileReleased(const QVariantMap& userInfo) {
-    const QVariant path = userInfo.value(bus::keyPath);
-    if (path.typeId() != QMetaType::QString)
+    const std::optional<QString> path = bus::textIn(userInfo, bus::keyPath);
+    if (!path)
         return;
-    const auto it = keyByPath_.find(fullPath(path.toString()));
+    const auto it = keyByPath_.find(fullPath(*path));
     if (it == keyByPath_.end())
         return;
     Item& item = *items_.at(it->second);
@@ -344,10 +344,10 @@ void FileSync::enqueueUpdate(Key key) {
 
 void FileSync::deleteTemplateAt(const QVariantMap& userInfo) {
     logLine(QStringLiteral("Deleting template"));
-    const QVariant path = userInfo.value(bus::keyPath);
-    if (path.typeId() != QMetaType::QString)
+    const std::optional<QString> path = bus::textIn(userInfo, bus::keyPath);
+    if (!path)
         return;
-    const QString file = fullPath(path.toString());
+    const QString file = fullPath(*path);
     Item* item = itemAt(file);
     site_.withDictionaries([&](PathDictionaries& d) {
         if (auto parent = d.folderDictionary.find(parentOf(file)); parent != d.folderDictionary.end()) {

@@ -42,10 +42,10 @@ bool FolderSync::deferUntilGroupReady(const QString& folder, std::function<void(
 
 void FolderSync::createDirectoryWithPath(const QVariantMap& userInfo) {
     logLine(QStringLiteral("Creating Folder"));
-    const QVariant pathValue = userInfo.value(bus::keyPath);
-    if (pathValue.typeId() != QMetaType::QString)
+    const std::optional<QString> path = bus::textIn(userInfo, bus::keyPath);
+    if (!path)
         return;
-    const QString volumePath = pathValue.toString();
+    const QString volumePath = *path;
     const QString folder = site(volumePath), parent = parentOf(folder), name = nameOf(folder);
     logLine(name);
     if (deferUntilGroupReady(parent, [this, userInfo] { createDirectoryWithPath(userInfo); }))
@@ -96,10 +96,10 @@ void FolderSync::releaseGroup(const QString& folder) {
 }
 
 void FolderSync::deleteTemplateGroup(const QVariantMap& userInfo) {
-    const QVariant pathValue = userInfo.value(bus::keyPath);
-    if (pathValue.typeId() != QMetaType::QString)
+    const std::optional<QString> path = bus::textIn(userInfo, bus::keyPath);
+    if (!path)
         return;
-    const QString folder = site(pathValue.toString());
+    const QString folder = site(*path);
     const std::optional<QString> groupID =
         site_.withDictionaries([&](PathDictionaries& d) -> std::optional<QString> {
             std::optional<QString> id;

@@ -77,10 +77,10 @@ void TemplateRefresh::refreshTemplates(const QVariantMap& userInfo) {
 
 void TemplateRefresh::getNewTemplateData(const QVariantMap& userInfo) {
     logLine(QStringLiteral("Getting new template data"));
-    const QVariant path = userInfo.value(bus::keyPath);
-    if (path.typeId() != QMetaType::QString)
+    const std::optional<QString> path = bus::textIn(userInfo, bus::keyPath);
+    if (!path)
         return;
-    const QString lookup = mirror_ + path.toString();
+    const QString lookup = mirror_ + *path;
     logLine(lookup);
     const std::optional<FileRecord> record =
         site_.withDictionaries([&](PathDictionaries& d) -> std::optional<FileRecord> {
