@@ -190,18 +190,11 @@ QString anyIdText(const Json& group) {
 
 void SiteConnectionHelper::updateTemplateAt(const QString& groupID, const QString& templateID,
                                             const QString& templateData, OutcomeHandler done) {
-    onMainThread([=, this] {
-        post(urls.updateTemplate,
-             {{QStringLiteral("template_group_id"), groupID},
-              {QStringLiteral("template_id"), templateID},
-              {QStringLiteral("template_data"), templateData}},
-             [this, done](const HttpAnswer& answer, const Json& json) {
-                 handleStandardAnswer(answer, json, QStringLiteral("Update Successful"),
-                                      QStringLiteral("Update Error"));
-                 if (done)
-                     done(outcomeOf(answer, json));
-             });
-    });
+    standardRequest({}, &ActionUrls::updateTemplate,
+                    {{QStringLiteral("template_group_id"), groupID},
+                     {QStringLiteral("template_id"), templateID},
+                     {QStringLiteral("template_data"), templateData}},
+                    QStringLiteral("Update Successful"), QStringLiteral("Update Error"), std::move(done));
 }
 
 void SiteConnectionHelper::createTemplateGroupAt(const QString& name, const QString& parentGroupID,
@@ -246,19 +239,12 @@ void SiteConnectionHelper::createTemplateAt(const QString& groupID, const QStrin
 
 void SiteConnectionHelper::renameTemplateGroup(const QString& groupID, const QString& templateGroupName,
                                                OutcomeHandler done) {
-    onMainThread([=, this] {
-        logLine(QStringLiteral("templateGroupID: ") + groupID + QStringLiteral(", templateGroupName: ") +
-                templateGroupName);
-        post(urls.renameTemplateGroup,
-             {{QStringLiteral("template_group_id"), groupID},
-              {QStringLiteral("template_group_name"), templateGroupName}},
-             [this, done](const HttpAnswer& answer, const Json& json) {
-                 handleStandardAnswer(answer, json, QStringLiteral("Rename Template Group"),
-                                      QStringLiteral("Rename Error"));
-                 if (done)
-                     done(outcomeOf(answer, json));
-             });
-    });
+    standardRequest(QStringLiteral("templateGroupID: ") + groupID + QStringLiteral(", templateGroupName: ") +
+                        templateGroupName,
+                    &ActionUrls::renameTemplateGroup,
+                    {{QStringLiteral("template_group_id"), groupID},
+                     {QStringLiteral("template_group_name"), templateGroupName}},
+                    QStringLiteral("Rename Template Group"), QStringLiteral("Rename Error"), std::move(done));
 }
 
 void SiteConnectionHelper::moveTemplate(const QString& templateID, const QString& name,
@@ -302,30 +288,31 @@ void SiteConnectionHelper::moveFolder(const QString& groupID, const QString& toG
 
 void SiteConnectionHelper::deleteTemplateAt(const QString& groupID, const QString& templateID,
                                             OutcomeHandler done) {
-    onMainThread([=, this] {
-        logLine(QStringLiteral("templateGroupID: ") + groupID + QStringLiteral(", templateID: ") +
-                templateID);
-        post(urls.deleteTemplate,
-             {{QStringLiteral("template_group_id"), groupID}, {QStringLiteral("template_id"), templateID}},
-             [this, done](const HttpAnswer& answer, const Json& json) {
-                 handleStandardAnswer(answer, json, QStringLiteral("Template Deleted"),
-                                      QStringLiteral("Deletion Error"));
-                 if (done)
-                     done(outcomeOf(answer, json));
-             });
-    });
+    standardRequest(
+        QStringLiteral("templateGroupID: ") + groupID + QStringLiteral(", templateID: ") + templateID,
+        &ActionUrls::deleteTemplate,
+        {{QStringLiteral("template_group_id"), groupID}, {QStringLiteral("template_id"), templateID}},
+        QStringLiteral("Template Deleted"), QStringLiteral("Deletion Error"), std::move(done));
 }
 
 void SiteConnectionHelper::deleteTemplateGroupAt(const QString& groupID, OutcomeHandler done) {
+    standardRequest(QStringLiteral("templateGroupID: ") + groupID, &ActionUrls::deleteTemplateGroup,
+                    {{QStringLiteral("template_group_id"), groupID}}, QStringLiteral("Template Deleted"),
+                    QStringLiteral("Deletion Error"), std::move(done));
+}
+
+void SiteConnectionHelper::standardRequest(const QString& logText, QString ActionUrls::*action,
+                                           FormFields fields, const QString& successTitle,
+                                           const QString& failureTitle, OutcomeHandler done) {
+    // The URL is read on the main thread, where a new session id may have rewritten it.
     onMainThread([=, this] {
-        logLine(QStringLiteral("templateGroupID: ") + groupID);
-        post(urls.deleteTemplateGroup, {{QStringLiteral("template_group_id"), groupID}},
-             [this, done](const HttpAnswer& answer, const Json& json) {
-                 handleStandardAnswer(answer, json, QStringLiteral("Template Deleted"),
-                                      QStringLiteral("Deletion Error"));
-                 if (done)
-                     done(outcomeOf(answer, json));
-             });
+        if (!logText.isEmpty())
+            logLine(logText);
+        post(urls.*action, fields, [=, this](const HttpAnswer& answer, const Json& json) {
+            handleStandardAnswer(answer, json, successTitle, failureTitle);
+            if (done)
+                done(outcomeOf(answer, json));
+        });
     });
 }
 

@@ -93,6 +93,9 @@ private:
                               const QString& failureTitle);
     void post(const QString& url, const FormFields& fields,
               std::function<void(const HttpAnswer&, const Json&)> done);
+    // A request answered the common way, whose caller learns only whether the add-on confirmed it.
+    void standardRequest(const QString& logText, QString ActionUrls::*action, FormFields fields,
+                         const QString& successTitle, const QString& failureTitle, OutcomeHandler done);
     // The identifier of a created or moved item: an integer as decimal text on ExpressionEngine, a text on
     // WordPress, nothing otherwise or when the type does not match.
     std::optional<QString> idFor(const Json& item) const;
