@@ -1,7 +1,7 @@
 #include "ConsoleLog.h"
+#include "SignalWatcher.h"
 #include "app/AppDelegate.h"
 #include "app/HelperArguments.h"
-#include "app/SignalWatcher.h"
 #include "tree/WebsiteInUse.h"
 
 #include <QCoreApplication>

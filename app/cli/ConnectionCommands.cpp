@@ -2,18 +2,18 @@
 #include "Console.h"
 #include "SiteStore.h"
 
+#include "AnswerWait.h"
+#include "GoogleAnalytics.h"
+#include "MountTable.h"
 #include "NotificationBus.h"
 #include "Paths.h"
-#include "addon/AnswerWait.h"
-#include "app/SignalWatcher.h"
+#include "SignalWatcher.h"
 #include "core/AddonHttpClient.h"
 #include "core/ConnectionCheck.h"
 #include "core/ConnectionControl.h"
-#include "core/GoogleAnalytics.h"
 #include "core/HelperProcess.h"
 #include "core/SharedPreferences.h"
 #include "core/WakeWatcher.h"
-#include "fs/MountTable.h"
 
 #include <QDBusConnection>
 #include <QDir>
@@ -112,7 +112,7 @@ int connectSite(const CommandLine& command) {
     QObject::connect(&wake, &WakeWatcher::woke, &control, &ConnectionControl::wakeFromSleep);
     GoogleAnalytics analytics;
     if (preferences.value(SharedPreferences::sendDataUsage) == 1)
-        analytics.startGoogleAnalytics(static_cast<int>(store.manager.siteList().size()));
+        analytics.startGoogleAnalytics(StartEvent::launch(static_cast<int>(store.manager.siteList().size())));
 
     QEventLoop loop;
     bool interrupted = false;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "addon/FormEncoding.h"
+#include "FormEncoding.h"
 
 #include <QByteArray>
 #include <QObject>

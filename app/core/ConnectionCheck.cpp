@@ -1,12 +1,12 @@
 #include "ConnectionCheck.h"
 
 #include "AddonHttpClient.h"
+#include "AnswerWait.h"
 #include "BaseWebsite.h"
 #include "BuildInfo.h"
 #include "ConsoleLog.h"
 #include "HelperProcess.h"
 #include "VersionCompare.h"
-#include "addon/AnswerWait.h"
 
 #include <memory>
 

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "LenientJson.h"
 #include "LoggingInError.h"
-#include "addon/LenientJson.h"
 
 #include <QString>
 #include <optional>

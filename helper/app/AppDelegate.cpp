@@ -1,11 +1,12 @@
 #include "AppDelegate.h"
 
+#include "AnswerWait.h"
 #include "BusNames.h"
 #include "ConsoleLog.h"
 #include "DesktopNotifier.h"
+#include "GoogleAnalytics.h"
 #include "NotificationBus.h"
 #include "Paths.h"
-#include "addon/AnswerWait.h"
 #include "addon/HttpClient.h"
 #include "addon/SiteConnectionHelper.h"
 #include "fs/FsEvents.h"
@@ -42,7 +43,8 @@ void logEvent(const QString& name, const QVariantMap& userInfo) {
 
 AppDelegate::AppDelegate(HelperArguments args, WebsiteInUse& site, QObject* parent)
     : QObject(parent), args_(std::move(args)), site_(site), http_(std::make_unique<HttpClient>()),
-      bus_(std::make_unique<NotificationBus>()), notifier_(std::make_unique<DesktopNotifier>()) {}
+      bus_(std::make_unique<NotificationBus>()), notifier_(std::make_unique<DesktopNotifier>()),
+      analytics_(std::make_unique<GoogleAnalytics>()) {}
 
 AppDelegate::~AppDelegate() = default;
 
@@ -57,6 +59,10 @@ void AppDelegate::applicationDidFinishLaunching() {
     baseURL = QDir::cleanPath(args_.baseFolder);
     site_.cachedFolderName = stableHashText(args_.title.isEmpty() ? args_.url : args_.title);
     site_.cms = cmsFromTag(args_.cmsTag);
+    if (args_.usageData) {
+        logLine(QStringLiteral("on"));
+        analytics_->startGoogleAnalytics(StartEvent::connect(cmsName(site_.cms)));
+    }
     openFinderBool = args_.openFinder;
 
     connectionHelper = std::make_unique<SiteConnectionHelper>(args_.all, site_, *http_, *bus_, *notifier_);
@@ -245,6 +251,8 @@ void AppDelegate::terminate(int exitCode) {
 
 void AppDelegate::applicationWillTerminate() {
     const QString title = site_.title();
+    if (analytics_->isOn())
+        analytics_->stopGoogleAnalytics();
     if (fileSync_) {
         // Uploads still out get a moment to be confirmed; whatever the site has not confirmed by then
         // is kept before the mirror goes.

@@ -13,6 +13,7 @@ class DesktopNotifier;
 class FileSync;
 class FolderSync;
 class FsEvents;
+class GoogleAnalytics;
 class HttpClient;
 class JSONParser;
 class LoopbackFS;
@@ -66,6 +67,7 @@ private:
     std::unique_ptr<HttpClient> http_;
     std::unique_ptr<NotificationBus> bus_;
     std::unique_ptr<DesktopNotifier> notifier_;
+    std::unique_ptr<GoogleAnalytics> analytics_;
     std::unique_ptr<SiteConnectionHelper> connectionHelper;
     std::unique_ptr<JSONParser> JSONParserInstance;
     std::unique_ptr<FsEvents> fsEvents_;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "addon/LenientJson.h"
+#include "LenientJson.h"
 #include "tree/WebsiteInUse.h"
 
 #include <QString>

@@ -12,6 +12,18 @@ CMS cmsFromTag(const QString& tag) {
     return CMS::default_;
 }
 
+QString cmsName(CMS cms) {
+    switch (cms) {
+    case CMS::expressionEngine:
+        return QStringLiteral("ExpressionEngine");
+    case CMS::wordPress:
+        return QStringLiteral("WordPress");
+    case CMS::default_:
+        break;
+    }
+    return {};
+}
+
 WebsiteInUse& WebsiteInUse::sharedInstance() {
     static WebsiteInUse instance;
     return instance;

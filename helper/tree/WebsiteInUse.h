@@ -14,6 +14,8 @@ enum class CMS { expressionEngine, wordPress, default_ };
 
 // "ExpressionEngine" and "Wordpress" exactly (case-sensitive); any other text is not known.
 CMS cmsFromTag(const QString& tag);
+// The CMS's name as users know it; empty for a site of neither kind.
+QString cmsName(CMS cms);
 
 struct Constants {
     static inline const QString cache = QStringLiteral("/.cache/");

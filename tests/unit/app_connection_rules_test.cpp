@@ -1,12 +1,11 @@
 // The application's rules that need no site: how a check's answers become its verdict, the helper's
-// command line, the row state, usage-event addresses and the command-line syntax.
+// command line, the row state and the command-line syntax.
 #include "QtPrinters.h"
 #include "cli/CommandLine.h"
 #include "core/AddonHttpClient.h"
 #include "core/BaseWebsite.h"
 #include "core/ConnectionCheck.h"
 #include "core/ConnectionControl.h"
-#include "core/GoogleAnalytics.h"
 #include "core/HelperProcess.h"
 #include "core/SharedPreferences.h"
 
@@ -14,8 +13,6 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QSettings>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <gtest/gtest.h>
@@ -136,48 +133,6 @@ TEST(ConnectionControlRules, RowStateFollowsHelperAnnouncementAndCheckFailure) {
     EXPECT_EQ(connectionState(site), ConnectionState::connecting);
     site.finishedConnecting = true;
     EXPECT_EQ(connectionState(site), ConnectionState::connected);
-}
-
-TEST(UsageAnalytics, EventAddressesAppendOnlyWhatIsGiven) {
-    const AnalyticsRelay relay{"relay.example", "UA-123-4"};
-    const QString ping = GoogleAnalytics::pingURLFor(relay, "3.0.0");
-    EXPECT_EQ(ping, "http://relay.example/gafolvane?id=UA-123-4&name=Folvane3&version=3.0.0");
-    EXPECT_EQ(GoogleAnalytics::eventAddress(ping, "Live", "Launch", "3.0.0", 0),
-              ping + "&ca=Live&ev=Launch&la=3.0.0&va=0");
-    EXPECT_EQ(GoogleAnalytics::eventAddress(ping, "Live", "", "", std::nullopt), ping + "&ca=Live");
-    EXPECT_EQ(GoogleAnalytics::eventAddress("http://relay.example/gafolvane", "Live", "Launch", "", 2),
-              "http://relay.example/gafolvane?ca=Live&ev=Launch&va=2");
-    // No relay host configured: no address, so nothing can be sent.
-    EXPECT_EQ(GoogleAnalytics::pingURLFor(AnalyticsRelay{"", "UA-123-4"}, "3.0.0"), "");
-    EXPECT_EQ(GoogleAnalytics::eventAddress("", "Live", "Launch", "3.0.0", 1), "");
-}
-
-TEST(UsageAnalytics, TheLaunchEventIsOnePlainGetAndTheUserGetsAUUID) {
-    QTemporaryDir config;
-    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
-    QTcpServer relay;
-    ASSERT_TRUE(relay.listen(QHostAddress::LocalHost));
-    QByteArray request;
-    QObject::connect(&relay, &QTcpServer::newConnection, [&] {
-        QTcpSocket* socket = relay.nextPendingConnection();
-        QObject::connect(socket, &QTcpSocket::readyRead, [&, socket] {
-            request += socket->readAll();
-            if (request.contains("\r\n\r\n"))
-                socket->write("HTTP/1.1 204 No Content\r\nConnection: close\r\n\r\n");
-        });
-    });
-    GoogleAnalytics analytics({QStringLiteral("127.0.0.1:%1").arg(relay.serverPort()), "UA-1-2"});
-    analytics.startGoogleAnalytics(3);
-    EXPECT_TRUE(analytics.isOn());
-    const QDeadlineTimer deadline(30'000);
-    while (!request.contains("\r\n\r\n") && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    EXPECT_TRUE(request.startsWith(
-        "GET /gafolvane?id=UA-1-2&name=Folvane3&version=3.0.0&ca=Live&ev=Launch&la=3.0.0&va=3 "))
-        << request.toStdString();
-    EXPECT_FALSE(QSettings("Folvane", "Folvane 3").value(GoogleAnalytics::userUUIDKey).toString().isEmpty());
-    analytics.stopGoogleAnalytics();
-    EXPECT_FALSE(analytics.isOn());
 }
 
 TEST(CommandLineSyntax, SplitsWordsValuesAndFlags) {

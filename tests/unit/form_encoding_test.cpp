@@ -1,4 +1,4 @@
-#include "addon/FormEncoding.h"
+#include "FormEncoding.h"
 
 #include "QtPrinters.h"
 #include <QUrlQuery>

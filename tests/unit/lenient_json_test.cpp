@@ -1,4 +1,4 @@
-#include "addon/LenientJson.h"
+#include "LenientJson.h"
 
 #include "QtPrinters.h"
 

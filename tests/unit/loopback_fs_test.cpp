@@ -3,11 +3,11 @@
 // its own thread, so this thread may use it; events are queued before the call returns, so turning the
 // event loop after a call delivers all of them.
 #include "BusNames.h"
+#include "MountTable.h"
 #include "QtPrinters.h"
 #include "fs/FsEvents.h"
 #include "fs/LoopbackFS.h"
 #include "fs/MountSession.h"
-#include "fs/MountTable.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -39,10 +39,17 @@ QString GoogleAnalytics::eventAddress(const QString& pingURL, const QString& cat
     return address;
 }
 
-void GoogleAnalytics::startGoogleAnalytics(int siteCount) {
-    const QString version = QString::fromUtf8(build::appVersion);
-    pingURL_ = pingURLFor(relay_, version);
-    sendEvent(QStringLiteral("Live"), QStringLiteral("Launch"), version, siteCount);
+StartEvent StartEvent::launch(int siteCount) {
+    return {QStringLiteral("Launch"), QString::fromUtf8(build::appVersion), siteCount};
+}
+
+StartEvent StartEvent::connect(const QString& cms) {
+    return {QStringLiteral("Connect"), cms, std::nullopt};
+}
+
+void GoogleAnalytics::startGoogleAnalytics(const StartEvent& start) {
+    pingURL_ = pingURLFor(relay_, QString::fromUtf8(build::appVersion));
+    sendEvent(QStringLiteral("Live"), start.event, start.label, start.value);
     initUUIDIfNeeded();
     isOn_ = true;
 }

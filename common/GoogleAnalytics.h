@@ -16,6 +16,17 @@ struct AnalyticsRelay {
     static AnalyticsRelay ofThisBuild();
 };
 
+// The event a program sends when analytics starts; its category is always "Live".
+struct StartEvent {
+    QString event;
+    QString label;
+    std::optional<qint64> value;
+    // The application's: "Launch", its version, and the number of sites the user keeps.
+    static StartEvent launch(int siteCount);
+    // A helper's, once per connection: "Connect" and the site's CMS.
+    static StartEvent connect(const QString& cms);
+};
+
 // Anonymous usage events, each one plain GET of the relay's "/gafolvane" address whose answer is ignored.
 // Started only when the user has opted in; nothing is sent when the build has no relay host.
 class GoogleAnalytics : public QObject {
@@ -33,9 +44,8 @@ public:
     static QString eventAddress(const QString& pingURL, const QString& category, const QString& event,
                                 const QString& label, std::optional<qint64> value);
 
-    // The application's start event (category "Live", event "Launch", label the version, value the
-    // number of sites); makes sure the user defaults hold a user UUID.
-    void startGoogleAnalytics(int siteCount);
+    // Sends the program's start event and makes sure the user defaults hold a user UUID.
+    void startGoogleAnalytics(const StartEvent& start);
     void stopGoogleAnalytics() { isOn_ = false; }
     bool isOn() const { return isOn_; }
     void sendEvent(const QString& category, const QString& event, const QString& label,
