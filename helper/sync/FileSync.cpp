@@ -444,24 +444,10 @@ void FileSync::moveTemplate(const QString& source, const QString& destination) {
                     moved.templateID = newID.value_or(moved.templateID);
                     moved.sitePath = to;
                     site_.withDictionaries([&](PathDictionaries& d) {
-                        auto record = d.fileDictionary.find(from);
-                        auto sourceParent = d.folderDictionary.find(parentOf(from));
-                        if (record == d.fileDictionary.end() || sourceParent == d.folderDictionary.end())
-                            return;
-                        const qsizetype position = sourceParent->second.paths.indexOf(from);
-                        if (position < 0)
-                            return;
-                        FileRecord copy = record->second;
-                        copy.templateGroupID = *toGroup;
-                        copy.templateID = moved.templateID;
-                        d.fileDictionary.erase(record);
-                        d.fileDictionary[to] = copy;
-                        if (auto destinationParent = d.folderDictionary.find(parentOf(to));
-                            destinationParent != d.folderDictionary.end() &&
-                            !destinationParent->second.paths.contains(to))
-                            destinationParent->second.paths.append(to);
-                        sourceParent = d.folderDictionary.find(parentOf(from));
-                        sourceParent->second.paths.removeAt(sourceParent->second.paths.indexOf(from));
+                        if (FileRecord* record = d.moveFileRecord(from, to)) {
+                            record->templateGroupID = *toGroup;
+                            record->templateID = moved.templateID;
+                        }
                     });
                 },
                 [this, key, done](const SiteConnectionHelper::Outcome& outcome) {

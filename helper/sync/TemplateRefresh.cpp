@@ -134,10 +134,11 @@ void TemplateRefresh::updateTemplate(const Json& answer, const QString& lookup) 
         logLine(QStringLiteral("Could not rename ") + lookup + QStringLiteral(" to ") + target);
         return;
     }
+    // The record follows the file at once, so the next save of the renamed file reaches its template.
     site_.withDictionaries([&](PathDictionaries& d) {
-        if (auto record = d.fileDictionary.find(lookup); record != d.fileDictionary.end()) {
-            record->second.encodedData = encoded;
-            record->second.name = *name;
+        if (FileRecord* record = d.moveFileRecord(lookup, target)) {
+            record->encodedData = encoded;
+            record->name = *name;
         }
     });
     QSaveFile file(target);

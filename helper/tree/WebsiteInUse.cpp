@@ -1,5 +1,7 @@
 #include "WebsiteInUse.h"
 
+#include "PathText.h"
+
 #include <cstdint>
 
 namespace folvane {
@@ -10,6 +12,21 @@ CMS cmsFromTag(const QString& tag) {
     if (tag == QLatin1String("Wordpress"))
         return CMS::wordPress;
     return CMS::default_;
+}
+
+FileRecord* PathDictionaries::moveFileRecord(const QString& from, const QString& to) {
+    const auto record = fileDictionary.find(from);
+    if (record == fileDictionary.end())
+        return nullptr;
+    FileRecord moved = std::move(record->second);
+    fileDictionary.erase(record);
+    FileRecord& filed = fileDictionary[to] = std::move(moved);
+    if (const auto source = folderDictionary.find(parentOf(from)); source != folderDictionary.end())
+        source->second.paths.removeOne(from);
+    if (const auto destination = folderDictionary.find(parentOf(to));
+        destination != folderDictionary.end() && !destination->second.paths.contains(to))
+        destination->second.paths.append(to);
+    return &filed;
 }
 
 QString cmsName(CMS cms) {

@@ -39,6 +39,10 @@ struct FileRecord {
 struct PathDictionaries {
     std::map<QString, FolderRecord> folderDictionary;
     std::map<QString, FileRecord> fileDictionary;
+
+    // Files the record of `from` under the key `to` and keeps the parents' child lists in step (the moved
+    // child goes last). Returns the moved record, or nothing when `from` has none.
+    FileRecord* moveFileRecord(const QString& from, const QString& to);
 };
 
 // Everything the helper knows about the one site it serves. Connection fields are written on the main

@@ -66,6 +66,37 @@ protected:
         const auto it = site.find(path);
         return it == site.end() ? "<none>" : it->second;
     }
+    void startWithoutCaching() {
+        sim_ = std::make_unique<AddonSim>(AddonSim::Options{"ee", {}, {}, {}});
+        bus_ = std::make_unique<BusRecorder>(session_.bus());
+        HelperRunner::Options options;
+        options.url = sim_->baseUrl();
+        options.title = QStringLiteral("Sync Site");
+        options.caching = false;
+        helper_ = std::make_unique<HelperRunner>(session_, options);
+        ASSERT_TRUE(bus_->waitFor("finishedconnecting-Sync Site"));
+        ASSERT_TRUE(waitUntil([&] { return helper_->isMounted(); }));
+    }
+    json siteTemplate(const std::string& path) const {
+        const json state = sim_->state();
+        for (const json& t : state["templates"])
+            if (t["path"] == path)
+                return t;
+        return {};
+    }
+    // Someone else changes the site through the add-on itself (not through this volume).
+    void changeOnTheSite(const std::string& action, const std::string& form) {
+        httplib::Client addon("127.0.0.1", sim_->port());
+        const QByteArray query =
+            sim_->baseUrl().mid(sim_->baseUrl().indexOf(u'/', 8)).toUtf8() + "&m=" + action.c_str();
+        const auto answer = addon.Post(query.toStdString(), form, "application/x-www-form-urlencoded");
+        ASSERT_TRUE(answer);
+        ASSERT_NE(answer->body.find("\"success\":true"), std::string::npos) << answer->body;
+    }
+    static QByteArray readVolumeFile(const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
     static QString vim() {
         const QString full = QStandardPaths::findExecutable(QStringLiteral("vim"));
         return full.isEmpty() ? QStringLiteral("vim.tiny") : full;
@@ -246,44 +277,65 @@ TEST_F(FileSync, RandomSequencesAcrossTwoGroupsConverge) {
 }
 
 TEST_F(FileSync, WithCachingOffAReadBringsTheSitesNewContent) {
-    sim_ = std::make_unique<AddonSim>(AddonSim::Options{"ee", {}, {}, {}});
-    bus_ = std::make_unique<BusRecorder>(session_.bus());
-    HelperRunner::Options options;
-    options.url = sim_->baseUrl();
-    options.title = QStringLiteral("Sync Site");
-    options.caching = false;
-    helper_ = std::make_unique<HelperRunner>(session_, options);
-    ASSERT_TRUE(bus_->waitFor("finishedconnecting-Sync Site"));
-    ASSERT_TRUE(waitUntil([&] { return helper_->isMounted(); }));
-
+    startWithoutCaching();
     // Someone changes the template on the site, through the add-on itself.
-    json about;
-    const json state = sim_->state();
-    for (const json& t : state["templates"])
-        if (t["path"] == "/site/about.html")
-            about = t;
+    const json about = siteTemplate("/site/about.html");
     ASSERT_FALSE(about.is_null());
-    httplib::Client addon("127.0.0.1", sim_->port());
-    const std::string form = "template_group_id=" + about["group_id"].get<std::string>() +
-                             "&template_id=" + about["id"].get<std::string>() + "&template_data=" +
-                             QByteArray("changed on the site").toBase64().toPercentEncoding().toStdString();
-    const QByteArray query =
-        sim_->baseUrl().mid(sim_->baseUrl().indexOf(u'/', 8)).toUtf8() + "&m=update_template_data";
-    ASSERT_TRUE(addon.Post(query.toStdString(), form, "application/x-www-form-urlencoded"));
+    changeOnTheSite("update_template_data",
+                    "template_group_id=" + about["group_id"].get<std::string>() +
+                        "&template_id=" + about["id"].get<std::string>() + "&template_data=" +
+                        QByteArray("changed on the site").toBase64().toPercentEncoding().toStdString());
     ASSERT_EQ(siteContent("/site/about.html"), "changed on the site");
 
     const QString file = volume("/site/about.html");
-    EXPECT_TRUE(waitUntil([&] {
-        QFile read(file);
-        return read.open(QIODevice::ReadOnly) && read.readAll() == "changed on the site";
-    })) << "each read asks the site; the next one shows its version";
+    EXPECT_TRUE(waitUntil([&] { return readVolumeFile(file) == "changed on the site"; }))
+        << "each read asks the site; the next one shows its version";
     EXPECT_GE(requests("get_template"), 1);
     sim_->clearLog();
     // A template nobody changed reads as it is, and nothing goes back to the site.
-    QFile again(file);
-    ASSERT_TRUE(again.open(QIODevice::ReadOnly));
-    again.readAll();
+    readVolumeFile(file);
     waitUntil([] { return false; }, 500);
     EXPECT_EQ(requests("update_template_data"), 0);
     EXPECT_EQ(requests("create_template"), 0);
+}
+
+TEST_F(FileSync, WithCachingOffARenameOnTheSiteRenamesTheFileAndItsNextSaveReachesIt) {
+    startWithoutCaching();
+    const json about = siteTemplate("/site/about.html");
+    ASSERT_FALSE(about.is_null());
+    changeOnTheSite("rename_template", "template_group_id=" + about["group_id"].get<std::string>() +
+                                           "&template_id=" + about["id"].get<std::string>() +
+                                           "&template_name=about-us.html");
+    readVolumeFile(volume("/site/about.html"));
+    ASSERT_TRUE(waitUntil([&] { return QFile::exists(volume("/site/about-us.html")); }));
+    EXPECT_FALSE(QFile::exists(volume("/site/about.html")));
+    sim_->clearLog();
+
+    sh(QStringLiteral("echo 'saved under the new name' > site/about-us.html"));
+    expectSiteMatchesVolume();
+    EXPECT_EQ(siteContent("/site/about-us.html"), "saved under the new name\n");
+    EXPECT_EQ(requests("create_template"), 0) << "the renamed file is still the same template";
+}
+
+TEST_F(FileSync, WithCachingOffAnUnconfirmedEditIsKeptBeforeTheSitesVersionReplacesIt) {
+    startWithoutCaching();
+    sim_->fault({{"action", "update_template_data"}, {"kind", "refuse"}, {"message", "Template is locked."}});
+    sh(QStringLiteral("echo 'my local edit' > site/about.html"));
+    ASSERT_TRUE(session_.waitForNotification("Update Error"));
+    sim_->clearFaults();
+    const json about = siteTemplate("/site/about.html");
+    changeOnTheSite("update_template_data",
+                    "template_group_id=" + about["group_id"].get<std::string>() +
+                        "&template_id=" + about["id"].get<std::string>() + "&template_data=" +
+                        QByteArray("the site's version").toBase64().toPercentEncoding().toStdString());
+
+    EXPECT_TRUE(
+        waitUntil([&] { return readVolumeFile(volume("/site/about.html")) == "the site's version"; }));
+    QDirIterator it(session_.baseFolder() + "/Recovered/Sync Site", QDir::Files,
+                    QDirIterator::Subdirectories);
+    ASSERT_TRUE(it.hasNext()) << helper_->logText().toStdString();
+    const QString kept = it.next();
+    EXPECT_TRUE(kept.endsWith("/site/about.html")) << kept.toStdString();
+    EXPECT_EQ(readVolumeFile(kept), "my local edit\n");
+    EXPECT_TRUE(session_.waitForNotification("Unsaved changes kept"));
 }
