@@ -390,7 +390,9 @@ void FileSync::moveTemplate(const QString& source, const QString& destination) {
             destination);
     if (source == destination)
         return;
-    if (Item* target = itemAt(destination); target && target->onSite && itemAt(source) != target) {
+    // Renamed over a template, or over a file whose create is still waiting or out: an editor's save.
+    if (Item* target = itemAt(destination);
+        target && (target->onSite || target->creating) && itemAt(source) != target) {
         replaceTemplate(source, destination);
         return;
     }
@@ -471,7 +473,8 @@ void FileSync::replaceTemplate(const QString& source, const QString& destination
         }
     }
     target->dirty = true;
-    scheduleUpload(*target, true);
+    if (!target->creating) // a create reads the content when it goes, and its answer sends what changed since
+        scheduleUpload(*target, true);
 }
 
 int FileSync::pendingCount() const {
