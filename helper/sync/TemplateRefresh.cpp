@@ -1,5 +1,6 @@
 #include "TemplateRefresh.h"
 
+#include "AnswerWait.h"
 #include "BusNames.h"
 #include "ConsoleLog.h"
 #include "FileSync.h"
@@ -23,9 +24,24 @@ TemplateRefresh::TemplateRefresh(WebsiteInUse& site, SiteConnectionHelper& clien
       bus_(bus), mirror_(std::move(mirrorFolder)) {}
 
 void TemplateRefresh::refreshTemplates(const QVariantMap& userInfo) {
+    // The site is asked while events keep flowing, so a second request can arrive meanwhile: it waits for
+    // the first to end, and the answers go out in the order they were asked for.
+    waiting_.push_back(userInfo);
+    if (waiting_.size() > 1)
+        return;
+    while (!waiting_.empty() && !AnswerWait::abandoned()) {
+        refreshOnce(waiting_.front());
+        waiting_.pop_front();
+    }
+    waiting_.clear();
+}
+
+void TemplateRefresh::refreshOnce(const QVariantMap& userInfo) {
     const auto answer = [&] { bus_.post(bus::named(bus::refreshDone, site_.title()), userInfo); };
     files_.settle(settleMs);
     const std::shared_ptr<Json> list = client_.requestSite();
+    if (AnswerWait::abandoned())
+        return; // the helper is ending and its mirror is going
     if (!list || !member(*list, "folders")) {
         // Nothing to rebuild from: the old records and the mirror stay as they are.
         logLine(

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 #include <QVariantMap>
+#include <deque>
 #include <functional>
 
 namespace folvane {
@@ -41,6 +42,8 @@ public:
     int settleMs = 3000;
 
 private:
+    void refreshOnce(const QVariantMap& userInfo);
+
     WebsiteInUse& site_;
     SiteConnectionHelper& client_;
     JSONParser& parser_;
@@ -48,6 +51,7 @@ private:
     Recovery& recovery_;
     NotificationBus& bus_;
     QString mirror_;
+    std::deque<QVariantMap> waiting_; // the running refresh's request first
 };
 
 } // namespace folvane

@@ -150,3 +150,24 @@ TEST_F(FolderSync, RefreshBringsTheVolumeUpToDateAndAnswersWithTheRow) {
     EXPECT_TRUE(QFile::exists(helper_->mountPoint() + "/fresh/page.html"));
     ASSERT_TRUE(refresh(9)) << "an answer even when nothing changed";
 }
+
+TEST_F(FolderSync, ALocallyCreatedTemplateSurvivesAndTwoRequestsGetTwoAnswers) {
+    start("wp");
+    sh(QStringLiteral("echo 'made here' > theme/local.php"));
+    expectSiteMatchesVolume();
+
+    // Two requests before the first answer: each gets its own answer with its own row.
+    const int before = bus_->count("refresh-done-Folders");
+    bus_->post("refresh-Folders", {{"row", 3}});
+    bus_->post("refresh-Folders", {{"row", 4}});
+    ASSERT_TRUE(bus_->waitFor("refresh-done-Folders", defaultTimeoutMs, before + 2));
+    const auto answers = bus_->signalsNamed("refresh-done-Folders");
+    ASSERT_EQ(answers.size(), static_cast<size_t>(before + 2));
+    EXPECT_EQ(answers[before], (QVariantMap{{"row", 3}}));
+    EXPECT_EQ(answers[before + 1], (QVariantMap{{"row", 4}}));
+
+    QFile local(helper_->mountPoint() + "/theme/local.php");
+    ASSERT_TRUE(local.open(QIODevice::ReadOnly));
+    EXPECT_EQ(local.readAll(), "made here\n");
+    expectSiteMatchesVolume();
+}
