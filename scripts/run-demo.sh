@@ -34,7 +34,41 @@ until grep -q '^Mounted at ' "$helper_log"; do
     kill -0 "$helper_pid" 2>/dev/null || break
     sleep 0.1
 done
-if grep -q '^Mounted at ' "$helper_log"; then
-    echo "Demo site mounted at $(sed -n 's/^Mounted at //p' "$helper_log") (Ctrl-C ends the demo and unmounts it)"
+grep -q '^Mounted at ' "$helper_log" || { wait "$helper_pid"; exit; }
+volume=$(sed -n 's/^Mounted at //p' "$helper_log")
+echo "Demo site mounted at $volume (Ctrl-C ends the demo and unmounts it)"
+
+# Someone else edits the site (through the add-on, as the CMS's own editor would), then the helper is
+# asked to refresh, as the application's refresh button does.
+change_site_and_refresh() {
+    local round=$1 picked
+    picked=$(curl -s "http://127.0.0.1:$port/_sim/state" | /usr/bin/python3 -c '
+import json, sys
+t = next(t for t in json.load(sys.stdin)["templates"] if t["path"].endswith((".html", ".php")))
+print(t["group_id"], t["id"], t["path"])')
+    read -r group_id template_id path <<< "$picked"
+    local text="Changed on the site ($round) at $(date +%T)"
+    local action="&m=update_template_data"
+    [ "$cms" = wp ] && action="/update_template_data"
+    curl -s -o /dev/null --data-urlencode "template_group_id=$group_id" --data-urlencode "template_id=$template_id" \
+        --data-urlencode "template_data=$(printf '%s\n' "$text" | base64 -w 0)" "$base_url$action"
+    echo "The site's $path now reads: $text"
+    gdbus emit --session --object-path /org/folvane/Bus --signal org.folvane.Bus.Notification \
+        "refresh-$title" "{'row': <int32 $round>}" > /dev/null
+    for _ in $(seq 100); do
+        [ "$(cat "$volume$path" 2> /dev/null)" = "$text" ] && break
+        sleep 0.1
+    done
+    echo "After the refresh the volume's $path reads: $(cat "$volume$path")"
+}
+if [ -t 0 ]; then
+    echo "Press Enter to change a template on the site and refresh the volume."
+    round=0
+    while kill -0 "$helper_pid" 2> /dev/null; do
+        if read -r -t 1 _; then
+            round=$((round + 1))
+            change_site_and_refresh "$round"
+        fi
+    done
 fi
 wait "$helper_pid"
