@@ -211,18 +211,18 @@ void FolderSync::moveFolder(const QString& source, const QString& destination, c
 
 void FolderSync::moved(const QString& source, const QString& destination, const QString& sourceParent,
                        const QString& destinationParent, const std::optional<QString>& newID) {
-    const bool listed = site_.withDictionaries([&](PathDictionaries& d) {
-        auto parent = d.folderDictionary.find(sourceParent);
+    // The site has moved the group: its records follow whether or not its old parent listed it (nothing
+    // lists the top-level folders), or the files below it would no longer reach their templates.
+    const bool known = site_.withDictionaries([&](PathDictionaries& d) {
         auto record = d.folderDictionary.find(source);
-        if (parent == d.folderDictionary.end() || record == d.folderDictionary.end() ||
-            !parent->second.paths.contains(source))
+        if (record == d.folderDictionary.end())
             return false;
         FolderRecord copy = record->second;
         copy.templateGroupID = newID;
         d.folderDictionary[destination] = copy;
         return true;
     });
-    if (!listed)
+    if (!known)
         return;
     updateMovedPathsRecursive(destination, newID.value_or(QString()));
     site_.withDictionaries([&](PathDictionaries& d) {

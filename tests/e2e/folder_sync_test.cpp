@@ -171,3 +171,21 @@ TEST_F(FolderSync, ALocallyCreatedTemplateSurvivesAndTwoRequestsGetTwoAnswers) {
     EXPECT_EQ(local.readAll(), "made here\n");
     expectSiteMatchesVolume();
 }
+
+// No folder lists the top-level groups, yet moving one must take its records along.
+TEST_F(FolderSync, ATopLevelFolderMovedIntoAnotherKeepsItsTemplatesAndAnUnknownOneSendsNothing) {
+    start("wp");
+    sh(QStringLiteral("mkdir a c && echo one > a/t.php"));
+    expectSiteMatchesVolume();
+    sh(QStringLiteral("mv a c/"));
+    ASSERT_TRUE(waitForGroup("/c/a"));
+    sh(QStringLiteral("echo 'saved after the move' > c/a/t.php"));
+    expectSiteMatchesVolume();
+
+    sim_->clearLog();
+    sh(QStringLiteral("mkdir .drafts && mv .drafts c/"));
+    sh(QStringLiteral("echo 'one more save' > c/a/t.php"));
+    expectSiteMatchesVolume();
+    EXPECT_EQ(sim_->requestsFor("move_template_group").size(), 0u)
+        << "a folder that is no group moves locally";
+}
