@@ -196,6 +196,8 @@ void FolderSync::moveFolder(const QString& source, const QString& destination, c
             found.first = s->second.templateGroupID;
         if (auto p = d.folderDictionary.find(destinationParent); p != d.folderDictionary.end())
             found.second = p->second.templateGroupID;
+        else if (destinationParent == mirror_)
+            found.second = QString(); // out to the volume's top level: a top-level group
         return found;
     });
     if (!ids.first || !ids.second)

@@ -173,7 +173,7 @@ TEST_F(FolderSync, ALocallyCreatedTemplateSurvivesAndTwoRequestsGetTwoAnswers) {
 }
 
 // No folder lists the top-level groups, yet moving one must take its records along.
-TEST_F(FolderSync, ATopLevelFolderMovedIntoAnotherKeepsItsTemplatesAndAnUnknownOneSendsNothing) {
+TEST_F(FolderSync, AFolderMovedInAndOutOfTheTopLevelKeepsItsTemplatesAndAnUnknownOneSendsNothing) {
     start("wp");
     sh(QStringLiteral("mkdir a c && echo one > a/t.php"));
     expectSiteMatchesVolume();
@@ -182,9 +182,14 @@ TEST_F(FolderSync, ATopLevelFolderMovedIntoAnotherKeepsItsTemplatesAndAnUnknownO
     sh(QStringLiteral("echo 'saved after the move' > c/a/t.php"));
     expectSiteMatchesVolume();
 
+    // And out again to the top level.
+    sh(QStringLiteral("mv c/a . && echo 'saved at the top' > a/t.php"));
+    ASSERT_TRUE(waitForGroup("/a"));
+    expectSiteMatchesVolume();
+
     sim_->clearLog();
     sh(QStringLiteral("mkdir .drafts && mv .drafts c/"));
-    sh(QStringLiteral("echo 'one more save' > c/a/t.php"));
+    sh(QStringLiteral("echo 'one more save' > a/t.php"));
     expectSiteMatchesVolume();
     EXPECT_EQ(sim_->requestsFor("move_template_group").size(), 0u)
         << "a folder that is no group moves locally";
