@@ -7,7 +7,9 @@ packages=(
     libfuse3-dev fuse3 libsecret-1-dev libplist-dev libplist++-dev nlohmann-json3-dev libcpp-httplib-dev
     libgtest-dev libgmock-dev
     dbus dbus-daemon gnome-keyring python3 python3-dbus python3-gi
-    vim-tiny rsync libglib2.0-bin bc
+    vim-tiny rsync libglib2.0-bin bc curl
+    xvfb fonts-dejavu-core
+    packagekit polkitd desktop-file-utils
 )
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"

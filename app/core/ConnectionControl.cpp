@@ -11,7 +11,9 @@
 #include "SiteListManager.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QTimer>
+#include <algorithm>
 
 namespace folvane {
 
@@ -153,6 +155,31 @@ int ConnectionControl::ejectSite(BaseWebsite& site) {
     site.pendingUploads = 0;
     emit siteStateChanged(site.cleanName);
     return pending;
+}
+
+void ConnectionControl::terminateAllHelpers(int waitMs) {
+    std::vector<std::shared_ptr<HelperProcess>> helpers;
+    for (const auto& site : sites_.siteList())
+        if (site->siteConnection) {
+            helpers.push_back(site->siteConnection);
+            ejectSite(*site);
+        }
+    // A helper unmounts and keeps unconfirmed edits before it ends. Were the application to end first, its
+    // process objects would kill the helpers outright and leave their volumes behind.
+    const auto anyRunning = [&helpers] {
+        return std::any_of(helpers.begin(), helpers.end(),
+                           [](const auto& helper) { return helper->isRunning(); });
+    };
+    if (!anyRunning())
+        return;
+    QEventLoop loop;
+    for (const auto& helper : helpers)
+        connect(helper.get(), &HelperProcess::ended, &loop, [&] {
+            if (!anyRunning())
+                loop.quit();
+        });
+    QTimer::singleShot(waitMs, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 void ConnectionControl::wakeFromSleep() {

@@ -69,6 +69,9 @@ public:
     void refreshTemplates(const BaseWebsite& site, int row);
     // Ends the site's helper and its status timer. Returns the uploads the helper still had pending.
     int ejectSite(BaseWebsite& site);
+    // Quitting: ends every running helper and waits (at most waitMs) until they have unmounted, so no volume
+    // outlives the application.
+    void terminateAllHelpers(int waitMs = 30'000);
     // Every connected helper logs in again.
     void wakeFromSleep();
     // The status timer's request for one site; its answer is not read.

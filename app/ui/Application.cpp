@@ -1,0 +1,115 @@
+#include "Application.h"
+
+#include "Paths.h"
+#include "StatusItem.h"
+#include "shell/AboutDialog.h"
+#include "shell/MakerLinks.h"
+#include "shell/SingleInstance.h"
+
+#include <QApplication>
+#include <QDBusConnection>
+
+namespace folvane::ui {
+
+Application::Application(shell::SingleInstance& instance, QObject* parent)
+    : QObject(parent), instance_(instance), sites_(secrets_, paths::supportFolder()),
+      preferences_(paths::supportFolder()), control_(sites_, preferences_, bus_, http_),
+      wake_(QDBusConnection::sessionBus(), QDBusConnection::systemBus()),
+      window_(sites_, control_, prompts_, icons_),
+      preferencesWindow_(preferences_, NotificationSettings::ofThisSession()), shellPrompts_(&window_),
+      updater_(shellPrompts_), startup_(shellPrompts_) {
+    buildMenu();
+    window_.setApplicationMenu(&menu_);
+
+    connect(&wake_, &WakeWatcher::woke, &control_, &ConnectionControl::wakeFromSleep);
+    connect(&preferencesWindow_, &PreferencesWindow::checkAutomaticallyToggled, &updater_,
+            &shell::Updater::setCheckAutomatically);
+    connect(&preferencesWindow_, &PreferencesWindow::checkNowRequested, &updater_,
+            [this] { updater_.checkNow(true); });
+    connect(&preferencesWindow_, &PreferencesWindow::usageDataToggled, this, &Application::toggleUsageData);
+
+    connect(&instance_, &shell::SingleInstance::urlReceived, &deepLinks_, &shell::DeepLinkQueue::enqueue);
+    connect(&instance_, &shell::SingleInstance::activationRequested, this, [this] {
+        if (statusItem_)
+            statusItem_->showWindow();
+    });
+    connect(&deepLinks_, &shell::DeepLinkQueue::addSiteRequested, this,
+            [this](const shell::DeepLinkRequest& request) {
+                statusItem_->showWindow();
+                window_.loadDeepLinkSite(request.title, request.url, request.username);
+            });
+
+    connect(&startup_, &shell::StartupSequence::ready, this, &Application::setupFinished);
+    connect(&startup_, &shell::StartupSequence::quitRequested, qApp, &QCoreApplication::quit,
+            Qt::QueuedConnection);
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &Application::quitting);
+}
+
+Application::~Application() = default;
+
+void Application::start(const QString& deepLink) {
+    if (!deepLink.isEmpty())
+        deepLinks_.enqueue(deepLink);
+    startup_.start();
+}
+
+void Application::buildMenu() {
+    menu_.addAction(tr("Show Folvane 3"), this, [this] { statusItem_->showWindow(); });
+    menu_.addAction(tr("Add Site…"), this, [this] {
+        statusItem_->showWindow();
+        window_.addWebsite();
+    });
+    menu_.addSeparator();
+    menu_.addAction(tr("Preferences…"), this, &Application::showPreferences);
+    menu_.addAction(tr("Check for Updates…"), this, [this] { updater_.checkNow(true); });
+    menu_.addSeparator();
+    menu_.addAction(tr("FAQ"), this, [this] { shellPrompts_.openUrl(shell::faqPage()); });
+    menu_.addAction(tr("Support"), this, [this] { shellPrompts_.openUrl(shell::supportPage()); });
+    menu_.addAction(tr("Changelog"), this, [this] { shellPrompts_.openUrl(shell::changelogPage()); });
+    menu_.addAction(tr("About Folvane 3"), this, &Application::showAbout);
+    menu_.addSeparator();
+    menu_.addAction(tr("Quit Folvane 3"), qApp, &QCoreApplication::quit);
+}
+
+void Application::setupFinished() {
+    statusItem_ = std::make_unique<StatusItem>(window_, &menu_);
+    statusItem_->showWindow();
+    if (preferences_.value(SharedPreferences::sendDataUsage) == 1)
+        startAnalytics();
+    updater_.setCheckAutomatically(preferences_.value(SharedPreferences::autoCheckUpdates) == 1);
+    if (!sites_.keptAsidePath().isEmpty())
+        prompts_.alert(&window_, tr("Your site list could not be read"),
+                       tr("It was kept as %1, and the list starts empty.").arg(sites_.keptAsidePath()));
+    deepLinks_.setupFinished();
+}
+
+void Application::showPreferences() {
+    preferencesWindow_.show();
+    preferencesWindow_.raise();
+    preferencesWindow_.activateWindow();
+}
+
+void Application::showAbout() {
+    auto* about = new shell::AboutDialog(&window_);
+    about->setAttribute(Qt::WA_DeleteOnClose);
+    about->open();
+}
+
+void Application::toggleUsageData() {
+    if (analytics_.isOn())
+        analytics_.stopGoogleAnalytics();
+    else
+        startAnalytics();
+}
+
+void Application::startAnalytics() {
+    analytics_.startGoogleAnalytics(StartEvent::launch(static_cast<int>(sites_.siteList().size())));
+}
+
+// No volume outlives the application.
+void Application::quitting() {
+    analytics_.stopGoogleAnalytics();
+    control_.terminateAllHelpers();
+}
+
+} // namespace folvane::ui

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "GoogleAnalytics.h"
+#include "IconFetcher.h"
+#include "MasterViewController.h"
+#include "NotificationBus.h"
+#include "PreferencesWindow.h"
+#include "UserPrompts.h"
+#include "core/AddonHttpClient.h"
+#include "core/ConnectionControl.h"
+#include "core/SecretStore.h"
+#include "core/SharedPreferences.h"
+#include "core/SiteListManager.h"
+#include "core/WakeWatcher.h"
+#include "shell/DeepLinkQueue.h"
+#include "shell/DialogShellPrompts.h"
+#include "shell/StartupSequence.h"
+#include "shell/Updater.h"
+
+#include <QMenu>
+#include <QObject>
+#include <memory>
+
+namespace folvane::shell {
+class SingleInstance;
+}
+
+namespace folvane::ui {
+
+class StatusItem;
+
+// The running application with its windows: the site list and its connections, the preferences, the status
+// item, the start-up checks, deep links, the updater, and the end of every helper at quit.
+class Application : public QObject {
+    Q_OBJECT
+public:
+    explicit Application(shell::SingleInstance& instance, QObject* parent = nullptr);
+    ~Application() override;
+
+    // Runs the start-up checks; the windows come once they pass. `deepLink` (may be empty) waits for them.
+    void start(const QString& deepLink);
+
+private:
+    void setupFinished();
+    void buildMenu();
+    void showPreferences();
+    void showAbout();
+    void toggleUsageData();
+    void startAnalytics();
+    void quitting();
+
+    shell::SingleInstance& instance_;
+    SecretServiceStore secrets_;
+    SiteListManager sites_;
+    SharedPreferences preferences_;
+    NotificationBus bus_;
+    AddonHttpClient http_;
+    ConnectionControl control_;
+    WakeWatcher wake_;
+    GoogleAnalytics analytics_;
+    MessageBoxPrompts prompts_;
+    IconFetcher icons_;
+    MasterViewController window_;
+    PreferencesWindow preferencesWindow_;
+    shell::DialogShellPrompts shellPrompts_;
+    shell::Updater updater_;
+    shell::StartupSequence startup_;
+    shell::DeepLinkQueue deepLinks_;
+    QMenu menu_;
+    std::unique_ptr<StatusItem> statusItem_;
+};
+
+} // namespace folvane::ui

@@ -1,0 +1,39 @@
+#include "GuiLaunch.h"
+
+#include "Application.h"
+#include "ConsoleLog.h"
+#include "Icons.h"
+#include "shell/SingleInstance.h"
+
+#include <QApplication>
+
+namespace folvane::ui {
+
+bool wantsGui(const QStringList& arguments, const QProcessEnvironment& environment) {
+    const bool onDesktop = !environment.value(QStringLiteral("DISPLAY")).isEmpty() ||
+                           !environment.value(QStringLiteral("WAYLAND_DISPLAY")).isEmpty() ||
+                           !environment.value(QStringLiteral("QT_QPA_PLATFORM")).isEmpty();
+    const bool onlyALink = arguments.size() == 1 &&
+                           arguments.first().startsWith(QStringLiteral("folvane:"), Qt::CaseInsensitive);
+    return onDesktop && (arguments.isEmpty() || onlyALink);
+}
+
+int runGui(int& argc, char** argv) {
+    QApplication application(argc, argv);
+    QApplication::setApplicationDisplayName(QStringLiteral("Folvane 3"));
+    QApplication::setDesktopFileName(QStringLiteral("folvane3"));
+    QApplication::setWindowIcon(icons::application());
+    redirectConsoleLogWhenWanted();
+
+    const QString deepLink = QApplication::arguments().value(1);
+    shell::SingleInstance instance;
+    // A second start hands its link (or just the wish to be seen) to the running application. Without a
+    // session bus this one goes on alone.
+    if (!instance.claim() && shell::SingleInstance::handOver(deepLink))
+        return 0;
+    Application folvane(instance);
+    folvane.start(deepLink);
+    return QApplication::exec();
+}
+
+} // namespace folvane::ui

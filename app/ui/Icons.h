@@ -1,0 +1,23 @@
+#pragma once
+
+#include "core/ConnectionControl.h"
+
+#include <QIcon>
+#include <QPixmap>
+
+// The small images of the windows. The application icon and the connection dots come with the shell's
+// resources; the rest are drawn, so they stay sharp at any scale and need no icon theme (which a bare desktop
+// or the offscreen platform does not have).
+namespace folvane::ui::icons {
+
+// The dot of a site row: connecting, connected, error or neutral.
+QPixmap connectionDot(ConnectionState state);
+// The connection test's mark: "check" when it passed, "x" when it failed.
+QPixmap mark(bool passed, int size = 18);
+QIcon eject();
+QIcon refresh();
+// Shown for a site whose page and the favicon service gave no usable icon.
+QPixmap defaultFavIcon(int size = 26);
+QIcon application();
+
+} // namespace folvane::ui::icons

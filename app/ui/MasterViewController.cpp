@@ -1,0 +1,395 @@
+#include "MasterViewController.h"
+
+#include "ConsoleLog.h"
+#include "EditWebsiteWindowController.h"
+#include "Paths.h"
+#include "RefreshNSButton.h"
+#include "SiteListModel.h"
+#include "UserPrompts.h"
+#include "WebsiteTableCell.h"
+#include "WebsiteTableView.h"
+#include "core/BaseWebsite.h"
+#include "core/ConnectionControl.h"
+#include "core/HelperProcess.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QHBoxLayout>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QShortcut>
+#include <QStackedWidget>
+#include <QToolButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace folvane::ui {
+
+namespace {
+
+QWidget* makePrompt(QWidget* parent, QPushButton* addButton) {
+    auto* prompt = new QWidget(parent);
+    prompt->setObjectName(QStringLiteral("addNewSitePrompt"));
+    prompt->setStyleSheet(QStringLiteral("#addNewSitePrompt { background: #ffffff; }"));
+    auto* heading = new QLabel(QObject::tr("No sites yet"), prompt);
+    QFont headingFont = heading->font();
+    headingFont.setPointSizeF(headingFont.pointSizeF() * 1.3);
+    headingFont.setBold(true);
+    heading->setFont(headingFont);
+    heading->setAlignment(Qt::AlignCenter);
+    auto* text =
+        new QLabel(QObject::tr("Add the control panel of an ExpressionEngine or WordPress site to work "
+                               "on its templates as files."),
+                   prompt);
+    text->setWordWrap(true);
+    text->setAlignment(Qt::AlignCenter);
+    text->setStyleSheet(QStringLiteral("QLabel { color: #6b7076; }"));
+    auto* layout = new QVBoxLayout(prompt);
+    layout->setContentsMargins(40, 0, 40, 0);
+    layout->setSpacing(12);
+    layout->addStretch(2);
+    layout->addWidget(heading);
+    layout->addWidget(text);
+    layout->addWidget(addButton, 0, Qt::AlignHCenter);
+    layout->addStretch(3);
+    return prompt;
+}
+
+} // namespace
+
+MasterViewController::MasterViewController(SiteListManager& sites, ConnectionControl& control,
+                                           UserPrompts& prompts, IconFetcher& icons, QWidget* parent)
+    : QWidget(parent), sites_(sites), control_(control), prompts_(prompts),
+      model_(new SiteListModel(sites, this)), searchField_(new QLineEdit(this)),
+      addWebsiteButton_(new QToolButton(this)), menuButton_(new QToolButton(this)),
+      stack_(new QStackedWidget(this)), table_(new WebsiteTableView(this)), rowMenu_(new QMenu(this)),
+      editor_(new EditWebsiteWindowController(sites, icons, this)) {
+    logLine(QStringLiteral("View Did Load"));
+    setWindowTitle(QStringLiteral("Folvane 3"));
+
+    searchField_->setPlaceholderText(searchPlaceholder);
+    searchField_->setClearButtonEnabled(true);
+    addWebsiteButton_->setText(QStringLiteral("+"));
+    addWebsiteButton_->setToolTip(tr("Add a site (Ctrl+N)"));
+    menuButton_->setText(QStringLiteral("☰"));
+    menuButton_->setToolTip(tr("Menu"));
+    menuButton_->setPopupMode(QToolButton::InstantPopup);
+    menuButton_->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; }"));
+    for (QToolButton* button : {addWebsiteButton_, menuButton_}) {
+        button->setAutoRaise(true);
+        button->setFixedSize(30, 30);
+        QFont font = button->font();
+        font.setPointSizeF(font.pointSizeF() * 1.3);
+        button->setFont(font);
+    }
+    menuButton_->hide();
+
+    auto* bar = new QHBoxLayout;
+    bar->setContentsMargins(10, 10, 10, 10);
+    bar->setSpacing(6);
+    bar->addWidget(searchField_, 1);
+    bar->addWidget(addWebsiteButton_);
+    bar->addWidget(menuButton_);
+
+    table_->setModel(model_);
+    auto* promptButton = new QPushButton(tr("Add a Site…"), this);
+    promptButton->setMinimumSize(140, 32);
+    addNewSitePrompt_ = makePrompt(this, promptButton);
+    stack_->addWidget(table_);
+    stack_->addWidget(addNewSitePrompt_);
+
+    auto* line = new QFrame(this);
+    line->setFrameShape(QFrame::HLine);
+    line->setStyleSheet(QStringLiteral("QFrame { color: #dcdcdc; }"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addLayout(bar);
+    layout->addWidget(line);
+    layout->addWidget(stack_, 1);
+
+    menuConnectButton_ =
+        rowMenu_->addAction(tr("Connect"), this, &MasterViewController::connectToSelectedSite);
+    menuEditButton_ = rowMenu_->addAction(tr("Edit…"), this, &MasterViewController::editSelectedWebsite);
+    menuDuplicateButton_ =
+        rowMenu_->addAction(tr("Duplicate"), this, &MasterViewController::duplicateSelectedWebsite);
+    rowMenu_->addSeparator();
+    menuDeleteButton_ = rowMenu_->addAction(tr("Delete…"), this, &MasterViewController::removeWebsite);
+
+    connect(searchField_, &QLineEdit::textChanged, model_, &SiteListModel::setSearchText);
+    connect(addWebsiteButton_, &QToolButton::clicked, this, &MasterViewController::addWebsite);
+    connect(promptButton, &QPushButton::clicked, this, &MasterViewController::addWebsite);
+    connect(table_, &WebsiteTableView::menuRequested, this, &MasterViewController::showRowMenu);
+    connect(table_, &QAbstractItemView::doubleClicked, this,
+            [this](const QModelIndex& index) { connectToSite(index.row()); });
+    connect(new QShortcut(QKeySequence(Qt::Key_Return), table_, nullptr, nullptr, Qt::WidgetShortcut),
+            &QShortcut::activated, this, [this] { connectToSite(table_->currentIndex().row()); });
+    connect(new QShortcut(QKeySequence::Delete, table_, nullptr, nullptr, Qt::WidgetShortcut),
+            &QShortcut::activated, this, &MasterViewController::removeWebsite);
+    connect(new QShortcut(QKeySequence::Find, this), &QShortcut::activated, this,
+            &MasterViewController::focusOnSearchText);
+    connect(new QShortcut(QKeySequence::New, this), &QShortcut::activated, this,
+            &MasterViewController::addWebsite);
+
+    // The rows are rebuilt on every redraw; the selection follows the site, not the row number.
+    connect(model_, &QAbstractItemModel::modelAboutToBeReset, this, [this] {
+        const auto site = selectedWebsite();
+        selectedTitle_ = site ? site->cleanName : QString();
+    });
+    connect(model_, &QAbstractItemModel::modelReset, this, &MasterViewController::rebuildCells);
+    connect(model_, &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex& first, const QModelIndex& last) {
+                for (int row = first.row(); row <= last.row(); ++row)
+                    if (WebsiteTableCell* cell = cellAt(row)) {
+                        cell->showState(model_->stateAt(row));
+                        cell->showPendingUploads(
+                            model_->siteAt(row)->siteConnection ? model_->siteAt(row)->pendingUploads : 0);
+                    }
+            });
+    connect(table_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &MasterViewController::restyleRows);
+
+    connect(editor_, &QDialog::finished, this, [this](int code) {
+        if (code == 1)
+            refreshSiteList();
+    });
+    connect(&control_, &ConnectionControl::siteStateChanged, model_, &SiteListModel::redraw);
+    connect(&control_, &ConnectionControl::siteTerminated, model_, &SiteListModel::showTerminated);
+    connect(&control_, &ConnectionControl::pendingUploadsChanged, model_,
+            [this](const QString& title, int) { model_->siteChanged(title); });
+    connect(&control_, &ConnectionControl::refreshFinished, this,
+            [this](const QString& title, int) { stopRefreshing(title); });
+    connect(&control_, &ConnectionControl::helperEnded, this,
+            [this](const QString& title, std::optional<int>) { helperEnded(title); });
+
+    sites_.delegate = this;
+    rebuildCells();
+    resize(420, 540);
+    setMinimumSize(340, 360);
+}
+
+MasterViewController::~MasterViewController() {
+    if (sites_.delegate == this)
+        sites_.delegate = nullptr;
+}
+
+void MasterViewController::setApplicationMenu(QMenu* menu) {
+    menuButton_->setMenu(menu);
+    menuButton_->setVisible(menu != nullptr);
+}
+
+void MasterViewController::didFinishTask(SiteListManager&) {
+    refreshSiteList();
+}
+
+void MasterViewController::refreshSiteList() {
+    model_->refreshSiteList();
+}
+
+bool MasterViewController::promptShown() const {
+    return stack_->currentWidget() == addNewSitePrompt_;
+}
+
+WebsiteTableCell* MasterViewController::cellAt(int row) const {
+    return qobject_cast<WebsiteTableCell*>(table_->indexWidget(model_->index(row)));
+}
+
+std::shared_ptr<BaseWebsite> MasterViewController::selectedWebsite() const {
+    const QModelIndexList selected = table_->selectionModel()->selectedRows();
+    return selected.isEmpty() ? nullptr : model_->siteAt(selected.first().row());
+}
+
+void MasterViewController::rebuildCells() {
+    stack_->setCurrentWidget(model_->allItems().empty() ? addNewSitePrompt_ : table_);
+    for (int row = 0; row < model_->rowCount(); ++row) {
+        const std::shared_ptr<BaseWebsite> site = model_->siteAt(row);
+        auto* cell = new WebsiteTableCell;
+        cell->showSite(*site, model_->stateAt(row));
+        const QString title = site->cleanName;
+        connect(cell, &WebsiteTableCell::editClicked, this,
+                [this, title] { editRowWebsite(model_->filteredPositionOfSite(title)); });
+        connect(cell, &WebsiteTableCell::ejectClicked, this, [this, title] { clickEject(title); });
+        connect(cell, &WebsiteTableCell::refreshClicked, this,
+                [this, title] { switchRefreshingStates(title); });
+        if (refreshing_.contains(title))
+            cell->refreshButton()->spinClockwise(refreshTurnSeconds);
+        table_->setIndexWidget(model_->index(row), cell);
+    }
+    const int selectedRow = model_->filteredPositionOfSite(selectedTitle_);
+    if (!selectedTitle_.isEmpty() && selectedRow >= 0)
+        table_->setCurrentIndex(model_->index(selectedRow));
+    restyleRows();
+}
+
+void MasterViewController::restyleRows() {
+    const auto selected = selectedWebsite();
+    for (int row = 0; row < model_->rowCount(); ++row)
+        if (WebsiteTableCell* cell = cellAt(row))
+            cell->setRowSelected(selected && model_->siteAt(row) == selected);
+}
+
+void MasterViewController::showRowMenu(int row, const QPoint& globalPosition) {
+    const auto site = model_->siteAt(row);
+    if (!site)
+        return;
+    // A connected site keeps its title and address while its volume is mounted.
+    menuEditButton_->setEnabled(!site->siteConnection);
+    menuConnectButton_->setText(site->siteConnection ? tr("Open Folder") : tr("Connect"));
+    rowMenu_->popup(globalPosition);
+}
+
+void MasterViewController::focusOnSearchText() {
+    searchField_->setFocus(Qt::ShortcutFocusReason);
+    searchField_->selectAll();
+}
+
+void MasterViewController::showEditor() {
+    editor_->open();
+    editor_->raise();
+    editor_->activateWindow();
+}
+
+void MasterViewController::addWebsite() {
+    editor_->prepareToAdd(model_->rowCount());
+    showEditor();
+}
+
+void MasterViewController::editRowWebsite(int row) {
+    const auto site = model_->siteAt(row);
+    if (!site || site->siteConnection)
+        return;
+    editor_->prepareToEdit(*site, model_->listPositionOfRow(row));
+    showEditor();
+}
+
+void MasterViewController::editSelectedWebsite() {
+    const QModelIndexList selected = table_->selectionModel()->selectedRows();
+    if (!selected.isEmpty())
+        editRowWebsite(selected.first().row());
+}
+
+void MasterViewController::loadDeepLinkSite(const QString& title, const QString& url,
+                                            const QString& username) {
+    editor_->prepareDeepLink(title, url, username, model_->rowCount());
+    showEditor();
+}
+
+void MasterViewController::duplicateSelectedWebsite() {
+    const auto site = selectedWebsite();
+    if (!site)
+        return;
+    if (!sites_.addNewSite(duplicateSite(*site, sites_.siteList())))
+        prompts_.alert(this, tr("Duplicating Site Failed"), sites_.lastError());
+    refreshSiteList();
+}
+
+void MasterViewController::removeWebsite() {
+    const auto site = selectedWebsite();
+    if (!site)
+        return;
+    bool confirmed = false;
+    sites_.dialogDelete = [this, &confirmed](const QString& question, const QString& text) {
+        confirmed = prompts_.confirm(this, question, text, tr("Delete"), tr("Cancel"));
+        return confirmed;
+    };
+    const bool removed = sites_.removeSite(*site);
+    sites_.dialogDelete = nullptr;
+    if (!removed && confirmed)
+        prompts_.alert(this, tr("Removing Site Failed"), sites_.lastError());
+    if (removed)
+        refreshing_.erase(site->cleanName);
+    refreshSiteList();
+}
+
+void MasterViewController::connectToSite(int row) {
+    connectSite(model_->siteAt(row), ConnectEntryPoint::connectToSite);
+}
+
+void MasterViewController::connectToSelectedSite() {
+    connectSite(selectedWebsite(), ConnectEntryPoint::connectToSelectedSite);
+}
+
+void MasterViewController::connectSite(const std::shared_ptr<BaseWebsite>& site,
+                                       ConnectEntryPoint entryPoint) {
+    if (!site || checking_.contains(site->cleanName))
+        return;
+    if (site->siteConnection) {
+        const QString mountPoint = QDir::cleanPath(paths::mountPointFor(site->cleanName));
+        if (QDir(mountPoint).exists())
+            QDesktopServices::openUrl(QUrl::fromLocalFile(mountPoint));
+        return;
+    }
+    // The check keeps the event loop turning; a second request for the same site meanwhile is ignored.
+    const QString title = site->cleanName;
+    checking_.insert(title);
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    const ConnectOutcome outcome = control_.connectToSite(*site);
+    QApplication::restoreOverrideCursor();
+    checking_.erase(title);
+    if (outcome.kind == ConnectOutcome::Kind::checkFailed && outcome.error)
+        prompts_.alert(this, tr("Mount Failed"), alertText(*outcome.error, entryPoint));
+    else if (outcome.kind == ConnectOutcome::Kind::launchFailed)
+        prompts_.alert(this, tr("Mount Failed"),
+                       tr("Folvane could not start its helper program: %1").arg(outcome.launchError));
+}
+
+void MasterViewController::switchRefreshingStates(const QString& title) {
+    const int row = model_->filteredPositionOfSite(title);
+    const auto site = model_->siteAt(row);
+    if (!site || !site->siteConnection)
+        return;
+    if (!refreshing_.contains(title)) {
+        refreshing_.insert(title);
+        if (WebsiteTableCell* cell = cellAt(row))
+            cell->refreshButton()->spinClockwise(refreshTurnSeconds);
+        control_.refreshTemplates(*site, row);
+        return;
+    }
+    if (!prompts_.confirm(
+            this, tr("Cancel Template Refreshing?"),
+            tr("Stopping the refreshing of files midway will disrupt behaviour, and the site will "
+               "be ejected."),
+            tr("Yes"), tr("Cancel")))
+        return;
+    stopRefreshing(title);
+    control_.ejectSite(*site);
+}
+
+void MasterViewController::stopRefreshing(const QString& title) {
+    refreshing_.erase(title);
+    if (WebsiteTableCell* cell = cellAt(model_->filteredPositionOfSite(title)))
+        cell->refreshButton()->stopAnimations();
+}
+
+void MasterViewController::clickEject(const QString& title) {
+    const auto site = sites_.siteWithTitle(title);
+    if (!site || !site->siteConnection)
+        return;
+    if (site->pendingUploads > 0 &&
+        !prompts_.confirm(
+            this, tr("Eject “%1”?").arg(title),
+            tr("%n change(s) on the volume have not been confirmed by the site yet. If you eject "
+               "now, they are kept in the folder “Recovered” of Folvane's data folder.",
+               nullptr, site->pendingUploads),
+            tr("Eject"), tr("Cancel")))
+        return;
+    stopRefreshing(title);
+    control_.ejectSite(*site);
+}
+
+// A helper that ended by itself (mount failure, volume unmounted from outside) leaves its site idle, so it
+// can be connected again; the row shows the error dot once.
+void MasterViewController::helperEnded(const QString& title) {
+    const auto site = sites_.siteWithTitle(title);
+    if (!site || !site->siteConnection || site->siteConnection->isRunning())
+        return;
+    stopRefreshing(title);
+    site->connectingError = true;
+    control_.ejectSite(*site);
+}
+
+} // namespace folvane::ui

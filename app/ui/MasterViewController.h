@@ -1,0 +1,105 @@
+#pragma once
+
+#include "core/LoggingInError.h"
+#include "core/SiteListManager.h"
+
+#include <QWidget>
+#include <memory>
+#include <set>
+
+class QLineEdit;
+class QMenu;
+class QAction;
+class QStackedWidget;
+class QToolButton;
+
+namespace folvane {
+class BaseWebsite;
+class ConnectionControl;
+} // namespace folvane
+
+namespace folvane::ui {
+
+class EditWebsiteWindowController;
+class IconFetcher;
+class SiteListModel;
+class UserPrompts;
+class WebsiteTableCell;
+class WebsiteTableView;
+
+// The main window: the search field, the site list with one row per site, the prompt shown while there is no
+// site, the row menu (connect, edit, duplicate, delete) and the site editor. Connecting, refreshing and
+// ejecting go through ConnectionControl; the rows follow its signals.
+class MasterViewController : public QWidget, public SiteListManagerDelegate {
+    Q_OBJECT
+public:
+    // The turn of a refresh button while its site refreshes.
+    static constexpr double refreshTurnSeconds = 2.5;
+    static inline const QString searchPlaceholder = QStringLiteral("Search              ");
+
+    MasterViewController(SiteListManager& sites, ConnectionControl& control, UserPrompts& prompts,
+                         IconFetcher& icons, QWidget* parent = nullptr);
+    ~MasterViewController() override;
+
+    // The menu behind the window's menu button (preferences, about, quit …).
+    void setApplicationMenu(QMenu* menu);
+
+    void addWebsite();
+    void editRowWebsite(int row);
+    void editSelectedWebsite();
+    void duplicateSelectedWebsite();
+    void removeWebsite();
+    // Connects the row's site (double click, Return), or opens its volume when it is connected.
+    void connectToSite(int row);
+    void connectToSelectedSite();
+    // The refresh button: starts a refresh, or offers to cancel the running one (which ejects the site).
+    void switchRefreshingStates(const QString& title);
+    void clickEject(const QString& title);
+    void focusOnSearchText();
+    void refreshSiteList();
+    // Opens the editor for a site that arrived by an "add_site" link.
+    void loadDeepLinkSite(const QString& title, const QString& url, const QString& username);
+
+    std::shared_ptr<BaseWebsite> selectedWebsite() const;
+
+    void didFinishTask(SiteListManager& manager) override;
+
+    SiteListModel& model() const { return *model_; }
+    WebsiteTableView* table() const { return table_; }
+    QLineEdit* searchField() const { return searchField_; }
+    QMenu* rowMenu() const { return rowMenu_; }
+    EditWebsiteWindowController* editor() const { return editor_; }
+    WebsiteTableCell* cellAt(int row) const;
+    bool promptShown() const;
+
+private:
+    void connectSite(const std::shared_ptr<BaseWebsite>& site, ConnectEntryPoint entryPoint);
+    void showEditor();
+    void rebuildCells();
+    void restyleRows();
+    void showRowMenu(int row, const QPoint& globalPosition);
+    void helperEnded(const QString& title);
+    void stopRefreshing(const QString& title);
+
+    SiteListManager& sites_;
+    ConnectionControl& control_;
+    UserPrompts& prompts_;
+    SiteListModel* model_;
+    QLineEdit* searchField_;
+    QToolButton* addWebsiteButton_;
+    QToolButton* menuButton_;
+    QStackedWidget* stack_;
+    WebsiteTableView* table_;
+    QWidget* addNewSitePrompt_;
+    QMenu* rowMenu_;
+    QAction* menuConnectButton_;
+    QAction* menuEditButton_;
+    QAction* menuDuplicateButton_;
+    QAction* menuDeleteButton_;
+    EditWebsiteWindowController* editor_;
+    std::set<QString> refreshing_;
+    std::set<QString> checking_;
+    QString selectedTitle_;
+};
+
+} // namespace folvane::ui

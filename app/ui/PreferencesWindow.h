@@ -1,0 +1,54 @@
+#pragma once
+
+#include "NotificationSettings.h"
+
+#include <QWidget>
+#include <map>
+#include <optional>
+
+class QCheckBox;
+class QLabel;
+class QPushButton;
+
+namespace folvane {
+class SharedPreferences;
+}
+
+namespace folvane::ui {
+
+// The preferences pane: six check boxes whose titles are the preference keys (the usage-data box has an
+// empty title and its explanation beside it), the button to the desktop's notification settings, and the
+// update controls. Each click is stored at once; a click that cannot be stored is undone on screen too.
+class PreferencesWindow : public QWidget {
+    Q_OBJECT
+public:
+    PreferencesWindow(SharedPreferences& preferences,
+                      std::optional<NotificationSettings> notificationSettings, QWidget* parent = nullptr);
+
+    // The box stored under this key.
+    QCheckBox* checkBox(const QString& key) const;
+    QPushButton* notificationPreferences() const { return notificationPreferences_; }
+    QPushButton* checkUpdates() const { return checkUpdates_; }
+    // Why the last change could not be stored; empty after a stored one.
+    QString problem() const;
+
+signals:
+    // "Check automatically" changed: the updater follows (before the value is stored).
+    void checkAutomaticallyToggled(bool on);
+    void checkNowRequested();
+    // The usage-data box was clicked and stored: usage analytics is to be stopped when running, else started.
+    void usageDataToggled();
+
+private:
+    bool changePreference(const QString& key, QCheckBox* box);
+    void setEachState();
+
+    SharedPreferences& preferences_;
+    std::optional<NotificationSettings> notificationSettings_;
+    std::map<QString, QCheckBox*> boxes_;
+    QPushButton* notificationPreferences_;
+    QPushButton* checkUpdates_;
+    QLabel* problem_;
+};
+
+} // namespace folvane::ui

@@ -1,0 +1,64 @@
+#include "RefreshNSButton.h"
+
+#include "ConsoleLog.h"
+
+#include <QPainter>
+#include <QStyleOptionToolButton>
+#include <QStylePainter>
+#include <QVariantAnimation>
+
+namespace folvane::ui {
+
+RefreshNSButton::RefreshNSButton(QWidget* parent)
+    : QToolButton(parent), rotation_(new QVariantAnimation(this)) {
+    rotation_->setLoopCount(-1);
+    connect(rotation_, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
+        angle_ = value.toReal();
+        update();
+    });
+}
+
+// Screen angles grow clockwise.
+void RefreshNSButton::spinClockwise(double seconds) {
+    startRotate(360.0, seconds);
+}
+
+void RefreshNSButton::spinAntiClockwise(double seconds) {
+    startRotate(-360.0, seconds);
+}
+
+void RefreshNSButton::startRotate(qreal degrees, double seconds) {
+    rotation_->stop();
+    rotation_->setStartValue(0.0);
+    rotation_->setEndValue(degrees);
+    rotation_->setDuration(static_cast<int>(seconds * 1000));
+    rotation_->start();
+    refreshing_ = 1;
+    logLine(QStringLiteral("Start rotating"));
+}
+
+void RefreshNSButton::stopAnimations() {
+    rotation_->stop();
+    angle_ = 0.0;
+    refreshing_ = 0;
+    update();
+    logLine(QStringLiteral("Stop rotating"));
+}
+
+void RefreshNSButton::paintEvent(QPaintEvent*) {
+    QStylePainter painter(this);
+    QStyleOptionToolButton option;
+    initStyleOption(&option);
+    const QIcon buttonIcon = option.icon;
+    option.icon = QIcon();
+    painter.drawComplexControl(QStyle::CC_ToolButton, option);
+
+    const QPixmap pixmap =
+        buttonIcon.pixmap(iconSize(), devicePixelRatioF(), isEnabled() ? QIcon::Normal : QIcon::Disabled);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.translate(QRectF(rect()).center());
+    painter.rotate(angle_);
+    painter.drawPixmap(QPointF(-iconSize().width() / 2.0, -iconSize().height() / 2.0), pixmap);
+}
+
+} // namespace folvane::ui

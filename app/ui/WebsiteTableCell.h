@@ -1,0 +1,59 @@
+#pragma once
+
+#include "core/ConnectionControl.h"
+
+#include <QWidget>
+
+class QLabel;
+class QToolButton;
+
+namespace folvane {
+class BaseWebsite;
+}
+
+namespace folvane::ui {
+
+class ElidedLabel;
+class RefreshNSButton;
+
+// The view of one site row: icon, title, typed URL, connection dot, the uploads still waiting for the site,
+// and the edit, eject and refresh buttons.
+class WebsiteTableCell : public QWidget {
+    Q_OBJECT
+public:
+    explicit WebsiteTableCell(QWidget* parent = nullptr);
+
+    // Shows the site as it is now, with the dot of `state`.
+    void showSite(const BaseWebsite& site, ConnectionState state);
+    void showState(ConnectionState state);
+    void showPendingUploads(int count);
+    // The edit button shows on the selected row of a site that is not connected.
+    void setRowSelected(bool selected);
+
+    RefreshNSButton* refreshButton() const { return refreshButton_; }
+    QToolButton* editButton() const { return editButton_; }
+    QToolButton* ejectButton() const { return ejectButton_; }
+    ConnectionState state() const { return state_; }
+    QString title() const;
+    QString typedURL() const;
+
+signals:
+    void editClicked();
+    void ejectClicked();
+    void refreshClicked();
+
+private:
+    QLabel* favIcon_;
+    QLabel* websiteName_;
+    ElidedLabel* websiteURL_;
+    QLabel* pendingUploads_;
+    QToolButton* editButton_;
+    RefreshNSButton* refreshButton_;
+    QToolButton* ejectButton_;
+    QLabel* connectionDotIcon_;
+    ConnectionState state_ = ConnectionState::idle;
+    bool connected_ = false;
+    bool selected_ = false;
+};
+
+} // namespace folvane::ui

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QListView>
+
+namespace folvane::ui {
+
+// The site list's table: one column of rows, rows on light grey with a line under each, the selected row a
+// shade darker, white below the last row. A right click on a row selects it and asks for the row menu;
+// over empty space no menu is shown.
+class WebsiteTableView : public QListView {
+    Q_OBJECT
+public:
+    explicit WebsiteTableView(QWidget* parent = nullptr);
+
+signals:
+    void menuRequested(int row, const QPoint& globalPosition);
+
+protected:
+    void contextMenuEvent(QContextMenuEvent* event) override;
+};
+
+} // namespace folvane::ui

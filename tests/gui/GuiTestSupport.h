@@ -1,0 +1,83 @@
+#pragma once
+
+// What the window tests share: a private home for the whole program, an in-memory secret store, prompts that
+// answer themselves, and screenshots.
+
+#include "core/SecretStore.h"
+#include "ui/UserPrompts.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QImage>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWidget>
+#include <map>
+#include <vector>
+
+namespace folvane::guitest {
+
+class MapSecretStore : public SecretStore {
+public:
+    SecretLookup read(const SecretAttributes& attributes) override {
+        const auto it = items.find(key(attributes));
+        return it == items.end() ? SecretLookup{} : SecretLookup{it->second, {}};
+    }
+    std::optional<QString> store(const SecretAttributes& attributes, const QString& password) override {
+        items[key(attributes)] = password;
+        return std::nullopt;
+    }
+    static QString key(const SecretAttributes& a) {
+        return QStringLiteral("%1|%2|%3").arg(a.server).arg(a.port).arg(a.account);
+    }
+    std::map<QString, QString> items;
+};
+
+// Alerts are recorded; questions get the answer the test set.
+class RecordingPrompts : public ui::UserPrompts {
+public:
+    struct Shown {
+        QString message, informativeText;
+    };
+    void alert(QWidget*, const QString& message, const QString& informativeText) override {
+        alerts.push_back({message, informativeText});
+    }
+    bool confirm(QWidget*, const QString& message, const QString& informativeText, const QString&,
+                 const QString&) override {
+        questions.push_back({message, informativeText});
+        return answer;
+    }
+    std::vector<Shown> alerts;
+    std::vector<Shown> questions;
+    bool answer = true;
+};
+
+// Writes the widget as it is drawn into the build's screenshots folder.
+inline void saveScreenshot(QWidget& widget, const QString& name) {
+    QDir().mkpath(QStringLiteral(FOLVANE_SCREENSHOT_DIR));
+    const QString path = QDir(QStringLiteral(FOLVANE_SCREENSHOT_DIR)).filePath(name + QStringLiteral(".png"));
+    QVERIFY2(widget.grab().save(path), qPrintable(path));
+}
+
+// Runs the test class with the offscreen platform, in a home folder of its own (so no test touches the user's
+// files), and away from the user's session bus.
+inline int runGuiTest(QObject& test, int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir home;
+    for (const char* variable :
+         {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME"})
+        qputenv(variable, QDir(home.path()).filePath(QString::fromLatin1(variable)).toUtf8());
+    qputenv("FOLVANE_MOUNT_ROOT", QDir(home.path()).filePath(QStringLiteral("mounts")).toUtf8());
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/folvane-gui-test");
+    QApplication application(argc, argv);
+    return QTest::qExec(&test, argc, argv);
+}
+
+} // namespace folvane::guitest
+
+#define FOLVANE_GUI_TEST_MAIN(TestClass)                                                                     \
+    int main(int argc, char** argv) {                                                                        \
+        TestClass test;                                                                                      \
+        return folvane::guitest::runGuiTest(test, argc, argv);                                               \
+    }

@@ -1,0 +1,130 @@
+// The preferences pane: its boxes and titles, storing each click, undoing a click that cannot be stored,
+// the update and usage-data signals, and the notification-settings button.
+
+#include "GuiTestSupport.h"
+
+#include "core/SharedPreferences.h"
+#include "ui/NotificationSettings.h"
+#include "ui/PreferencesWindow.h"
+
+#include <QCheckBox>
+#include <QFile>
+#include <QPushButton>
+#include <QSignalSpy>
+
+using namespace folvane;
+using namespace folvane::ui;
+
+class PreferencesWindowTest : public QObject {
+    Q_OBJECT
+private slots:
+    void sixBoxesTitledByTheirKeys() {
+        QTemporaryDir folder;
+        SharedPreferences preferences(folder.path());
+        PreferencesWindow window(preferences, std::nullopt);
+        QCOMPARE(window.findChildren<QCheckBox*>().size(), 6);
+        for (const QString& title :
+             {QStringLiteral("Open Finder Window on Connect"),
+              QStringLiteral("Alert when Default Group is not set"), QStringLiteral("Enable notifications"),
+              QStringLiteral("Check automatically"), QStringLiteral("Enable caching")}) {
+            QVERIFY2(window.checkBox(title), qPrintable(title));
+            QCOMPARE(window.checkBox(title)->text(), title);
+        }
+        QVERIFY(window.checkBox(QString())->text().isEmpty());
+        QVERIFY(!window.checkBox(QString())->accessibleName().isEmpty());
+        // The boxes show the stored values (the defaults on a first start).
+        for (const auto& [key, initial] : SharedPreferences::defaults())
+            QCOMPARE(window.checkBox(key)->isChecked(), initial == 1);
+    }
+
+    void clicksAreStoredUnderTheTitle() {
+        QTemporaryDir folder;
+        SharedPreferences preferences(folder.path());
+        preferences.changePreference(SharedPreferences::enableCaching, 0);
+        PreferencesWindow window(preferences, std::nullopt);
+        QVERIFY(!window.checkBox(SharedPreferences::enableCaching)->isChecked());
+        window.checkBox(SharedPreferences::enableCaching)->click();
+        SharedPreferences reread(folder.path());
+        QCOMPARE(reread.strPreferences("Enable caching"), QStringLiteral("1"));
+
+        QSignalSpy usage(&window, &PreferencesWindow::usageDataToggled);
+        const bool usageWas = window.checkBox(QString())->isChecked();
+        window.checkBox(QString())->click();
+        QCOMPARE(usage.size(), 1);
+        QCOMPARE(SharedPreferences(folder.path()).value(QString()), std::optional<qint64>(usageWas ? 0 : 1));
+    }
+
+    void updateControlsReachTheUpdater() {
+        QTemporaryDir folder;
+        SharedPreferences preferences(folder.path());
+        PreferencesWindow window(preferences, std::nullopt);
+        QSignalSpy toggled(&window, &PreferencesWindow::checkAutomaticallyToggled);
+        QSignalSpy checkNow(&window, &PreferencesWindow::checkNowRequested);
+        QCheckBox* automatic = window.checkBox(SharedPreferences::autoCheckUpdates);
+        const bool was = automatic->isChecked();
+        automatic->click();
+        QCOMPARE(toggled.size(), 1);
+        QCOMPARE(toggled[0][0].toBool(), !was);
+        QCOMPARE(preferences.value(SharedPreferences::autoCheckUpdates), std::optional<qint64>(was ? 0 : 1));
+        window.checkUpdates()->click();
+        QCOMPARE(checkNow.size(), 1);
+    }
+
+    void aClickThatCannotBeStoredIsUndone() {
+        QTemporaryDir folder;
+        SharedPreferences preferences(folder.path());
+        PreferencesWindow window(preferences, std::nullopt);
+        QSignalSpy toggled(&window, &PreferencesWindow::checkAutomaticallyToggled);
+        // The support folder becomes a file: nothing can be written there any more.
+        QVERIFY(QDir(folder.path()).removeRecursively());
+        QFile blocker(folder.path());
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+
+        QCheckBox* caching = window.checkBox(SharedPreferences::enableCaching);
+        const bool was = caching->isChecked();
+        caching->click();
+        QCOMPARE(caching->isChecked(), was);
+        QCOMPARE(preferences.value(SharedPreferences::enableCaching), std::optional<qint64>(was ? 1 : 0));
+        QVERIFY(!window.problem().isEmpty());
+
+        // The updater is set back as well.
+        QCheckBox* automatic = window.checkBox(SharedPreferences::autoCheckUpdates);
+        const bool automaticWas = automatic->isChecked();
+        automatic->click();
+        QCOMPARE(toggled.size(), 2);
+        QCOMPARE(toggled[1][0].toBool(), automaticWas);
+        QFile::remove(folder.path());
+    }
+
+    void notificationSettingsOnlyWhereKnown() {
+        const auto found = [](const QString& name) {
+            return name == QStringLiteral("gnome-control-center") ? QStringLiteral("/usr/bin/") + name
+                                                                  : QString();
+        };
+        QCOMPARE(NotificationSettings::forDesktop("ubuntu:GNOME", found),
+                 std::optional(NotificationSettings{"/usr/bin/gnome-control-center", {"notifications"}}));
+        // A known desktop whose settings program is not installed, and an unknown one.
+        QCOMPARE(NotificationSettings::forDesktop("KDE", found), std::nullopt);
+        QCOMPARE(NotificationSettings::forDesktop("Hyprland", found), std::nullopt);
+        QCOMPARE(NotificationSettings::forDesktop(QString(), found), std::nullopt);
+
+        QTemporaryDir folder;
+        SharedPreferences preferences(folder.path());
+        QVERIFY(PreferencesWindow(preferences, std::nullopt).notificationPreferences()->isHidden());
+        PreferencesWindow known(preferences, NotificationSettings{"/bin/true", {}});
+        QVERIFY(!known.notificationPreferences()->isHidden());
+    }
+
+    void screenshot() {
+        QTemporaryDir folder;
+        SharedPreferences preferences(folder.path());
+        PreferencesWindow window(preferences, NotificationSettings{"/bin/true", {}});
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        guitest::saveScreenshot(window, "preferences-window");
+    }
+};
+
+FOLVANE_GUI_TEST_MAIN(PreferencesWindowTest)
+#include "preferences_window_test.moc"

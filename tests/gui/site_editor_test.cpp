@@ -1,0 +1,381 @@
+// The site editor: refused saves and their lines, the sheet's growth, cancel, the Return chain, the
+// connection test against the add-on simulator, the deep-link mode, and the icon fetched on the first save.
+
+#include "GuiTestSupport.h"
+
+#include "core/BaseWebsite.h"
+#include "core/HelperProcess.h"
+#include "core/SiteListManager.h"
+#include "testkit/AddonSim.h"
+#include "ui/EditWebsiteWindowController.h"
+#include "ui/IconFetcher.h"
+
+#include <QBuffer>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QUrlQuery>
+
+using namespace folvane;
+using namespace folvane::ui;
+
+namespace {
+
+// Answers GET requests from a table of paths (query included); everything else is a 404. Records each path.
+class TinyWebServer : public QObject {
+public:
+    struct Answer {
+        int status = 200;
+        QByteArray contentType = "text/html";
+        QByteArray body;
+    };
+
+    TinyWebServer() {
+        server_.listen(QHostAddress::LocalHost);
+        connect(&server_, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = server_.nextPendingConnection())
+                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { serve(socket); });
+        });
+    }
+    QString base() const { return QStringLiteral("http://127.0.0.1:%1").arg(server_.serverPort()); }
+
+    std::map<QString, Answer> answers;
+    QStringList requested;
+
+private:
+    void serve(QTcpSocket* socket) {
+        const QByteArray request = socket->readAll();
+        const QString path = QString::fromLatin1(request.split(' ').value(1));
+        requested << path;
+        const auto it = answers.find(path);
+        const Answer answer = it == answers.end() ? Answer{404, "text/plain", "not found"} : it->second;
+        socket->write("HTTP/1.1 " + QByteArray::number(answer.status) + " X\r\nContent-Type: " +
+                      answer.contentType + "\r\nContent-Length: " + QByteArray::number(answer.body.size()) +
+                      "\r\nConnection: close\r\n\r\n" + answer.body);
+        socket->disconnectFromHost();
+    }
+    QTcpServer server_;
+};
+
+QByteArray pngOf(QColor colour, int side) {
+    QImage image(side, side, QImage::Format_ARGB32);
+    image.fill(colour);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return png;
+}
+
+QColor colourOf(const std::optional<QByteArray>& icon) {
+    return icon ? QImage::fromData(*icon).pixelColor(26, 26) : QColor();
+}
+
+// Refused at once (nothing listens there), so a save that fetches an icon finishes quickly and offline.
+const QString offline = QStringLiteral("http://127.0.0.1:1/admin.php");
+
+struct Sheet {
+    explicit Sheet(const QString& serviceBase = QString()) : icons(serviceBase), editor(sites, icons) {}
+
+    std::shared_ptr<BaseWebsite> add(const QString& title, const QString& url) {
+        auto site = std::make_shared<BaseWebsite>();
+        site->setNewValues(title, url, QStringLiteral("me"), QStringLiteral("pw"));
+        site->favIcon = pngOf(Qt::blue, 52);
+        sites.addNewSite(site);
+        return site;
+    }
+    void openToAdd(const QString& title, const QString& url) {
+        editor.prepareToAdd(static_cast<int>(sites.siteList().size()));
+        editor.open();
+        editor.fieldTitle()->setText(title);
+        editor.fieldSiteUrl()->setText(url);
+        editor.fieldUsername()->setText(QStringLiteral("someone"));
+    }
+    // Saves and waits for the sheet to end or to show its error line.
+    void save() {
+        editor.saveEdition();
+        QTRY_VERIFY_WITH_TIMEOUT(!editor.isVisible() || editor.errorShown(), testkit::defaultTimeoutMs);
+    }
+
+    QTemporaryDir folder;
+    guitest::MapSecretStore secrets;
+    SiteListManager sites{secrets, folder.path()};
+    IconFetcher icons;
+    EditWebsiteWindowController editor;
+};
+
+} // namespace
+
+class SiteEditorTest : public QObject {
+    Q_OBJECT
+private slots:
+    void emptyFieldsAreRefusedAndTheSheetGrowsOnce() {
+        Sheet sheet;
+        sheet.openToAdd(QString(), offline);
+        const int height = sheet.editor.height();
+        sheet.save();
+        QVERIFY(sheet.editor.isVisible());
+        QCOMPARE(sheet.editor.errorText(), missingFieldsText);
+        QCOMPARE(sheet.editor.height(), height + 50);
+        sheet.editor.fieldTitle()->setText("Title");
+        sheet.editor.fieldSiteUrl()->clear();
+        sheet.save();
+        QCOMPARE(sheet.editor.errorText(), missingFieldsText);
+        QCOMPARE(sheet.editor.height(), height + 50);
+        QVERIFY(sheet.sites.siteList().empty());
+
+        // A correct save hides the line and gives the height back.
+        sheet.editor.fieldSiteUrl()->setText(offline);
+        sheet.editor.saveEdition();
+        QVERIFY(!sheet.editor.errorShown());
+        QCOMPARE(sheet.editor.height(), height);
+        QTRY_VERIFY_WITH_TIMEOUT(!sheet.editor.isVisible(), testkit::defaultTimeoutMs);
+        QCOMPARE(sheet.editor.result(), 1);
+        QCOMPARE(sheet.sites.siteList().size(), size_t(1));
+    }
+
+    void duplicatesAreRefusedExactly_data() {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("same title") << "Alpha" << offline << false;
+        QTest::newRow("same typed URL") << "Other"
+                                        << "http://alpha.test" << false;
+        QTest::newRow("title in other case") << "alpha" << offline << true;
+        QTest::newRow("title with a blank") << "Alpha " << offline << true;
+        QTest::newRow("URL that only cleans the same") << "Other"
+                                                       << "alpha.test" << true;
+    }
+    void duplicatesAreRefusedExactly() {
+        QFETCH(QString, title);
+        QFETCH(QString, url);
+        QFETCH(bool, accepted);
+        Sheet sheet;
+        sheet.add("Alpha", "http://alpha.test");
+        sheet.openToAdd(title, url);
+        sheet.save();
+        QCOMPARE(sheet.sites.siteList().size(), size_t(accepted ? 2 : 1));
+        if (!accepted)
+            QCOMPARE(sheet.editor.errorText(), duplicateSiteText);
+    }
+
+    void titlesThatCannotNameAFolderAreRefused_data() {
+        QTest::addColumn<QString>("title");
+        QTest::newRow("dot") << ".";
+        QTest::newRow("dot dot") << "..";
+        QTest::newRow("slash") << "a/b";
+        QTest::newRow("NUL") << QStringLiteral("a") + QChar(0) + QStringLiteral("b");
+    }
+    void titlesThatCannotNameAFolderAreRefused() {
+        QFETCH(QString, title);
+        Sheet sheet;
+        sheet.openToAdd(title, offline);
+        sheet.save();
+        QCOMPARE(sheet.editor.errorText(), unsafeTitleText);
+        QVERIFY(sheet.sites.siteList().empty());
+    }
+
+    void editingSkipsTheSitesOwnEntry() {
+        Sheet sheet;
+        sheet.add("Alpha", "http://alpha.test");
+        sheet.add("Beta", "http://beta.test");
+        sheet.editor.prepareToEdit(*sheet.sites.siteList()[1], 1);
+        sheet.editor.open();
+        sheet.save();
+        QVERIFY(!sheet.editor.isVisible());
+        QCOMPARE(sheet.sites.siteList().size(), size_t(2));
+        QVERIFY(!sheet.editor.editing());
+        // Taking the other site's title is still refused.
+        sheet.editor.prepareToEdit(*sheet.sites.siteList()[1], 1);
+        sheet.editor.open();
+        sheet.editor.fieldTitle()->setText("Alpha");
+        sheet.save();
+        QCOMPARE(sheet.editor.errorText(), duplicateSiteText);
+    }
+
+    void cancelLeavesRecordAndListAlone() {
+        Sheet sheet;
+        const auto site = sheet.add("Alpha", "http://alpha.test");
+        sheet.editor.prepareToEdit(*site, 0);
+        sheet.editor.open();
+        const int height = sheet.editor.height();
+        sheet.editor.fieldTitle()->setText("Changed");
+        sheet.editor.fieldSiteUrl()->clear();
+        sheet.save();
+        QVERIFY(sheet.editor.errorShown());
+        QSignalSpy finished(&sheet.editor, &QDialog::finished);
+        sheet.editor.cancelButton()->click();
+        QCOMPARE(finished.size(), 1);
+        QCOMPARE(finished[0][0].toInt(), 0);
+        QVERIFY(!sheet.editor.errorShown());
+        QCOMPARE(sheet.editor.height(), height);
+        QVERIFY(!sheet.editor.editing());
+        QCOMPARE(site->cleanName, QStringLiteral("Alpha"));
+        QCOMPARE(sheet.sites.siteList()[0]->dirtyURL, QStringLiteral("http://alpha.test"));
+    }
+
+    void returnMovesThroughTheFieldsThenSaves() {
+        Sheet sheet;
+        sheet.editor.prepareToAdd(0);
+        sheet.editor.show();
+        QVERIFY(QTest::qWaitForWindowActive(&sheet.editor));
+        QCOMPARE(QApplication::focusWidget(), sheet.editor.fieldTitle());
+        QTest::keyClicks(sheet.editor.fieldTitle(), "Keyboard");
+        QTest::keyClick(sheet.editor.fieldTitle(), Qt::Key_Return);
+        QCOMPARE(QApplication::focusWidget(), sheet.editor.fieldSiteUrl());
+        QTest::keyClicks(sheet.editor.fieldSiteUrl(), offline);
+        QTest::keyClick(sheet.editor.fieldSiteUrl(), Qt::Key_Return);
+        QCOMPARE(QApplication::focusWidget(), sheet.editor.fieldUsername());
+        QTest::keyClick(sheet.editor.fieldUsername(), Qt::Key_Return);
+        QCOMPARE(QApplication::focusWidget(), sheet.editor.fieldPassword());
+        QVERIFY(sheet.sites.siteList().empty());
+        QTest::keyClicks(sheet.editor.fieldPassword(), "secret");
+        QTest::keyClick(sheet.editor.fieldPassword(), Qt::Key_Return);
+        QTRY_VERIFY_WITH_TIMEOUT(!sheet.editor.isVisible(), testkit::defaultTimeoutMs);
+        QCOMPARE(sheet.sites.siteList().size(), size_t(1));
+        QCOMPARE(sheet.sites.siteList()[0]->password, QStringLiteral("secret"));
+    }
+
+    void deepLinkFillsTheFieldsAndFocusesThePassword() {
+        Sheet sheet;
+        sheet.add("Existing", "http://existing.test");
+        sheet.editor.prepareDeepLink("My Site", offline, "editor", 1);
+        sheet.editor.show();
+        QVERIFY(QTest::qWaitForWindowActive(&sheet.editor));
+        QCOMPARE(sheet.editor.fieldTitle()->text(), QStringLiteral("My Site"));
+        QCOMPARE(sheet.editor.fieldSiteUrl()->text(), offline);
+        QCOMPARE(sheet.editor.fieldUsername()->text(), QStringLiteral("editor"));
+        QVERIFY(sheet.editor.fieldPassword()->text().isEmpty());
+        QCOMPARE(QApplication::focusWidget(), sheet.editor.fieldPassword());
+        QVERIFY(!sheet.editor.editing());
+        sheet.editor.fieldPassword()->setText("pw");
+        sheet.save();
+        QCOMPARE(sheet.sites.siteList().back()->cleanName, QStringLiteral("My Site"));
+        QCOMPARE(sheet.sites.siteList().size(), size_t(2));
+    }
+
+    void connectionTestShowsItsMark() {
+        testkit::AddonSim sim;
+        Sheet sheet;
+        sheet.openToAdd("Sim", sim.baseUrl());
+        sheet.editor.fieldUsername()->setText("admin");
+        sheet.editor.fieldPassword()->setText("password");
+        sheet.editor.testConnectionToSite();
+        QCOMPARE(sheet.editor.mark(), std::optional<bool>(true));
+        sheet.editor.fieldPassword()->setText("wrong");
+        sheet.editor.testConnectionToSite();
+        QCOMPARE(sheet.editor.mark(), std::optional<bool>(false));
+        sheet.editor.fieldSiteUrl()->setText(offline);
+        sheet.editor.fieldPassword()->setText("password");
+        sheet.editor.testConnectionToSite();
+        QCOMPARE(sheet.editor.mark(), std::optional<bool>(false));
+        // A save clears the mark; the test changed nothing in the list.
+        sheet.editor.fieldTitle()->clear();
+        sheet.save();
+        QCOMPARE(sheet.editor.mark(), std::nullopt);
+        QVERIFY(sheet.sites.siteList().empty());
+
+        // The site being edited is connected: no test, the mark stays.
+        const auto site = sheet.add("Connected", sim.baseUrl());
+        site->siteConnection = std::make_shared<HelperProcess>();
+        QString error;
+        QVERIFY2(site->siteConnection->start("/bin/sleep", {"300"}, QString(),
+                                             QProcessEnvironment::systemEnvironment(), &error),
+                 qPrintable(error));
+        sheet.editor.prepareToEdit(*site, 0);
+        sheet.editor.testConnectionToSite();
+        QCOMPARE(sheet.editor.mark(), std::nullopt);
+        site->siteConnection->terminate();
+        site->siteConnection.reset();
+    }
+
+    void pageIconCandidatesPreferSmallDeclaredSizes() {
+        const QByteArray html =
+            "<html><head>\n"
+            "<link rel=\"apple-touch-icon\" href=\"/touch.png\" sizes=\"180x180\">\n"
+            "<LINK REL=\"icon\" type=\"image/png\" sizes=\"32x32\" href='icons/32.png'>\n"
+            "<link href=\"https://cdn.test/16.png\" rel=\"shortcut icon\" sizes=\"16x16\">\n"
+            "<link rel=\"stylesheet\" href=\"/site.css\">\n"
+            "<link rel=\"icon\" href=\"javascript:alert(1)\">\n"
+            "</head></html>";
+        const QList<QUrl> candidates =
+            IconFetcher::pageIconCandidates(html, QUrl("http://site.test/system/admin.php?x=1"));
+        QCOMPARE(candidates,
+                 QList<QUrl>({QUrl("https://cdn.test/16.png"), QUrl("http://site.test/system/icons/32.png"),
+                              QUrl("http://site.test/touch.png"), QUrl("http://site.test/favicon.ico")}));
+        QCOMPARE(
+            IconFetcher::faviconServiceURL("https://icons.test", "http://www.site.test/admin.php").toString(),
+            QStringLiteral("https://icons.test/s2/favicons?domain=http://www.site.test/admin.php"));
+    }
+
+    void firstSaveFetchesTheIconOnce() {
+        TinyWebServer web;
+        const QString page = web.base() + QStringLiteral("/admin.php");
+        web.answers["/admin.php"] = {200, "text/html", "<link rel=\"icon\" href=\"/brand.png\">"};
+        web.answers["/brand.png"] = {200, "image/png", pngOf(Qt::red, 32)};
+        Sheet sheet(web.base());
+        sheet.openToAdd("Branded", page);
+        sheet.save();
+        QVERIFY(!sheet.editor.isVisible());
+        const auto site = sheet.sites.siteList()[0];
+        QCOMPARE(colourOf(site->favIcon), QColor(Qt::red));
+        QCOMPARE(QImage::fromData(*site->favIcon).size(), QSize(52, 52));
+
+        // Editing a site that has an icon fetches nothing, even with a new URL.
+        web.requested.clear();
+        sheet.editor.prepareToEdit(*site, 0);
+        sheet.editor.open();
+        sheet.editor.fieldSiteUrl()->setText(web.base() + QStringLiteral("/elsewhere.php"));
+        sheet.save();
+        QVERIFY(!sheet.editor.isVisible());
+        QVERIFY(web.requested.isEmpty());
+    }
+
+    void iconFallsBackToTheServiceThenTheDefault() {
+        TinyWebServer web;
+        const QString page = web.base() + QStringLiteral("/plain.php");
+        web.answers["/plain.php"] = {200, "text/html", "<html>no icon named</html>"};
+        Sheet sheet(web.base());
+        auto serviceAnswers = [&](const QString& cleaned) {
+            return QStringLiteral("/s2/favicons?") +
+                   QUrlQuery({{QStringLiteral("domain"), cleaned}}).toString(QUrl::FullyEncoded);
+        };
+        web.answers[serviceAnswers(BaseWebsite::cleanedURL(page))] = {200, "image/png", pngOf(Qt::green, 16)};
+        sheet.openToAdd("From service", page);
+        sheet.save();
+        QCOMPARE(colourOf(sheet.sites.siteList()[0]->favIcon), QColor(Qt::green));
+        QVERIFY(web.requested.contains("/favicon.ico"));
+
+        // The service answers with something that is not an image: the default icon.
+        const QString other = web.base() + QStringLiteral("/plain.php?site=2");
+        web.answers[serviceAnswers(BaseWebsite::cleanedURL(other))] = {200, "text/plain", "no image"};
+        sheet.openToAdd("Default", other);
+        sheet.save();
+        QCOMPARE(sheet.sites.siteList()[1]->favIcon, IconFetcher::defaultIconPNG());
+    }
+
+    void unreadableServiceLeavesTheSiteWithoutIcon() {
+        Sheet sheet(QStringLiteral("http://127.0.0.1:1"));
+        sheet.openToAdd("No icon", offline);
+        sheet.save();
+        QVERIFY(!sheet.editor.isVisible());
+        QVERIFY(!sheet.sites.siteList()[0]->favIcon);
+    }
+
+    void screenshot() {
+        Sheet sheet;
+        sheet.add("Company Website", "https://www.example.com/admin.php");
+        sheet.openToAdd("Company Website", "https://www.example.com/admin.php");
+        sheet.editor.fieldUsername()->setText("jane");
+        sheet.editor.fieldPassword()->setText("password");
+        sheet.save();
+        QVERIFY(QTest::qWaitForWindowExposed(&sheet.editor));
+        QCOMPARE(sheet.editor.errorText(), duplicateSiteText);
+        guitest::saveScreenshot(sheet.editor, "site-editor-error");
+    }
+};
+
+FOLVANE_GUI_TEST_MAIN(SiteEditorTest)
+#include "site_editor_test.moc"

@@ -1,0 +1,381 @@
+// The main window's site list: search, rows and their states, the row menu, add/edit/duplicate/remove, and
+// connecting through the real check and a stand-in helper process.
+
+#include "GuiTestSupport.h"
+
+#include "NotificationBus.h"
+#include "core/AddonHttpClient.h"
+#include "core/ConnectionControl.h"
+#include "core/HelperProcess.h"
+#include "core/SharedPreferences.h"
+#include "testkit/AddonSim.h"
+#include "ui/EditWebsiteWindowController.h"
+#include "ui/IconFetcher.h"
+#include "ui/MasterViewController.h"
+#include "ui/RefreshNSButton.h"
+#include "ui/SiteListModel.h"
+#include "ui/WebsiteTableCell.h"
+#include "ui/WebsiteTableView.h"
+
+#include <QBuffer>
+#include <QContextMenuEvent>
+#include <QFile>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPainter>
+#include <QToolButton>
+
+using namespace folvane;
+using namespace folvane::ui;
+
+namespace {
+
+// A small coloured square with a letter, as a site's stored icon.
+QByteArray letterIcon(QChar letter, QColor colour) {
+    QImage image(52, 52, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(colour);
+    painter.drawRoundedRect(QRectF(2, 2, 48, 48), 10, 10);
+    QFont font = painter.font();
+    font.setPixelSize(30);
+    font.setBold(true);
+    painter.setFont(font);
+    painter.setPen(Qt::white);
+    painter.drawText(image.rect(), Qt::AlignCenter, QString(letter));
+    painter.end();
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return png;
+}
+
+// The application's model and its main window over a fresh support folder, with no session bus.
+struct Desk {
+    explicit Desk(const QString& helperProgram = QStringLiteral("/bin/false"))
+        : control(sites, preferences, bus, http,
+                  HelperSetup{helperProgram, QProcessEnvironment::systemEnvironment(), folder.path()}),
+          window(sites, control, prompts, icons) {}
+
+    std::shared_ptr<BaseWebsite> add(const QString& title, const QString& url, const QString& login = "me",
+                                     const QString& password = "pw") {
+        auto site = std::make_shared<BaseWebsite>();
+        site->setNewValues(title, url, login, password);
+        site->favIcon =
+            letterIcon(title.at(0), QColor::fromHsv((title.at(0).unicode() * 47) % 360, 150, 200));
+        if (!sites.addNewSite(site))
+            qFatal("cannot add a site: %s", qPrintable(sites.lastError()));
+        window.refreshSiteList();
+        return site;
+    }
+
+    QTemporaryDir folder;
+    guitest::MapSecretStore secrets;
+    SiteListManager sites{secrets, folder.path()};
+    SharedPreferences preferences{folder.path()};
+    NotificationBus bus{QDBusConnection(QStringLiteral("no session bus"))};
+    AddonHttpClient http;
+    ConnectionControl control;
+    guitest::RecordingPrompts prompts;
+    IconFetcher icons{QString()};
+    MasterViewController window;
+};
+
+QStringList titlesOf(const SiteRecords& sites) {
+    QStringList titles;
+    for (const auto& site : sites)
+        titles << site->cleanName;
+    return titles;
+}
+
+void select(MasterViewController& window, int row) {
+    window.table()->setCurrentIndex(window.model().index(row));
+}
+
+void rightClick(WebsiteTableView& table, QPoint at) {
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, table.viewport()->mapToGlobal(at));
+    QApplication::sendEvent(table.viewport(), &event);
+}
+
+// A stand-in helper: runs until it is terminated, whatever its arguments.
+QString sleeperHelper(const QString& folder) {
+    const QString path = QDir(folder).filePath(QStringLiteral("helper.sh"));
+    QFile script(path);
+    script.open(QIODevice::WriteOnly);
+    script.write("#!/bin/sh\nexec sleep 300\n");
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return path;
+}
+
+} // namespace
+
+class SiteListTest : public QObject {
+    Q_OBJECT
+private slots:
+    void searchMatchesTitleOrCleanedURL() {
+        auto site = [](const QString& title, const QString& url, const QString& login) {
+            auto record = std::make_shared<BaseWebsite>();
+            record->setNewValues(title, url, login, QString());
+            return record;
+        };
+        const SiteRecords all = {site("my example site", "http://one.test", "carol"),
+                                 site("Shop", "shop.test/admin.php", "example"),
+                                 site("Blog", "www.blog.test", "dave")};
+        QCOMPARE(titlesOf(filteredSites(all, QString())), QStringList({"my example site", "Shop", "Blog"}));
+        QCOMPARE(titlesOf(filteredSites(all, "EXAMPLE")), QStringList({"my example site"}));
+        // "www." is only in the cleaned URL of a site typed without it.
+        QCOMPARE(titlesOf(filteredSites(all, "www.shop")), QStringList({"Shop"}));
+        QCOMPARE(titlesOf(filteredSites(all, "dave")), QStringList());
+        // The typed URL does not count: "http://one" is typed, but the cleaned URL reads "http://www.one".
+        QCOMPARE(titlesOf(filteredSites(all, "http://one")), QStringList());
+    }
+
+    void promptShowsWhileTheListIsEmpty() {
+        Desk desk;
+        QVERIFY(desk.window.promptShown());
+        desk.add("Alpha", "http://alpha.test");
+        QVERIFY(!desk.window.promptShown());
+        // A search that matches nothing is an empty table, not an empty list.
+        desk.window.searchField()->setText("nothing like it");
+        QVERIFY(!desk.window.promptShown());
+        QCOMPARE(desk.window.model().rowCount(), 0);
+        desk.window.searchField()->clear();
+        select(desk.window, 0);
+        desk.window.removeWebsite();
+        QCOMPARE(desk.prompts.questions.size(), size_t(1));
+        QVERIFY(desk.sites.siteList().empty());
+        QVERIFY(desk.window.promptShown());
+    }
+
+    void refusedRemovalKeepsTheSite() {
+        Desk desk;
+        desk.add("Alpha", "http://alpha.test");
+        desk.prompts.answer = false;
+        select(desk.window, 0);
+        desk.window.removeWebsite();
+        QCOMPARE(desk.sites.siteList().size(), size_t(1));
+        QVERIFY(desk.prompts.alerts.empty());
+    }
+
+    void searchFieldFiltersTheRows() {
+        Desk desk;
+        QCOMPARE(desk.window.searchField()->placeholderText(), QStringLiteral("Search              "));
+        desk.add("Alpha Blog", "http://alpha.test");
+        desk.add("Beta Shop", "http://beta.test");
+        desk.window.searchField()->setText("SHOP");
+        QCOMPARE(desk.window.model().rowCount(), 1);
+        QCOMPARE(desk.window.cellAt(0)->title(), QStringLiteral("Beta Shop"));
+        QCOMPARE(desk.window.model().filteredPositionOfSite("Alpha Blog"), -1);
+    }
+
+    void editingUnderASearchChangesThatSite() {
+        Desk desk;
+        desk.add("Alpha Blog", "http://alpha.test");
+        desk.add("Beta Shop", "http://beta.test");
+        desk.add("Alpha Shop", "http://alphashop.test");
+        desk.window.show();
+        desk.window.searchField()->setText("alpha");
+        QCOMPARE(desk.window.model().rowCount(), 2);
+        select(desk.window, 1);
+        desk.window.editSelectedWebsite();
+        EditWebsiteWindowController& editor = *desk.window.editor();
+        QVERIFY(editor.isVisible());
+        QCOMPARE(editor.fieldTitle()->text(), QStringLiteral("Alpha Shop"));
+        QCOMPARE(editor.sitePositionToEdit(), 2);
+        editor.fieldSiteUrl()->setText("http://alpha-shop.test");
+        editor.saveEdition();
+        QVERIFY(!editor.isVisible());
+        QCOMPARE(desk.sites.siteList()[2]->dirtyURL, QStringLiteral("http://alpha-shop.test"));
+        QCOMPARE(desk.sites.siteList()[0]->dirtyURL, QStringLiteral("http://alpha.test"));
+        QCOMPARE(desk.sites.siteList()[1]->dirtyURL, QStringLiteral("http://beta.test"));
+        QCOMPARE(desk.window.cellAt(1)->typedURL(), QStringLiteral("http://alpha-shop.test"));
+    }
+
+    void duplicateIsAppendedAsCopy() {
+        Desk desk;
+        desk.add("T", "http://t.test", "tess", "secret");
+        desk.add("U", "http://u.test");
+        select(desk.window, 0);
+        desk.window.duplicateSelectedWebsite();
+        const auto& list = desk.sites.siteList();
+        QCOMPARE(titlesOf(list), QStringList({"T", "U", "T Copy"}));
+        QCOMPARE(list[2]->dirtyURL, QStringLiteral("http://t.test"));
+        QCOMPARE(list[2]->login, QStringLiteral("tess"));
+        QCOMPARE(list[2]->password, QStringLiteral("secret"));
+        QCOMPARE(list[2]->favIcon, list[0]->favIcon);
+        // Titles stay unique: a second copy gets a number.
+        select(desk.window, 0);
+        desk.window.duplicateSelectedWebsite();
+        QCOMPARE(desk.sites.siteList().back()->cleanName, QStringLiteral("T Copy 2"));
+        QCOMPARE(desk.window.model().rowCount(), 4);
+    }
+
+    void rowMenuOnlyOverRows() {
+        Desk desk;
+        desk.add("Alpha", "http://alpha.test");
+        desk.add("Beta", "http://beta.test");
+        desk.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&desk.window));
+        WebsiteTableView& table = *desk.window.table();
+        const QRect secondRow = table.visualRect(desk.window.model().index(1));
+        const QPoint belowRows(secondRow.center().x(), secondRow.bottom() + 40);
+        QVERIFY(!table.indexAt(belowRows).isValid());
+        rightClick(table, belowRows);
+        QVERIFY(!desk.window.rowMenu()->isVisible());
+        QVERIFY(!desk.window.selectedWebsite());
+
+        rightClick(table, secondRow.center());
+        QVERIFY(desk.window.rowMenu()->isVisible());
+        QCOMPARE(desk.window.selectedWebsite()->cleanName, QStringLiteral("Beta"));
+        desk.window.rowMenu()->hide();
+    }
+
+    void rowsShowTheConnectionState() {
+        Desk desk;
+        auto connecting = desk.add("Connecting", "http://connecting.test");
+        auto connected = desk.add("Connected", "http://connected.test");
+        auto failed = desk.add("Failed", "http://failed.test");
+        auto idle = desk.add("Idle", "http://idle.test");
+        connecting->siteConnection = std::make_shared<HelperProcess>();
+        connected->siteConnection = std::make_shared<HelperProcess>();
+        connected->finishedConnecting = true;
+        failed->connectingError = true;
+        desk.window.model().redraw();
+        auto stateOf = [&](int row) { return desk.window.cellAt(row)->state(); };
+        QCOMPARE(stateOf(0), ConnectionState::connecting);
+        QCOMPARE(stateOf(1), ConnectionState::connected);
+        QCOMPARE(stateOf(2), ConnectionState::error);
+        QCOMPARE(stateOf(3), ConnectionState::idle);
+        // Connected rows offer eject and refresh; the others do not.
+        QVERIFY(!desk.window.cellAt(0)->ejectButton()->isHidden());
+        QVERIFY(!desk.window.cellAt(1)->refreshButton()->isHidden());
+        QVERIFY(desk.window.cellAt(2)->ejectButton()->isHidden());
+        QVERIFY(desk.window.cellAt(3)->refreshButton()->isHidden());
+
+        // The failed check shows once; a helper's announced end shows the error until the next redraw.
+        desk.window.model().showTerminated("Connected");
+        QCOMPARE(stateOf(1), ConnectionState::error);
+        desk.window.model().redraw();
+        QCOMPARE(stateOf(2), ConnectionState::idle);
+        QCOMPARE(stateOf(1), ConnectionState::connected);
+        connecting->siteConnection.reset();
+        connected->siteConnection.reset();
+    }
+
+    void editButtonOnlyOnTheSelectedIdleRow() {
+        Desk desk;
+        desk.add("Idle", "http://idle.test");
+        auto connected = desk.add("Connected", "http://connected.test");
+        connected->siteConnection = std::make_shared<HelperProcess>();
+        desk.window.model().redraw();
+        QVERIFY(desk.window.cellAt(0)->editButton()->isHidden());
+        select(desk.window, 0);
+        QVERIFY(!desk.window.cellAt(0)->editButton()->isHidden());
+        select(desk.window, 1);
+        QVERIFY(desk.window.cellAt(0)->editButton()->isHidden());
+        QVERIFY(desk.window.cellAt(1)->editButton()->isHidden());
+        // A connected site keeps its title and address while mounted: no editing from the menu either.
+        desk.window.editSelectedWebsite();
+        QVERIFY(!desk.window.editor()->isVisible());
+        connected->siteConnection.reset();
+    }
+
+    void failedCheckAlertsAndShowsTheErrorOnce() {
+        Desk desk;
+        desk.add("Nowhere", "http://127.0.0.1:1/admin.php");
+        desk.window.connectToSite(0);
+        QCOMPARE(desk.prompts.alerts.size(), size_t(1));
+        QCOMPARE(desk.prompts.alerts[0].message, QStringLiteral("Mount Failed"));
+        QCOMPARE(desk.prompts.alerts[0].informativeText,
+                 QStringLiteral("Invalid authentication info, please check the fields entered are correct."));
+        QCOMPARE(desk.window.cellAt(0)->state(), ConnectionState::error);
+        desk.window.model().redraw();
+        QCOMPARE(desk.window.cellAt(0)->state(), ConnectionState::idle);
+    }
+
+    void connectRefreshAndEjectWithARunningHelper() {
+        QTemporaryDir scripts;
+        Desk desk(sleeperHelper(scripts.path()));
+        testkit::AddonSim sim;
+        desk.add("Live", sim.baseUrl(), "admin", "password");
+        desk.window.connectToSelectedSite(); // nothing selected: nothing happens
+        QVERIFY(desk.prompts.alerts.empty());
+        select(desk.window, 0);
+        desk.window.connectToSelectedSite();
+        QVERIFY(desk.prompts.alerts.empty());
+        const auto site = desk.sites.siteList()[0];
+        QVERIFY(site->siteConnection && site->siteConnection->isRunning());
+        QCOMPARE(desk.window.cellAt(0)->state(), ConnectionState::connecting);
+
+        desk.window.switchRefreshingStates("Live");
+        QCOMPARE(desk.window.cellAt(0)->refreshButton()->refreshing(), 1);
+        // A second press offers to cancel; "Cancel" leaves the refresh running.
+        desk.prompts.answer = false;
+        desk.window.switchRefreshingStates("Live");
+        QCOMPARE(desk.prompts.questions.back().message, QStringLiteral("Cancel Template Refreshing?"));
+        QCOMPARE(desk.window.cellAt(0)->refreshButton()->refreshing(), 1);
+        QVERIFY(site->siteConnection);
+        // "Yes" ejects the site, as the eject button does.
+        desk.prompts.answer = true;
+        desk.window.switchRefreshingStates("Live");
+        QVERIFY(!site->siteConnection);
+        QVERIFY(!site->siteConnectionRefresher);
+        QCOMPARE(desk.window.cellAt(0)->state(), ConnectionState::idle);
+        QVERIFY(desk.window.cellAt(0)->ejectButton()->isHidden());
+        QCOMPARE(desk.window.cellAt(0)->refreshButton()->refreshing(), 0);
+    }
+
+    void helperThatEndsByItselfLeavesTheSiteIdle() {
+        QTemporaryDir scripts;
+        Desk desk(sleeperHelper(scripts.path()));
+        testkit::AddonSim sim;
+        desk.add("Live", sim.baseUrl(), "admin", "password");
+        desk.window.connectToSite(0);
+        const auto site = desk.sites.siteList()[0];
+        QVERIFY(site->siteConnection);
+        // Not the eject button: the helper goes away on its own (as after a failed mount).
+        std::shared_ptr<HelperProcess> helper = site->siteConnection;
+        helper->terminate();
+        QTRY_VERIFY_WITH_TIMEOUT(!site->siteConnection, testkit::defaultTimeoutMs);
+        QCOMPARE(desk.window.cellAt(0)->state(), ConnectionState::error);
+        desk.window.model().redraw();
+        QCOMPARE(desk.window.cellAt(0)->state(), ConnectionState::idle);
+    }
+
+    void screenshots() {
+        QMenu applicationMenu;
+        applicationMenu.addAction("Preferences…");
+        {
+            Desk desk;
+            desk.window.setApplicationMenu(&applicationMenu);
+            desk.window.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&desk.window));
+            guitest::saveScreenshot(desk.window, "main-window-empty");
+        }
+        Desk desk;
+        auto connected = desk.add("Company Website", "https://www.example.com/admin.php");
+        auto connecting = desk.add("Staging Blog", "staging.example.org/wp-admin");
+        auto failed = desk.add("Shop", "http://shop.example.net/system/index.php");
+        desk.add("Portfolio", "https://portfolio.example.com/admin.php");
+        desk.window.setApplicationMenu(&applicationMenu);
+        connected->siteConnection = std::make_shared<HelperProcess>();
+        connected->finishedConnecting = true;
+        connected->pendingUploads = 2;
+        connecting->siteConnection = std::make_shared<HelperProcess>();
+        failed->connectingError = true;
+        desk.window.model().redraw();
+        desk.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&desk.window));
+        select(desk.window, 3);
+        guitest::saveScreenshot(desk.window, "main-window-sites");
+        connected->siteConnection.reset();
+        connecting->siteConnection.reset();
+    }
+};
+
+FOLVANE_GUI_TEST_MAIN(SiteListTest)
+#include "site_list_test.moc"

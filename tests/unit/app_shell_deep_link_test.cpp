@@ -1,0 +1,88 @@
+// Reading "add_site" deep links (the fields a link fills, the links that are not ours) and holding them
+// until start-up has finished.
+#include "shell/DeepLink.h"
+#include "shell/DeepLinkQueue.h"
+
+#include <QCoreApplication>
+#include <gtest/gtest.h>
+
+using folvane::shell::DeepLinkRequest;
+using folvane::shell::parseDeepLink;
+
+namespace {
+
+void PrintTo(const DeepLinkRequest& request, std::ostream* os) {
+    *os << '{' << request.title.toStdString() << ", " << request.url.toStdString() << ", "
+        << request.username.toStdString() << '}';
+}
+
+} // namespace
+
+namespace folvane::shell {
+using ::PrintTo;
+}
+
+TEST(DeepLink, FillsTitleUrlAndUserName) {
+    const auto request =
+        parseDeepLink("folvane://add_site?title=My+Site&url=https://example.com/admin.php&username=anna");
+    ASSERT_TRUE(request);
+    EXPECT_EQ(*request, (DeepLinkRequest{"My Site", "https://example.com/admin.php", "anna"}));
+}
+
+TEST(DeepLink, DecodesPercentEscapesAndKeepsAnEncodedPlus) {
+    const auto request =
+        parseDeepLink("folvane://add_site?title=Caf%C3%A9%20%2B%20Bar&url=http%3A%2F%2Flocalhost%"
+                      "3A8888%2F%3FD%3Dcp&username=a%2Bb%40example.com");
+    ASSERT_TRUE(request);
+    EXPECT_EQ(request->title, QStringLiteral("Café + Bar"));
+    EXPECT_EQ(request->url, QStringLiteral("http://localhost:8888/?D=cp"));
+    // Only the title reads "+" as a blank; an address may carry a real one.
+    EXPECT_EQ(request->username, QStringLiteral("a+b@example.com"));
+}
+
+TEST(DeepLink, MissingItemsGiveEmptyFieldsAndTheFirstItemWins) {
+    const auto request = parseDeepLink("folvane://add_site?title=One&title=Two");
+    ASSERT_TRUE(request);
+    EXPECT_EQ(*request, (DeepLinkRequest{"One", "", ""}));
+    EXPECT_EQ(*parseDeepLink("folvane://add_site"), DeepLinkRequest{});
+}
+
+TEST(DeepLink, RefusesOtherSchemesHostsAndBrokenInput) {
+    for (const char* link :
+         {"folvane://remove_site?title=A", "https://add_site?title=A", "add_site?title=A", "", "folvane://",
+          "not a url at all", "folvane://add_site:notaport?title=A", "folvane://ADD_SITE.example?title=A"})
+        EXPECT_FALSE(parseDeepLink(link)) << link;
+}
+
+TEST(DeepLinkQueue, KeepsLinksUntilStartUpHasFinishedThenReleasesThemInOrder) {
+    folvane::shell::DeepLinkQueue queue(0);
+    std::vector<DeepLinkRequest> requests;
+    QObject::connect(&queue, &folvane::shell::DeepLinkQueue::addSiteRequested,
+                     [&](const DeepLinkRequest& request) { requests.push_back(request); });
+    queue.enqueue("folvane://add_site?title=First");
+    queue.enqueue("https://example.com/not-ours?password=secret");
+    queue.enqueue("folvane://add_site?title=Second");
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(requests.empty()) << "nothing before start-up has finished";
+
+    queue.setupFinished();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].title, "First");
+    EXPECT_EQ(requests[1].title, "Second");
+
+    queue.enqueue("folvane://add_site?title=Later");
+    EXPECT_EQ(requests.size(), 2u) << "even after start-up a link waits for its delay";
+    QCoreApplication::processEvents();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_EQ(requests[2].title, "Later");
+}
+
+TEST(DeepLinkQueue, ALinkWaitsForItsDelayEvenWhenStartUpIsOver) {
+    folvane::shell::DeepLinkQueue queue(60 * 60 * 1000);
+    queue.setupFinished();
+    bool released = false;
+    QObject::connect(&queue, &folvane::shell::DeepLinkQueue::addSiteRequested, [&] { released = true; });
+    queue.enqueue("folvane://add_site?title=Waiting");
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(released);
+}

@@ -1,0 +1,212 @@
+// The FUSE start-up check: reading what the machine says, the version rule, which alert comes next and what
+// each answer does, with the sequence driven through recorded prompts.
+#include "VersionCompare.h"
+#include "shell/FuseCheck.h"
+#include "shell/PackageKitInstaller.h"
+#include "shell/ShellPrompts.h"
+#include "shell/StartupSequence.h"
+#include "shell/SystemProbe.h"
+
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <deque>
+
+using namespace folvane::shell;
+
+namespace {
+
+const QString minimum = QStringLiteral("3.10.0");
+
+SystemFacts installed(const QString& version) {
+    SystemFacts facts;
+    facts.kernelRelease = QStringLiteral("6.1.0-18-amd64");
+    facts.kernelHasFuse = facts.fusermountFound = facts.deviceUsable = true;
+    facts.fusermountVersion = version;
+    return facts;
+}
+
+SystemFacts missing() {
+    SystemFacts facts = installed({});
+    facts.fusermountFound = false;
+    return facts;
+}
+
+} // namespace
+
+TEST(FuseFacts, ReadsTheKernelsFilesystemsAndModules) {
+    EXPECT_TRUE(kernelHasFuse("nodev\tsysfs\nnodev\tfuse\n\tfuseblk\nnodev\tfusectl\n", {}));
+    EXPECT_FALSE(kernelHasFuse("nodev\tsysfs\n\tfuseblk\nnodev\tfusectl\n", {}));
+    EXPECT_TRUE(kernelHasFuse({}, "kernel/fs/ext4/ext4.ko\nkernel/fs/fuse/fuse.ko\n"));
+    EXPECT_TRUE(kernelHasFuse(
+        {}, "kernel/fs/fuse/fuse.ko.xz: \nkernel/fs/fuse/cuse.ko.xz: kernel/fs/fuse/fuse.ko.xz\n"));
+    EXPECT_FALSE(kernelHasFuse({}, "kernel/fs/fuse/virtiofs.ko: \nkernel/fs/fuse/cuse.ko: \n"));
+    EXPECT_FALSE(kernelHasFuse({}, {}));
+}
+
+TEST(FuseFacts, ParsesFusermountVersion) {
+    EXPECT_EQ(parseFusermountVersion("fusermount3 version: 3.14.0\n"), QStringLiteral("3.14.0"));
+    EXPECT_EQ(parseFusermountVersion("fusermount version: 2.9.9"), QStringLiteral("2.9.9"));
+    EXPECT_EQ(parseFusermountVersion("fusermount3 Version 3.10"), QStringLiteral("3.10"));
+    EXPECT_FALSE(parseFusermountVersion("fusermount3: unknown option '--version'"));
+    EXPECT_FALSE(parseFusermountVersion({}));
+}
+
+TEST(FuseFacts, ComparesVersionsNumerically) {
+    // 3.5.3 installed, 3.5.10 required: older, although it sorts after as text.
+    EXPECT_EQ(nextFuseStep(installed("3.5.3"), "3.5.10", false, true), FuseStep::offerUpgrade);
+    EXPECT_EQ(nextFuseStep(installed("3.10.0"), "3.9.1", false, true), FuseStep::ready);
+    EXPECT_EQ(nextFuseStep(installed("3.10.0"), "3.10.0", false, true), FuseStep::ready);
+    EXPECT_TRUE(installSucceeded(installed("3.14.0"), minimum));
+    EXPECT_FALSE(installSucceeded(installed("3.9.9"), minimum));
+    EXPECT_FALSE(installSucceeded(installed({}), minimum));
+    EXPECT_FALSE(installSucceeded(missing(), minimum));
+}
+
+TEST(FuseFacts, ReadsThisMachine) {
+    if (QStandardPaths::findExecutable("fusermount3").isEmpty())
+        GTEST_SKIP() << "fusermount3 is not installed here";
+    const SystemFacts facts = probeSystem();
+    EXPECT_TRUE(facts.kernelHasFuse);
+    EXPECT_TRUE(facts.fusermountFound);
+    EXPECT_GE(folvane::compareVersions(facts.fusermountVersion, "3"), 0)
+        << facts.fusermountVersion.toStdString();
+    EXPECT_FALSE(facts.kernelRelease.isEmpty());
+    EXPECT_EQ(facts.deviceUsable, facts.deviceError.isEmpty());
+}
+
+TEST(FuseDecision, ChoosesTheNextStep) {
+    SystemFacts noKernel = installed("3.14.0");
+    noKernel.kernelHasFuse = false;
+    EXPECT_EQ(nextFuseStep(noKernel, minimum, false, true), FuseStep::unsupportedSystem);
+    EXPECT_EQ(nextFuseStep(missing(), minimum, false, true), FuseStep::offerInstall);
+    EXPECT_EQ(nextFuseStep(missing(), minimum, true, true), FuseStep::offerInstall);
+    EXPECT_EQ(nextFuseStep(missing(), minimum, false, false), FuseStep::tellInstallCommand);
+    EXPECT_EQ(nextFuseStep(installed("3.9.0"), minimum, false, false), FuseStep::tellUpgradeCommand);
+    EXPECT_EQ(nextFuseStep(installed("3.9.0"), minimum, true, true), FuseStep::ready);
+    // A version that cannot be read ends the check without an alert.
+    EXPECT_EQ(nextFuseStep(installed({}), minimum, false, true), FuseStep::ready);
+    SystemFacts noDevice = installed("3.14.0");
+    noDevice.deviceUsable = false;
+    noDevice.deviceError = "Permission denied";
+    EXPECT_EQ(nextFuseStep(noDevice, minimum, false, true), FuseStep::deviceUnusable);
+    EXPECT_TRUE(alertFor(FuseStep::deviceUnusable, noDevice).informativeText.contains("Permission denied"));
+}
+
+TEST(FuseDecision, AlertsCarryTheirTextsAndButtons) {
+    EXPECT_EQ(alertFor(FuseStep::offerInstall, missing()),
+              (Alert{"Folvane 3 requires FUSE.",
+                     "Folvane 3 relies on a component called FUSE to create the ExpressionEngine filesystem. "
+                     "Folvane can automatically install this for you.",
+                     {"Install Now", "Quit"}}));
+    EXPECT_EQ(
+        alertFor(FuseStep::offerUpgrade, installed("3.9")),
+        (Alert{"You have an older version of FUSE.",
+               "Folvane 3 has detected that you are running an older version of FUSE. Would you like to "
+               "upgrade now?",
+               {"Upgrade Now", "Don't Ask Again", "Later"}}));
+    EXPECT_EQ(installFailedAlert(),
+              (Alert{"Install of FUSE Failed.",
+                     "Folvane 3 tried to install the latest FUSE, but failed. Please visit "
+                     "https://github.com/libfuse/libfuse/releases and install it manually.",
+                     {"Quit"}}));
+    EXPECT_TRUE(
+        alertFor(FuseStep::tellInstallCommand, missing()).informativeText.endsWith("sudo apt install fuse3"));
+    EXPECT_TRUE(alertFor(FuseStep::unsupportedSystem, missing())
+                    .informativeText.endsWith("FUSE support.  You are running 6.1.0-18-amd64."));
+    // Every answer maps; closing an alert counts as its last button.
+    EXPECT_EQ(choiceFor(FuseStep::offerInstall, 0), Choice::install);
+    EXPECT_EQ(choiceFor(FuseStep::offerInstall, 1), Choice::quit);
+    EXPECT_EQ(choiceFor(FuseStep::offerUpgrade, 1), Choice::dontAskAgain);
+    EXPECT_EQ(choiceFor(FuseStep::offerUpgrade, 2), Choice::later);
+    EXPECT_EQ(choiceFor(FuseStep::tellUpgradeCommand, 0), Choice::dontAskAgain);
+    EXPECT_EQ(choiceFor(FuseStep::tellInstallCommand, 0), Choice::quit);
+    EXPECT_EQ(choiceFor(FuseStep::deviceUnusable, 0), Choice::ok);
+}
+
+namespace {
+
+// Answers alerts from a script and records them.
+class ScriptedPrompts : public ShellPrompts {
+public:
+    std::deque<int> answers;
+    std::vector<Alert> alerts;
+    int runAlert(const Alert& alert) override {
+        alerts.push_back(alert);
+        const int answer = answers.empty() ? int(alert.buttons.size()) - 1 : answers.front();
+        if (!answers.empty())
+            answers.pop_front();
+        return answer;
+    }
+    void showProgress(const QString&) override {}
+    void setProgress(int) override {}
+    void hideProgress() override {}
+    void openUrl(const QUrl&) override {}
+};
+
+// One start-up without PackageKit (an unconnected bus) over the given facts.
+struct StartupRun {
+    QTemporaryDir folder;
+    QSettings defaults{folder.filePath("defaults.ini"), QSettings::IniFormat};
+    ScriptedPrompts prompts;
+    PackageKitInstaller noPackageKit{QDBusConnection(QStringLiteral("not connected"))};
+    bool ready = false, quit = false;
+
+    void run(const SystemFacts& facts) {
+        ready = quit = false;
+        StartupSequence sequence(prompts, {[facts] { return facts; }, &noPackageKit, &defaults, minimum});
+        QObject::connect(&sequence, &StartupSequence::ready, [this] { ready = true; });
+        QObject::connect(&sequence, &StartupSequence::quitRequested, [this] { quit = true; });
+        sequence.start();
+    }
+};
+
+} // namespace
+
+TEST(FuseStartup, DontAskAgainSticksAndLaterClearsIt) {
+    StartupRun startup;
+    const QString key = dontAskToUpgradeKey(minimum);
+    startup.run(installed("3.14.0"));
+    EXPECT_TRUE(startup.ready);
+    EXPECT_TRUE(startup.prompts.alerts.empty());
+    EXPECT_EQ(startup.defaults.value(key), QVariant(false)) << "the flag is stored on the first start";
+
+    startup.prompts.answers = {0}; // "Don't Ask Again"
+    startup.run(installed("3.9.2"));
+    EXPECT_TRUE(startup.ready);
+    ASSERT_EQ(startup.prompts.alerts.size(), 1u);
+    EXPECT_EQ(startup.defaults.value(key).toBool(), true);
+
+    startup.run(installed("3.9.2"));
+    EXPECT_TRUE(startup.ready);
+    EXPECT_EQ(startup.prompts.alerts.size(), 1u) << "no offer after Don't Ask Again";
+
+    startup.defaults.setValue(key, false);
+    startup.prompts.answers = {1}; // "Later"
+    startup.run(installed("3.9.2"));
+    startup.run(installed("3.9.2"));
+    EXPECT_EQ(startup.prompts.alerts.size(), 3u) << "Later keeps the offer coming";
+    EXPECT_TRUE(startup.ready);
+}
+
+TEST(FuseStartup, MissingFuseOrKernelSupportEndsTheApplication) {
+    StartupRun startup;
+    startup.run(missing());
+    EXPECT_TRUE(startup.quit);
+    EXPECT_FALSE(startup.ready);
+    ASSERT_EQ(startup.prompts.alerts.size(), 1u);
+    EXPECT_EQ(startup.prompts.alerts[0].buttons, QStringList{"Quit"});
+
+    SystemFacts noKernel = missing();
+    noKernel.kernelHasFuse = false;
+    startup.run(noKernel);
+    EXPECT_TRUE(startup.quit);
+    EXPECT_EQ(startup.prompts.alerts.back().message, "Folvane 3 requires a Linux kernel with FUSE");
+
+    SystemFacts noDevice = installed("3.14.0");
+    noDevice.deviceUsable = false;
+    startup.run(noDevice);
+    EXPECT_TRUE(startup.ready) << "an unusable /dev/fuse is told, but the sites can still be managed";
+}

@@ -1,0 +1,204 @@
+// The update feed: which release it names, whether that is newer, when the daily check is due, and what the
+// updater tells the user, against a feed served on the loopback interface.
+#include "shell/Appcast.h"
+#include "shell/ShellPrompts.h"
+#include "shell/Updater.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QSettings>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace folvane::shell;
+
+namespace {
+
+QByteArray feedWith(const QByteArray& items) {
+    return R"(<?xml version="1.0" encoding="utf-8"?>
+<rss version="2.0" xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle">
+  <channel><title>Folvane 3</title><link>https://www.folvane.com/</link>)" +
+           items + "</channel></rss>";
+}
+
+} // namespace
+
+TEST(Appcast, NamesTheNewestReleaseWhateverTheOrder) {
+    const auto release = newestRelease(feedWith(R"(
+    <item><title>Version 3.9</title><link>https://example.com/3.9</link>
+      <enclosure url="https://example.com/3.9.deb" sparkle:version="390" sparkle:shortVersionString="3.9"/></item>
+    <item><title>Version 3.10</title><sparkle:shortVersionString>3.10</sparkle:shortVersionString>
+      <sparkle:version>3100</sparkle:version>
+      <enclosure url="https://example.com/folvane3_3.10_amd64.deb" length="1"/></item>
+    <item><title>Version 3.2</title><link>https://example.com/3.2</link><sparkle:version>3.2</sparkle:version></item>)"));
+    ASSERT_TRUE(release);
+    EXPECT_EQ(release->version, "3.10");
+    EXPECT_EQ(release->title, "Version 3.10");
+    // Without a link the enclosure's address is the download page.
+    EXPECT_EQ(release->downloadPage, QUrl("https://example.com/folvane3_3.10_amd64.deb"));
+}
+
+TEST(Appcast, SkipsReleasesWithoutVersionOrWebAddress) {
+    const auto release = newestRelease(feedWith(R"(
+    <item><title>No version</title><link>https://example.com/x</link></item>
+    <item><title>Not a web page</title><link>file:///etc/passwd</link><sparkle:version>9.0</sparkle:version></item>
+    <item><title>Fine</title><link>http://example.com/3.0.1</link><sparkle:version>3.0.1</sparkle:version></item>)"));
+    ASSERT_TRUE(release);
+    EXPECT_EQ(release->version, "3.0.1");
+}
+
+TEST(Appcast, RefusesWhatIsNotAWholeFeed) {
+    EXPECT_FALSE(newestRelease({}));
+    EXPECT_FALSE(newestRelease("<html><body>Not found</body></html>"));
+    EXPECT_FALSE(newestRelease(feedWith({})));
+    EXPECT_FALSE(newestRelease(
+        feedWith("<item><sparkle:version>3.1</sparkle:version><link>https://e.com</link>").left(200)));
+}
+
+TEST(Appcast, ComparesWithTheRunningVersion) {
+    EXPECT_TRUE(isNewerRelease({"3.0.10", {}, {}}, "3.0.9"));
+    EXPECT_FALSE(isNewerRelease({"3.0.0", {}, {}}, "3.0.0"));
+    EXPECT_FALSE(isNewerRelease({"2.9", {}, {}}, "3.0.0"));
+}
+
+TEST(Appcast, ChecksOnceADay) {
+    const QDateTime now = QDateTime::fromString("2025-03-01T12:00:00Z", Qt::ISODate);
+    EXPECT_TRUE(updateCheckDue({}, now));
+    EXPECT_FALSE(updateCheckDue(now.addSecs(-23 * 3600), now));
+    EXPECT_TRUE(updateCheckDue(now.addDays(-1), now));
+    EXPECT_TRUE(updateCheckDue(now.addDays(3), now)) << "a clock set back does not stop the checks";
+}
+
+namespace {
+
+// Serves one fixed HTTP answer to every request.
+class FeedServer {
+public:
+    FeedServer() {
+        server_.listen(QHostAddress::LocalHost);
+        QObject::connect(&server_, &QTcpServer::newConnection, [this] {
+            while (QTcpSocket* socket = server_.nextPendingConnection()) {
+                ++requests;
+                QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                    socket->readAll();
+                    socket->write("HTTP/1.1 " + status +
+                                  "\r\nContent-Type: application/rss+xml\r\nContent-Length: " +
+                                  QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+                    socket->disconnectFromHost();
+                });
+                QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            }
+        });
+    }
+    QUrl url() const {
+        return QUrl(QStringLiteral("http://127.0.0.1:%1/appcast.xml").arg(server_.serverPort()));
+    }
+
+    QByteArray status = "200 OK";
+    QByteArray body;
+    int requests = 0;
+
+private:
+    QTcpServer server_;
+};
+
+class RecordingPrompts : public ShellPrompts {
+public:
+    int answer = 0;
+    std::vector<Alert> alerts;
+    std::vector<QUrl> opened;
+    int runAlert(const Alert& alert) override {
+        alerts.push_back(alert);
+        return answer;
+    }
+    void showProgress(const QString&) override {}
+    void setProgress(int) override {}
+    void hideProgress() override {}
+    void openUrl(const QUrl& url) override { opened.push_back(url); }
+};
+
+struct UpdaterRun {
+    QTemporaryDir folder;
+    QSettings defaults{folder.filePath("defaults.ini"), QSettings::IniFormat};
+    FeedServer feed;
+    RecordingPrompts prompts;
+    Updater updater{prompts, {feed.url(), "3.0.0", &defaults, nullptr, 60 * 60 * 1000}};
+
+    UpdaterRun() {
+        feed.body = feedWith(R"(<item><title>Version 3.1.0</title><link>https://example.com/download</link>
+            <sparkle:shortVersionString>3.1.0</sparkle:shortVersionString></item>)");
+    }
+    // Runs one check to its end.
+    void check(bool userAsked) {
+        bool finished = false;
+        const auto connection = QObject::connect(&updater, &Updater::checkFinished, [&] { finished = true; });
+        updater.checkNow(userAsked);
+        const QDeadlineTimer deadline(30'000);
+        while (!finished && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+        QObject::disconnect(connection);
+        ASSERT_TRUE(finished);
+    }
+};
+
+} // namespace
+
+TEST(Updater, OffersANewerReleaseAndOpensItsDownloadPage) {
+    UpdaterRun run;
+    run.check(false);
+    ASSERT_EQ(run.prompts.alerts.size(), 1u);
+    EXPECT_EQ(run.prompts.alerts[0].message, "A new version of Folvane 3 is available!");
+    EXPECT_EQ(run.prompts.alerts[0].informativeText,
+              "Folvane 3 3.1.0 is now available—you have 3.0.0. Would you like to download it now?");
+    EXPECT_EQ(run.prompts.opened, std::vector<QUrl>{QUrl("https://example.com/download")});
+}
+
+TEST(Updater, SkippedReleaseIsOfferedOnlyWhenTheUserAsks) {
+    UpdaterRun run;
+    run.prompts.answer = 1; // "Skip This Version"
+    run.check(false);
+    run.check(false);
+    EXPECT_EQ(run.prompts.alerts.size(), 1u);
+    run.check(true);
+    EXPECT_EQ(run.prompts.alerts.size(), 2u);
+    EXPECT_TRUE(run.prompts.opened.empty());
+}
+
+TEST(Updater, TellsTheUserOnlyWhenAskedAboutNoUpdateOrAFailure) {
+    UpdaterRun run;
+    run.feed.body =
+        feedWith(R"(<item><link>https://example.com/</link><sparkle:version>3.0.0</sparkle:version></item>)");
+    run.check(false);
+    EXPECT_TRUE(run.prompts.alerts.empty());
+    run.check(true);
+    ASSERT_EQ(run.prompts.alerts.size(), 1u);
+    EXPECT_EQ(run.prompts.alerts[0].message, "You're up-to-date!");
+
+    run.feed.status = "404 Not Found";
+    run.check(false);
+    EXPECT_EQ(run.prompts.alerts.size(), 1u);
+    run.check(true);
+    ASSERT_EQ(run.prompts.alerts.size(), 2u);
+    EXPECT_EQ(run.prompts.alerts[1].message, "Update Error!");
+}
+
+TEST(Updater, CheckingAutomaticallyChecksOnceADay) {
+    UpdaterRun run;
+    bool finished = false;
+    QObject::connect(&run.updater, &Updater::checkFinished, [&] { finished = true; });
+    run.updater.setCheckAutomatically(true);
+    EXPECT_TRUE(run.updater.checksAutomatically());
+    const QDeadlineTimer deadline(30'000);
+    while (!finished && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    ASSERT_TRUE(finished) << "the first automatic check runs at once";
+    EXPECT_EQ(run.feed.requests, 1);
+
+    // Switched off and on again the same day: the last check is recent, so none now.
+    run.updater.setCheckAutomatically(false);
+    run.updater.setCheckAutomatically(true);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(run.feed.requests, 1);
+}
