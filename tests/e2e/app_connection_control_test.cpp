@@ -1,5 +1,5 @@
 // The application's connection control in this process, with the real helper, the simulator and a private
-// session bus: check, launch, the helper's announcements, the status timer, wake, refresh and eject.
+// session bus: check, launch, the helper's announcements, the status timer, wake, refresh, eject and quit.
 #include "testkit/AddonSim.h"
 #include "testkit/BusRecorder.h"
 #include "testkit/FuseMounts.h"
@@ -144,4 +144,33 @@ TEST_F(AppConnectionControl, AFailedCheckMarksTheSiteOnceAndStartsNoHelper) {
     EXPECT_EQ(connectionState(*site), ConnectionState::error);
     EXPECT_FALSE(site->siteConnection);
     EXPECT_EQ(requestsOf(sim, "login"), 1) << "only the check logged in";
+}
+
+// Quitting: every running helper is ended, and by the time the application may exit their volumes are gone.
+TEST_F(AppConnectionControl, QuittingEndsEveryHelperAndLeavesNoVolumeBehind) {
+    auto second = std::make_shared<BaseWebsite>();
+    second->setNewValues(QString("Second"), sim.baseUrl(), QString("admin"), QString("password"));
+    sites.addNewSite(second);
+    std::vector<std::shared_ptr<HelperProcess>> helpers;
+    for (BaseWebsite* connecting : {site, second.get()}) {
+        const ConnectOutcome outcome = control.connectToSite(*connecting);
+        ASSERT_EQ(outcome.kind, ConnectOutcome::Kind::launched) << outcome.launchError.toStdString();
+        helpers.push_back(connecting->siteConnection);
+    }
+    ASSERT_TRUE(waitUntil([&] {
+        return connectionState(*site) == ConnectionState::connected &&
+               connectionState(*second) == ConnectionState::connected;
+    }));
+    ASSERT_TRUE(FuseMounts::isMounted(session.mountRoot() + "/Test Site"));
+    ASSERT_TRUE(FuseMounts::isMounted(session.mountRoot() + "/Second"));
+
+    control.terminateAllHelpers();
+
+    // No event loop has turned since: what holds now holds when the application exits right after.
+    for (const auto& helper : helpers)
+        EXPECT_FALSE(helper->isRunning());
+    EXPECT_FALSE(FuseMounts::isMounted(session.mountRoot() + "/Test Site"));
+    EXPECT_FALSE(FuseMounts::isMounted(session.mountRoot() + "/Second"));
+    for (const auto& record : sites.siteList())
+        EXPECT_EQ(connectionState(*record), ConnectionState::idle);
 }
