@@ -26,9 +26,13 @@ bool AnswerWait::wait(const std::function<void()>& beforeEachSlice) {
         loop_ = &loop;
         activeLoops.push_back(&loop);
         QTimer::singleShot(sliceMs, &loop, &QEventLoop::quit);
-        loop.exec();
+        // Once the application has been asked to quit, every new event loop returns -1 at once without
+        // handling an event: the answer cannot arrive, and waiting on would keep the application from ending.
+        const int result = loop.exec();
         activeLoops.pop_back();
         loop_ = nullptr;
+        if (result < 0)
+            break;
     }
     return signalled_;
 }

@@ -15,11 +15,11 @@ namespace folvane {
 namespace {
 const QString expressionEngineName = QStringLiteral("ExpressionEngine");
 const QString wordPressName = QStringLiteral("Wordpress");
+} // namespace
 
 bool hasRunningHelper(const BaseWebsite* site) {
     return site && site->siteConnection && site->siteConnection->isRunning();
 }
-} // namespace
 
 ExpectedAddOnVersions ExpectedAddOnVersions::ofThisBuild() {
     return {QString::fromUtf8(build::currentEEAddOnVersion), QString::fromUtf8(build::currentWPAddOnVersion)};

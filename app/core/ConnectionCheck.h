@@ -18,6 +18,9 @@ struct ExpectedAddOnVersions {
     static ExpectedAddOnVersions ofThisBuild();
 };
 
+// Whether the site has a helper that still runs; such a site is not checked.
+bool hasRunningHelper(const BaseWebsite* site);
+
 // The two status requests sent at once: base + "&m=status" and base + "/status".
 enum class StatusProbe { expressionEngine, wordPress };
 

@@ -118,7 +118,9 @@ void ConnectionControl::didFinishConnectingToSite(const QVariantMap& userInfo) {
 }
 
 void ConnectionControl::connectionToSiteTerminated(const QVariantMap& userInfo) {
-    if (BaseWebsite* site = siteNamedIn(userInfo)) {
+    BaseWebsite* site = siteNamedIn(userInfo);
+    // Every helper announces its end, also the one the user ejected: only a recorded helper has failed.
+    if (site && site->siteConnection) {
         site->finishedConnecting = false;
         emit siteTerminated(site->cleanName);
     }
@@ -147,6 +149,10 @@ void ConnectionControl::refreshTemplates(const BaseWebsite& site, int row) {
 
 int ConnectionControl::ejectSite(BaseWebsite& site) {
     logLine(QStringLiteral("Disconnecting"));
+    return endHelper(site);
+}
+
+int ConnectionControl::endHelper(BaseWebsite& site) {
     const int pending = site.pendingUploads;
     if (site.siteConnection)
         site.siteConnection->terminate();
@@ -162,7 +168,8 @@ void ConnectionControl::terminateAllHelpers(int waitMs) {
     for (const auto& site : sites_.siteList())
         if (site->siteConnection) {
             helpers.push_back(site->siteConnection);
-            ejectSite(*site);
+            logLine(QStringLiteral("disconnecting"));
+            endHelper(*site);
         }
     // A helper unmounts and keeps unconfirmed edits before it ends. Were the application to end first, its
     // process objects would kill the helpers outright and leave their volumes behind.

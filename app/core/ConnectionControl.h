@@ -82,7 +82,7 @@ public:
 
 signals:
     void siteStateChanged(const QString& title);
-    // The helper announced its end ("connection-terminated-"); the row shows the error dot.
+    // A recorded helper announced its end ("connection-terminated-"); the row shows the error dot.
     void siteTerminated(const QString& title);
     void refreshFinished(const QString& title, int row);
     void pendingUploadsChanged(const QString& title, int count);
@@ -94,6 +94,8 @@ private:
     void didFinishConnectingToSite(const QVariantMap& userInfo);
     void connectionToSiteTerminated(const QVariantMap& userInfo);
     void pendingUploadsReported(const QVariantMap& userInfo);
+    // Ends the site's helper and status timer; returns the uploads it still had pending.
+    int endHelper(BaseWebsite& site);
     BaseWebsite* siteNamedIn(const QVariantMap& userInfo) const;
 
     SiteListManager& sites_;

@@ -134,9 +134,13 @@ bool SiteListManager::addNewSite(std::shared_ptr<BaseWebsite> site, std::optiona
     }
     if (!site->password.isEmpty()) {
         if (const auto error = secrets_.store(SecretAttributes::of(*site), site->password)) {
+            // The file already holds the change; it is undone there as well as in memory.
+            siteList_ = before;
+            if (!saveToFile())
+                logLine(QStringLiteral("SiteListManager: the list file could not be restored: ") +
+                        lastError_);
             lastError_ = QStringLiteral("the password could not be stored in the Secret Service: ") + *error;
             logLine(lastError_);
-            siteList_ = before;
             return false;
         }
     }

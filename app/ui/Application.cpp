@@ -1,5 +1,6 @@
 #include "Application.h"
 
+#include "ConsoleLog.h"
 #include "Paths.h"
 #include "StatusItem.h"
 #include "shell/AboutDialog.h"
@@ -12,16 +13,11 @@
 namespace folvane::ui {
 
 Application::Application(shell::SingleInstance& instance, QObject* parent)
-    : QObject(parent), instance_(instance), sites_(secrets_, paths::supportFolder()),
-      preferences_(paths::supportFolder()), control_(sites_, preferences_, bus_, http_),
+    : QObject(parent), instance_(instance), preferences_(paths::supportFolder()),
       wake_(QDBusConnection::sessionBus(), QDBusConnection::systemBus()),
-      window_(sites_, control_, prompts_, icons_),
-      preferencesWindow_(preferences_, NotificationSettings::ofThisSession()), shellPrompts_(&window_),
-      updater_(shellPrompts_), startup_(shellPrompts_) {
+      preferencesWindow_(preferences_, NotificationSettings::ofThisSession()), updater_(shellPrompts_),
+      startup_(shellPrompts_) {
     buildMenu();
-    window_.setApplicationMenu(&menu_);
-
-    connect(&wake_, &WakeWatcher::woke, &control_, &ConnectionControl::wakeFromSleep);
     connect(&preferencesWindow_, &PreferencesWindow::checkAutomaticallyToggled, &updater_,
             &shell::Updater::setCheckAutomatically);
     connect(&preferencesWindow_, &PreferencesWindow::checkNowRequested, &updater_,
@@ -36,7 +32,7 @@ Application::Application(shell::SingleInstance& instance, QObject* parent)
     connect(&deepLinks_, &shell::DeepLinkQueue::addSiteRequested, this,
             [this](const shell::DeepLinkRequest& request) {
                 statusItem_->showWindow();
-                window_.loadDeepLinkSite(request.title, request.url, request.username);
+                window_->loadDeepLinkSite(request.title, request.url, request.username);
             });
 
     connect(&startup_, &shell::StartupSequence::ready, this, &Application::setupFinished);
@@ -48,8 +44,10 @@ Application::Application(shell::SingleInstance& instance, QObject* parent)
 Application::~Application() = default;
 
 void Application::start(const QString& deepLink) {
-    if (!deepLink.isEmpty())
+    if (!deepLink.isEmpty()) {
+        logLine(QStringLiteral("Heard deeplink"));
         deepLinks_.enqueue(deepLink);
+    }
     startup_.start();
 }
 
@@ -57,7 +55,7 @@ void Application::buildMenu() {
     menu_.addAction(tr("Show Folvane 3"), this, [this] { statusItem_->showWindow(); });
     menu_.addAction(tr("Add Site…"), this, [this] {
         statusItem_->showWindow();
-        window_.addWebsite();
+        window_->addWebsite();
     });
     menu_.addSeparator();
     menu_.addAction(tr("Preferences…"), this, &Application::showPreferences);
@@ -72,14 +70,21 @@ void Application::buildMenu() {
 }
 
 void Application::setupFinished() {
-    statusItem_ = std::make_unique<StatusItem>(window_, &menu_);
+    sites_ = std::make_unique<SiteListManager>(secrets_, paths::supportFolder());
+    control_ = std::make_unique<ConnectionControl>(*sites_, preferences_, bus_, http_);
+    connect(&wake_, &WakeWatcher::woke, control_.get(), &ConnectionControl::wakeFromSleep);
+    window_ = std::make_unique<MasterViewController>(*sites_, *control_, prompts_, icons_);
+    window_->setApplicationMenu(&menu_);
+    shellPrompts_.setWindow(window_.get());
+
+    statusItem_ = std::make_unique<StatusItem>(*window_, &menu_);
     statusItem_->showWindow();
     if (preferences_.value(SharedPreferences::sendDataUsage) == 1)
         startAnalytics();
     updater_.setCheckAutomatically(preferences_.value(SharedPreferences::autoCheckUpdates) == 1);
-    if (!sites_.keptAsidePath().isEmpty())
-        prompts_.alert(&window_, tr("Your site list could not be read"),
-                       tr("It was kept as %1, and the list starts empty.").arg(sites_.keptAsidePath()));
+    if (!sites_->keptAsidePath().isEmpty())
+        prompts_.alert(window_.get(), tr("Your site list could not be read"),
+                       tr("It was kept as %1, and the list starts empty.").arg(sites_->keptAsidePath()));
     deepLinks_.setupFinished();
 }
 
@@ -90,7 +95,7 @@ void Application::showPreferences() {
 }
 
 void Application::showAbout() {
-    auto* about = new shell::AboutDialog(&window_);
+    auto* about = new shell::AboutDialog(window_.get());
     about->setAttribute(Qt::WA_DeleteOnClose);
     about->open();
 }
@@ -103,13 +108,14 @@ void Application::toggleUsageData() {
 }
 
 void Application::startAnalytics() {
-    analytics_.startGoogleAnalytics(StartEvent::launch(static_cast<int>(sites_.siteList().size())));
+    analytics_.startGoogleAnalytics(StartEvent::launch(static_cast<int>(sites_->siteList().size())));
 }
 
 // No volume outlives the application.
 void Application::quitting() {
     analytics_.stopGoogleAnalytics();
-    control_.terminateAllHelpers();
+    if (control_)
+        control_->terminateAllHelpers();
 }
 
 } // namespace folvane::ui

@@ -37,7 +37,8 @@ public:
     explicit Application(shell::SingleInstance& instance, QObject* parent = nullptr);
     ~Application() override;
 
-    // Runs the start-up checks; the windows come once they pass. `deepLink` (may be empty) waits for them.
+    // Runs the start-up checks; the site list and the windows come once they pass. `deepLink` (may be empty)
+    // waits for them.
     void start(const QString& deepLink);
 
 private:
@@ -51,16 +52,18 @@ private:
 
     shell::SingleInstance& instance_;
     SecretServiceStore secrets_;
-    SiteListManager sites_;
     SharedPreferences preferences_;
     NotificationBus bus_;
     AddonHttpClient http_;
-    ConnectionControl control_;
     WakeWatcher wake_;
     GoogleAnalytics analytics_;
     MessageBoxPrompts prompts_;
     IconFetcher icons_;
-    MasterViewController window_;
+    // The site list (with its passwords), its connections and the main window come once the start-up
+    // checks have passed.
+    std::unique_ptr<SiteListManager> sites_;
+    std::unique_ptr<ConnectionControl> control_;
+    std::unique_ptr<MasterViewController> window_;
     PreferencesWindow preferencesWindow_;
     shell::DialogShellPrompts shellPrompts_;
     shell::Updater updater_;

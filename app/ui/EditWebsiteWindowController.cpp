@@ -213,6 +213,9 @@ void EditWebsiteWindowController::reject() {
 }
 
 void EditWebsiteWindowController::testConnectionToSite() {
+    // A connected site is not tested and keeps its mark; any other test starts without the old one.
+    if (!hasRunningHelper(editSite_.get()))
+        printMark(std::nullopt);
     testButton_->setEnabled(false);
     ConnectionCheck check(*http_);
     const std::optional<bool> passed = check.testConnectionToSite(

@@ -125,7 +125,8 @@ void IconFetcher::fetch(const QString& pageURL, const QString& cleanedURL, Compl
         page = QUrl(cleanedURL);
     if (!page.isValid() ||
         (page.scheme() != QStringLiteral("http") && page.scheme() != QStringLiteral("https"))) {
-        askService(cleanedURL, std::move(done));
+        logLine(QStringLiteral("Favicon: cannot ask for the icon of ") + pageURL);
+        done(defaultIconPNG());
         return;
     }
     QNetworkReply* reply = get(page);

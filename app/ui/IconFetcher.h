@@ -14,7 +14,8 @@ class QNetworkReply;
 namespace folvane::ui {
 
 // Finds a site's small icon: the icon its page names (or the site's /favicon.ico), else the favicon service's
-// image for the site's domain, else the default icon. Icons are stored as 52×52 PNG (26×26 points at double
+// image for the site's domain, else the default icon. An address that cannot be asked at all gets the default
+// icon at once. Icons are stored as 52×52 PNG (26×26 points at double
 // density).
 class IconFetcher : public QObject {
     Q_OBJECT

@@ -156,6 +156,11 @@ MasterViewController::MasterViewController(SiteListManager& sites, ConnectionCon
     connect(editor_, &QDialog::finished, this, [this](int code) {
         if (code == 1)
             refreshSiteList();
+        if (!pendingDeepLinks_.empty()) {
+            const DeepLinkSite next = pendingDeepLinks_.front();
+            pendingDeepLinks_.pop_front();
+            loadDeepLinkSite(next.title, next.url, next.username);
+        }
     });
     connect(&control_, &ConnectionControl::siteStateChanged, model_, &SiteListModel::redraw);
     connect(&control_, &ConnectionControl::siteTerminated, model_, &SiteListModel::showTerminated);
@@ -236,8 +241,11 @@ void MasterViewController::showRowMenu(int row, const QPoint& globalPosition) {
     const auto site = model_->siteAt(row);
     if (!site)
         return;
-    // A connected site keeps its title and address while its volume is mounted.
-    menuEditButton_->setEnabled(!site->siteConnection);
+    // A connected site keeps its title and address while its volume is mounted; a site being checked stays
+    // until its check has ended.
+    const bool checking = checking_.contains(site->cleanName);
+    menuEditButton_->setEnabled(!site->siteConnection && !checking);
+    menuDeleteButton_->setEnabled(!checking);
     menuConnectButton_->setText(site->siteConnection ? tr("Open Folder") : tr("Connect"));
     rowMenu_->popup(globalPosition);
 }
@@ -249,18 +257,37 @@ void MasterViewController::focusOnSearchText() {
 
 void MasterViewController::showEditor() {
     editor_->open();
+    raiseEditor();
+}
+
+void MasterViewController::raiseEditor() {
     editor_->raise();
     editor_->activateWindow();
 }
 
+bool MasterViewController::refusedWhileChecking(const BaseWebsite& site) {
+    if (!checking_.contains(site.cleanName))
+        return false;
+    prompts_.alert(this, tr("“%1” Is Being Checked").arg(site.cleanName),
+                   tr("Folvane is checking this site before connecting it. Edit or remove it once the check "
+                      "has ended."));
+    return true;
+}
+
 void MasterViewController::addWebsite() {
+    // An open sheet keeps what the user entered, including a save under way.
+    if (editor_->isVisible()) {
+        raiseEditor();
+        return;
+    }
     editor_->prepareToAdd(model_->rowCount());
     showEditor();
 }
 
 void MasterViewController::editRowWebsite(int row) {
     const auto site = model_->siteAt(row);
-    if (!site || site->siteConnection)
+    // The check goes on with the listed record, which a stored edit would replace.
+    if (!site || site->siteConnection || refusedWhileChecking(*site))
         return;
     editor_->prepareToEdit(*site, model_->listPositionOfRow(row));
     showEditor();
@@ -274,6 +301,12 @@ void MasterViewController::editSelectedWebsite() {
 
 void MasterViewController::loadDeepLinkSite(const QString& title, const QString& url,
                                             const QString& username) {
+    // The sheet in use is not taken away; the link opens once it has ended.
+    if (editor_->isVisible()) {
+        pendingDeepLinks_.push_back({title, url, username});
+        raiseEditor();
+        return;
+    }
     editor_->prepareDeepLink(title, url, username, model_->rowCount());
     showEditor();
 }
@@ -289,7 +322,7 @@ void MasterViewController::duplicateSelectedWebsite() {
 
 void MasterViewController::removeWebsite() {
     const auto site = selectedWebsite();
-    if (!site)
+    if (!site || refusedWhileChecking(*site))
         return;
     bool confirmed = false;
     sites_.dialogDelete = [this, &confirmed](const QString& question, const QString& text) {

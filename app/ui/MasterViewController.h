@@ -4,6 +4,7 @@
 #include "core/SiteListManager.h"
 
 #include <QWidget>
+#include <deque>
 #include <memory>
 #include <set>
 
@@ -44,6 +45,7 @@ public:
     // The menu behind the window's menu button (preferences, about, quit …).
     void setApplicationMenu(QMenu* menu);
 
+    // Opens the editor for a new site; an editor already open is only brought to the front.
     void addWebsite();
     void editRowWebsite(int row);
     void editSelectedWebsite();
@@ -57,7 +59,8 @@ public:
     void clickEject(const QString& title);
     void focusOnSearchText();
     void refreshSiteList();
-    // Opens the editor for a site that arrived by an "add_site" link.
+    // Opens the editor for a site that arrived by an "add_site" link; while the editor is open the link
+    // waits until it has ended.
     void loadDeepLinkSite(const QString& title, const QString& url, const QString& username);
 
     std::shared_ptr<BaseWebsite> selectedWebsite() const;
@@ -75,6 +78,9 @@ public:
 private:
     void connectSite(const std::shared_ptr<BaseWebsite>& site, ConnectEntryPoint entryPoint);
     void showEditor();
+    void raiseEditor();
+    // Editing or removing a site whose connection check runs is refused with an alert.
+    bool refusedWhileChecking(const BaseWebsite& site);
     void rebuildCells();
     void restyleRows();
     void showRowMenu(int row, const QPoint& globalPosition);
@@ -99,6 +105,10 @@ private:
     EditWebsiteWindowController* editor_;
     std::set<QString> refreshing_;
     std::set<QString> checking_;
+    struct DeepLinkSite {
+        QString title, url, username;
+    };
+    std::deque<DeepLinkSite> pendingDeepLinks_;
     QString selectedTitle_;
 };
 

@@ -132,10 +132,7 @@ PreferencesWindow::PreferencesWindow(SharedPreferences& preferences,
             !QProcess::startDetached(notificationSettings_->program, notificationSettings_->arguments))
             logLine(QStringLiteral("Could not start ") + notificationSettings_->program);
     });
-    connect(checkUpdates_, &QPushButton::clicked, this, [this] {
-        logLine(QStringLiteral("Update manual"));
-        emit checkNowRequested();
-    });
+    connect(checkUpdates_, &QPushButton::clicked, this, &PreferencesWindow::checkNowRequested);
     for (const auto& [key, box] : boxes_)
         connect(box, &QCheckBox::clicked, this, [this, key = key, box = box] {
             if (key == SharedPreferences::autoCheckUpdates) {

@@ -17,6 +17,7 @@
 #include "core/SiteListManager.h"
 #include "core/WakeWatcher.h"
 
+#include <QCoreApplication>
 #include <QDBusMessage>
 #include <gtest/gtest.h>
 
@@ -129,6 +130,10 @@ TEST_F(AppConnectionControl, FollowsTheHelperFromLaunchToEject) {
     EXPECT_TRUE(waitUntil([&] { return !helper->isRunning(); }));
     EXPECT_TRUE(recorder.waitFor("connection-terminated-Test Site", defaultTimeoutMs, 2));
     EXPECT_FALSE(FuseMounts::isMounted(session.mountRoot() + "/Test Site"));
+    // The ejected helper announced its end as well; after the user's own eject that is no failure.
+    QCoreApplication::processEvents();
+    EXPECT_EQ(terminated, 1);
+    EXPECT_EQ(connectionState(*site), ConnectionState::idle);
 
     // No status request after the eject.
     sim.clearLog();
@@ -164,7 +169,11 @@ TEST_F(AppConnectionControl, QuittingEndsEveryHelperAndLeavesNoVolumeBehind) {
     ASSERT_TRUE(FuseMounts::isMounted(session.mountRoot() + "/Test Site"));
     ASSERT_TRUE(FuseMounts::isMounted(session.mountRoot() + "/Second"));
 
+    testing::internal::CaptureStderr();
     control.terminateAllHelpers();
+    const QStringList logged = QString::fromStdString(testing::internal::GetCapturedStderr()).split('\n');
+    EXPECT_EQ(logged.count("disconnecting"), 2);
+    EXPECT_EQ(logged.count("Disconnecting"), 0);
 
     // No event loop has turned since: what holds now holds when the application exits right after.
     for (const auto& helper : helpers)

@@ -16,6 +16,7 @@
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QUrlQuery>
 
 using namespace folvane;
@@ -264,8 +265,17 @@ private slots:
         sheet.editor.fieldPassword()->setText("password");
         sheet.editor.testConnectionToSite();
         QCOMPARE(sheet.editor.mark(), std::optional<bool>(true));
+        // A new test shows no mark until its own answers are in.
+        bool looked = false;
+        std::optional<bool> markWhileTesting;
+        QTimer::singleShot(0, &sheet.editor, [&] {
+            looked = true;
+            markWhileTesting = sheet.editor.mark();
+        });
         sheet.editor.fieldPassword()->setText("wrong");
         sheet.editor.testConnectionToSite();
+        QVERIFY(looked);
+        QCOMPARE(markWhileTesting, std::nullopt);
         QCOMPARE(sheet.editor.mark(), std::optional<bool>(false));
         sheet.editor.fieldSiteUrl()->setText(offline);
         sheet.editor.fieldPassword()->setText("password");
@@ -362,6 +372,12 @@ private slots:
         sheet.save();
         QVERIFY(!sheet.editor.isVisible());
         QVERIFY(!sheet.sites.siteList()[0]->favIcon);
+
+        // An address whose icon cannot even be asked for gets the default icon, without the service.
+        sheet.openToAdd("Not asked", QStringLiteral("ftp://files.test/admin.php"));
+        sheet.save();
+        QVERIFY(!sheet.editor.isVisible());
+        QCOMPARE(sheet.sites.siteList()[1]->favIcon, IconFetcher::defaultIconPNG());
     }
 
     void screenshot() {

@@ -23,6 +23,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
+#include <QTimer>
 #include <QToolButton>
 
 using namespace folvane;
@@ -344,6 +345,89 @@ private slots:
         QCOMPARE(desk.window.cellAt(0)->state(), ConnectionState::error);
         desk.window.model().redraw();
         QCOMPARE(desk.window.cellAt(0)->state(), ConnectionState::idle);
+    }
+
+    // The check runs the event loop while it waits; the site it checks must stay the listed record, or the
+    // helper started after it would belong to a site nobody sees.
+    void aSiteBeingCheckedIsNeitherEditedNorRemoved() {
+        Desk desk;
+        testkit::AddonSim sim;
+        sim.config({{"login", "refuse"}});
+        desk.add("Checked", sim.baseUrl(), "admin", "password");
+        desk.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&desk.window));
+        select(desk.window, 0);
+        QTimer::singleShot(0, &desk.window, [&] {
+            WebsiteTableView& table = *desk.window.table();
+            rightClick(table, table.visualRect(desk.window.model().index(0)).center());
+            QVERIFY(desk.window.rowMenu()->isVisible());
+            for (QAction* action : desk.window.rowMenu()->actions())
+                if (action->text() == "Edit…" || action->text() == "Delete…")
+                    QVERIFY2(!action->isEnabled(), qPrintable(action->text()));
+            desk.window.rowMenu()->hide();
+            desk.window.editSelectedWebsite();
+            desk.window.removeWebsite();
+        });
+        desk.window.connectToSite(0);
+        QVERIFY(!desk.window.editor()->isVisible());
+        QCOMPARE(titlesOf(desk.sites.siteList()), QStringList{"Checked"});
+        QVERIFY(desk.prompts.questions.empty());
+        QCOMPARE(desk.prompts.alerts.size(), size_t(3));
+        QCOMPARE(desk.prompts.alerts[0].message, QStringLiteral("“Checked” Is Being Checked"));
+        QCOMPARE(desk.prompts.alerts[1].message, QStringLiteral("“Checked” Is Being Checked"));
+        QCOMPARE(desk.prompts.alerts[2].message, QStringLiteral("Mount Failed"));
+
+        // Once the check has ended, both are possible again.
+        desk.window.editSelectedWebsite();
+        QVERIFY(desk.window.editor()->isVisible());
+        desk.window.editor()->cancelEdition();
+        desk.window.removeWebsite();
+        QVERIFY(desk.sites.siteList().empty());
+    }
+
+    // Quitting while a check waits for the add-on ends the event loop, so the application can stop its
+    // helpers and exit; the check gives up and starts no helper.
+    void quittingDuringACheckEndsTheEventLoop() {
+        QTemporaryDir scripts;
+        Desk desk(sleeperHelper(scripts.path()));
+        testkit::AddonSim sim;
+        desk.add("Slow", sim.baseUrl(), "admin", "password");
+        sim.fault({{"action", "*"}, {"kind", "delay"}, {"ms", 600'000}});
+        bool checkEnded = false;
+        QTimer::singleShot(0, &desk.window, [&] {
+            // Handled inside the check's wait.
+            QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+            desk.window.connectToSite(0);
+            checkEnded = true;
+        });
+        QCOMPARE(QApplication::exec(), 0);
+        QVERIFY(checkEnded);
+        QVERIFY(!desk.sites.siteList()[0]->siteConnection);
+    }
+
+    // An open editor keeps what the user entered, a save under way included: "Add Site…" only brings it to
+    // the front, and a deep link opens once it has ended.
+    void deepLinksWaitForTheOpenEditor() {
+        Desk desk;
+        EditWebsiteWindowController& editor = *desk.window.editor();
+        desk.window.addWebsite();
+        editor.fieldTitle()->setText("Typed");
+        editor.fieldSiteUrl()->setText("http://127.0.0.1:1/admin.php");
+        editor.saveEdition(); // the icon is still being fetched
+        QVERIFY(editor.isVisible());
+        desk.window.loadDeepLinkSite("Linked", "http://linked.test/admin.php", "jane");
+        desk.window.addWebsite();
+        QCOMPARE(editor.fieldTitle()->text(), QStringLiteral("Typed"));
+
+        QTRY_COMPARE_WITH_TIMEOUT(titlesOf(desk.sites.siteList()), QStringList{"Typed"},
+                                  testkit::defaultTimeoutMs);
+        QVERIFY(editor.isVisible());
+        QCOMPARE(editor.fieldTitle()->text(), QStringLiteral("Linked"));
+        QCOMPARE(editor.fieldSiteUrl()->text(), QStringLiteral("http://linked.test/admin.php"));
+        QCOMPARE(editor.fieldUsername()->text(), QStringLiteral("jane"));
+        editor.cancelEdition();
+        QVERIFY(!editor.isVisible());
+        QCOMPARE(titlesOf(desk.sites.siteList()), QStringList{"Typed"});
     }
 
     void screenshots() {

@@ -214,13 +214,13 @@ TEST_F(Stores, AChangeThatCannotBeSavedOrWhosePasswordCannotBeStoredIsUndone) {
     ASSERT_TRUE(manager.addNewSite(site("B", "b.example", "pb")));
     ASSERT_EQ(delegate.sites, 2);
 
-    // The Secret Service refuses: the list in memory is as before; the file holds the saved list until the
-    // next save.
+    // The Secret Service refuses: the list is as before, in memory and on disk.
     secrets.failStores = true;
     EXPECT_FALSE(manager.addNewSite(site("C", "c.example", "pc")));
+    EXPECT_FALSE(manager.finishedEditingSite(site("B2", "b2.example", "pb2"), 1));
     EXPECT_EQ(titles(manager), (QStringList{"A", "B"}));
     EXPECT_TRUE(manager.lastError().contains("no Secret Service"));
-    EXPECT_EQ(titles(SiteListManager(secrets, folder())), (QStringList{"A", "B", "C"}));
+    EXPECT_EQ(titles(SiteListManager(secrets, folder())), (QStringList{"A", "B"}));
     secrets.failStores = false;
 
     blockSaving(listFile());
