@@ -101,10 +101,10 @@ void AppDelegate::startSynchronising() {
     connect(fileSync_.get(), &FileSync::pendingCountChanged, this, [this, title](int count) {
         bus_->post(bus::named(bus::pendingUploads, title), {{bus::keyTitle, title}, {bus::keyCount, count}});
     });
-    folderSync_ =
-        std::make_unique<FolderSync>(site_, *connectionHelper, *fileSync_, *notifier_, mirrorFolder());
-    fileSync_->deferUntilGroupReady = [this](const QString& folder, std::function<void()> then) {
-        return folderSync_->deferUntilGroupReady(folder, std::move(then));
+    folderSync_ = std::make_unique<FolderSync>(site_, *connectionHelper, *fileSync_, mirrorFolder());
+    fileSync_->deferUntilGroupReady = [this](quint64 order, const QString& folder,
+                                             std::function<void()> then) {
+        return folderSync_->deferUntilGroupReady(order, folder, std::move(then));
     };
     recovery_ = std::make_unique<Recovery>(baseURL, title, mirrorFolder(), *notifier_);
     templateRefresh_ = std::make_unique<TemplateRefresh>(site_, *connectionHelper, *JSONParserInstance,

@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QThreadPool>
 #include <QTimer>
+#include <deque>
 #include <mutex>
 #include <sys/stat.h>
 #include <thread>
@@ -68,12 +69,19 @@ struct FileSync::Item {
     std::optional<QByteArray> confirmed; // Base64 of the content the site accepted last
     std::shared_ptr<StabilityWatch> watch;
     QTimer* quiet = nullptr;
+    // Requests waiting or out, oldest first: the order of the change that made each and the file's path then.
+    std::deque<std::pair<quint64, QString>> pending;
 };
 
 FileSync::FileSync(WebsiteInUse& site, SiteConnectionHelper& client, QString mirrorFolder, QObject* parent)
     : QObject(parent), site_(site), client_(client), mirror_(std::move(mirrorFolder)),
       stopping_(std::make_shared<std::atomic<bool>>(false)) {
     connect(&queue_, &UploadQueue::pendingCountChanged, this, &FileSync::reportPending);
+    connect(&queue_, &UploadQueue::requestDone, this, [this](Key key) {
+        if (const auto it = items_.find(key); it != items_.end() && !it->second->pending.empty())
+            it->second->pending.pop_front();
+        releaseSettledFolders();
+    });
 }
 
 FileSync::~FileSync() {
@@ -185,7 +193,8 @@ void FileSync::finishCreate(Key key) {
     if (it == items_.end() || !it->second->creating || (it->second->watch && it->second->watch->cancelled))
         return;
     Item& item = *it->second;
-    if (deferUntilGroupReady && deferUntilGroupReady(parentOf(item.path), [this, key] { finishCreate(key); }))
+    if (deferUntilGroupReady &&
+        deferUntilGroupReady(nextOrder(), parentOf(item.path), [this, key] { finishCreate(key); }))
         return;
     item.watch->cancelled = true; // the wait is over either way
     const QString file = item.path;
@@ -205,7 +214,7 @@ void FileSync::finishCreate(Key key) {
     }
     item.sitePath = file;
     item.dirty = false;
-    queue_.enqueue(key, UploadQueue::Kind::create, [this, key, group = *groupID](UploadQueue::Done done) {
+    enqueue(key, UploadQueue::Kind::create, [this, key, group = *groupID](UploadQueue::Done done) {
         Item* item = items_.count(key) ? items_.at(key).get() : nullptr;
         if (!item || !item->creating)
             return done(UploadQueue::Result::confirmed);
@@ -239,7 +248,7 @@ void FileSync::finishCreate(Key key) {
                     item.confirmed = data;
                     // Renamed or written while the create was out: bring the site up to date.
                     if (item.path != item.sitePath)
-                        moveTemplate(item.sitePath, item.path);
+                        enqueueMove(key, item.path);
                     enqueueUpdate(key);
                 }
                 done(outcome.transportFailed ? UploadQueue::Result::refused : resultOf(outcome));
@@ -274,17 +283,27 @@ void FileSync::fileReleased(const QVariantMap& userInfo) {
         scheduleUpload(item, true);
 }
 
-UploadQueue::Send FileSync::gated(Key key, UploadQueue::Send send) {
-    // A request waits while a folder above the file is being created, renamed or moved on the site: it
-    // must go out with the identifiers the site has once that is done.
-    return [this, key, send](UploadQueue::Done done) {
-        const auto it = items_.find(key);
-        if (it != items_.end() && deferUntilGroupReady &&
-            deferUntilGroupReady(parentOf(it->second->path),
-                                 [this, key, send, done] { gated(key, send)(done); }))
-            return;
-        send(std::move(done));
-    };
+void FileSync::enqueue(Key key, UploadQueue::Kind kind, UploadQueue::Send send) {
+    const auto it = items_.find(key);
+    if (it == items_.end())
+        return;
+    // The request waits for the folder changes the user made before it that concern its file: it must go
+    // out with the names and identifiers the site has once they are done, and no later.
+    const quint64 order = nextOrder();
+    const QString path = it->second->path;
+    if (queue_.enqueue(key, kind, [this, order, path, send](UploadQueue::Done done) {
+            sendAfterFolderChanges(order, path, send, std::move(done));
+        }))
+        it->second->pending.emplace_back(order, path);
+}
+
+void FileSync::sendAfterFolderChanges(quint64 order, const QString& path, const UploadQueue::Send& send,
+                                      UploadQueue::Done done) {
+    if (deferUntilGroupReady && deferUntilGroupReady(order, parentOf(path), [this, order, path, send, done] {
+            sendAfterFolderChanges(order, path, send, done);
+        }))
+        return;
+    send(std::move(done));
 }
 
 void FileSync::scheduleUpload(Item& item, bool now) {
@@ -311,34 +330,33 @@ void FileSync::enqueueUpdate(Key key) {
     if (it == items_.end())
         return;
     it->second->dirty = false;
-    queue_.enqueue(
-        key, UploadQueue::Kind::update, gated(key, [this, key](UploadQueue::Done done) {
-            const auto found = items_.find(key);
-            if (found == items_.end() || !found->second->onSite)
-                return done(UploadQueue::Result::confirmed);
-            Item& item = *found->second;
-            const std::optional<QByteArray> content = readFile(item.path);
-            if (!content) // gone: its removal or move is handled by its own event
-                return done(UploadQueue::Result::confirmed);
-            const QByteArray data = content->toBase64();
-            if (item.confirmed == data)
-                return done(UploadQueue::Result::confirmed);
-            logLine(QStringLiteral("pathLookup: ") + item.path);
-            logLine(QStringLiteral("t_GroupID: ") + item.groupID);
-            logLine(QStringLiteral("t_ID: ") + item.templateID);
-            logLine(QStringLiteral("data: ") + forLog(data));
-            site_.withDictionaries([&](PathDictionaries& d) {
-                if (auto record = d.fileDictionary.find(item.sitePath); record != d.fileDictionary.end())
-                    record->second.encodedData = data;
-            });
-            client_.updateTemplateAt(item.groupID, item.templateID, QString::fromLatin1(data),
-                                     [this, key, data, done](const SiteConnectionHelper::Outcome& outcome) {
-                                         const auto again = items_.find(key);
-                                         if (again != items_.end() && outcome.success)
-                                             again->second->confirmed = data;
-                                         done(resultOf(outcome));
-                                     });
-        }));
+    enqueue(key, UploadQueue::Kind::update, [this, key](UploadQueue::Done done) {
+        const auto found = items_.find(key);
+        if (found == items_.end() || !found->second->onSite)
+            return done(UploadQueue::Result::confirmed);
+        Item& item = *found->second;
+        const std::optional<QByteArray> content = readFile(item.path);
+        if (!content) // gone: its removal or move is handled by its own event
+            return done(UploadQueue::Result::confirmed);
+        const QByteArray data = content->toBase64();
+        if (item.confirmed == data)
+            return done(UploadQueue::Result::confirmed);
+        logLine(QStringLiteral("pathLookup: ") + item.path);
+        logLine(QStringLiteral("t_GroupID: ") + item.groupID);
+        logLine(QStringLiteral("t_ID: ") + item.templateID);
+        logLine(QStringLiteral("data: ") + forLog(data));
+        site_.withDictionaries([&](PathDictionaries& d) {
+            if (auto record = d.fileDictionary.find(item.sitePath); record != d.fileDictionary.end())
+                record->second.encodedData = data;
+        });
+        client_.updateTemplateAt(item.groupID, item.templateID, QString::fromLatin1(data),
+                                 [this, key, data, done](const SiteConnectionHelper::Outcome& outcome) {
+                                     const auto again = items_.find(key);
+                                     if (again != items_.end() && outcome.success)
+                                         again->second->confirmed = data;
+                                     done(resultOf(outcome));
+                                 });
+    });
     reportPending();
 }
 
@@ -365,23 +383,23 @@ void FileSync::deleteTemplateAt(const QVariantMap& userInfo) {
     if (!item)
         return;
     keyByPath_.erase(file);
-    if (!item->onSite) {
+    if (!item->onSite && !(item->creating && queue_.hasPending(item->key))) {
         forget(item->key); // never reached the site: nothing to tell it
         return;
     }
+    // On the site, or its create is out: the delete follows the create and uses the identifier it returns.
     const Key key = item->key;
-    queue_.enqueue(key, UploadQueue::Kind::remove, gated(key, [this, key](UploadQueue::Done done) {
-                       const auto found = items_.find(key);
-                       if (found == items_.end())
-                           return done(UploadQueue::Result::confirmed);
-                       client_.deleteTemplateAt(
-                           found->second->groupID, found->second->templateID,
-                           [this, key, done](const SiteConnectionHelper::Outcome& outcome) {
-                               if (outcome.success)
-                                   forget(key);
-                               done(resultOf(outcome));
-                           });
-                   }));
+    enqueue(key, UploadQueue::Kind::remove, [this, key](UploadQueue::Done done) {
+        const auto found = items_.find(key);
+        if (found == items_.end())
+            return done(UploadQueue::Result::confirmed);
+        client_.deleteTemplateAt(found->second->groupID, found->second->templateID,
+                                 [this, key, done](const SiteConnectionHelper::Outcome& outcome) {
+                                     if (outcome.success)
+                                         forget(key);
+                                     done(resultOf(outcome));
+                                 });
+    });
 }
 
 void FileSync::moveTemplate(const QString& source, const QString& destination) {
@@ -413,51 +431,54 @@ void FileSync::moveTemplate(const QString& source, const QString& destination) {
     }
     if (item->creating)
         return; // the create goes out under the name the file has then
+    enqueueMove(item->key, destination);
+}
 
-    const Key key = item->key;
-    queue_.enqueue(
-        key, UploadQueue::Kind::move, gated(key, [this, key](UploadQueue::Done done) {
-            const auto found = items_.find(key);
-            if (found == items_.end())
-                return done(UploadQueue::Result::confirmed);
-            Item& item = *found->second;
-            const QString from = item.sitePath, to = item.path;
-            if (from == to)
-                return done(UploadQueue::Result::confirmed);
-            const std::optional<QString> toGroup =
-                site_.withDictionaries([&](PathDictionaries& d) -> std::optional<QString> {
-                    const auto parent = d.folderDictionary.find(parentOf(to));
-                    return parent == d.folderDictionary.end() ? std::nullopt : parent->second.templateGroupID;
+void FileSync::enqueueMove(Key key, const QString& to) {
+    // `to` is where the file is as the user moved it; folder changes made after that are carried out on the
+    // site after this move, and re-key it then.
+    enqueue(key, UploadQueue::Kind::move, [this, key, to](UploadQueue::Done done) {
+        const auto found = items_.find(key);
+        if (found == items_.end())
+            return done(UploadQueue::Result::confirmed);
+        Item& item = *found->second;
+        const QString from = item.sitePath;
+        if (from == to)
+            return done(UploadQueue::Result::confirmed);
+        const std::optional<QString> toGroup =
+            site_.withDictionaries([&](PathDictionaries& d) -> std::optional<QString> {
+                const auto parent = d.folderDictionary.find(parentOf(to));
+                return parent == d.folderDictionary.end() ? std::nullopt : parent->second.templateGroupID;
+            });
+        if (!toGroup) {
+            // Moved out of every known group: the site keeps the template, the file stays local.
+            keyByPath_.erase(item.path);
+            return done(UploadQueue::Result::confirmed);
+        }
+        const QString fromGroup = item.groupID;
+        client_.moveTemplate(
+            item.templateID, nameOf(to), fromGroup, *toGroup,
+            [this, key, from, to, toGroup](std::optional<bool> success, std::optional<QString> newID) {
+                const auto again = items_.find(key);
+                if (again == items_.end() || success != true)
+                    return;
+                Item& moved = *again->second;
+                moved.groupID = *toGroup;
+                moved.templateID = newID.value_or(moved.templateID);
+                moved.sitePath = to;
+                site_.withDictionaries([&](PathDictionaries& d) {
+                    if (FileRecord* record = d.moveFileRecord(from, to)) {
+                        record->templateGroupID = *toGroup;
+                        record->templateID = moved.templateID;
+                    }
                 });
-            if (!toGroup) {
-                // Moved out of every known group: the site keeps the template, the file stays local.
-                keyByPath_.erase(to);
-                return done(UploadQueue::Result::confirmed);
-            }
-            const QString fromGroup = item.groupID;
-            client_.moveTemplate(
-                item.templateID, nameOf(to), fromGroup, *toGroup,
-                [this, key, from, to, toGroup](std::optional<bool> success, std::optional<QString> newID) {
-                    const auto again = items_.find(key);
-                    if (again == items_.end() || success != true)
-                        return;
-                    Item& moved = *again->second;
-                    moved.groupID = *toGroup;
-                    moved.templateID = newID.value_or(moved.templateID);
-                    moved.sitePath = to;
-                    site_.withDictionaries([&](PathDictionaries& d) {
-                        if (FileRecord* record = d.moveFileRecord(from, to)) {
-                            record->templateGroupID = *toGroup;
-                            record->templateID = moved.templateID;
-                        }
-                    });
-                },
-                [this, key, done](const SiteConnectionHelper::Outcome& outcome) {
-                    if (outcome.success)
-                        enqueueUpdate(key); // written under its new name before the move was confirmed
-                    done(resultOf(outcome));
-                });
-        }));
+            },
+            [this, key, done](const SiteConnectionHelper::Outcome& outcome) {
+                if (outcome.success)
+                    enqueueUpdate(key); // written under its new name before the move was confirmed
+                done(resultOf(outcome));
+            });
+    });
     reportPending();
 }
 
@@ -475,6 +496,35 @@ void FileSync::replaceTemplate(const QString& source, const QString& destination
     target->dirty = true;
     if (!target->creating) // a create reads the content when it goes, and its answer sends what changed since
         scheduleUpload(*target, true);
+}
+
+bool FileSync::deferUntilFilesSettled(quint64 order, const QString& folder, std::function<void()> then) {
+    if (!filesPendingBefore(order, folder))
+        return false;
+    waitingForFiles_.push_back({order, folder, std::move(then)});
+    return true;
+}
+
+bool FileSync::filesPendingBefore(quint64 order, const QString& folder) const {
+    for (const auto& [key, item] : items_)
+        for (const auto& [made, path] : item->pending)
+            if (made < order && path.startsWith(folder + u'/'))
+                return true;
+    return false;
+}
+
+void FileSync::releaseSettledFolders() {
+    std::vector<std::function<void()>> ready;
+    for (auto it = waitingForFiles_.begin(); it != waitingForFiles_.end();) {
+        if (filesPendingBefore(it->order, it->folder)) {
+            ++it;
+            continue;
+        }
+        ready.push_back(std::move(it->then));
+        it = waitingForFiles_.erase(it);
+    }
+    for (auto& then : ready)
+        then();
 }
 
 int FileSync::pendingCount() const {
@@ -531,27 +581,35 @@ FileSync::LocalState FileSync::localState(const QString& path) {
                                                              : LocalState::unconfirmed;
 }
 
+namespace {
+// `path` below `from` is taken to the same place below `to`; false when it is not below `from`.
+bool movedBelow(QString& path, const QString& from, const QString& to) {
+    if (!path.startsWith(from + u'/'))
+        return false;
+    path = to + path.mid(from.size());
+    return true;
+}
+} // namespace
+
 void FileSync::folderMoved(const QString& from, const QString& to) {
-    const auto moved = [&](QString& path) {
-        if (!path.startsWith(from + u'/'))
-            return false;
-        path = to + path.mid(from.size());
-        return true;
-    };
     std::map<QString, Key> paths;
     for (const auto& [old, key] : keyByPath_) {
         QString path = old;
-        moved(path);
+        movedBelow(path, from, to);
         paths[path] = key;
     }
     keyByPath_ = std::move(paths);
     for (auto& [key, item] : items_) {
-        if (moved(item->path) && item->watch) {
+        if (movedBelow(item->path, from, to) && item->watch) {
             std::lock_guard lock(item->watch->mutex);
             item->watch->path = item->path;
         }
-        moved(item->sitePath);
     }
+}
+
+void FileSync::groupMovedOnSite(const QString& from, const QString& to) {
+    for (auto& [key, item] : items_)
+        movedBelow(item->sitePath, from, to);
 }
 
 void FileSync::refreshGroupIDs() {

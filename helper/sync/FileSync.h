@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class QTimer;
 
@@ -54,15 +55,26 @@ public:
     enum class LocalState { confirmed, pending, unconfirmed };
     LocalState localState(const QString& path);
 
-    // A folder was renamed or moved on the volume: what is tracked below it follows.
+    // A folder was renamed or moved on the volume: what is tracked below it follows there.
     void folderMoved(const QString& from, const QString& to);
+    // The site has the group that was at `from` at `to` now: the templates below are known there.
+    void groupMovedOnSite(const QString& from, const QString& to);
     // The records below a folder got new group identifiers: requests use them from now on.
     void refreshGroupIDs();
     // After the records were rebuilt from the site: start again from them.
     void forgetAll();
-    // Asked before a new file is created on the site; returns true when it will call `then` later
-    // (its folder's group is still being created) instead of letting the create go now.
-    std::function<bool(const QString& folder, std::function<void()> then)> deferUntilGroupReady;
+    // Every change the user makes gets the next number; requests and folder changes wait only for those
+    // made before them, so neither can ever wait for the other in a circle.
+    quint64 nextOrder() { return ++lastOrder_; }
+    // Runs `then` once no request of a file below `folder` made before `order` is waiting or out (a group is
+    // renamed, moved or deleted only once what its templates were asked to do is done); returns false,
+    // without calling it, when none is.
+    bool deferUntilFilesSettled(quint64 order, const QString& folder, std::function<void()> then);
+    // Asked before a request of the file at `folder`/... goes out: returns true when it will call `then`
+    // later, because a change of that folder (or one above) made before `order` is still to be answered by
+    // the site.
+    std::function<bool(quint64 order, const QString& folder, std::function<void()> then)>
+        deferUntilGroupReady;
 
     // Quiet period after the last write before a save is uploaded (when the file is not released first).
     int quietPeriodMs = 300;
@@ -82,12 +94,18 @@ private:
     Item* newItem(const QString& path);
     void forget(Key key);
     void scheduleUpload(Item& item, bool now);
-    UploadQueue::Send gated(Key key, UploadQueue::Send send);
+    // Queues a request of the item, remembering when and where the user made the change behind it.
+    void enqueue(Key key, UploadQueue::Kind kind, UploadQueue::Send send);
+    void sendAfterFolderChanges(quint64 order, const QString& path, const UploadQueue::Send& send,
+                                UploadQueue::Done done);
+    void enqueueMove(Key key, const QString& to);
     void enqueueUpdate(Key key);
     void waitUntilStable(Key key);
     void finishCreate(Key key);
     void replaceTemplate(const QString& source, const QString& destination);
     void reportPending();
+    bool filesPendingBefore(quint64 order, const QString& folder) const;
+    void releaseSettledFolders();
 
     WebsiteInUse& site_;
     SiteConnectionHelper& client_;
@@ -98,6 +116,13 @@ private:
     Key nextKey_ = 1;
     std::shared_ptr<std::atomic<bool>> stopping_;
     int lastPending_ = 0;
+    quint64 lastOrder_ = 0;
+    struct FilesWait {
+        quint64 order;
+        QString folder;
+        std::function<void()> then;
+    };
+    std::vector<FilesWait> waitingForFiles_;
 };
 
 } // namespace folvane

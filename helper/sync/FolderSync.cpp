@@ -2,15 +2,12 @@
 
 #include "BusNames.h"
 #include "ConsoleLog.h"
-#include "DesktopNotifier.h"
 #include "FileSync.h"
 #include "addon/SiteConnectionHelper.h"
 #include "tree/PathText.h"
 #include "tree/WebsiteInUse.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
 namespace folvane {
 
@@ -26,18 +23,52 @@ void removeChild(FolderRecord& parent, const QString& child) {
 } // namespace
 
 FolderSync::FolderSync(WebsiteInUse& site, SiteConnectionHelper& client, FileSync& files,
-                       DesktopNotifier& notifier, QString mirrorFolder, QObject* parent)
-    : QObject(parent), site_(site), client_(client), files_(files), notifier_(notifier),
-      mirror_(std::move(mirrorFolder)) {}
+                       QString mirrorFolder, QObject* parent)
+    : QObject(parent), site_(site), client_(client), files_(files), mirror_(std::move(mirrorFolder)) {}
 
-bool FolderSync::deferUntilGroupReady(const QString& folder, std::function<void()> then) {
-    for (QString path = folder; path.size() > mirror_.size(); path = parentOf(path)) {
-        if (auto waiting = waitingForGroup_.find(path); waiting != waitingForGroup_.end()) {
-            waiting->second.push_back(std::move(then));
-            return true;
+bool FolderSync::deferUntilGroupReady(quint64 order, const QString& folder, std::function<void()> then) {
+    for (auto& [made, group] : pendingGroups_) {
+        if (made >= order)
+            break;
+        for (const QString& changed : group.folders) {
+            if (folder == changed || folder.startsWith(changed + u'/')) {
+                group.waiting.push_back(std::move(then));
+                return true;
+            }
         }
     }
     return false;
+}
+
+void FolderSync::enqueueGroupRequest(const QStringList& folders, const QString& settleBelow,
+                                     GroupRequest request) {
+    const quint64 order = files_.nextOrder();
+    pendingGroups_[order].folders = folders;
+    groupRequests_.push_back([this, order, settleBelow, request = std::move(request)] {
+        const auto finished = [this, order] {
+            // What waited for this change goes now, with the names and identifiers it left.
+            const auto group = pendingGroups_.find(order);
+            std::vector<std::function<void()>> waiting = std::move(group->second.waiting);
+            pendingGroups_.erase(group);
+            for (auto& next : waiting)
+                next();
+            groupRequestOut_ = false;
+            runNextGroupRequest();
+        };
+        const auto send = [request, finished] { request(finished); };
+        if (settleBelow.isEmpty() || !files_.deferUntilFilesSettled(order, settleBelow, send))
+            send();
+    });
+    runNextGroupRequest();
+}
+
+void FolderSync::runNextGroupRequest() {
+    if (groupRequestOut_ || groupRequests_.empty())
+        return;
+    groupRequestOut_ = true;
+    std::function<void()> next = std::move(groupRequests_.front());
+    groupRequests_.pop_front();
+    next();
 }
 
 void FolderSync::createDirectoryWithPath(const QVariantMap& userInfo) {
@@ -48,51 +79,46 @@ void FolderSync::createDirectoryWithPath(const QVariantMap& userInfo) {
     const QString volumePath = *path;
     const QString folder = site(volumePath), parent = parentOf(folder), name = nameOf(folder);
     logLine(name);
-    if (deferUntilGroupReady(parent, [this, userInfo] { createDirectoryWithPath(userInfo); }))
+    // The parent lists the new folder; for a group that happens when its request goes, after the changes
+    // made before it, so the parent's record is found under the name it has by then.
+    const auto listInParent = [this, folder, parent] {
+        return site_.withDictionaries([&](PathDictionaries& d) {
+            if (auto record = d.folderDictionary.find(parent); record != d.folderDictionary.end())
+                record->second.paths.append(folder);
+            return groupIDOf(d, parent).value_or(QString());
+        });
+    };
+    if (name.startsWith(u'.')) {
+        listInParent();
         return;
-    const QString parentID = site_.withDictionaries([&](PathDictionaries& d) {
-        auto record = d.folderDictionary.find(parent);
-        if (record == d.folderDictionary.end())
-            return QString();
-        record->second.paths.append(folder);
-        return record->second.templateGroupID.value_or(QString());
-    });
-    if (name.startsWith(u'.'))
-        return;
-    waitingForGroup_[folder];
-    client_.createTemplateGroupAt(
-        name, parentID, [=, this](std::optional<QString> groupID, std::optional<bool> special) {
-            logLine(QStringLiteral("templateGroupID: ") + groupID.value_or(QStringLiteral("nil")) +
-                    QStringLiteral(", isSpecial: ") +
-                    (special ? (*special ? QStringLiteral("true") : QStringLiteral("false"))
-                             : QStringLiteral("nil")));
-            if (groupID && special && !groupID->isEmpty()) {
-                site_.withDictionaries([&](PathDictionaries& d) {
-                    d.folderDictionary[folder] = FolderRecord{name, groupID, special, {}};
-                });
-                if (site_.cms == CMS::expressionEngine) {
-                    // Every ExpressionEngine group gets an index template, created like any new file.
-                    QFile index(folder + QStringLiteral("/index.php"));
-                    if (!index.exists() && index.open(QIODevice::WriteOnly)) {
-                        index.close();
-                        if (invalidate)
-                            invalidate(volumePath);
-                        files_.createNewFileAt({{bus::keyPath, volumePath + QStringLiteral("/index.php")}});
+    }
+    enqueueGroupRequest({folder}, {}, [=, this](const std::function<void()>& done) {
+        const QString parentID = listInParent();
+        client_.createTemplateGroupAt(
+            name, parentID, [=, this](std::optional<QString> groupID, std::optional<bool> special) {
+                logLine(QStringLiteral("templateGroupID: ") + groupID.value_or(QStringLiteral("nil")) +
+                        QStringLiteral(", isSpecial: ") +
+                        (special ? (*special ? QStringLiteral("true") : QStringLiteral("false"))
+                                 : QStringLiteral("nil")));
+                if (groupID && special && !groupID->isEmpty()) {
+                    site_.withDictionaries([&](PathDictionaries& d) {
+                        d.folderDictionary[folder] = FolderRecord{name, groupID, special, {}};
+                    });
+                    if (site_.cms == CMS::expressionEngine) {
+                        // Every ExpressionEngine group gets an index template, created like any new file.
+                        QFile index(folder + QStringLiteral("/index.php"));
+                        if (!index.exists() && index.open(QIODevice::WriteOnly)) {
+                            index.close();
+                            if (invalidate)
+                                invalidate(volumePath);
+                            files_.createNewFileAt(
+                                {{bus::keyPath, volumePath + QStringLiteral("/index.php")}});
+                        }
                     }
                 }
-            }
-            releaseGroup(folder);
-        });
-}
-
-void FolderSync::releaseGroup(const QString& folder) {
-    const auto waiting = waitingForGroup_.find(folder);
-    if (waiting == waitingForGroup_.end())
-        return;
-    std::vector<std::function<void()>> continuations = std::move(waiting->second);
-    waitingForGroup_.erase(waiting);
-    for (auto& next : continuations)
-        next();
+                done();
+            });
+    });
 }
 
 void FolderSync::deleteTemplateGroup(const QVariantMap& userInfo) {
@@ -100,33 +126,43 @@ void FolderSync::deleteTemplateGroup(const QVariantMap& userInfo) {
     if (!path)
         return;
     const QString folder = site(*path);
-    const std::optional<QString> groupID =
-        site_.withDictionaries([&](PathDictionaries& d) -> std::optional<QString> {
-            std::optional<QString> id;
-            if (auto record = d.folderDictionary.find(folder); record != d.folderDictionary.end())
-                id = record->second.templateGroupID;
-            if (auto parent = d.folderDictionary.find(parentOf(folder)); parent != d.folderDictionary.end())
-                removeChild(parent->second, folder);
-            d.folderDictionary.erase(folder);
-            return id;
-        });
-    if (groupID)
-        client_.deleteTemplateGroupAt(*groupID);
+    // The add-on refuses to delete a group that still holds templates: what was asked of them goes first.
+    enqueueGroupRequest({folder}, folder, [this, folder](const std::function<void()>& done) {
+        const std::optional<QString> groupID =
+            site_.withDictionaries([&](PathDictionaries& d) -> std::optional<QString> {
+                std::optional<QString> id;
+                if (auto record = d.folderDictionary.find(folder); record != d.folderDictionary.end())
+                    id = record->second.templateGroupID;
+                if (auto parent = d.folderDictionary.find(parentOf(folder));
+                    parent != d.folderDictionary.end())
+                    removeChild(parent->second, folder);
+                d.folderDictionary.erase(folder);
+                return id;
+            });
+        if (!groupID)
+            return done();
+        client_.deleteTemplateGroupAt(*groupID, [done](const SiteConnectionHelper::Outcome&) { done(); });
+    });
 }
 
 void FolderSync::moveFolderEvent(const QString& source, const QString& destination) {
-    const QString sourceRelative = source.mid(mirror_.size()),
-                  destinationRelative = destination.mid(mirror_.size());
     files_.folderMoved(source, destination);
-    if (sourceRelative.count(u'/') == destinationRelative.count(u'/') &&
-        parentOf(source) == parentOf(destination))
-        renameGroupAt(source, nameOf(destination));
-    else
-        moveFolder(source, destination, parentOf(source), parentOf(destination));
-    files_.refreshGroupIDs();
+    // What happens in the folder at its new place waits until the site has the group there; the group goes
+    // once what was asked of its templates before is done.
+    enqueueGroupRequest({source, destination}, source, [=, this](const std::function<void()>& done) {
+        const auto finished = [this, done] {
+            files_.refreshGroupIDs(); // before what waited goes, so it goes with the new identifiers
+            done();
+        };
+        if (parentOf(source) == parentOf(destination))
+            renameGroupAt(source, nameOf(destination), finished);
+        else
+            moveFolder(source, destination, parentOf(source), parentOf(destination), finished);
+    });
 }
 
-void FolderSync::renameGroupAt(const QString& source, const QString& name) {
+void FolderSync::renameGroupAt(const QString& source, const QString& name,
+                               const std::function<void()>& finished) {
     logLine(QStringLiteral("Renaming template group"));
     const QString parent = parentOf(source), destination = parent + u'/' + name;
     const std::optional<QString> oldID =
@@ -136,79 +172,64 @@ void FolderSync::renameGroupAt(const QString& source, const QString& name) {
                 return std::nullopt;
             FolderRecord copy = record->second;
             const std::optional<QString> id = copy.templateGroupID;
+            d.folderDictionary.erase(record);
             d.folderDictionary[destination] = copy;
+            if (auto parentRecord = d.folderDictionary.find(parent);
+                parentRecord != d.folderDictionary.end()) {
+                removeChild(parentRecord->second, source);
+                parentRecord->second.paths.append(destination);
+            }
             return id;
         });
     if (!oldID)
-        return;
+        return finished();
     const std::optional<QString> parentID =
-        site_.withDictionaries([&](PathDictionaries& d) -> std::optional<QString> {
-            const auto record = d.folderDictionary.find(parent);
-            return record == d.folderDictionary.end() ? std::nullopt : record->second.templateGroupID;
-        });
-    if (site_.cms == CMS::wordPress && parentID) {
-        const QString newID = *parentID + u'/' + name;
-        // The parent lists the folder under its new name too, or a later move of it would find it unlisted
-        // and leave every record below it behind.
-        site_.withDictionaries([&](PathDictionaries& d) {
-            d.folderDictionary[destination].templateGroupID = newID;
-            if (auto parentRecord = d.folderDictionary.find(parent);
-                parentRecord != d.folderDictionary.end()) {
-                removeChild(parentRecord->second, source);
-                parentRecord->second.paths.append(destination);
-            }
-        });
-        updateMovedPathsRecursive(destination, newID);
-    } else {
-        const std::optional<QStringList> listing = getFilesAtPath(destination);
-        site_.withDictionaries([&](PathDictionaries& d) {
-            if (auto parentRecord = d.folderDictionary.find(parent);
-                parentRecord != d.folderDictionary.end()) {
-                removeChild(parentRecord->second, source);
-                parentRecord->second.paths.append(destination);
-            }
-            if (!listing)
-                return;
-            FolderRecord& record = d.folderDictionary[destination];
-            record.paths.clear();
-            for (const QString& entry : *listing) {
-                record.paths.append(destination + u'/' + entry);
-                if (auto file = d.fileDictionary.find(source + u'/' + entry);
-                    file != d.fileDictionary.end()) {
-                    FileRecord moved = file->second;
-                    d.fileDictionary.erase(file);
-                    d.fileDictionary[destination + u'/' + entry] = moved;
-                }
-            }
-        });
-    }
-    waitingForGroup_[destination];
-    client_.renameTemplateGroup(*oldID, name, [this, destination](const SiteConnectionHelper::Outcome&) {
-        releaseGroup(destination);
-    });
+        site_.withDictionaries([&](PathDictionaries& d) { return groupIDOf(d, parent); });
+    // ExpressionEngine keeps a group's identifier across a rename; on WordPress it is the path of names.
+    const QString newID = site_.cms == CMS::wordPress && parentID
+                              ? (parentID->isEmpty() ? name : *parentID + u'/' + name)
+                              : *oldID;
+    site_.withDictionaries(
+        [&](PathDictionaries& d) { d.folderDictionary[destination].templateGroupID = newID; });
+    updateMovedPathsRecursive(destination, newID);
+    files_.groupMovedOnSite(source, destination);
+    client_.renameTemplateGroup(*oldID, name,
+                                [finished](const SiteConnectionHelper::Outcome&) { finished(); });
 }
 
 void FolderSync::moveFolder(const QString& source, const QString& destination, const QString& sourceParent,
-                            const QString& destinationParent) {
+                            const QString& destinationParent, const std::function<void()>& finished) {
     const auto ids = site_.withDictionaries([&](PathDictionaries& d) {
         std::pair<std::optional<QString>, std::optional<QString>> found;
         if (auto s = d.folderDictionary.find(source); s != d.folderDictionary.end())
             found.first = s->second.templateGroupID;
-        if (auto p = d.folderDictionary.find(destinationParent); p != d.folderDictionary.end())
-            found.second = p->second.templateGroupID;
-        else if (destinationParent == mirror_)
-            found.second = QString(); // out to the volume's top level: a top-level group
+        found.second = groupIDOf(d, destinationParent);
         return found;
     });
     if (!ids.first || !ids.second)
-        return;
-    waitingForGroup_[destination];
-    client_.moveFolder(*ids.first, *ids.second,
-                       [=, this](std::optional<bool> success, std::optional<QString> newID) {
-                           if (success == true)
-                               moved(source, destination, sourceParent, destinationParent, newID);
-                           releaseGroup(destination);
-                       });
+        return finished();
+    client_.moveFolder(
+        *ids.first, *ids.second, [=, this](std::optional<bool> success, std::optional<QString> newID) {
+            if (success != true)
+                return finished();
+            moved(source, destination, sourceParent, destinationParent, newID);
+            const QString name = nameOf(destination);
+            if (name == nameOf(source) || !newID)
+                return finished();
+            // The add-on moves a group under the name it had: a new name given in the same move is a rename
+            // after it, and on WordPress the identifiers below follow the new name.
+            if (site_.cms == CMS::wordPress) {
+                const QString renamedID = ids.second->isEmpty() ? name : *ids.second + u'/' + name;
+                site_.withDictionaries([&](PathDictionaries& d) {
+                    if (auto record = d.folderDictionary.find(destination);
+                        record != d.folderDictionary.end())
+                        record->second.templateGroupID = renamedID;
+                });
+                updateMovedPathsRecursive(destination, renamedID);
+            }
+            client_.renameTemplateGroup(*newID, name,
+                                        [finished](const SiteConnectionHelper::Outcome&) { finished(); });
+        });
 }
 
 void FolderSync::moved(const QString& source, const QString& destination, const QString& sourceParent,
@@ -227,6 +248,7 @@ void FolderSync::moved(const QString& source, const QString& destination, const 
     if (!known)
         return;
     updateMovedPathsRecursive(destination, newID.value_or(QString()));
+    files_.groupMovedOnSite(source, destination);
     site_.withDictionaries([&](PathDictionaries& d) {
         d.folderDictionary.erase(source);
         if (auto target = d.folderDictionary.find(destinationParent);
@@ -239,6 +261,9 @@ void FolderSync::moved(const QString& source, const QString& destination, const 
 }
 
 void FolderSync::updateMovedPathsRecursive(const QString& path, const QString& groupID) {
+    // What the records hold decides, not what is on disk now: by the time a request goes the user may have
+    // changed the folder again, and those changes are re-keyed by their own requests in turn. A record leaves
+    // its old key, so a new file or folder made under an old name is never taken for the moved one.
     const QStringList children = site_.withDictionaries([&](PathDictionaries& d) {
         auto record = d.folderDictionary.find(path);
         if (record == d.folderDictionary.end())
@@ -249,49 +274,37 @@ void FolderSync::updateMovedPathsRecursive(const QString& path, const QString& g
     });
     for (const QString& child : children) {
         const QString name = nameOf(child), moved = path + u'/' + name;
-        const QFileInfo info(moved);
-        site_.withDictionaries([&](PathDictionaries& d) {
+        const QString childID = site_.cms == CMS::wordPress ? groupID + u'/' + name : QString();
+        const bool isFolder = site_.withDictionaries([&](PathDictionaries& d) {
             if (auto record = d.folderDictionary.find(path); record != d.folderDictionary.end())
                 record->second.paths.append(moved);
-        });
-        if (info.isDir() && !info.isSymLink()) {
-            const QString childID = groupID + u'/' + name;
-            site_.withDictionaries([&](PathDictionaries& d) {
-                if (auto record = d.folderDictionary.find(child); record != d.folderDictionary.end()) {
-                    FolderRecord copy = record->second;
+            if (auto folder = d.folderDictionary.find(child); folder != d.folderDictionary.end()) {
+                FolderRecord copy = folder->second;
+                if (site_.cms == CMS::wordPress)
                     copy.templateGroupID = childID;
-                    d.folderDictionary[moved] = copy;
-                }
-            });
+                d.folderDictionary.erase(folder);
+                d.folderDictionary[moved] = copy;
+                return true;
+            }
+            if (auto file = d.fileDictionary.find(child); file != d.fileDictionary.end()) {
+                FileRecord copy = file->second;
+                copy.templateGroupID = groupID;
+                d.fileDictionary.erase(file);
+                d.fileDictionary[moved] = copy;
+            }
+            return false;
+        });
+        if (isFolder)
             updateMovedPathsRecursive(moved, childID);
-            site_.withDictionaries([&](PathDictionaries& d) {
-                if (child != moved)
-                    d.folderDictionary.erase(child);
-            });
-        } else if (info.isFile()) {
-            site_.withDictionaries([&](PathDictionaries& d) {
-                if (auto record = d.fileDictionary.find(child); record != d.fileDictionary.end()) {
-                    FileRecord copy = record->second;
-                    copy.templateGroupID = groupID;
-                    d.fileDictionary[moved] = copy;
-                }
-            });
-        }
     }
 }
 
-std::optional<QStringList> FolderSync::getFilesAtPath(const QString& path) {
-    const QDir folder(path);
-    if (!folder.exists()) {
-        errorNotification(QStringLiteral("Error"),
-                          QStringLiteral("Could not get contents of folder when updated"));
-        return std::nullopt;
-    }
-    return folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-}
-
-void FolderSync::errorNotification(const QString& title, const QString& informativeText) {
-    notifier_.notify(title, informativeText);
+std::optional<QString> FolderSync::groupIDOf(const PathDictionaries& d, const QString& folder) const {
+    if (const auto record = d.folderDictionary.find(folder); record != d.folderDictionary.end())
+        return record->second.templateGroupID;
+    if (folder == mirror_)
+        return QString();
+    return std::nullopt;
 }
 
 } // namespace folvane

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 #include <QVariantMap>
+#include <deque>
 #include <functional>
 #include <map>
 #include <optional>
@@ -11,43 +12,56 @@
 
 namespace folvane {
 
-class DesktopNotifier;
 class FileSync;
+struct PathDictionaries;
 class SiteConnectionHelper;
 class WebsiteInUse;
 
 // Turns folder operations on the volume into template-group requests and keeps the path dictionaries
-// in step, re-keying everything below a folder whose path changed. A folder whose group is still being
-// created holds back what happens inside it (new subfolders, new files) until the site has answered.
+// in step, re-keying everything below a folder whose path changed. Group requests go out one at a time, in
+// the order the user made the changes, each reading the identifiers it needs when it goes (a rename or move
+// changes those of everything below). A folder whose group is being created, renamed or moved holds back
+// what happens inside it (new subfolders, new files, their saves) until the site has answered.
 // All methods run on the main thread.
 class FolderSync : public QObject {
     Q_OBJECT
 public:
-    FolderSync(WebsiteInUse& site, SiteConnectionHelper& client, FileSync& files, DesktopNotifier& notifier,
-               QString mirrorFolder, QObject* parent = nullptr);
+    FolderSync(WebsiteInUse& site, SiteConnectionHelper& client, FileSync& files, QString mirrorFolder,
+               QObject* parent = nullptr);
 
     void createDirectoryWithPath(const QVariantMap& userInfo);
     void deleteTemplateGroup(const QVariantMap& userInfo);
     // The folder branch of a move (`source` and `destination` are full local paths).
     void moveFolderEvent(const QString& source, const QString& destination);
-    void renameGroupAt(const QString& source, const QString& name);
+    // The group requests a move sends; `finished` runs once the site has answered (or nothing was sent).
+    void renameGroupAt(const QString& source, const QString& name, const std::function<void()>& finished);
     void moveFolder(const QString& source, const QString& destination, const QString& sourceParent,
-                    const QString& destinationParent);
+                    const QString& destinationParent, const std::function<void()>& finished);
     void updateMovedPathsRecursive(const QString& path, const QString& groupID);
-    std::optional<QStringList> getFilesAtPath(const QString& path);
-    void errorNotification(const QString& title, const QString& informativeText);
 
-    // True when `folder` (full path) waits for its group to be created; `then` runs once it is answered.
-    bool deferUntilGroupReady(const QString& folder, std::function<void()> then);
+    // True when a change of `folder` (full path) or of a folder above it, made before `order`, is still to be
+    // answered by the site; `then` runs once it is.
+    bool deferUntilGroupReady(quint64 order, const QString& folder, std::function<void()> then);
 
     // Called for the empty "index.php" an ExpressionEngine group gets: the helper writes it into the
     // mirror itself, so the volume's caches must learn of it (volume-relative path).
     std::function<void(const QString& volumePath)> invalidate;
 
 private:
+    using GroupRequest = std::function<void(const std::function<void()>& done)>;
+    struct PendingGroup {
+        QStringList folders; // the folders the change concerns: what happens below them waits for it
+        std::vector<std::function<void()>> waiting;
+    };
+
     QString site(const QString& volumePath) const { return mirror_ + volumePath; }
-    // The group at `folder` was answered: what waited for it goes now.
-    void releaseGroup(const QString& folder);
+    // Queues a group request for `folders`; it goes once the requests before it are answered and, when
+    // `settleBelow` is given, once the requests made before it of the templates below that folder are too.
+    void enqueueGroupRequest(const QStringList& folders, const QString& settleBelow, GroupRequest request);
+    void runNextGroupRequest();
+    // The group a folder stands for: its record's identifier, the empty one (the top level) for the volume
+    // itself, nothing for a folder that is no group.
+    std::optional<QString> groupIDOf(const PathDictionaries& d, const QString& folder) const;
     // The records follow a folder move the site confirmed.
     void moved(const QString& source, const QString& destination, const QString& sourceParent,
                const QString& destinationParent, const std::optional<QString>& newID);
@@ -55,9 +69,10 @@ private:
     WebsiteInUse& site_;
     SiteConnectionHelper& client_;
     FileSync& files_;
-    DesktopNotifier& notifier_;
     QString mirror_;
-    std::map<QString, std::vector<std::function<void()>>> waitingForGroup_;
+    std::map<quint64, PendingGroup> pendingGroups_; // by the order of the change, until answered
+    std::deque<std::function<void()>> groupRequests_;
+    bool groupRequestOut_ = false;
 };
 
 } // namespace folvane

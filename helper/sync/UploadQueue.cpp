@@ -6,7 +6,7 @@ namespace folvane {
 
 UploadQueue::UploadQueue(QObject* parent) : QObject(parent) {}
 
-void UploadQueue::enqueue(Key key, Kind kind, Send send) {
+bool UploadQueue::enqueue(Key key, Kind kind, Send send) {
     Lane& lane = lanes_[key];
     // A waiting update sends whatever the file holds when it goes: a second one would only repeat it.
     const bool absorbed = kind == Kind::update && !lane.waiting.empty() &&
@@ -17,6 +17,7 @@ void UploadQueue::enqueue(Key key, Kind kind, Send send) {
     reportCount();
     if (!lane.inFlight && !lane.retryScheduled)
         startNext(key);
+    return !absorbed;
 }
 
 int UploadQueue::pendingCount() const {
@@ -67,6 +68,7 @@ void UploadQueue::finished(Key key, Result result) {
         return;
     }
     lane.waiting.pop_front();
+    emit requestDone(key);
     startNext(key);
 }
 

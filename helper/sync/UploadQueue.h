@@ -25,7 +25,8 @@ public:
 
     explicit UploadQueue(QObject* parent = nullptr);
 
-    void enqueue(Key key, Kind kind, Send send);
+    // False when the request was absorbed by a waiting update (it sends nothing of its own).
+    bool enqueue(Key key, Kind kind, Send send);
     // Requests waiting or out, over all templates.
     int pendingCount() const;
     bool isIdle() const { return pendingCount() == 0; }
@@ -37,6 +38,8 @@ public:
 
 signals:
     void pendingCountChanged(int count);
+    // A request of `key` is done (answered, refused, or given up): the next one may go.
+    void requestDone(Key key);
 
 private:
     struct Request {

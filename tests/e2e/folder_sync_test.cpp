@@ -8,9 +8,12 @@
 #include "testkit/Wait.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QProcess>
 #include <gtest/gtest.h>
+#include <random>
+#include <set>
 
 using namespace folvane::testkit;
 using nlohmann::json;
@@ -54,6 +57,112 @@ protected:
     void expectSiteMatchesVolume() {
         EXPECT_TRUE(waitUntilSiteMatchesVolume(*sim_, helper_->mountPoint()))
             << describeDifference(siteContents(*sim_), volumeContents(helper_->mountPoint()));
+    }
+    // The groups the site holds and the folders the volume shows (hidden ones left out), as paths.
+    std::set<std::string> siteGroups() const {
+        std::set<std::string> paths;
+        for (const json& g : sim_->state()["groups"].get<std::vector<json>>())
+            paths.insert(g["path"].get<std::string>());
+        return paths;
+    }
+    std::set<std::string> volumeFolders() const {
+        std::set<std::string> paths;
+        const QString root = helper_->mountPoint();
+        QDirIterator it(root, QDir::Dirs | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString path = it.next().mid(root.size());
+            if (!path.contains(QStringLiteral("/.")))
+                paths.insert(path.toStdString());
+        }
+        return paths;
+    }
+    std::string describeGroups() const {
+        std::string text;
+        const std::set<std::string> site = siteGroups(), volume = volumeFolders();
+        for (const std::string& path : site)
+            if (!volume.count(path))
+                text += " only on the site: " + path;
+        for (const std::string& path : volume)
+            if (!site.count(path))
+                text += " only on the volume: " + path;
+        return text;
+    }
+    // Seeded random edits of folders and files in groups the test made itself, several chained in one shell
+    // command; after each run the site holds the volume's groups and templates. On ExpressionEngine groups
+    // stay at the top level and are not moved, as the add-on allows.
+    void randomFolderEdits(bool nesting) {
+        const int runs = qEnvironmentVariableIsSet("FOLVANE_RANDOM_RUNS")
+                             ? qEnvironmentVariableIntValue("FOLVANE_RANDOM_RUNS")
+                             : 2;
+        QStringList folders, files;
+        int made = 0;
+        const auto under = [](const QString& path, const QString& folder) {
+            return path == folder || path.startsWith(folder + u'/');
+        };
+        for (int run = 0; run < runs; ++run) {
+            std::mt19937 random(4242 + run);
+            const auto pick = [&](const QStringList& list) {
+                return list.at(static_cast<int>(random() % list.size()));
+            };
+            QStringList batch;
+            for (int step = 0; step < 25; ++step) {
+                const int choice = folders.isEmpty() ? 0 : static_cast<int>(random() % 7);
+                if (choice == 0) {
+                    const QString folder =
+                        (nesting && !folders.isEmpty() && random() % 2 ? pick(folders) + u'/' : QString()) +
+                        QStringLiteral("g%1").arg(++made);
+                    batch << QStringLiteral("mkdir %1").arg(folder);
+                    folders << folder;
+                } else if (choice <= 2) {
+                    const QString file = QStringLiteral("%1/f%2.html").arg(pick(folders)).arg(++made);
+                    batch << QStringLiteral("echo 'made %1' > %2").arg(made).arg(file);
+                    files << file;
+                } else if (choice == 3 && !files.isEmpty()) {
+                    const QString file = pick(files);
+                    batch << QStringLiteral("echo 'step %1' >> %2").arg(step).arg(file);
+                } else if (choice == 4) {
+                    // A group's new name, or (nesting) a new place for it outside itself.
+                    const QString from = pick(folders);
+                    QString parent = from.contains(u'/') ? from.left(from.lastIndexOf(u'/')) : QString();
+                    if (nesting && random() % 2) {
+                        const QString target = pick(folders);
+                        parent = under(target, from) ? QString() : target;
+                    }
+                    const QString to =
+                        (parent.isEmpty() ? QString() : parent + u'/') + QStringLiteral("g%1").arg(++made);
+                    batch << QStringLiteral("mv %1 %2").arg(from, to);
+                    for (QStringList* list : {&folders, &files})
+                        for (QString& path : *list)
+                            if (under(path, from))
+                                path = to + path.mid(from.size());
+                } else if (choice == 5 && !files.isEmpty()) {
+                    const QString from = pick(files);
+                    const QString to = QStringLiteral("%1/f%2.html").arg(pick(folders)).arg(++made);
+                    batch << QStringLiteral("mv %1 %2").arg(from, to);
+                    files.replace(files.indexOf(from), to);
+                } else if (folders.size() > 2) {
+                    const QString gone = pick(folders);
+                    batch << QStringLiteral("rm -r %1").arg(gone);
+                    folders.erase(std::remove_if(folders.begin(), folders.end(),
+                                                 [&](const QString& path) { return under(path, gone); }),
+                                  folders.end());
+                    files.erase(std::remove_if(files.begin(), files.end(),
+                                               [&](const QString& path) { return under(path, gone); }),
+                                files.end());
+                }
+                if (random() % 3 == 0 && !batch.isEmpty()) {
+                    sh(batch.join(QStringLiteral(" && ")));
+                    batch.clear();
+                }
+            }
+            if (!batch.isEmpty())
+                sh(batch.join(QStringLiteral(" && ")));
+            expectSiteMatchesVolume();
+            EXPECT_TRUE(waitUntil([&] { return siteGroups() == volumeFolders(); }))
+                << "the site's groups differ from the volume's folders: " << describeGroups();
+            if (HasFailure())
+                FAIL() << "run " << run << " (seed " << 4242 + run << ")";
+        }
     }
     bool refresh(int row) {
         const int before = bus_->count("refresh-done-Folders");
@@ -193,4 +302,14 @@ TEST_F(FolderSync, AFolderMovedInAndOutOfTheTopLevelKeepsItsTemplatesAndAnUnknow
     expectSiteMatchesVolume();
     EXPECT_EQ(sim_->requestsFor("move_template_group").size(), 0u)
         << "a folder that is no group moves locally";
+}
+
+TEST_F(FolderSync, RandomFolderAndFileEditsConvergeOnWordPress) {
+    start("wp");
+    randomFolderEdits(true);
+}
+
+TEST_F(FolderSync, RandomFolderAndFileEditsConvergeOnExpressionEngine) {
+    start("ee");
+    randomFolderEdits(false);
 }
