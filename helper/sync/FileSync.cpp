@@ -69,8 +69,8 @@ struct FileSync::Item {
     std::optional<QByteArray> confirmed; // Base64 of the content the site accepted last
     std::shared_ptr<StabilityWatch> watch;
     QTimer* quiet = nullptr;
-    // Requests waiting or out, oldest first: the order of the change that made each and the file's path then.
-    std::deque<std::pair<quint64, QString>> pending;
+    // Requests waiting or out, oldest first: the order of the change behind each and the paths it concerns.
+    std::deque<std::pair<quint64, QStringList>> pending;
 };
 
 FileSync::FileSync(WebsiteInUse& site, SiteConnectionHelper& client, QString mirrorFolder, QObject* parent)
@@ -248,7 +248,7 @@ void FileSync::finishCreate(Key key) {
                     item.confirmed = data;
                     // Renamed or written while the create was out: bring the site up to date.
                     if (item.path != item.sitePath)
-                        enqueueMove(key, item.path);
+                        enqueueMove(key, item.sitePath, item.path);
                     enqueueUpdate(key);
                 }
                 done(outcome.transportFailed ? UploadQueue::Result::refused : resultOf(outcome));
@@ -283,26 +283,31 @@ void FileSync::fileReleased(const QVariantMap& userInfo) {
         scheduleUpload(item, true);
 }
 
-void FileSync::enqueue(Key key, UploadQueue::Kind kind, UploadQueue::Send send) {
+void FileSync::enqueue(Key key, UploadQueue::Kind kind, UploadQueue::Send send, const QString& movedFrom) {
     const auto it = items_.find(key);
     if (it == items_.end())
         return;
-    // The request waits for the folder changes the user made before it that concern its file: it must go
-    // out with the names and identifiers the site has once they are done, and no later.
+    // The request waits for the folder changes the user made before it that concern its file (where it is,
+    // and for a move where it was): it must go out with the names and identifiers the site has once they
+    // are done, and no later.
     const quint64 order = nextOrder();
-    const QString path = it->second->path;
-    if (queue_.enqueue(key, kind, [this, order, path, send](UploadQueue::Done done) {
-            sendAfterFolderChanges(order, path, send, std::move(done));
+    QStringList paths{it->second->path};
+    if (!movedFrom.isEmpty() && movedFrom != paths.first())
+        paths << movedFrom;
+    if (queue_.enqueue(key, kind, [this, order, paths, send](UploadQueue::Done done) {
+            sendAfterFolderChanges(order, paths, send, std::move(done));
         }))
-        it->second->pending.emplace_back(order, path);
+        it->second->pending.emplace_back(order, paths);
 }
 
-void FileSync::sendAfterFolderChanges(quint64 order, const QString& path, const UploadQueue::Send& send,
+void FileSync::sendAfterFolderChanges(quint64 order, const QStringList& paths, const UploadQueue::Send& send,
                                       UploadQueue::Done done) {
-    if (deferUntilGroupReady && deferUntilGroupReady(order, parentOf(path), [this, order, path, send, done] {
-            sendAfterFolderChanges(order, path, send, done);
-        }))
-        return;
+    for (const QString& path : paths)
+        if (deferUntilGroupReady &&
+            deferUntilGroupReady(order, parentOf(path), [this, order, paths, send, done] {
+                sendAfterFolderChanges(order, paths, send, done);
+            }))
+            return;
     send(std::move(done));
 }
 
@@ -431,54 +436,57 @@ void FileSync::moveTemplate(const QString& source, const QString& destination) {
     }
     if (item->creating)
         return; // the create goes out under the name the file has then
-    enqueueMove(item->key, destination);
+    enqueueMove(item->key, source, destination);
 }
 
-void FileSync::enqueueMove(Key key, const QString& to) {
+void FileSync::enqueueMove(Key key, const QString& from, const QString& to) {
     // `to` is where the file is as the user moved it; folder changes made after that are carried out on the
     // site after this move, and re-key it then.
-    enqueue(key, UploadQueue::Kind::move, [this, key, to](UploadQueue::Done done) {
-        const auto found = items_.find(key);
-        if (found == items_.end())
-            return done(UploadQueue::Result::confirmed);
-        Item& item = *found->second;
-        const QString from = item.sitePath;
-        if (from == to)
-            return done(UploadQueue::Result::confirmed);
-        const std::optional<QString> toGroup =
-            site_.withDictionaries([&](PathDictionaries& d) -> std::optional<QString> {
-                const auto parent = d.folderDictionary.find(parentOf(to));
-                return parent == d.folderDictionary.end() ? std::nullopt : parent->second.templateGroupID;
-            });
-        if (!toGroup) {
-            // Moved out of every known group: the site keeps the template, the file stays local.
-            keyByPath_.erase(item.path);
-            return done(UploadQueue::Result::confirmed);
-        }
-        const QString fromGroup = item.groupID;
-        client_.moveTemplate(
-            item.templateID, nameOf(to), fromGroup, *toGroup,
-            [this, key, from, to, toGroup](std::optional<bool> success, std::optional<QString> newID) {
-                const auto again = items_.find(key);
-                if (again == items_.end() || success != true)
-                    return;
-                Item& moved = *again->second;
-                moved.groupID = *toGroup;
-                moved.templateID = newID.value_or(moved.templateID);
-                moved.sitePath = to;
-                site_.withDictionaries([&](PathDictionaries& d) {
-                    if (FileRecord* record = d.moveFileRecord(from, to)) {
-                        record->templateGroupID = *toGroup;
-                        record->templateID = moved.templateID;
-                    }
+    enqueue(
+        key, UploadQueue::Kind::move,
+        [this, key, to](UploadQueue::Done done) {
+            const auto found = items_.find(key);
+            if (found == items_.end())
+                return done(UploadQueue::Result::confirmed);
+            Item& item = *found->second;
+            const QString from = item.sitePath; // where the site has it once the earlier changes are done
+            if (from == to)
+                return done(UploadQueue::Result::confirmed);
+            const std::optional<QString> toGroup =
+                site_.withDictionaries([&](PathDictionaries& d) -> std::optional<QString> {
+                    const auto parent = d.folderDictionary.find(parentOf(to));
+                    return parent == d.folderDictionary.end() ? std::nullopt : parent->second.templateGroupID;
                 });
-            },
-            [this, key, done](const SiteConnectionHelper::Outcome& outcome) {
-                if (outcome.success)
-                    enqueueUpdate(key); // written under its new name before the move was confirmed
-                done(resultOf(outcome));
-            });
-    });
+            if (!toGroup) {
+                // Moved out of every known group: the site keeps the template, the file stays local.
+                keyByPath_.erase(item.path);
+                return done(UploadQueue::Result::confirmed);
+            }
+            const QString fromGroup = item.groupID;
+            client_.moveTemplate(
+                item.templateID, nameOf(to), fromGroup, *toGroup,
+                [this, key, from, to, toGroup](std::optional<bool> success, std::optional<QString> newID) {
+                    const auto again = items_.find(key);
+                    if (again == items_.end() || success != true)
+                        return;
+                    Item& moved = *again->second;
+                    moved.groupID = *toGroup;
+                    moved.templateID = newID.value_or(moved.templateID);
+                    moved.sitePath = to;
+                    site_.withDictionaries([&](PathDictionaries& d) {
+                        if (FileRecord* record = d.moveFileRecord(from, to)) {
+                            record->templateGroupID = *toGroup;
+                            record->templateID = moved.templateID;
+                        }
+                    });
+                },
+                [this, key, done](const SiteConnectionHelper::Outcome& outcome) {
+                    if (outcome.success)
+                        enqueueUpdate(key); // written under its new name before the move was confirmed
+                    done(resultOf(outcome));
+                });
+        },
+        from);
     reportPending();
 }
 
@@ -507,9 +515,10 @@ bool FileSync::deferUntilFilesSettled(quint64 order, const QString& folder, std:
 
 bool FileSync::filesPendingBefore(quint64 order, const QString& folder) const {
     for (const auto& [key, item] : items_)
-        for (const auto& [made, path] : item->pending)
-            if (made < order && path.startsWith(folder + u'/'))
-                return true;
+        for (const auto& [made, paths] : item->pending)
+            for (const QString& path : paths)
+                if (made < order && path.startsWith(folder + u'/'))
+                    return true;
     return false;
 }
 

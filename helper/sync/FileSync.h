@@ -95,10 +95,10 @@ private:
     void forget(Key key);
     void scheduleUpload(Item& item, bool now);
     // Queues a request of the item, remembering when and where the user made the change behind it.
-    void enqueue(Key key, UploadQueue::Kind kind, UploadQueue::Send send);
-    void sendAfterFolderChanges(quint64 order, const QString& path, const UploadQueue::Send& send,
+    void enqueue(Key key, UploadQueue::Kind kind, UploadQueue::Send send, const QString& movedFrom = {});
+    void sendAfterFolderChanges(quint64 order, const QStringList& paths, const UploadQueue::Send& send,
                                 UploadQueue::Done done);
-    void enqueueMove(Key key, const QString& to);
+    void enqueueMove(Key key, const QString& from, const QString& to);
     void enqueueUpdate(Key key);
     void waitUntilStable(Key key);
     void finishCreate(Key key);

@@ -2,6 +2,7 @@
 #include "testkit/AddonSim.h"
 #include "testkit/BusRecorder.h"
 #include "testkit/HelperRunner.h"
+#include "testkit/RandomRuns.h"
 #include "testkit/SiteCompare.h"
 #include "testkit/TestSession.h"
 #include "testkit/Wait.h"
@@ -233,7 +234,8 @@ TEST_F(FileSync, NothingIsKeptWhenEverythingWasConfirmed) {
 }
 
 // Seeded random edits across two groups, several in one shell command so they follow each other
-// closely; after each run the site must equal the volume. FOLVANE_RANDOM_RUNS sets the number of runs.
+// closely; after each run the site must equal the volume. FOLVANE_RANDOM_RUNS and FOLVANE_RANDOM_SEED change
+// the runs.
 TEST_P(FileSync, RandomSequencesAcrossTwoGroupsConverge) {
     start(GetParam());
     const QStringList groups{group().mid(1), otherGroup().mid(1)};
@@ -243,18 +245,16 @@ TEST_P(FileSync, RandomSequencesAcrossTwoGroupsConverge) {
         if (groups.contains(folvane::parentOf(path)))
             files << path;
     }
-    const int runs = qEnvironmentVariableIsSet("FOLVANE_RANDOM_RUNS")
-                         ? qEnvironmentVariableIntValue("FOLVANE_RANDOM_RUNS")
-                         : 3;
+    const RandomRuns random = RandomRuns::fromEnvironment(3, 20261206);
     int made = 0;
-    for (int run = 0; run < runs; ++run) {
-        std::mt19937 random(20261206 + run);
+    for (int run = 0; run < random.runs; ++run) {
+        std::mt19937 generator(random.seed + run);
         const auto pick = [&](const QStringList& list) {
-            return list.at(static_cast<int>(random() % list.size()));
+            return list.at(static_cast<int>(generator() % list.size()));
         };
         QStringList batch;
         for (int step = 0; step < 30; ++step) {
-            switch (random() % 5) {
+            switch (generator() % 5) {
             case 0: {
                 const QString file = QStringLiteral("%1/made%2.html").arg(pick(groups)).arg(++made);
                 batch << QStringLiteral("echo 'made %1' > %2").arg(made).arg(file);
@@ -282,7 +282,7 @@ TEST_P(FileSync, RandomSequencesAcrossTwoGroupsConverge) {
             default:
                 batch << QStringLiteral("sed -i 's/$/ sed%1/' %2").arg(step).arg(pick(files));
             }
-            if (random() % 3 == 0) {
+            if (generator() % 3 == 0) {
                 sh(batch.join(QStringLiteral(" && ")));
                 batch.clear();
             }
@@ -291,7 +291,7 @@ TEST_P(FileSync, RandomSequencesAcrossTwoGroupsConverge) {
             sh(batch.join(QStringLiteral(" && ")));
         expectSiteMatchesVolume();
         if (HasFailure())
-            FAIL() << "run " << run << " (seed " << 20261206 + run << ") left the site unlike the volume";
+            FAIL() << "run " << run << " (seed " << random.seed + run << ") left the site unlike the volume";
     }
 }
 

@@ -3,6 +3,7 @@
 #include "testkit/AddonSim.h"
 #include "testkit/BusRecorder.h"
 #include "testkit/HelperRunner.h"
+#include "testkit/RandomRuns.h"
 #include "testkit/SiteCompare.h"
 #include "testkit/TestSession.h"
 #include "testkit/Wait.h"
@@ -91,25 +92,24 @@ protected:
     // command; after each run the site holds the volume's groups and templates. On ExpressionEngine groups
     // stay at the top level and are not moved, as the add-on allows.
     void randomFolderEdits(bool nesting) {
-        const int runs = qEnvironmentVariableIsSet("FOLVANE_RANDOM_RUNS")
-                             ? qEnvironmentVariableIntValue("FOLVANE_RANDOM_RUNS")
-                             : 2;
+        const RandomRuns random = RandomRuns::fromEnvironment(2, 4242);
         QStringList folders, files;
         int made = 0;
         const auto under = [](const QString& path, const QString& folder) {
             return path == folder || path.startsWith(folder + u'/');
         };
-        for (int run = 0; run < runs; ++run) {
-            std::mt19937 random(4242 + run);
+        for (int run = 0; run < random.runs; ++run) {
+            std::mt19937 generator(random.seed + run);
             const auto pick = [&](const QStringList& list) {
-                return list.at(static_cast<int>(random() % list.size()));
+                return list.at(static_cast<int>(generator() % list.size()));
             };
             QStringList batch;
             for (int step = 0; step < 25; ++step) {
-                const int choice = folders.isEmpty() ? 0 : static_cast<int>(random() % 7);
+                const int choice = folders.isEmpty() ? 0 : static_cast<int>(generator() % 7);
                 if (choice == 0) {
                     const QString folder =
-                        (nesting && !folders.isEmpty() && random() % 2 ? pick(folders) + u'/' : QString()) +
+                        (nesting && !folders.isEmpty() && generator() % 2 ? pick(folders) + u'/'
+                                                                          : QString()) +
                         QStringLiteral("g%1").arg(++made);
                     batch << QStringLiteral("mkdir %1").arg(folder);
                     folders << folder;
@@ -124,7 +124,7 @@ protected:
                     // A group's new name, or (nesting) a new place for it outside itself.
                     const QString from = pick(folders);
                     QString parent = from.contains(u'/') ? from.left(from.lastIndexOf(u'/')) : QString();
-                    if (nesting && random() % 2) {
+                    if (nesting && generator() % 2) {
                         const QString target = pick(folders);
                         parent = under(target, from) ? QString() : target;
                     }
@@ -150,7 +150,7 @@ protected:
                                                [&](const QString& path) { return under(path, gone); }),
                                 files.end());
                 }
-                if (random() % 3 == 0 && !batch.isEmpty()) {
+                if (generator() % 3 == 0 && !batch.isEmpty()) {
                     sh(batch.join(QStringLiteral(" && ")));
                     batch.clear();
                 }
@@ -161,7 +161,7 @@ protected:
             EXPECT_TRUE(waitUntil([&] { return siteGroups() == volumeFolders(); }))
                 << "the site's groups differ from the volume's folders: " << describeGroups();
             if (HasFailure())
-                FAIL() << "run " << run << " (seed " << 4242 + run << ")";
+                FAIL() << "run " << run << " (seed " << random.seed + run << ")";
         }
     }
     bool refresh(int row) {
