@@ -48,6 +48,8 @@ void FolderSync::enqueueGroupRequest(const QStringList& folders, const QString& 
         const auto finished = [this, order] {
             // What waited for this change goes now, with the names and identifiers it left.
             const auto group = pendingGroups_.find(order);
+            if (group == pendingGroups_.end())
+                return; // answered already
             std::vector<std::function<void()>> waiting = std::move(group->second.waiting);
             pendingGroups_.erase(group);
             for (auto& next : waiting)
