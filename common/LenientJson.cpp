@@ -4,7 +4,10 @@ namespace folvane {
 
 Json parseLenient(const QByteArray& body) {
     Json parsed = Json::parse(body.constData(), body.constData() + body.size(), nullptr, false);
-    return parsed.is_discarded() ? Json() : parsed;
+    // Two returns rather than a conditional, which would copy the whole document.
+    if (parsed.is_discarded())
+        return Json();
+    return parsed;
 }
 
 const Json* member(const Json& object, const char* key) {
