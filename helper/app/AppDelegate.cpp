@@ -119,6 +119,10 @@ void AppDelegate::startSynchronising() {
     };
     folderSync_->invalidate = invalidate;
     templateRefresh_->invalidate = invalidate;
+    fileSync_->recordPathOf = [this](const QString& path) { return folderSync_->recordPathOf(path); };
+    templateRefresh_->changesPending = [this] {
+        return fileSync_->pendingCount() > 0 || folderSync_->hasPendingChanges();
+    };
     fsEvents_->subscribe(bus::named(FsEvents::releaseFile, title),
                          [this](const QVariantMap& info) { fileReleased(info); });
     if (!connectionHelper->cachingBool)

@@ -92,19 +92,22 @@ FileSync::~FileSync() {
 FileSync::Item* FileSync::itemAt(const QString& path) {
     if (const auto it = keyByPath_.find(path); it != keyByPath_.end())
         return items_.at(it->second).get();
+    // The records may not follow a folder move yet; they know the file under its path before it.
+    const QString recorded = recordPathOf ? recordPathOf(path) : path;
     // A record whose template has moved on (its move not yet confirmed) belongs to that item, not to
     // whatever file appears under the old name.
     for (const auto& [key, item] : items_)
-        if (item->sitePath == path)
+        if (item->sitePath == recorded)
             return nullptr;
     const std::optional<FileRecord> record =
         site_.withDictionaries([&](PathDictionaries& d) -> std::optional<FileRecord> {
-            const auto found = d.fileDictionary.find(path);
+            const auto found = d.fileDictionary.find(recorded);
             return found == d.fileDictionary.end() ? std::nullopt : std::optional(found->second);
         });
     if (!record)
         return nullptr;
     Item* item = newItem(path);
+    item->sitePath = recorded;
     item->onSite = true;
     item->groupID = record->templateGroupID;
     item->templateID = record->templateID;
@@ -650,7 +653,7 @@ QStringList FileSync::unconfirmedFiles() const {
         else
             confirmed = const_cast<WebsiteInUse&>(site_).withDictionaries(
                 [&](PathDictionaries& d) -> std::optional<QByteArray> {
-                    const auto record = d.fileDictionary.find(file);
+                    const auto record = d.fileDictionary.find(recordPathOf ? recordPathOf(file) : file);
                     return record == d.fileDictionary.end() ? std::nullopt
                                                             : std::optional(record->second.encodedData);
                 });

@@ -66,6 +66,7 @@ public:
     // Every change the user makes gets the next number; requests and folder changes wait only for those
     // made before them, so neither can ever wait for the other in a circle.
     quint64 nextOrder() { return ++lastOrder_; }
+    quint64 lastOrder() const { return lastOrder_; }
     // Runs `then` once no request of a file below `folder` made before `order` is waiting or out (a group is
     // renamed, moved or deleted only once what its templates were asked to do is done); returns false,
     // without calling it, when none is.
@@ -75,6 +76,8 @@ public:
     // the site.
     std::function<bool(quint64 order, const QString& folder, std::function<void()> then)>
         deferUntilGroupReady;
+    // The path the records know the file at a volume path by (folder moves still on their way undone).
+    std::function<QString(const QString& path)> recordPathOf;
 
     // Quiet period after the last write before a save is uploaded (when the file is not released first).
     int quietPeriodMs = 300;

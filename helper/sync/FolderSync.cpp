@@ -41,9 +41,10 @@ bool FolderSync::deferUntilGroupReady(quint64 order, const QString& folder, std:
 }
 
 void FolderSync::enqueueGroupRequest(const QStringList& folders, const QString& settleBelow,
-                                     GroupRequest request) {
+                                     GroupRequest request, bool isMove) {
     const quint64 order = files_.nextOrder();
     pendingGroups_[order].folders = folders;
+    pendingGroups_[order].isMove = isMove;
     groupRequests_.push_back([this, order, settleBelow, request = std::move(request)] {
         const auto finished = [this, order] {
             // What waited for this change goes now, with the names and identifiers it left.
@@ -151,16 +152,19 @@ void FolderSync::moveFolderEvent(const QString& source, const QString& destinati
     files_.folderMoved(source, destination);
     // What happens in the folder at its new place waits until the site has the group there; the group goes
     // once what was asked of its templates before is done.
-    enqueueGroupRequest({source, destination}, source, [=, this](const std::function<void()>& done) {
-        const auto finished = [this, done] {
-            files_.refreshGroupIDs(); // before what waited goes, so it goes with the new identifiers
-            done();
-        };
-        if (parentOf(source) == parentOf(destination))
-            renameGroupAt(source, nameOf(destination), finished);
-        else
-            moveFolder(source, destination, parentOf(source), parentOf(destination), finished);
-    });
+    enqueueGroupRequest(
+        {source, destination}, source,
+        [=, this](const std::function<void()>& done) {
+            const auto finished = [this, done] {
+                files_.refreshGroupIDs(); // before what waited goes, so it goes with the new identifiers
+                done();
+            };
+            if (parentOf(source) == parentOf(destination))
+                renameGroupAt(source, nameOf(destination), finished);
+            else
+                moveFolder(source, destination, parentOf(source), parentOf(destination), finished);
+        },
+        true);
 }
 
 void FolderSync::renameGroupAt(const QString& source, const QString& name,
@@ -194,7 +198,7 @@ void FolderSync::renameGroupAt(const QString& source, const QString& name,
     site_.withDictionaries(
         [&](PathDictionaries& d) { d.folderDictionary[destination].templateGroupID = newID; });
     updateMovedPathsRecursive(destination, newID);
-    files_.groupMovedOnSite(source, destination);
+    recordsMoved(source, destination);
     client_.renameTemplateGroup(*oldID, name,
                                 [finished](const SiteConnectionHelper::Outcome&) { finished(); });
 }
@@ -250,7 +254,7 @@ void FolderSync::moved(const QString& source, const QString& destination, const 
     if (!known)
         return;
     updateMovedPathsRecursive(destination, newID.value_or(QString()));
-    files_.groupMovedOnSite(source, destination);
+    recordsMoved(source, destination);
     site_.withDictionaries([&](PathDictionaries& d) {
         d.folderDictionary.erase(source);
         if (auto target = d.folderDictionary.find(destinationParent);
@@ -299,6 +303,27 @@ void FolderSync::updateMovedPathsRecursive(const QString& path, const QString& g
         if (isFolder)
             updateMovedPathsRecursive(moved, childID);
     }
+}
+
+void FolderSync::recordsMoved(const QString& source, const QString& destination) {
+    for (auto& [order, group] : pendingGroups_)
+        if (group.isMove && group.folders == QStringList{source, destination})
+            group.recordsMoved = true;
+    files_.groupMovedOnSite(source, destination);
+}
+
+QString FolderSync::recordPathOf(const QString& path) const {
+    // Newest first: each undone move takes the path back to where it was before that move.
+    QString recorded = path;
+    for (auto it = pendingGroups_.rbegin(); it != pendingGroups_.rend(); ++it) {
+        const PendingGroup& group = it->second;
+        if (!group.isMove || group.recordsMoved)
+            continue;
+        const QString &from = group.folders.at(0), &to = group.folders.at(1);
+        if (recorded == to || recorded.startsWith(to + u'/'))
+            recorded = from + recorded.mid(to.size());
+    }
+    return recorded;
 }
 
 std::optional<QString> FolderSync::groupIDOf(const PathDictionaries& d, const QString& folder) const {

@@ -42,6 +42,11 @@ public:
     // True when a change of `folder` (full path) or of a folder above it, made before `order`, is still to be
     // answered by the site; `then` runs once it is.
     bool deferUntilGroupReady(quint64 order, const QString& folder, std::function<void()> then);
+    // The path the records know a file or folder by: the volume's path with the moves the records do not
+    // follow yet undone.
+    QString recordPathOf(const QString& path) const;
+    // Whether a folder change is still to be answered by the site.
+    bool hasPendingChanges() const { return !pendingGroups_.empty(); }
 
     // Called for the empty "index.php" an ExpressionEngine group gets: the helper writes it into the
     // mirror itself, so the volume's caches must learn of it (volume-relative path).
@@ -50,14 +55,19 @@ public:
 private:
     using GroupRequest = std::function<void(const std::function<void()>& done)>;
     struct PendingGroup {
-        QStringList folders; // the folders the change concerns: what happens below them waits for it
+        QStringList folders; // the folders the change concerns (a move's source, then its destination)
+        bool isMove = false;
+        bool recordsMoved = false; // the records already follow the move
         std::vector<std::function<void()>> waiting;
     };
 
     QString site(const QString& volumePath) const { return mirror_ + volumePath; }
     // Queues a group request for `folders`; it goes once the requests before it are answered and, when
     // `settleBelow` is given, once the requests made before it of the templates below that folder are too.
-    void enqueueGroupRequest(const QStringList& folders, const QString& settleBelow, GroupRequest request);
+    void enqueueGroupRequest(const QStringList& folders, const QString& settleBelow, GroupRequest request,
+                             bool isMove = false);
+    // The records below `source` now stand below `destination`: so do the files tracked there.
+    void recordsMoved(const QString& source, const QString& destination);
     void runNextGroupRequest();
     // The group a folder stands for: its record's identifier, the empty one (the top level) for the volume
     // itself, nothing for a folder that is no group.

@@ -11,6 +11,8 @@
 #include "tree/SafeName.h"
 #include "tree/WebsiteInUse.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QSaveFile>
@@ -38,17 +40,25 @@ void TemplateRefresh::refreshTemplates(const QVariantMap& userInfo) {
 
 void TemplateRefresh::refreshOnce(const QVariantMap& userInfo) {
     const auto answer = [&] { bus_.post(bus::named(bus::refreshDone, site_.title()), userInfo); };
+    const auto keepVolume = [&](const QString& why) {
+        logLine(QStringLiteral("Refresh: ") + why + QStringLiteral("; keeping the volume as it is"));
+        answer();
+    };
+    // The list must show the site after the user's changes: they go first, and a change made while the list
+    // is on its way makes it stale (rebuilding from it would also replace the records those changes need).
     files_.settle(settleMs);
+    if (!waitUntilQuiet(settleMs))
+        return keepVolume(QStringLiteral("changes are still on their way to the site"));
+    const quint64 changesBefore = files_.lastOrder();
     const std::shared_ptr<Json> list = client_.requestSite();
     if (AnswerWait::abandoned())
         return; // the helper is ending and its mirror is going
-    if (!list || !member(*list, "folders")) {
-        // Nothing to rebuild from: the old records and the mirror stay as they are.
-        logLine(
-            QStringLiteral("Refresh: the template list could not be fetched; keeping the volume as it is"));
-        answer();
-        return;
-    }
+    if (!list || !member(*list, "folders"))
+        return keepVolume(QStringLiteral("the template list could not be fetched"));
+    // Changes the volume made while the list was on its way may still be on their way to this thread.
+    QCoreApplication::processEvents();
+    if (files_.lastOrder() != changesBefore || !waitUntilQuiet(0))
+        return keepVolume(QStringLiteral("the volume changed while the list was fetched"));
     recovery_.keep(files_.unconfirmedFiles());
 
     const PathDictionaries old = site_.withDictionaries([](PathDictionaries& d) {
@@ -89,6 +99,13 @@ void TemplateRefresh::refreshOnce(const QVariantMap& userInfo) {
         invalidate(QString());
     parser_.setRefreshing(false);
     answer();
+}
+
+bool TemplateRefresh::waitUntilQuiet(int ms) {
+    const QDeadlineTimer deadline(ms);
+    while (changesPending && changesPending() && !deadline.hasExpired() && !AnswerWait::abandoned())
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+    return !(changesPending && changesPending());
 }
 
 void TemplateRefresh::getNewTemplateData(const QVariantMap& userInfo) {

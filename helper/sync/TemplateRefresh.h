@@ -38,11 +38,17 @@ public:
 
     // Invalidates the volume's caches: one volume-relative path, or (empty text) the whole volume.
     std::function<void(const QString& volumePath)> invalidate;
-    // Saves get this long to reach the site before a refresh replaces the files.
+    // Whether changes are still on their way to the site (requests of files or folders, files being created
+    // or saved): the records and the mirror are rebuilt only once none is.
+    std::function<bool()> changesPending;
+    // Changes get this long to reach the site before a refresh replaces the files, and again after the list
+    // was fetched; a refresh that still finds changes on their way then keeps the volume as it is.
     int settleMs = 3000;
 
 private:
     void refreshOnce(const QVariantMap& userInfo);
+    // Keeps events flowing until no change is on its way or `ms` have passed; true when none is.
+    bool waitUntilQuiet(int ms);
 
     WebsiteInUse& site_;
     SiteConnectionHelper& client_;

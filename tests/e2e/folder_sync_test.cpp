@@ -313,3 +313,13 @@ TEST_F(FolderSync, RandomFolderAndFileEditsConvergeOnExpressionEngine) {
     start("ee");
     randomFolderEdits(false);
 }
+
+// A template nobody touched yet, in a folder whose new name waits behind another folder change: it is
+// still that template, not a new file.
+TEST_F(FolderSync, ATemplateMovedInAFolderJustRenamedStaysTheSameTemplate) {
+    start("wp");
+    sh(QStringLiteral("mkdir first && mv theme look && mv look/index.php look/home.php && "
+                      "echo 'saved' >> look/home.php"));
+    expectSiteMatchesVolume();
+    EXPECT_EQ(sim_->requestsFor("create_template").size(), 0u);
+}
