@@ -7,23 +7,10 @@ cd "$(dirname "$0")/.."
 bin=${FOLVANE_BIN_DIR:-build/bin}
 groups=${GROUPS_COUNT:-200} templates=${TEMPLATES_PER_GROUP:-50} size=${TEMPLATE_BYTES:-2000} runs=${RUNS:-3}
 
-work=$(mktemp -d)
-sim_pid="" helper_pid="" bus_pid=""
-cleanup() {
-    for pid in $helper_pid $sim_pid $bus_pid; do kill -TERM "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
+source bench/session.sh
 /usr/bin/python3 bench/make_tree_seed.py "$groups" "$templates" "$size" "$work/seed.json"
-"$bin/folvane3-addon-sim" --seed "$work/seed.json" > "$work/sim.out" &
-sim_pid=$!
-for _ in $(seq 200); do grep -q '^READY ' "$work/sim.out" && break; sleep 0.05; done
-read -r _ port base_url < "$work/sim.out"
-
-read -r bus_address bus_pid < <(dbus-daemon --session --fork --print-address=1 --print-pid=1 | paste -s -d ' ')
-export DBUS_SESSION_BUS_ADDRESS=$bus_address HOME=$work/home XDG_DATA_HOME=$work/home/data
+start_simulator --seed "$work/seed.json"
+start_private_session
 
 now() { date +%s.%N; }
 less() { [ "$(echo "$1 < $2" | bc)" = 1 ]; }

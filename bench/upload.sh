@@ -11,23 +11,9 @@ bin=${FOLVANE_BIN_DIR:-build/bin}
 runs=${RUNS:-3}
 quiet_ms=300
 
-work=$(mktemp -d)
-sim_pid="" helper_pid="" bus_pid=""
-cleanup() {
-    for pid in $helper_pid $sim_pid $bus_pid; do kill -TERM "$pid" 2> /dev/null || true; done
-    wait 2> /dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-"$bin/folvane3-addon-sim" --cms ee > "$work/sim.out" &
-sim_pid=$!
-for _ in $(seq 200); do grep -q '^READY ' "$work/sim.out" && break; sleep 0.05; done
-read -r _ port base_url < "$work/sim.out"
-
-read -r bus_address bus_pid < <(dbus-daemon --session --fork --print-address=1 --print-pid=1 | paste -s -d ' ')
-export DBUS_SESSION_BUS_ADDRESS=$bus_address HOME=$work/home XDG_DATA_HOME=$work/home/data
-export FOLVANE_MOUNT_ROOT=$work/mnt
+source bench/session.sh
+start_simulator --cms ee
+start_private_session
 
 echo password | "$bin/folvane3-fuse-helper" --args -admin_url "$base_url" -login admin -pass - \
     "$work/base" "Upload Bench" 0 0 0 1 0 "http://127.0.0.1:$port" ExpressionEngine > "$work/helper.log" 2>&1 &

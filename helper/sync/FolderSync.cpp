@@ -263,7 +263,6 @@ void FolderSync::moved(const QString& source, const QString& destination, const 
         if (auto parent = d.folderDictionary.find(sourceParent); parent != d.folderDictionary.end())
             removeChild(parent->second, source);
     });
-    files_.refreshGroupIDs();
 }
 
 void FolderSync::updateMovedPathsRecursive(const QString& path, const QString& groupID) {

@@ -72,7 +72,7 @@ private:
     // The group a folder stands for: its record's identifier, the empty one (the top level) for the volume
     // itself, nothing for a folder that is no group.
     std::optional<QString> groupIDOf(const PathDictionaries& d, const QString& folder) const;
-    // The records follow a folder move the site confirmed.
+    // The records follow a folder move the site confirmed (the caller then refreshes the files' identifiers).
     void moved(const QString& source, const QString& destination, const QString& sourceParent,
                const QString& destinationParent, const std::optional<QString>& newID);
 
