@@ -1,7 +1,7 @@
 #include "ConsoleLog.h"
+#include "HelperCommandLine.h"
 #include "SignalWatcher.h"
 #include "app/AppDelegate.h"
-#include "app/HelperArguments.h"
 #include "tree/WebsiteInUse.h"
 
 #include <QCoreApplication>
@@ -30,10 +30,10 @@ int main(int argc, char* argv[]) {
     for (int i = 0; i < argc; ++i)
         rawArgs << QString::fromLocal8Bit(argv[i]);
     QString error;
-    std::optional<HelperArguments> args = parseHelperArguments(rawArgs, readPasswordLine, &error);
+    std::optional<HelperCommandLine> args = HelperCommandLine::parse(rawArgs, readPasswordLine, &error);
     if (!args) {
         const QByteArray text = (QStringLiteral("folvane3-fuse-helper: ") + error + u'\n' +
-                                 helperUsage(QStringLiteral("folvane3-fuse-helper")))
+                                 HelperCommandLine::usage(QStringLiteral("folvane3-fuse-helper")))
                                     .toLocal8Bit();
         std::fputs(text.constData(), stderr);
         return 2;

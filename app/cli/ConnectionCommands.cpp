@@ -4,11 +4,11 @@
 
 #include "AnswerWait.h"
 #include "GoogleAnalytics.h"
+#include "HttpClient.h"
 #include "MountTable.h"
 #include "NotificationBus.h"
 #include "Paths.h"
 #include "SignalWatcher.h"
-#include "core/AddonHttpClient.h"
 #include "core/ConnectionCheck.h"
 #include "core/ConnectionControl.h"
 #include "core/HelperProcess.h"
@@ -54,7 +54,7 @@ int testAddress(const CommandLine& command) {
     const std::optional<QString> password = passwordFor(*user);
     if (!password)
         return exitUsage;
-    AddonHttpClient http;
+    HttpClient http(applicationRequestLimit);
     ConnectionCheck check(http);
     if (check.testConnectionToSite(nullptr, *url, *user, *password).value_or(false)) {
         console::message(QStringLiteral("The add-on at %1 answers and accepts the login.").arg(*url));
@@ -76,13 +76,13 @@ int checkSite(const CommandLine& command) {
     if (!site)
         return exitRejected;
     const QString title = site->cleanName;
-    AddonHttpClient http;
+    HttpClient http(applicationRequestLimit);
     ConnectionCheck check(http);
     if (const auto error = check.tryConnectingToSite(*site)) {
         console::error(QStringLiteral("\"%1\": ").arg(title) + alertText(*error));
         return exitFailed;
     }
-    console::message(QStringLiteral("\"%1\" is ready to connect (%2 add-on).").arg(title, site->cms));
+    console::message(QStringLiteral("\"%1\" is ready to connect (%2 add-on).").arg(title, cmsTag(site->cms)));
     return exitOk;
 }
 
@@ -106,7 +106,7 @@ int connectSite(const CommandLine& command) {
         return exitFailed;
     }
     SharedPreferences preferences(paths::supportFolder());
-    AddonHttpClient http;
+    HttpClient http(applicationRequestLimit);
     ConnectionControl control(store.manager, preferences, bus, http);
     WakeWatcher wake(QDBusConnection::sessionBus(), QDBusConnection::systemBus());
     QObject::connect(&wake, &WakeWatcher::woke, &control, &ConnectionControl::wakeFromSleep);
@@ -211,7 +211,7 @@ int refreshSite(const CommandLine& command) {
     }
     NotificationBus bus;
     SharedPreferences preferences(paths::supportFolder());
-    AddonHttpClient http;
+    HttpClient http(applicationRequestLimit);
     ConnectionControl control(store.manager, preferences, bus, http);
     const int row = store.manager.positionOfSite(title);
     QEventLoop loop;

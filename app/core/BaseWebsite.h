@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Cms.h"
+
 #include <QByteArray>
 #include <QString>
 #include <memory>
@@ -48,7 +50,7 @@ public:
     QString login;
     QString password;
     QString cleanName;
-    QString cms;
+    CMS cms = CMS::default_;
     std::optional<QByteArray> favIcon; // PNG bytes
 
     // Secret-store attributes, derived from url.

@@ -1,21 +1,17 @@
 #include "ConnectionCheck.h"
 
-#include "AddonHttpClient.h"
+#include "AddonUrls.h"
 #include "AnswerWait.h"
 #include "BaseWebsite.h"
 #include "BuildInfo.h"
 #include "ConsoleLog.h"
 #include "HelperProcess.h"
+#include "HttpClient.h"
 #include "VersionCompare.h"
 
 #include <memory>
 
 namespace folvane {
-
-namespace {
-const QString expressionEngineName = QStringLiteral("ExpressionEngine");
-const QString wordPressName = QStringLiteral("Wordpress");
-} // namespace
 
 bool hasRunningHelper(const BaseWebsite* site) {
     return site && site->siteConnection && site->siteConnection->isRunning();
@@ -25,11 +21,10 @@ ExpectedAddOnVersions ExpectedAddOnVersions::ofThisBuild() {
     return {QString::fromUtf8(build::currentEEAddOnVersion), QString::fromUtf8(build::currentWPAddOnVersion)};
 }
 
-void CheckState::readStatusAnswer(StatusProbe probe, const Json& answer,
-                                  const ExpectedAddOnVersions* expected) {
+void CheckState::readStatusAnswer(CMS probe, const Json& answer, const ExpectedAddOnVersions* expected) {
     if (statusOk || disabled)
         return;
-    const bool ee = probe == StatusProbe::expressionEngine;
+    const bool ee = probe == CMS::expressionEngine;
     const std::optional<QString> status = stringValue(answer, "status");
     statusOk = status == QStringLiteral("ok");
     if (ee)
@@ -37,13 +32,12 @@ void CheckState::readStatusAnswer(StatusProbe probe, const Json& answer,
     const std::optional<QString> cmsText = stringValue(answer, "cms");
     if (!cmsText)
         return;
-    cms = cmsText;
-    divider = ee ? QStringLiteral("&m=") : QStringLiteral("/");
+    cms = cmsFromTag(*cmsText);
+    divider = queryDividerFor(probe);
     const std::optional<QString> version = stringValue(answer, "addon_version");
     const std::optional<QString> wanted =
         expected ? (ee ? expected->expressionEngine : expected->wordPress) : std::nullopt;
-    if (version && wanted && *cmsText == (ee ? expressionEngineName : wordPressName) &&
-        compareVersions(*wanted, *version) > 0)
+    if (version && wanted && cms == probe && compareVersions(*wanted, *version) > 0)
         outOfDate = true;
 }
 
@@ -71,7 +65,7 @@ std::optional<LoggingInError> CheckState::verdict() const {
     return LoggingInError::authenticationInvalid;
 }
 
-ConnectionCheck::ConnectionCheck(AddonHttpClient& http, ExpectedAddOnVersions expected)
+ConnectionCheck::ConnectionCheck(HttpClient& http, ExpectedAddOnVersions expected)
     : http_(http), expected_(std::move(expected)) {}
 
 CheckState ConnectionCheck::exchange(const QString& base, const QString& username, const QString& password,
@@ -81,23 +75,22 @@ CheckState ConnectionCheck::exchange(const QString& base, const QString& usernam
 
     auto probesDone = std::make_shared<AnswerWait>();
     auto answered = std::make_shared<int>(0);
-    for (const StatusProbe probe : {StatusProbe::expressionEngine, StatusProbe::wordPress}) {
-        const QString divider =
-            probe == StatusProbe::expressionEngine ? QStringLiteral("&m=") : QStringLiteral("/");
-        http_.get(base + divider + QStringLiteral("status"), [state, probe, expected, answered,
-                                                              probesDone](const AddonAnswer& answer) {
-            state->timedOut |= answer.timedOut;
-            state->readStatusAnswer(probe, parseLenient(answer.body), expected ? &*expected : nullptr);
-            if (++*answered == 2)
-                probesDone->signal();
-        });
+    for (const CMS probe : {CMS::expressionEngine, CMS::wordPress}) {
+        http_.get(actionUrl(base, queryDividerFor(probe), QStringLiteral("status")),
+                  [state, probe, expected, answered, probesDone](const HttpAnswer& answer) {
+                      state->timedOut |= answer.timedOut;
+                      state->readStatusAnswer(probe, parseLenient(answer.body),
+                                              expected ? &*expected : nullptr);
+                      if (++*answered == 2)
+                          probesDone->signal();
+                  });
     }
     probesDone->wait();
 
     auto loginDone = std::make_shared<AnswerWait>();
-    http_.postForm(base + state->divider + QStringLiteral("login"),
+    http_.postForm(actionUrl(base, state->divider, QStringLiteral("login")),
                    {{QStringLiteral("username"), username}, {QStringLiteral("password"), password}},
-                   [state, loginDone](const AddonAnswer& answer) {
+                   [state, loginDone](const HttpAnswer& answer) {
                        state->timedOut |= answer.timedOut;
                        state->readLoginAnswer(parseLenient(answer.body));
                        loginDone->signal();
@@ -105,8 +98,8 @@ CheckState ConnectionCheck::exchange(const QString& base, const QString& usernam
     loginDone->wait();
 
     auto logoutDone = std::make_shared<AnswerWait>();
-    http_.get(base + state->divider + QStringLiteral("logout"),
-              [state, logoutDone](const AddonAnswer& answer) {
+    http_.get(actionUrl(base, state->divider, QStringLiteral("logout")),
+              [state, logoutDone](const HttpAnswer& answer) {
                   state->timedOut |= answer.timedOut;
                   state->readLogoutAnswer(parseLenient(answer.body));
                   logoutDone->signal();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Cms.h"
 #include "LenientJson.h"
 #include "LoggingInError.h"
 
@@ -8,8 +9,8 @@
 
 namespace folvane {
 
-class AddonHttpClient;
 class BaseWebsite;
+class HttpClient;
 
 // The add-on versions this build expects; a missing one skips the version test for that CMS.
 struct ExpectedAddOnVersions {
@@ -21,13 +22,10 @@ struct ExpectedAddOnVersions {
 // Whether the site has a helper that still runs; such a site is not checked.
 bool hasRunningHelper(const BaseWebsite* site);
 
-// The two status requests sent at once: base + "&m=status" and base + "/status".
-enum class StatusProbe { expressionEngine, wordPress };
-
 // What the answers of one check have shown, and the verdict drawn from it.
 struct CheckState {
-    QString divider; // "&m=" or "/" once a probe named its CMS
-    std::optional<QString> cms;
+    QString divider; // the divider of the probe that named a CMS
+    std::optional<CMS> cms;
     bool timedOut = false;
     bool statusOk = false;
     bool disabled = false;
@@ -36,9 +34,10 @@ struct CheckState {
     bool loggedOut = false;
     bool permitted = true;
 
-    // Once a probe has said "ok" or "disabled" the other probe's answer is ignored. The version is
-    // judged only when `expected` is given.
-    void readStatusAnswer(StatusProbe probe, const Json& answer, const ExpectedAddOnVersions* expected);
+    // The two status requests go out at once, one with each CMS's divider; `probe` is the CMS whose
+    // divider the request used. Once a probe has said "ok" or "disabled" the other probe's answer is
+    // ignored. The version is judged only when `expected` is given.
+    void readStatusAnswer(CMS probe, const Json& answer, const ExpectedAddOnVersions* expected);
     void readLoginAnswer(const Json& answer);
     void readLogoutAnswer(const Json& answer);
 
@@ -51,7 +50,7 @@ struct CheckState {
 // answer awaited with the event loop turning.
 class ConnectionCheck {
 public:
-    explicit ConnectionCheck(AddonHttpClient& http,
+    explicit ConnectionCheck(HttpClient& http,
                              ExpectedAddOnVersions expected = ExpectedAddOnVersions::ofThisBuild());
 
     // The application's check. Returns nothing when the site may be connected (also when it already
@@ -66,7 +65,7 @@ private:
     CheckState exchange(const QString& base, const QString& username, const QString& password,
                         const std::optional<ExpectedAddOnVersions>& expected);
 
-    AddonHttpClient& http_;
+    HttpClient& http_;
     ExpectedAddOnVersions expected_;
 };
 

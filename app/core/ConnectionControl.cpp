@@ -1,14 +1,16 @@
 #include "ConnectionControl.h"
 
-#include "AddonHttpClient.h"
+#include "AddonUrls.h"
 #include "BaseWebsite.h"
 #include "BusNames.h"
 #include "ConsoleLog.h"
 #include "HelperProcess.h"
+#include "HttpClient.h"
 #include "NotificationBus.h"
 #include "Paths.h"
 #include "SharedPreferences.h"
 #include "SiteListManager.h"
+#include "TextBool.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -23,24 +25,25 @@ ConnectionState connectionState(const BaseWebsite& site) {
     return site.connectingError ? ConnectionState::error : ConnectionState::idle;
 }
 
-QStringList helperArguments(const BaseWebsite& site, const SharedPreferences& preferences,
-                            const QString& basePath) {
-    return {QStringLiteral("--args"),
-            QStringLiteral("-admin_url"),
-            site.dirtyURL,
-            QStringLiteral("-login"),
-            site.login,
-            QStringLiteral("-pass"),
-            QStringLiteral("-"),
-            basePath,
-            site.cleanName,
-            preferences.strPreferences(SharedPreferences::enableNotifications),
-            preferences.strPreferences(SharedPreferences::openFinderWindowOnConnect),
-            preferences.strPreferences(SharedPreferences::alertDefaultGroupNotSet),
-            preferences.strPreferences(SharedPreferences::enableCaching),
-            preferences.strPreferences(SharedPreferences::sendDataUsage),
-            site.url,
-            site.cms};
+HelperCommandLine helperCommandLine(const BaseWebsite& site, const SharedPreferences& preferences,
+                                    const QString& basePath) {
+    // The helper reads the switches' text this way; reading it here gives it the same answers.
+    const auto on = [&preferences](const QString& title) {
+        return textBoolValue(preferences.strPreferences(title));
+    };
+    HelperCommandLine commandLine;
+    commandLine.typedUrl = site.dirtyURL;
+    commandLine.login = site.login;
+    commandLine.baseFolder = basePath;
+    commandLine.title = site.cleanName;
+    commandLine.notifications = on(SharedPreferences::enableNotifications);
+    commandLine.openFolder = on(SharedPreferences::openFinderWindowOnConnect);
+    commandLine.defaultGroupAlert = on(SharedPreferences::alertDefaultGroupNotSet);
+    commandLine.caching = on(SharedPreferences::enableCaching);
+    commandLine.usageData = on(SharedPreferences::sendDataUsage);
+    commandLine.cleanUrl = site.url;
+    commandLine.cms = site.cms;
+    return commandLine;
 }
 
 HelperSetup HelperSetup::standard() {
@@ -52,7 +55,7 @@ HelperSetup HelperSetup::standard() {
 }
 
 ConnectionControl::ConnectionControl(SiteListManager& sites, SharedPreferences& preferences,
-                                     NotificationBus& bus, AddonHttpClient& http, HelperSetup setup,
+                                     NotificationBus& bus, HttpClient& http, HelperSetup setup,
                                      QObject* parent)
     : QObject(parent), sites_(sites), preferences_(preferences), bus_(bus), http_(http), check_(http),
       setup_(std::move(setup)) {}
@@ -86,8 +89,8 @@ std::shared_ptr<HelperProcess> ConnectionControl::launchHelper(BaseWebsite& site
     // Subscribed before the start, so that no announcement of the new helper can be missed.
     observe(site.cleanName);
     auto helper = std::make_shared<HelperProcess>();
-    if (!helper->start(setup_.program, helperArguments(site, preferences_, setup_.basePath), site.password,
-                       setup_.environment, error))
+    if (!helper->start(setup_.program, helperCommandLine(site, preferences_, setup_.basePath).arguments(),
+                       site.password, setup_.environment, error))
         return nullptr;
     connect(helper.get(), &HelperProcess::ended, this,
             [this, title = site.cleanName](std::optional<int> status) { emit helperEnded(title, status); });
@@ -195,11 +198,9 @@ void ConnectionControl::wakeFromSleep() {
             bus_.post(bus::named(bus::newSessionID, site->cleanName));
 }
 
-void ConnectionControl::refreshConnection(const QString& url, const QString& cms) {
+void ConnectionControl::refreshConnection(const QString& url, CMS cms) {
     logLine(QStringLiteral("Refreshing Site Connection"));
-    const QString divider =
-        cms == QStringLiteral("ExpressionEngine") ? QStringLiteral("&m=") : QStringLiteral("/");
-    http_.get(url + divider + QStringLiteral("status"), [](const AddonAnswer&) {});
+    http_.get(actionUrl(url, queryDividerFor(cms), QStringLiteral("status")), [](const HttpAnswer&) {});
 }
 
 } // namespace folvane

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "Cms.h"
 #include "ConnectionCheck.h"
+#include "HelperCommandLine.h"
 #include "LoggingInError.h"
 
 #include <QObject>
@@ -13,9 +15,9 @@
 
 namespace folvane {
 
-class AddonHttpClient;
 class BaseWebsite;
 class HelperProcess;
+class HttpClient;
 class NotificationBus;
 class SharedPreferences;
 class SiteListManager;
@@ -25,9 +27,9 @@ class SiteListManager;
 enum class ConnectionState { connecting, connected, error, idle };
 ConnectionState connectionState(const BaseWebsite& site);
 
-// The helper's sixteen arguments. Position 7 is "-": the password follows on standard input.
-QStringList helperArguments(const BaseWebsite& site, const SharedPreferences& preferences,
-                            const QString& basePath);
+// The helper's command line for a site; its password goes to the helper's standard input.
+HelperCommandLine helperCommandLine(const BaseWebsite& site, const SharedPreferences& preferences,
+                                    const QString& basePath);
 
 // What starting helpers needs from the machine.
 struct HelperSetup {
@@ -56,7 +58,7 @@ class ConnectionControl : public QObject {
     Q_OBJECT
 public:
     ConnectionControl(SiteListManager& sites, SharedPreferences& preferences, NotificationBus& bus,
-                      AddonHttpClient& http, HelperSetup setup = HelperSetup::standard(),
+                      HttpClient& http, HelperSetup setup = HelperSetup::standard(),
                       QObject* parent = nullptr);
 
     // Checks the site and, when it passes, starts its helper and the status timer.
@@ -75,7 +77,7 @@ public:
     // Every connected helper logs in again.
     void wakeFromSleep();
     // The status timer's request for one site; its answer is not read.
-    void refreshConnection(const QString& url, const QString& cms);
+    void refreshConnection(const QString& url, CMS cms);
 
     // Period of the status request of a connected site.
     int statusIntervalMs = 1200 * 1000;
@@ -101,7 +103,7 @@ private:
     SiteListManager& sites_;
     SharedPreferences& preferences_;
     NotificationBus& bus_;
-    AddonHttpClient& http_;
+    HttpClient& http_;
     ConnectionCheck check_;
     HelperSetup setup_;
     std::set<QString> observedTitles_;

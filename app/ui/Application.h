@@ -1,12 +1,12 @@
 #pragma once
 
 #include "GoogleAnalytics.h"
+#include "HttpClient.h"
 #include "IconFetcher.h"
 #include "MasterViewController.h"
 #include "NotificationBus.h"
 #include "PreferencesWindow.h"
 #include "UserPrompts.h"
-#include "core/AddonHttpClient.h"
 #include "core/ConnectionControl.h"
 #include "core/SecretStore.h"
 #include "core/SharedPreferences.h"
@@ -54,7 +54,7 @@ private:
     SecretServiceStore secrets_;
     SharedPreferences preferences_;
     NotificationBus bus_;
-    AddonHttpClient http_;
+    HttpClient http_{applicationRequestLimit};
     WakeWatcher wake_;
     GoogleAnalytics analytics_;
     MessageBoxPrompts prompts_;

@@ -1,9 +1,9 @@
 #include "EditWebsiteWindowController.h"
 
+#include "HttpClient.h"
 #include "IconFetcher.h"
 #include "Icons.h"
 #include "Paths.h"
-#include "core/AddonHttpClient.h"
 #include "core/BaseWebsite.h"
 #include "core/ConnectionCheck.h"
 #include "core/SiteListManager.h"
@@ -45,7 +45,8 @@ std::optional<QString> saveRefusal(const SiteListManager& manager, const QString
 
 EditWebsiteWindowController::EditWebsiteWindowController(SiteListManager& manager, IconFetcher& icons,
                                                          QWidget* parent)
-    : QDialog(parent), manager_(manager), icons_(icons), http_(std::make_unique<AddonHttpClient>()),
+    : QDialog(parent), manager_(manager), icons_(icons),
+      http_(std::make_unique<HttpClient>(applicationRequestLimit)),
       editSite_(std::make_shared<BaseWebsite>()), fieldTitle_(new QLineEdit(this)),
       fieldSiteUrl_(new QLineEdit(this)), fieldUsername_(new QLineEdit(this)),
       fieldPassword_(new QLineEdit(this)), testButton_(new QPushButton(tr("Test Connection"), this)),

@@ -10,7 +10,7 @@ class QPushButton;
 class QPropertyAnimation;
 
 namespace folvane {
-class AddonHttpClient;
+class HttpClient;
 class BaseWebsite;
 class SiteListManager;
 } // namespace folvane
@@ -86,7 +86,7 @@ private:
 
     SiteListManager& manager_;
     IconFetcher& icons_;
-    std::unique_ptr<AddonHttpClient> http_;
+    std::unique_ptr<HttpClient> http_;
     std::shared_ptr<BaseWebsite> editSite_;
     bool editing_ = false;
     int sitePositionToEdit_ = -1;

@@ -4,7 +4,7 @@
 
 namespace folvane {
 
-QString quaryDividerFor(CMS cms) {
+QString queryDividerFor(CMS cms) {
     switch (cms) {
     case CMS::expressionEngine:
         return QStringLiteral("&m=");

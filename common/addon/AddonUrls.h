@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tree/WebsiteInUse.h"
+#include "Cms.h"
 
 #include <QString>
 #include <optional>
@@ -9,7 +9,7 @@ namespace folvane {
 
 // The text between the base URL and an action name: "&m=" for ExpressionEngine (the base carries a
 // query string), "/" for WordPress, nothing when the CMS is not known.
-QString quaryDividerFor(CMS cms);
+QString queryDividerFor(CMS cms);
 
 // base + divider + action, as plain text: nothing is escaped or inserted.
 inline QString actionUrl(const QString& base, const QString& divider, const QString& action) {

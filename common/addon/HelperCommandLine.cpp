@@ -1,35 +1,68 @@
-#include "HelperArguments.h"
+#include "HelperCommandLine.h"
 
 #include "TextBool.h"
 
+#include <algorithm>
+
 namespace folvane {
 
-std::optional<HelperArguments> parseHelperArguments(const QStringList& args,
-                                                    const std::function<QString()>& readPasswordLine,
-                                                    QString* error) {
-    if (args.size() < HelperArguments::count + 1) {
+namespace {
+const QString passwordOnStandardInput = QStringLiteral("-");
+
+QString switchText(bool on) {
+    return on ? QStringLiteral("1") : QStringLiteral("0");
+}
+} // namespace
+
+QStringList HelperCommandLine::arguments() const {
+    return {QStringLiteral("--args"),
+            QStringLiteral("-admin_url"),
+            typedUrl,
+            QStringLiteral("-login"),
+            login,
+            QStringLiteral("-pass"),
+            passwordOnStandardInput,
+            baseFolder,
+            title,
+            switchText(notifications),
+            switchText(openFolder),
+            switchText(defaultGroupAlert),
+            switchText(caching),
+            switchText(usageData),
+            cleanUrl,
+            cmsTag(cms)};
+}
+
+std::optional<HelperCommandLine> HelperCommandLine::parse(const QStringList& args,
+                                                          const std::function<QString()>& readPasswordLine,
+                                                          QString* error) {
+    if (args.size() < count + 1) {
         if (error)
             *error = QStringLiteral("expected %1 arguments, got %2")
-                         .arg(HelperArguments::count)
-                         .arg(args.size() - 1);
+                         .arg(count)
+                         .arg(std::max<qsizetype>(args.size() - 1, 0));
         return std::nullopt;
     }
-    HelperArguments parsed;
-    parsed.all = args;
-    parsed.url = args.at(3);
+    HelperCommandLine parsed;
+    parsed.typedUrl = args.at(3);
     parsed.login = args.at(5);
-    parsed.password = args.at(7) == QStringLiteral("-") ? readPasswordLine() : args.at(7);
-    parsed.all[7] = QStringLiteral("-"); // nothing downstream ever needs the password from this list
+    parsed.password =
+        args.at(passwordPosition) == passwordOnStandardInput ? readPasswordLine() : args.at(passwordPosition);
     parsed.baseFolder = args.at(8);
     parsed.title = args.at(9);
-    parsed.openFinder = textBoolValue(args.at(11));
+    parsed.notifications = textBoolValue(args.at(10));
+    parsed.openFolder = textBoolValue(args.at(11));
+    parsed.defaultGroupAlert = textBoolValue(args.at(12));
+    parsed.caching = textBoolValue(args.at(13));
     parsed.usageData = textBoolValue(args.at(14));
-    parsed.dirtyURL = args.at(15);
-    parsed.cmsTag = args.at(16);
+    parsed.cleanUrl = args.at(15);
+    parsed.cms = cmsFromTag(args.at(16));
+    parsed.all = args;
+    parsed.all[passwordPosition] = passwordOnStandardInput;
     return parsed;
 }
 
-QString helperUsage(const QString& program) {
+QString HelperCommandLine::usage(const QString& program) {
     return QStringLiteral(
                "usage: %1 --args -admin_url URL -login USER -pass PASSWORD BASE_FOLDER TITLE\n"
                "       NOTIFICATIONS OPEN_FILE_BROWSER DEFAULT_GROUP_ALERT CACHING USAGE_DATA SITE_URL CMS\n"

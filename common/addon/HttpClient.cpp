@@ -5,22 +5,19 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QThread>
+#include <QTimer>
 #include <QUrl>
+#include <memory>
 
 namespace folvane {
-
-namespace {
-// A site that accepts the connection and never answers would otherwise hold a wait forever; this is
-// the usual default request time-out of desktop HTTP clients.
-constexpr int transferTimeoutMs = 60000;
-} // namespace
 
 QString HttpAnswer::describe() const {
     return failed() ? QStringLiteral("failure: ") + error
                     : QStringLiteral("success: ") + QString::fromUtf8(body);
 }
 
-HttpClient::HttpClient(QObject* parent) : QObject(parent), manager_(new QNetworkAccessManager(this)) {}
+HttpClient::HttpClient(TimeLimit limit, QObject* parent)
+    : QObject(parent), limit_(limit), manager_(new QNetworkAccessManager(this)) {}
 
 void HttpClient::get(const QString& url, Completion done) {
     send("GET", url, {}, std::move(done));
@@ -54,27 +51,49 @@ void HttpClient::send(const QByteArray& method, const QString& url, const QByteA
         return;
     }
     QNetworkRequest request(target);
-    request.setTransferTimeout(transferTimeoutMs);
-    QNetworkReply* reply;
     if (method == "POST") {
         request.setHeader(QNetworkRequest::ContentTypeHeader,
                           QStringLiteral("application/x-www-form-urlencoded; charset=utf-8"));
-        reply = manager_->post(request, body);
+        watch(manager_->post(request, body), std::move(done));
     } else {
-        reply = manager_->get(request);
+        watch(manager_->get(request), std::move(done));
     }
-    connect(reply, &QNetworkReply::finished, this, [reply, done = std::move(done)]() {
-        reply->deleteLater();
-        HttpAnswer answer;
-        answer.body = reply->readAll();
-        // HTTP status codes are not judged: a 404 page with a JSON body is still an answer.
-        if (reply->error() != QNetworkReply::NoError &&
-            reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isNull()) {
-            answer.error = reply->errorString();
-            answer.body.clear();
-        }
-        done(answer);
+}
+
+void HttpClient::watch(QNetworkReply* reply, Completion done) {
+    auto timedOut = std::make_shared<bool>(false);
+    auto* timer = new QTimer(reply);
+    timer->setSingleShot(true);
+    timer->setInterval(limit_.duration);
+    connect(timer, &QTimer::timeout, reply, [reply, timedOut] {
+        *timedOut = true;
+        reply->abort();
     });
+    if (limit_.measure == TimeLimit::Measure::silence) {
+        const auto restart = [timer] { timer->start(); };
+        connect(reply, &QNetworkReply::uploadProgress, timer, restart);
+        connect(reply, &QNetworkReply::downloadProgress, timer, restart);
+    }
+    timer->start();
+    connect(reply, &QNetworkReply::finished, this,
+            [reply, timer, timedOut, limit = limit_, done = std::move(done)]() {
+                timer->stop();
+                reply->deleteLater();
+                HttpAnswer answer;
+                if (*timedOut) {
+                    answer.timedOut = true;
+                    answer.error = (limit.measure == TimeLimit::Measure::silence
+                                        ? QStringLiteral("nothing arrived for %1 ms")
+                                        : QStringLiteral("no complete answer within %1 ms"))
+                                       .arg(limit.duration.count());
+                } else if (reply->error() != QNetworkReply::NoError &&
+                           reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isNull()) {
+                    answer.error = reply->errorString();
+                } else {
+                    answer.body = reply->readAll();
+                }
+                done(answer);
+            });
 }
 
 } // namespace folvane

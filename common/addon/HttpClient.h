@@ -5,35 +5,61 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <chrono>
 #include <functional>
 
 class QNetworkAccessManager;
+class QNetworkReply;
 
 namespace folvane {
 
+// How long a request may take before it is given up.
+struct TimeLimit {
+    enum class Measure {
+        silence,      // no byte moved, either way, for this long: a slow transfer that still moves goes on
+        wholeExchange // from the request until the answer is complete, however busy the transfer
+    };
+    Measure measure;
+    std::chrono::milliseconds duration;
+};
+
+// The helper's requests: a site that accepts the connection and never answers would otherwise hold a
+// wait forever, while a long template list that keeps arriving must not be cut off. 60 s of silence is
+// the usual request time-out of desktop HTTP clients.
+inline constexpr TimeLimit helperRequestLimit{TimeLimit::Measure::silence, std::chrono::seconds(60)};
+// The application's: the user waits for every answer (the check before connecting, the site editor's
+// test), so the whole exchange gets a few seconds and is then reported as timed out.
+inline constexpr TimeLimit applicationRequestLimit{TimeLimit::Measure::wholeExchange,
+                                                   std::chrono::seconds(5)};
+
 struct HttpAnswer {
-    QByteArray body; // empty when the transfer failed
-    QString error;   // empty on success
+    QByteArray body;       // empty when the exchange failed
+    QString error;         // why it failed; empty when an HTTP answer came, whatever its status
+    bool timedOut = false; // it failed because the time limit ran out
     bool failed() const { return !error.isEmpty(); }
     // How the outcome is logged: the body on success, the error otherwise.
     QString describe() const;
 };
 
-// The helper's HTTP client: one cookie store for the process, form-encoded POST bodies, answers
-// delivered on the thread that owns the client (the main thread). Requests may be started from any thread.
+// The add-on client's transport: GET and form-encoded POST to http and https addresses only (a typed or
+// deep-linked file: address must never read local files). HTTP status codes are not judged: a 404 page
+// with a JSON body is still an answer. Cookies live as long as the client. Requests may be started from
+// any thread; answers are delivered on the thread that owns the client, never before the call returns.
 class HttpClient : public QObject {
     Q_OBJECT
 public:
     using Completion = std::function<void(const HttpAnswer&)>;
 
-    explicit HttpClient(QObject* parent = nullptr);
+    explicit HttpClient(TimeLimit limit, QObject* parent = nullptr);
 
     void get(const QString& url, Completion done);
     void postForm(const QString& url, const FormFields& fields, Completion done);
 
 private:
     void send(const QByteArray& method, const QString& url, const QByteArray& body, Completion done);
+    void watch(QNetworkReply* reply, Completion done);
 
+    TimeLimit limit_;
     QNetworkAccessManager* manager_;
 };
 

@@ -24,7 +24,7 @@ SiteConnectionHelper::SiteConnectionHelper(const QStringList& args, WebsiteInUse
                                            NotificationBus& bus, DesktopNotifier& notifier)
     : site_(site), http_(http), bus_(bus), notifier_(notifier) {
     url = site_.url.value_or(QString());
-    quaryDivider = quaryDividerFor(site_.cms);
+    quaryDivider = queryDividerFor(site_.cms);
     resetURLs();
     baseString = argumentAt(args, 8);
     notificationBool = textBoolValue(argumentAt(args, 10));

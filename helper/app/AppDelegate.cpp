@@ -5,9 +5,9 @@
 #include "ConsoleLog.h"
 #include "DesktopNotifier.h"
 #include "GoogleAnalytics.h"
+#include "HttpClient.h"
 #include "NotificationBus.h"
 #include "Paths.h"
-#include "addon/HttpClient.h"
 #include "addon/SiteConnectionHelper.h"
 #include "fs/FsEvents.h"
 #include "fs/LoopbackFS.h"
@@ -41,29 +41,29 @@ void logEvent(const QString& name, const QVariantMap& userInfo) {
 }
 } // namespace
 
-AppDelegate::AppDelegate(HelperArguments args, WebsiteInUse& site, QObject* parent)
-    : QObject(parent), args_(std::move(args)), site_(site), http_(std::make_unique<HttpClient>()),
-      bus_(std::make_unique<NotificationBus>()), notifier_(std::make_unique<DesktopNotifier>()),
-      analytics_(std::make_unique<GoogleAnalytics>()) {}
+AppDelegate::AppDelegate(HelperCommandLine args, WebsiteInUse& site, QObject* parent)
+    : QObject(parent), args_(std::move(args)), site_(site),
+      http_(std::make_unique<HttpClient>(helperRequestLimit)), bus_(std::make_unique<NotificationBus>()),
+      notifier_(std::make_unique<DesktopNotifier>()), analytics_(std::make_unique<GoogleAnalytics>()) {}
 
 AppDelegate::~AppDelegate() = default;
 
 void AppDelegate::applicationDidFinishLaunching() {
     redirectConsoleLogWhenWanted();
 
-    site_.url = args_.url;
-    site_.dirtyURL = args_.dirtyURL;
+    site_.url = args_.typedUrl;
+    site_.dirtyURL = args_.cleanUrl;
     site_.cleanName = args_.title;
     site_.login = args_.login;
     site_.password = args_.password;
     baseURL = QDir::cleanPath(args_.baseFolder);
-    site_.cachedFolderName = stableHashText(args_.title.isEmpty() ? args_.url : args_.title);
-    site_.cms = cmsFromTag(args_.cmsTag);
+    site_.cachedFolderName = stableHashText(args_.title.isEmpty() ? args_.typedUrl : args_.title);
+    site_.cms = args_.cms;
     if (args_.usageData) {
         logLine(QStringLiteral("on"));
         analytics_->startGoogleAnalytics(StartEvent::connect(cmsName(site_.cms)));
     }
-    openFinderBool = args_.openFinder;
+    openFinderBool = args_.openFolder;
 
     connectionHelper = std::make_unique<SiteConnectionHelper>(args_.all, site_, *http_, *bus_, *notifier_);
 
@@ -72,7 +72,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     if (terminating_)
         return;
     if (!templates) {
-        logLine(QStringLiteral("Could not log in to ") + args_.url + QStringLiteral("; ending"));
+        logLine(QStringLiteral("Could not log in to ") + args_.typedUrl + QStringLiteral("; ending"));
         terminate(1);
         return;
     }

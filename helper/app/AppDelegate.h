@@ -1,6 +1,6 @@
 #pragma once
 
-#include "HelperArguments.h"
+#include "HelperCommandLine.h"
 
 #include <QObject>
 #include <QVariantMap>
@@ -29,7 +29,7 @@ class WebsiteInUse;
 class AppDelegate : public QObject {
     Q_OBJECT
 public:
-    AppDelegate(HelperArguments args, WebsiteInUse& site, QObject* parent = nullptr);
+    AppDelegate(HelperCommandLine args, WebsiteInUse& site, QObject* parent = nullptr);
     ~AppDelegate() override;
 
     void applicationDidFinishLaunching();
@@ -62,7 +62,7 @@ private:
     // Connects the synchronisation of files and folders and the refresh to the volume.
     void startSynchronising();
 
-    HelperArguments args_;
+    HelperCommandLine args_;
     WebsiteInUse& site_;
     std::unique_ptr<HttpClient> http_;
     std::unique_ptr<NotificationBus> bus_;

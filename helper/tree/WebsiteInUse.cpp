@@ -6,14 +6,6 @@
 
 namespace folvane {
 
-CMS cmsFromTag(const QString& tag) {
-    if (tag == QLatin1String("ExpressionEngine"))
-        return CMS::expressionEngine;
-    if (tag == QLatin1String("Wordpress"))
-        return CMS::wordPress;
-    return CMS::default_;
-}
-
 FileRecord* PathDictionaries::moveFileRecord(const QString& from, const QString& to) {
     const auto record = fileDictionary.find(from);
     if (record == fileDictionary.end())
@@ -27,18 +19,6 @@ FileRecord* PathDictionaries::moveFileRecord(const QString& from, const QString&
         destination != folderDictionary.end() && !destination->second.paths.contains(to))
         destination->second.paths.append(to);
     return &filed;
-}
-
-QString cmsName(CMS cms) {
-    switch (cms) {
-    case CMS::expressionEngine:
-        return QStringLiteral("ExpressionEngine");
-    case CMS::wordPress:
-        return QStringLiteral("WordPress");
-    case CMS::default_:
-        break;
-    }
-    return {};
 }
 
 WebsiteInUse& WebsiteInUse::sharedInstance() {

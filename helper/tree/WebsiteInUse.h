@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Cms.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -8,14 +10,6 @@
 #include <optional>
 
 namespace folvane {
-
-// Which content management system the site runs; `default_` means not known.
-enum class CMS { expressionEngine, wordPress, default_ };
-
-// "ExpressionEngine" and "Wordpress" exactly (case-sensitive); any other text is not known.
-CMS cmsFromTag(const QString& tag);
-// The CMS's name as users know it; empty for a site of neither kind.
-QString cmsName(CMS cms);
 
 struct Constants {
     static inline const QString cache = QStringLiteral("/.cache/");

@@ -1,8 +1,9 @@
 // Every template and group operation of the add-on client against the simulator: the request it sends,
 // the notification the user sees, and what its completion receives.
 #include "DesktopNotifier.h"
+#include "HelperCommandLine.h"
+#include "HttpClient.h"
 #include "NotificationBus.h"
-#include "addon/HttpClient.h"
 #include "addon/SiteConnectionHelper.h"
 #include "testkit/AddonSim.h"
 #include "testkit/TestSession.h"
@@ -29,12 +30,16 @@ public:
         site_.login = QStringLiteral("admin");
         site_.password = QStringLiteral("password");
         site_.cms = sim.cms() == "wp" ? CMS::wordPress : CMS::expressionEngine;
-        const QString on = notifications ? QStringLiteral("1") : QStringLiteral("0");
-        helper_ = std::make_unique<SiteConnectionHelper>(
-            QStringList{"helper", "--args", "-admin_url", sim.baseUrl(), "-login", "admin", "-pass", "-",
-                        session.baseFolder(), "Ops", on, "0", "0", "1", "0", sim.baseUrl(),
-                        "ExpressionEngine"},
-            site_, http_, bus_, notifier_);
+        HelperCommandLine commandLine;
+        commandLine.typedUrl = commandLine.cleanUrl = sim.baseUrl();
+        commandLine.login = QStringLiteral("admin");
+        commandLine.baseFolder = session.baseFolder();
+        commandLine.title = QStringLiteral("Ops");
+        commandLine.notifications = notifications;
+        commandLine.caching = true;
+        commandLine.cms = site_.cms;
+        helper_ = std::make_unique<SiteConnectionHelper>(QStringList{"helper"} + commandLine.arguments(),
+                                                         site_, http_, bus_, notifier_);
         EXPECT_TRUE(helper_->isLoggedIn());
     }
     SiteConnectionHelper& operator*() { return *helper_; }
@@ -42,7 +47,7 @@ public:
 
 private:
     WebsiteInUse site_;
-    HttpClient http_;
+    HttpClient http_{helperRequestLimit};
     NotificationBus bus_;
     DesktopNotifier notifier_;
     std::unique_ptr<SiteConnectionHelper> helper_;

@@ -7,8 +7,8 @@
 #include "testkit/TestSession.h"
 #include "testkit/Wait.h"
 
+#include "HttpClient.h"
 #include "NotificationBus.h"
-#include "core/AddonHttpClient.h"
 #include "core/BaseWebsite.h"
 #include "core/ConnectionControl.h"
 #include "core/HelperProcess.h"
@@ -65,7 +65,7 @@ protected:
     SiteListManager sites{secrets, session.baseFolder()};
     SharedPreferences preferences{session.baseFolder()};
     NotificationBus bus{session.bus()};
-    AddonHttpClient http;
+    HttpClient http{applicationRequestLimit};
     ConnectionControl control{
         sites, preferences, bus, http,
         HelperSetup{programPath("folvane3-fuse-helper"), session.environment(), session.baseFolder()}};
@@ -87,7 +87,7 @@ TEST_F(AppConnectionControl, FollowsTheHelperFromLaunchToEject) {
 
     const ConnectOutcome outcome = control.connectToSite(*site);
     ASSERT_EQ(outcome.kind, ConnectOutcome::Kind::launched) << outcome.launchError.toStdString();
-    EXPECT_EQ(site->cms, "ExpressionEngine");
+    EXPECT_EQ(site->cms, CMS::expressionEngine);
     EXPECT_EQ(connectionState(*site), ConnectionState::connecting);
     ASSERT_TRUE(waitUntil([&] { return connectionState(*site) == ConnectionState::connected; }));
     EXPECT_TRUE(FuseMounts::isMounted(session.mountRoot() + "/Test Site"));

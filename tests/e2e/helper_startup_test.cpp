@@ -189,7 +189,7 @@ TEST(HelperLogin, TitlesWithBlanksQuotesAndNonAsciiWorkOnTheBus) {
     EXPECT_EQ(bus.signalsNamed(connectionTerminated(title)).front().value("title").toString(), title);
 }
 
-TEST(HelperArguments, TooFewArgumentsPrintUsageAndTouchNothing) {
+TEST(HelperCommandLine, TooFewArgumentsPrintUsageAndTouchNothing) {
     TestSession session;
     QStringList args = HelperRunner::commandLine(HelperRunner::Options{}, session.baseFolder());
     args.removeLast();
@@ -199,7 +199,7 @@ TEST(HelperArguments, TooFewArgumentsPrintUsageAndTouchNothing) {
     EXPECT_FALSE(QDir(session.baseFolder()).exists());
 }
 
-TEST(HelperArguments, MissingBaseFolderIsCreatedAndOddAnswersDoNotCrash) {
+TEST(HelperCommandLine, MissingBaseFolderIsCreatedAndOddAnswersDoNotCrash) {
     TestSession session;
     AddonSim sim;
     sim.setListAllRaw("<html><body>Fatal error</body></html>");

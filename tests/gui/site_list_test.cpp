@@ -3,8 +3,8 @@
 
 #include "GuiTestSupport.h"
 
+#include "HttpClient.h"
 #include "NotificationBus.h"
-#include "core/AddonHttpClient.h"
 #include "core/ConnectionControl.h"
 #include "core/HelperProcess.h"
 #include "core/SharedPreferences.h"
@@ -78,7 +78,7 @@ struct Desk {
     SiteListManager sites{secrets, folder.path()};
     SharedPreferences preferences{folder.path()};
     NotificationBus bus{QDBusConnection(QStringLiteral("no session bus"))};
-    AddonHttpClient http;
+    HttpClient http{applicationRequestLimit};
     ConnectionControl control;
     guitest::RecordingPrompts prompts;
     IconFetcher icons{QString()};

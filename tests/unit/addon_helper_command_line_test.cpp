@@ -1,4 +1,4 @@
-#include "app/HelperArguments.h"
+#include "HelperCommandLine.h"
 
 #include "QtPrinters.h"
 
@@ -12,40 +12,96 @@ QStringList fullArgs(const QString& password) {
             "-pass",  password, "/base",      "My Site",     "1",        "yes",
             "0",      "",       "true",       "http://h",    "Wordpress"};
 }
+
+QString noPasswordLine() {
+    ADD_FAILURE() << "standard input was read although position 7 held the password";
+    return {};
+}
+
+HelperCommandLine everyField() {
+    HelperCommandLine commandLine;
+    commandLine.typedUrl = QStringLiteral("example.com/admin.php?D=cp&x=a b");
+    commandLine.login = QStringLiteral("-login");
+    commandLine.password = QStringLiteral("secret");
+    commandLine.baseFolder = QStringLiteral("/home/u/.local/share/Folvane 3");
+    commandLine.title = QStringLiteral("Ünïcode \"Site\"");
+    commandLine.notifications = true;
+    commandLine.defaultGroupAlert = true;
+    commandLine.usageData = true;
+    commandLine.cleanUrl = QStringLiteral("http://www.example.com/admin.php?D=cp&x=a b");
+    commandLine.cms = CMS::expressionEngine;
+    return commandLine;
+}
 } // namespace
 
-TEST(HelperArguments, TakesEveryValueByPosition) {
-    int reads = 0;
-    const auto parsed = parseHelperArguments(
-        fullArgs("secret"), [&] { return ++reads, QString("stdin"); }, nullptr);
+TEST(HelperCommandLine, TakesEveryValueByPosition) {
+    const auto parsed = HelperCommandLine::parse(fullArgs("secret"), noPasswordLine, nullptr);
     ASSERT_TRUE(parsed);
-    EXPECT_EQ(reads, 0);
-    EXPECT_EQ(parsed->url, "http://h/?x");
+    EXPECT_EQ(parsed->typedUrl, "http://h/?x");
     EXPECT_EQ(parsed->login, "me");
     EXPECT_EQ(parsed->password, "secret");
     EXPECT_EQ(parsed->baseFolder, "/base");
     EXPECT_EQ(parsed->title, "My Site");
-    EXPECT_TRUE(parsed->openFinder);
+    EXPECT_TRUE(parsed->notifications);
+    EXPECT_TRUE(parsed->openFolder);
+    EXPECT_FALSE(parsed->defaultGroupAlert);
+    EXPECT_FALSE(parsed->caching) << "an empty switch is off";
     EXPECT_TRUE(parsed->usageData);
-    EXPECT_EQ(parsed->dirtyURL, "http://h");
-    EXPECT_EQ(parsed->cmsTag, "Wordpress");
+    EXPECT_EQ(parsed->cleanUrl, "http://h");
+    EXPECT_EQ(parsed->cms, CMS::wordPress);
     EXPECT_EQ(parsed->all.at(7), "-") << "the password must not travel further in the argument list";
+    EXPECT_EQ(parsed->all.at(16), "Wordpress");
 }
 
-TEST(HelperArguments, DashReadsThePasswordFromStandardInput) {
-    const auto parsed = parseHelperArguments(
+TEST(HelperCommandLine, DashReadsThePasswordFromStandardInput) {
+    const auto parsed = HelperCommandLine::parse(
         fullArgs("-"), [] { return QString("from stdin"); }, nullptr);
     ASSERT_TRUE(parsed);
     EXPECT_EQ(parsed->password, "from stdin");
 }
 
-TEST(HelperArguments, FewerThanSixteenValuesIsAnError) {
+TEST(HelperCommandLine, FewerThanSixteenValuesIsAnError) {
     QStringList args = fullArgs("pw");
     args.removeLast();
     QString error;
-    EXPECT_FALSE(parseHelperArguments(
-        args, [] { return QString(); }, &error));
+    EXPECT_FALSE(HelperCommandLine::parse(args, noPasswordLine, &error));
     EXPECT_EQ(error, "expected 16 arguments, got 15");
-    EXPECT_FALSE(parseHelperArguments(
-        {"helper"}, [] { return QString(); }, &error));
+    EXPECT_FALSE(HelperCommandLine::parse({}, noPasswordLine, &error));
+    EXPECT_EQ(error, "expected 16 arguments, got 0");
+    EXPECT_FALSE(HelperCommandLine::parse({"helper"}, noPasswordLine, nullptr));
+}
+
+TEST(HelperCommandLine, WhatTheApplicationBuildsTheHelperReadsBack) {
+    const HelperCommandLine sent = everyField();
+    const QStringList arguments = sent.arguments();
+    ASSERT_EQ(arguments.size(), HelperCommandLine::count);
+    EXPECT_FALSE(arguments.contains("secret")) << "passwords never go on a command line";
+    EXPECT_EQ(arguments.at(HelperCommandLine::passwordPosition - 1), "-");
+    EXPECT_EQ(arguments.mid(9, 5), (QStringList{"1", "0", "1", "0", "1"}));
+    EXPECT_EQ(arguments.last(), "ExpressionEngine");
+
+    const auto read = HelperCommandLine::parse(
+        QStringList{"helper"} + arguments, [] { return QString("secret"); }, nullptr);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->typedUrl, sent.typedUrl);
+    EXPECT_EQ(read->login, sent.login) << "a value that looks like a marker stays a value";
+    EXPECT_EQ(read->password, sent.password);
+    EXPECT_EQ(read->baseFolder, sent.baseFolder);
+    EXPECT_EQ(read->title, sent.title);
+    EXPECT_EQ(read->notifications, sent.notifications);
+    EXPECT_EQ(read->openFolder, sent.openFolder);
+    EXPECT_EQ(read->defaultGroupAlert, sent.defaultGroupAlert);
+    EXPECT_EQ(read->caching, sent.caching);
+    EXPECT_EQ(read->usageData, sent.usageData);
+    EXPECT_EQ(read->cleanUrl, sent.cleanUrl);
+    EXPECT_EQ(read->cms, sent.cms);
+}
+
+TEST(HelperCommandLine, AnUnknownCmsTravelsAsTheEmptyTag) {
+    HelperCommandLine sent = everyField();
+    sent.cms = CMS::default_;
+    EXPECT_EQ(sent.arguments().last(), "");
+    QStringList args = fullArgs("pw");
+    args.last() = QStringLiteral("WordPress");
+    EXPECT_EQ(HelperCommandLine::parse(args, noPasswordLine, nullptr)->cms, CMS::default_);
 }

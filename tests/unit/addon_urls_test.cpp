@@ -1,82 +1,27 @@
-#include "DesktopNotifier.h"
-#include "NotificationBus.h"
-#include "addon/AddonUrls.h"
-#include "addon/HttpClient.h"
-#include "addon/SiteConnectionHelper.h"
+#include "AddonUrls.h"
+#include "Cms.h"
 
 #include "QtPrinters.h"
-#include <QDBusConnection>
 
 #include <gtest/gtest.h>
 
 using namespace folvane;
 
-namespace {
-
-QStringList helperArgs(const QString& url, const QString& cmsTag) {
-    return {"folvane3-fuse-helper",
-            "--args",
-            "-admin_url",
-            url,
-            "-login",
-            "admin",
-            "-pass",
-            "-",
-            "/tmp/base",
-            "Site",
-            "1",
-            "0",
-            "1",
-            "1",
-            "0",
-            url,
-            cmsTag};
-}
-
-// A client whose bus is not connected: enough for everything that does not send.
-struct OfflineClient {
-    explicit OfflineClient(const QString& url, CMS cms) {
-        site.url = url;
-        site.cleanName = QStringLiteral("Site");
-        site.cms = cms;
-        helper =
-            std::make_unique<SiteConnectionHelper>(helperArgs(url, QString()), site, http, bus, notifier);
-    }
-    WebsiteInUse site;
-    HttpClient http;
-    NotificationBus bus{QDBusConnection(QStringLiteral("not-connected"))};
-    DesktopNotifier notifier{QDBusConnection(QStringLiteral("not-connected"))};
-    std::unique_ptr<SiteConnectionHelper> helper;
-};
-
-} // namespace
-
 TEST(AddonUrls, ActionUrlsPerCms) {
-    OfflineClient ee(QStringLiteral("https://h.example/admin.php?D=cp&module=x"), CMS::expressionEngine);
-    EXPECT_EQ(ee.helper->urls.getStatus, "https://h.example/admin.php?D=cp&module=x&m=status");
-    EXPECT_EQ(ee.helper->urls.moveTemplateGroup,
-              "https://h.example/admin.php?D=cp&module=x&m=move_template_group");
+    const ActionUrls ee = actionUrlsFor(QStringLiteral("https://h.example/admin.php?D=cp&module=x"),
+                                        queryDividerFor(CMS::expressionEngine));
+    EXPECT_EQ(ee.getStatus, "https://h.example/admin.php?D=cp&module=x&m=status");
+    EXPECT_EQ(ee.moveTemplateGroup, "https://h.example/admin.php?D=cp&module=x&m=move_template_group");
 
-    OfflineClient wp(QStringLiteral("https://h.example/wp-json/folvane"), CMS::wordPress);
-    EXPECT_EQ(wp.helper->urls.getTemplates, "https://h.example/wp-json/folvane/list_all");
-    EXPECT_EQ(wp.helper->urls.renameTemplate, "https://h.example/wp-json/folvane/rename_template");
+    const ActionUrls wp =
+        actionUrlsFor(QStringLiteral("https://h.example/wp-json/folvane"), queryDividerFor(CMS::wordPress));
+    EXPECT_EQ(wp.getTemplates, "https://h.example/wp-json/folvane/list_all");
+    EXPECT_EQ(wp.renameTemplate, "https://h.example/wp-json/folvane/rename_template");
 
     // Nothing is escaped or inserted, even for an unknown CMS or a base with blanks.
-    OfflineClient unknown(QStringLiteral("http://h/a b/"), CMS::default_);
-    EXPECT_EQ(unknown.helper->urls.getNewTemplate, "http://h/a b/get_template");
-}
-
-TEST(AddonUrls, ExpressionEngineSessionRewrite) {
-    OfflineClient ee(QStringLiteral("https://h.example/admin.php?D=cp&module=x"), CMS::expressionEngine);
-    ee.helper->setSessionID(QStringLiteral("abc"));
-    EXPECT_EQ(ee.helper->urls.getTemplates, "https://h.example/S=abc/?D=cp&module=x&m=list_all");
-    EXPECT_EQ(ee.helper->sessionID(), "abc");
-
-    ee.helper->setSessionID(QStringLiteral("abc"));
-    EXPECT_EQ(ee.helper->url, "https://h.example/S=abc/?D=cp&module=x");
-
-    ee.helper->setSessionID(QStringLiteral("def"));
-    EXPECT_EQ(ee.helper->urls.getTemplates, "https://h.example/S=def/?D=cp&module=x&m=list_all");
+    EXPECT_EQ(queryDividerFor(CMS::default_), "");
+    EXPECT_EQ(actionUrlsFor(QStringLiteral("http://h/a b/"), queryDividerFor(CMS::default_)).getNewTemplate,
+              "http://h/a b/get_template");
 }
 
 TEST(AddonUrls, SessionRewriteKeepsPortDropsUserAndFragment) {
@@ -84,23 +29,29 @@ TEST(AddonUrls, SessionRewriteKeepsPortDropsUserAndFragment) {
               "http://localhost:8888/S=s1/?/cp&x=1");
     EXPECT_EQ(sessionRewrittenUrl(QStringLiteral("http://[::1]:8080/admin.php?D=cp"), "s"),
               "http://[::1]:8080/S=s/?D=cp");
+    EXPECT_EQ(sessionRewrittenUrl(QStringLiteral("https://h.example/S=old/?D=cp&module=x"), "new"),
+              "https://h.example/S=new/?D=cp&module=x");
 }
 
 TEST(AddonUrls, SessionRewriteNeedsSchemeHostAndQuery) {
     EXPECT_FALSE(sessionRewrittenUrl(QStringLiteral("https://h.example/admin.php"), "s"));
     EXPECT_FALSE(sessionRewrittenUrl(QStringLiteral("h.example/admin.php?D=cp"), "s"));
     EXPECT_FALSE(sessionRewrittenUrl(QStringLiteral("not a url?x"), "s"));
-
-    OfflineClient noQuery(QStringLiteral("https://h.example/admin.php"), CMS::expressionEngine);
-    noQuery.helper->setSessionID(QStringLiteral("abc"));
-    EXPECT_EQ(noQuery.helper->urls.getLogin, "https://h.example/admin.php&m=login");
-    EXPECT_TRUE(noQuery.helper->sessionID().isEmpty());
 }
 
-TEST(AddonUrls, SwitchesAndBaseFolderComeFromTheirPositions) {
-    OfflineClient client(QStringLiteral("http://h/?a"), CMS::expressionEngine);
-    EXPECT_TRUE(client.helper->notificationBool);
-    EXPECT_TRUE(client.helper->defaultGroupBool);
-    EXPECT_TRUE(client.helper->cachingBool);
-    EXPECT_EQ(client.helper->baseString, "/tmp/base");
+TEST(CmsTag, OnlyTheExactTagsSelectACms) {
+    EXPECT_EQ(cmsFromTag("ExpressionEngine"), CMS::expressionEngine);
+    EXPECT_EQ(cmsFromTag("Wordpress"), CMS::wordPress);
+    EXPECT_EQ(cmsFromTag("WordPress"), CMS::default_);
+    EXPECT_EQ(cmsFromTag("expressionengine"), CMS::default_);
+    EXPECT_EQ(cmsFromTag(""), CMS::default_);
+}
+
+TEST(CmsTag, TagsReadBackAndNamesAreWhatUsersKnow) {
+    for (const CMS cms : {CMS::expressionEngine, CMS::wordPress, CMS::default_})
+        EXPECT_EQ(cmsFromTag(cmsTag(cms)), cms);
+    EXPECT_EQ(cmsTag(CMS::default_), "");
+    EXPECT_EQ(cmsName(CMS::wordPress), "WordPress");
+    EXPECT_EQ(cmsName(CMS::expressionEngine), "ExpressionEngine");
+    EXPECT_EQ(cmsName(CMS::default_), "");
 }

@@ -2,19 +2,14 @@
 // command line, the row state and the command-line syntax.
 #include "QtPrinters.h"
 #include "cli/CommandLine.h"
-#include "core/AddonHttpClient.h"
 #include "core/BaseWebsite.h"
 #include "core/ConnectionCheck.h"
 #include "core/ConnectionControl.h"
 #include "core/HelperProcess.h"
 #include "core/SharedPreferences.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
-#include <QUrl>
 #include <gtest/gtest.h>
 
 using namespace folvane;
@@ -55,20 +50,20 @@ TEST(ConnectionCheckRules, TheFirstMatchingConditionDecides) {
 
 TEST(ConnectionCheckRules, StatusAnswersSetTheDividerTheCMSAndTheVersionVerdict) {
     CheckState ee;
-    ee.readStatusAnswer(StatusProbe::wordPress, answer("<html>Page Not Found</html>"), &expects);
-    ee.readStatusAnswer(StatusProbe::expressionEngine,
+    ee.readStatusAnswer(CMS::wordPress, answer("<html>Page Not Found</html>"), &expects);
+    ee.readStatusAnswer(CMS::expressionEngine,
                         answer(R"({"status":"ok","cms":"ExpressionEngine","addon_version":"2.10"})"),
                         &expects);
     EXPECT_TRUE(ee.statusOk);
     EXPECT_EQ(ee.divider, "&m=");
-    EXPECT_EQ(ee.cms, "ExpressionEngine");
+    EXPECT_EQ(ee.cms, CMS::expressionEngine);
     EXPECT_FALSE(ee.outOfDate);
     // Once a probe said "ok", the other one is not read, whatever it says.
-    ee.readStatusAnswer(StatusProbe::wordPress, answer(R"({"status":"error","cms":"Wordpress"})"), &expects);
+    ee.readStatusAnswer(CMS::wordPress, answer(R"({"status":"error","cms":"Wordpress"})"), &expects);
     EXPECT_TRUE(ee.statusOk);
     EXPECT_EQ(ee.divider, "&m=");
 
-    const auto outOfDate = [](const char* cms, const char* version, StatusProbe probe,
+    const auto outOfDate = [](const char* cms, const char* version, CMS probe,
                               const ExpectedAddOnVersions* expected) {
         CheckState state;
         state.readStatusAnswer(probe,
@@ -79,20 +74,20 @@ TEST(ConnectionCheckRules, StatusAnswersSetTheDividerTheCMSAndTheVersionVerdict)
                                expected);
         return state.outOfDate;
     };
-    EXPECT_TRUE(outOfDate("ExpressionEngine", "2.1", StatusProbe::expressionEngine, &expects));
-    EXPECT_FALSE(outOfDate("ExpressionEngine", "2.10", StatusProbe::expressionEngine, &expects));
-    EXPECT_FALSE(outOfDate("ExpressionEngine", "2.11", StatusProbe::expressionEngine, &expects));
-    EXPECT_TRUE(outOfDate("Wordpress", "2.9.9", StatusProbe::wordPress, &expects));
+    EXPECT_TRUE(outOfDate("ExpressionEngine", "2.1", CMS::expressionEngine, &expects));
+    EXPECT_FALSE(outOfDate("ExpressionEngine", "2.10", CMS::expressionEngine, &expects));
+    EXPECT_FALSE(outOfDate("ExpressionEngine", "2.11", CMS::expressionEngine, &expects));
+    EXPECT_TRUE(outOfDate("Wordpress", "2.9.9", CMS::wordPress, &expects));
     // The expected version belongs to the probe and to its CMS; without one nothing is judged.
-    EXPECT_FALSE(outOfDate("Wordpress", "1.0", StatusProbe::expressionEngine, &expects));
+    EXPECT_FALSE(outOfDate("Wordpress", "1.0", CMS::expressionEngine, &expects));
     const ExpectedAddOnVersions nothingExpected;
-    EXPECT_FALSE(outOfDate("ExpressionEngine", "0.1", StatusProbe::expressionEngine, &nothingExpected));
-    EXPECT_FALSE(outOfDate("ExpressionEngine", "0.1", StatusProbe::expressionEngine, nullptr));
+    EXPECT_FALSE(outOfDate("ExpressionEngine", "0.1", CMS::expressionEngine, &nothingExpected));
+    EXPECT_FALSE(outOfDate("ExpressionEngine", "0.1", CMS::expressionEngine, nullptr));
 
     CheckState disabled;
-    disabled.readStatusAnswer(StatusProbe::wordPress, answer(R"({"status":"disabled"})"), &expects);
+    disabled.readStatusAnswer(CMS::wordPress, answer(R"({"status":"disabled"})"), &expects);
     EXPECT_FALSE(disabled.disabled) << "only the ExpressionEngine probe can say disabled";
-    disabled.readStatusAnswer(StatusProbe::expressionEngine, answer(R"({"status":"disabled"})"), &expects);
+    disabled.readStatusAnswer(CMS::expressionEngine, answer(R"({"status":"disabled"})"), &expects);
     EXPECT_TRUE(disabled.disabled);
     EXPECT_FALSE(disabled.statusOk);
 }
@@ -117,8 +112,8 @@ TEST(ConnectionControlRules, TheHelperGetsSixteenPositionsAndNeverThePassword) {
     ASSERT_TRUE(preferences.changePreference(SharedPreferences::enableCaching, 0));
     BaseWebsite site("www.example.com/admin.php?D=cp", "admin", "secret", "My Site",
                      "example.com/admin.php?D=cp");
-    site.cms = "ExpressionEngine";
-    const QStringList arguments = helperArguments(site, preferences, "/base");
+    site.cms = CMS::expressionEngine;
+    const QStringList arguments = helperCommandLine(site, preferences, "/base").arguments();
     EXPECT_EQ(arguments, (QStringList{"--args", "-admin_url", "example.com/admin.php?D=cp", "-login", "admin",
                                       "-pass", "-", "/base", "My Site", "1", "1", "1", "0", "0",
                                       "http://www.example.com/admin.php?D=cp", "ExpressionEngine"}));
@@ -152,21 +147,4 @@ TEST(CommandLineSyntax, SplitsWordsValuesAndFlags) {
     EXPECT_FALSE(cli::parseCommandLine({"--yes=1"}, {}, {"yes"}, &error));
     EXPECT_FALSE(cli::parseCommandLine({"-q"}, {}, {}, &error));
     EXPECT_EQ(error, "unknown option -q");
-}
-
-TEST(AddonRequests, OnlyWebAddressesAreAsked) {
-    QTemporaryDir folder;
-    QFile local(folder.filePath("status"));
-    ASSERT_TRUE(local.open(QIODevice::WriteOnly));
-    local.write(R"({"status":"ok","cms":"ExpressionEngine"})");
-    local.close();
-    AddonHttpClient http;
-    std::optional<AddonAnswer> answer;
-    http.get(QUrl::fromLocalFile(local.fileName()).toString(), [&](const AddonAnswer& a) { answer = a; });
-    const QDeadlineTimer deadline(30'000);
-    while (!answer && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    ASSERT_TRUE(answer);
-    EXPECT_TRUE(answer->body.isEmpty());
-    EXPECT_FALSE(answer->timedOut);
 }

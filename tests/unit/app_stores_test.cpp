@@ -315,9 +315,10 @@ TEST_F(Stores, PreferencesMissingFromTheFileReadAsEmptyText) {
     EXPECT_EQ(preferences.strPreferences("Enable caching"), "");
     EXPECT_EQ(preferences.strPreferences(""), "");
     EXPECT_FALSE(preferences.isPrefInList(""));
-    // The helper gets the empty text for them, which it reads as off.
+    // The helper is told they are off.
     BaseWebsite site("www.example.com", "admin", "pw", "Site", "example.com");
-    EXPECT_EQ(helperArguments(site, preferences, "/base").mid(9, 5), (QStringList{"1", "", "", "", ""}));
+    EXPECT_EQ(helperCommandLine(site, preferences, "/base").arguments().mid(9, 5),
+              (QStringList{"1", "0", "0", "0", "0"}));
 }
 
 TEST_F(Stores, APreferenceThatCannotBeSavedIsRolledBack) {

@@ -40,14 +40,6 @@ TEST(StableHash, SameTitleSameNameDifferentTitlesDiffer) {
     EXPECT_TRUE(ok);
 }
 
-TEST(CmsTag, OnlyTheExactTagsSelectACms) {
-    EXPECT_EQ(cmsFromTag("ExpressionEngine"), CMS::expressionEngine);
-    EXPECT_EQ(cmsFromTag("Wordpress"), CMS::wordPress);
-    EXPECT_EQ(cmsFromTag("WordPress"), CMS::default_);
-    EXPECT_EQ(cmsFromTag("expressionengine"), CMS::default_);
-    EXPECT_EQ(cmsFromTag(""), CMS::default_);
-}
-
 TEST(Paths, MountTitlesMustBeOneSafeComponent) {
     EXPECT_TRUE(paths::isSafeMountTitle("My Site"));
     EXPECT_TRUE(paths::isSafeMountTitle(QStringLiteral("O'Brien \"Blog\" ü")));

@@ -1,7 +1,7 @@
 #include "DesktopNotifier.h"
+#include "HelperCommandLine.h"
+#include "HttpClient.h"
 #include "NotificationBus.h"
-#include "addon/AddonUrls.h"
-#include "addon/HttpClient.h"
 #include "addon/SiteConnectionHelper.h"
 
 #include "QtPrinters.h"
@@ -13,24 +13,14 @@ using namespace folvane;
 
 namespace {
 
-QStringList helperArgs(const QString& url, const QString& cmsTag) {
-    return {"folvane3-fuse-helper",
-            "--args",
-            "-admin_url",
-            url,
-            "-login",
-            "admin",
-            "-pass",
-            "-",
-            "/tmp/base",
-            "Site",
-            "1",
-            "0",
-            "1",
-            "1",
-            "0",
-            url,
-            cmsTag};
+QStringList helperArgs(const QString& url) {
+    HelperCommandLine commandLine;
+    commandLine.typedUrl = commandLine.cleanUrl = url;
+    commandLine.login = QStringLiteral("admin");
+    commandLine.baseFolder = QStringLiteral("/tmp/base");
+    commandLine.title = QStringLiteral("Site");
+    commandLine.notifications = commandLine.defaultGroupAlert = commandLine.caching = true;
+    return QStringList{"folvane3-fuse-helper"} + commandLine.arguments();
 }
 
 // A client whose bus is not connected: enough for everything that does not send.
@@ -39,11 +29,10 @@ struct OfflineClient {
         site.url = url;
         site.cleanName = QStringLiteral("Site");
         site.cms = cms;
-        helper =
-            std::make_unique<SiteConnectionHelper>(helperArgs(url, QString()), site, http, bus, notifier);
+        helper = std::make_unique<SiteConnectionHelper>(helperArgs(url), site, http, bus, notifier);
     }
     WebsiteInUse site;
-    HttpClient http;
+    HttpClient http{helperRequestLimit};
     NotificationBus bus{QDBusConnection(QStringLiteral("not-connected"))};
     DesktopNotifier notifier{QDBusConnection(QStringLiteral("not-connected"))};
     std::unique_ptr<SiteConnectionHelper> helper;
@@ -51,22 +40,14 @@ struct OfflineClient {
 
 } // namespace
 
-TEST(AddonUrls, ActionUrlsPerCms) {
+TEST(SiteConnectionHelper, ActionUrlsFollowTheSiteCms) {
     OfflineClient ee(QStringLiteral("https://h.example/admin.php?D=cp&module=x"), CMS::expressionEngine);
     EXPECT_EQ(ee.helper->urls.getStatus, "https://h.example/admin.php?D=cp&module=x&m=status");
-    EXPECT_EQ(ee.helper->urls.moveTemplateGroup,
-              "https://h.example/admin.php?D=cp&module=x&m=move_template_group");
-
     OfflineClient wp(QStringLiteral("https://h.example/wp-json/folvane"), CMS::wordPress);
-    EXPECT_EQ(wp.helper->urls.getTemplates, "https://h.example/wp-json/folvane/list_all");
     EXPECT_EQ(wp.helper->urls.renameTemplate, "https://h.example/wp-json/folvane/rename_template");
-
-    // Nothing is escaped or inserted, even for an unknown CMS or a base with blanks.
-    OfflineClient unknown(QStringLiteral("http://h/a b/"), CMS::default_);
-    EXPECT_EQ(unknown.helper->urls.getNewTemplate, "http://h/a b/get_template");
 }
 
-TEST(AddonUrls, ExpressionEngineSessionRewrite) {
+TEST(SiteConnectionHelper, ExpressionEngineSessionRewrite) {
     OfflineClient ee(QStringLiteral("https://h.example/admin.php?D=cp&module=x"), CMS::expressionEngine);
     ee.helper->setSessionID(QStringLiteral("abc"));
     EXPECT_EQ(ee.helper->urls.getTemplates, "https://h.example/S=abc/?D=cp&module=x&m=list_all");
@@ -79,25 +60,14 @@ TEST(AddonUrls, ExpressionEngineSessionRewrite) {
     EXPECT_EQ(ee.helper->urls.getTemplates, "https://h.example/S=def/?D=cp&module=x&m=list_all");
 }
 
-TEST(AddonUrls, SessionRewriteKeepsPortDropsUserAndFragment) {
-    EXPECT_EQ(sessionRewrittenUrl(QStringLiteral("http://u:p@localhost:8888/ee/admin.php?/cp&x=1#top"), "s1"),
-              "http://localhost:8888/S=s1/?/cp&x=1");
-    EXPECT_EQ(sessionRewrittenUrl(QStringLiteral("http://[::1]:8080/admin.php?D=cp"), "s"),
-              "http://[::1]:8080/S=s/?D=cp");
-}
-
-TEST(AddonUrls, SessionRewriteNeedsSchemeHostAndQuery) {
-    EXPECT_FALSE(sessionRewrittenUrl(QStringLiteral("https://h.example/admin.php"), "s"));
-    EXPECT_FALSE(sessionRewrittenUrl(QStringLiteral("h.example/admin.php?D=cp"), "s"));
-    EXPECT_FALSE(sessionRewrittenUrl(QStringLiteral("not a url?x"), "s"));
-
+TEST(SiteConnectionHelper, ABaseWithoutQueryKeepsItsUrlsAndNoSession) {
     OfflineClient noQuery(QStringLiteral("https://h.example/admin.php"), CMS::expressionEngine);
     noQuery.helper->setSessionID(QStringLiteral("abc"));
     EXPECT_EQ(noQuery.helper->urls.getLogin, "https://h.example/admin.php&m=login");
     EXPECT_TRUE(noQuery.helper->sessionID().isEmpty());
 }
 
-TEST(AddonUrls, SwitchesAndBaseFolderComeFromTheirPositions) {
+TEST(SiteConnectionHelper, SwitchesAndBaseFolderComeFromTheirPositions) {
     OfflineClient client(QStringLiteral("http://h/?a"), CMS::expressionEngine);
     EXPECT_TRUE(client.helper->notificationBool);
     EXPECT_TRUE(client.helper->defaultGroupBool);

@@ -1,0 +1,229 @@
+// The add-on HTTP client against a local server that answers as each case scripts it: what reaches the
+// server, how answers and failures come back, and the two kinds of time limit.
+#include "HttpClient.h"
+
+#include "QtPrinters.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+#include <QTimer>
+#include <functional>
+#include <gtest/gtest.h>
+#include <optional>
+#include <thread>
+
+using namespace folvane;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Hands every complete request (head and, by its Content-Length, body) to `serve` with its socket.
+class LocalServer {
+public:
+    using Serve = std::function<void(QTcpSocket*, const QByteArray& request)>;
+
+    explicit LocalServer(Serve serve) : serve_(std::move(serve)) {
+        EXPECT_TRUE(server_.listen(QHostAddress::LocalHost));
+        QObject::connect(&server_, &QTcpServer::newConnection, [this] {
+            while (QTcpSocket* socket = server_.nextPendingConnection())
+                QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { read(socket); });
+        });
+    }
+
+    QString url(const QString& path) const {
+        return QStringLiteral("http://127.0.0.1:%1%2").arg(server_.serverPort()).arg(path);
+    }
+
+    QList<QByteArray> requests;
+
+private:
+    void read(QTcpSocket* socket) {
+        QByteArray& pending = buffers_[socket];
+        pending += socket->readAll();
+        const qsizetype headEnd = pending.indexOf("\r\n\r\n");
+        if (headEnd < 0)
+            return;
+        qsizetype length = 0;
+        for (const QByteArray& line : pending.left(headEnd).split('\n'))
+            if (line.toLower().startsWith("content-length:"))
+                length = line.mid(15).trimmed().toLongLong();
+        if (pending.size() < headEnd + 4 + length)
+            return;
+        const QByteArray request = pending.left(headEnd + 4 + length);
+        pending.remove(0, request.size());
+        requests << request;
+        serve_(socket, request);
+    }
+
+    Serve serve_;
+    QTcpServer server_;
+    std::map<QTcpSocket*, QByteArray> buffers_;
+};
+
+void reply(QTcpSocket* socket, const QByteArray& status, const QByteArray& body,
+           const QByteArray& extraHeaders = {}) {
+    socket->write("HTTP/1.1 " + status + "\r\nContent-Type: application/json\r\nContent-Length: " +
+                  QByteArray::number(body.size()) + "\r\n" + extraHeaders + "\r\n" + body);
+}
+
+// Headers at once, then the body one byte every 100 ms.
+void trickle(QTcpSocket* socket, const QByteArray& body) {
+    socket->write("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n");
+    auto* timer = new QTimer(socket);
+    auto sent = std::make_shared<qsizetype>(0);
+    QObject::connect(timer, &QTimer::timeout, socket, [socket, timer, body, sent] {
+        socket->write(body.mid((*sent)++, 1));
+        if (*sent == body.size())
+            timer->stop();
+    });
+    timer->start(100);
+}
+
+HttpAnswer await(const std::function<void(HttpClient::Completion)>& request) {
+    std::optional<HttpAnswer> answer;
+    request([&](const HttpAnswer& a) { answer = a; });
+    const QDeadlineTimer deadline(30'000);
+    while (!answer && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_TRUE(answer) << "no answer";
+    return answer.value_or(HttpAnswer{});
+}
+
+constexpr TimeLimit silence(std::chrono::milliseconds duration) {
+    return {TimeLimit::Measure::silence, duration};
+}
+constexpr TimeLimit wholeExchange(std::chrono::milliseconds duration) {
+    return {TimeLimit::Measure::wholeExchange, duration};
+}
+
+} // namespace
+
+TEST(HttpClient, AnyHttpStatusIsAnAnswerWithItsBody) {
+    LocalServer server([](QTcpSocket* socket, const QByteArray&) {
+        reply(socket, "404 Not Found", R"({"success":false})");
+    });
+    HttpClient http(applicationRequestLimit);
+    const HttpAnswer answer = await([&](auto done) { http.get(server.url("/x?a=1&m=status"), done); });
+    EXPECT_FALSE(answer.failed()) << answer.error.toStdString();
+    EXPECT_FALSE(answer.timedOut);
+    EXPECT_EQ(answer.body, R"({"success":false})");
+    EXPECT_EQ(answer.describe(), R"(success: {"success":false})");
+    ASSERT_EQ(server.requests.size(), 1);
+    EXPECT_TRUE(server.requests.front().startsWith("GET /x?a=1&m=status HTTP/1.1\r\n"));
+}
+
+TEST(HttpClient, PostsTheFormEncodedFields) {
+    LocalServer server([](QTcpSocket* socket, const QByteArray&) { reply(socket, "200 OK", "{}"); });
+    HttpClient http(helperRequestLimit);
+    const HttpAnswer answer = await([&](auto done) {
+        http.postForm(server.url("/login"), {{"username", "a b"}, {"password", "p+&="}}, done);
+    });
+    EXPECT_EQ(answer.body, "{}");
+    ASSERT_EQ(server.requests.size(), 1);
+    const QByteArray& request = server.requests.front();
+    EXPECT_TRUE(request.startsWith("POST /login HTTP/1.1\r\n"));
+    EXPECT_TRUE(request.contains("\r\nContent-Type: application/x-www-form-urlencoded; charset=utf-8\r\n"));
+    EXPECT_TRUE(request.endsWith("\r\n\r\npassword=p%2B%26%3D&username=a%20b"));
+}
+
+TEST(HttpClient, OnlyWebAddressesAreAskedAndTheRefusalComesLater) {
+    HttpClient http(applicationRequestLimit);
+    for (const QString& url :
+         {QStringLiteral("file:///etc/passwd"), QStringLiteral("ftp://h/x"),
+          QStringLiteral("http:///no-host"), QStringLiteral("http://h/a b"), QString()}) {
+        bool returned = false;
+        bool answeredAtOnce = false;
+        const HttpAnswer answer = await([&](auto done) {
+            http.get(url, [&, done](const HttpAnswer& a) {
+                answeredAtOnce = !returned;
+                done(a);
+            });
+            returned = true;
+        });
+        EXPECT_FALSE(answeredAtOnce) << url.toStdString();
+        EXPECT_TRUE(answer.failed()) << url.toStdString();
+        EXPECT_EQ(answer.error, "invalid URL: " + url);
+        EXPECT_TRUE(answer.body.isEmpty());
+        EXPECT_FALSE(answer.timedOut);
+    }
+}
+
+TEST(HttpClient, ARefusedConnectionFailsWithoutTimingOut) {
+    QString url;
+    {
+        LocalServer closed([](QTcpSocket*, const QByteArray&) {});
+        url = closed.url("/status");
+    }
+    HttpClient http(applicationRequestLimit);
+    const HttpAnswer answer = await([&](auto done) { http.get(url, done); });
+    EXPECT_TRUE(answer.failed());
+    EXPECT_FALSE(answer.timedOut);
+    EXPECT_TRUE(answer.body.isEmpty());
+    EXPECT_TRUE(answer.describe().startsWith("failure: "));
+}
+
+TEST(HttpClientTimeLimit, ASilentSiteIsGivenUpAfterTheLimit) {
+    LocalServer silent([](QTcpSocket*, const QByteArray&) {});
+    for (const TimeLimit limit : {silence(300ms), wholeExchange(300ms)}) {
+        HttpClient http(limit);
+        QElapsedTimer clock;
+        clock.start();
+        const HttpAnswer answer = await([&](auto done) { http.get(silent.url("/status"), done); });
+        EXPECT_GE(clock.elapsed(), 290);
+        EXPECT_LT(clock.elapsed(), 5000);
+        EXPECT_TRUE(answer.timedOut);
+        EXPECT_TRUE(answer.failed());
+        EXPECT_TRUE(answer.error.contains("300 ms")) << answer.error.toStdString();
+        EXPECT_TRUE(answer.body.isEmpty());
+    }
+}
+
+TEST(HttpClientTimeLimit, ATransferThatKeepsMovingOutlastsASilenceLimitOnly) {
+    const QByteArray body = R"({"ok":1})"; // 8 bytes: 800 ms in all, never 100 ms quiet
+    LocalServer slow([&](QTcpSocket* socket, const QByteArray&) { trickle(socket, body); });
+
+    HttpClient patient(silence(400ms));
+    const HttpAnswer whole = await([&](auto done) { patient.get(slow.url("/list_all"), done); });
+    EXPECT_FALSE(whole.failed()) << whole.error.toStdString();
+    EXPECT_EQ(whole.body, body);
+
+    HttpClient hurried(wholeExchange(400ms));
+    const HttpAnswer cut = await([&](auto done) { hurried.get(slow.url("/list_all"), done); });
+    EXPECT_TRUE(cut.timedOut);
+    EXPECT_TRUE(cut.body.isEmpty()) << "a partial body is no answer";
+}
+
+TEST(HttpClient, CookiesBelongToTheClientThatReceivedThem) {
+    LocalServer server([](QTcpSocket* socket, const QByteArray& request) {
+        reply(socket, "200 OK", "{}",
+              request.startsWith("GET /login") ? "Set-Cookie: session=s1; Path=/\r\n" : "");
+    });
+    HttpClient first(helperRequestLimit);
+    HttpClient second(helperRequestLimit);
+    await([&](auto done) { first.get(server.url("/login"), done); });
+    await([&](auto done) { first.get(server.url("/list_all"), done); });
+    await([&](auto done) { second.get(server.url("/list_all"), done); });
+    ASSERT_EQ(server.requests.size(), 3);
+    EXPECT_TRUE(server.requests.at(1).contains("\r\nCookie: session=s1\r\n"));
+    EXPECT_FALSE(server.requests.at(2).contains("Cookie:"));
+}
+
+TEST(HttpClient, ARequestFromAnotherThreadIsAnsweredOnTheClientsThread) {
+    LocalServer server([](QTcpSocket* socket, const QByteArray&) { reply(socket, "200 OK", "{}"); });
+    HttpClient http(helperRequestLimit);
+    QThread* answeredOn = nullptr;
+    const HttpAnswer answer = await([&](auto done) {
+        std::thread([&] {
+            http.get(server.url("/status"), [&, done](const HttpAnswer& a) {
+                answeredOn = QThread::currentThread();
+                done(a);
+            });
+        }).join();
+    });
+    EXPECT_EQ(answer.body, "{}");
+    EXPECT_EQ(answeredOn, QCoreApplication::instance()->thread());
+}
