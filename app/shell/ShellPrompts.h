@@ -16,7 +16,7 @@ struct Alert {
 
 // What the shell needs from the user interface: alerts, the progress of the FUSE installation, and the
 // desktop's browser. The start-up checks and the updater talk only through this, so they run the same
-// with dialogs (app/ui/shell/DialogShellPrompts) and under test.
+// with dialogs (app/ui/dialogs/DialogShellPrompts) and under test.
 class ShellPrompts {
 public:
     virtual ~ShellPrompts() = default;

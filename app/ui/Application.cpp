@@ -3,7 +3,7 @@
 #include "ConsoleLog.h"
 #include "Paths.h"
 #include "StatusItem.h"
-#include "shell/AboutDialog.h"
+#include "dialogs/AboutDialog.h"
 #include "shell/MakerLinks.h"
 #include "shell/SingleInstance.h"
 
@@ -73,7 +73,7 @@ void Application::setupFinished() {
     sites_ = std::make_unique<SiteListManager>(secrets_, paths::supportFolder());
     control_ = std::make_unique<ConnectionControl>(*sites_, preferences_, bus_, http_);
     connect(&wake_, &WakeWatcher::woke, control_.get(), &ConnectionControl::wakeFromSleep);
-    window_ = std::make_unique<MasterViewController>(*sites_, *control_, prompts_, icons_);
+    window_ = std::make_unique<SiteListWindow>(*sites_, *control_, prompts_, icons_);
     window_->setApplicationMenu(&menu_);
     shellPrompts_.setWindow(window_.get());
 

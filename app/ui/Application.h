@@ -3,17 +3,17 @@
 #include "GoogleAnalytics.h"
 #include "HttpClient.h"
 #include "IconFetcher.h"
-#include "MasterViewController.h"
 #include "NotificationBus.h"
 #include "PreferencesWindow.h"
+#include "SiteListWindow.h"
 #include "UserPrompts.h"
 #include "core/ConnectionControl.h"
 #include "core/SecretStore.h"
 #include "core/SharedPreferences.h"
 #include "core/SiteListManager.h"
 #include "core/WakeWatcher.h"
+#include "dialogs/DialogShellPrompts.h"
 #include "shell/DeepLinkQueue.h"
-#include "shell/DialogShellPrompts.h"
 #include "shell/StartupSequence.h"
 #include "shell/Updater.h"
 
@@ -63,7 +63,7 @@ private:
     // checks have passed.
     std::unique_ptr<SiteListManager> sites_;
     std::unique_ptr<ConnectionControl> control_;
-    std::unique_ptr<MasterViewController> window_;
+    std::unique_ptr<SiteListWindow> window_;
     PreferencesWindow preferencesWindow_;
     shell::DialogShellPrompts shellPrompts_;
     shell::Updater updater_;

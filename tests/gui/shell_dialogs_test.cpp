@@ -5,8 +5,8 @@
 #include "GuiTestSupport.h"
 
 #include "shell/MakerLinks.h"
-#include "ui/shell/AboutDialog.h"
-#include "ui/shell/DialogShellPrompts.h"
+#include "ui/dialogs/AboutDialog.h"
+#include "ui/dialogs/DialogShellPrompts.h"
 
 #include <QDate>
 #include <QLabel>

@@ -7,8 +7,8 @@
 #include "core/HelperProcess.h"
 #include "core/SiteListManager.h"
 #include "testkit/AddonSim.h"
-#include "ui/EditWebsiteWindowController.h"
 #include "ui/IconFetcher.h"
+#include "ui/SiteEditor.h"
 
 #include <QBuffer>
 #include <QLineEdit>
@@ -104,7 +104,7 @@ struct Sheet {
     guitest::MapSecretStore secrets;
     SiteListManager sites{secrets, folder.path()};
     IconFetcher icons;
-    EditWebsiteWindowController editor;
+    SiteEditor editor;
 };
 
 } // namespace

@@ -9,13 +9,13 @@
 #include "core/HelperProcess.h"
 #include "core/SharedPreferences.h"
 #include "testkit/AddonSim.h"
-#include "ui/EditWebsiteWindowController.h"
 #include "ui/IconFetcher.h"
-#include "ui/MasterViewController.h"
-#include "ui/RefreshNSButton.h"
+#include "ui/RefreshButton.h"
+#include "ui/SiteEditor.h"
 #include "ui/SiteListModel.h"
-#include "ui/WebsiteTableCell.h"
-#include "ui/WebsiteTableView.h"
+#include "ui/SiteListView.h"
+#include "ui/SiteListWindow.h"
+#include "ui/SiteRowWidget.h"
 
 #include <QBuffer>
 #include <QContextMenuEvent>
@@ -82,7 +82,7 @@ struct Desk {
     ConnectionControl control;
     guitest::RecordingPrompts prompts;
     IconFetcher icons{QString()};
-    MasterViewController window;
+    SiteListWindow window;
 };
 
 QStringList titlesOf(const SiteRecords& sites) {
@@ -92,13 +92,13 @@ QStringList titlesOf(const SiteRecords& sites) {
     return titles;
 }
 
-void select(MasterViewController& window, int row) {
-    window.table()->setCurrentIndex(window.model().index(row));
+void select(SiteListWindow& window, int row) {
+    window.listView()->setCurrentIndex(window.model().index(row));
 }
 
-void rightClick(WebsiteTableView& table, QPoint at) {
-    QContextMenuEvent event(QContextMenuEvent::Mouse, at, table.viewport()->mapToGlobal(at));
-    QApplication::sendEvent(table.viewport(), &event);
+void rightClick(SiteListView& list, QPoint at) {
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, list.viewport()->mapToGlobal(at));
+    QApplication::sendEvent(list.viewport(), &event);
 }
 
 // A stand-in helper: runs until it is terminated, whatever its arguments.
@@ -169,7 +169,7 @@ private slots:
         desk.add("Beta Shop", "http://beta.test");
         desk.window.searchField()->setText("SHOP");
         QCOMPARE(desk.window.model().rowCount(), 1);
-        QCOMPARE(desk.window.cellAt(0)->title(), QStringLiteral("Beta Shop"));
+        QCOMPARE(desk.window.rowWidgetAt(0)->title(), QStringLiteral("Beta Shop"));
         QCOMPARE(desk.window.model().filteredPositionOfSite("Alpha Blog"), -1);
     }
 
@@ -183,7 +183,7 @@ private slots:
         QCOMPARE(desk.window.model().rowCount(), 2);
         select(desk.window, 1);
         desk.window.editSelectedWebsite();
-        EditWebsiteWindowController& editor = *desk.window.editor();
+        SiteEditor& editor = *desk.window.editor();
         QVERIFY(editor.isVisible());
         QCOMPARE(editor.fieldTitle()->text(), QStringLiteral("Alpha Shop"));
         QCOMPARE(editor.sitePositionToEdit(), 2);
@@ -193,7 +193,7 @@ private slots:
         QCOMPARE(desk.sites.siteList()[2]->dirtyURL, QStringLiteral("http://alpha-shop.test"));
         QCOMPARE(desk.sites.siteList()[0]->dirtyURL, QStringLiteral("http://alpha.test"));
         QCOMPARE(desk.sites.siteList()[1]->dirtyURL, QStringLiteral("http://beta.test"));
-        QCOMPARE(desk.window.cellAt(1)->typedURL(), QStringLiteral("http://alpha-shop.test"));
+        QCOMPARE(desk.window.rowWidgetAt(1)->typedURL(), QStringLiteral("http://alpha-shop.test"));
     }
 
     void duplicateIsAppendedAsCopy() {
@@ -221,15 +221,15 @@ private slots:
         desk.add("Beta", "http://beta.test");
         desk.window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&desk.window));
-        WebsiteTableView& table = *desk.window.table();
-        const QRect secondRow = table.visualRect(desk.window.model().index(1));
+        SiteListView& list = *desk.window.listView();
+        const QRect secondRow = list.visualRect(desk.window.model().index(1));
         const QPoint belowRows(secondRow.center().x(), secondRow.bottom() + 40);
-        QVERIFY(!table.indexAt(belowRows).isValid());
-        rightClick(table, belowRows);
+        QVERIFY(!list.indexAt(belowRows).isValid());
+        rightClick(list, belowRows);
         QVERIFY(!desk.window.rowMenu()->isVisible());
         QVERIFY(!desk.window.selectedWebsite());
 
-        rightClick(table, secondRow.center());
+        rightClick(list, secondRow.center());
         QVERIFY(desk.window.rowMenu()->isVisible());
         QCOMPARE(desk.window.selectedWebsite()->cleanName, QStringLiteral("Beta"));
         desk.window.rowMenu()->hide();
@@ -246,16 +246,16 @@ private slots:
         connected->finishedConnecting = true;
         failed->connectingError = true;
         desk.window.model().redraw();
-        auto stateOf = [&](int row) { return desk.window.cellAt(row)->state(); };
+        auto stateOf = [&](int row) { return desk.window.rowWidgetAt(row)->state(); };
         QCOMPARE(stateOf(0), ConnectionState::connecting);
         QCOMPARE(stateOf(1), ConnectionState::connected);
         QCOMPARE(stateOf(2), ConnectionState::error);
         QCOMPARE(stateOf(3), ConnectionState::idle);
         // Connected rows offer eject and refresh; the others do not.
-        QVERIFY(!desk.window.cellAt(0)->ejectButton()->isHidden());
-        QVERIFY(!desk.window.cellAt(1)->refreshButton()->isHidden());
-        QVERIFY(desk.window.cellAt(2)->ejectButton()->isHidden());
-        QVERIFY(desk.window.cellAt(3)->refreshButton()->isHidden());
+        QVERIFY(!desk.window.rowWidgetAt(0)->ejectButton()->isHidden());
+        QVERIFY(!desk.window.rowWidgetAt(1)->refreshButton()->isHidden());
+        QVERIFY(desk.window.rowWidgetAt(2)->ejectButton()->isHidden());
+        QVERIFY(desk.window.rowWidgetAt(3)->refreshButton()->isHidden());
 
         // The failed check shows once; a helper's announced end shows the error until the next redraw.
         desk.window.model().showTerminated("Connected");
@@ -273,12 +273,12 @@ private slots:
         auto connected = desk.add("Connected", "http://connected.test");
         connected->siteConnection = std::make_shared<HelperProcess>();
         desk.window.model().redraw();
-        QVERIFY(desk.window.cellAt(0)->editButton()->isHidden());
+        QVERIFY(desk.window.rowWidgetAt(0)->editButton()->isHidden());
         select(desk.window, 0);
-        QVERIFY(!desk.window.cellAt(0)->editButton()->isHidden());
+        QVERIFY(!desk.window.rowWidgetAt(0)->editButton()->isHidden());
         select(desk.window, 1);
-        QVERIFY(desk.window.cellAt(0)->editButton()->isHidden());
-        QVERIFY(desk.window.cellAt(1)->editButton()->isHidden());
+        QVERIFY(desk.window.rowWidgetAt(0)->editButton()->isHidden());
+        QVERIFY(desk.window.rowWidgetAt(1)->editButton()->isHidden());
         // A connected site keeps its title and address while mounted: no editing from the menu either.
         desk.window.editSelectedWebsite();
         QVERIFY(!desk.window.editor()->isVisible());
@@ -293,9 +293,9 @@ private slots:
         QCOMPARE(desk.prompts.alerts[0].message, QStringLiteral("Mount Failed"));
         QCOMPARE(desk.prompts.alerts[0].informativeText,
                  QStringLiteral("Invalid authentication info, please check the fields entered are correct."));
-        QCOMPARE(desk.window.cellAt(0)->state(), ConnectionState::error);
+        QCOMPARE(desk.window.rowWidgetAt(0)->state(), ConnectionState::error);
         desk.window.model().redraw();
-        QCOMPARE(desk.window.cellAt(0)->state(), ConnectionState::idle);
+        QCOMPARE(desk.window.rowWidgetAt(0)->state(), ConnectionState::idle);
     }
 
     void connectRefreshAndEjectWithARunningHelper() {
@@ -310,24 +310,24 @@ private slots:
         QVERIFY(desk.prompts.alerts.empty());
         const auto site = desk.sites.siteList()[0];
         QVERIFY(site->siteConnection && site->siteConnection->isRunning());
-        QCOMPARE(desk.window.cellAt(0)->state(), ConnectionState::connecting);
+        QCOMPARE(desk.window.rowWidgetAt(0)->state(), ConnectionState::connecting);
 
         desk.window.switchRefreshingStates("Live");
-        QCOMPARE(desk.window.cellAt(0)->refreshButton()->refreshing(), 1);
+        QCOMPARE(desk.window.rowWidgetAt(0)->refreshButton()->refreshing(), 1);
         // A second press offers to cancel; "Cancel" leaves the refresh running.
         desk.prompts.answer = false;
         desk.window.switchRefreshingStates("Live");
         QCOMPARE(desk.prompts.questions.back().message, QStringLiteral("Cancel Template Refreshing?"));
-        QCOMPARE(desk.window.cellAt(0)->refreshButton()->refreshing(), 1);
+        QCOMPARE(desk.window.rowWidgetAt(0)->refreshButton()->refreshing(), 1);
         QVERIFY(site->siteConnection);
         // "Yes" ejects the site, as the eject button does.
         desk.prompts.answer = true;
         desk.window.switchRefreshingStates("Live");
         QVERIFY(!site->siteConnection);
         QVERIFY(!site->siteConnectionRefresher);
-        QCOMPARE(desk.window.cellAt(0)->state(), ConnectionState::idle);
-        QVERIFY(desk.window.cellAt(0)->ejectButton()->isHidden());
-        QCOMPARE(desk.window.cellAt(0)->refreshButton()->refreshing(), 0);
+        QCOMPARE(desk.window.rowWidgetAt(0)->state(), ConnectionState::idle);
+        QVERIFY(desk.window.rowWidgetAt(0)->ejectButton()->isHidden());
+        QCOMPARE(desk.window.rowWidgetAt(0)->refreshButton()->refreshing(), 0);
     }
 
     void helperThatEndsByItselfLeavesTheSiteIdle() {
@@ -342,9 +342,9 @@ private slots:
         std::shared_ptr<HelperProcess> helper = site->siteConnection;
         helper->terminate();
         QTRY_VERIFY_WITH_TIMEOUT(!site->siteConnection, testkit::defaultTimeoutMs);
-        QCOMPARE(desk.window.cellAt(0)->state(), ConnectionState::error);
+        QCOMPARE(desk.window.rowWidgetAt(0)->state(), ConnectionState::error);
         desk.window.model().redraw();
-        QCOMPARE(desk.window.cellAt(0)->state(), ConnectionState::idle);
+        QCOMPARE(desk.window.rowWidgetAt(0)->state(), ConnectionState::idle);
     }
 
     // The check runs the event loop while it waits; the site it checks must stay the listed record, or the
@@ -358,8 +358,8 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&desk.window));
         select(desk.window, 0);
         QTimer::singleShot(0, &desk.window, [&] {
-            WebsiteTableView& table = *desk.window.table();
-            rightClick(table, table.visualRect(desk.window.model().index(0)).center());
+            SiteListView& list = *desk.window.listView();
+            rightClick(list, list.visualRect(desk.window.model().index(0)).center());
             QVERIFY(desk.window.rowMenu()->isVisible());
             for (QAction* action : desk.window.rowMenu()->actions())
                 if (action->text() == "Edit…" || action->text() == "Delete…")
@@ -409,7 +409,7 @@ private slots:
     // the front, and a deep link opens once it has ended.
     void deepLinksWaitForTheOpenEditor() {
         Desk desk;
-        EditWebsiteWindowController& editor = *desk.window.editor();
+        SiteEditor& editor = *desk.window.editor();
         desk.window.addWebsite();
         editor.fieldTitle()->setText("Typed");
         editor.fieldSiteUrl()->setText("http://127.0.0.1:1/admin.php");

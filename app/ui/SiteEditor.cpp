@@ -1,4 +1,4 @@
-#include "EditWebsiteWindowController.h"
+#include "SiteEditor.h"
 
 #include "HttpClient.h"
 #include "IconFetcher.h"
@@ -43,8 +43,7 @@ std::optional<QString> saveRefusal(const SiteListManager& manager, const QString
     return std::nullopt;
 }
 
-EditWebsiteWindowController::EditWebsiteWindowController(SiteListManager& manager, IconFetcher& icons,
-                                                         QWidget* parent)
+SiteEditor::SiteEditor(SiteListManager& manager, IconFetcher& icons, QWidget* parent)
     : QDialog(parent), manager_(manager), icons_(icons),
       http_(std::make_unique<HttpClient>(applicationRequestLimit)),
       editSite_(std::make_shared<BaseWebsite>()), fieldTitle_(new QLineEdit(this)),
@@ -107,30 +106,30 @@ EditWebsiteWindowController::EditWebsiteWindowController(SiteListManager& manage
     connect(fieldTitle_, &QLineEdit::returnPressed, fieldSiteUrl_, qOverload<>(&QWidget::setFocus));
     connect(fieldSiteUrl_, &QLineEdit::returnPressed, fieldUsername_, qOverload<>(&QWidget::setFocus));
     connect(fieldUsername_, &QLineEdit::returnPressed, fieldPassword_, qOverload<>(&QWidget::setFocus));
-    connect(fieldPassword_, &QLineEdit::returnPressed, this, &EditWebsiteWindowController::saveEdition);
-    connect(saveButton_, &QPushButton::clicked, this, &EditWebsiteWindowController::saveEdition);
-    connect(cancelButton_, &QPushButton::clicked, this, &EditWebsiteWindowController::cancelEdition);
-    connect(testButton_, &QPushButton::clicked, this, &EditWebsiteWindowController::testConnectionToSite);
+    connect(fieldPassword_, &QLineEdit::returnPressed, this, &SiteEditor::saveEdition);
+    connect(saveButton_, &QPushButton::clicked, this, &SiteEditor::saveEdition);
+    connect(cancelButton_, &QPushButton::clicked, this, &SiteEditor::cancelEdition);
+    connect(testButton_, &QPushButton::clicked, this, &SiteEditor::testConnectionToSite);
 
     setMinimumWidth(480);
     resize(480, sizeHint().height());
 }
 
-EditWebsiteWindowController::~EditWebsiteWindowController() = default;
+SiteEditor::~SiteEditor() = default;
 
-void EditWebsiteWindowController::prepareToAdd(int rowCount) {
+void SiteEditor::prepareToAdd(int rowCount) {
     setWindowTitle(tr("Add Site"));
     prepare(std::make_shared<BaseWebsite>(), false, rowCount + 1, fieldTitle_);
 }
 
-void EditWebsiteWindowController::prepareToEdit(const BaseWebsite& site, int position) {
+void SiteEditor::prepareToEdit(const BaseWebsite& site, int position) {
     setWindowTitle(tr("Edit Site"));
     // A copy: a save that cannot be stored leaves the listed record as it was.
     prepare(std::make_shared<BaseWebsite>(site), true, position, fieldTitle_);
 }
 
-void EditWebsiteWindowController::prepareDeepLink(const QString& title, const QString& url,
-                                                  const QString& username, int rowCount) {
+void SiteEditor::prepareDeepLink(const QString& title, const QString& url, const QString& username,
+                                 int rowCount) {
     setWindowTitle(tr("Add Site"));
     auto site = std::make_shared<BaseWebsite>();
     site->cleanName = title;
@@ -139,8 +138,7 @@ void EditWebsiteWindowController::prepareDeepLink(const QString& title, const QS
     prepare(std::move(site), false, rowCount, fieldPassword_);
 }
 
-void EditWebsiteWindowController::prepare(std::shared_ptr<BaseWebsite> site, bool editing, int position,
-                                          QLineEdit* focus) {
+void SiteEditor::prepare(std::shared_ptr<BaseWebsite> site, bool editing, int position, QLineEdit* focus) {
     ++use_;
     editSite_ = std::move(site);
     editing_ = editing;
@@ -152,14 +150,14 @@ void EditWebsiteWindowController::prepare(std::shared_ptr<BaseWebsite> site, boo
     focus->setFocus();
 }
 
-void EditWebsiteWindowController::insertEditSiteFields() {
+void SiteEditor::insertEditSiteFields() {
     fieldTitle_->setText(editSite_->cleanName);
     fieldSiteUrl_->setText(editSite_->dirtyURL);
     fieldUsername_->setText(editSite_->login);
     fieldPassword_->setText(editSite_->password);
 }
 
-void EditWebsiteWindowController::saveEdition() {
+void SiteEditor::saveEdition() {
     if (!saveButton_->isEnabled())
         return;
     printMark(std::nullopt);
@@ -189,7 +187,7 @@ void EditWebsiteWindowController::saveEdition() {
                  });
 }
 
-void EditWebsiteWindowController::finishSaving() {
+void SiteEditor::finishSaving() {
     const bool stored = editing_ ? manager_.finishedEditingSite(editSite_, sitePositionToEdit_)
                                  : manager_.addNewSite(editSite_);
     if (!stored) {
@@ -200,7 +198,7 @@ void EditWebsiteWindowController::finishSaving() {
     done(1);
 }
 
-void EditWebsiteWindowController::cancelEdition() {
+void SiteEditor::cancelEdition() {
     ++use_;
     editing_ = false;
     setSaving(false);
@@ -209,11 +207,11 @@ void EditWebsiteWindowController::cancelEdition() {
     done(0);
 }
 
-void EditWebsiteWindowController::reject() {
+void SiteEditor::reject() {
     cancelEdition();
 }
 
-void EditWebsiteWindowController::testConnectionToSite() {
+void SiteEditor::testConnectionToSite() {
     // A connected site is not tested and keeps its mark; any other test starts without the old one.
     if (!hasRunningHelper(editSite_.get()))
         printMark(std::nullopt);
@@ -226,7 +224,7 @@ void EditWebsiteWindowController::testConnectionToSite() {
         printMark(*passed);
 }
 
-void EditWebsiteWindowController::printMark(std::optional<bool> ok) {
+void SiteEditor::printMark(std::optional<bool> ok) {
     mark_ = ok;
     if (ok) {
         markImage_->setPixmap(icons::mark(*ok));
@@ -238,15 +236,15 @@ void EditWebsiteWindowController::printMark(std::optional<bool> ok) {
     }
 }
 
-QString EditWebsiteWindowController::errorText() const {
+QString SiteEditor::errorText() const {
     return errorMessage_->text();
 }
 
-bool EditWebsiteWindowController::errorShown() const {
+bool SiteEditor::errorShown() const {
     return !errorMessage_->isHidden();
 }
 
-void EditWebsiteWindowController::showError(const QString& text) {
+void SiteEditor::showError(const QString& text) {
     errorMessage_->setText(text);
     if (!errorMessage_->isHidden())
         return;
@@ -258,7 +256,7 @@ void EditWebsiteWindowController::showError(const QString& text) {
     resize(width(), before + errorGrowth);
 }
 
-void EditWebsiteWindowController::hideError() {
+void SiteEditor::hideError() {
     if (errorMessage_->isHidden())
         return;
     const int before = height();
@@ -267,7 +265,7 @@ void EditWebsiteWindowController::hideError() {
     resize(width(), before - errorGrowth);
 }
 
-void EditWebsiteWindowController::shakeWindow() {
+void SiteEditor::shakeWindow() {
     const QPoint origin =
         shake_->state() == QAbstractAnimation::Running ? shake_->startValue().toPoint() : pos();
     shake_->stop();
@@ -283,7 +281,7 @@ void EditWebsiteWindowController::shakeWindow() {
     shake_->start();
 }
 
-void EditWebsiteWindowController::setSaving(bool saving) {
+void SiteEditor::setSaving(bool saving) {
     saveButton_->setEnabled(!saving);
     saveButton_->setText(saving ? tr("Saving…") : tr("Save"));
 }

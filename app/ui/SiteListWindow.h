@@ -21,26 +21,26 @@ class ConnectionControl;
 
 namespace folvane::ui {
 
-class EditWebsiteWindowController;
+class SiteEditor;
 class IconFetcher;
 class SiteListModel;
 class UserPrompts;
-class WebsiteTableCell;
-class WebsiteTableView;
+class SiteRowWidget;
+class SiteListView;
 
 // The main window: the search field, the site list with one row per site, the prompt shown while there is no
 // site, the row menu (connect, edit, duplicate, delete) and the site editor. Connecting, refreshing and
 // ejecting go through ConnectionControl; the rows follow its signals.
-class MasterViewController : public QWidget, public SiteListManagerDelegate {
+class SiteListWindow : public QWidget, public SiteListManagerDelegate {
     Q_OBJECT
 public:
     // The turn of a refresh button while its site refreshes.
     static constexpr double refreshTurnSeconds = 2.5;
     static inline const QString searchPlaceholder = QStringLiteral("Search              ");
 
-    MasterViewController(SiteListManager& sites, ConnectionControl& control, UserPrompts& prompts,
-                         IconFetcher& icons, QWidget* parent = nullptr);
-    ~MasterViewController() override;
+    SiteListWindow(SiteListManager& sites, ConnectionControl& control, UserPrompts& prompts,
+                   IconFetcher& icons, QWidget* parent = nullptr);
+    ~SiteListWindow() override;
 
     // The menu behind the window's menu button (preferences, about, quit …).
     void setApplicationMenu(QMenu* menu);
@@ -68,11 +68,11 @@ public:
     void didFinishTask(SiteListManager& manager) override;
 
     SiteListModel& model() const { return *model_; }
-    WebsiteTableView* table() const { return table_; }
+    SiteListView* listView() const { return listView_; }
     QLineEdit* searchField() const { return searchField_; }
     QMenu* rowMenu() const { return rowMenu_; }
-    EditWebsiteWindowController* editor() const { return editor_; }
-    WebsiteTableCell* cellAt(int row) const;
+    SiteEditor* editor() const { return editor_; }
+    SiteRowWidget* rowWidgetAt(int row) const;
     bool promptShown() const;
 
 private:
@@ -81,7 +81,7 @@ private:
     void raiseEditor();
     // Editing or removing a site whose connection check runs is refused with an alert.
     bool refusedWhileChecking(const BaseWebsite& site);
-    void rebuildCells();
+    void rebuildRowWidgets();
     void restyleRows();
     void showRowMenu(int row, const QPoint& globalPosition);
     void helperEnded(const QString& title);
@@ -95,14 +95,14 @@ private:
     QToolButton* addWebsiteButton_;
     QToolButton* menuButton_;
     QStackedWidget* stack_;
-    WebsiteTableView* table_;
+    SiteListView* listView_;
     QWidget* addNewSitePrompt_;
     QMenu* rowMenu_;
     QAction* menuConnectButton_;
     QAction* menuEditButton_;
     QAction* menuDuplicateButton_;
     QAction* menuDeleteButton_;
-    EditWebsiteWindowController* editor_;
+    SiteEditor* editor_;
     std::set<QString> refreshing_;
     std::set<QString> checking_;
     struct DeepLinkSite {

@@ -1,4 +1,4 @@
-#include "ui/shell/DialogShellPrompts.h"
+#include "ui/dialogs/DialogShellPrompts.h"
 
 #include "ConsoleLog.h"
 

@@ -36,11 +36,11 @@ std::optional<QString> saveRefusal(const SiteListManager& manager, const QString
 // The window-modal sheet in which a site is added, edited, or completed after a deep link: title,
 // control-panel URL, user name and password, a connection test with its mark, the error line of a refused
 // save, Cancel and Save. It ends with 1 after a save and 0 after a cancel.
-class EditWebsiteWindowController : public QDialog {
+class SiteEditor : public QDialog {
     Q_OBJECT
 public:
-    EditWebsiteWindowController(SiteListManager& manager, IconFetcher& icons, QWidget* parent = nullptr);
-    ~EditWebsiteWindowController() override;
+    SiteEditor(SiteListManager& manager, IconFetcher& icons, QWidget* parent = nullptr);
+    ~SiteEditor() override;
 
     // Add: a new empty record, appended on save.
     void prepareToAdd(int rowCount);

@@ -1,13 +1,13 @@
-#include "MasterViewController.h"
+#include "SiteListWindow.h"
 
 #include "ConsoleLog.h"
-#include "EditWebsiteWindowController.h"
 #include "Paths.h"
-#include "RefreshNSButton.h"
+#include "RefreshButton.h"
+#include "SiteEditor.h"
 #include "SiteListModel.h"
+#include "SiteListView.h"
+#include "SiteRowWidget.h"
 #include "UserPrompts.h"
-#include "WebsiteTableCell.h"
-#include "WebsiteTableView.h"
 #include "core/BaseWebsite.h"
 #include "core/ConnectionControl.h"
 #include "core/HelperProcess.h"
@@ -61,13 +61,13 @@ QWidget* makePrompt(QWidget* parent, QPushButton* addButton) {
 
 } // namespace
 
-MasterViewController::MasterViewController(SiteListManager& sites, ConnectionControl& control,
-                                           UserPrompts& prompts, IconFetcher& icons, QWidget* parent)
+SiteListWindow::SiteListWindow(SiteListManager& sites, ConnectionControl& control, UserPrompts& prompts,
+                               IconFetcher& icons, QWidget* parent)
     : QWidget(parent), sites_(sites), control_(control), prompts_(prompts),
       model_(new SiteListModel(sites, this)), searchField_(new QLineEdit(this)),
       addWebsiteButton_(new QToolButton(this)), menuButton_(new QToolButton(this)),
-      stack_(new QStackedWidget(this)), table_(new WebsiteTableView(this)), rowMenu_(new QMenu(this)),
-      editor_(new EditWebsiteWindowController(sites, icons, this)) {
+      stack_(new QStackedWidget(this)), listView_(new SiteListView(this)), rowMenu_(new QMenu(this)),
+      editor_(new SiteEditor(sites, icons, this)) {
     logLine(QStringLiteral("View Did Load"));
     setWindowTitle(QStringLiteral("Folvane 3"));
 
@@ -95,11 +95,11 @@ MasterViewController::MasterViewController(SiteListManager& sites, ConnectionCon
     bar->addWidget(addWebsiteButton_);
     bar->addWidget(menuButton_);
 
-    table_->setModel(model_);
+    listView_->setModel(model_);
     auto* promptButton = new QPushButton(tr("Add a Site…"), this);
     promptButton->setMinimumSize(140, 32);
     addNewSitePrompt_ = makePrompt(this, promptButton);
-    stack_->addWidget(table_);
+    stack_->addWidget(listView_);
     stack_->addWidget(addNewSitePrompt_);
 
     auto* line = new QFrame(this);
@@ -112,46 +112,44 @@ MasterViewController::MasterViewController(SiteListManager& sites, ConnectionCon
     layout->addWidget(line);
     layout->addWidget(stack_, 1);
 
-    menuConnectButton_ =
-        rowMenu_->addAction(tr("Connect"), this, &MasterViewController::connectToSelectedSite);
-    menuEditButton_ = rowMenu_->addAction(tr("Edit…"), this, &MasterViewController::editSelectedWebsite);
+    menuConnectButton_ = rowMenu_->addAction(tr("Connect"), this, &SiteListWindow::connectToSelectedSite);
+    menuEditButton_ = rowMenu_->addAction(tr("Edit…"), this, &SiteListWindow::editSelectedWebsite);
     menuDuplicateButton_ =
-        rowMenu_->addAction(tr("Duplicate"), this, &MasterViewController::duplicateSelectedWebsite);
+        rowMenu_->addAction(tr("Duplicate"), this, &SiteListWindow::duplicateSelectedWebsite);
     rowMenu_->addSeparator();
-    menuDeleteButton_ = rowMenu_->addAction(tr("Delete…"), this, &MasterViewController::removeWebsite);
+    menuDeleteButton_ = rowMenu_->addAction(tr("Delete…"), this, &SiteListWindow::removeWebsite);
 
     connect(searchField_, &QLineEdit::textChanged, model_, &SiteListModel::setSearchText);
-    connect(addWebsiteButton_, &QToolButton::clicked, this, &MasterViewController::addWebsite);
-    connect(promptButton, &QPushButton::clicked, this, &MasterViewController::addWebsite);
-    connect(table_, &WebsiteTableView::menuRequested, this, &MasterViewController::showRowMenu);
-    connect(table_, &QAbstractItemView::doubleClicked, this,
+    connect(addWebsiteButton_, &QToolButton::clicked, this, &SiteListWindow::addWebsite);
+    connect(promptButton, &QPushButton::clicked, this, &SiteListWindow::addWebsite);
+    connect(listView_, &SiteListView::menuRequested, this, &SiteListWindow::showRowMenu);
+    connect(listView_, &QAbstractItemView::doubleClicked, this,
             [this](const QModelIndex& index) { connectToSite(index.row()); });
-    connect(new QShortcut(QKeySequence(Qt::Key_Return), table_, nullptr, nullptr, Qt::WidgetShortcut),
-            &QShortcut::activated, this, [this] { connectToSite(table_->currentIndex().row()); });
-    connect(new QShortcut(QKeySequence::Delete, table_, nullptr, nullptr, Qt::WidgetShortcut),
-            &QShortcut::activated, this, &MasterViewController::removeWebsite);
+    connect(new QShortcut(QKeySequence(Qt::Key_Return), listView_, nullptr, nullptr, Qt::WidgetShortcut),
+            &QShortcut::activated, this, [this] { connectToSite(listView_->currentIndex().row()); });
+    connect(new QShortcut(QKeySequence::Delete, listView_, nullptr, nullptr, Qt::WidgetShortcut),
+            &QShortcut::activated, this, &SiteListWindow::removeWebsite);
     connect(new QShortcut(QKeySequence::Find, this), &QShortcut::activated, this,
-            &MasterViewController::focusOnSearchText);
-    connect(new QShortcut(QKeySequence::New, this), &QShortcut::activated, this,
-            &MasterViewController::addWebsite);
+            &SiteListWindow::focusOnSearchText);
+    connect(new QShortcut(QKeySequence::New, this), &QShortcut::activated, this, &SiteListWindow::addWebsite);
 
     // The rows are rebuilt on every redraw; the selection follows the site, not the row number.
     connect(model_, &QAbstractItemModel::modelAboutToBeReset, this, [this] {
         const auto site = selectedWebsite();
         selectedTitle_ = site ? site->cleanName : QString();
     });
-    connect(model_, &QAbstractItemModel::modelReset, this, &MasterViewController::rebuildCells);
+    connect(model_, &QAbstractItemModel::modelReset, this, &SiteListWindow::rebuildRowWidgets);
     connect(model_, &QAbstractItemModel::dataChanged, this,
             [this](const QModelIndex& first, const QModelIndex& last) {
                 for (int row = first.row(); row <= last.row(); ++row)
-                    if (WebsiteTableCell* cell = cellAt(row)) {
-                        cell->showState(model_->stateAt(row));
-                        cell->showPendingUploads(
+                    if (SiteRowWidget* rowWidget = rowWidgetAt(row)) {
+                        rowWidget->showState(model_->stateAt(row));
+                        rowWidget->showPendingUploads(
                             model_->siteAt(row)->siteConnection ? model_->siteAt(row)->pendingUploads : 0);
                     }
             });
-    connect(table_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            &MasterViewController::restyleRows);
+    connect(listView_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &SiteListWindow::restyleRows);
 
     connect(editor_, &QDialog::finished, this, [this](int code) {
         if (code == 1)
@@ -172,72 +170,72 @@ MasterViewController::MasterViewController(SiteListManager& sites, ConnectionCon
             [this](const QString& title, std::optional<int>) { helperEnded(title); });
 
     sites_.delegate = this;
-    rebuildCells();
+    rebuildRowWidgets();
     resize(420, 540);
     setMinimumSize(340, 360);
 }
 
-MasterViewController::~MasterViewController() {
+SiteListWindow::~SiteListWindow() {
     if (sites_.delegate == this)
         sites_.delegate = nullptr;
 }
 
-void MasterViewController::setApplicationMenu(QMenu* menu) {
+void SiteListWindow::setApplicationMenu(QMenu* menu) {
     menuButton_->setMenu(menu);
     menuButton_->setVisible(menu != nullptr);
 }
 
-void MasterViewController::didFinishTask(SiteListManager&) {
+void SiteListWindow::didFinishTask(SiteListManager&) {
     refreshSiteList();
 }
 
-void MasterViewController::refreshSiteList() {
+void SiteListWindow::refreshSiteList() {
     model_->refreshSiteList();
 }
 
-bool MasterViewController::promptShown() const {
+bool SiteListWindow::promptShown() const {
     return stack_->currentWidget() == addNewSitePrompt_;
 }
 
-WebsiteTableCell* MasterViewController::cellAt(int row) const {
-    return qobject_cast<WebsiteTableCell*>(table_->indexWidget(model_->index(row)));
+SiteRowWidget* SiteListWindow::rowWidgetAt(int row) const {
+    return qobject_cast<SiteRowWidget*>(listView_->indexWidget(model_->index(row)));
 }
 
-std::shared_ptr<BaseWebsite> MasterViewController::selectedWebsite() const {
-    const QModelIndexList selected = table_->selectionModel()->selectedRows();
+std::shared_ptr<BaseWebsite> SiteListWindow::selectedWebsite() const {
+    const QModelIndexList selected = listView_->selectionModel()->selectedRows();
     return selected.isEmpty() ? nullptr : model_->siteAt(selected.first().row());
 }
 
-void MasterViewController::rebuildCells() {
-    stack_->setCurrentWidget(model_->allItems().empty() ? addNewSitePrompt_ : table_);
+void SiteListWindow::rebuildRowWidgets() {
+    stack_->setCurrentWidget(model_->allItems().empty() ? addNewSitePrompt_ : listView_);
     for (int row = 0; row < model_->rowCount(); ++row) {
         const std::shared_ptr<BaseWebsite> site = model_->siteAt(row);
-        auto* cell = new WebsiteTableCell;
-        cell->showSite(*site, model_->stateAt(row));
+        auto* rowWidget = new SiteRowWidget;
+        rowWidget->showSite(*site, model_->stateAt(row));
         const QString title = site->cleanName;
-        connect(cell, &WebsiteTableCell::editClicked, this,
+        connect(rowWidget, &SiteRowWidget::editClicked, this,
                 [this, title] { editRowWebsite(model_->filteredPositionOfSite(title)); });
-        connect(cell, &WebsiteTableCell::ejectClicked, this, [this, title] { clickEject(title); });
-        connect(cell, &WebsiteTableCell::refreshClicked, this,
+        connect(rowWidget, &SiteRowWidget::ejectClicked, this, [this, title] { clickEject(title); });
+        connect(rowWidget, &SiteRowWidget::refreshClicked, this,
                 [this, title] { switchRefreshingStates(title); });
         if (refreshing_.contains(title))
-            cell->refreshButton()->spinClockwise(refreshTurnSeconds);
-        table_->setIndexWidget(model_->index(row), cell);
+            rowWidget->refreshButton()->spinClockwise(refreshTurnSeconds);
+        listView_->setIndexWidget(model_->index(row), rowWidget);
     }
     const int selectedRow = model_->filteredPositionOfSite(selectedTitle_);
     if (!selectedTitle_.isEmpty() && selectedRow >= 0)
-        table_->setCurrentIndex(model_->index(selectedRow));
+        listView_->setCurrentIndex(model_->index(selectedRow));
     restyleRows();
 }
 
-void MasterViewController::restyleRows() {
+void SiteListWindow::restyleRows() {
     const auto selected = selectedWebsite();
     for (int row = 0; row < model_->rowCount(); ++row)
-        if (WebsiteTableCell* cell = cellAt(row))
-            cell->setRowSelected(selected && model_->siteAt(row) == selected);
+        if (SiteRowWidget* rowWidget = rowWidgetAt(row))
+            rowWidget->setRowSelected(selected && model_->siteAt(row) == selected);
 }
 
-void MasterViewController::showRowMenu(int row, const QPoint& globalPosition) {
+void SiteListWindow::showRowMenu(int row, const QPoint& globalPosition) {
     const auto site = model_->siteAt(row);
     if (!site)
         return;
@@ -250,22 +248,22 @@ void MasterViewController::showRowMenu(int row, const QPoint& globalPosition) {
     rowMenu_->popup(globalPosition);
 }
 
-void MasterViewController::focusOnSearchText() {
+void SiteListWindow::focusOnSearchText() {
     searchField_->setFocus(Qt::ShortcutFocusReason);
     searchField_->selectAll();
 }
 
-void MasterViewController::showEditor() {
+void SiteListWindow::showEditor() {
     editor_->open();
     raiseEditor();
 }
 
-void MasterViewController::raiseEditor() {
+void SiteListWindow::raiseEditor() {
     editor_->raise();
     editor_->activateWindow();
 }
 
-bool MasterViewController::refusedWhileChecking(const BaseWebsite& site) {
+bool SiteListWindow::refusedWhileChecking(const BaseWebsite& site) {
     if (!checking_.contains(site.cleanName))
         return false;
     prompts_.alert(this, tr("“%1” Is Being Checked").arg(site.cleanName),
@@ -274,7 +272,7 @@ bool MasterViewController::refusedWhileChecking(const BaseWebsite& site) {
     return true;
 }
 
-void MasterViewController::addWebsite() {
+void SiteListWindow::addWebsite() {
     // An open sheet keeps what the user entered, including a save under way.
     if (editor_->isVisible()) {
         raiseEditor();
@@ -284,7 +282,7 @@ void MasterViewController::addWebsite() {
     showEditor();
 }
 
-void MasterViewController::editRowWebsite(int row) {
+void SiteListWindow::editRowWebsite(int row) {
     const auto site = model_->siteAt(row);
     // The check goes on with the listed record, which a stored edit would replace.
     if (!site || site->siteConnection || refusedWhileChecking(*site))
@@ -293,14 +291,13 @@ void MasterViewController::editRowWebsite(int row) {
     showEditor();
 }
 
-void MasterViewController::editSelectedWebsite() {
-    const QModelIndexList selected = table_->selectionModel()->selectedRows();
+void SiteListWindow::editSelectedWebsite() {
+    const QModelIndexList selected = listView_->selectionModel()->selectedRows();
     if (!selected.isEmpty())
         editRowWebsite(selected.first().row());
 }
 
-void MasterViewController::loadDeepLinkSite(const QString& title, const QString& url,
-                                            const QString& username) {
+void SiteListWindow::loadDeepLinkSite(const QString& title, const QString& url, const QString& username) {
     // The sheet in use is not taken away; the link opens once it has ended.
     if (editor_->isVisible()) {
         pendingDeepLinks_.push_back({title, url, username});
@@ -311,7 +308,7 @@ void MasterViewController::loadDeepLinkSite(const QString& title, const QString&
     showEditor();
 }
 
-void MasterViewController::duplicateSelectedWebsite() {
+void SiteListWindow::duplicateSelectedWebsite() {
     const auto site = selectedWebsite();
     if (!site)
         return;
@@ -320,7 +317,7 @@ void MasterViewController::duplicateSelectedWebsite() {
     refreshSiteList();
 }
 
-void MasterViewController::removeWebsite() {
+void SiteListWindow::removeWebsite() {
     const auto site = selectedWebsite();
     if (!site || refusedWhileChecking(*site))
         return;
@@ -338,16 +335,15 @@ void MasterViewController::removeWebsite() {
     refreshSiteList();
 }
 
-void MasterViewController::connectToSite(int row) {
+void SiteListWindow::connectToSite(int row) {
     connectSite(model_->siteAt(row), ConnectEntryPoint::connectToSite);
 }
 
-void MasterViewController::connectToSelectedSite() {
+void SiteListWindow::connectToSelectedSite() {
     connectSite(selectedWebsite(), ConnectEntryPoint::connectToSelectedSite);
 }
 
-void MasterViewController::connectSite(const std::shared_ptr<BaseWebsite>& site,
-                                       ConnectEntryPoint entryPoint) {
+void SiteListWindow::connectSite(const std::shared_ptr<BaseWebsite>& site, ConnectEntryPoint entryPoint) {
     if (!site || checking_.contains(site->cleanName))
         return;
     if (site->siteConnection) {
@@ -370,15 +366,15 @@ void MasterViewController::connectSite(const std::shared_ptr<BaseWebsite>& site,
                        tr("Folvane could not start its helper program: %1").arg(outcome.launchError));
 }
 
-void MasterViewController::switchRefreshingStates(const QString& title) {
+void SiteListWindow::switchRefreshingStates(const QString& title) {
     const int row = model_->filteredPositionOfSite(title);
     const auto site = model_->siteAt(row);
     if (!site || !site->siteConnection)
         return;
     if (!refreshing_.contains(title)) {
         refreshing_.insert(title);
-        if (WebsiteTableCell* cell = cellAt(row))
-            cell->refreshButton()->spinClockwise(refreshTurnSeconds);
+        if (SiteRowWidget* rowWidget = rowWidgetAt(row))
+            rowWidget->refreshButton()->spinClockwise(refreshTurnSeconds);
         control_.refreshTemplates(*site, row);
         return;
     }
@@ -392,13 +388,13 @@ void MasterViewController::switchRefreshingStates(const QString& title) {
     control_.ejectSite(*site);
 }
 
-void MasterViewController::stopRefreshing(const QString& title) {
+void SiteListWindow::stopRefreshing(const QString& title) {
     refreshing_.erase(title);
-    if (WebsiteTableCell* cell = cellAt(model_->filteredPositionOfSite(title)))
-        cell->refreshButton()->stopAnimations();
+    if (SiteRowWidget* rowWidget = rowWidgetAt(model_->filteredPositionOfSite(title)))
+        rowWidget->refreshButton()->stopAnimations();
 }
 
-void MasterViewController::clickEject(const QString& title) {
+void SiteListWindow::clickEject(const QString& title) {
     const auto site = sites_.siteWithTitle(title);
     if (!site || !site->siteConnection)
         return;
@@ -416,7 +412,7 @@ void MasterViewController::clickEject(const QString& title) {
 
 // A helper that ended by itself (mount failure, volume unmounted from outside) leaves its site idle, so it
 // can be connected again; the row shows the error dot once.
-void MasterViewController::helperEnded(const QString& title) {
+void SiteListWindow::helperEnded(const QString& title) {
     const auto site = sites_.siteWithTitle(title);
     if (!site || !site->siteConnection || site->siteConnection->isRunning())
         return;

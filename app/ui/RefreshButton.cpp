@@ -1,4 +1,4 @@
-#include "RefreshNSButton.h"
+#include "RefreshButton.h"
 
 #include "ConsoleLog.h"
 
@@ -9,8 +9,7 @@
 
 namespace folvane::ui {
 
-RefreshNSButton::RefreshNSButton(QWidget* parent)
-    : QToolButton(parent), rotation_(new QVariantAnimation(this)) {
+RefreshButton::RefreshButton(QWidget* parent) : QToolButton(parent), rotation_(new QVariantAnimation(this)) {
     rotation_->setLoopCount(-1);
     connect(rotation_, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
         angle_ = value.toReal();
@@ -19,15 +18,15 @@ RefreshNSButton::RefreshNSButton(QWidget* parent)
 }
 
 // Screen angles grow clockwise.
-void RefreshNSButton::spinClockwise(double seconds) {
+void RefreshButton::spinClockwise(double seconds) {
     startRotate(360.0, seconds);
 }
 
-void RefreshNSButton::spinAntiClockwise(double seconds) {
+void RefreshButton::spinAntiClockwise(double seconds) {
     startRotate(-360.0, seconds);
 }
 
-void RefreshNSButton::startRotate(qreal degrees, double seconds) {
+void RefreshButton::startRotate(qreal degrees, double seconds) {
     rotation_->stop();
     rotation_->setStartValue(0.0);
     rotation_->setEndValue(degrees);
@@ -37,7 +36,7 @@ void RefreshNSButton::startRotate(qreal degrees, double seconds) {
     logLine(QStringLiteral("Start rotating"));
 }
 
-void RefreshNSButton::stopAnimations() {
+void RefreshButton::stopAnimations() {
     rotation_->stop();
     angle_ = 0.0;
     refreshing_ = 0;
@@ -45,7 +44,7 @@ void RefreshNSButton::stopAnimations() {
     logLine(QStringLiteral("Stop rotating"));
 }
 
-void RefreshNSButton::paintEvent(QPaintEvent*) {
+void RefreshButton::paintEvent(QPaintEvent*) {
     QStylePainter painter(this);
     QStyleOptionToolButton option;
     initStyleOption(&option);

@@ -1,7 +1,7 @@
-#include "WebsiteTableCell.h"
+#include "SiteRowWidget.h"
 
 #include "Icons.h"
-#include "RefreshNSButton.h"
+#include "RefreshButton.h"
 #include "core/BaseWebsite.h"
 
 #include <QHBoxLayout>
@@ -51,10 +51,10 @@ QToolButton* rowButton(QWidget* parent, const QIcon& icon, const QString& tip) {
 
 } // namespace
 
-WebsiteTableCell::WebsiteTableCell(QWidget* parent)
+SiteRowWidget::SiteRowWidget(QWidget* parent)
     : QWidget(parent), favIcon_(new QLabel(this)), websiteName_(new QLabel(this)),
       websiteURL_(new ElidedLabel(this)), pendingUploads_(new QLabel(this)),
-      editButton_(new QToolButton(this)), refreshButton_(new RefreshNSButton(this)),
+      editButton_(new QToolButton(this)), refreshButton_(new RefreshButton(this)),
       ejectButton_(rowButton(this, icons::eject(), tr("Eject"))), connectionDotIcon_(new QLabel(this)) {
     favIcon_->setFixedSize(iconSide, iconSide);
     favIcon_->setAlignment(Qt::AlignCenter);
@@ -109,13 +109,13 @@ WebsiteTableCell::WebsiteTableCell(QWidget* parent)
     row->addSpacing(2);
     row->addWidget(connectionDotIcon_);
 
-    connect(editButton_, &QToolButton::clicked, this, &WebsiteTableCell::editClicked);
-    connect(ejectButton_, &QToolButton::clicked, this, &WebsiteTableCell::ejectClicked);
-    connect(refreshButton_, &QToolButton::clicked, this, &WebsiteTableCell::refreshClicked);
+    connect(editButton_, &QToolButton::clicked, this, &SiteRowWidget::editClicked);
+    connect(ejectButton_, &QToolButton::clicked, this, &SiteRowWidget::ejectClicked);
+    connect(refreshButton_, &QToolButton::clicked, this, &SiteRowWidget::refreshClicked);
     setAttribute(Qt::WA_TranslucentBackground);
 }
 
-void WebsiteTableCell::showSite(const BaseWebsite& site, ConnectionState state) {
+void SiteRowWidget::showSite(const BaseWebsite& site, ConnectionState state) {
     websiteName_->setText(site.cleanName);
     websiteURL_->setFullText(site.dirtyURL);
     QPixmap icon;
@@ -133,7 +133,7 @@ void WebsiteTableCell::showSite(const BaseWebsite& site, ConnectionState state) 
     setRowSelected(selected_);
 }
 
-void WebsiteTableCell::showState(ConnectionState state) {
+void SiteRowWidget::showState(ConnectionState state) {
     state_ = state;
     connectionDotIcon_->setPixmap(icons::connectionDot(state));
     switch (state) {
@@ -152,22 +152,22 @@ void WebsiteTableCell::showState(ConnectionState state) {
     }
 }
 
-void WebsiteTableCell::showPendingUploads(int count) {
+void SiteRowWidget::showPendingUploads(int count) {
     pendingUploads_->setVisible(count > 0);
     pendingUploads_->setText(QStringLiteral("↑ %1").arg(count));
     pendingUploads_->setToolTip(tr("%n change(s) not yet confirmed by the site", nullptr, count));
 }
 
-void WebsiteTableCell::setRowSelected(bool selected) {
+void SiteRowWidget::setRowSelected(bool selected) {
     selected_ = selected;
     editButton_->setVisible(selected && !connected_);
 }
 
-QString WebsiteTableCell::title() const {
+QString SiteRowWidget::title() const {
     return websiteName_->text();
 }
 
-QString WebsiteTableCell::typedURL() const {
+QString SiteRowWidget::typedURL() const {
     return websiteURL_->fullText();
 }
 

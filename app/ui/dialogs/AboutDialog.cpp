@@ -1,4 +1,4 @@
-#include "ui/shell/AboutDialog.h"
+#include "ui/dialogs/AboutDialog.h"
 
 #include "BuildInfo.h"
 #include "shell/MakerLinks.h"

@@ -7,10 +7,10 @@ class QVariantAnimation;
 namespace folvane::ui {
 
 // A row's refresh button, which turns about its middle while a refresh of the site is under way.
-class RefreshNSButton : public QToolButton {
+class RefreshButton : public QToolButton {
     Q_OBJECT
 public:
-    explicit RefreshNSButton(QWidget* parent = nullptr);
+    explicit RefreshButton(QWidget* parent = nullptr);
 
     // One full turn every `seconds`, repeating until stopAnimations().
     void spinClockwise(double seconds);

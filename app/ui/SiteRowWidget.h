@@ -14,14 +14,14 @@ class BaseWebsite;
 namespace folvane::ui {
 
 class ElidedLabel;
-class RefreshNSButton;
+class RefreshButton;
 
 // The view of one site row: icon, title, typed URL, connection dot, the uploads still waiting for the site,
 // and the edit, eject and refresh buttons.
-class WebsiteTableCell : public QWidget {
+class SiteRowWidget : public QWidget {
     Q_OBJECT
 public:
-    explicit WebsiteTableCell(QWidget* parent = nullptr);
+    explicit SiteRowWidget(QWidget* parent = nullptr);
 
     // Shows the site as it is now, with the dot of `state`.
     void showSite(const BaseWebsite& site, ConnectionState state);
@@ -30,7 +30,7 @@ public:
     // The edit button shows on the selected row of a site that is not connected.
     void setRowSelected(bool selected);
 
-    RefreshNSButton* refreshButton() const { return refreshButton_; }
+    RefreshButton* refreshButton() const { return refreshButton_; }
     QToolButton* editButton() const { return editButton_; }
     QToolButton* ejectButton() const { return ejectButton_; }
     ConnectionState state() const { return state_; }
@@ -48,7 +48,7 @@ private:
     ElidedLabel* websiteURL_;
     QLabel* pendingUploads_;
     QToolButton* editButton_;
-    RefreshNSButton* refreshButton_;
+    RefreshButton* refreshButton_;
     QToolButton* ejectButton_;
     QLabel* connectionDotIcon_;
     ConnectionState state_ = ConnectionState::idle;

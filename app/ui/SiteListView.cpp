@@ -1,4 +1,4 @@
-#include "WebsiteTableView.h"
+#include "SiteListView.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -10,7 +10,7 @@ namespace {
 
 constexpr int rowHeight = 54;
 
-// Each row's content is its cell widget; the table itself draws only the row's background and line.
+// Each row's content is its row widget; the list itself draws only the row's background and line.
 class RowBackgroundDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
@@ -34,7 +34,7 @@ public:
 
 } // namespace
 
-WebsiteTableView::WebsiteTableView(QWidget* parent) : QListView(parent) {
+SiteListView::SiteListView(QWidget* parent) : QListView(parent) {
     setSelectionMode(QAbstractItemView::SingleSelection);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -49,7 +49,7 @@ WebsiteTableView::WebsiteTableView(QWidget* parent) : QListView(parent) {
         "QListView::item:selected { background: #e5e5e5; color: #202020; }"));
 }
 
-void WebsiteTableView::contextMenuEvent(QContextMenuEvent* event) {
+void SiteListView::contextMenuEvent(QContextMenuEvent* event) {
     event->accept();
     // The scroll area hands the viewport's event on unchanged: the position is the viewport's.
     const QModelIndex index = indexAt(event->pos());
