@@ -103,5 +103,7 @@ TEST(HelperCommandLine, AnUnknownCmsTravelsAsTheEmptyTag) {
     EXPECT_EQ(sent.arguments().last(), "");
     QStringList args = fullArgs("pw");
     args.last() = QStringLiteral("WordPress");
-    EXPECT_EQ(HelperCommandLine::parse(args, noPasswordLine, nullptr)->cms, CMS::default_);
+    const auto parsed = HelperCommandLine::parse(args, noPasswordLine, nullptr);
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->cms, CMS::default_);
 }
