@@ -9,9 +9,9 @@
 #include "Paths.h"
 #include "addon/HttpClient.h"
 #include "addon/SiteConnectionHelper.h"
-#include "fs/FsEvents.h"
 #include "fs/LoopbackFS.h"
 #include "fs/MountSession.h"
+#include "fs/VolumeEventQueue.h"
 #include "sync/FileSync.h"
 #include "sync/FolderSync.h"
 #include "sync/Recovery.h"
@@ -123,16 +123,12 @@ void AppDelegate::startSynchronising() {
     templateRefresh_->changesPending = [this] {
         return fileSync_->pendingCount() > 0 || folderSync_->hasPendingChanges();
     };
-    fsEvents_->subscribe(bus::named(FsEvents::releaseFile, title),
-                         [this](const QVariantMap& info) { fileReleased(info); });
-    if (!connectionHelper->cachingBool)
-        fsEvents_->subscribe(bus::named(bus::openFile, title),
-                             [this](const QVariantMap& info) { getNewTemplateData(info); });
+    fsEvents_->setReceiver(this);
 }
 
 void AppDelegate::mount() {
     const QString title = site_.title();
-    fsEvents_ = std::make_unique<FsEvents>(title);
+    fsEvents_ = std::make_unique<VolumeEventQueue>();
     LoopbackFS::CachePolicy cache;
     cache.keepPageCache = connectionHelper->cachingBool;
     loop_ = std::make_unique<LoopbackFS>(mirrorFolder(), *fsEvents_, cache);
@@ -174,17 +170,6 @@ void AppDelegate::setUpNotifications() {
     const QString title = site_.title();
     bus_->subscribe(bus::named(bus::refresh, title),
                     [this](const QVariantMap& info) { refreshTemplates(info); });
-    using Handler = void (AppDelegate::*)(const QVariantMap&);
-    const std::pair<QString, Handler> routes[] = {
-        {bus::moveFile, &AppDelegate::moveTemplate},
-        {bus::createFile, &AppDelegate::createNewFileAt},
-        {bus::createdDirectory, &AppDelegate::createDirectoryWithPath},
-        {bus::writingFile, &AppDelegate::saveFileData},
-        {bus::deleteFile, &AppDelegate::deleteTemplateAt},
-        {bus::deleteFolder, &AppDelegate::deleteTemplateGroup}};
-    for (const auto& [prefix, handler] : routes)
-        fsEvents_->subscribe(bus::named(prefix, title),
-                             [this, handler](const QVariantMap& info) { (this->*handler)(info); });
     bus_->post(bus::named(bus::finishedConnecting, title), {{bus::keyTitle, title}});
 }
 
@@ -238,6 +223,32 @@ void AppDelegate::fileReleased(const QVariantMap& userInfo) {
 
 void AppDelegate::getNewTemplateData(const QVariantMap& userInfo) {
     templateRefresh_->getNewTemplateData(userInfo);
+}
+
+void AppDelegate::fileCreated(const QString& path) {
+    createNewFileAt({{bus::keyPath, path}});
+}
+void AppDelegate::fileWritten(const QString& path) {
+    saveFileData({{bus::keyPath, path}});
+}
+void AppDelegate::fileReleased(const QString& path) {
+    fileReleased(QVariantMap{{bus::keyPath, path}});
+}
+void AppDelegate::fileRead(const QString& path) {
+    if (!connectionHelper->cachingBool)
+        getNewTemplateData({{bus::keyPath, path}});
+}
+void AppDelegate::moved(const QString& from, const QString& to) {
+    moveTemplate({{bus::keySource, from}, {bus::keyDestination, to}});
+}
+void AppDelegate::fileRemoved(const QString& path) {
+    deleteTemplateAt({{bus::keyPath, path}});
+}
+void AppDelegate::folderMade(const QString& path) {
+    createDirectoryWithPath({{bus::keyPath, path}});
+}
+void AppDelegate::folderRemoved(const QString& path) {
+    deleteTemplateGroup({{bus::keyPath, path}});
 }
 
 QString AppDelegate::mirrorFolder() const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "HelperArguments.h"
+#include "fs/VolumeEvents.h"
 
 #include <QObject>
 #include <QVariantMap>
@@ -12,7 +13,7 @@ namespace folvane {
 class DesktopNotifier;
 class FileSync;
 class FolderSync;
-class FsEvents;
+class VolumeEventQueue;
 class GoogleAnalytics;
 class HttpClient;
 class JSONParser;
@@ -26,7 +27,7 @@ class WebsiteInUse;
 
 // The helper's application object: runs the start-up steps in order and, however the helper ends,
 // the shutdown sequence exactly once.
-class AppDelegate : public QObject {
+class AppDelegate : public QObject, public VolumeEvents {
     Q_OBJECT
 public:
     AppDelegate(HelperArguments args, WebsiteInUse& site, QObject* parent = nullptr);
@@ -38,6 +39,15 @@ public:
     void terminate(int exitCode);
 
     QString mirrorFolder() const;
+
+    void fileCreated(const QString& path) override;
+    void fileWritten(const QString& path) override;
+    void fileReleased(const QString& path) override;
+    void fileRead(const QString& path) override;
+    void moved(const QString& from, const QString& to) override;
+    void fileRemoved(const QString& path) override;
+    void folderMade(const QString& path) override;
+    void folderRemoved(const QString& path) override;
 
     // After the helper itself rewrote the mirror: the kernel forgets what it cached of the volume.
     void refreshMount();
@@ -70,7 +80,7 @@ private:
     std::unique_ptr<GoogleAnalytics> analytics_;
     std::unique_ptr<SiteConnectionHelper> connectionHelper;
     std::unique_ptr<JSONParser> JSONParserInstance;
-    std::unique_ptr<FsEvents> fsEvents_;
+    std::unique_ptr<VolumeEventQueue> fsEvents_;
     std::unique_ptr<LoopbackFS> loop_;
     std::unique_ptr<MountSession> fs_; // declared after loop_: the volume goes before its filesystem
     std::unique_ptr<FileSync> fileSync_;
