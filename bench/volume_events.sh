@@ -18,7 +18,6 @@ cleanup() {
 trap cleanup EXIT
 
 cat > "$work/events.cpp" << 'EOF'
-#include "BusNames.h"
 #include "NotificationBus.h"
 #include "fs/VolumeEventQueue.h"
 
@@ -39,7 +38,7 @@ template <class Subscribe, class Post> double timeEvents(int count, Subscribe su
     timer.start();
     std::thread poster([&] {
         for (int i = 0; i < count; ++i)
-            post(QVariantMap{{bus::keyPath, QStringLiteral("/news/index.html")}});
+            post(QVariantMap{{QStringLiteral("path"), QStringLiteral("/news/index.html")}});
     });
     while (seen < count)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
@@ -52,7 +51,7 @@ template <class Subscribe, class Post> double timeEvents(int count, Subscribe su
 struct WriteReceiver : VolumeEvents {
     NotificationBus::Handler handler;
     void fileCreated(const QString&) override {}
-    void fileWritten(const QString& path) override { handler({{bus::keyPath, path}}); }
+    void fileWritten(const QString& path) override { handler({{QStringLiteral("path"), path}}); }
     void fileReleased(const QString&) override {}
     void fileRead(const QString&) override {}
     void moved(const QString&, const QString&) override {}
@@ -64,13 +63,13 @@ struct WriteReceiver : VolumeEvents {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const int count = std::atoi(argv[1]);
-    const QString name = bus::named(bus::writingFile, QStringLiteral("Bench"));
+    const QString name = QStringLiteral("writingfile-Bench");
     WriteReceiver receiver;
     VolumeEventQueue events;
     events.setReceiver(&receiver);
     const double inProcess = timeEvents(
         count, [&](NotificationBus::Handler h) { receiver.handler = std::move(h); },
-        [&](const QVariantMap& info) { events.fileWritten(info.value(bus::keyPath).toString()); });
+        [&](const QVariantMap& info) { events.fileWritten(info.value(QStringLiteral("path")).toString()); });
     NotificationBus dbus;
     const double overBus = timeEvents(
         count, [&](NotificationBus::Handler h) { dbus.subscribe(name, std::move(h)); },

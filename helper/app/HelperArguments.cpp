@@ -22,7 +22,10 @@ std::optional<HelperArguments> parseHelperArguments(const QStringList& args,
     parsed.all[7] = QStringLiteral("-"); // nothing downstream ever needs the password from this list
     parsed.baseFolder = args.at(8);
     parsed.title = args.at(9);
+    parsed.notifications = textBoolValue(args.at(10));
     parsed.openFinder = textBoolValue(args.at(11));
+    parsed.defaultGroupAlert = textBoolValue(args.at(12));
+    parsed.caching = textBoolValue(args.at(13));
     parsed.usageData = textBoolValue(args.at(14));
     parsed.dirtyURL = args.at(15);
     parsed.cmsTag = args.at(16);

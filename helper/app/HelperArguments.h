@@ -13,16 +13,19 @@ namespace folvane {
 struct HelperArguments {
     static constexpr int count = 16;
 
-    QStringList all;         // the whole argument list, program path first, password position masked
-    QString url;             // 3
-    QString login;           // 5
-    QString password;        // 7
-    QString baseFolder;      // 8
-    QString title;           // 9
-    bool openFinder = false; // 11
-    bool usageData = false;  // 14
-    QString dirtyURL;        // 15
-    QString cmsTag;          // 16
+    QStringList all;                // the whole argument list, program path first, password position masked
+    QString url;                    // 3
+    QString login;                  // 5
+    QString password;               // 7
+    QString baseFolder;             // 8
+    QString title;                  // 9
+    bool notifications = false;     // 10
+    bool openFinder = false;        // 11
+    bool defaultGroupAlert = false; // 12
+    bool caching = false;           // 13
+    bool usageData = false;         // 14
+    QString dirtyURL;               // 15
+    QString cmsTag;                 // 16
 };
 
 // Reads the argument list; `readPasswordLine` is called only when position 7 is "-". Returns nothing,

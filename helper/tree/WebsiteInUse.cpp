@@ -41,11 +41,6 @@ QString cmsName(CMS cms) {
     return {};
 }
 
-WebsiteInUse& WebsiteInUse::sharedInstance() {
-    static WebsiteInUse instance;
-    return instance;
-}
-
 QString stableHashText(const QString& text) {
     std::uint64_t hash = 14695981039346656037ULL;
     for (const char byte : text.toUtf8()) {

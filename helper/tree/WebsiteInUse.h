@@ -50,8 +50,6 @@ struct PathDictionaries {
 // the main thread and the background file-creation path both use them.
 class WebsiteInUse {
 public:
-    static WebsiteInUse& sharedInstance();
-
     std::optional<QString> url;
     std::optional<QString> dirtyURL;
     std::optional<QString> login;

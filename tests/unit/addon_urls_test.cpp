@@ -1,8 +1,8 @@
 #include "DesktopNotifier.h"
 #include "NotificationBus.h"
 #include "addon/AddonUrls.h"
+#include "addon/HttpAddonClient.h"
 #include "addon/HttpClient.h"
-#include "addon/SiteConnectionHelper.h"
 
 #include "QtPrinters.h"
 #include <QDBusConnection>
@@ -13,40 +13,19 @@ using namespace folvane;
 
 namespace {
 
-QStringList helperArgs(const QString& url, const QString& cmsTag) {
-    return {"folvane3-fuse-helper",
-            "--args",
-            "-admin_url",
-            url,
-            "-login",
-            "admin",
-            "-pass",
-            "-",
-            "/tmp/base",
-            "Site",
-            "1",
-            "0",
-            "1",
-            "1",
-            "0",
-            url,
-            cmsTag};
-}
-
 // A client whose bus is not connected: enough for everything that does not send.
 struct OfflineClient {
     explicit OfflineClient(const QString& url, CMS cms) {
         site.url = url;
         site.cleanName = QStringLiteral("Site");
         site.cms = cms;
-        helper =
-            std::make_unique<SiteConnectionHelper>(helperArgs(url, QString()), site, http, bus, notifier);
+        helper = std::make_unique<HttpAddonClient>(site, http, bus, notifier, HttpAddonClient::Options{});
     }
     WebsiteInUse site;
     HttpClient http;
     NotificationBus bus{QDBusConnection(QStringLiteral("not-connected"))};
     DesktopNotifier notifier{QDBusConnection(QStringLiteral("not-connected"))};
-    std::unique_ptr<SiteConnectionHelper> helper;
+    std::unique_ptr<HttpAddonClient> helper;
 };
 
 } // namespace
@@ -95,12 +74,4 @@ TEST(AddonUrls, SessionRewriteNeedsSchemeHostAndQuery) {
     noQuery.helper->setSessionID(QStringLiteral("abc"));
     EXPECT_EQ(noQuery.helper->urls.getLogin, "https://h.example/admin.php&m=login");
     EXPECT_TRUE(noQuery.helper->sessionID().isEmpty());
-}
-
-TEST(AddonUrls, SwitchesAndBaseFolderComeFromTheirPositions) {
-    OfflineClient client(QStringLiteral("http://h/?a"), CMS::expressionEngine);
-    EXPECT_TRUE(client.helper->notificationBool);
-    EXPECT_TRUE(client.helper->defaultGroupBool);
-    EXPECT_TRUE(client.helper->cachingBool);
-    EXPECT_EQ(client.helper->baseString, "/tmp/base");
 }

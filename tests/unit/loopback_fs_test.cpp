@@ -387,7 +387,7 @@ TEST_F(Volume, InvalidationForgetsRemovedAndReplacedNames) {
 
     session_->invalidate(QStringLiteral("/news/index.html"));
     session_->invalidate(QStringLiteral("/site/about.html"));
-    session_->refreshMount();
+    session_->invalidateAll();
     EXPECT_EQ(::stat(onVolume("/news/index.html"), &st), -1);
     EXPECT_EQ(errno, ENOENT);
     EXPECT_EQ(readAll(mountPoint_ + "/site"), "now a file\n");
