@@ -22,6 +22,8 @@ inline const QString newSessionID = QStringLiteral("newSessionID-");
 inline const QString keyTitle = QStringLiteral("title");
 inline const QString keyRow = QStringLiteral("row");
 inline const QString keyCount = QStringLiteral("count");
+// In "refresh-done-": present (with the reason as text) when the helper kept the volume as it was.
+inline const QString keyNotRefreshed = QStringLiteral("notRefreshed");
 
 // The D-Bus shape every notification travels in.
 inline const QString objectPath = QStringLiteral("/org/folvane/Bus");

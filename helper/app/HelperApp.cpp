@@ -8,6 +8,7 @@
 #include "LogLines.h"
 #include "NotificationBus.h"
 #include "Paths.h"
+#include "SiteLock.h"
 #include "addon/HttpAddonClient.h"
 #include "addon/HttpClient.h"
 #include "fs/LoopbackFS.h"
@@ -19,13 +20,19 @@
 #include "tree/WebsiteInUse.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 
 namespace folvane {
 
 namespace {
 constexpr int shutdownGraceMs = 3000;
+// A helper of the same site that is ending (an eject followed at once by a connect) gets this long.
+constexpr int lockWaitMs = 8000;
+// A mirror folder left by a run that did not end cleanly waits beside the new one under this suffix.
+const QString leftOverSuffix = QStringLiteral(".left-over-");
 } // namespace
 
 HelperApp::HelperApp(HelperArguments args, WebsiteInUse& site, QObject* parent)
@@ -40,6 +47,23 @@ HelperApp::~HelperApp() {
 
 void HelperApp::start() {
     redirectConsoleLogWhenWanted();
+    // Before anything touches the mirror folder or the mount point, which belong to a helper already serving
+    // the site. Such a helper is left alone: nothing is posted for the title, and no shutdown runs.
+    lock_ = std::make_unique<SiteLock>(args_.title.isEmpty() ? args_.url : args_.title);
+    QString why;
+    switch (lock_->acquire(lockWaitMs, &why)) {
+    case SiteLock::Outcome::acquired:
+        break;
+    case SiteLock::Outcome::heldByAnother:
+        logLine(
+            QStringLiteral("\"%1\" is already connected: another helper serves it; ending").arg(args_.title));
+        terminating_ = true;
+        QCoreApplication::exit(exitAlreadyConnected);
+        return;
+    case SiteLock::Outcome::unavailable:
+        logLine(QStringLiteral("Going on without the one-helper-per-site lock: ") + why);
+        break;
+    }
 
     site_.url = args_.url;
     site_.dirtyURL = args_.dirtyURL;
@@ -68,6 +92,9 @@ void HelperApp::start() {
         terminate(1);
         return;
     }
+    // A mirror folder that is still there was left by a run that did not end cleanly (a clean end removes it,
+    // and the lock says no helper serves it now): it may hold the only copy of edits the site never got.
+    const QStringList leftOver = setLeftOverMirrorsAside();
     mirrorBuilder_ = std::make_unique<JSONParser>(std::move(templates), baseFolder_, site_);
     logLine(QStringLiteral("Parsing"));
     mirrorBuilder_->startParser();
@@ -141,12 +168,48 @@ void HelperApp::refreshRequested(const QVariantMap& userInfo) {
     if (refreshRequests_.size() > 1)
         return;
     while (!refreshRequests_.empty() && !AnswerWait::abandoned()) {
-        if (engine_->refresh() == SyncEngine::RefreshOutcome::abandoned)
+        QString why;
+        const SyncEngine::RefreshOutcome outcome = engine_->refresh(&why);
+        if (outcome == SyncEngine::RefreshOutcome::abandoned)
             break; // the helper is ending and its mirror is going
-        bus_->post(bus::named(bus::refreshDone, site_.title()), refreshRequests_.front());
+        QVariantMap answer = refreshRequests_.front();
+        if (outcome == SyncEngine::RefreshOutcome::keptVolume)
+            answer.insert(bus::keyNotRefreshed, why);
+        bus_->post(bus::named(bus::refreshDone, site_.title()), answer);
         refreshRequests_.pop_front();
     }
     refreshRequests_.clear();
+}
+
+QStringList HelperApp::setLeftOverMirrorsAside() {
+    const QString mirror = mirrorFolder();
+    const QFileInfo info(mirror);
+    if (QDir(mirror).exists() && !QDir(mirror).isEmpty()) {
+        const QString aside =
+            mirror + leftOverSuffix +
+            QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmsszzz"));
+        if (!QDir().rename(mirror, aside))
+            logLine(QStringLiteral("Could not set the left-over mirror folder aside: ") + mirror);
+    }
+    QStringList leftOver;
+    for (const QFileInfo& entry : info.dir().entryInfoList({info.fileName() + leftOverSuffix + u'*'},
+                                                           QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden))
+        leftOver << entry.filePath();
+    return leftOver;
+}
+
+void HelperApp::keepLostEdits(const QStringList& leftOver) {
+    for (const QString& earlier : leftOver) {
+        const QStringList lost = Recovery::lostEdits(earlier, mirrorFolder());
+        logLine(
+            QStringLiteral("A run that did not end cleanly left %1; %2 file(s) of it the site does not have")
+                .arg(earlier)
+                .arg(lost.size()));
+        if (!lost.isEmpty() && Recovery(baseFolder_, site_.title(), earlier, *notifier_).keep(lost).isEmpty())
+            continue; // nothing could be kept: the folder stays for the next start
+        if (!QDir(earlier).removeRecursively())
+            logLine(QStringLiteral("Could not remove ") + earlier);
+    }
 }
 
 QString HelperApp::mirrorFolder() const {

@@ -18,6 +18,7 @@ class LoopbackFS;
 class MountSession;
 class NotificationBus;
 class Recovery;
+class SiteLock;
 class SyncEngine;
 class VolumeEventQueue;
 class WebsiteInUse;
@@ -28,6 +29,9 @@ class WebsiteInUse;
 class HelperApp : public QObject {
     Q_OBJECT
 public:
+    // The exit status of a helper started for a site another helper is serving.
+    static constexpr int exitAlreadyConnected = 3;
+
     HelperApp(HelperArguments args, WebsiteInUse& site, QObject* parent = nullptr);
     ~HelperApp() override;
 
@@ -38,6 +42,10 @@ public:
 
 private:
     QString mirrorFolder() const;
+    // Renames a left-over mirror folder aside; returns every folder set aside (also by earlier starts).
+    QStringList setLeftOverMirrorsAside();
+    // Keeps what the left-over folders hold that the site does not, then removes them.
+    void keepLostEdits(const QStringList& leftOver);
     void mount();
     void didMount(const QString& mountPoint);
     void mountFailed(const QString& reason);
@@ -49,6 +57,7 @@ private:
 
     HelperArguments args_;
     WebsiteInUse& site_;
+    std::unique_ptr<SiteLock> lock_;
     std::unique_ptr<HttpClient> http_;
     std::unique_ptr<NotificationBus> bus_;
     std::unique_ptr<DesktopNotifier> notifier_;

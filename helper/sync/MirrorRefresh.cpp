@@ -80,16 +80,16 @@ std::optional<MirrorRefresh::SiteVersion> MirrorRefresh::newerVersion(const Json
     return SiteVersion{*name, encoded, *decoded};
 }
 
-bool MirrorRefresh::write(const SiteVersion& version, const QString& file) {
+QString MirrorRefresh::write(const SiteVersion& version, const QString& file) {
     const QString target = file.left(file.lastIndexOf(u'/') + 1) + version.name;
     if (target != file && QFile::exists(target)) {
         logLine(QStringLiteral("Not renaming ") + file + QStringLiteral(": ") + target +
                 QStringLiteral(" exists"));
-        return false;
+        return {};
     }
     if (target != file && !QFile::rename(file, target)) {
         logLine(QStringLiteral("Could not rename ") + file + QStringLiteral(" to ") + target);
-        return false;
+        return {};
     }
     // The record follows the file at once, so the next save of the renamed file reaches its template.
     site_.withDictionaries([&](PathDictionaries& d) {
@@ -106,7 +106,7 @@ bool MirrorRefresh::write(const SiteVersion& version, const QString& file) {
     cache_.invalidate(file.mid(mirror_.size()));
     if (target != file)
         cache_.invalidate(target.mid(mirror_.size()));
-    return true;
+    return target;
 }
 
 } // namespace folvane

@@ -34,8 +34,8 @@ public:
     // what the records hold and can be written: nothing for an unusable answer or an unsafe name.
     std::optional<SiteVersion> newerVersion(const Json& answer, const QString& file);
     // Writes the version into the mirror, renaming the file when the site renamed the template; the record
-    // follows at once. Returns whether the mirror changed.
-    bool write(const SiteVersion& version, const QString& file);
+    // follows at once. Returns where the file is now, or nothing when the mirror was left as it was.
+    QString write(const SiteVersion& version, const QString& file);
 
 private:
     WebsiteInUse& site_;

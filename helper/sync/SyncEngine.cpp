@@ -92,8 +92,12 @@ void SyncEngine::mergeSiteVersion(const Json& answer, const QString& file) {
         return; // the user's newer content is on its way to the site
     if (local == LocalState::unconfirmed)
         recovery_.keep({file});
-    if (mirrorRefresh_.write(*version, file))
-        files_.forgetAll();
+    const QString written = mirrorRefresh_.write(*version, file);
+    if (written.isEmpty())
+        return;
+    // Only this file's identity starts again from its record: other files' work goes on.
+    files_.forgetFile(file);
+    files_.forgetFile(written);
 }
 
 void SyncEngine::moved(const QString& from, const QString& to) {
@@ -104,6 +108,7 @@ void SyncEngine::moved(const QString& from, const QString& to) {
     const QFileInfo target(destination);
     if (!target.isDir() || target.isSymLink())
         return files_.moved(source, destination);
+    files_.letGoBelow(source);
     files_.folderMoved(source, destination);
     groups_.move(source, destination, [this, source, destination](bool followed) {
         if (followed)
@@ -141,11 +146,13 @@ void SyncEngine::folderRemoved(const QString& path) {
     if (held([=, this] { folderRemoved(path); }))
         return;
     logEvent(logline::folderRemoved, {{QStringLiteral("path"), path}});
+    // The add-on deletes only an empty group: the deletes of the templates inside go first.
+    files_.letGoBelow(fullPath(path));
     groups_.remove(fullPath(path));
 }
 
 bool SyncEngine::hasChangesPending() const {
-    return files_.pendingCount() > 0 || order_.groupChangesPending();
+    return files_.changesOnTheWay() || order_.groupChangesPending();
 }
 
 bool SyncEngine::waitUntilQuiet(int ms) {
@@ -155,9 +162,10 @@ bool SyncEngine::waitUntilQuiet(int ms) {
     return !hasChangesPending();
 }
 
-SyncEngine::RefreshOutcome SyncEngine::refresh() {
-    const auto keepVolume = [](const QString& why) {
-        logLine(QStringLiteral("Refresh: ") + why + QStringLiteral("; keeping the volume as it is"));
+SyncEngine::RefreshOutcome SyncEngine::refresh(QString* why) {
+    const auto keepVolume = [why](const QString& reason) {
+        logLine(QStringLiteral("Refresh: ") + reason + QStringLiteral("; keeping the volume as it is"));
+        *why = reason;
         return RefreshOutcome::keptVolume;
     };
     // The list must show the site after the user's changes: they go first, and a change made while the list

@@ -29,9 +29,8 @@ public:
     struct Options {
         // Caching off: every read of a template fetches the site's version and merges it.
         bool fetchOnRead = false;
-        // Changes get this long to reach the site before a refresh replaces the files, and again after the
-        // list was fetched.
-        int refreshSettleMs = 3000;
+        // Changes get this long to reach the site before a refresh replaces the files.
+        int refreshSettleMs = 20000;
     };
 
     SyncEngine(WebsiteInUse& site, AddonClient& client, JSONParser& builder, VolumeCache& cache,
@@ -52,9 +51,9 @@ public:
 
     enum class RefreshOutcome { rebuilt, keptVolume, abandoned };
     // Downloads the list again and rebuilds the records and the mirror from it, once the changes on their way
-    // have reached the site. Keeps the volume as it is when changes keep coming or the list cannot be had;
-    // `abandoned` when the helper is ending.
-    RefreshOutcome refresh();
+    // have reached the site. Keeps the volume as it is, saying why in `why`, when changes keep coming or the
+    // list cannot be had; `abandoned` when the helper is ending.
+    RefreshOutcome refresh(QString* why);
 
     // Uploads still to be made or answered, files being created, saves not yet sent.
     int pendingCount() const { return files_.pendingCount(); }

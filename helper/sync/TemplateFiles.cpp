@@ -63,6 +63,9 @@ struct TemplateFiles::Item {
     bool creating = false;
     bool onSite = false;
     bool dirty = false; // written since its content was last sent
+    // The site refused its last save or create (or never answered a create): unconfirmed until a save of it
+    // is confirmed; a new save tries again.
+    bool refused = false;
     QString groupID, templateID;
     std::optional<QByteArray> confirmed; // Base64 of the content the site accepted last
     std::shared_ptr<StabilityWatch> watch;
@@ -142,20 +145,31 @@ void TemplateFiles::created(const QString& file) {
         });
         return;
     }
+    if (reclaim(file)) {
+        Item& back = *items_.at(keyByPath_.at(file));
+        back.dirty = true;
+        scheduleUpload(back, false);
+        return;
+    }
     if (Item* existing = itemAt(file)) {
         // Made anew while its create is still waiting (it reads the content when it goes), or a template's
         // file replaced outside our sight: either way a save.
         existing->dirty = true;
         if (existing->onSite)
             scheduleUpload(*existing, false);
+        else if (!existing->creating)
+            startCreate(*existing);
         return;
     }
-    Item* item = newItem(file);
-    item->creating = true;
-    item->watch = std::make_shared<StabilityWatch>();
-    item->watch->path = file;
+    startCreate(*newItem(file));
+}
+
+void TemplateFiles::startCreate(Item& item) {
+    item.creating = true;
+    item.watch = std::make_shared<StabilityWatch>();
+    item.watch->path = item.path;
     reportPending();
-    waitUntilStable(item->key);
+    waitUntilStable(item.key);
 }
 
 void TemplateFiles::waitUntilStable(Key key) {
@@ -237,7 +251,9 @@ void TemplateFiles::recordCreated(Key key, const QString& file, const QString& g
     Item& item = *found->second;
     item.creating = false;
     if (!result.id) {
-        forget(key); // later writes to it are not sent
+        // Not made (or no word of it): the file stays unconfirmed, and its next save tries again.
+        item.refused = true;
+        reportPending();
         return;
     }
     item.onSite = true;
@@ -246,8 +262,9 @@ void TemplateFiles::recordCreated(Key key, const QString& file, const QString& g
     site_.withDictionaries([&](PathDictionaries& d) {
         d.fileDictionary[file] = FileRecord{nameOf(file), group, *result.id, data};
     });
+    item.refused = !result.success;
     if (!result.success)
-        return;
+        return reportPending();
     item.confirmed = data;
     // Renamed or written while the create was out: bring the site up to date.
     if (item.path != item.sitePath)
@@ -261,8 +278,10 @@ void TemplateFiles::written(const QString& file) {
     if (!item)
         return;
     item->dirty = true;
-    if (!item->creating)
+    if (item->onSite)
         scheduleUpload(*item, false);
+    else if (!item->creating)
+        startCreate(*item);
     reportPending();
 }
 
@@ -349,8 +368,11 @@ void TemplateFiles::enqueueUpdate(Key key) {
         client_.updateTemplate(item.groupID, item.templateID, QString::fromLatin1(data),
                                [this, key, data, done](const AddonResult& result) {
                                    const auto again = items_.find(key);
-                                   if (again != items_.end() && result.success)
-                                       again->second->confirmed = data;
+                                   if (again != items_.end()) {
+                                       if (result.success)
+                                           again->second->confirmed = data;
+                                       again->second->refused = !result.success;
+                                   }
                                    done(resultOf(result));
                                });
     });
@@ -360,6 +382,16 @@ void TemplateFiles::enqueueUpdate(Key key) {
 void TemplateFiles::removed(const QString& file) {
     logLine(QStringLiteral("Deleting template"));
     Item* item = itemAt(file);
+    if (item && item->onSite && !item->creating) {
+        // Perhaps an editor replacing the file (git, say): its name may be taken again at once.
+        keyByPath_.erase(file);
+        holdAway(file, item->key, {});
+        return;
+    }
+    deleteNow(item, file);
+}
+
+void TemplateFiles::deleteNow(Item* item, const QString& file) {
     site_.withDictionaries([&](PathDictionaries& d) {
         if (auto parent = d.folderDictionary.find(parentOf(file)); parent != d.folderDictionary.end()) {
             const QStringList old = parent->second.paths;
@@ -404,6 +436,15 @@ void TemplateFiles::moved(const QString& source, const QString& destination) {
             destination);
     if (source == destination)
         return;
+    // Renamed onto a name a template left a moment ago: an editor's safe write, the template's save.
+    if (reclaim(destination)) {
+        if (Item* replaced = itemAt(source); replaced && replaced != itemAt(destination))
+            replaced->onSite ? removed(source) : forget(replaced->key);
+        Item* target = itemAt(destination);
+        target->dirty = true;
+        scheduleUpload(*target, true);
+        return;
+    }
     // Renamed over a template, or over a file whose create is still waiting or out: an editor's save.
     if (Item* target = itemAt(destination);
         target && (target->onSite || target->creating) && itemAt(source) != target) {
@@ -425,9 +466,77 @@ void TemplateFiles::moved(const QString& source, const QString& destination) {
         std::lock_guard lock(item->watch->mutex);
         item->watch->path = destination;
     }
-    if (item->creating)
+    if (item->creating || !item->onSite)
         return; // the create goes out under the name the file has then
-    enqueueMove(item->key, source, destination);
+    // Perhaps an editor setting the file aside before it writes a new one under the name (vim's backup).
+    holdAway(source, item->key, destination);
+}
+
+void TemplateFiles::holdAway(const QString& path, Key key, const QString& renamedTo) {
+    if (const auto earlier = away_.find(path); earlier != away_.end())
+        letGo(path); // a name given up twice within the grace: the first goes its way now
+    auto* grace = new QTimer(this);
+    grace->setSingleShot(true);
+    connect(grace, &QTimer::timeout, this, [this, path] { letGo(path); });
+    grace->start(replaceGraceMs);
+    away_.emplace(path, Away{key, renamedTo, grace});
+    reportPending();
+}
+
+bool TemplateFiles::reclaim(const QString& path) {
+    const auto it = away_.find(path);
+    if (it == away_.end())
+        return false;
+    const Away away = it->second;
+    away_.erase(it);
+    away.grace->deleteLater();
+    const auto found = items_.find(away.key);
+    if (found == items_.end())
+        return false;
+    Item& item = *found->second;
+    logLine(QStringLiteral("The name was taken again at once: a save of the same template: ") + path);
+    if (!away.renamedTo.isEmpty()) {
+        // What was set aside is a file of its own now; it becomes a template only if it is still there
+        // when the grace is over (a backup removed meanwhile sends nothing).
+        const QString setAside = item.path;
+        keyByPath_.erase(setAside);
+        QTimer::singleShot(replaceGraceMs, this, [this, setAside] {
+            if (!keyByPath_.count(setAside) && QFileInfo(setAside).isFile())
+                created(setAside);
+        });
+    }
+    item.path = path;
+    keyByPath_[path] = item.key;
+    reportPending();
+    return true;
+}
+
+void TemplateFiles::letGo(const QString& path) {
+    const auto it = away_.find(path);
+    if (it == away_.end())
+        return;
+    const Away away = it->second;
+    away_.erase(it);
+    away.grace->deleteLater();
+    const auto found = items_.find(away.key);
+    if (found == items_.end())
+        return reportPending();
+    if (away.renamedTo.isEmpty())
+        deleteNow(found->second.get(), path);
+    else
+        enqueueMove(away.key, path, found->second->path);
+    reportPending();
+}
+
+void TemplateFiles::letGoBelow(const QString& folder) {
+    std::vector<QString> paths;
+    for (const auto& [path, away] : away_)
+        if (folder.isEmpty() || path.startsWith(folder + u'/') ||
+            (!away.renamedTo.isEmpty() && items_.count(away.key) &&
+             items_.at(away.key)->path.startsWith(folder + u'/')))
+            paths.push_back(path);
+    for (const QString& path : paths)
+        letGo(path);
 }
 
 void TemplateFiles::enqueueMove(Key key, const QString& from, const QString& to) {
@@ -499,11 +608,26 @@ void TemplateFiles::replaceTemplate(const QString& source, const QString& destin
 }
 
 int TemplateFiles::pendingCount() const {
-    int count = queue_.pendingCount();
+    int count = queue_.pendingCount() + static_cast<int>(away_.size());
     for (const auto& [key, item] : items_)
-        if (item->dirty || (item->creating && !item->watch->cancelled))
+        if (item->dirty || (item->creating && !item->watch->cancelled) ||
+            (item->refused && !queue_.hasPending(key)))
             ++count;
     return count;
+}
+
+bool TemplateFiles::changesOnTheWay() const {
+    if (!queue_.isIdle() || !away_.empty())
+        return true;
+    for (const auto& [key, item] : items_)
+        if (item->dirty || (item->creating && !item->watch->cancelled))
+            return true;
+    return false;
+}
+
+void TemplateFiles::forgetFile(const QString& file) {
+    if (const auto it = keyByPath_.find(file); it != keyByPath_.end())
+        forget(it->second);
 }
 
 void TemplateFiles::reportPending() {
@@ -516,6 +640,7 @@ void TemplateFiles::reportPending() {
 }
 
 void TemplateFiles::settle(int graceMs) {
+    letGoBelow({});
     std::vector<Key> creating, dirty;
     for (const auto& [key, item] : items_) {
         if (item->creating && !item->watch->cancelled)
@@ -531,11 +656,11 @@ void TemplateFiles::settle(int graceMs) {
     QTimer deadline;
     deadline.setSingleShot(true);
     connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-    connect(this, &TemplateFiles::pendingCountChanged, &loop, [&loop](int count) {
-        if (count == 0)
+    connect(this, &TemplateFiles::pendingCountChanged, &loop, [this, &loop] {
+        if (!changesOnTheWay())
             loop.quit();
     });
-    if (pendingCount() > 0) {
+    if (changesOnTheWay()) {
         deadline.start(graceMs);
         loop.exec();
     }
@@ -596,6 +721,9 @@ void TemplateFiles::refreshGroupIDs() {
 }
 
 void TemplateFiles::forgetAll() {
+    for (const auto& [path, away] : away_)
+        away.grace->deleteLater();
+    away_.clear();
     std::vector<Key> keys;
     for (const auto& [key, item] : items_)
         keys.push_back(key);

@@ -44,9 +44,12 @@ public:
     void removed(const QString& file);
     void moved(const QString& source, const QString& destination);
 
-    // Uploads still to be made or answered, files being created, saves not yet sent.
+    // Files whose content the site has not confirmed yet: uploads still to be made or answered, files being
+    // created, saves not yet sent, and saves or creates the site refused (until a save of them is confirmed).
     int pendingCount() const;
-    // Sends every save at once and keeps the event loop turning until nothing is pending or `graceMs`
+    // Whether a request, a save or a create is still on its way (what the site refused is not).
+    bool changesOnTheWay() const;
+    // Sends every save at once and keeps the event loop turning until nothing is on its way or `graceMs`
     // has passed.
     void settle(int graceMs);
     // The files whose current content the site has not confirmed.
@@ -61,6 +64,14 @@ public:
     void refreshGroupIDs();
     // After the records were rebuilt from the site: start again from them.
     void forgetAll();
+    // After the site's version replaced the file: start again from its record.
+    void forgetFile(const QString& file);
+
+    // A template whose file is renamed away or removed keeps its identity when the name is taken again within
+    // this long (how vim, JetBrains IDEs and git replace a file); only then does the rename or delete go out.
+    int replaceGraceMs = 2000;
+    // What waits for the grace below `folder` (every folder: empty) goes now: the folder itself changes.
+    void letGoBelow(const QString& folder);
 
     // Quiet period after the last write before a save is uploaded (when the file is not released first).
     int quietPeriodMs = 300;
@@ -78,6 +89,8 @@ private:
     // The local identity of the file at `path`: its own, or one made from the template record found there.
     Item* itemAt(const QString& path);
     Item* newItem(const QString& path);
+    // Waits until a new file stops growing, then sends its create.
+    void startCreate(Item& item);
     void forget(Key key);
     void scheduleUpload(Item& item, bool now);
     // Queues a request of the item, remembering when and where the user made the change behind it.
@@ -97,6 +110,15 @@ private:
     void waitUntilStable(Key key);
     void finishCreate(Key key);
     void replaceTemplate(const QString& source, const QString& destination);
+    // The delete of a file that is gone, at once.
+    void deleteNow(Item* item, const QString& file);
+    // The template whose file left `path` (renamed to `renamedTo`, or removed when that is empty) waits for
+    // the grace before its rename or delete goes out.
+    void holdAway(const QString& path, Key key, const QString& renamedTo);
+    // The name is taken again within the grace: the template's file is at `path` again. False when no
+    // template left `path` a moment ago.
+    bool reclaim(const QString& path);
+    void letGo(const QString& path);
     void reportPending();
 
     WebsiteInUse& site_;
@@ -106,6 +128,12 @@ private:
     UploadQueue queue_;
     std::map<Key, std::unique_ptr<Item>> items_;
     std::map<QString, Key> keyByPath_; // where each item's file is on the volume now
+    struct Away {
+        Key key;
+        QString renamedTo;
+        QTimer* grace;
+    };
+    std::map<QString, Away> away_; // by the path a template's file left within the grace
     Key nextKey_ = 1;
     std::shared_ptr<std::atomic<bool>> stopping_;
     int lastPending_ = 0;

@@ -11,6 +11,8 @@
 #include "tree/JSONParser.h"
 #include "tree/WebsiteInUse.h"
 
+#include "SiteJson.h"
+
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDir>
@@ -62,7 +64,8 @@ sim::SiteModel smallSite(sim::Cms cms) {
 // One site: a fake add-on seeded with a small site, its mirror built as at connection, and the engine.
 class Harness {
 public:
-    Harness(sim::Cms cms, unsigned seed, FakeAddon::Faults faults) : addon_(smallSite(cms), seed, faults) {
+    Harness(sim::Cms cms, unsigned seed, FakeAddon::Faults faults, bool fetchOnRead = false)
+        : addon_(smallSite(cms), seed, faults) {
         site_.cleanName = QStringLiteral("Engine");
         site_.cms = cms == sim::Cms::ExpressionEngine ? CMS::expressionEngine : CMS::wordPress;
         site_.cachedFolderName = QStringLiteral("mirror");
@@ -70,14 +73,15 @@ public:
         builder_->startParser();
         builder_->setJSON(nullptr);
         mirror_ = mirrorFolderPath(tmp_.path(), QStringLiteral("mirror"));
-        engine_ =
-            std::make_unique<SyncEngine>(site_, addon_, *builder_, cache_, recovery_, mirror_,
-                                         SyncEngine::Options{.fetchOnRead = false, .refreshSettleMs = 2000});
+        engine_ = std::make_unique<SyncEngine>(
+            site_, addon_, *builder_, cache_, recovery_, mirror_,
+            SyncEngine::Options{.fetchOnRead = fetchOnRead, .refreshSettleMs = 300});
         TemplateFiles& files = engine_->files();
         files.quietPeriodMs = 10;
+        files.replaceGraceMs = 100;
         files.stableIntervalMs = 20;
         files.queue().initialRetryMs = 1;
-        files.queue().maxAttempts = 1000; // dropped answers are sent again until they get through
+        files.queue().maxRetryMs = 5;
     }
 
     FakeAddon& addon() { return addon_; }
@@ -151,6 +155,13 @@ public:
     std::map<std::string, std::string> siteTree() const { return testkit::siteTree(addon_.model()); }
     std::map<std::string, std::string> mirrorTree() const { return testkit::mirrorTree(mirror_); }
     std::string difference() const { return describe(siteTree(), mirrorTree()); }
+    // The identifier the site has for the template at `path`; empty when it has none there.
+    std::string idAt(const std::string& path) const {
+        for (const sim::Json& t : sim::stateJson(addon_.model())["templates"])
+            if (t["path"] == path)
+                return t["id"].get<std::string>();
+        return {};
+    }
 
 private:
     QTemporaryDir tmp_;
@@ -210,6 +221,60 @@ TEST_P(SyncEngineTest, EditorSavesThroughATemporaryFileKeepTheTemplate) {
     EXPECT_EQ(h.siteTree().at("/news/index.html"), "visible temporary\n");
 }
 
+// How vim (its backup), JetBrains IDEs (their safe write) and git (unlink, then a new file) save a file: each
+// must be a save of the same template, whose settings and history live with its identifier.
+TEST_P(SyncEngineTest, EditorsThatReplaceTheFileKeepTheTemplate) {
+    const std::vector<std::pair<std::string, std::function<void(Harness&)>>> editors{
+        {"vim",
+         [](Harness& h) {
+             h.rename("/news/index.html", "/news/index.html~");
+             h.write("/news/index.html", "saved\n");
+             h.remove("/news/index.html~");
+         }},
+        {"JetBrains",
+         [](Harness& h) {
+             h.write("/news/index.html___jb_tmp___", "saved\n");
+             h.rename("/news/index.html", "/news/index.html___jb_old___");
+             h.rename("/news/index.html___jb_tmp___", "/news/index.html");
+             h.remove("/news/index.html___jb_old___");
+         }},
+        {"git",
+         [](Harness& h) {
+             h.remove("/news/index.html");
+             h.write("/news/index.html", "saved\n");
+         }},
+    };
+    for (const auto& [editor, save] : editors) {
+        Harness h(GetParam(), 11, slowAndOutOfOrder());
+        const std::string id = h.idAt("/news/index.html");
+        save(h);
+        ASSERT_TRUE(h.settle()) << editor;
+        EXPECT_EQ(h.siteTree(), h.mirrorTree()) << editor << ":" << h.difference();
+        EXPECT_EQ(h.siteTree().at("/news/index.html"), "saved\n") << editor;
+        EXPECT_EQ(h.idAt("/news/index.html"), id) << editor;
+    }
+}
+
+TEST_P(SyncEngineTest, RealDeletesRenamesAndKeptBackupsStillReachTheSiteAfterTheGrace) {
+    Harness h(GetParam(), 12, slowAndOutOfOrder());
+    const std::string index = h.idAt("/news/index.html"), contact = h.idAt("/site/contact.html");
+    h.remove("/site/about.html");
+    h.rename("/site/contact.html", "/site/reach.html");
+    // vim with its backup kept: the backup is a file of its own once the grace is over.
+    h.rename("/news/index.html", "/news/index.html~");
+    h.write("/news/index.html", "saved\n");
+    ASSERT_TRUE(h.settle());
+    QElapsedTimer timer;
+    timer.start();
+    while (!h.siteTree().count("/news/index.html~") && timer.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    ASSERT_TRUE(h.settle());
+    EXPECT_EQ(h.siteTree(), h.mirrorTree()) << h.difference();
+    EXPECT_EQ(h.idAt("/site/reach.html"), contact);
+    EXPECT_EQ(h.idAt("/news/index.html"), index);
+    EXPECT_EQ(h.siteTree().at("/news/index.html~"), "news index.html\n");
+}
+
 TEST_P(SyncEngineTest, FoldersAreMadeRenamedMovedAndRemovedWithWhatIsInside) {
     const bool nesting = GetParam() == sim::Cms::WordPress;
     Harness h(GetParam(), 3, slowAndOutOfOrder());
@@ -229,20 +294,42 @@ TEST_P(SyncEngineTest, FoldersAreMadeRenamedMovedAndRemovedWithWhatIsInside) {
     EXPECT_EQ(h.siteTree(), h.mirrorTree()) << h.difference();
 }
 
-TEST_P(SyncEngineTest, ARefusedSaveStaysUnconfirmedUntilTheNextSaveIsConfirmed) {
+TEST_P(SyncEngineTest, RefusedSavesAndCreatesStayCountedUntilTheNextSaveIsConfirmed) {
     Harness h(GetParam(), 4, {});
     h.addon().faults.refuseRate = 1;
     h.append("/news/index.html", "refused\n");
+    h.write("/site/new.html", "refused too\n");
     ASSERT_TRUE(h.settle());
     EXPECT_NE(h.siteTree().at("/news/index.html"), h.mirrorTree().at("/news/index.html"));
-    const QString file = h.mirror() + QStringLiteral("/news/index.html");
-    EXPECT_TRUE(h.engine().files().unconfirmedFiles().contains(file));
+    EXPECT_FALSE(h.siteTree().count("/site/new.html"));
+    EXPECT_EQ(h.engine().files().unconfirmedFiles(),
+              QStringList({h.mirror() + "/news/index.html", h.mirror() + "/site/new.html"}));
+    EXPECT_EQ(h.engine().pendingCount(), 2) << "refused is not confirmed";
+    EXPECT_FALSE(h.engine().hasChangesPending()) << "but nothing is on its way";
 
     h.addon().faults.refuseRate = 0;
     h.append("/news/index.html", "accepted\n");
+    h.append("/site/new.html", "accepted\n");
     ASSERT_TRUE(h.settle());
     EXPECT_EQ(h.siteTree(), h.mirrorTree()) << h.difference();
     EXPECT_TRUE(h.engine().files().unconfirmedFiles().isEmpty());
+    EXPECT_EQ(h.engine().pendingCount(), 0);
+}
+
+TEST_P(SyncEngineTest, AnOnReadMergeLeavesOtherFilesWorkAlone) {
+    Harness h(GetParam(), 9, {.maxDelayMs = 30, .refuseRate = 0, .dropRate = 0}, true);
+    h.write("/news/new.html", "new\n");
+    h.append("/news/index.html", "mine\n");
+    sim::SiteModel& model = h.addon().model();
+    for (const sim::Template& t : model.templates()) {
+        if (t.name == "about.html") {
+            ASSERT_TRUE(model.updateTemplate(t.groupId, t.id, "theirs\n").ok());
+        }
+    }
+    h.engine().fileRead(QStringLiteral("/site/about.html"));
+    ASSERT_TRUE(h.settle());
+    EXPECT_EQ(h.mirrorTree().at("/site/about.html"), "theirs\n");
+    EXPECT_EQ(h.siteTree(), h.mirrorTree()) << h.difference();
 }
 
 TEST_P(SyncEngineTest, AFileDeletedOrRenamedWhileItsCreateIsOutEndsRight) {
@@ -284,10 +371,24 @@ TEST_P(SyncEngineTest, ARefreshRebuildsFromTheSiteOnceChangesHaveLanded) {
             ASSERT_TRUE(model.updateTemplate(t.groupId, t.id, "theirs\n").ok());
         }
     }
-    EXPECT_EQ(h.engine().refresh(), SyncEngine::RefreshOutcome::rebuilt);
+    QString why;
+    EXPECT_EQ(h.engine().refresh(&why), SyncEngine::RefreshOutcome::rebuilt) << why.toStdString();
     EXPECT_EQ(h.siteTree(), h.mirrorTree()) << h.difference();
     EXPECT_EQ(h.mirrorTree().at("/site/about.html"), "theirs\n");
     EXPECT_FALSE(QFileInfo::exists(h.recovered())) << "nothing unconfirmed was there to keep";
+}
+
+TEST_P(SyncEngineTest, ARefreshThatCannotWaitForChangesSaysWhyAndKeepsTheVolume) {
+    Harness h(GetParam(), 10, {.maxDelayMs = 0, .refuseRate = 0, .dropRate = 1});
+    h.append("/news/index.html", "on its way\n");
+    QString why;
+    EXPECT_EQ(h.engine().refresh(&why), SyncEngine::RefreshOutcome::keptVolume);
+    EXPECT_TRUE(why.contains(QStringLiteral("on their way"))) << why.toStdString();
+    EXPECT_EQ(h.mirrorTree().at("/news/index.html"), "news index.html\non its way\n");
+    h.addon().faults.dropRate = 0;
+    ASSERT_TRUE(h.settle());
+    EXPECT_EQ(h.engine().refresh(&why), SyncEngine::RefreshOutcome::rebuilt);
+    EXPECT_EQ(h.siteTree(), h.mirrorTree()) << h.difference();
 }
 
 // Random edits of files and folders, several seeds per flavour: each run ends with the site equal to the
