@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # How long 10,000 filesystem events take from the posting thread (as the volume's serving thread posts
-# them) until the last handler on the main thread has run: through the helper's in-process FsEvents
+# them) until the last handler on the main thread has run: through the helper's in-process VolumeEventQueue
 # against through the D-Bus session bus (NotificationBus, a private bus daemon), in one run.
 # Prints both times and their ratio. Run after the build: it compiles a small program against the
 # build's libraries (BUILD_DIR, default build).
@@ -18,9 +18,8 @@ cleanup() {
 trap cleanup EXIT
 
 cat > "$work/events.cpp" << 'EOF'
-#include "BusNames.h"
 #include "NotificationBus.h"
-#include "fs/FsEvents.h"
+#include "fs/VolumeEventQueue.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -39,7 +38,7 @@ template <class Subscribe, class Post> double timeEvents(int count, Subscribe su
     timer.start();
     std::thread poster([&] {
         for (int i = 0; i < count; ++i)
-            post(QVariantMap{{bus::keyPath, QStringLiteral("/news/index.html")}});
+            post(QVariantMap{{QStringLiteral("path"), QStringLiteral("/news/index.html")}});
     });
     while (seen < count)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
@@ -48,19 +47,34 @@ template <class Subscribe, class Post> double timeEvents(int count, Subscribe su
     return ms;
 }
 
+// Hands each reported write to the handler the timing subscribed.
+struct WriteReceiver : VolumeEvents {
+    NotificationBus::Handler handler;
+    void fileCreated(const QString&) override {}
+    void fileWritten(const QString& path) override { handler({{QStringLiteral("path"), path}}); }
+    void fileReleased(const QString&) override {}
+    void fileRead(const QString&) override {}
+    void moved(const QString&, const QString&) override {}
+    void fileRemoved(const QString&) override {}
+    void folderMade(const QString&) override {}
+    void folderRemoved(const QString&) override {}
+};
+
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const int count = std::atoi(argv[1]);
-    const QString name = bus::named(bus::writingFile, QStringLiteral("Bench"));
-    FsEvents events(QStringLiteral("Bench"));
+    const QString name = QStringLiteral("writingfile-Bench");
+    WriteReceiver receiver;
+    VolumeEventQueue events;
+    events.setReceiver(&receiver);
     const double inProcess = timeEvents(
-        count, [&](FsEvents::Handler h) { events.subscribe(name, std::move(h)); },
-        [&](const QVariantMap& info) { events.post(bus::writingFile, info); });
+        count, [&](NotificationBus::Handler h) { receiver.handler = std::move(h); },
+        [&](const QVariantMap& info) { events.fileWritten(info.value(QStringLiteral("path")).toString()); });
     NotificationBus dbus;
     const double overBus = timeEvents(
         count, [&](NotificationBus::Handler h) { dbus.subscribe(name, std::move(h)); },
         [&](const QVariantMap& info) { dbus.post(name, info); });
-    std::printf("%d events: FsEvents %.1f ms, D-Bus %.1f ms; D-Bus/FsEvents %.1f\n", count, inProcess, overBus,
+    std::printf("%d events: in-process queue %.1f ms, D-Bus %.1f ms; D-Bus/queue %.1f\n", count, inProcess, overBus,
                 overBus / inProcess);
 }
 EOF

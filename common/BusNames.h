@@ -17,22 +17,13 @@ inline const QString pendingUploads = QStringLiteral("pending-uploads-");
 // application -> helper
 inline const QString refresh = QStringLiteral("refresh-");
 inline const QString newSessionID = QStringLiteral("newSessionID-");
-// loopback filesystem -> the same helper's handlers
-inline const QString createFile = QStringLiteral("createfile-");
-inline const QString createdDirectory = QStringLiteral("createddirectory-");
-inline const QString writingFile = QStringLiteral("writingfile-");
-inline const QString moveFile = QStringLiteral("movefile-");
-inline const QString deleteFile = QStringLiteral("deletefile-");
-inline const QString deleteFolder = QStringLiteral("deletefolder-");
-inline const QString openFile = QStringLiteral("openfile-");
 
 // User-information keys.
 inline const QString keyTitle = QStringLiteral("title");
 inline const QString keyRow = QStringLiteral("row");
-inline const QString keyPath = QStringLiteral("path");
-inline const QString keySource = QStringLiteral("source");
-inline const QString keyDestination = QStringLiteral("destination");
 inline const QString keyCount = QStringLiteral("count");
+// In "refresh-done-": present (with the reason as text) when the helper kept the volume as it was.
+inline const QString keyNotRefreshed = QStringLiteral("notRefreshed");
 
 // The D-Bus shape every notification travels in.
 inline const QString objectPath = QStringLiteral("/org/folvane/Bus");

@@ -1,6 +1,8 @@
 #include "MountTable.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <cerrno>
 #include <sys/stat.h>
@@ -27,8 +29,17 @@ QByteArray unescape(const QByteArray& field) {
 
 } // namespace
 
+QString MountTable::tablePath(const QString& path) {
+    const QFileInfo clean(QDir::cleanPath(QDir::current().absoluteFilePath(path)));
+    // The last component is left as it is: it may be the mount itself, which must not be touched.
+    const QString parent = QFileInfo(clean.path()).canonicalFilePath();
+    if (parent.isEmpty())
+        return clean.filePath();
+    return (parent == QStringLiteral("/") ? QString() : parent) + u'/' + clean.fileName();
+}
+
 bool MountTable::listsFuseMountAt(const QString& mountPoint) {
-    const QByteArray path = QFile::encodeName(mountPoint);
+    const QByteArray path = QFile::encodeName(tablePath(mountPoint));
     QFile table(QStringLiteral("/proc/self/mountinfo"));
     if (!table.open(QIODevice::ReadOnly))
         return false;
@@ -52,8 +63,8 @@ bool MountTable::hasFuseMountAt(const QString& path) {
 bool MountTable::detachFuseMountsAt(const QString& path) {
     // Each detach removes the topmost of stacked mounts; a few rounds cover any sane stack.
     for (int round = 0; round < 8 && hasFuseMountAt(path); ++round)
-        QProcess::execute(QStringLiteral("fusermount3"),
-                          {QStringLiteral("-u"), QStringLiteral("-z"), QStringLiteral("--"), path});
+        QProcess::execute(QStringLiteral("fusermount3"), {QStringLiteral("-u"), QStringLiteral("-z"),
+                                                          QStringLiteral("--"), tablePath(path)});
     return !hasFuseMountAt(path);
 }
 

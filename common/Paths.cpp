@@ -2,6 +2,8 @@
 
 #include <QDir>
 
+#include <unistd.h>
+
 namespace folvane::paths {
 
 namespace {
@@ -40,6 +42,12 @@ bool isSafeMountTitle(const QString& title) {
 
 QString mountPointFor(const QString& title) {
     return mountRoot() + u'/' + title;
+}
+
+QString runtimeFolder() {
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    return runtime.isEmpty() ? QDir::tempPath() + QStringLiteral("/folvane3-%1").arg(::getuid())
+                             : runtime + QStringLiteral("/folvane3");
 }
 
 QString recoveryFolder(const QString& baseFolder, const QString& title, const QDateTime& when) {

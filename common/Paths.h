@@ -19,6 +19,9 @@ QString mountRoot();
 bool isSafeMountTitle(const QString& title);
 // <mount root>/<title>
 QString mountPointFor(const QString& title);
+// $XDG_RUNTIME_DIR/folvane3, else a folder of this user's in the temporary folder: per-session files such as
+// the helpers' locks.
+QString runtimeFolder();
 // <base>/Recovered/<title>/<UTC date-time>: where kept edits that the site never confirmed go.
 QString recoveryFolder(const QString& baseFolder, const QString& title, const QDateTime& when);
 

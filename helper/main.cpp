@@ -1,7 +1,7 @@
 #include "ConsoleLog.h"
 #include "HelperCommandLine.h"
 #include "SignalWatcher.h"
-#include "app/AppDelegate.h"
+#include "app/HelperApp.h"
 #include "tree/WebsiteInUse.h"
 
 #include <QCoreApplication>
@@ -41,13 +41,14 @@ int main(int argc, char* argv[]) {
 
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Folvane 3 Fuse Helper"));
-    AppDelegate delegate(std::move(*args), WebsiteInUse::sharedInstance());
+    WebsiteInUse site;
+    HelperApp helper(std::move(*args), site);
     SignalWatcher signalWatcher;
-    QObject::connect(&signalWatcher, &SignalWatcher::terminationRequested, &delegate,
-                     [&delegate](int signalNumber) {
+    QObject::connect(&signalWatcher, &SignalWatcher::terminationRequested, &helper,
+                     [&helper](int signalNumber) {
                          logLine(QStringLiteral("Received signal %1; shutting down").arg(signalNumber));
-                         delegate.terminate(0);
+                         helper.terminate(0);
                      });
-    QTimer::singleShot(0, &delegate, &AppDelegate::applicationDidFinishLaunching);
+    QTimer::singleShot(0, &helper, &HelperApp::start);
     return app.exec();
 }

@@ -57,8 +57,6 @@ std::optional<HelperCommandLine> HelperCommandLine::parse(const QStringList& arg
     parsed.usageData = textBoolValue(args.at(14));
     parsed.cleanUrl = args.at(15);
     parsed.cms = cmsFromTag(args.at(16));
-    parsed.all = args;
-    parsed.all[passwordPosition] = passwordOnStandardInput;
     return parsed;
 }
 

@@ -31,10 +31,6 @@ struct HelperCommandLine {
     QString cleanUrl;               // 15: the typed address with its scheme and "www." made explicit
     CMS cms = CMS::default_;        // 16: as its tag, "ExpressionEngine" or "Wordpress"
 
-    // What parse() read, program path first, with the password position masked: for code that still
-    // takes values by their index.
-    QStringList all;
-
     // The sixteen values for starting the helper; the caller writes the password to its standard input.
     // Switches are "1" or "0".
     QStringList arguments() const;

@@ -1,9 +1,8 @@
 #include "LoopbackFS.h"
 
-#include "BusNames.h"
 #include "ConsoleLog.h"
-#include "FsEvents.h"
 #include "FuseApi.h"
+#include "VolumeEvents.h"
 
 #include <QFile>
 #include <cerrno>
@@ -53,13 +52,13 @@ thread_local SizeFirst sizeFirst;
 
 } // namespace
 
-LoopbackFS::LoopbackFS(QString rootPath, FsEvents& events, CachePolicy cache)
+LoopbackFS::LoopbackFS(QString rootPath, VolumeEvents& events, CachePolicy cache)
     : rootPathText_(std::move(rootPath)), root_(QFile::encodeName(rootPathText_).toStdString()),
       events_(events), cache_(cache) {}
 
-void LoopbackFS::postPath(const QString& prefix, const char* volumePath) {
+void LoopbackFS::report(void (VolumeEvents::*event)(const QString&), const char* volumePath) {
     if (volumePath)
-        events_.post(prefix, {{bus::keyPath, QFile::decodeName(volumePath)}});
+        (events_.*event)(QFile::decodeName(volumePath));
 }
 
 // One static function per libfuse operation, each one system call on the real path or the handle.
@@ -104,21 +103,25 @@ struct LoopbackOps {
 
     static int mkdir(const char* path, mode_t mode) {
         logAt("Create directory at ", path);
-        fs().postPath(bus::createdDirectory, path);
-        return status(::mkdir(fs().realPath(path).c_str(), mode));
+        const int result = status(::mkdir(fs().realPath(path).c_str(), mode));
+        if (result == 0)
+            fs().report(&VolumeEvents::folderMade, path);
+        return result;
     }
 
     static int unlink(const char* path) {
         logAt("Remove file at ", path);
-        fs().postPath(bus::deleteFile, path);
-        return status(::unlink(fs().realPath(path).c_str()));
+        const int result = status(::unlink(fs().realPath(path).c_str()));
+        if (result == 0)
+            fs().report(&VolumeEvents::fileRemoved, path);
+        return result;
     }
 
     static int rmdir(const char* path) {
         logAt("Remove directory at ", path);
         const int result = status(::rmdir(fs().realPath(path).c_str()));
         if (result == 0)
-            fs().postPath(bus::deleteFolder, path);
+            fs().report(&VolumeEvents::folderRemoved, path);
         return result;
     }
 
@@ -135,7 +138,7 @@ struct LoopbackOps {
         const QString source = QFile::decodeName(from);
         const QString destination = QFile::decodeName(to);
         logLine(QStringLiteral("Moving file from ") + source + QStringLiteral(" to ") + destination);
-        fs().events_.post(bus::moveFile, {{bus::keySource, source}, {bus::keyDestination, destination}});
+        fs().events_.moved(source, destination);
         return 0;
     }
 
@@ -187,7 +190,7 @@ struct LoopbackOps {
             return -errno;
         fi->fh = static_cast<uint64_t>(fd);
         useCachePolicy(fi);
-        fs().postPath(bus::createFile, path);
+        fs().report(&VolumeEvents::fileCreated, path);
         return 0;
     }
 
@@ -201,22 +204,22 @@ struct LoopbackOps {
         return 0;
     }
 
-    // The byte count of a positioned read or write, whose event is posted once it succeeded.
-    static int transferred(ssize_t count, const QString& prefix, const char* path) {
+    // The byte count of a positioned read or write, which is reported once it succeeded.
+    static int transferred(ssize_t count, void (VolumeEvents::*event)(const QString&), const char* path) {
         if (count == -1)
             return -errno;
-        fs().postPath(prefix, path);
+        fs().report(event, path);
         return static_cast<int>(count);
     }
 
     static int read(const char* path, char* buffer, size_t size, off_t offset, fuse_file_info* fi) {
         logAt("Reading file at ", path);
-        return transferred(::pread(fdOf(fi), buffer, size, offset), bus::openFile, path);
+        return transferred(::pread(fdOf(fi), buffer, size, offset), &VolumeEvents::fileRead, path);
     }
 
     static int write(const char* path, const char* buffer, size_t size, off_t offset, fuse_file_info* fi) {
         logAt("Writing file at ", path);
-        return transferred(::pwrite(fdOf(fi), buffer, size, offset), bus::writingFile, path);
+        return transferred(::pwrite(fdOf(fi), buffer, size, offset), &VolumeEvents::fileWritten, path);
     }
 
     // The size of the mirror's own filesystem: a volume reporting no free space makes file managers
@@ -226,7 +229,7 @@ struct LoopbackOps {
     static int release(const char* path, fuse_file_info* fi) {
         const bool forWriting = (fi->flags & O_ACCMODE) != O_RDONLY;
         if (::close(fdOf(fi)) == 0 && forWriting)
-            fs().postPath(FsEvents::releaseFile, path);
+            fs().report(&VolumeEvents::fileReleased, path);
         return 0;
     }
 

@@ -8,17 +8,13 @@ struct fuse_operations;
 
 namespace folvane {
 
-class FsEvents;
+class VolumeEvents;
 
 // The filesystem behind a site's volume: every operation is carried out on the same relative path
 // inside the site's mirror folder, so the volume shows exactly what is on disk there. Operations that
-// change a template, and every read, announce themselves through FsEvents with the volume path; the
-// filesystem itself never talks to the add-on and never consults the path dictionaries.
-//
-// Orderings the synchronisation relies on: create, write, read, rename and rmdir post only after the
-// system call succeeded; unlink and mkdir post before the attempt, whatever its outcome; each call
-// posts at most one event. The kernel resolves symbolic links and ".." itself, so every path that
-// arrives here is a plain path inside the volume.
+// change a template, and every read, are reported to VolumeEvents with the volume path once the system
+// call succeeded, at most one report per call; the filesystem itself never talks to the add-on and never
+// consults the path dictionaries.
 class LoopbackFS {
 public:
     struct CachePolicy {
@@ -30,7 +26,7 @@ public:
         double attributeSeconds = 86400;
     };
 
-    LoopbackFS(QString rootPath, FsEvents& events, CachePolicy cache);
+    LoopbackFS(QString rootPath, VolumeEvents& events, CachePolicy cache);
 
     const QString& rootPath() const { return rootPathText_; }
     // The table handed to libfuse; the instance is its private data.
@@ -43,13 +39,12 @@ private:
     friend struct LoopbackOps;
 
     std::string realPath(const char* volumePath) const { return root_ + volumePath; }
-    // Posts prefix + title with {"path": volume path}; nothing for a handle whose file has no name any
-    // more (unlinked while open).
-    void postPath(const QString& prefix, const char* volumePath);
+    // Nothing for a handle whose file has no name any more (unlinked while open).
+    void report(void (VolumeEvents::*event)(const QString&), const char* volumePath);
 
     const QString rootPathText_;
     const std::string root_;
-    FsEvents& events_;
+    VolumeEvents& events_;
     const CachePolicy cache_;
 };
 

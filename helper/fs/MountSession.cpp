@@ -185,7 +185,7 @@ bool MountSession::unmount() {
     return true;
 }
 
-void MountSession::refreshMount() {
+void MountSession::invalidateAll() {
     if (!fuse_)
         return;
     const QString root = fs_.rootPath();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "VolumeCache.h"
+
 #include <QObject>
 #include <QString>
 #include <atomic>
@@ -14,7 +16,7 @@ class LoopbackFS;
 // The site's volume: mounts the loopback filesystem at the mount point, serves it on a thread of its
 // own one operation at a time, and takes it down again. Outcomes arrive as signals on the main thread,
 // after `mount()` has returned. All public methods are for the main thread.
-class MountSession : public QObject {
+class MountSession : public QObject, public VolumeCache {
     Q_OBJECT
 public:
     MountSession(LoopbackFS& fs, QString title, QString mountPoint, QObject* parent = nullptr);
@@ -34,10 +36,10 @@ public:
     // Makes the kernel forget what it cached of everything in the mirror (names, attributes, contents),
     // without unmounting: for after the helper itself rewrote the mirror. Paths the helper removed from
     // the mirror are forgotten with `invalidate`.
-    void refreshMount();
+    void invalidateAll() override;
     // The same for one volume path: its cached attributes and contents, and its name too when the mirror
     // no longer has it or has another kind of item there.
-    void invalidate(const QString& volumePath);
+    void invalidate(const QString& volumePath) override;
 
 signals:
     void mounted(const QString& mountPoint);

@@ -5,6 +5,7 @@
 #include "Paths.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 
@@ -39,6 +40,25 @@ QString Recovery::keep(const QStringList& files, const QDateTime& when) {
                              .arg(title_, folder),
                          true);
     return kept > 0 ? folder : QString();
+}
+
+QStringList Recovery::lostEdits(const QString& earlier, const QString& fresh) {
+    QStringList lost;
+    QDirIterator it(earlier, QDir::Files | QDir::NoSymLinks, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString file = it.next();
+        const QString relative = file.mid(earlier.size());
+        // Files at the top level and hidden files never become templates.
+        if (relative.count(u'/') < 2 || relative.contains(QStringLiteral("/.")))
+            continue;
+        QFile mine(file), theirs(fresh + relative);
+        if (!mine.open(QIODevice::ReadOnly))
+            continue;
+        if (!theirs.open(QIODevice::ReadOnly) || mine.readAll() != theirs.readAll())
+            lost << file;
+    }
+    lost.sort();
+    return lost;
 }
 
 } // namespace folvane

@@ -18,6 +18,10 @@ public:
     // when there was nothing to keep. The notification is shown whatever the notification preference.
     QString keep(const QStringList& files, const QDateTime& when = QDateTime::currentDateTimeUtc());
 
+    // The files in template groups below `earlier` (a mirror folder a crashed run left) whose content `fresh`
+    // (the mirror just built from the site) does not have at the same place: edits the site never got.
+    static QStringList lostEdits(const QString& earlier, const QString& fresh);
+
 private:
     QString baseFolder_;
     QString title_;

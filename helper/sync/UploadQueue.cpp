@@ -1,6 +1,7 @@
 #include "UploadQueue.h"
 
 #include <QTimer>
+#include <algorithm>
 
 namespace folvane {
 
@@ -55,9 +56,10 @@ void UploadQueue::finished(Key key, Result result) {
     Lane& lane = it->second;
     lane.inFlight = false;
     Request& request = lane.waiting.front();
-    if (result == Result::transportFailed && request.attempts < maxAttempts) {
+    if (result == Result::transportFailed) {
         lane.retryScheduled = true;
-        const int pause = initialRetryMs << (request.attempts - 1);
+        const int doublings = std::min(request.attempts - 1, 20);
+        const int pause = static_cast<int>(std::min<qint64>(qint64(initialRetryMs) << doublings, maxRetryMs));
         QTimer::singleShot(pause, this, [this, key] {
             auto again = lanes_.find(key);
             if (again == lanes_.end())

@@ -12,7 +12,8 @@ namespace folvane {
 // Serialises the requests that change one template: at most one request per template is out at a time,
 // the rest wait in the order the user made the changes. A content update that is still waiting absorbs
 // later updates (it reads the file when it is sent, so it carries the latest content). Requests that got
-// no answer at all are sent again after a growing pause, a bounded number of times; refusals are final.
+// no answer at all are sent again after a growing pause, capped at about a minute, for as long as the
+// helper runs (a laptop that lost its network for a while still delivers its saves); refusals are final.
 class UploadQueue : public QObject {
     Q_OBJECT
 public:
@@ -32,9 +33,9 @@ public:
     bool isIdle() const { return pendingCount() == 0; }
     bool hasPending(Key key) const { return lanes_.count(key) > 0; }
 
-    // Attempts per request; the pause before attempt n+1 is initialRetryMs * 2^(n-1).
-    int maxAttempts = 5;
+    // The pause before attempt n+1 is initialRetryMs * 2^(n-1), at most maxRetryMs.
     int initialRetryMs = 500;
+    int maxRetryMs = 60000;
 
 signals:
     void pendingCountChanged(int count);

@@ -21,11 +21,6 @@ FileRecord* PathDictionaries::moveFileRecord(const QString& from, const QString&
     return &filed;
 }
 
-WebsiteInUse& WebsiteInUse::sharedInstance() {
-    static WebsiteInUse instance;
-    return instance;
-}
-
 QString stableHashText(const QString& text) {
     std::uint64_t hash = 14695981039346656037ULL;
     for (const char byte : text.toUtf8()) {

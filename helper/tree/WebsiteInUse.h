@@ -44,10 +44,8 @@ struct PathDictionaries {
 // the main thread and the background file-creation path both use them.
 class WebsiteInUse {
 public:
-    static WebsiteInUse& sharedInstance();
-
-    std::optional<QString> url;
-    std::optional<QString> dirtyURL;
+    std::optional<QString> typedUrl;
+    std::optional<QString> cleanUrl;
     std::optional<QString> login;
     std::optional<QString> password;
     std::optional<QString> cleanName;

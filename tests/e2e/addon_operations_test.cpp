@@ -1,10 +1,9 @@
 // Every template and group operation of the add-on client against the simulator: the request it sends,
 // the notification the user sees, and what its completion receives.
 #include "DesktopNotifier.h"
-#include "HelperCommandLine.h"
 #include "HttpClient.h"
 #include "NotificationBus.h"
-#include "addon/SiteConnectionHelper.h"
+#include "addon/HttpAddonClient.h"
 #include "testkit/AddonSim.h"
 #include "testkit/TestSession.h"
 #include "testkit/Wait.h"
@@ -25,32 +24,24 @@ class Client {
 public:
     Client(TestSession& session, const AddonSim& sim, bool notifications = true)
         : bus_(session.bus()), notifier_(session.bus()) {
-        site_.url = sim.baseUrl();
+        site_.typedUrl = sim.baseUrl();
         site_.cleanName = QStringLiteral("Ops");
         site_.login = QStringLiteral("admin");
         site_.password = QStringLiteral("password");
         site_.cms = sim.cms() == "wp" ? CMS::wordPress : CMS::expressionEngine;
-        HelperCommandLine commandLine;
-        commandLine.typedUrl = commandLine.cleanUrl = sim.baseUrl();
-        commandLine.login = QStringLiteral("admin");
-        commandLine.baseFolder = session.baseFolder();
-        commandLine.title = QStringLiteral("Ops");
-        commandLine.notifications = notifications;
-        commandLine.caching = true;
-        commandLine.cms = site_.cms;
-        helper_ = std::make_unique<SiteConnectionHelper>(QStringList{"helper"} + commandLine.arguments(),
-                                                         site_, http_, bus_, notifier_);
-        EXPECT_TRUE(helper_->isLoggedIn());
+        helper_ = std::make_unique<HttpAddonClient>(site_, http_, bus_, notifier_,
+                                                    HttpAddonClient::Options{.notifications = notifications});
+        EXPECT_TRUE(helper_->logIn());
     }
-    SiteConnectionHelper& operator*() { return *helper_; }
-    SiteConnectionHelper* operator->() { return helper_.get(); }
+    HttpAddonClient& operator*() { return *helper_; }
+    HttpAddonClient* operator->() { return helper_.get(); }
 
 private:
     WebsiteInUse site_;
     HttpClient http_{helperRequestLimit};
     NotificationBus bus_;
     DesktopNotifier notifier_;
-    std::unique_ptr<SiteConnectionHelper> helper_;
+    std::unique_ptr<HttpAddonClient> helper_;
 };
 
 json lastRequest(const AddonSim& sim, const std::string& action) {
@@ -98,8 +89,8 @@ TEST(AddonOperations, UpdateSendsItsFieldsAndReportsTheOutcome) {
     const json index = templateNamed(sim, "about.html");
     const QString group = QString::fromStdString(index["group_id"]), id = QString::fromStdString(index["id"]);
 
-    std::optional<SiteConnectionHelper::Outcome> outcome;
-    client->updateTemplateAt(group, id, helloBase64, [&](const auto& o) { outcome = o; });
+    std::optional<AddonResult> outcome;
+    client->updateTemplate(group, id, helloBase64, [&](const auto& o) { outcome = o; });
     ASSERT_TRUE(waitUntil([&] { return outcome.has_value(); }));
     EXPECT_TRUE(outcome->success);
     EXPECT_EQ(lastRequest(sim, "update_template_data")["form"],
@@ -111,7 +102,7 @@ TEST(AddonOperations, UpdateSendsItsFieldsAndReportsTheOutcome) {
 
     sim.fault({{"action", "update_template_data"}, {"kind", "refuse"}, {"message", "Template is locked."}});
     outcome.reset();
-    client->updateTemplateAt(group, id, QStringLiteral("eA=="), [&](const auto& o) { outcome = o; });
+    client->updateTemplate(group, id, QStringLiteral("eA=="), [&](const auto& o) { outcome = o; });
     ASSERT_TRUE(waitUntil([&] { return outcome.has_value(); }));
     EXPECT_FALSE(outcome->success);
     EXPECT_FALSE(outcome->transportFailed);
@@ -123,7 +114,7 @@ TEST(AddonOperations, UpdateSendsItsFieldsAndReportsTheOutcome) {
     // Every attempt dropped: the network layer itself resends once on a reused connection.
     sim.fault({{"action", "update_template_data"}, {"kind", "drop"}});
     outcome.reset();
-    client->updateTemplateAt(group, id, QStringLiteral("eA=="), [&](const auto& o) { outcome = o; });
+    client->updateTemplate(group, id, QStringLiteral("eA=="), [&](const auto& o) { outcome = o; });
     ASSERT_TRUE(waitUntil([&] { return outcome.has_value(); }));
     EXPECT_TRUE(outcome->transportFailed);
     EXPECT_EQ(summaries(session), (std::vector<std::string>{"Update Successful", "Update Error"}));
@@ -135,8 +126,8 @@ TEST(AddonOperations, NothingIsShownWithNotificationsOffButEverythingIsSent) {
     Client client(session, sim, false);
     std::optional<QString> created;
     bool done = false;
-    client->createTemplateGroupAt(QStringLiteral("quiet"), QString(),
-                                  [&](auto id, auto) { created = id, done = true; });
+    client->createGroup(QStringLiteral("quiet"), QString(),
+                        [&](const AddonResult& r) { created = r.id, done = true; });
     ASSERT_TRUE(waitUntil([&] { return done; }));
     EXPECT_FALSE(created.value_or("").isEmpty());
     EXPECT_FALSE(groupNamed(sim, "quiet").is_null());
@@ -148,11 +139,9 @@ TEST(AddonOperations, GroupCreationHandsOverWhateverTheAnswerCarries) {
     AddonSim sim;
     Client client(session, sim);
     std::vector<std::pair<std::optional<QString>, std::optional<bool>>> results;
-    const auto record = [&](std::optional<QString> id, std::optional<bool> special) {
-        results.emplace_back(id, special);
-    };
+    const auto record = [&](const AddonResult& r) { results.emplace_back(r.id, r.isSpecial); };
 
-    client->createTemplateGroupAt(QStringLiteral("blog & news"), QString(), record);
+    client->createGroup(QStringLiteral("blog & news"), QString(), record);
     ASSERT_TRUE(waitUntil([&] { return results.size() == 1; }));
     EXPECT_EQ(results[0].first, QString::fromStdString(groupNamed(sim, "blog & news")["id"]));
     EXPECT_EQ(results[0].second, false);
@@ -163,15 +152,15 @@ TEST(AddonOperations, GroupCreationHandsOverWhateverTheAnswerCarries) {
                {{"success", false},
                 {"message", "Name taken."},
                 {"template_group", {{"id", 7}, {"is_special", false}}}});
-    client->createTemplateGroupAt(QStringLiteral("x"), QString(), record);
+    client->createGroup(QStringLiteral("x"), QString(), record);
     ASSERT_TRUE(waitUntil([&] { return results.size() == 2; }));
     EXPECT_EQ(results[1].first, "7");
     EXPECT_EQ(results[1].second, false);
 
     answerOnce(sim, "create_template_group", "not json at all");
-    client->createTemplateGroupAt(QStringLiteral("y"), QString(), record);
+    client->createGroup(QStringLiteral("y"), QString(), record);
     ASSERT_TRUE(waitUntil([&] { return results.size() == 3; }));
-    EXPECT_EQ(results[2].first, "");
+    EXPECT_FALSE(results[2].first);
     EXPECT_FALSE(results[2].second);
     EXPECT_EQ(summaries(session),
               (std::vector<std::string>{"Group Creation Success", "Group Creation Error"}));
@@ -185,20 +174,20 @@ TEST(AddonOperations, CreatedTemplateIdsFollowTheSitesKind) {
         const bool ee = std::string(cms) == "ee";
         const QString group = QString::fromStdString(sim.state()["groups"][0]["id"].get<std::string>());
         std::vector<std::optional<QString>> ids;
-        const auto record = [&](std::optional<QString> id) { ids.push_back(id); };
+        const auto record = [&](const AddonResult& r) { ids.push_back(r.id); };
 
-        client->createTemplateAt(group, QStringLiteral("new page.html"), helloBase64, record);
+        client->createTemplate(group, QStringLiteral("new page.html"), helloBase64, record);
         ASSERT_TRUE(waitUntil([&] { return ids.size() == 1; }));
         EXPECT_EQ(ids[0], QString::fromStdString(templateNamed(sim, "new page.html")["id"]));
         EXPECT_EQ(templateNamed(sim, "new page.html")["content"], "hello + world");
 
         answerOnce(sim, "create_template",
                    {{"success", true}, {"message", "ok"}, {"template", {{"id", 42}}}});
-        client->createTemplateAt(group, QStringLiteral("a"), QString(), record);
+        client->createTemplate(group, QStringLiteral("a"), QString(), record);
         ASSERT_TRUE(waitUntil([&] { return ids.size() == 2; }));
         answerOnce(sim, "create_template",
                    {{"success", true}, {"message", "ok"}, {"template", {{"id", "42"}}}});
-        client->createTemplateAt(group, QStringLiteral("b"), QString(), record);
+        client->createTemplate(group, QStringLiteral("b"), QString(), record);
         ASSERT_TRUE(waitUntil([&] { return ids.size() == 3; }));
         EXPECT_EQ(ids[1], ee ? std::optional<QString>("42") : std::nullopt) << cms;
         EXPECT_EQ(ids[2], ee ? std::nullopt : std::optional<QString>("42")) << cms;
@@ -215,9 +204,7 @@ TEST(AddonOperations, MovesAreRenamesWithinOneGroup) {
     const QString id = QString::fromStdString(about["id"]), from = QString::fromStdString(about["group_id"]);
     const QString to = QString::fromStdString(news["id"]);
     std::vector<std::pair<std::optional<bool>, std::optional<QString>>> results;
-    const auto record = [&](std::optional<bool> ok, std::optional<QString> newID) {
-        results.emplace_back(ok, newID);
-    };
+    const auto record = [&](const AddonResult& r) { results.emplace_back(r.success, r.id); };
 
     client->moveTemplate(id, QStringLiteral("about-us.html"), from, from, record);
     ASSERT_TRUE(waitUntil([&] { return results.size() == 1; }));
@@ -254,26 +241,26 @@ TEST(AddonOperations, WordPressGroupsRenameMoveAndDelete) {
     Client client(session, sim);
     bool created = false;
     std::optional<QString> a, b;
-    client->createTemplateGroupAt(QStringLiteral("a"), QString(), [&](auto id, auto) { a = id; });
+    client->createGroup(QStringLiteral("a"), QString(), [&](const AddonResult& r) { a = r.id; });
     ASSERT_TRUE(waitUntil([&] { return a.has_value(); }));
-    client->createTemplateGroupAt(QStringLiteral("b"), *a, [&](auto id, auto) { b = id, created = true; });
+    client->createGroup(QStringLiteral("b"), *a, [&](const AddonResult& r) { b = r.id, created = true; });
     ASSERT_TRUE(waitUntil([&] { return created; }));
     EXPECT_EQ(b, "a/b");
 
-    std::optional<SiteConnectionHelper::Outcome> renamed;
-    client->renameTemplateGroup(*b, QStringLiteral("c"), [&](const auto& o) { renamed = o; });
+    std::optional<AddonResult> renamed;
+    client->renameGroup(*b, QStringLiteral("c"), [&](const auto& o) { renamed = o; });
     ASSERT_TRUE(waitUntil([&] { return renamed.has_value(); }));
     EXPECT_TRUE(renamed->success);
     EXPECT_FALSE(groupNamed(sim, "c").is_null());
 
     std::optional<std::pair<std::optional<bool>, std::optional<QString>>> moved;
-    client->moveFolder(QStringLiteral("a/c"), QStringLiteral("theme"),
-                       [&](auto ok, auto id) { moved.emplace(ok, id); });
+    client->moveGroup(QStringLiteral("a/c"), QStringLiteral("theme"),
+                      [&](const AddonResult& r) { moved.emplace(r.success, r.id); });
     ASSERT_TRUE(waitUntil([&] { return moved.has_value(); }));
     EXPECT_EQ(*moved, std::pair(std::optional(true), std::optional<QString>("theme/c")));
 
-    std::optional<SiteConnectionHelper::Outcome> deleted;
-    client->deleteTemplateGroupAt(QStringLiteral("theme/c"), [&](const auto& o) { deleted = o; });
+    std::optional<AddonResult> deleted;
+    client->deleteGroup(QStringLiteral("theme/c"), [&](const auto& o) { deleted = o; });
     ASSERT_TRUE(waitUntil([&] { return deleted.has_value(); }));
     EXPECT_TRUE(groupNamed(sim, "c").is_null());
     EXPECT_EQ(summaries(session),
@@ -295,14 +282,14 @@ TEST(AddonOperations, DeletesAndFetchesAndAnswersThatAreNotJson) {
     EXPECT_EQ((*fetched)["template"]["name"], "article.html");
     EXPECT_EQ((*fetched)["template"]["data"], article["data"]);
 
-    std::optional<SiteConnectionHelper::Outcome> deleted;
-    client->deleteTemplateAt(group, id, [&](const auto& o) { deleted = o; });
+    std::optional<AddonResult> deleted;
+    client->deleteTemplate(group, id, [&](const auto& o) { deleted = o; });
     ASSERT_TRUE(waitUntil([&] { return deleted.has_value(); }));
     EXPECT_TRUE(templateNamed(sim, "article.html").is_null());
 
     sim.fault({{"action", "*"}, {"kind", "non_json"}});
     deleted.reset();
-    client->deleteTemplateGroupAt(group, [&](const auto& o) { deleted = o; });
+    client->deleteGroup(group, [&](const auto& o) { deleted = o; });
     ASSERT_TRUE(waitUntil([&] { return deleted.has_value(); }));
     EXPECT_FALSE(deleted->success);
     EXPECT_FALSE(deleted->transportFailed) << "a page that is not JSON is an answer, not a transport failure";
@@ -317,10 +304,10 @@ TEST(AddonOperations, StartedOnAnotherThreadCompletesOnceOnTheMainThread) {
     int calls = 0;
     bool onMainThread = false;
     std::thread worker([&] {
-        client->createTemplateAt(
-            group, QStringLiteral("threaded.html"), helloBase64, [&](std::optional<QString> id) {
+        client->createTemplate(
+            group, QStringLiteral("threaded.html"), helloBase64, [&](const AddonResult& r) {
                 ++calls;
-                onMainThread = QThread::currentThread() == qApp->thread() && id.has_value();
+                onMainThread = QThread::currentThread() == qApp->thread() && r.id.has_value();
             });
     });
     worker.join();

@@ -33,6 +33,7 @@ protected:
         options.cms =
             std::string(cms) == "wp" ? QStringLiteral("Wordpress") : QStringLiteral("ExpressionEngine");
         options.notifications = notifications;
+        options_ = options;
         helper_ = std::make_unique<HelperRunner>(session_, options);
         ASSERT_TRUE(bus_->waitFor("finishedconnecting-Sync Site")) << helper_->logText().toStdString();
         ASSERT_TRUE(waitUntil([&] { return helper_->isMounted(); }));
@@ -108,6 +109,7 @@ protected:
     std::unique_ptr<AddonSim> sim_;
     std::unique_ptr<BusRecorder> bus_;
     std::unique_ptr<HelperRunner> helper_;
+    HelperRunner::Options options_;
 };
 
 } // namespace
@@ -221,6 +223,31 @@ TEST_F(FileSync, FailedUploadsAreRetriedOrKeptAndNothingElseIsKept) {
     QFile copy(recovered[0]);
     ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
     EXPECT_EQ(copy.readAll(), "refused\n");
+}
+
+TEST_F(FileSync, AnEditTheSiteRefusedOutlivesACrashOfTheHelper) {
+    start("ee");
+    sim_->fault({{"action", "update_template_data"}, {"kind", "refuse"}, {"message", "Template is locked."}});
+    sh(QStringLiteral("echo 'mine' > news/article.html && echo 'hidden' > news/.notes"));
+    ASSERT_TRUE(session_.waitForNotification("Update Error"));
+    helper_->kill();
+    ASSERT_TRUE(helper_->waitForExit());
+
+    helper_ = std::make_unique<HelperRunner>(session_, options_);
+    ASSERT_TRUE(bus_->waitFor("finishedconnecting-Sync Site", defaultTimeoutMs, 2)) << helper_->logText().toStdString();
+    ASSERT_TRUE(session_.waitForNotification("Unsaved changes kept"));
+    QDirIterator it(session_.baseFolder() + "/Recovered/Sync Site", QDir::Files | QDir::Hidden,
+                    QDirIterator::Subdirectories);
+    QStringList recovered;
+    while (it.hasNext())
+        recovered << it.next();
+    ASSERT_EQ(recovered.size(), 1) << recovered.join(u' ').toStdString();
+    EXPECT_TRUE(recovered[0].endsWith("/news/article.html"));
+    QFile copy(recovered[0]);
+    ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
+    EXPECT_EQ(copy.readAll(), "mine\n");
+    EXPECT_EQ(QDir(session_.baseFolder() + "/.cache").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 1)
+        << "the left-over mirror is gone once its edits are kept";
 }
 
 TEST_F(FileSync, NothingIsKeptWhenEverythingWasConfirmed) {

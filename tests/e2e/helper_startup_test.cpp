@@ -212,3 +212,40 @@ TEST(HelperCommandLine, MissingBaseFolderIsCreatedAndOddAnswersDoNotCrash) {
     EXPECT_TRUE(session.waitForNotification("Warning").has_value());
     EXPECT_TRUE(helper.isRunning());
 }
+
+TEST(HelperStartup, ASecondHelperForALiveSiteLeavesItAloneAndSaysSo) {
+    TestSession session;
+    AddonSim sim;
+    BusRecorder bus(session.bus());
+    HelperRunner first(session, optionsFor(sim, QStringLiteral("Twice")));
+    ASSERT_TRUE(bus.waitFor(QStringLiteral("finishedconnecting-Twice")));
+    const QString mirror = mirrorOf(session);
+    const auto before = filesBelow(mirror);
+
+    HelperRunner second(session, optionsFor(sim, QStringLiteral("Twice")));
+    ASSERT_TRUE(second.waitForExit(30'000));
+    EXPECT_EQ(second.exitCode(), 3);
+    EXPECT_TRUE(second.logText().contains(QStringLiteral("already connected"))) << second.logText().toStdString();
+    EXPECT_TRUE(first.isRunning());
+    EXPECT_TRUE(first.isMounted());
+    EXPECT_EQ(filesBelow(mirror), before);
+    EXPECT_EQ(bus.count(connectionTerminated(QStringLiteral("Twice"))), 0);
+    EXPECT_EQ(bus.count(QStringLiteral("finishedconnecting-Twice")), 1);
+}
+
+TEST(HelperStartup, AConnectRightAfterAnEjectWaitsForTheEndingHelper) {
+    TestSession session;
+    AddonSim sim;
+    BusRecorder bus(session.bus());
+    HelperRunner first(session, optionsFor(sim, QStringLiteral("Again")));
+    ASSERT_TRUE(bus.waitFor(QStringLiteral("finishedconnecting-Again")));
+    first.terminate();
+    HelperRunner second(session, optionsFor(sim, QStringLiteral("Again")));
+    ASSERT_TRUE(first.waitForExit());
+    ASSERT_TRUE(bus.waitFor(QStringLiteral("finishedconnecting-Again"), defaultTimeoutMs, 2))
+        << second.logText().toStdString();
+    EXPECT_TRUE(second.isMounted());
+    EXPECT_FALSE(filesBelow(second.mountPoint()).empty());
+    EXPECT_EQ(filesBelow(mirrorOf(session)), filesBelow(second.mountPoint()))
+        << "the first helper's end took nothing of the second's mirror";
+}

@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <csignal>
 #include <gtest/gtest.h>
 
@@ -196,3 +197,26 @@ TEST(VolumeMount, TheFileBrowserOpensTheVolumeOnlyWhenAskedAndAllowed) {
 }
 
 } // namespace
+
+TEST(VolumeMount, AMountRootSpelledWithSlashesOrThroughALinkIsStillRecognised) {
+    TestSession session;
+    AddonSim sim;
+    const QString link = session.home() + QStringLiteral("/root-link");
+    ASSERT_TRUE(QDir().mkpath(session.mountRoot()));
+    ASSERT_TRUE(QFile::link(session.mountRoot(), link));
+    for (const QString& root : {session.mountRoot() + QStringLiteral("//"), link + QStringLiteral("/")}) {
+        HelperRunner::Options options = optionsFor(sim);
+        options.extraEnv = {{"FOLVANE_MOUNT_ROOT", root}};
+        HelperRunner helper(session, options);
+        ASSERT_TRUE(helper.waitForLog("Mounted at ")) << helper.logText().toStdString();
+        // Any change of the system's mount table makes the helper look for its own mount again.
+        QTemporaryDir elsewhere;
+        ASSERT_EQ(QProcess::execute("mount", {"-t", "tmpfs", "none", elsewhere.path()}), 0);
+        EXPECT_EQ(QProcess::execute("umount", {elsewhere.path()}), 0);
+        waitUntil([] { return false; }, 1000);
+        EXPECT_TRUE(helper.isRunning()) << root.toStdString() << "\n" << helper.logText().toStdString();
+        EXPECT_TRUE(helper.isMounted());
+        helper.terminate();
+        ASSERT_TRUE(helper.waitForExit());
+    }
+}

@@ -74,17 +74,17 @@ TEST(UploadQueue, WaitingUpdatesCollapseIntoOneWithTheLatestContent) {
     EXPECT_EQ(queue.pendingCount(), 3);
 }
 
-TEST(UploadQueue, TransportFailuresAreRetriedABoundedNumberOfTimes) {
+TEST(UploadQueue, TransportFailuresAreRetriedUntilAnsweredWithACappedPause) {
     UploadQueue queue;
     queue.initialRetryMs = 1;
-    queue.maxAttempts = 3;
+    queue.maxRetryMs = 4;
     int attempts = 0;
     queue.enqueue(7, Kind::update, [&](UploadQueue::Done done) {
         ++attempts;
-        done(Result::transportFailed);
+        done(attempts < 12 ? Result::transportFailed : Result::refused);
     });
     spinUntil([&] { return queue.isIdle(); });
-    EXPECT_EQ(attempts, 3);
+    EXPECT_EQ(attempts, 12) << "sent again as long as no answer came, then the refusal is final";
 
     attempts = 0;
     queue.enqueue(7, Kind::update, [&](UploadQueue::Done done) {

@@ -1,8 +1,7 @@
-#include "FileSync.h"
+#include "TemplateFiles.h"
 
-#include "BusNames.h"
 #include "ConsoleLog.h"
-#include "addon/SiteConnectionHelper.h"
+#include "addon/AddonClient.h"
 #include "tree/PathText.h"
 #include "tree/WebsiteInUse.h"
 
@@ -12,7 +11,6 @@
 #include <QFileInfo>
 #include <QThreadPool>
 #include <QTimer>
-#include <deque>
 #include <mutex>
 #include <sys/stat.h>
 #include <thread>
@@ -39,10 +37,10 @@ QString forLog(const QByteArray& data) {
     return data.size() <= limit ? QString::fromUtf8(data) : QStringLiteral("<%1 bytes>").arg(data.size());
 }
 
-UploadQueue::Result resultOf(const SiteConnectionHelper::Outcome& outcome) {
-    if (outcome.transportFailed)
+UploadQueue::Result resultOf(const AddonResult& result) {
+    if (result.transportFailed)
         return UploadQueue::Result::transportFailed;
-    return outcome.success ? UploadQueue::Result::confirmed : UploadQueue::Result::refused;
+    return result.success ? UploadQueue::Result::confirmed : UploadQueue::Result::refused;
 }
 
 } // namespace
@@ -58,42 +56,40 @@ struct StabilityWatch {
     }
 };
 
-struct FileSync::Item {
+struct TemplateFiles::Item {
     Key key = 0;
     QString path;     // where the file is on the volume now (full local path)
     QString sitePath; // the path whose name and group the site knows it by
     bool creating = false;
     bool onSite = false;
     bool dirty = false; // written since its content was last sent
+    // The site refused its last save or create (or never answered a create): unconfirmed until a save of it
+    // is confirmed; a new save tries again.
+    bool refused = false;
     QString groupID, templateID;
     std::optional<QByteArray> confirmed; // Base64 of the content the site accepted last
     std::shared_ptr<StabilityWatch> watch;
     QTimer* quiet = nullptr;
-    // Requests waiting or out, oldest first: the order of the change behind each and the paths it concerns.
-    std::deque<std::pair<quint64, QStringList>> pending;
 };
 
-FileSync::FileSync(WebsiteInUse& site, SiteConnectionHelper& client, QString mirrorFolder, QObject* parent)
-    : QObject(parent), site_(site), client_(client), mirror_(std::move(mirrorFolder)),
+TemplateFiles::TemplateFiles(WebsiteInUse& site, AddonClient& client, ChangeOrder& order,
+                             QString mirrorFolder, QObject* parent)
+    : QObject(parent), site_(site), client_(client), order_(order), mirror_(std::move(mirrorFolder)),
       stopping_(std::make_shared<std::atomic<bool>>(false)) {
-    connect(&queue_, &UploadQueue::pendingCountChanged, this, &FileSync::reportPending);
-    connect(&queue_, &UploadQueue::requestDone, this, [this](Key key) {
-        if (const auto it = items_.find(key); it != items_.end() && !it->second->pending.empty())
-            it->second->pending.pop_front();
-        releaseSettledFolders();
-    });
+    connect(&queue_, &UploadQueue::pendingCountChanged, this, &TemplateFiles::reportPending);
+    connect(&queue_, &UploadQueue::requestDone, this, [this](Key key) { order_.fileRequestDone(key); });
 }
 
-FileSync::~FileSync() {
+TemplateFiles::~TemplateFiles() {
     stopping_->store(true);
     QThreadPool::globalInstance()->waitForDone();
 }
 
-FileSync::Item* FileSync::itemAt(const QString& path) {
+TemplateFiles::Item* TemplateFiles::itemAt(const QString& path) {
     if (const auto it = keyByPath_.find(path); it != keyByPath_.end())
         return items_.at(it->second).get();
     // The records may not follow a folder move yet; they know the file under its path before it.
-    const QString recorded = recordPathOf ? recordPathOf(path) : path;
+    const QString recorded = order_.recordPathOf(path);
     // A record whose template has moved on (its move not yet confirmed) belongs to that item, not to
     // whatever file appears under the old name.
     for (const auto& [key, item] : items_)
@@ -115,7 +111,7 @@ FileSync::Item* FileSync::itemAt(const QString& path) {
     return item;
 }
 
-FileSync::Item* FileSync::newItem(const QString& path) {
+TemplateFiles::Item* TemplateFiles::newItem(const QString& path) {
     auto item = std::make_unique<Item>();
     item->key = nextKey_++;
     item->path = item->sitePath = path;
@@ -125,7 +121,7 @@ FileSync::Item* FileSync::newItem(const QString& path) {
     return raw;
 }
 
-void FileSync::forget(Key key) {
+void TemplateFiles::forget(Key key) {
     const auto it = items_.find(key);
     if (it == items_.end())
         return;
@@ -134,15 +130,12 @@ void FileSync::forget(Key key) {
     for (auto p = keyByPath_.begin(); p != keyByPath_.end();)
         p = p->second == key ? keyByPath_.erase(p) : std::next(p);
     items_.erase(it);
+    order_.forget(key);
     reportPending();
 }
 
-void FileSync::createNewFileAt(const QVariantMap& userInfo) {
+void TemplateFiles::created(const QString& file) {
     logLine(QStringLiteral("Creating template"));
-    const std::optional<QString> path = bus::textIn(userInfo, bus::keyPath);
-    if (!path)
-        return;
-    const QString file = fullPath(*path);
     logLine(QStringLiteral("Found a file that is changed"));
     logLine(nameOf(file));
     if (nameOf(file).startsWith(u'.')) {
@@ -152,23 +145,34 @@ void FileSync::createNewFileAt(const QVariantMap& userInfo) {
         });
         return;
     }
+    if (reclaim(file)) {
+        Item& back = *items_.at(keyByPath_.at(file));
+        back.dirty = true;
+        scheduleUpload(back, false);
+        return;
+    }
     if (Item* existing = itemAt(file)) {
         // Made anew while its create is still waiting (it reads the content when it goes), or a template's
         // file replaced outside our sight: either way a save.
         existing->dirty = true;
         if (existing->onSite)
             scheduleUpload(*existing, false);
+        else if (!existing->creating)
+            startCreate(*existing);
         return;
     }
-    Item* item = newItem(file);
-    item->creating = true;
-    item->watch = std::make_shared<StabilityWatch>();
-    item->watch->path = file;
-    reportPending();
-    waitUntilStable(item->key);
+    startCreate(*newItem(file));
 }
 
-void FileSync::waitUntilStable(Key key) {
+void TemplateFiles::startCreate(Item& item) {
+    item.creating = true;
+    item.watch = std::make_shared<StabilityWatch>();
+    item.watch->path = item.path;
+    reportPending();
+    waitUntilStable(item.key);
+}
+
+void TemplateFiles::waitUntilStable(Key key) {
     // Reading sizes 2 s apart runs off the main thread so event delivery never waits for a copy to end.
     std::shared_ptr<StabilityWatch> watch = items_.at(key)->watch;
     std::shared_ptr<std::atomic<bool>> stopping = stopping_;
@@ -191,13 +195,12 @@ void FileSync::waitUntilStable(Key key) {
     });
 }
 
-void FileSync::finishCreate(Key key) {
+void TemplateFiles::finishCreate(Key key) {
     const auto it = items_.find(key);
     if (it == items_.end() || !it->second->creating || (it->second->watch && it->second->watch->cancelled))
         return;
     Item& item = *it->second;
-    if (deferUntilGroupReady &&
-        deferUntilGroupReady(nextOrder(), parentOf(item.path), [this, key] { finishCreate(key); }))
+    if (order_.waitForGroupChanges(order_.next(), parentOf(item.path), [this, key] { finishCreate(key); }))
         return;
     item.watch->cancelled = true; // the wait is over either way
     const QString file = item.path;
@@ -217,68 +220,73 @@ void FileSync::finishCreate(Key key) {
     }
     item.sitePath = file;
     item.dirty = false;
-    enqueue(key, UploadQueue::Kind::create, [this, key, group = *groupID](UploadQueue::Done done) {
+    enqueueCreate(key, *groupID);
+}
+
+void TemplateFiles::enqueueCreate(Key key, const QString& group) {
+    enqueue(key, UploadQueue::Kind::create, [this, key, group](UploadQueue::Done done) {
         Item* item = items_.count(key) ? items_.at(key).get() : nullptr;
         if (!item || !item->creating)
             return done(UploadQueue::Result::confirmed);
         const QString file = item->sitePath;
         const QByteArray data = readFile(item->path).value_or(QByteArray()).toBase64();
         logLine(QStringLiteral("encodedData: ") + forLog(data));
-        client_.createTemplateAt(
+        client_.createTemplate(
             group, nameOf(file), QString::fromLatin1(data),
-            [this, key, file, group, data](std::optional<QString> id) {
-                logLine(QStringLiteral("templateID: ") + id.value_or(QStringLiteral("nil")));
-                const auto found = items_.find(key);
-                if (found == items_.end())
-                    return;
-                Item& item = *found->second;
-                item.creating = false;
-                if (!id) {
-                    forget(key); // later writes to it are not sent
-                    return;
-                }
-                item.onSite = true;
-                item.groupID = group;
-                item.templateID = *id;
-                site_.withDictionaries([&](PathDictionaries& d) {
-                    d.fileDictionary[file] = FileRecord{nameOf(file), group, *id, data};
-                });
-            },
-            [this, key, data, done](const SiteConnectionHelper::Outcome& outcome) {
-                const auto found = items_.find(key);
-                if (found != items_.end() && outcome.success) {
-                    Item& item = *found->second;
-                    item.confirmed = data;
-                    // Renamed or written while the create was out: bring the site up to date.
-                    if (item.path != item.sitePath)
-                        enqueueMove(key, item.sitePath, item.path);
-                    enqueueUpdate(key);
-                }
-                done(outcome.transportFailed ? UploadQueue::Result::refused : resultOf(outcome));
+            [this, key, file, group, data, done](const AddonResult& result) {
+                logLine(QStringLiteral("templateID: ") + result.id.value_or(QStringLiteral("nil")));
+                recordCreated(key, file, group, data, result);
+                // A create is never sent twice: the first may have made the template.
+                done(result.transportFailed ? UploadQueue::Result::refused : resultOf(result));
             });
     });
     reportPending();
 }
 
-void FileSync::saveFileData(const QVariantMap& userInfo) {
-    logLine(QStringLiteral("SAVEING FILE DATA"));
-    const std::optional<QString> path = bus::textIn(userInfo, bus::keyPath);
-    if (!path)
+void TemplateFiles::recordCreated(Key key, const QString& file, const QString& group, const QByteArray& data,
+                                  const AddonResult& result) {
+    const auto found = items_.find(key);
+    if (found == items_.end())
         return;
-    Item* item = itemAt(fullPath(*path));
+    Item& item = *found->second;
+    item.creating = false;
+    if (!result.id) {
+        // Not made (or no word of it): the file stays unconfirmed, and its next save tries again.
+        item.refused = true;
+        reportPending();
+        return;
+    }
+    item.onSite = true;
+    item.groupID = group;
+    item.templateID = *result.id;
+    site_.withDictionaries([&](PathDictionaries& d) {
+        d.fileDictionary[file] = FileRecord{nameOf(file), group, *result.id, data};
+    });
+    item.refused = !result.success;
+    if (!result.success)
+        return reportPending();
+    item.confirmed = data;
+    // Renamed or written while the create was out: bring the site up to date.
+    if (item.path != item.sitePath)
+        enqueueMove(key, item.sitePath, item.path);
+    enqueueUpdate(key);
+}
+
+void TemplateFiles::written(const QString& file) {
+    logLine(QStringLiteral("SAVEING FILE DATA"));
+    Item* item = itemAt(file);
     if (!item)
         return;
     item->dirty = true;
-    if (!item->creating)
+    if (item->onSite)
         scheduleUpload(*item, false);
+    else if (!item->creating)
+        startCreate(*item);
     reportPending();
 }
 
-void FileSync::fileReleased(const QVariantMap& userInfo) {
-    const std::optional<QString> path = bus::textIn(userInfo, bus::keyPath);
-    if (!path)
-        return;
-    const auto it = keyByPath_.find(fullPath(*path));
+void TemplateFiles::released(const QString& file) {
+    const auto it = keyByPath_.find(file);
     if (it == keyByPath_.end())
         return;
     Item& item = *items_.at(it->second);
@@ -286,35 +294,35 @@ void FileSync::fileReleased(const QVariantMap& userInfo) {
         scheduleUpload(item, true);
 }
 
-void FileSync::enqueue(Key key, UploadQueue::Kind kind, UploadQueue::Send send, const QString& movedFrom) {
+void TemplateFiles::enqueue(Key key, UploadQueue::Kind kind, UploadQueue::Send send,
+                            const QString& movedFrom) {
     const auto it = items_.find(key);
     if (it == items_.end())
         return;
     // The request waits for the folder changes the user made before it that concern its file (where it is,
     // and for a move where it was): it must go out with the names and identifiers the site has once they
     // are done, and no later.
-    const quint64 order = nextOrder();
+    const ChangeOrder::Order order = order_.next();
     QStringList paths{it->second->path};
     if (!movedFrom.isEmpty() && movedFrom != paths.first())
         paths << movedFrom;
     if (queue_.enqueue(key, kind, [this, order, paths, send](UploadQueue::Done done) {
-            sendAfterFolderChanges(order, paths, send, std::move(done));
+            sendAfterGroupChanges(order, paths, send, std::move(done));
         }))
-        it->second->pending.emplace_back(order, paths);
+        order_.fileRequestQueued(key, order, paths);
 }
 
-void FileSync::sendAfterFolderChanges(quint64 order, const QStringList& paths, const UploadQueue::Send& send,
-                                      UploadQueue::Done done) {
+void TemplateFiles::sendAfterGroupChanges(ChangeOrder::Order order, const QStringList& paths,
+                                          const UploadQueue::Send& send, UploadQueue::Done done) {
     for (const QString& path : paths)
-        if (deferUntilGroupReady &&
-            deferUntilGroupReady(order, parentOf(path), [this, order, paths, send, done] {
-                sendAfterFolderChanges(order, paths, send, done);
+        if (order_.waitForGroupChanges(order, parentOf(path), [this, order, paths, send, done] {
+                sendAfterGroupChanges(order, paths, send, done);
             }))
             return;
     send(std::move(done));
 }
 
-void FileSync::scheduleUpload(Item& item, bool now) {
+void TemplateFiles::scheduleUpload(Item& item, bool now) {
     if (now) {
         if (item.quiet)
             item.quiet->stop();
@@ -333,7 +341,7 @@ void FileSync::scheduleUpload(Item& item, bool now) {
     item.quiet->start(quietPeriodMs);
 }
 
-void FileSync::enqueueUpdate(Key key) {
+void TemplateFiles::enqueueUpdate(Key key) {
     const auto it = items_.find(key);
     if (it == items_.end())
         return;
@@ -357,24 +365,33 @@ void FileSync::enqueueUpdate(Key key) {
             if (auto record = d.fileDictionary.find(item.sitePath); record != d.fileDictionary.end())
                 record->second.encodedData = data;
         });
-        client_.updateTemplateAt(item.groupID, item.templateID, QString::fromLatin1(data),
-                                 [this, key, data, done](const SiteConnectionHelper::Outcome& outcome) {
-                                     const auto again = items_.find(key);
-                                     if (again != items_.end() && outcome.success)
-                                         again->second->confirmed = data;
-                                     done(resultOf(outcome));
-                                 });
+        client_.updateTemplate(item.groupID, item.templateID, QString::fromLatin1(data),
+                               [this, key, data, done](const AddonResult& result) {
+                                   const auto again = items_.find(key);
+                                   if (again != items_.end()) {
+                                       if (result.success)
+                                           again->second->confirmed = data;
+                                       again->second->refused = !result.success;
+                                   }
+                                   done(resultOf(result));
+                               });
     });
     reportPending();
 }
 
-void FileSync::deleteTemplateAt(const QVariantMap& userInfo) {
+void TemplateFiles::removed(const QString& file) {
     logLine(QStringLiteral("Deleting template"));
-    const std::optional<QString> path = bus::textIn(userInfo, bus::keyPath);
-    if (!path)
-        return;
-    const QString file = fullPath(*path);
     Item* item = itemAt(file);
+    if (item && item->onSite && !item->creating) {
+        // Perhaps an editor replacing the file (git, say): its name may be taken again at once.
+        keyByPath_.erase(file);
+        holdAway(file, item->key, {});
+        return;
+    }
+    deleteNow(item, file);
+}
+
+void TemplateFiles::deleteNow(Item* item, const QString& file) {
     site_.withDictionaries([&](PathDictionaries& d) {
         if (auto parent = d.folderDictionary.find(parentOf(file)); parent != d.folderDictionary.end()) {
             const QStringList old = parent->second.paths;
@@ -396,26 +413,38 @@ void FileSync::deleteTemplateAt(const QVariantMap& userInfo) {
         return;
     }
     // On the site, or its create is out: the delete follows the create and uses the identifier it returns.
-    const Key key = item->key;
+    enqueueRemove(item->key);
+}
+
+void TemplateFiles::enqueueRemove(Key key) {
     enqueue(key, UploadQueue::Kind::remove, [this, key](UploadQueue::Done done) {
         const auto found = items_.find(key);
         if (found == items_.end())
             return done(UploadQueue::Result::confirmed);
-        client_.deleteTemplateAt(found->second->groupID, found->second->templateID,
-                                 [this, key, done](const SiteConnectionHelper::Outcome& outcome) {
-                                     if (outcome.success)
-                                         forget(key);
-                                     done(resultOf(outcome));
-                                 });
+        client_.deleteTemplate(found->second->groupID, found->second->templateID,
+                               [this, key, done](const AddonResult& result) {
+                                   if (result.success)
+                                       forget(key);
+                                   done(resultOf(result));
+                               });
     });
 }
 
-void FileSync::moveTemplate(const QString& source, const QString& destination) {
+void TemplateFiles::moved(const QString& source, const QString& destination) {
     logLine(QStringLiteral("Moving template"));
     logLine(QStringLiteral("sourceLookup: ") + source + QStringLiteral(", destinationLookup: ") +
             destination);
     if (source == destination)
         return;
+    // Renamed onto a name a template left a moment ago: an editor's safe write, the template's save.
+    if (reclaim(destination)) {
+        if (Item* replaced = itemAt(source); replaced && replaced != itemAt(destination))
+            replaced->onSite ? removed(source) : forget(replaced->key);
+        Item* target = itemAt(destination);
+        target->dirty = true;
+        scheduleUpload(*target, true);
+        return;
+    }
     // Renamed over a template, or over a file whose create is still waiting or out: an editor's save.
     if (Item* target = itemAt(destination);
         target && (target->onSite || target->creating) && itemAt(source) != target) {
@@ -427,7 +456,7 @@ void FileSync::moveTemplate(const QString& source, const QString& destination) {
         // A file nobody tracked (a hidden temporary file, say) renamed to a name that can be a template:
         // from the site's view a new file appeared.
         if (!nameOf(destination).startsWith(u'.'))
-            createNewFileAt({{bus::keyPath, destination.mid(mirror_.size())}});
+            created(destination);
         return;
     }
     keyByPath_.erase(source);
@@ -437,12 +466,80 @@ void FileSync::moveTemplate(const QString& source, const QString& destination) {
         std::lock_guard lock(item->watch->mutex);
         item->watch->path = destination;
     }
-    if (item->creating)
+    if (item->creating || !item->onSite)
         return; // the create goes out under the name the file has then
-    enqueueMove(item->key, source, destination);
+    // Perhaps an editor setting the file aside before it writes a new one under the name (vim's backup).
+    holdAway(source, item->key, destination);
 }
 
-void FileSync::enqueueMove(Key key, const QString& from, const QString& to) {
+void TemplateFiles::holdAway(const QString& path, Key key, const QString& renamedTo) {
+    if (const auto earlier = away_.find(path); earlier != away_.end())
+        letGo(path); // a name given up twice within the grace: the first goes its way now
+    auto* grace = new QTimer(this);
+    grace->setSingleShot(true);
+    connect(grace, &QTimer::timeout, this, [this, path] { letGo(path); });
+    grace->start(replaceGraceMs);
+    away_.emplace(path, Away{key, renamedTo, grace});
+    reportPending();
+}
+
+bool TemplateFiles::reclaim(const QString& path) {
+    const auto it = away_.find(path);
+    if (it == away_.end())
+        return false;
+    const Away away = it->second;
+    away_.erase(it);
+    away.grace->deleteLater();
+    const auto found = items_.find(away.key);
+    if (found == items_.end())
+        return false;
+    Item& item = *found->second;
+    logLine(QStringLiteral("The name was taken again at once: a save of the same template: ") + path);
+    if (!away.renamedTo.isEmpty()) {
+        // What was set aside is a file of its own now; it becomes a template only if it is still there
+        // when the grace is over (a backup removed meanwhile sends nothing).
+        const QString setAside = item.path;
+        keyByPath_.erase(setAside);
+        QTimer::singleShot(replaceGraceMs, this, [this, setAside] {
+            if (!keyByPath_.count(setAside) && QFileInfo(setAside).isFile())
+                created(setAside);
+        });
+    }
+    item.path = path;
+    keyByPath_[path] = item.key;
+    reportPending();
+    return true;
+}
+
+void TemplateFiles::letGo(const QString& path) {
+    const auto it = away_.find(path);
+    if (it == away_.end())
+        return;
+    const Away away = it->second;
+    away_.erase(it);
+    away.grace->deleteLater();
+    const auto found = items_.find(away.key);
+    if (found == items_.end())
+        return reportPending();
+    if (away.renamedTo.isEmpty())
+        deleteNow(found->second.get(), path);
+    else
+        enqueueMove(away.key, path, found->second->path);
+    reportPending();
+}
+
+void TemplateFiles::letGoBelow(const QString& folder) {
+    std::vector<QString> paths;
+    for (const auto& [path, away] : away_)
+        if (folder.isEmpty() || path.startsWith(folder + u'/') ||
+            (!away.renamedTo.isEmpty() && items_.count(away.key) &&
+             items_.at(away.key)->path.startsWith(folder + u'/')))
+            paths.push_back(path);
+    for (const QString& path : paths)
+        letGo(path);
+}
+
+void TemplateFiles::enqueueMove(Key key, const QString& from, const QString& to) {
     // `to` is where the file is as the user moved it; folder changes made after that are carried out on the
     // site after this move, and re-key it then.
     enqueue(
@@ -465,41 +562,42 @@ void FileSync::enqueueMove(Key key, const QString& from, const QString& to) {
                 keyByPath_.erase(item.path);
                 return done(UploadQueue::Result::confirmed);
             }
-            const QString fromGroup = item.groupID;
-            client_.moveTemplate(
-                item.templateID, nameOf(to), fromGroup, *toGroup,
-                [this, key, from, to, toGroup](std::optional<bool> success, std::optional<QString> newID) {
-                    const auto again = items_.find(key);
-                    if (again == items_.end() || success != true)
-                        return;
-                    Item& moved = *again->second;
-                    moved.groupID = *toGroup;
-                    moved.templateID = newID.value_or(moved.templateID);
-                    moved.sitePath = to;
-                    site_.withDictionaries([&](PathDictionaries& d) {
-                        if (FileRecord* record = d.moveFileRecord(from, to)) {
-                            record->templateGroupID = *toGroup;
-                            record->templateID = moved.templateID;
-                        }
-                    });
-                },
-                [this, key, done](const SiteConnectionHelper::Outcome& outcome) {
-                    if (outcome.success)
-                        enqueueUpdate(key); // written under its new name before the move was confirmed
-                    done(resultOf(outcome));
-                });
+            client_.moveTemplate(item.templateID, nameOf(to), item.groupID, *toGroup,
+                                 [this, key, from, to, toGroup, done](const AddonResult& result) {
+                                     if (result.success)
+                                         recordMoved(key, from, to, *toGroup, result.id);
+                                     done(resultOf(result));
+                                 });
         },
         from);
     reportPending();
 }
 
-void FileSync::replaceTemplate(const QString& source, const QString& destination) {
+void TemplateFiles::recordMoved(Key key, const QString& from, const QString& to, const QString& toGroup,
+                                const std::optional<QString>& newID) {
+    const auto found = items_.find(key);
+    if (found == items_.end())
+        return;
+    Item& moved = *found->second;
+    moved.groupID = toGroup;
+    moved.templateID = newID.value_or(moved.templateID);
+    moved.sitePath = to;
+    site_.withDictionaries([&](PathDictionaries& d) {
+        if (FileRecord* record = d.moveFileRecord(from, to)) {
+            record->templateGroupID = toGroup;
+            record->templateID = moved.templateID;
+        }
+    });
+    enqueueUpdate(key); // written under its new name before the move was confirmed
+}
+
+void TemplateFiles::replaceTemplate(const QString& source, const QString& destination) {
     // An editor's save: new content written elsewhere, then renamed over the template. The template keeps
     // its identity and gets the new content; whatever stood at the source goes.
     Item* target = itemAt(destination);
     if (Item* replaced = itemAt(source); replaced && replaced != target) {
         if (replaced->onSite) {
-            deleteTemplateAt({{bus::keyPath, source.mid(mirror_.size())}});
+            removed(source);
         } else {
             forget(replaced->key);
         }
@@ -509,45 +607,30 @@ void FileSync::replaceTemplate(const QString& source, const QString& destination
         scheduleUpload(*target, true);
 }
 
-bool FileSync::deferUntilFilesSettled(quint64 order, const QString& folder, std::function<void()> then) {
-    if (!filesPendingBefore(order, folder))
-        return false;
-    waitingForFiles_.push_back({order, folder, std::move(then)});
-    return true;
-}
-
-bool FileSync::filesPendingBefore(quint64 order, const QString& folder) const {
+int TemplateFiles::pendingCount() const {
+    int count = queue_.pendingCount() + static_cast<int>(away_.size());
     for (const auto& [key, item] : items_)
-        for (const auto& [made, paths] : item->pending)
-            for (const QString& path : paths)
-                if (made < order && path.startsWith(folder + u'/'))
-                    return true;
-    return false;
-}
-
-void FileSync::releaseSettledFolders() {
-    std::vector<std::function<void()>> ready;
-    for (auto it = waitingForFiles_.begin(); it != waitingForFiles_.end();) {
-        if (filesPendingBefore(it->order, it->folder)) {
-            ++it;
-            continue;
-        }
-        ready.push_back(std::move(it->then));
-        it = waitingForFiles_.erase(it);
-    }
-    for (auto& then : ready)
-        then();
-}
-
-int FileSync::pendingCount() const {
-    int count = queue_.pendingCount();
-    for (const auto& [key, item] : items_)
-        if (item->dirty || (item->creating && !item->watch->cancelled))
+        if (item->dirty || (item->creating && !item->watch->cancelled) ||
+            (item->refused && !queue_.hasPending(key)))
             ++count;
     return count;
 }
 
-void FileSync::reportPending() {
+bool TemplateFiles::changesOnTheWay() const {
+    if (!queue_.isIdle() || !away_.empty())
+        return true;
+    for (const auto& [key, item] : items_)
+        if (item->dirty || (item->creating && !item->watch->cancelled))
+            return true;
+    return false;
+}
+
+void TemplateFiles::forgetFile(const QString& file) {
+    if (const auto it = keyByPath_.find(file); it != keyByPath_.end())
+        forget(it->second);
+}
+
+void TemplateFiles::reportPending() {
     const int count = pendingCount();
     if (count == lastPending_)
         return;
@@ -556,7 +639,8 @@ void FileSync::reportPending() {
     emit pendingCountChanged(count);
 }
 
-void FileSync::settle(int graceMs) {
+void TemplateFiles::settle(int graceMs) {
+    letGoBelow({});
     std::vector<Key> creating, dirty;
     for (const auto& [key, item] : items_) {
         if (item->creating && !item->watch->cancelled)
@@ -572,17 +656,17 @@ void FileSync::settle(int graceMs) {
     QTimer deadline;
     deadline.setSingleShot(true);
     connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-    connect(this, &FileSync::pendingCountChanged, &loop, [&loop](int count) {
-        if (count == 0)
+    connect(this, &TemplateFiles::pendingCountChanged, &loop, [this, &loop] {
+        if (!changesOnTheWay())
             loop.quit();
     });
-    if (pendingCount() > 0) {
+    if (changesOnTheWay()) {
         deadline.start(graceMs);
         loop.exec();
     }
 }
 
-FileSync::LocalState FileSync::localState(const QString& path) {
+LocalState TemplateFiles::localState(const QString& path) {
     Item* item = itemAt(path);
     if (!item)
         return LocalState::unconfirmed;
@@ -603,7 +687,7 @@ bool movedBelow(QString& path, const QString& from, const QString& to) {
 }
 } // namespace
 
-void FileSync::folderMoved(const QString& from, const QString& to) {
+void TemplateFiles::folderMoved(const QString& from, const QString& to) {
     std::map<QString, Key> paths;
     for (const auto& [old, key] : keyByPath_) {
         QString path = old;
@@ -619,20 +703,27 @@ void FileSync::folderMoved(const QString& from, const QString& to) {
     }
 }
 
-void FileSync::groupMovedOnSite(const QString& from, const QString& to) {
+void TemplateFiles::groupMovedOnSite(const QString& from, const QString& to) {
     for (auto& [key, item] : items_)
         movedBelow(item->sitePath, from, to);
 }
 
-void FileSync::refreshGroupIDs() {
+void TemplateFiles::refreshGroupIDs() {
+    // From the folder, not the template's own record: a template deleted while its group was renamed has no
+    // record any more, and its delete still needs the group's new identifier.
     site_.withDictionaries([&](PathDictionaries& d) {
-        for (auto& [key, item] : items_)
-            if (const auto record = d.fileDictionary.find(item->sitePath); record != d.fileDictionary.end())
-                item->groupID = record->second.templateGroupID;
+        for (auto& [key, item] : items_) {
+            const auto folder = d.folderDictionary.find(parentOf(item->sitePath));
+            if (item->onSite && folder != d.folderDictionary.end() && folder->second.templateGroupID)
+                item->groupID = *folder->second.templateGroupID;
+        }
     });
 }
 
-void FileSync::forgetAll() {
+void TemplateFiles::forgetAll() {
+    for (const auto& [path, away] : away_)
+        away.grace->deleteLater();
+    away_.clear();
     std::vector<Key> keys;
     for (const auto& [key, item] : items_)
         keys.push_back(key);
@@ -640,7 +731,7 @@ void FileSync::forgetAll() {
         forget(key);
 }
 
-QStringList FileSync::unconfirmedFiles() const {
+QStringList TemplateFiles::unconfirmedFiles() const {
     QStringList result;
     QDirIterator it(mirror_, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
     while (it.hasNext()) {
@@ -653,7 +744,7 @@ QStringList FileSync::unconfirmedFiles() const {
         else
             confirmed = const_cast<WebsiteInUse&>(site_).withDictionaries(
                 [&](PathDictionaries& d) -> std::optional<QByteArray> {
-                    const auto record = d.fileDictionary.find(recordPathOf ? recordPathOf(file) : file);
+                    const auto record = d.fileDictionary.find(order_.recordPathOf(file));
                     return record == d.fileDictionary.end() ? std::nullopt
                                                             : std::optional(record->second.encodedData);
                 });

@@ -1,0 +1,247 @@
+#include "HelperApp.h"
+
+#include "AnswerWait.h"
+#include "BusNames.h"
+#include "ConsoleLog.h"
+#include "DesktopNotifier.h"
+#include "GoogleAnalytics.h"
+#include "LogLines.h"
+#include "NotificationBus.h"
+#include "Paths.h"
+#include "SiteLock.h"
+#include "addon/HttpAddonClient.h"
+#include "HttpClient.h"
+#include "fs/LoopbackFS.h"
+#include "fs/MountSession.h"
+#include "fs/VolumeEventQueue.h"
+#include "sync/Recovery.h"
+#include "sync/SyncEngine.h"
+#include "tree/JSONParser.h"
+#include "tree/WebsiteInUse.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+
+namespace folvane {
+
+namespace {
+constexpr int shutdownGraceMs = 3000;
+// A helper of the same site that is ending (an eject followed at once by a connect) gets this long.
+constexpr int lockWaitMs = 8000;
+// A mirror folder left by a run that did not end cleanly waits beside the new one under this suffix.
+const QString leftOverSuffix = QStringLiteral(".left-over-");
+} // namespace
+
+HelperApp::HelperApp(HelperCommandLine args, WebsiteInUse& site, QObject* parent)
+    : QObject(parent), args_(std::move(args)), site_(site), http_(std::make_unique<HttpClient>(helperRequestLimit)),
+      bus_(std::make_unique<NotificationBus>()), notifier_(std::make_unique<DesktopNotifier>()),
+      analytics_(std::make_unique<GoogleAnalytics>()) {}
+
+HelperApp::~HelperApp() {
+    if (volumeEvents_)
+        volumeEvents_->setReceiver(nullptr);
+}
+
+void HelperApp::start() {
+    redirectConsoleLogWhenWanted();
+    // Before anything touches the mirror folder or the mount point, which belong to a helper already serving
+    // the site. Such a helper is left alone: nothing is posted for the title, and no shutdown runs.
+    lock_ = std::make_unique<SiteLock>(args_.title.isEmpty() ? args_.typedUrl : args_.title);
+    QString why;
+    switch (lock_->acquire(lockWaitMs, &why)) {
+    case SiteLock::Outcome::acquired:
+        break;
+    case SiteLock::Outcome::heldByAnother:
+        logLine(
+            QStringLiteral("\"%1\" is already connected: another helper serves it; ending").arg(args_.title));
+        terminating_ = true;
+        QCoreApplication::exit(exitAlreadyConnected);
+        return;
+    case SiteLock::Outcome::unavailable:
+        logLine(QStringLiteral("Going on without the one-helper-per-site lock: ") + why);
+        break;
+    }
+
+    site_.typedUrl = args_.typedUrl;
+    site_.cleanUrl = args_.cleanUrl;
+    site_.cleanName = args_.title;
+    site_.login = args_.login;
+    site_.password = args_.password;
+    baseFolder_ = QDir::cleanPath(args_.baseFolder);
+    site_.cachedFolderName = stableHashText(args_.title.isEmpty() ? args_.typedUrl : args_.title);
+    site_.cms = args_.cms;
+    if (args_.usageData) {
+        logLine(QStringLiteral("on"));
+        analytics_->startGoogleAnalytics(StartEvent::connect(cmsName(site_.cms)));
+    }
+
+    client_ = std::make_unique<HttpAddonClient>(
+        site_, *http_, *bus_, *notifier_,
+        HttpAddonClient::Options{.notifications = args_.notifications,
+                                 .defaultGroupAlert = args_.defaultGroupAlert});
+
+    logLine(QStringLiteral("Starting JSON init"));
+    std::shared_ptr<Json> templates = client_->fetchTemplateList();
+    if (terminating_)
+        return;
+    if (!templates) {
+        logLine(QStringLiteral("Could not log in to ") + args_.typedUrl + QStringLiteral("; ending"));
+        terminate(1);
+        return;
+    }
+    // A mirror folder that is still there was left by a run that did not end cleanly (a clean end removes it,
+    // and the lock says no helper serves it now): it may hold the only copy of edits the site never got.
+    const QStringList leftOver = setLeftOverMirrorsAside();
+    mirrorBuilder_ = std::make_unique<JSONParser>(std::move(templates), baseFolder_, site_);
+    logLine(QStringLiteral("Parsing"));
+    mirrorBuilder_->startParser();
+    // Nothing reads the list once the tree stands; a large site's list is worth giving back.
+    mirrorBuilder_->setJSON(nullptr);
+    const auto [groups, files] = site_.withDictionaries([](const PathDictionaries& d) {
+        return std::pair{d.folderDictionary.size(), d.fileDictionary.size()};
+    });
+    logLine(logline::foundTemplates(static_cast<qsizetype>(groups), static_cast<qsizetype>(files),
+                                    mirrorFolder()));
+
+    mount();
+    startSynchronising();
+    const QString title = site_.title();
+    bus_->subscribe(bus::named(bus::refresh, title),
+                    [this](const QVariantMap& info) { refreshRequested(info); });
+    bus_->post(bus::named(bus::finishedConnecting, title), {{bus::keyTitle, title}});
+}
+
+void HelperApp::mount() {
+    const QString title = site_.title();
+    volumeEvents_ = std::make_unique<VolumeEventQueue>();
+    LoopbackFS::CachePolicy cache;
+    cache.keepPageCache = args_.caching;
+    loop_ = std::make_unique<LoopbackFS>(mirrorFolder(), *volumeEvents_, cache);
+    fs_ = std::make_unique<MountSession>(*loop_, title, paths::mountPointFor(title));
+    connect(fs_.get(), &MountSession::mounted, this, &HelperApp::didMount);
+    connect(fs_.get(), &MountSession::mountFailed, this, &HelperApp::mountFailed);
+    connect(fs_.get(), &MountSession::unmountedFromOutside, this, &HelperApp::didUnmount);
+    fs_->mount();
+}
+
+void HelperApp::startSynchronising() {
+    const QString title = site_.title();
+    recovery_ = std::make_unique<Recovery>(baseFolder_, title, mirrorFolder(), *notifier_);
+    engine_ = std::make_unique<SyncEngine>(site_, *client_, *mirrorBuilder_, *fs_, *recovery_, mirrorFolder(),
+                                           SyncEngine::Options{.fetchOnRead = !args_.caching});
+    connect(engine_.get(), &SyncEngine::pendingCountChanged, this, [this, title](int count) {
+        bus_->post(bus::named(bus::pendingUploads, title), {{bus::keyTitle, title}, {bus::keyCount, count}});
+    });
+    volumeEvents_->setReceiver(engine_.get());
+}
+
+void HelperApp::didMount(const QString& mountPoint) {
+    logLine(logline::didMount);
+    logLine(logline::mountedAt + mountPoint);
+    if (args_.openFolder && qEnvironmentVariable("FOLVANE_NO_OPEN") != QLatin1String("1") &&
+        !QProcess::startDetached(QStringLiteral("xdg-open"), {mountPoint}))
+        logLine(QStringLiteral("Could not open the file browser on ") + mountPoint);
+}
+
+void HelperApp::mountFailed(const QString& reason) {
+    logLine(logline::mountFailed);
+    logLine(logline::mountError + reason);
+    // Shown whatever the notification preference says: the helper is about to end.
+    notifier_->notify(QStringLiteral("Mount Failed"), reason, true);
+    terminate(1);
+}
+
+// The helper's refresh never unmounts, so an unmount it did not ask for always came from outside.
+void HelperApp::didUnmount() {
+    logLine(logline::didUnmount);
+    terminate(0);
+}
+
+void HelperApp::refreshRequested(const QVariantMap& userInfo) {
+    logLine(logline::eventLine(bus::refresh, site_.title(), userInfo));
+    // The site is asked while events keep flowing, so a second request can arrive meanwhile: it waits for the
+    // first to end, and the answers go out in the order they were asked for.
+    refreshRequests_.push_back(userInfo);
+    if (refreshRequests_.size() > 1)
+        return;
+    while (!refreshRequests_.empty() && !AnswerWait::abandoned()) {
+        QString why;
+        const SyncEngine::RefreshOutcome outcome = engine_->refresh(&why);
+        if (outcome == SyncEngine::RefreshOutcome::abandoned)
+            break; // the helper is ending and its mirror is going
+        QVariantMap answer = refreshRequests_.front();
+        if (outcome == SyncEngine::RefreshOutcome::keptVolume)
+            answer.insert(bus::keyNotRefreshed, why);
+        bus_->post(bus::named(bus::refreshDone, site_.title()), answer);
+        refreshRequests_.pop_front();
+    }
+    refreshRequests_.clear();
+}
+
+QStringList HelperApp::setLeftOverMirrorsAside() {
+    const QString mirror = mirrorFolder();
+    const QFileInfo info(mirror);
+    if (QDir(mirror).exists() && !QDir(mirror).isEmpty()) {
+        const QString aside =
+            mirror + leftOverSuffix +
+            QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmsszzz"));
+        if (!QDir().rename(mirror, aside))
+            logLine(QStringLiteral("Could not set the left-over mirror folder aside: ") + mirror);
+    }
+    QStringList leftOver;
+    for (const QFileInfo& entry : info.dir().entryInfoList({info.fileName() + leftOverSuffix + u'*'},
+                                                           QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden))
+        leftOver << entry.filePath();
+    return leftOver;
+}
+
+void HelperApp::keepLostEdits(const QStringList& leftOver) {
+    for (const QString& earlier : leftOver) {
+        const QStringList lost = Recovery::lostEdits(earlier, mirrorFolder());
+        logLine(
+            QStringLiteral("A run that did not end cleanly left %1; %2 file(s) of it the site does not have")
+                .arg(earlier)
+                .arg(lost.size()));
+        if (!lost.isEmpty() && Recovery(baseFolder_, site_.title(), earlier, *notifier_).keep(lost).isEmpty())
+            continue; // nothing could be kept: the folder stays for the next start
+        if (!QDir(earlier).removeRecursively())
+            logLine(QStringLiteral("Could not remove ") + earlier);
+    }
+}
+
+QString HelperApp::mirrorFolder() const {
+    return mirrorFolderPath(baseFolder_, site_.cachedFolderName.value_or(QString()));
+}
+
+void HelperApp::terminate(int exitCode) {
+    if (terminating_)
+        return;
+    terminating_ = true;
+    AnswerWait::abandonAll();
+    shutDown();
+    QCoreApplication::exit(exitCode);
+}
+
+void HelperApp::shutDown() {
+    const QString title = site_.title();
+    if (analytics_->isOn())
+        analytics_->stopGoogleAnalytics();
+    if (engine_)
+        engine_->finish(shutdownGraceMs);
+    bus_->post(bus::named(bus::connectionTerminated, title), {{bus::keyTitle, title}});
+    bus_->flush();
+    // The volume goes first, so no one sees the mirror's files vanish mid-operation; nothing is left
+    // mounted even when removing the mirror fails.
+    if (fs_ && !fs_->unmount())
+        logLine(QStringLiteral("Could not unmount ") + fs_->mountPoint());
+    if (site_.cachedFolderName) {
+        QDir mirror(mirrorFolder());
+        if (mirror.exists() && !mirror.removeRecursively())
+            logLine(QStringLiteral("Could not remove the mirror folder ") + mirror.path());
+    }
+}
+
+} // namespace folvane

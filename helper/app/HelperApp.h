@@ -1,0 +1,77 @@
+#pragma once
+
+#include "HelperCommandLine.h"
+
+#include <QObject>
+#include <QVariantMap>
+#include <deque>
+#include <memory>
+
+namespace folvane {
+
+class DesktopNotifier;
+class GoogleAnalytics;
+class HttpAddonClient;
+class HttpClient;
+class JSONParser;
+class LoopbackFS;
+class MountSession;
+class NotificationBus;
+class Recovery;
+class SiteLock;
+class SyncEngine;
+class VolumeEventQueue;
+class WebsiteInUse;
+
+// The helper process: logs in, builds the mirror, mounts the volume and connects it to the synchronisation,
+// answers the application's requests on the bus, and, however the helper ends, runs the shutdown sequence
+// exactly once.
+class HelperApp : public QObject {
+    Q_OBJECT
+public:
+    // The exit status of a helper started for a site another helper is serving.
+    static constexpr int exitAlreadyConnected = 3;
+
+    HelperApp(HelperCommandLine args, WebsiteInUse& site, QObject* parent = nullptr);
+    ~HelperApp() override;
+
+    void start();
+    // Posts "connection-terminated-", takes the volume down, removes the mirror folder and the mount point,
+    // then ends the event loop with `exitCode`.
+    void terminate(int exitCode);
+
+private:
+    QString mirrorFolder() const;
+    // Renames a left-over mirror folder aside; returns every folder set aside (also by earlier starts).
+    QStringList setLeftOverMirrorsAside();
+    // Keeps what the left-over folders hold that the site does not, then removes them.
+    void keepLostEdits(const QStringList& leftOver);
+    void mount();
+    void didMount(const QString& mountPoint);
+    void mountFailed(const QString& reason);
+    void didUnmount();
+    void startSynchronising();
+    // "refresh-": requests that arrive while one runs wait for it, so answers keep their order.
+    void refreshRequested(const QVariantMap& userInfo);
+    void shutDown();
+
+    HelperCommandLine args_;
+    WebsiteInUse& site_;
+    std::unique_ptr<SiteLock> lock_;
+    std::unique_ptr<HttpClient> http_;
+    std::unique_ptr<NotificationBus> bus_;
+    std::unique_ptr<DesktopNotifier> notifier_;
+    std::unique_ptr<GoogleAnalytics> analytics_;
+    std::unique_ptr<HttpAddonClient> client_;
+    std::unique_ptr<JSONParser> mirrorBuilder_;
+    std::unique_ptr<Recovery> recovery_;
+    std::unique_ptr<VolumeEventQueue> volumeEvents_;
+    std::unique_ptr<LoopbackFS> loop_;
+    std::unique_ptr<MountSession> fs_; // declared after loop_: the volume goes before its filesystem
+    std::unique_ptr<SyncEngine> engine_;
+    QString baseFolder_;
+    std::deque<QVariantMap> refreshRequests_; // the running refresh's request first
+    bool terminating_ = false;
+};
+
+} // namespace folvane

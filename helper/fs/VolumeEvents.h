@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+
+namespace folvane {
+
+// What the volume tells whoever keeps the site in step with it. Each report follows a call that succeeded
+// on the mirror folder, so a change the mirror refused never reaches the site. Paths are relative to the
+// mirror folder and start with "/"; the kernel has resolved links and "..", so each is a plain path inside
+// the volume.
+class VolumeEvents {
+public:
+    virtual ~VolumeEvents() = default;
+
+    virtual void fileCreated(const QString& path) = 0;
+    virtual void fileWritten(const QString& path) = 0;
+    // A handle that was open for writing was closed without error: the end of one save.
+    virtual void fileReleased(const QString& path) = 0;
+    // Content was read through the volume (with caching off, every read reaches the volume).
+    virtual void fileRead(const QString& path) = 0;
+    // A file or folder was renamed or moved (not exchanged with another).
+    virtual void moved(const QString& from, const QString& to) = 0;
+    virtual void fileRemoved(const QString& path) = 0;
+    virtual void folderMade(const QString& path) = 0;
+    virtual void folderRemoved(const QString& path) = 0;
+};
+
+} // namespace folvane

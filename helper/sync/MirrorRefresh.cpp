@@ -1,0 +1,112 @@
+#include "MirrorRefresh.h"
+
+#include "ConsoleLog.h"
+#include "fs/VolumeCache.h"
+#include "tree/JSONParser.h"
+#include "tree/SafeName.h"
+#include "tree/WebsiteInUse.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+
+namespace folvane {
+
+MirrorRefresh::MirrorRefresh(WebsiteInUse& site, JSONParser& parser, VolumeCache& cache, QString mirrorFolder)
+    : site_(site), parser_(parser), cache_(cache), mirror_(std::move(mirrorFolder)) {}
+
+void MirrorRefresh::rebuild(std::shared_ptr<Json> list) {
+    const PathDictionaries old = site_.withDictionaries([](PathDictionaries& d) {
+        PathDictionaries copy = std::move(d);
+        d = PathDictionaries{};
+        return copy;
+    });
+    parser_.setRefreshing(true);
+    parser_.setJSON(std::move(list));
+    logLine(QStringLiteral("reparsing files"));
+    parser_.startParser();
+    parser_.setJSON(nullptr);
+
+    logLine(QStringLiteral("Checking for new files and folders"));
+    const PathDictionaries fresh = site_.withDictionaries([](PathDictionaries& d) { return d; });
+    for (const auto& [path, record] : old.fileDictionary) {
+        if (fresh.fileDictionary.count(path))
+            continue;
+        logLine(QStringLiteral("Deleted File Found"));
+        if (!QFile::remove(path) && QFile::exists(path))
+            logLine(QStringLiteral("Could not remove ") + path);
+        else
+            cache_.invalidate(path.mid(mirror_.size()));
+    }
+    for (const auto& [path, record] : old.folderDictionary) {
+        if (fresh.folderDictionary.count(path))
+            continue;
+        logLine(QStringLiteral("Delete Folder Found"));
+        QDir folder(path);
+        if (folder.exists() && !folder.removeRecursively())
+            logLine(QStringLiteral("Could not remove ") + path);
+        else
+            cache_.invalidate(path.mid(mirror_.size()));
+    }
+    cache_.invalidateAll();
+    parser_.setRefreshing(false);
+}
+
+std::optional<MirrorRefresh::SiteVersion> MirrorRefresh::newerVersion(const Json& answer,
+                                                                      const QString& file) {
+    const Json* item = member(answer, "template");
+    const std::optional<QString> name = item ? stringValue(*item, "name") : std::nullopt;
+    const std::optional<QString> data = item ? stringValue(*item, "data") : std::nullopt;
+    if (!name || !data)
+        return std::nullopt;
+    logLine(*name);
+    const QByteArray encoded = data->toLatin1();
+    const bool current = site_.withDictionaries([&](PathDictionaries& d) {
+        const auto record = d.fileDictionary.find(file);
+        return record == d.fileDictionary.end() ||
+               (record->second.encodedData == encoded && record->second.name == *name);
+    });
+    if (current)
+        return std::nullopt;
+    if (!isSafeComponent(*name)) {
+        logLine(QStringLiteral("Ignoring a template name that cannot be a file name: ") + *name);
+        return std::nullopt;
+    }
+    const auto decoded = QByteArray::fromBase64Encoding(encoded, QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded) {
+        logLine(QStringLiteral("Could not create new data to save."));
+        return std::nullopt;
+    }
+    return SiteVersion{*name, encoded, *decoded};
+}
+
+QString MirrorRefresh::write(const SiteVersion& version, const QString& file) {
+    const QString target = file.left(file.lastIndexOf(u'/') + 1) + version.name;
+    if (target != file && QFile::exists(target)) {
+        logLine(QStringLiteral("Not renaming ") + file + QStringLiteral(": ") + target +
+                QStringLiteral(" exists"));
+        return {};
+    }
+    if (target != file && !QFile::rename(file, target)) {
+        logLine(QStringLiteral("Could not rename ") + file + QStringLiteral(" to ") + target);
+        return {};
+    }
+    // The record follows the file at once, so the next save of the renamed file reaches its template.
+    site_.withDictionaries([&](PathDictionaries& d) {
+        if (FileRecord* record = d.moveFileRecord(file, target)) {
+            record->encodedData = version.encoded;
+            record->name = version.name;
+        }
+    });
+    QSaveFile saved(target);
+    saved.setDirectWriteFallback(true);
+    if (!saved.open(QIODevice::WriteOnly) || saved.write(version.bytes) != version.bytes.size() ||
+        !saved.commit())
+        logLine(QStringLiteral("Could not write ") + target);
+    cache_.invalidate(file.mid(mirror_.size()));
+    if (target != file)
+        cache_.invalidate(target.mid(mirror_.size()));
+    return target;
+}
+
+} // namespace folvane

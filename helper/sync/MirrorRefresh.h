@@ -1,0 +1,47 @@
+#pragma once
+
+#include "LenientJson.h"
+
+#include <QByteArray>
+#include <QString>
+#include <memory>
+#include <optional>
+
+namespace folvane {
+
+class JSONParser;
+class VolumeCache;
+class WebsiteInUse;
+
+// Writes the site's state into the mirror: the whole tree after a refresh, or one template after an on-open
+// fetch. The helper writes into the mirror itself and then has the volume's caches invalidated, so its own
+// writes never come back as edits. Deciding whether the user's content may be replaced is the caller's.
+class MirrorRefresh {
+public:
+    MirrorRefresh(WebsiteInUse& site, JSONParser& parser, VolumeCache& cache, QString mirrorFolder);
+
+    // Rebuilds the records and the mirror from a fresh template list; files and folders the site no longer
+    // has are removed.
+    void rebuild(std::shared_ptr<Json> list);
+
+    // A template as a "get_template" answer has it.
+    struct SiteVersion {
+        QString name;
+        QByteArray encoded; // standard Base64, as the records keep it
+        QByteArray bytes;
+    };
+    // The site's version of the file at `file` (a full path with a template record) when it differs from
+    // what the records hold and can be written: nothing for an unusable answer or an unsafe name.
+    std::optional<SiteVersion> newerVersion(const Json& answer, const QString& file);
+    // Writes the version into the mirror, renaming the file when the site renamed the template; the record
+    // follows at once. Returns where the file is now, or nothing when the mirror was left as it was.
+    QString write(const SiteVersion& version, const QString& file);
+
+private:
+    WebsiteInUse& site_;
+    JSONParser& parser_;
+    VolumeCache& cache_;
+    QString mirror_;
+};
+
+} // namespace folvane

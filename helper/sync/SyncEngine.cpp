@@ -1,0 +1,199 @@
+#include "SyncEngine.h"
+
+#include "AnswerWait.h"
+#include "ConsoleLog.h"
+#include "LogLines.h"
+#include "Recovery.h"
+#include "addon/AddonClient.h"
+#include "fs/VolumeCache.h"
+#include "tree/WebsiteInUse.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QFileInfo>
+
+namespace folvane {
+
+SyncEngine::SyncEngine(WebsiteInUse& site, AddonClient& client, JSONParser& builder, VolumeCache& cache,
+                       Recovery& recovery, QString mirrorFolder, Options options, QObject* parent)
+    : QObject(parent), site_(site), client_(client), cache_(cache), recovery_(recovery),
+      mirror_(std::move(mirrorFolder)), options_(options), files_(site, client, order_, mirror_),
+      groups_(site, client, order_, mirror_), mirrorRefresh_(site, builder, cache, mirror_) {
+    connect(&files_, &TemplateFiles::pendingCountChanged, this, &SyncEngine::pendingCountChanged);
+}
+
+bool SyncEngine::held(std::function<void()> report) {
+    if (pauses_ == 0)
+        return false;
+    held_.push_back(std::move(report));
+    return true;
+}
+
+void SyncEngine::resume() {
+    if (pauses_ == 0 || --pauses_ > 0)
+        return;
+    while (!held_.empty() && pauses_ == 0) {
+        const std::function<void()> next = std::move(held_.front());
+        held_.pop_front();
+        next();
+    }
+}
+
+void SyncEngine::logEvent(const QString& name, const QVariantMap& details) const {
+    logLine(logline::eventLine(name, site_.title(), details));
+}
+
+void SyncEngine::fileCreated(const QString& path) {
+    if (held([=, this] { fileCreated(path); }))
+        return;
+    logEvent(logline::fileCreated, {{QStringLiteral("path"), path}});
+    files_.created(fullPath(path));
+}
+
+void SyncEngine::fileWritten(const QString& path) {
+    if (held([=, this] { fileWritten(path); }))
+        return;
+    logEvent(logline::fileWritten, {{QStringLiteral("path"), path}});
+    files_.written(fullPath(path));
+}
+
+void SyncEngine::fileReleased(const QString& path) {
+    if (held([=, this] { fileReleased(path); }))
+        return;
+    files_.released(fullPath(path));
+}
+
+void SyncEngine::fileRead(const QString& path) {
+    if (!options_.fetchOnRead || held([=, this] { fileRead(path); }))
+        return;
+    logLine(QStringLiteral("Getting new template data"));
+    const QString file = fullPath(path);
+    logLine(file);
+    const std::optional<FileRecord> record =
+        site_.withDictionaries([&](PathDictionaries& d) -> std::optional<FileRecord> {
+            const auto found = d.fileDictionary.find(file);
+            return found == d.fileDictionary.end() ? std::nullopt : std::optional(found->second);
+        });
+    if (!record)
+        return;
+    logLine(QStringLiteral("templateGroupID: ") + record->templateGroupID + QStringLiteral(", templateID: ") +
+            record->templateID);
+    client_.getTemplate(record->templateGroupID, record->templateID,
+                        [this, file](const Json& answer) { mergeSiteVersion(answer, file); });
+}
+
+void SyncEngine::mergeSiteVersion(const Json& answer, const QString& file) {
+    const std::optional<MirrorRefresh::SiteVersion> version = mirrorRefresh_.newerVersion(answer, file);
+    if (!version)
+        return;
+    const LocalState local = files_.localState(file);
+    if (local == LocalState::pending)
+        return; // the user's newer content is on its way to the site
+    if (local == LocalState::unconfirmed)
+        recovery_.keep({file});
+    const QString written = mirrorRefresh_.write(*version, file);
+    if (written.isEmpty())
+        return;
+    // Only this file's identity starts again from its record: other files' work goes on.
+    files_.forgetFile(file);
+    files_.forgetFile(written);
+}
+
+void SyncEngine::moved(const QString& from, const QString& to) {
+    if (held([=, this] { moved(from, to); }))
+        return;
+    logEvent(logline::moved, {{QStringLiteral("source"), from}, {QStringLiteral("destination"), to}});
+    const QString source = fullPath(from), destination = fullPath(to);
+    const QFileInfo target(destination);
+    if (!target.isDir() || target.isSymLink())
+        return files_.moved(source, destination);
+    files_.letGoBelow(source);
+    files_.folderMoved(source, destination);
+    groups_.move(source, destination, [this, source, destination](bool followed) {
+        if (followed)
+            files_.groupMovedOnSite(source, destination);
+        files_.refreshGroupIDs();
+    });
+}
+
+void SyncEngine::fileRemoved(const QString& path) {
+    if (held([=, this] { fileRemoved(path); }))
+        return;
+    logEvent(logline::fileRemoved, {{QStringLiteral("path"), path}});
+    files_.removed(fullPath(path));
+}
+
+void SyncEngine::folderMade(const QString& path) {
+    if (held([=, this] { folderMade(path); }))
+        return;
+    logEvent(logline::folderMade, {{QStringLiteral("path"), path}});
+    const QString folder = fullPath(path);
+    groups_.create(folder, [this, path, folder](bool made) {
+        if (!made || site_.cms != CMS::expressionEngine)
+            return;
+        // Every ExpressionEngine group gets an index template, created like any new file.
+        QFile index(folder + QStringLiteral("/index.php"));
+        if (index.exists() || !index.open(QIODevice::WriteOnly))
+            return;
+        index.close();
+        cache_.invalidate(path);
+        files_.created(index.fileName());
+    });
+}
+
+void SyncEngine::folderRemoved(const QString& path) {
+    if (held([=, this] { folderRemoved(path); }))
+        return;
+    logEvent(logline::folderRemoved, {{QStringLiteral("path"), path}});
+    // The add-on deletes only an empty group: the deletes of the templates inside go first.
+    files_.letGoBelow(fullPath(path));
+    groups_.remove(fullPath(path));
+}
+
+bool SyncEngine::hasChangesPending() const {
+    return files_.changesOnTheWay() || order_.groupChangesPending();
+}
+
+bool SyncEngine::waitUntilQuiet(int ms) {
+    const QDeadlineTimer deadline(ms);
+    while (hasChangesPending() && !deadline.hasExpired() && !AnswerWait::abandoned())
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+    return !hasChangesPending();
+}
+
+SyncEngine::RefreshOutcome SyncEngine::refresh(QString* why) {
+    const auto keepVolume = [why](const QString& reason) {
+        logLine(QStringLiteral("Refresh: ") + reason + QStringLiteral("; keeping the volume as it is"));
+        *why = reason;
+        return RefreshOutcome::keptVolume;
+    };
+    // The list must show the site after the user's changes: they go first, and a change made while the list
+    // is on its way makes it stale (rebuilding from it would also replace the records those changes need).
+    files_.settle(options_.refreshSettleMs);
+    if (!waitUntilQuiet(options_.refreshSettleMs))
+        return keepVolume(QStringLiteral("changes are still on their way to the site"));
+    const ChangeOrder::Order changesBefore = order_.last();
+    std::shared_ptr<Json> list = client_.fetchTemplateList();
+    if (AnswerWait::abandoned())
+        return RefreshOutcome::abandoned; // the helper is ending and its mirror is going
+    if (!list || !member(*list, "folders"))
+        return keepVolume(QStringLiteral("the template list could not be fetched"));
+    // Changes the volume made while the list was on its way may still be on their way to this thread.
+    QCoreApplication::processEvents();
+    if (order_.last() != changesBefore || !waitUntilQuiet(0))
+        return keepVolume(QStringLiteral("the volume changed while the list was fetched"));
+    recovery_.keep(files_.unconfirmedFiles());
+    mirrorRefresh_.rebuild(std::move(list));
+    files_.forgetAll();
+    return RefreshOutcome::rebuilt;
+}
+
+void SyncEngine::finish(int graceMs) {
+    // Uploads still out get a moment to be confirmed; whatever the site has not confirmed by then is kept
+    // before the mirror goes.
+    files_.settle(graceMs);
+    recovery_.keep(files_.unconfirmedFiles());
+}
+
+} // namespace folvane

@@ -1,0 +1,94 @@
+#pragma once
+
+#include "ChangeOrder.h"
+#include "MirrorRefresh.h"
+#include "TemplateFiles.h"
+#include "TemplateGroups.h"
+#include "fs/VolumeEvents.h"
+
+#include <QObject>
+#include <deque>
+#include <functional>
+
+namespace folvane {
+
+class AddonClient;
+class JSONParser;
+class Recovery;
+class VolumeCache;
+class WebsiteInUse;
+
+// Keeps the site in step with the volume. It receives the volume's reports, gives every user change (file
+// or folder) its place in the user's order, and has the template files and groups send the requests, each
+// after the changes it depends on; it brings the mirror up to date with the site (a refresh, or with
+// caching off an on-open fetch) without losing what the site has not confirmed. The records (the path
+// dictionaries) change only through it. Main thread only.
+class SyncEngine : public QObject, public VolumeEvents {
+    Q_OBJECT
+public:
+    struct Options {
+        // Caching off: every read of a template fetches the site's version and merges it.
+        bool fetchOnRead = false;
+        // Changes get this long to reach the site before a refresh replaces the files.
+        int refreshSettleMs = 20000;
+    };
+
+    SyncEngine(WebsiteInUse& site, AddonClient& client, JSONParser& builder, VolumeCache& cache,
+               Recovery& recovery, QString mirrorFolder, Options options, QObject* parent = nullptr);
+
+    void fileCreated(const QString& path) override;
+    void fileWritten(const QString& path) override;
+    void fileReleased(const QString& path) override;
+    void fileRead(const QString& path) override;
+    void moved(const QString& from, const QString& to) override;
+    void fileRemoved(const QString& path) override;
+    void folderMade(const QString& path) override;
+    void folderRemoved(const QString& path) override;
+
+    // While paused, the volume's reports wait; resuming handles them in the order they came.
+    void pause() { ++pauses_; }
+    void resume();
+
+    enum class RefreshOutcome { rebuilt, keptVolume, abandoned };
+    // Downloads the list again and rebuilds the records and the mirror from it, once the changes on their way
+    // have reached the site. Keeps the volume as it is, saying why in `why`, when changes keep coming or the
+    // list cannot be had; `abandoned` when the helper is ending.
+    RefreshOutcome refresh(QString* why);
+
+    // Uploads still to be made or answered, files being created, saves not yet sent.
+    int pendingCount() const { return files_.pendingCount(); }
+    // Whether any change, of a file or a folder, is still on its way to the site.
+    bool hasChangesPending() const;
+    // For the end: sends every save at once, gives what is out `graceMs` to be answered, then keeps whatever
+    // the site has not confirmed in the recovery folder.
+    void finish(int graceMs);
+
+    TemplateFiles& files() { return files_; }
+
+signals:
+    void pendingCountChanged(int count);
+
+private:
+    QString fullPath(const QString& volumePath) const { return mirror_ + volumePath; }
+    // True when the report must wait for `resume`; it is then kept to be handled there.
+    bool held(std::function<void()> report);
+    void logEvent(const QString& name, const QVariantMap& details) const;
+    void mergeSiteVersion(const Json& answer, const QString& file);
+    // Keeps events flowing until no change is on its way or `ms` have passed; true when none is.
+    bool waitUntilQuiet(int ms);
+
+    WebsiteInUse& site_;
+    AddonClient& client_;
+    VolumeCache& cache_;
+    Recovery& recovery_;
+    const QString mirror_;
+    const Options options_;
+    ChangeOrder order_;
+    TemplateFiles files_;
+    TemplateGroups groups_;
+    MirrorRefresh mirrorRefresh_;
+    int pauses_ = 0;
+    std::deque<std::function<void()>> held_;
+};
+
+} // namespace folvane

@@ -1,0 +1,142 @@
+#pragma once
+
+#include "ChangeOrder.h"
+#include "UploadQueue.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <atomic>
+#include <map>
+#include <memory>
+#include <optional>
+
+class QTimer;
+
+namespace folvane {
+
+class AddonClient;
+struct AddonResult;
+class WebsiteInUse;
+
+// Whether the site holds a file's current content, or an upload of it is still to come.
+enum class LocalState { confirmed, pending, unconfirmed };
+
+// The template files of the synchronisation: turns what happens to them on the volume into template
+// requests, so that once the helper is idle the site holds what the volume shows:
+// - every template (or file on its way to becoming one) has a local identity that follows it across
+//   renames; its requests go out one at a time, in the order the user made the changes, each after the
+//   group changes made before it that concern it (see ChangeOrder);
+// - a save is uploaded once, when the file is released or after a short quiet period, with the content
+//   the file has when the upload goes;
+// - content counts as confirmed only when the add-on answered "success" true for it.
+// Paths are full local paths inside the mirror folder. All methods run on the main thread.
+class TemplateFiles : public QObject {
+    Q_OBJECT
+public:
+    TemplateFiles(WebsiteInUse& site, AddonClient& client, ChangeOrder& order, QString mirrorFolder,
+                  QObject* parent = nullptr);
+    ~TemplateFiles() override;
+
+    void created(const QString& file);
+    void written(const QString& file);
+    void released(const QString& file);
+    void removed(const QString& file);
+    void moved(const QString& source, const QString& destination);
+
+    // Files whose content the site has not confirmed yet: uploads still to be made or answered, files being
+    // created, saves not yet sent, and saves or creates the site refused (until a save of them is confirmed).
+    int pendingCount() const;
+    // Whether a request, a save or a create is still on its way (what the site refused is not).
+    bool changesOnTheWay() const;
+    // Sends every save at once and keeps the event loop turning until nothing is on its way or `graceMs`
+    // has passed.
+    void settle(int graceMs);
+    // The files whose current content the site has not confirmed.
+    QStringList unconfirmedFiles() const;
+    LocalState localState(const QString& file);
+
+    // A folder was renamed or moved on the volume: what is tracked below it follows there.
+    void folderMoved(const QString& from, const QString& to);
+    // The site has the group that was at `from` at `to` now: the templates below are known there, with the
+    // group identifiers their records hold now.
+    void groupMovedOnSite(const QString& from, const QString& to);
+    void refreshGroupIDs();
+    // After the records were rebuilt from the site: start again from them.
+    void forgetAll();
+    // After the site's version replaced the file: start again from its record.
+    void forgetFile(const QString& file);
+
+    // A template whose file is renamed away or removed keeps its identity when the name is taken again within
+    // this long (how vim, JetBrains IDEs and git replace a file); only then does the rename or delete go out.
+    int replaceGraceMs = 2000;
+    // What waits for the grace below `folder` (every folder: empty) goes now: the folder itself changes.
+    void letGoBelow(const QString& folder);
+
+    // Quiet period after the last write before a save is uploaded (when the file is not released first).
+    int quietPeriodMs = 300;
+    // Two reads this far apart with the same length mean a new file has stopped growing.
+    int stableIntervalMs = 2000;
+    UploadQueue& queue() { return queue_; }
+
+signals:
+    void pendingCountChanged(int count);
+
+private:
+    using Key = UploadQueue::Key;
+    struct Item;
+
+    // The local identity of the file at `path`: its own, or one made from the template record found there.
+    Item* itemAt(const QString& path);
+    Item* newItem(const QString& path);
+    // Waits until a new file stops growing, then sends its create.
+    void startCreate(Item& item);
+    void forget(Key key);
+    void scheduleUpload(Item& item, bool now);
+    // Queues a request of the item, remembering when and where the user made the change behind it.
+    void enqueue(Key key, UploadQueue::Kind kind, UploadQueue::Send send, const QString& movedFrom = {});
+    void sendAfterGroupChanges(ChangeOrder::Order order, const QStringList& paths,
+                               const UploadQueue::Send& send, UploadQueue::Done done);
+    void enqueueCreate(Key key, const QString& groupID);
+    // What the site's answer to a create tells: the template's identifier and, when it took the content, the
+    // follow-ups for changes made while the create was out.
+    void recordCreated(Key key, const QString& file, const QString& group, const QByteArray& data,
+                       const AddonResult& result);
+    void enqueueMove(Key key, const QString& from, const QString& to);
+    void recordMoved(Key key, const QString& from, const QString& to, const QString& toGroup,
+                     const std::optional<QString>& newID);
+    void enqueueUpdate(Key key);
+    void enqueueRemove(Key key);
+    void waitUntilStable(Key key);
+    void finishCreate(Key key);
+    void replaceTemplate(const QString& source, const QString& destination);
+    // The delete of a file that is gone, at once.
+    void deleteNow(Item* item, const QString& file);
+    // The template whose file left `path` (renamed to `renamedTo`, or removed when that is empty) waits for
+    // the grace before its rename or delete goes out.
+    void holdAway(const QString& path, Key key, const QString& renamedTo);
+    // The name is taken again within the grace: the template's file is at `path` again. False when no
+    // template left `path` a moment ago.
+    bool reclaim(const QString& path);
+    void letGo(const QString& path);
+    void reportPending();
+
+    WebsiteInUse& site_;
+    AddonClient& client_;
+    ChangeOrder& order_;
+    QString mirror_;
+    UploadQueue queue_;
+    std::map<Key, std::unique_ptr<Item>> items_;
+    std::map<QString, Key> keyByPath_; // where each item's file is on the volume now
+    struct Away {
+        Key key;
+        QString renamedTo;
+        QTimer* grace;
+    };
+    std::map<QString, Away> away_; // by the path a template's file left within the grace
+    Key nextKey_ = 1;
+    std::shared_ptr<std::atomic<bool>> stopping_;
+    int lastPending_ = 0;
+};
+
+} // namespace folvane

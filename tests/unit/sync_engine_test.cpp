@@ -1,0 +1,492 @@
+// The synchronisation engine in-process: scripted and random sequences of volume reports against a fake
+// add-on whose answers are delayed, reordered, refused or dropped. The mirror folder is real; the harness
+// changes it the way the volume would and reports each change as the volume does. Every run ends with the
+// fake site compared to the mirror.
+#include "DesktopNotifier.h"
+#include "QtPrinters.h"
+#include "fakeaddon/FakeAddon.h"
+#include "fs/VolumeCache.h"
+#include "sync/Recovery.h"
+#include "sync/SyncEngine.h"
+#include "tree/JSONParser.h"
+#include "tree/WebsiteInUse.h"
+
+#include "SiteJson.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <random>
+
+using namespace folvane;
+using namespace folvane::testkit;
+
+namespace {
+
+struct NoCache : VolumeCache {
+    void invalidateAll() override {}
+    void invalidate(const QString&) override {}
+};
+
+std::string describe(const std::map<std::string, std::string>& site,
+                     const std::map<std::string, std::string>& mirror) {
+    std::string text;
+    for (const auto& [path, content] : site)
+        if (!mirror.count(path))
+            text += " only on the site: " + path;
+        else if (mirror.at(path) != content)
+            text += " differs: " + path + " (site \"" + content + "\", mirror \"" + mirror.at(path) + "\")";
+    for (const auto& [path, content] : mirror)
+        if (!site.count(path))
+            text += " only in the mirror: " + path;
+    return text.empty() ? "no difference" : text;
+}
+
+// Two groups of templates, the same on both CMSs.
+sim::SiteModel smallSite(sim::Cms cms) {
+    sim::SiteModel model(cms);
+    const std::vector<std::pair<std::string, std::vector<std::string>>> groups{
+        {"news", {"index.html", "article.html"}}, {"site", {"index.html", "about.html", "contact.html"}}};
+    for (const auto& [group, names] : groups) {
+        const sim::Outcome made = model.insertGroup("", group, false, sim::Special::None);
+        for (const std::string& name : names)
+            model.insertTemplate(made.id, name, group + " " + name + "\n");
+    }
+    return model;
+}
+
+// One site: a fake add-on seeded with a small site, its mirror built as at connection, and the engine.
+class Harness {
+public:
+    Harness(sim::Cms cms, unsigned seed, FakeAddon::Faults faults, bool fetchOnRead = false)
+        : addon_(smallSite(cms), seed, faults) {
+        site_.cleanName = QStringLiteral("Engine");
+        site_.cms = cms == sim::Cms::ExpressionEngine ? CMS::expressionEngine : CMS::wordPress;
+        site_.cachedFolderName = QStringLiteral("mirror");
+        builder_ = std::make_unique<JSONParser>(addon_.fetchTemplateList(), tmp_.path(), site_);
+        builder_->startParser();
+        builder_->setJSON(nullptr);
+        mirror_ = mirrorFolderPath(tmp_.path(), QStringLiteral("mirror"));
+        engine_ = std::make_unique<SyncEngine>(
+            site_, addon_, *builder_, cache_, recovery_, mirror_,
+            SyncEngine::Options{.fetchOnRead = fetchOnRead, .refreshSettleMs = 300});
+        TemplateFiles& files = engine_->files();
+        files.quietPeriodMs = 10;
+        files.replaceGraceMs = 100;
+        files.stableIntervalMs = 20;
+        files.queue().initialRetryMs = 1;
+        files.queue().maxRetryMs = 5;
+    }
+
+    FakeAddon& addon() { return addon_; }
+    SyncEngine& engine() { return *engine_; }
+    const QString& mirror() const { return mirror_; }
+    QString recovered() const { return tmp_.filePath(QStringLiteral("Recovered")); }
+
+    // What a program does through the volume, and what the volume reports of it.
+    void write(const QString& path, const QByteArray& content) {
+        const bool isNew = !QFile::exists(mirror_ + path);
+        QFile file(mirror_ + path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+        file.write(content);
+        file.close();
+        if (isNew)
+            engine_->fileCreated(path);
+        engine_->fileWritten(path);
+        engine_->fileReleased(path);
+    }
+    void append(const QString& path, const QByteArray& content) {
+        QFile file(mirror_ + path);
+        ASSERT_TRUE(file.open(QIODevice::Append)) << path.toStdString();
+        file.write(content);
+        file.close();
+        engine_->fileWritten(path);
+        engine_->fileReleased(path);
+    }
+    // An editor's save: the new content written to a temporary file beside it, renamed over it.
+    void saveViaTemporary(const QString& path, const QByteArray& content, const QString& temporaryName) {
+        const QString temporary = path.left(path.lastIndexOf(u'/') + 1) + temporaryName;
+        write(temporary, content);
+        rename(temporary, path);
+    }
+    void rename(const QString& from, const QString& to) {
+        ASSERT_EQ(std::rename(QFile::encodeName(mirror_ + from).constData(),
+                              QFile::encodeName(mirror_ + to).constData()),
+                  0)
+            << from.toStdString() << " -> " << to.toStdString();
+        engine_->moved(from, to);
+    }
+    void remove(const QString& path) {
+        ASSERT_TRUE(QFile::remove(mirror_ + path)) << path.toStdString();
+        engine_->fileRemoved(path);
+    }
+    void mkdir(const QString& path) {
+        ASSERT_TRUE(QDir().mkdir(mirror_ + path)) << path.toStdString();
+        engine_->folderMade(path);
+    }
+    // `rm -r`: what is inside goes first, deepest first.
+    void removeTree(const QString& path) {
+        const QDir folder(mirror_ + path);
+        for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden))
+            remove(path + u'/' + name);
+        for (const QString& name : folder.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden))
+            removeTree(path + u'/' + name);
+        ASSERT_TRUE(QDir().rmdir(mirror_ + path)) << path.toStdString();
+        engine_->folderRemoved(path);
+    }
+
+    // Turns the event loop until nothing is on its way; false when that took implausibly long.
+    bool settle() {
+        QElapsedTimer timer;
+        timer.start();
+        while (engine_->hasChangesPending() || addon_.answersOutstanding() > 0) {
+            if (timer.elapsed() > 60'000)
+                return false;
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+        }
+        return true;
+    }
+    std::map<std::string, std::string> siteTree() const { return testkit::siteTree(addon_.model()); }
+    std::map<std::string, std::string> mirrorTree() const { return testkit::mirrorTree(mirror_); }
+    std::string difference() const { return describe(siteTree(), mirrorTree()); }
+    // The identifier the site has for the template at `path`; empty when it has none there.
+    std::string idAt(const std::string& path) const {
+        for (const sim::Json& t : sim::stateJson(addon_.model())["templates"])
+            if (t["path"] == path)
+                return t["id"].get<std::string>();
+        return {};
+    }
+
+private:
+    QTemporaryDir tmp_;
+    FakeAddon addon_;
+    WebsiteInUse site_;
+    std::unique_ptr<JSONParser> builder_;
+    QString mirror_;
+    NoCache cache_;
+    DesktopNotifier notifier_{QDBusConnection(QStringLiteral("not-connected"))};
+    Recovery recovery_{tmp_.path(), QStringLiteral("Engine"),
+                       mirrorFolderPath(tmp_.path(), QStringLiteral("mirror")), notifier_};
+    std::unique_ptr<SyncEngine> engine_;
+};
+
+class SyncEngineTest : public ::testing::TestWithParam<sim::Cms> {
+protected:
+    static FakeAddon::Faults slowAndOutOfOrder() {
+        return {.maxDelayMs = 15, .refuseRate = 0, .dropRate = 0.2};
+    }
+};
+
+std::string flavour(const ::testing::TestParamInfo<sim::Cms>& info) {
+    return info.param == sim::Cms::ExpressionEngine ? "ExpressionEngine" : "WordPress";
+}
+
+int seedRuns() {
+    return qEnvironmentVariableIsSet("FOLVANE_RANDOM_RUNS")
+               ? qEnvironmentVariableIntValue("FOLVANE_RANDOM_RUNS")
+               : 8;
+}
+
+unsigned firstSeed() {
+    return qEnvironmentVariableIsSet("FOLVANE_RANDOM_SEED")
+               ? static_cast<unsigned>(qEnvironmentVariableIntValue("FOLVANE_RANDOM_SEED"))
+               : 7u;
+}
+
+TEST_P(SyncEngineTest, SavesCreatesRenamesMovesAndDeletesOfFilesReachTheSite) {
+    Harness h(GetParam(), 1, slowAndOutOfOrder());
+    h.append("/news/index.html", "more news\n");
+    h.write("/news/fresh.html", "fresh\n");
+    h.append("/news/fresh.html", "and more\n"); // written while its create waits
+    h.rename("/site/about.html", "/site/about-us.html");
+    h.rename("/news/article.html", "/site/article.html");
+    h.remove("/site/contact.html");
+    ASSERT_TRUE(h.settle());
+    EXPECT_EQ(h.siteTree(), h.mirrorTree()) << h.difference();
+}
+
+TEST_P(SyncEngineTest, EditorSavesThroughATemporaryFileKeepTheTemplate) {
+    Harness h(GetParam(), 2, slowAndOutOfOrder());
+    const QString path = QStringLiteral("/news/index.html");
+    h.saveViaTemporary(path, "hidden temporary\n", QStringLiteral(".index.html.swp"));
+    h.saveViaTemporary(path, "visible temporary\n", QStringLiteral("sedAB12cd"));
+    ASSERT_TRUE(h.settle());
+    EXPECT_EQ(h.siteTree(), h.mirrorTree()) << h.difference();
+    EXPECT_EQ(h.siteTree().at("/news/index.html"), "visible temporary\n");
+}
+
+// How vim (its backup), JetBrains IDEs (their safe write) and git (unlink, then a new file) save a file: each
+// must be a save of the same template, whose settings and history live with its identifier.
+TEST_P(SyncEngineTest, EditorsThatReplaceTheFileKeepTheTemplate) {
+    const std::vector<std::pair<std::string, std::function<void(Harness&)>>> editors{
+        {"vim",
+         [](Harness& h) {
+             h.rename("/news/index.html", "/news/index.html~");
+             h.write("/news/index.html", "saved\n");
+             h.remove("/news/index.html~");
+         }},
+        {"JetBrains",
+         [](Harness& h) {
+             h.write("/news/index.html___jb_tmp___", "saved\n");
+             h.rename("/news/index.html", "/news/index.html___jb_old___");
+             h.rename("/news/index.html___jb_tmp___", "/news/index.html");
+             h.remove("/news/index.html___jb_old___");
+         }},
+        {"git",
+         [](Harness& h) {
+             h.remove("/news/index.html");
+             h.write("/news/index.html", "saved\n");
+         }},
+    };
+    for (const auto& [editor, save] : editors) {
+        Harness h(GetParam(), 11, slowAndOutOfOrder());
+        const std::string id = h.idAt("/news/index.html");
+        save(h);
+        ASSERT_TRUE(h.settle()) << editor;
+        EXPECT_EQ(h.siteTree(), h.mirrorTree()) << editor << ":" << h.difference();
+        EXPECT_EQ(h.siteTree().at("/news/index.html"), "saved\n") << editor;
+        EXPECT_EQ(h.idAt("/news/index.html"), id) << editor;
+    }
+}
+
+TEST_P(SyncEngineTest, RealDeletesRenamesAndKeptBackupsStillReachTheSiteAfterTheGrace) {
+    Harness h(GetParam(), 12, slowAndOutOfOrder());
+    const std::string index = h.idAt("/news/index.html"), contact = h.idAt("/site/contact.html");
+    h.remove("/site/about.html");
+    h.rename("/site/contact.html", "/site/reach.html");
+    // vim with its backup kept: the backup is a file of its own once the grace is over.
+    h.rename("/news/index.html", "/news/index.html~");
+    h.write("/news/index.html", "saved\n");
+    ASSERT_TRUE(h.settle());
+    QElapsedTimer timer;
+    timer.start();
+    while (!h.siteTree().count("/news/index.html~") && timer.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    ASSERT_TRUE(h.settle());
+    EXPECT_EQ(h.siteTree(), h.mirrorTree()) << h.difference();
+    EXPECT_EQ(h.idAt("/site/reach.html"), contact);
+    EXPECT_EQ(h.idAt("/news/index.html"), index);
+    EXPECT_EQ(h.siteTree().at("/news/index.html~"), "news index.html\n");
+}
+
+TEST_P(SyncEngineTest, FoldersAreMadeRenamedMovedAndRemovedWithWhatIsInside) {
+    const bool nesting = GetParam() == sim::Cms::WordPress;
+    Harness h(GetParam(), 3, slowAndOutOfOrder());
+    h.mkdir("/blog");
+    h.write("/blog/first.html", "first\n");
+    h.rename("/blog", "/journal");
+    h.write("/journal/second.html", "second\n");
+    if (nesting) {
+        h.mkdir("/journal/drafts");
+        h.write("/journal/drafts/idea.html", "idea\n");
+        h.rename("/journal/drafts", "/news/drafts");
+        h.append("/news/drafts/idea.html", "grown\n");
+    }
+    h.rename("/news/article.html", "/journal/article.html");
+    h.removeTree("/site");
+    ASSERT_TRUE(h.settle());
+    EXPECT_EQ(h.siteTree(), h.mirrorTree()) << h.difference();
+}
+
+TEST_P(SyncEngineTest, RefusedSavesAndCreatesStayCountedUntilTheNextSaveIsConfirmed) {
+    Harness h(GetParam(), 4, {});
+    h.addon().faults.refuseRate = 1;
+    h.append("/news/index.html", "refused\n");
+    h.write("/site/new.html", "refused too\n");
+    ASSERT_TRUE(h.settle());
+    EXPECT_NE(h.siteTree().at("/news/index.html"), h.mirrorTree().at("/news/index.html"));
+    EXPECT_FALSE(h.siteTree().count("/site/new.html"));
+    EXPECT_EQ(h.engine().files().unconfirmedFiles(),
+              QStringList({h.mirror() + "/news/index.html", h.mirror() + "/site/new.html"}));
+    EXPECT_EQ(h.engine().pendingCount(), 2) << "refused is not confirmed";
+    EXPECT_FALSE(h.engine().hasChangesPending()) << "but nothing is on its way";
+
+    h.addon().faults.refuseRate = 0;
+    h.append("/news/index.html", "accepted\n");
+    h.append("/site/new.html", "accepted\n");
+    ASSERT_TRUE(h.settle());
+    EXPECT_EQ(h.siteTree(), h.mirrorTree()) << h.difference();
+    EXPECT_TRUE(h.engine().files().unconfirmedFiles().isEmpty());
+    EXPECT_EQ(h.engine().pendingCount(), 0);
+}
+
+TEST_P(SyncEngineTest, AnOnReadMergeLeavesOtherFilesWorkAlone) {
+    Harness h(GetParam(), 9, {.maxDelayMs = 30, .refuseRate = 0, .dropRate = 0}, true);
+    h.write("/news/new.html", "new\n");
+    h.append("/news/index.html", "mine\n");
+    sim::SiteModel& model = h.addon().model();
+    for (const sim::Template& t : model.templates()) {
+        if (t.name == "about.html") {
+            ASSERT_TRUE(model.updateTemplate(t.groupId, t.id, "theirs\n").ok());
+        }
+    }
+    h.engine().fileRead(QStringLiteral("/site/about.html"));
+    ASSERT_TRUE(h.settle());
+    EXPECT_EQ(h.mirrorTree().at("/site/about.html"), "theirs\n");
+    EXPECT_EQ(h.siteTree(), h.mirrorTree()) << h.difference();
+}
+
+TEST_P(SyncEngineTest, AFileDeletedOrRenamedWhileItsCreateIsOutEndsRight) {
+    Harness h(GetParam(), 5, {.maxDelayMs = 40, .refuseRate = 0, .dropRate = 0});
+    h.write("/news/gone.html", "gone\n");
+    h.write("/news/renamed.html", "renamed\n");
+    // Past the stability wait, so both creates are out when the changes come.
+    QElapsedTimer timer;
+    timer.start();
+    while (h.addon().requests() < 2 && timer.elapsed() < 10'000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    h.remove("/news/gone.html");
+    h.rename("/news/renamed.html", "/news/final.html");
+    ASSERT_TRUE(h.settle());
+    EXPECT_EQ(h.siteTree(), h.mirrorTree()) << h.difference();
+}
+
+TEST_P(SyncEngineTest, WhilePausedReportsWaitAndThenGoInOrder) {
+    Harness h(GetParam(), 6, {});
+    h.engine().pause();
+    h.write("/news/held.html", "held\n");
+    h.rename("/news/held.html", "/news/kept.html");
+    for (int i = 0; i < 20; ++i)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    EXPECT_EQ(h.addon().requests(), 1) << "only the list was asked for";
+    EXPECT_FALSE(h.siteTree().count("/news/kept.html"));
+    h.engine().resume();
+    ASSERT_TRUE(h.settle());
+    EXPECT_EQ(h.siteTree(), h.mirrorTree()) << h.difference();
+}
+
+TEST_P(SyncEngineTest, ARefreshRebuildsFromTheSiteOnceChangesHaveLanded) {
+    Harness h(GetParam(), 8, slowAndOutOfOrder());
+    h.append("/news/index.html", "mine\n");
+    // Changed on the site by someone else meanwhile.
+    sim::SiteModel& model = h.addon().model();
+    for (const sim::Template& t : model.templates()) {
+        if (t.name == "about.html") {
+            ASSERT_TRUE(model.updateTemplate(t.groupId, t.id, "theirs\n").ok());
+        }
+    }
+    QString why;
+    EXPECT_EQ(h.engine().refresh(&why), SyncEngine::RefreshOutcome::rebuilt) << why.toStdString();
+    EXPECT_EQ(h.siteTree(), h.mirrorTree()) << h.difference();
+    EXPECT_EQ(h.mirrorTree().at("/site/about.html"), "theirs\n");
+    EXPECT_FALSE(QFileInfo::exists(h.recovered())) << "nothing unconfirmed was there to keep";
+}
+
+TEST_P(SyncEngineTest, ARefreshThatCannotWaitForChangesSaysWhyAndKeepsTheVolume) {
+    Harness h(GetParam(), 10, {.maxDelayMs = 0, .refuseRate = 0, .dropRate = 1});
+    h.append("/news/index.html", "on its way\n");
+    QString why;
+    EXPECT_EQ(h.engine().refresh(&why), SyncEngine::RefreshOutcome::keptVolume);
+    EXPECT_TRUE(why.contains(QStringLiteral("on their way"))) << why.toStdString();
+    EXPECT_EQ(h.mirrorTree().at("/news/index.html"), "news index.html\non its way\n");
+    h.addon().faults.dropRate = 0;
+    ASSERT_TRUE(h.settle());
+    EXPECT_EQ(h.engine().refresh(&why), SyncEngine::RefreshOutcome::rebuilt);
+    EXPECT_EQ(h.siteTree(), h.mirrorTree()) << h.difference();
+}
+
+// Random edits of files and folders, several seeds per flavour: each run ends with the site equal to the
+// mirror. FOLVANE_RANDOM_RUNS and FOLVANE_RANDOM_SEED replay or extend them.
+TEST_P(SyncEngineTest, RandomEditSequencesConverge) {
+    const bool nesting = GetParam() == sim::Cms::WordPress;
+    for (int run = 0; run < seedRuns(); ++run) {
+        const unsigned seed = firstSeed() + static_cast<unsigned>(run);
+        Harness h(GetParam(), seed, slowAndOutOfOrder());
+        std::mt19937 random(seed);
+        const auto pick = [&](const QStringList& list) {
+            return list.at(static_cast<int>(random() % list.size()));
+        };
+        const auto under = [](const QString& path, const QString& folder) {
+            return path == folder || path.startsWith(folder + u'/');
+        };
+        QStringList folders{QStringLiteral("/news"), QStringLiteral("/site")}, files;
+        for (const auto& [path, content] : h.mirrorTree())
+            if (path.back() != '/' && (path.starts_with("/news/") || path.starts_with("/site/")))
+                files << QString::fromStdString(path);
+        int made = 0;
+        for (int step = 0; step < 40 && !::testing::Test::HasFatalFailure(); ++step) {
+            const QString name = QStringLiteral("n%1").arg(++made);
+            switch (folders.isEmpty() ? 0 : random() % 10) {
+            case 0: {
+                const QString folder =
+                    (nesting && !folders.isEmpty() && random() % 2 ? pick(folders) : QString()) + u'/' + name;
+                h.mkdir(folder);
+                folders << folder;
+                break;
+            }
+            case 1:
+            case 2: {
+                const QString file = pick(folders) + u'/' + name + QStringLiteral(".html");
+                h.write(file, "made " + name.toUtf8() + '\n');
+                files << file;
+                break;
+            }
+            case 3:
+                if (!files.isEmpty())
+                    h.append(pick(files), "step " + QByteArray::number(step) + '\n');
+                break;
+            case 4:
+                if (!files.isEmpty())
+                    h.saveViaTemporary(pick(files), "saved " + QByteArray::number(step) + '\n',
+                                       random() % 2 ? QStringLiteral(".swp") : QStringLiteral("sedXYZ"));
+                break;
+            case 5:
+                if (!files.isEmpty()) {
+                    const QString from = pick(files),
+                                  to = pick(folders) + u'/' + name + QStringLiteral(".html");
+                    h.rename(from, to);
+                    files.replace(files.indexOf(from), to);
+                }
+                break;
+            case 6:
+                if (files.size() > 2) {
+                    const QString gone = pick(files);
+                    h.remove(gone);
+                    files.removeOne(gone);
+                }
+                break;
+            case 7: {
+                // A folder's new name, or (nesting) a new place for it outside itself.
+                const QString from = pick(folders);
+                QString parent = from.left(from.lastIndexOf(u'/'));
+                if (nesting && random() % 2) {
+                    const QString target = pick(folders);
+                    parent = under(target, from) ? QString() : target;
+                }
+                const QString to = parent + u'/' + name;
+                h.rename(from, to);
+                for (QStringList* list : {&folders, &files})
+                    for (QString& path : *list)
+                        if (under(path, from))
+                            path = to + path.mid(from.size());
+                break;
+            }
+            case 8:
+                if (folders.size() > 2) {
+                    const QString gone = pick(folders);
+                    h.removeTree(gone);
+                    folders.removeIf([&](const QString& path) { return under(path, gone); });
+                    files.removeIf([&](const QString& path) { return under(path, gone); });
+                }
+                break;
+            default:
+                // Let some answers in between.
+                for (int i = 0; i < 3; ++i)
+                    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            }
+        }
+        ASSERT_TRUE(h.settle()) << "seed " << seed;
+        ASSERT_EQ(h.siteTree(), h.mirrorTree()) << "seed " << seed << ":" << h.difference();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(BothFlavours, SyncEngineTest,
+                         ::testing::Values(sim::Cms::ExpressionEngine, sim::Cms::WordPress), flavour);
+
+} // namespace
