@@ -160,6 +160,9 @@ void MountSession::serve() {
         {fuse_session_fd(session), POLLIN, 0}, {wakeFd_, POLLIN, 0}, {mountTable, POLLPRI, 0}};
     fuse_buf buffer = {};
     while (!fuse_session_exited(session)) {
+        // One thread at a time waits for the next request and takes it; the others wait their turn
+        // here, so a request wakes one thread rather than all of them.
+        std::unique_lock turn(receiveTurn_);
         if (::poll(watched, 3, -1) == -1 && errno != EINTR)
             break;
         if (watched[1].revents)
@@ -170,6 +173,7 @@ void MountSession::serve() {
         if (!watched[0].revents)
             continue;
         const int received = fuse_session_receive_buf(session, &buffer);
+        turn.unlock();
         if (received == -EINTR || received == -EAGAIN)
             continue;
         if (received <= 0)

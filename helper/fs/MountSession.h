@@ -65,6 +65,7 @@ private:
     int wakeFd_ = -1; // tells the serving threads to stop
     std::atomic<bool> stopping_ = false;
     std::atomic<int> serving_ = 0;
+    std::mutex receiveTurn_;
     std::mutex flushMutex_;
     std::condition_variable flushWake_;
 };
