@@ -226,14 +226,21 @@ void MountSession::flushWrites() {
 bool MountSession::unmount() {
     if (!fuse_)
         return !MountTable::hasFuseMountAt(mountPoint_);
+    // The flusher first, while its requests are still served; when the volume was detached from outside
+    // it may still wait for one, which closing the device below ends.
     stopping_ = true;
+    {
+        std::lock_guard lock(flushMutex_);
+        flushWake_.notify_all();
+    }
+    if (serving_ > 0 && flusher_.joinable())
+        flusher_.join();
     fuse_exit(fuse_);
     stopServing();
     for (std::thread& server : servers_)
         server.join();
     servers_.clear();
-    // Closing the device ends the connection even while the volume is busy (a flush still waiting on it
-    // included); the detach is lazy.
+    // Closing the device ends the connection even while the volume is busy; the detach is lazy.
     fuse_unmount(fuse_);
     if (flusher_.joinable())
         flusher_.join();
