@@ -78,9 +78,14 @@ struct LoopbackOps {
         cfg->attr_timeout = self.cache_.attributeSeconds;
         // A name the kernel remembers as missing would make a later create fail with EEXIST.
         cfg->negative_timeout = 0;
-        // Every write call must reach the filesystem as it is made (one event per write), so the
-        // kernel never gathers writes itself.
-        conn->want &= ~FUSE_CAP_WRITEBACK_CACHE;
+        // With caching on the kernel gathers writes in its page cache and hands them over in large
+        // requests (on close, fsync, or when the session's flusher asks); the synchronisation coalesces
+        // saves anyway. With caching off every call goes straight through.
+        if (self.cache_.keepPageCache && (conn->capable & FUSE_CAP_WRITEBACK_CACHE))
+            conn->want |= FUSE_CAP_WRITEBACK_CACHE;
+        else
+            conn->want &= ~FUSE_CAP_WRITEBACK_CACHE;
+        self.writeback_ = (conn->want & FUSE_CAP_WRITEBACK_CACHE) != 0;
         // Clearing set-user-id bits on truncate reaches the filesystem as a mode change.
         conn->want &= ~FUSE_CAP_HANDLE_KILLPRIV;
         // Otherwise the kernel re-reads every file at each open, which defeats keeping the page cache;
@@ -129,6 +134,22 @@ struct LoopbackOps {
         return status(::symlink(target, fs().realPath(path).c_str()));
     }
 
+    // FIFOs, sockets and device nodes live in the mirror like anything else but never reach the site;
+    // a regular file made this way is a new file like one made by create. The kernel has checked that
+    // the caller may make a device node.
+    static int mknod(const char* path, mode_t mode, dev_t device) {
+        const int result = status(::mknod(fs().realPath(path).c_str(), mode, device));
+        if (result == 0 && S_ISREG(mode)) {
+            logAt("Create file at ", path);
+            fs().report(&VolumeEvents::fileCreated, path);
+        }
+        return result;
+    }
+
+    static int access(const char* path, int mask) {
+        return status(::access(fs().realPath(path).c_str(), mask));
+    }
+
     static int rename(const char* from, const char* to, unsigned int flags) {
         const int result = status(
             ::renameat2(AT_FDCWD, fs().realPath(from).c_str(), AT_FDCWD, fs().realPath(to).c_str(), flags));
@@ -146,8 +167,13 @@ struct LoopbackOps {
         return status(::link(fs().realPath(from).c_str(), fs().realPath(to).c_str()));
     }
 
+    // A size change is a save of its own, even when no write follows.
     static int resize(const char* path, off_t size, fuse_file_info* fi) {
-        return status(fi ? ::ftruncate(fdOf(fi), size) : ::truncate(fs().realPath(path).c_str(), size));
+        const int result =
+            status(fi ? ::ftruncate(fdOf(fi), size) : ::truncate(fs().realPath(path).c_str(), size));
+        if (result == 0)
+            fs().report(&VolumeEvents::fileWritten, path);
+        return result;
     }
 
     static int resizeFirst(const char* path, fuse_file_info* fi) {
@@ -178,9 +204,13 @@ struct LoopbackOps {
                          : ::utimensat(AT_FDCWD, fs().realPath(path).c_str(), times, AT_SYMLINK_NOFOLLOW));
     }
 
+    static bool forWriting(const fuse_file_info* fi) { return (fi->flags & O_ACCMODE) != O_RDONLY; }
+
     static void useCachePolicy(fuse_file_info* fi) {
         fi->keep_cache = fs().cache_.keepPageCache;
         fi->direct_io = !fs().cache_.keepPageCache;
+        if (forWriting(fi))
+            ++fs().openForWriting_;
     }
 
     static int create(const char* path, mode_t mode, fuse_file_info* fi) {
@@ -196,30 +226,69 @@ struct LoopbackOps {
 
     static int open(const char* path, fuse_file_info* fi) {
         logAt("Open file at ", path);
-        const int fd = ::open(fs().realPath(path).c_str(), fi->flags);
+        // The kernel's own requests already carry the positions; O_DIRECT would make the mirror refuse
+        // the unaligned buffers it gets them in.
+        int flags = fi->flags & ~O_DIRECT;
+        // With writeback the kernel also reads pages of files opened only for writing, and appends itself.
+        if (fs().writeback_ && forWriting(fi))
+            flags = (flags & ~(O_ACCMODE | O_APPEND)) | O_RDWR;
+        const std::string real = fs().realPath(path);
+        int fd = ::open(real.c_str(), flags | O_CLOEXEC);
+        if (fd == -1 && errno == EACCES && flags != fi->flags)
+            fd = ::open(real.c_str(), fi->flags | O_CLOEXEC);
         if (fd == -1)
             return -errno;
         fi->fh = static_cast<uint64_t>(fd);
         useCachePolicy(fi);
+        if ((fi->flags & O_TRUNC) && forWriting(fi))
+            fs().report(&VolumeEvents::fileWritten, path);
         return 0;
     }
 
-    // The byte count of a positioned read or write, which is reported once it succeeded.
-    static int transferred(ssize_t count, void (VolumeEvents::*event)(const QString&), const char* path) {
-        if (count == -1)
-            return -errno;
-        fs().report(event, path);
-        return static_cast<int>(count);
-    }
-
-    static int read(const char* path, char* buffer, size_t size, off_t offset, fuse_file_info* fi) {
+    // Each read is reported, also when the kernel asks at the end of the file; the data goes from the
+    // mirror's file to the kernel without passing through this process where the kernel allows it.
+    static int read_buf(const char* path, fuse_bufvec** out, size_t size, off_t offset, fuse_file_info* fi) {
         logAt("Reading file at ", path);
-        return transferred(::pread(fdOf(fi), buffer, size, offset), &VolumeEvents::fileRead, path);
+        auto* source = static_cast<fuse_bufvec*>(std::malloc(sizeof(fuse_bufvec)));
+        if (!source)
+            return -ENOMEM;
+        *source = FUSE_BUFVEC_INIT(size);
+        source->buf[0].flags = static_cast<fuse_buf_flags>(FUSE_BUF_IS_FD | FUSE_BUF_FD_SEEK);
+        source->buf[0].fd = fdOf(fi);
+        source->buf[0].pos = offset;
+        *out = source;
+        fs().report(&VolumeEvents::fileRead, path);
+        return 0;
     }
 
-    static int write(const char* path, const char* buffer, size_t size, off_t offset, fuse_file_info* fi) {
+    static int write_buf(const char* path, fuse_bufvec* data, off_t offset, fuse_file_info* fi) {
         logAt("Writing file at ", path);
-        return transferred(::pwrite(fdOf(fi), buffer, size, offset), &VolumeEvents::fileWritten, path);
+        fuse_bufvec destination = FUSE_BUFVEC_INIT(fuse_buf_size(data));
+        destination.buf[0].flags = static_cast<fuse_buf_flags>(FUSE_BUF_IS_FD | FUSE_BUF_FD_SEEK);
+        destination.buf[0].fd = fdOf(fi);
+        destination.buf[0].pos = offset;
+        const ssize_t written = fuse_buf_copy(&destination, data, FUSE_BUF_SPLICE_NONBLOCK);
+        if (written < 0)
+            return static_cast<int>(written);
+        fs().report(&VolumeEvents::fileWritten, path);
+        return static_cast<int>(written);
+    }
+
+    static ssize_t copy_file_range(const char*, fuse_file_info* fromFile, off_t fromOffset, const char* path,
+                                   fuse_file_info* toFile, off_t toOffset, size_t size, int flags) {
+        loff_t from = fromOffset, to = toOffset;
+        const ssize_t copied =
+            ::copy_file_range(fdOf(fromFile), &from, fdOf(toFile), &to, size, static_cast<unsigned>(flags));
+        if (copied == -1)
+            return -errno;
+        fs().report(&VolumeEvents::fileWritten, path);
+        return copied;
+    }
+
+    // Only SEEK_DATA and SEEK_HOLE reach the filesystem: where the mirror's file has its holes.
+    static off_t lseek(const char*, off_t offset, int whence, fuse_file_info* fi) {
+        const off_t result = ::lseek(fdOf(fi), offset, whence);
+        return result == -1 ? -errno : result;
     }
 
     // The size of the mirror's own filesystem: a volume reporting no free space makes file managers
@@ -227,8 +296,12 @@ struct LoopbackOps {
     static int statfs(const char*, struct statvfs* st) { return status(::statvfs(fs().root_.c_str(), st)); }
 
     static int release(const char* path, fuse_file_info* fi) {
-        const bool forWriting = (fi->flags & O_ACCMODE) != O_RDONLY;
-        if (::close(fdOf(fi)) == 0 && forWriting)
+        if (!forWriting(fi)) {
+            ::close(fdOf(fi));
+            return 0;
+        }
+        --fs().openForWriting_;
+        if (::close(fdOf(fi)) == 0)
             fs().report(&VolumeEvents::fileReleased, path);
         return 0;
     }
@@ -264,19 +337,32 @@ struct LoopbackOps {
     }
 
     static int readdir(const char*, void* buffer, fuse_fill_dir_t fill, off_t, fuse_file_info* fi,
-                       fuse_readdir_flags) {
+                       fuse_readdir_flags flags) {
         DIR* dir = reinterpret_cast<DIR*>(fi->fh);
         ::rewinddir(dir);
         errno = 0;
         // Offsets of 0: libfuse takes the whole listing in one pass and pages it to the kernel itself.
+        // With attributes asked for, each entry comes with them, which spares the kernel a lookup each.
         while (const dirent* entry = ::readdir(dir)) {
             struct stat st = {};
-            st.st_ino = entry->d_ino;
-            st.st_mode = static_cast<mode_t>(DTTOIF(entry->d_type));
-            if (fill(buffer, entry->d_name, &st, 0, fuse_fill_dir_flags{}) != 0)
+            fuse_fill_dir_flags filled = {};
+            if ((flags & FUSE_READDIR_PLUS) &&
+                ::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+                filled = FUSE_FILL_DIR_PLUS;
+            } else {
+                st.st_ino = entry->d_ino;
+                st.st_mode = static_cast<mode_t>(DTTOIF(entry->d_type));
+            }
+            if (fill(buffer, entry->d_name, &st, 0, filled) != 0)
                 break;
+            errno = 0;
         }
         return -errno;
+    }
+
+    static int fsyncdir(const char*, int dataOnly, fuse_file_info* fi) {
+        const int fd = ::dirfd(reinterpret_cast<DIR*>(fi->fh));
+        return status(dataOnly ? ::fdatasync(fd) : ::fsync(fd));
     }
 
     static int releasedir(const char*, fuse_file_info* fi) {
@@ -289,12 +375,14 @@ struct LoopbackOps {
     }
 
     // No flush: the mirror's local filesystem has nothing to report when a file is closed, and without
-    // the operation the kernel stops asking, which spares every close a round trip.
+    // the operation the kernel stops asking, which spares every close a round trip. No locks, ioctl or
+    // poll either: the kernel then keeps locks itself and answers the rest as a local filesystem does.
     static fuse_operations table() {
         fuse_operations ops = {};
         ops.init = init;
         ops.getattr = getattr;
         ops.readlink = readlink;
+        ops.mknod = mknod;
         ops.mkdir = mkdir;
         ops.unlink = unlink;
         ops.rmdir = rmdir;
@@ -307,8 +395,8 @@ struct LoopbackOps {
         ops.utimens = utimens;
         ops.create = create;
         ops.open = open;
-        ops.read = read;
-        ops.write = write;
+        ops.read_buf = read_buf;
+        ops.write_buf = write_buf;
         ops.statfs = statfs;
         ops.release = release;
         ops.fsync = fsync;
@@ -319,7 +407,11 @@ struct LoopbackOps {
         ops.opendir = opendir;
         ops.readdir = readdir;
         ops.releasedir = releasedir;
+        ops.fsyncdir = fsyncdir;
+        ops.access = access;
         ops.fallocate = fallocate;
+        ops.copy_file_range = copy_file_range;
+        ops.lseek = lseek;
         return ops;
     }
 };

@@ -10,6 +10,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdarg>
@@ -19,6 +20,8 @@
 #include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+using namespace std::chrono_literals;
 
 namespace folvane {
 
@@ -54,6 +57,12 @@ private:
     QString messages_;
 };
 
+// Calls block in the mirror's filesystem (fsync, a large write), so a few more threads than cores keep
+// the others moving.
+unsigned servingThreads() {
+    return std::clamp(std::thread::hardware_concurrency(), 4u, 16u);
+}
+
 // fuse_opt splits option lists at commas; a backslash keeps one in a value.
 std::string escapedOptionValue(const QString& value) {
     std::string escaped;
@@ -69,7 +78,7 @@ std::string escapedOptionValue(const QString& value) {
 
 MountSession::MountSession(LoopbackFS& fs, QString title, QString mountPoint, QObject* parent)
     : QObject(parent), fs_(fs), title_(std::move(title)), mountPoint_(std::move(mountPoint)),
-      wakeFd_(::eventfd(0, EFD_CLOEXEC)) {}
+      wakeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
 MountSession::~MountSession() {
     unmount();
@@ -83,7 +92,11 @@ void MountSession::mount() {
             this, [this, failure] { emit mountFailed(failure); }, Qt::QueuedConnection);
         return;
     }
-    thread_ = std::thread([this] { serve(); });
+    const unsigned count = servingThreads();
+    serving_ = static_cast<int>(count);
+    for (unsigned i = 0; i < count; ++i)
+        servers_.emplace_back([this] { serve(); });
+    flusher_ = std::thread([this] { flushWrites(); });
     QMetaObject::invokeMethod(
         this, [this] { emit mounted(mountPoint_); }, Qt::QueuedConnection);
 }
@@ -121,35 +134,46 @@ QString MountSession::mountFailure() {
         fuse_destroy(session);
         return capture.reason(error);
     }
+    // Several threads wait on the device; none may sleep in a read that another thread's request
+    // satisfied, or it would miss the wake-up to stop.
+    const int device = fuse_session_fd(fuse_get_session(session));
+    ::fcntl(device, F_SETFL, ::fcntl(device, F_GETFL) | O_NONBLOCK);
+    uint64_t drained;
+    [[maybe_unused]] const ssize_t wasWoken = ::read(wakeFd_, &drained, sizeof drained);
     fuse_ = session;
     stopping_ = false;
     return {};
 }
 
-// The session loop, one request at a time. A volume detached lazily while still in use keeps its
-// connection, so the loop cannot wait on the device alone: it also wakes for `unmount()`, and for every
-// change of the mount table (which the kernel signals as priority data) to see whether the volume is
-// still mounted.
+// One serving thread's loop. A volume detached lazily while still in use keeps its connection, so the
+// loop cannot wait on the device alone: it also wakes for `unmount()`, and for every change of the mount
+// table (which the kernel signals as priority data) to see whether the volume is still mounted. Whichever
+// thread sees the end wakes the others; the last one out reports an unmount from outside.
 void MountSession::serve() {
     sigset_t all;
     sigfillset(&all);
     pthread_sigmask(SIG_BLOCK, &all, nullptr); // signals are the main thread's business
     fuse_session* session = fuse_get_session(fuse_);
+    // Each thread its own: the kernel flags a change once per open table.
     const int mountTable = ::open("/proc/self/mounts", O_RDONLY | O_CLOEXEC);
     pollfd watched[3] = {
         {fuse_session_fd(session), POLLIN, 0}, {wakeFd_, POLLIN, 0}, {mountTable, POLLPRI, 0}};
     fuse_buf buffer = {};
     while (!fuse_session_exited(session)) {
+        // One thread at a time waits for the next request and takes it; the others wait their turn
+        // here, so a request wakes one thread rather than all of them.
+        std::unique_lock turn(receiveTurn_);
         if (::poll(watched, 3, -1) == -1 && errno != EINTR)
             break;
         if (watched[1].revents)
             break;
-        // Only the table: looking at the mount point itself would send a request to this very thread.
+        // Only the table: looking at the mount point itself would send a request to this volume.
         if (watched[2].revents && !MountTable::listsFuseMountAt(mountPoint_))
             break;
         if (!watched[0].revents)
             continue;
         const int received = fuse_session_receive_buf(session, &buffer);
+        turn.unlock();
         if (received == -EINTR || received == -EAGAIN)
             continue;
         if (received <= 0)
@@ -161,22 +185,65 @@ void MountSession::serve() {
     std::free(buffer.mem);
     if (mountTable != -1)
         ::close(mountTable);
-    if (!stopping_)
+    stopServing();
+    if (--serving_ == 0 && !stopping_)
         QMetaObject::invokeMethod(
             this, [this] { emit unmountedFromOutside(); }, Qt::QueuedConnection);
+}
+
+void MountSession::stopServing() {
+    const uint64_t wake = 1;
+    [[maybe_unused]] const ssize_t written = ::write(wakeFd_, &wake, sizeof wake);
+    std::lock_guard lock(flushMutex_);
+    flushWake_.notify_all();
+}
+
+// With writeback the kernel keeps written data for as long as half a minute; a file kept open by its
+// writer would reach the site that much later. While any file is open for writing, the kernel is asked
+// to hand over what it gathered every `writebackSeconds`. Nothing of the volume is held open meanwhile,
+// so an unmount from outside is never refused because of it.
+void MountSession::flushWrites() {
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, nullptr);
+    const auto period = std::chrono::duration<double>(fs_.cachePolicy().writebackSeconds);
+    const QByteArray mountPoint = QFile::encodeName(mountPoint_);
+    std::unique_lock lock(flushMutex_);
+    while (serving_ > 0 && !stopping_) {
+        flushWake_.wait_for(lock, period);
+        if (serving_ == 0 || stopping_ || !fs_.gathersWrites() || !fs_.hasFilesOpenForWriting())
+            continue;
+        lock.unlock();
+        const int root = ::open(mountPoint.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (root != -1) {
+            ::syncfs(root);
+            ::close(root);
+        }
+        lock.lock();
+    }
 }
 
 bool MountSession::unmount() {
     if (!fuse_)
         return !MountTable::hasFuseMountAt(mountPoint_);
+    // The flusher first, while its requests are still served; when the volume was detached from outside
+    // it may still wait for one, which closing the device below ends.
     stopping_ = true;
+    {
+        std::lock_guard lock(flushMutex_);
+        flushWake_.notify_all();
+    }
+    if (serving_ > 0 && flusher_.joinable())
+        flusher_.join();
     fuse_exit(fuse_);
-    const uint64_t wake = 1;
-    [[maybe_unused]] const ssize_t written = ::write(wakeFd_, &wake, sizeof wake);
-    if (thread_.joinable())
-        thread_.join();
+    stopServing();
+    for (std::thread& server : servers_)
+        server.join();
+    servers_.clear();
     // Closing the device ends the connection even while the volume is busy; the detach is lazy.
     fuse_unmount(fuse_);
+    if (flusher_.joinable())
+        flusher_.join();
     fuse_destroy(fuse_);
     fuse_ = nullptr;
     if (MountTable::hasFuseMountAt(mountPoint_))

@@ -5,7 +5,10 @@
 #include <QObject>
 #include <QString>
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 struct fuse;
 
@@ -13,8 +16,8 @@ namespace folvane {
 
 class LoopbackFS;
 
-// The site's volume: mounts the loopback filesystem at the mount point, serves it on a thread of its
-// own one operation at a time, and takes it down again. Outcomes arrive as signals on the main thread,
+// The site's volume: mounts the loopback filesystem at the mount point, serves it on threads of its
+// own (several calls at once), and takes it down again. Outcomes arrive as signals on the main thread,
 // after `mount()` has returned. All public methods are for the main thread.
 class MountSession : public QObject, public VolumeCache {
     Q_OBJECT
@@ -51,15 +54,22 @@ signals:
 private:
     QString mountFailure();
     void serve();
+    void stopServing();
+    void flushWrites();
     void forgetName(const QByteArray& volumePath);
 
     LoopbackFS& fs_;
     const QString title_;
     const QString mountPoint_;
     struct fuse* fuse_ = nullptr;
-    std::thread thread_;
-    int wakeFd_ = -1; // tells the serving thread to stop
+    std::vector<std::thread> servers_;
+    std::thread flusher_;
+    int wakeFd_ = -1; // tells the serving threads to stop
     std::atomic<bool> stopping_ = false;
+    std::atomic<int> serving_ = 0;
+    std::mutex receiveTurn_;
+    std::mutex flushMutex_;
+    std::condition_variable flushWake_;
 };
 
 } // namespace folvane

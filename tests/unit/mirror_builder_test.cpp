@@ -1,10 +1,12 @@
-#include "tree/JSONParser.h"
+#include "tree/MirrorBuilder.h"
 
 #include "QtPrinters.h"
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QThread>
+#include <map>
 
 #include <gtest/gtest.h>
 
@@ -16,13 +18,58 @@ QString b64(const QByteArray& bytes) {
     return QString::fromLatin1(bytes.toBase64());
 }
 
-// Builds the mirror for one answer in a fresh base folder.
+// Every entry below a base folder, relative to it, with each file's content.
+std::map<QString, QByteArray> tree(const QString& base) {
+    std::map<QString, QByteArray> found;
+    QDirIterator it(base, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        QFile file(path);
+        found[path.mid(base.size())] =
+            file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<folder>");
+    }
+    return found;
+}
+
+// The records, with keys and paths relative to the base folder.
+std::string records(WebsiteInUse& site, const QString& base) {
+    std::string text;
+    const auto relative = [&](const QString& path) { return path.mid(base.size()).toStdString(); };
+    site.withDictionaries([&](const PathDictionaries& d) {
+        for (const auto& [path, r] : d.folderDictionary) {
+            text += "folder " + relative(path) + " " + r.name.toStdString() + " " +
+                    r.templateGroupID.value_or("nil").toStdString() + " " +
+                    (r.isSpecial ? std::to_string(*r.isSpecial) : "nil") + " [";
+            for (const QString& child : r.paths)
+                text += relative(child) + ";";
+            text += "]\n";
+        }
+        for (const auto& [path, r] : d.fileDictionary)
+            text += "file " + relative(path) + " " + r.name.toStdString() + " " +
+                    r.templateGroupID.toStdString() + " " + r.templateID.toStdString() + " " +
+                    r.encodedData.toStdString() + "\n";
+    });
+    return text;
+}
+
+// Builds the mirror for one answer in a fresh base folder from the parsed document, and again in another
+// from its bytes fed a few at a time: both must build the same tree and records.
 struct Build {
     Build(CMS cms, const std::string& answer) {
-        site.cms = cms;
-        site.cachedFolderName = QStringLiteral("-42");
-        parser = std::make_unique<JSONParser>(std::make_shared<Json>(Json::parse(answer)), base.path(), site);
+        site.cms = streamedSite.cms = cms;
+        site.cachedFolderName = streamedSite.cachedFolderName = QStringLiteral("-42");
+        parser =
+            std::make_unique<MirrorBuilder>(std::make_shared<Json>(Json::parse(answer)), base.path(), site);
         parser->startParser();
+
+        MirrorBuilder streamed(nullptr, streamedBase.path(), streamedSite);
+        for (size_t at = 0; at < answer.size(); at += 5)
+            streamed.feed(QByteArrayView(answer.data() + at,
+                                         static_cast<qsizetype>(std::min<size_t>(5, answer.size() - at))));
+        EXPECT_TRUE(streamed.finish());
+        EXPECT_EQ(tree(streamedBase.path()), tree(base.path()));
+        EXPECT_EQ(records(streamedSite, streamedBase.path()), records(site, base.path()));
     }
     QString mirror() const { return parser->mirrorFolder(); }
     QByteArray read(const QString& relative) const {
@@ -35,17 +82,14 @@ struct Build {
     // Every entry below the base folder, relative to it.
     QStringList everything() const {
         QStringList found;
-        QDirIterator it(base.path(), QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                        QDirIterator::Subdirectories);
-        while (it.hasNext())
-            found << it.next().mid(base.path().size());
-        found.sort();
+        for (const auto& [path, content] : tree(base.path()))
+            found << path;
         return found;
     }
 
-    QTemporaryDir base;
-    WebsiteInUse site;
-    std::unique_ptr<JSONParser> parser;
+    QTemporaryDir base, streamedBase;
+    WebsiteInUse site, streamedSite;
+    std::unique_ptr<MirrorBuilder> parser;
 };
 
 const std::string eeAnswer = R"({"folders":[
@@ -58,7 +102,7 @@ const std::string eeAnswer = R"({"folders":[
 
 } // namespace
 
-TEST(JSONParser, ExpressionEngineGroupsBecomeFoldersAndTemplatesFiles) {
+TEST(MirrorBuilder, ExpressionEngineGroupsBecomeFoldersAndTemplatesFiles) {
     Build b(CMS::expressionEngine, eeAnswer);
     EXPECT_EQ(b.read("/site/index.html"), "<h1>Hi</h1>\n");
     EXPECT_EQ(b.read("/news/a.html"), "");
@@ -86,7 +130,7 @@ TEST(JSONParser, ExpressionEngineGroupsBecomeFoldersAndTemplatesFiles) {
         EXPECT_FALSE(key.contains("//")) << key.toStdString();
 }
 
-TEST(JSONParser, WordPressGroupsNestAndKeepTextIds) {
+TEST(MirrorBuilder, WordPressGroupsNestAndKeepTextIds) {
     Build b(CMS::wordPress, R"({"folders":[{"id":"theme","name":"theme","is_special":false,
         "files":[{"id":"17","name":"index.php","data":"PD9waHA="}],
         "subfolders":[{"id":"theme/parts","name":"parts","files":[{"id":"18","name":"h.php","data":""},
@@ -103,7 +147,7 @@ TEST(JSONParser, WordPressGroupsNestAndKeepTextIds) {
               (QStringList{m + "/theme/index.php", m + "/theme/parts"}));
 }
 
-TEST(JSONParser, UnknownCmsBuildsNothingAndEmptyAnswerLeavesAnEmptyMirror) {
+TEST(MirrorBuilder, UnknownCmsBuildsNothingAndEmptyAnswerLeavesAnEmptyMirror) {
     Build unknown(CMS::default_, eeAnswer);
     EXPECT_EQ(unknown.everything(), (QStringList{"/.cache", "/.cache/-42"}));
     EXPECT_TRUE(unknown.dictionaries().fileDictionary.empty());
@@ -113,7 +157,7 @@ TEST(JSONParser, UnknownCmsBuildsNothingAndEmptyAnswerLeavesAnEmptyMirror) {
     EXPECT_EQ(empty.parser->basePath(), empty.base.path() + "/.cache/");
 }
 
-TEST(JSONParser, SubfoldersBeforeFilesAndSharedNamesFollowTheWalk) {
+TEST(MirrorBuilder, SubfoldersBeforeFilesAndSharedNamesFollowTheWalk) {
     Build b(CMS::wordPress, R"({"folders":{"first":{"subfolders":[{"id":"a/b","name":"b","files":[]}],
         "id":"a","name":"a","files":{"x":{"id":"1","name":"one.php","data":""}}},
         "second":{"id":"a2","name":"a","files":[{"id":"2","name":"two.php","data":""}]}}})");
@@ -128,7 +172,7 @@ TEST(JSONParser, SubfoldersBeforeFilesAndSharedNamesFollowTheWalk) {
     EXPECT_EQ(b.read("/a/two.php"), "");
 }
 
-TEST(JSONParser, GroupsWithoutTheirFieldsAreSkippedButTheirSubfoldersWalked) {
+TEST(MirrorBuilder, GroupsWithoutTheirFieldsAreSkippedButTheirSubfoldersWalked) {
     Build b(CMS::expressionEngine, R"({"folders":[
         {"id":"7","name":"textid","is_special":false,"files":[{"id":1,"name":"x.html","data":""}]},
         {"id":8,"name":"nospecial","files":[{"id":2,"name":"y.html","data":""}],
@@ -145,7 +189,7 @@ TEST(JSONParser, GroupsWithoutTheirFieldsAreSkippedButTheirSubfoldersWalked) {
     EXPECT_FALSE(d.fileDictionary.count(m + "/ok/nodata.html"));
 }
 
-TEST(JSONParser, InvalidBase64GivesAnEmptyFileAndKeepsTheText) {
+TEST(MirrorBuilder, InvalidBase64GivesAnEmptyFileAndKeepsTheText) {
     Build b(
         CMS::expressionEngine,
         R"({"folders":[{"id":1,"name":"g","is_special":false,"files":[{"id":1,"name":"bad.html","data":"%%not base64"}]}]})");
@@ -153,7 +197,7 @@ TEST(JSONParser, InvalidBase64GivesAnEmptyFileAndKeepsTheText) {
     EXPECT_EQ(b.dictionaries().fileDictionary.at(b.mirror() + "/g/bad.html").encodedData, "%%not base64");
 }
 
-TEST(JSONParser, HostileNamesNeverLeaveTheMirror) {
+TEST(MirrorBuilder, HostileNamesNeverLeaveTheMirror) {
     const std::string longName(4096, 'n');
     Json answer = Json::parse(R"({"folders":[]})");
     for (const std::string& name : {std::string("../x"), std::string("a/b"), std::string(".."),
@@ -177,7 +221,7 @@ TEST(JSONParser, HostileNamesNeverLeaveTheMirror) {
     EXPECT_EQ(b.dictionaries().fileDictionary.size(), 1u);
 }
 
-TEST(JSONParser, RebuildNeverWritesThroughALinkInTheMirror) {
+TEST(MirrorBuilder, RebuildNeverWritesThroughALinkInTheMirror) {
     QTemporaryDir outside;
     Build b(CMS::wordPress,
             R"({"folders":[{"id":"g","name":"g","files":[{"id":"1","name":"f.php","data":"eA=="}]}]})");
@@ -189,7 +233,7 @@ TEST(JSONParser, RebuildNeverWritesThroughALinkInTheMirror) {
     EXPECT_TRUE(QDir(outside.path()).isEmpty());
 }
 
-TEST(JSONParser, ConstructionEmptiesAnOldMirrorAndDeepNestingIsSkipped) {
+TEST(MirrorBuilder, ConstructionEmptiesAnOldMirrorAndDeepNestingIsSkipped) {
     QTemporaryDir base;
     QDir().mkpath(base.path() + "/.cache/-1/stale");
     WebsiteInUse site;
@@ -201,7 +245,56 @@ TEST(JSONParser, ConstructionEmptiesAnOldMirrorAndDeepNestingIsSkipped) {
     for (int i = 0; i < 5000; ++i)
         deep += "]";
     deep += "}";
-    JSONParser parser(std::make_shared<Json>(Json::parse(deep)), base.path(), site);
+    MirrorBuilder parser(std::make_shared<Json>(Json::parse(deep)), base.path(), site);
     parser.startParser();
     EXPECT_TRUE(QDir(base.path() + "/.cache/-1").isEmpty());
 }
+
+namespace {
+
+TEST(MirrorBuilder, BuildsWhileTheAnswerArrives) {
+    QTemporaryDir base;
+    WebsiteInUse site;
+    site.cms = CMS::expressionEngine;
+    site.cachedFolderName = QStringLiteral("-7");
+    MirrorBuilder builder(nullptr, base.path(), site);
+    const std::string first =
+        R"({"folders":[{"id":1,"name":"site","is_special":true,"files":[{"id":3,"name":"a.html","data":"eA=="},)";
+    builder.feed(QByteArrayView(first.data(), static_cast<qsizetype>(first.size())));
+    // The first template is on disk while the rest of the answer is still to come.
+    const QString file = builder.mirrorFolder() + "/site/a.html";
+    for (int i = 0; i < 3000 && !QFile::exists(file); ++i)
+        QThread::msleep(10);
+    EXPECT_TRUE(QFile::exists(file));
+    builder.feed(R"({"id":4,"name":"b.html","data":"eQ=="}]}]})");
+    EXPECT_TRUE(builder.finish());
+    EXPECT_EQ(tree(builder.mirrorFolder()).at("/site/b.html"), "y");
+    EXPECT_EQ(site.withDictionaries([](const PathDictionaries& d) { return d.fileDictionary.size(); }), 2u);
+}
+
+TEST(MirrorBuilder, AnAnswerCutShortOrNotJsonEndsTheWalkWithoutHarm) {
+    QTemporaryDir base;
+    WebsiteInUse site;
+    site.cms = CMS::wordPress;
+    site.cachedFolderName = QStringLiteral("-8");
+    {
+        MirrorBuilder builder(nullptr, base.path(), site);
+        builder.feed(
+            R"({"folders":[{"id":"g","name":"g","files":[{"id":"1","name":"kept.php","data":"eA=="},{"id":"2","na)");
+        EXPECT_FALSE(builder.finish()) << "cut short";
+        EXPECT_EQ(tree(builder.mirrorFolder()).at("/g/kept.php"), "x") << "what arrived whole is built";
+    }
+    for (const QByteArray& junk : {QByteArray("<html>502 Bad Gateway</html>"), QByteArray("{} trailing"),
+                                   QByteArray(1 << 20, '['), QByteArray()}) {
+        MirrorBuilder builder(nullptr, base.path(), site);
+        if (!junk.isEmpty())
+            builder.feed(junk);
+        EXPECT_FALSE(builder.finish());
+        EXPECT_TRUE(tree(builder.mirrorFolder()).empty());
+    }
+    // Abandoned halfway: the walk's thread ends with the builder.
+    MirrorBuilder abandoned(nullptr, base.path(), site);
+    abandoned.feed(R"({"folders":[)");
+}
+
+} // namespace

@@ -1,0 +1,612 @@
+#include "MirrorBuilder.h"
+
+#include "ConsoleLog.h"
+#include "SafeName.h"
+
+#include <QDir>
+#include <cerrno>
+#include <condition_variable>
+#include <deque>
+#include <fcntl.h>
+#include <istream>
+#include <mutex>
+#include <streambuf>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace folvane {
+
+namespace {
+// Deeper nesting than this is no template tree; it is skipped rather than walked.
+constexpr int maxDepth = 200;
+
+QString quoted(const std::optional<QString>& text) {
+    return text ? QStringLiteral("\"") + *text + u'"' : QStringLiteral("nil");
+}
+
+QString describe(const FolderRecord& record) {
+    return QStringLiteral("(name: %1, templateGroupID: %2, isSpecial: %3, paths: %4)")
+        .arg(record.name, quoted(record.templateGroupID),
+             record.isSpecial ? (*record.isSpecial ? QStringLiteral("true") : QStringLiteral("false"))
+                              : QStringLiteral("nil"),
+             QString::number(record.paths.size()));
+}
+
+bool isPseudoGroupID(const std::optional<QString>& id) {
+    return id && (*id == QLatin1String("variables") || *id == QLatin1String("snippets"));
+}
+
+std::optional<QString> textOf(const Json& value) {
+    return value.is_string() ? std::optional(QString::fromStdString(value.get_ref<const std::string&>()))
+                             : std::nullopt;
+}
+} // namespace
+
+// The walk over one answer, driven by JSON events (from the parser, or from a document). Each value is
+// met with what the tree builder does with it, decided by the values around it:
+// - the answer's top-level values, and the values of a group's "subfolders", are walked one by one;
+// - a walked array's items are walked; a walked object is a group: its "subfolders" are walked below its
+//   name, its "files" make its folder and one file per template, any other member is walked in place;
+// - walking deeper than `maxDepth` skips the value with a log line.
+// Whatever a group's "subfolders" or "files" become depends on its "name", "id" and "is_special"; when
+// they come later in the group, the rest of the group is held as values and walked again at its end.
+class MirrorBuilder::Walk final : public nlohmann::json_sax<Json> {
+public:
+    explicit Walk(MirrorBuilder& builder) : builder_(builder) {}
+
+    // Walks a parsed value as if its events came from the parser. Iterative: a document may nest as
+    // deeply as memory allows.
+    void replay(Json& root) {
+        std::vector<std::pair<Json*, size_t>> open;
+        const auto visit = [&](Json& value) {
+            switch (value.type()) {
+            case Json::value_t::object:
+                start_object(value.size());
+                open.emplace_back(&value, 0);
+                break;
+            case Json::value_t::array:
+                start_array(value.size());
+                open.emplace_back(&value, 0);
+                break;
+            case Json::value_t::string:
+                string(value.get_ref<std::string&>());
+                break;
+            default:
+                take(std::move(value));
+                break;
+            }
+        };
+        visit(root);
+        while (!open.empty()) {
+            auto [container, index] = open.back();
+            if (index == container->size()) {
+                open.pop_back();
+                container->is_object() ? end_object() : end_array();
+                continue;
+            }
+            ++open.back().second;
+            if (container->is_object()) {
+                auto& member = *(container->get_ref<Json::object_t&>().begin() + static_cast<long>(index));
+                std::string name = member.first;
+                key(name);
+                visit(member.second);
+            } else {
+                visit((*container)[index]);
+            }
+        }
+    }
+
+    bool null() override { return take(Json()); }
+    bool boolean(bool value) override { return take(Json(value)); }
+    bool number_integer(number_integer_t value) override { return take(Json(value)); }
+    bool number_unsigned(number_unsigned_t value) override { return take(Json(value)); }
+    bool number_float(number_float_t value, const string_t&) override { return take(Json(value)); }
+    bool string(string_t& value) override { return take(Json(std::move(value))); }
+    bool binary(binary_t& value) override { return take(Json::binary(std::move(value))); }
+    bool start_object(std::size_t) override { return open(Json::object()); }
+    bool start_array(std::size_t) override { return open(Json::array()); }
+    bool end_object() override { return close(); }
+    bool end_array() override { return close(); }
+
+    bool key(string_t& name) override {
+        Frame& top = frames_.back();
+        if (top.role == Role::capture)
+            top.captureKey = name;
+        else if (top.role == Role::group)
+            top.key = name;
+        return true;
+    }
+
+    bool parse_error(std::size_t position, const std::string&,
+                     const nlohmann::detail::exception& error) override {
+        logLine(QStringLiteral("The template list is not valid JSON at byte %1: %2")
+                    .arg(position)
+                    .arg(QString::fromUtf8(error.what())));
+        return false;
+    }
+
+private:
+    enum class Role {
+        answer,     // before the answer's value
+        collection, // its values are walked at `depth`
+        group,      // an object being walked at `depth`
+        files,      // a group's templates, each held until it is whole
+        capture,    // a value held whole; `holder` says for what
+        skip,       // a value read past
+    };
+    struct Frame {
+        Role role;
+        QString path;
+        int depth = 0;
+        // collection: the answer itself logs where the tree goes before its first value is walked
+        bool isAnswer = false;
+        // group
+        std::string key;
+        bool sawName = false, sawID = false, sawSpecial = false, holding = false, complete = false;
+        std::optional<QString> name;
+        Json id;
+        std::optional<bool> isSpecial;
+        std::vector<std::pair<std::string, Json>> held;
+        // files
+        QString groupID;
+        // capture
+        std::unique_ptr<Json> captured; // its own place: the frame moves when the stack grows
+        std::vector<Json*> captureOpen;
+        std::string captureKey;
+        Role holder = Role::files;
+        // skip
+        int nesting = 0;
+    };
+
+    Frame& push(Role role, QString path = {}, int depth = 0) {
+        Frame frame;
+        frame.role = role;
+        frame.path = std::move(path);
+        frame.depth = depth;
+        frames_.push_back(std::move(frame));
+        return frames_.back();
+    }
+
+    bool take(Json scalar) {
+        place(&scalar, false);
+        return true;
+    }
+    bool open(Json container) {
+        place(&container, true);
+        return true;
+    }
+
+    // A value begins (a scalar whole, or a container whose contents follow): decide what it is for.
+    void place(Json* value, bool container) {
+        if (frames_.empty())
+            push(Role::answer);
+        Frame& top = frames_.back();
+        switch (top.role) {
+        case Role::skip:
+            top.nesting += container;
+            return;
+        case Role::capture:
+            return capture(top, std::move(*value), container);
+        case Role::answer:
+            if (container)
+                push(Role::collection, {}, 1).isAnswer = true;
+            return;
+        case Role::collection:
+            if (top.isAnswer && top.path.isNull()) {
+                if (!builder_.refreshing_) {
+                    builder_.basePath_ = builder_.mirrorFolder();
+                    logLine(QStringLiteral("newBasePath: ") + builder_.basePath_);
+                }
+                logLine(QStringLiteral("usedPath: ") + builder_.basePath_);
+                top.path = builder_.basePath_;
+            }
+            return walk(top.path, top.depth, *value, container);
+        case Role::group:
+            return member(frames_.size() - 1, *value, container);
+        case Role::files:
+            return hold(Role::files, std::move(*value), container);
+        }
+    }
+
+    void walk(const QString& path, int depth, const Json& value, bool container) {
+        if (depth > maxDepth) {
+            logLine(QStringLiteral("Skipping a template list nested too deeply below ") + path);
+            if (container)
+                push(Role::skip);
+            return;
+        }
+        if (value.is_array())
+            push(Role::collection, path, depth + 1);
+        else if (value.is_object())
+            push(Role::group, path, depth);
+    }
+
+    // A member of the group at `index` begins.
+    void member(size_t index, Json& value, bool container) {
+        Frame& group = frames_[index];
+        const std::string& key = group.key;
+        if (key == "name") {
+            group.sawName = true;
+            group.name = textOf(value);
+        } else if (key == "id") {
+            group.sawID = true;
+            group.id = container ? Json() : value;
+        } else if (key == "is_special") {
+            group.sawSpecial = true;
+            group.isSpecial = value.is_boolean() ? std::optional(value.get<bool>()) : std::nullopt;
+        }
+        if (!group.holding && !group.complete && !knowsEnoughFor(group, key))
+            group.holding = true;
+        if (group.holding)
+            return hold(Role::group, std::move(value), container);
+
+        const QString path = group.path;
+        const int depth = group.depth;
+        if (group.name && key == "subfolders") {
+            logLine(QStringLiteral("Going into subfolders"));
+            if (!isSafeComponent(*group.name)) {
+                logLine(QStringLiteral("Skipping the subfolders of a group with an unusable name: ") +
+                        *group.name);
+                return skipOver(container);
+            }
+            if (container)
+                push(Role::collection, path + u'/' + *group.name, depth + 1);
+        } else if (key == "files") {
+            const std::optional<QString> groupID = makeGroupFolder(group);
+            if (!groupID)
+                return skipOver(container);
+            const QString folder = path + u'/' + *folderName(group);
+            if (container)
+                push(Role::files, folder + u'/').groupID = *groupID;
+        } else {
+            walk(path, depth + 1, value, container);
+        }
+    }
+
+    // Whether what the member `key` becomes can no longer change with the members still to come.
+    bool knowsEnoughFor(const Frame& group, const std::string& key) const {
+        if (key == "subfolders")
+            return group.sawName;
+        if (key != "files" || builder_.site_.cms == CMS::default_)
+            return true;
+        if (group.sawName && group.sawID && group.sawSpecial)
+            return true;
+        const std::optional<QString> textID = textOf(group.id);
+        return builder_.site_.cms == CMS::wordPress && group.sawName && textID && !isPseudoGroupID(textID);
+    }
+
+    std::optional<QString> folderName(const Frame& group) const {
+        const std::optional<QString> textID = textOf(group.id);
+        if (isPseudoGroupID(textID))
+            return group.isSpecial
+                       ? (*textID == QLatin1String("snippets") ? QStringLiteral("Partials") : group.name)
+                       : std::nullopt;
+        return group.name;
+    }
+
+    // The folder of a group whose "files" begin; its group id, or nothing when the group is skipped.
+    std::optional<QString> makeGroupFolder(const Frame& group) {
+        const CMS cms = builder_.site_.cms;
+        if (cms == CMS::default_)
+            return std::nullopt; // a site whose CMS is not known gets no folders at all
+        logLine(QStringLiteral("Creating Folder2"));
+        logLine(QStringLiteral("usedPath: ") + group.path);
+        const std::optional<QString> textID = textOf(group.id);
+        std::optional<QString> name;
+        std::optional<QString> groupID;
+        std::optional<bool> special;
+        if (isPseudoGroupID(textID)) {
+            name = folderName(group);
+            groupID = textID;
+            special = group.isSpecial;
+        } else if (cms == CMS::expressionEngine) {
+            if (group.id.is_number_integer() && group.isSpecial) {
+                name = group.name;
+                groupID = QString::number(group.id.get<qint64>());
+                special = group.isSpecial;
+            }
+        } else if (cms == CMS::wordPress && textID) {
+            name = group.name;
+            groupID = textID;
+            special = false;
+        }
+        if (!name || !groupID) {
+            logLine(QStringLiteral("Skipping a template group without the fields it needs below ") +
+                    group.path);
+            return std::nullopt;
+        }
+        if (!isSafeComponent(*name)) {
+            logLine(QStringLiteral("Skipping a template group with an unusable name: ") + *name);
+            return std::nullopt;
+        }
+        builder_.createFolder(group.path, u'/' + *name, groupID, special);
+        return groupID;
+    }
+
+    void skipOver(bool container) {
+        if (container)
+            push(Role::skip);
+    }
+
+    // Keeps a value whole for its holder: a template of the files below, or a member of the group below.
+    void hold(Role holder, Json value, bool container) {
+        if (!container)
+            return held(holder, std::move(value));
+        Frame& frame = push(Role::capture);
+        frame.holder = holder;
+        frame.captured = std::make_unique<Json>(std::move(value));
+        frame.captureOpen.push_back(frame.captured.get());
+    }
+
+    void capture(Frame& frame, Json value, bool container) {
+        Json& into = *frame.captureOpen.back();
+        Json* added = nullptr;
+        if (into.is_object())
+            added = &(into[frame.captureKey] = std::move(value));
+        else
+            added = &into.emplace_back(std::move(value));
+        if (container)
+            frame.captureOpen.push_back(added);
+    }
+
+    void held(Role holder, Json value) {
+        Frame& below = frames_.back();
+        if (holder == Role::files)
+            builder_.createFile(below.path, value, below.groupID);
+        else
+            below.held.emplace_back(below.key, std::move(value));
+    }
+
+    bool close() {
+        Frame& top = frames_.back();
+        if (top.role == Role::skip && top.nesting > 0) {
+            --top.nesting;
+            return true;
+        }
+        if (top.role == Role::capture) {
+            top.captureOpen.pop_back();
+            if (!top.captureOpen.empty())
+                return true;
+            Json value = std::move(*top.captured);
+            const Role holder = top.holder;
+            frames_.pop_back();
+            held(holder, std::move(value));
+            return true;
+        }
+        if (top.role == Role::group && top.holding)
+            walkHeld(frames_.size() - 1);
+        frames_.pop_back();
+        return true;
+    }
+
+    // The group's end: everything about it is known, so its held members are walked now, in order.
+    void walkHeld(size_t index) {
+        Frame& group = frames_[index];
+        group.holding = false;
+        group.complete = true;
+        std::vector<std::pair<std::string, Json>> members = std::move(group.held);
+        for (auto& [name, value] : members) {
+            frames_[index].key = name;
+            replay(value);
+        }
+    }
+
+    MirrorBuilder& builder_;
+    std::vector<Frame> frames_;
+};
+
+// The answer's bytes on their way from `feed` to the walk's thread.
+class MirrorBuilder::Stream final : public std::streambuf {
+public:
+    explicit Stream(MirrorBuilder& builder) : walk_(builder) {
+        thread_ = std::thread([this] {
+            std::istream input(this);
+            whole_ = Json::sax_parse(input, &walk_);
+            std::lock_guard lock(mutex_);
+            ended_ = true;
+            changed_.notify_all();
+        });
+    }
+    ~Stream() override { end(); }
+
+    void add(QByteArrayView chunk) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return waiting_ < maxWaiting || ended_; });
+        if (ended_ || chunk.isEmpty())
+            return;
+        waiting_ += chunk.size();
+        chunks_.emplace_back(chunk.toByteArray());
+        changed_.notify_all();
+    }
+
+    bool end() {
+        {
+            std::lock_guard lock(mutex_);
+            last_ = true;
+            changed_.notify_all();
+        }
+        if (thread_.joinable())
+            thread_.join();
+        return whole_;
+    }
+
+protected:
+    int_type underflow() override {
+        std::unique_lock lock(mutex_);
+        waiting_ -= current_.size();
+        current_.clear();
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return !chunks_.empty() || last_; });
+        if (chunks_.empty())
+            return traits_type::eof();
+        current_ = std::move(chunks_.front());
+        chunks_.pop_front();
+        char* begin = current_.data();
+        setg(begin, begin, begin + current_.size());
+        return traits_type::to_int_type(*begin);
+    }
+
+private:
+    static constexpr qsizetype maxWaiting = 8 << 20;
+
+    Walk walk_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<QByteArray> chunks_;
+    QByteArray current_;
+    qsizetype waiting_ = 0;
+    bool last_ = false;
+    bool ended_ = false;
+    bool whole_ = false;
+    std::thread thread_;
+};
+
+MirrorBuilder::MirrorBuilder(std::shared_ptr<Json> rootJSON, const QString& basePath, WebsiteInUse& site)
+    : mirror_(mirrorFolderPath(basePath, site.cachedFolderName.value_or(QString()))),
+      rootJSON_(std::move(rootJSON)), cachedFolderName_(site.cachedFolderName), site_(site) {
+    logLine(QStringLiteral("..."));
+    logLine(QStringLiteral("Checking if cache exists"));
+    logLine(basePath);
+    basePath_ = basePath + Constants::cache;
+    if (!QDir().mkpath(basePath_)) {
+        logLine(QStringLiteral("Failed to make dir"));
+        return;
+    }
+    // The mirror folder always starts empty; it exists even for an empty list so the volume has a root.
+    QDir mirror(mirrorFolder());
+    if ((mirror.exists() && !mirror.removeRecursively()) || !QDir().mkpath(mirror.path()))
+        logLine(QStringLiteral("Failed to del dir"));
+}
+
+MirrorBuilder::~MirrorBuilder() = default;
+
+QString MirrorBuilder::mirrorFolder() const {
+    return mirror_;
+}
+
+void MirrorBuilder::startParser() {
+    checkedFolders_.clear();
+    if (rootJSON_)
+        Walk(*this).replay(*rootJSON_);
+}
+
+void MirrorBuilder::feed(QByteArrayView chunk) {
+    if (!stream_) {
+        checkedFolders_.clear();
+        stream_ = std::make_unique<Stream>(*this);
+    }
+    stream_->add(chunk);
+}
+
+bool MirrorBuilder::finish() {
+    if (!stream_)
+        return false;
+    const bool whole = stream_->end();
+    stream_.reset();
+    return whole;
+}
+
+void MirrorBuilder::createFolder(const QString& parent, const QString& name,
+                                 const std::optional<QString>& templateGroupID,
+                                 std::optional<bool> isSpecial) {
+    logLine(QStringLiteral("Creating Folder"));
+    const QString folder = parent + name; // `name` starts with "/"
+    if (!makeFolder(folder)) {
+        logLine(QStringLiteral("Failed to make dir"));
+        return;
+    }
+    logLine(QStringLiteral("Dictionary entry for location ") + folder);
+    site_.withDictionaries([&](PathDictionaries& d) {
+        d.folderDictionary[folder] = FolderRecord{name, templateGroupID, isSpecial, {}};
+        const auto parentRecord = d.folderDictionary.find(parent);
+        logLine(QStringLiteral("path: ") + parent + QStringLiteral(", dictLookup: ") +
+                (parentRecord == d.folderDictionary.end() ? QStringLiteral("nil")
+                                                          : describe(parentRecord->second)));
+        if (parentRecord != d.folderDictionary.end())
+            parentRecord->second.paths.append(folder);
+    });
+}
+
+void MirrorBuilder::createFile(const QString& folderPath, const Json& entry, const QString& templateGroupID) {
+    const QString folder = folderPath.chopped(1);
+    const std::optional<QString> data = stringValue(entry, "data");
+    const std::optional<QString> name = stringValue(entry, "name");
+    std::optional<QString> templateID;
+    if (site_.cms == CMS::expressionEngine) {
+        const auto number = integerValue(entry, "id");
+        templateID = number ? QString::number(*number) : QString();
+    } else if (site_.cms == CMS::wordPress) {
+        templateID = stringValue(entry, "id");
+    }
+    if (!data || !name || !templateID)
+        return;
+    if (!isSafeComponent(*name)) {
+        logLine(QStringLiteral("Skipping a template with an unusable name in ") + folder +
+                QStringLiteral(": ") + *name);
+        return;
+    }
+    QByteArray encoded = data->toLatin1();
+    const auto decoded = QByteArray::fromBase64Encoding(encoded, QByteArray::AbortOnBase64DecodingErrors);
+    const QString path = folderPath + *name;
+    site_.withDictionaries([&](PathDictionaries& d) {
+        d.fileDictionary[path] = FileRecord{*name, templateGroupID, *templateID, std::move(encoded)};
+        if (const auto parent = d.folderDictionary.find(folder); parent != d.folderDictionary.end())
+            parent->second.paths.append(path);
+    });
+    writeFile(path, decoded ? *decoded : QByteArray());
+}
+
+bool MirrorBuilder::makeFolder(const QString& path) {
+    // Folder by folder from the mirror down, never through a link: whatever is in the mirror already
+    // (a link made on the volume, say) cannot lead a write outside it.
+    const QString mirror = mirrorFolder();
+    if (path != mirror && !path.startsWith(mirror + u'/'))
+        return false;
+    QString current = mirror;
+    const QStringList parts = path.mid(mirror.size()).split(u'/', Qt::SkipEmptyParts);
+    for (const QString& part : parts) {
+        current += u'/' + part;
+        if (checkedFolders_.count(current))
+            continue;
+        const QByteArray native = QFile::encodeName(current);
+        struct stat info {};
+        if (::lstat(native.constData(), &info) != 0) {
+            if (errno != ENOENT || (::mkdir(native.constData(), 0755) != 0 && errno != EEXIST))
+                return false;
+            if (::lstat(native.constData(), &info) != 0)
+                return false;
+        }
+        if (!S_ISDIR(info.st_mode))
+            return false;
+        checkedFolders_.insert(current);
+    }
+    return true;
+}
+
+void MirrorBuilder::writeFile(const QString& path, const QByteArray& bytes) {
+    if (!makeFolder(path.left(path.lastIndexOf(u'/'))))
+        return;
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        logLine(QStringLiteral("Failed to write ") + path);
+        return;
+    }
+    qsizetype written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n =
+            ::write(fd, bytes.constData() + written, static_cast<size_t>(bytes.size() - written));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            logLine(QStringLiteral("Failed to write ") + path);
+            break;
+        }
+        written += n;
+    }
+    ::close(fd);
+}
+
+} // namespace folvane

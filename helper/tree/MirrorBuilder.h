@@ -1,0 +1,73 @@
+#pragma once
+
+#include "LenientJson.h"
+#include "tree/WebsiteInUse.h"
+
+#include <QByteArrayView>
+#include <QString>
+#include <memory>
+#include <optional>
+#include <set>
+
+namespace folvane {
+
+// Builds the mirror folder from a "list_all" answer: every template group becomes a folder, every
+// template a file holding its content, and each is recorded in the site's path dictionaries. The walk
+// follows the answer's own key order. Names that are not one safe path component are skipped, and
+// nothing is written through a link or outside the mirror folder.
+//
+// The walk reads the answer as a stream of JSON events: a group's files are written as its templates go
+// by, so only one template at a time is held (a group whose "files" come before its "name", "id" or
+// "is_special" is held until its end). It is fed either the answer's bytes as they arrive (`feed`, then
+// `finish`) or a whole parsed document (`setJSON`, then `startParser`); the tree built is the same.
+// Building from a document consumes the templates' contents from it (they live on in the records), so a
+// document is built from once.
+class MirrorBuilder {
+public:
+    // Prepares the cache: the cache root below `basePath` exists, the site's mirror folder is empty.
+    MirrorBuilder(std::shared_ptr<Json> rootJSON, const QString& basePath, WebsiteInUse& site);
+    ~MirrorBuilder();
+
+    void setJSON(std::shared_ptr<Json> json) { rootJSON_ = std::move(json); }
+    void setRefreshing(bool refreshing) { refreshing_ = refreshing; }
+    bool getRefreshing() const { return refreshing_; }
+    // The cache root before the first build, the mirror folder from then on.
+    const QString& basePath() const { return basePath_; }
+    // The site's mirror folder, whether or not a build has run.
+    QString mirrorFolder() const;
+
+    // Builds from the document given to the constructor or `setJSON`.
+    void startParser();
+
+    // Builds from the answer's bytes while they arrive: each chunk in order, then `finish`. The walk runs
+    // on a thread of its own; `feed` returns at once unless more than a few megabytes wait to be read.
+    void feed(QByteArrayView chunk);
+    // Waits until the walk has read everything fed. False when the bytes were not one whole JSON value
+    // (whatever their valid beginning described is built, as it arrived).
+    bool finish();
+
+private:
+    class Walk;
+    class Stream;
+    friend class Walk;
+
+    void startBuild();
+    void createFolder(const QString& parent, const QString& name,
+                      const std::optional<QString>& templateGroupID, std::optional<bool> isSpecial);
+    void createFile(const QString& folderPath, const Json& entry, const QString& templateGroupID);
+    // Creates `path` (and the folders above it up to the mirror); false when that failed or would leave
+    // the mirror folder.
+    bool makeFolder(const QString& path);
+    void writeFile(const QString& path, const QByteArray& bytes);
+
+    QString mirror_;
+    QString basePath_;
+    std::shared_ptr<Json> rootJSON_;
+    std::optional<QString> cachedFolderName_;
+    bool refreshing_ = false;
+    WebsiteInUse& site_;
+    std::set<QString> checkedFolders_; // folders already known to lie inside the mirror during one build
+    std::unique_ptr<Stream> stream_;   // the answer being fed, while it is
+};
+
+} // namespace folvane
