@@ -5,18 +5,18 @@
 #include "ConsoleLog.h"
 #include "DesktopNotifier.h"
 #include "GoogleAnalytics.h"
+#include "HttpClient.h"
 #include "LogLines.h"
 #include "NotificationBus.h"
 #include "Paths.h"
 #include "SiteLock.h"
 #include "addon/HttpAddonClient.h"
-#include "HttpClient.h"
 #include "fs/LoopbackFS.h"
 #include "fs/MountSession.h"
 #include "fs/VolumeEventQueue.h"
 #include "sync/Recovery.h"
 #include "sync/SyncEngine.h"
-#include "tree/JSONParser.h"
+#include "tree/MirrorBuilder.h"
 #include "tree/WebsiteInUse.h"
 
 #include <QCoreApplication>
@@ -36,9 +36,9 @@ const QString leftOverSuffix = QStringLiteral(".left-over-");
 } // namespace
 
 HelperApp::HelperApp(HelperCommandLine args, WebsiteInUse& site, QObject* parent)
-    : QObject(parent), args_(std::move(args)), site_(site), http_(std::make_unique<HttpClient>(helperRequestLimit)),
-      bus_(std::make_unique<NotificationBus>()), notifier_(std::make_unique<DesktopNotifier>()),
-      analytics_(std::make_unique<GoogleAnalytics>()) {}
+    : QObject(parent), args_(std::move(args)), site_(site),
+      http_(std::make_unique<HttpClient>(helperRequestLimit)), bus_(std::make_unique<NotificationBus>()),
+      notifier_(std::make_unique<DesktopNotifier>()), analytics_(std::make_unique<GoogleAnalytics>()) {}
 
 HelperApp::~HelperApp() {
     if (volumeEvents_)
@@ -95,7 +95,7 @@ void HelperApp::start() {
     // A mirror folder that is still there was left by a run that did not end cleanly (a clean end removes it,
     // and the lock says no helper serves it now): it may hold the only copy of edits the site never got.
     const QStringList leftOver = setLeftOverMirrorsAside();
-    mirrorBuilder_ = std::make_unique<JSONParser>(std::move(templates), baseFolder_, site_);
+    mirrorBuilder_ = std::make_unique<MirrorBuilder>(std::move(templates), baseFolder_, site_);
     logLine(QStringLiteral("Parsing"));
     mirrorBuilder_->startParser();
     // Nothing reads the list once the tree stands; a large site's list is worth giving back.
@@ -105,6 +105,7 @@ void HelperApp::start() {
     });
     logLine(logline::foundTemplates(static_cast<qsizetype>(groups), static_cast<qsizetype>(files),
                                     mirrorFolder()));
+    keepLostEdits(leftOver);
 
     mount();
     startSynchronising();

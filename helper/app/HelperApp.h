@@ -13,7 +13,7 @@ class DesktopNotifier;
 class GoogleAnalytics;
 class HttpAddonClient;
 class HttpClient;
-class JSONParser;
+class MirrorBuilder;
 class LoopbackFS;
 class MountSession;
 class NotificationBus;
@@ -63,7 +63,7 @@ private:
     std::unique_ptr<DesktopNotifier> notifier_;
     std::unique_ptr<GoogleAnalytics> analytics_;
     std::unique_ptr<HttpAddonClient> client_;
-    std::unique_ptr<JSONParser> mirrorBuilder_;
+    std::unique_ptr<MirrorBuilder> mirrorBuilder_;
     std::unique_ptr<Recovery> recovery_;
     std::unique_ptr<VolumeEventQueue> volumeEvents_;
     std::unique_ptr<LoopbackFS> loop_;

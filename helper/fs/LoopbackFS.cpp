@@ -78,14 +78,10 @@ struct LoopbackOps {
         cfg->attr_timeout = self.cache_.attributeSeconds;
         // A name the kernel remembers as missing would make a later create fail with EEXIST.
         cfg->negative_timeout = 0;
-        // With caching on the kernel gathers writes in its page cache and hands them over in large
-        // requests (on close, fsync, or when the session's flusher asks); the synchronisation coalesces
-        // saves anyway. With caching off every call goes straight through.
-        if (self.cache_.keepPageCache && (conn->capable & FUSE_CAP_WRITEBACK_CACHE))
-            conn->want |= FUSE_CAP_WRITEBACK_CACHE;
-        else
-            conn->want &= ~FUSE_CAP_WRITEBACK_CACHE;
-        self.writeback_ = (conn->want & FUSE_CAP_WRITEBACK_CACHE) != 0;
+        // No writeback cache: with it the kernel keeps its own idea of a file's size and ignores the size
+        // the mirror reports after the helper rewrote the file (a refresh, an on-open fetch), so the volume
+        // would show the site's new text cut or padded to the old length.
+        conn->want &= ~FUSE_CAP_WRITEBACK_CACHE;
         // Clearing set-user-id bits on truncate reaches the filesystem as a mode change.
         conn->want &= ~FUSE_CAP_HANDLE_KILLPRIV;
         // Otherwise the kernel re-reads every file at each open, which defeats keeping the page cache;
@@ -209,8 +205,6 @@ struct LoopbackOps {
     static void useCachePolicy(fuse_file_info* fi) {
         fi->keep_cache = fs().cache_.keepPageCache;
         fi->direct_io = !fs().cache_.keepPageCache;
-        if (forWriting(fi))
-            ++fs().openForWriting_;
     }
 
     static int create(const char* path, mode_t mode, fuse_file_info* fi) {
@@ -228,14 +222,8 @@ struct LoopbackOps {
         logAt("Open file at ", path);
         // The kernel's own requests already carry the positions; O_DIRECT would make the mirror refuse
         // the unaligned buffers it gets them in.
-        int flags = fi->flags & ~O_DIRECT;
-        // With writeback the kernel also reads pages of files opened only for writing, and appends itself.
-        if (fs().writeback_ && forWriting(fi))
-            flags = (flags & ~(O_ACCMODE | O_APPEND)) | O_RDWR;
-        const std::string real = fs().realPath(path);
-        int fd = ::open(real.c_str(), flags | O_CLOEXEC);
-        if (fd == -1 && errno == EACCES && flags != fi->flags)
-            fd = ::open(real.c_str(), fi->flags | O_CLOEXEC);
+        const int flags = fi->flags & ~O_DIRECT;
+        const int fd = ::open(fs().realPath(path).c_str(), flags | O_CLOEXEC);
         if (fd == -1)
             return -errno;
         fi->fh = static_cast<uint64_t>(fd);
@@ -300,7 +288,6 @@ struct LoopbackOps {
             ::close(fdOf(fi));
             return 0;
         }
-        --fs().openForWriting_;
         if (::close(fdOf(fi)) == 0)
             fs().report(&VolumeEvents::fileReleased, path);
         return 0;
@@ -416,18 +403,81 @@ struct LoopbackOps {
     }
 };
 
-void LoopbackFS::beginRequest(const void* request, size_t size) {
+bool LoopbackFS::beginRequest(const void* request, size_t size) {
     sizeFirst = {};
-    if (!request || size < sizeof(fuse_in_header) + sizeof(fuse_setattr_in))
-        return;
+    if (!request)
+        return true; // only a write's data is left in the kernel's pipe
+    if (size < sizeof(fuse_in_header))
+        return false;
     fuse_in_header header;
     std::memcpy(&header, request, sizeof header);
-    if (header.opcode != FUSE_SETATTR)
+    const char* arguments = static_cast<const char*>(request) + sizeof header;
+    switch (header.opcode) {
+    case FUSE_SETATTR:
+        if (size >= sizeof header + sizeof(fuse_setattr_in)) {
+            fuse_setattr_in setattr;
+            std::memcpy(&setattr, arguments, sizeof setattr);
+            if ((setattr.valid & FATTR_SIZE) && (setattr.valid & (FATTR_MODE | FATTR_UID | FATTR_GID)))
+                sizeFirst = {.pending = true, .done = false, .size = static_cast<off_t>(setattr.size)};
+        }
+        return true;
+    case FUSE_OPEN:
+        if (size >= sizeof header + sizeof(fuse_open_in)) {
+            fuse_open_in open;
+            std::memcpy(&open, arguments, sizeof open);
+            return (open.flags & O_TRUNC) != 0;
+        }
+        return false;
+    case FUSE_SYMLINK:
+    case FUSE_MKNOD:
+    case FUSE_MKDIR:
+    case FUSE_UNLINK:
+    case FUSE_RMDIR:
+    case FUSE_RENAME:
+    case FUSE_RENAME2:
+    case FUSE_LINK:
+    case FUSE_WRITE:
+    case FUSE_SETXATTR:
+    case FUSE_REMOVEXATTR:
+    case FUSE_CREATE:
+    case FUSE_FALLOCATE:
+    case FUSE_COPY_FILE_RANGE:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void LoopbackFS::holdChanges() {
+    std::unique_lock lock(changeMutex_);
+    changesHeld_ = true;
+    changeTurn_.wait(lock, [this] { return changesInProgress_ == 0; });
+}
+
+void LoopbackFS::resumeChanges() {
+    {
+        std::lock_guard lock(changeMutex_);
+        changesHeld_ = false;
+    }
+    changeTurn_.notify_all();
+}
+
+LoopbackFS::ChangePass::ChangePass(LoopbackFS& fs, bool changes) : fs_(changes ? &fs : nullptr) {
+    if (!fs_)
         return;
-    fuse_setattr_in arguments;
-    std::memcpy(&arguments, static_cast<const char*>(request) + sizeof header, sizeof arguments);
-    if ((arguments.valid & FATTR_SIZE) && (arguments.valid & (FATTR_MODE | FATTR_UID | FATTR_GID)))
-        sizeFirst = {.pending = true, .done = false, .size = static_cast<off_t>(arguments.size)};
+    std::unique_lock lock(fs_->changeMutex_);
+    fs_->changeTurn_.wait(lock, [this] { return !fs_->changesHeld_; });
+    ++fs_->changesInProgress_;
+}
+
+LoopbackFS::ChangePass::~ChangePass() {
+    if (!fs_)
+        return;
+    {
+        std::lock_guard lock(fs_->changeMutex_);
+        --fs_->changesInProgress_;
+    }
+    fs_->changeTurn_.notify_all();
 }
 
 const fuse_operations& LoopbackFS::operations() {

@@ -2,6 +2,8 @@
 
 #include <QString>
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <sys/types.h>
 
@@ -26,23 +28,34 @@ public:
         // How long the kernel may trust names and attributes it has seen. The helper invalidates
         // whatever it changes in the mirror itself, so only changes made behind its back wait this long.
         double attributeSeconds = 86400;
-        // With the page cache kept, writes gather in the kernel; while a file stays open for writing they
-        // are handed to the filesystem (and reported) at least this often.
-        double writebackSeconds = 0.2;
     };
 
     LoopbackFS(QString rootPath, VolumeEvents& events, CachePolicy cache);
 
     const QString& rootPath() const { return rootPathText_; }
     const CachePolicy& cachePolicy() const { return cache_; }
-    // Whether the kernel keeps written data in its cache (negotiated when the volume was mounted).
-    bool gathersWrites() const { return writeback_; }
-    bool hasFilesOpenForWriting() const { return openForWriting_ > 0; }
     // The table handed to libfuse; the instance is its private data.
     static const fuse_operations& operations();
     // Called by the session loop with each raw request before libfuse dispatches it (null when the
-    // request was not read into memory), on the serving thread.
-    static void beginRequest(const void* request, size_t size);
+    // request was not read into memory: a large write), on the serving thread. Returns whether the request
+    // changes the mirror.
+    static bool beginRequest(const void* request, size_t size);
+
+    // While held, requests that change the mirror wait before they are carried out; reads go on.
+    // `holdChanges` returns once no change is in progress. Main thread.
+    void holdChanges();
+    void resumeChanges();
+    // Held by a serving thread around a request that changes the mirror.
+    class ChangePass {
+    public:
+        ChangePass(LoopbackFS& fs, bool changes);
+        ~ChangePass();
+        ChangePass(const ChangePass&) = delete;
+        ChangePass& operator=(const ChangePass&) = delete;
+
+    private:
+        LoopbackFS* fs_;
+    };
 
 private:
     friend struct LoopbackOps;
@@ -55,8 +68,10 @@ private:
     const std::string root_;
     VolumeEvents& events_;
     const CachePolicy cache_;
-    std::atomic<bool> writeback_ = false;
-    std::atomic<int> openForWriting_ = 0;
+    std::mutex changeMutex_;
+    std::condition_variable changeTurn_;
+    bool changesHeld_ = false;
+    int changesInProgress_ = 0;
 };
 
 } // namespace folvane

@@ -96,7 +96,6 @@ void MountSession::mount() {
     serving_ = static_cast<int>(count);
     for (unsigned i = 0; i < count; ++i)
         servers_.emplace_back([this] { serve(); });
-    flusher_ = std::thread([this] { flushWrites(); });
     QMetaObject::invokeMethod(
         this, [this] { emit mounted(mountPoint_); }, Qt::QueuedConnection);
 }
@@ -178,8 +177,9 @@ void MountSession::serve() {
             continue;
         if (received <= 0)
             break;
-        LoopbackFS::beginRequest((buffer.flags & FUSE_BUF_IS_FD) ? nullptr : buffer.mem,
-                                 static_cast<size_t>(received));
+        const bool changes = LoopbackFS::beginRequest((buffer.flags & FUSE_BUF_IS_FD) ? nullptr : buffer.mem,
+                                                      static_cast<size_t>(received));
+        const LoopbackFS::ChangePass pass(fs_, changes);
         fuse_session_process_buf(session, &buffer);
     }
     std::free(buffer.mem);
@@ -194,47 +194,12 @@ void MountSession::serve() {
 void MountSession::stopServing() {
     const uint64_t wake = 1;
     [[maybe_unused]] const ssize_t written = ::write(wakeFd_, &wake, sizeof wake);
-    std::lock_guard lock(flushMutex_);
-    flushWake_.notify_all();
-}
-
-// With writeback the kernel keeps written data for as long as half a minute; a file kept open by its
-// writer would reach the site that much later. While any file is open for writing, the kernel is asked
-// to hand over what it gathered every `writebackSeconds`. Nothing of the volume is held open meanwhile,
-// so an unmount from outside is never refused because of it.
-void MountSession::flushWrites() {
-    sigset_t all;
-    sigfillset(&all);
-    pthread_sigmask(SIG_BLOCK, &all, nullptr);
-    const auto period = std::chrono::duration<double>(fs_.cachePolicy().writebackSeconds);
-    const QByteArray mountPoint = QFile::encodeName(mountPoint_);
-    std::unique_lock lock(flushMutex_);
-    while (serving_ > 0 && !stopping_) {
-        flushWake_.wait_for(lock, period);
-        if (serving_ == 0 || stopping_ || !fs_.gathersWrites() || !fs_.hasFilesOpenForWriting())
-            continue;
-        lock.unlock();
-        const int root = ::open(mountPoint.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (root != -1) {
-            ::syncfs(root);
-            ::close(root);
-        }
-        lock.lock();
-    }
 }
 
 bool MountSession::unmount() {
     if (!fuse_)
         return !MountTable::hasFuseMountAt(mountPoint_);
-    // The flusher first, while its requests are still served; when the volume was detached from outside
-    // it may still wait for one, which closing the device below ends.
     stopping_ = true;
-    {
-        std::lock_guard lock(flushMutex_);
-        flushWake_.notify_all();
-    }
-    if (serving_ > 0 && flusher_.joinable())
-        flusher_.join();
     fuse_exit(fuse_);
     stopServing();
     for (std::thread& server : servers_)
@@ -242,8 +207,6 @@ bool MountSession::unmount() {
     servers_.clear();
     // Closing the device ends the connection even while the volume is busy; the detach is lazy.
     fuse_unmount(fuse_);
-    if (flusher_.joinable())
-        flusher_.join();
     fuse_destroy(fuse_);
     fuse_ = nullptr;
     if (MountTable::hasFuseMountAt(mountPoint_))
@@ -252,7 +215,26 @@ bool MountSession::unmount() {
     return true;
 }
 
+void MountSession::holdChanges() {
+    fs_.holdChanges();
+    holding_ = true;
+}
+
+void MountSession::resumeChanges() {
+    fs_.resumeChanges();
+    holding_ = false;
+    const std::vector<QString> paths = std::exchange(deferredPaths_, {});
+    if (std::exchange(deferredAll_, false))
+        invalidateAll();
+    for (const QString& path : paths)
+        invalidate(path);
+}
+
 void MountSession::invalidateAll() {
+    if (holding_) {
+        deferredAll_ = true;
+        return;
+    }
     if (!fuse_)
         return;
     const QString root = fs_.rootPath();
@@ -264,6 +246,10 @@ void MountSession::invalidateAll() {
 }
 
 void MountSession::invalidate(const QString& volumePath) {
+    if (holding_) {
+        deferredPaths_.push_back(volumePath);
+        return;
+    }
     if (!fuse_ || !volumePath.startsWith(u'/') || volumePath.size() < 2)
         return;
     const QByteArray path = QFile::encodeName(volumePath);

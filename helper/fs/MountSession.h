@@ -1,6 +1,6 @@
 #pragma once
 
-#include "VolumeCache.h"
+#include "VolumeControl.h"
 
 #include <QObject>
 #include <QString>
@@ -19,7 +19,7 @@ class LoopbackFS;
 // The site's volume: mounts the loopback filesystem at the mount point, serves it on threads of its
 // own (several calls at once), and takes it down again. Outcomes arrive as signals on the main thread,
 // after `mount()` has returned. All public methods are for the main thread.
-class MountSession : public QObject, public VolumeCache {
+class MountSession : public QObject, public VolumeControl {
     Q_OBJECT
 public:
     MountSession(LoopbackFS& fs, QString title, QString mountPoint, QObject* parent = nullptr);
@@ -43,6 +43,8 @@ public:
     // The same for one volume path: its cached attributes and contents, and its name too when the mirror
     // no longer has it or has another kind of item there.
     void invalidate(const QString& volumePath) override;
+    void holdChanges() override;
+    void resumeChanges() override;
 
 signals:
     void mounted(const QString& mountPoint);
@@ -55,7 +57,6 @@ private:
     QString mountFailure();
     void serve();
     void stopServing();
-    void flushWrites();
     void forgetName(const QByteArray& volumePath);
 
     LoopbackFS& fs_;
@@ -63,13 +64,14 @@ private:
     const QString mountPoint_;
     struct fuse* fuse_ = nullptr;
     std::vector<std::thread> servers_;
-    std::thread flusher_;
     int wakeFd_ = -1; // tells the serving threads to stop
     std::atomic<bool> stopping_ = false;
     std::atomic<int> serving_ = 0;
     std::mutex receiveTurn_;
-    std::mutex flushMutex_;
-    std::condition_variable flushWake_;
+    // While changes are held (main thread only): the invalidations asked for meanwhile.
+    bool holding_ = false;
+    bool deferredAll_ = false;
+    std::vector<QString> deferredPaths_;
 };
 
 } // namespace folvane

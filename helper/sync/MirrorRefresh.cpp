@@ -1,8 +1,8 @@
 #include "MirrorRefresh.h"
 
 #include "ConsoleLog.h"
-#include "fs/VolumeCache.h"
-#include "tree/JSONParser.h"
+#include "fs/VolumeControl.h"
+#include "tree/MirrorBuilder.h"
 #include "tree/SafeName.h"
 #include "tree/WebsiteInUse.h"
 
@@ -12,7 +12,8 @@
 
 namespace folvane {
 
-MirrorRefresh::MirrorRefresh(WebsiteInUse& site, JSONParser& parser, VolumeCache& cache, QString mirrorFolder)
+MirrorRefresh::MirrorRefresh(WebsiteInUse& site, MirrorBuilder& parser, VolumeControl& cache,
+                             QString mirrorFolder)
     : site_(site), parser_(parser), cache_(cache), mirror_(std::move(mirrorFolder)) {}
 
 void MirrorRefresh::rebuild(std::shared_ptr<Json> list) {

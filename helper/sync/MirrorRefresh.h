@@ -9,8 +9,8 @@
 
 namespace folvane {
 
-class JSONParser;
-class VolumeCache;
+class MirrorBuilder;
+class VolumeControl;
 class WebsiteInUse;
 
 // Writes the site's state into the mirror: the whole tree after a refresh, or one template after an on-open
@@ -18,7 +18,7 @@ class WebsiteInUse;
 // writes never come back as edits. Deciding whether the user's content may be replaced is the caller's.
 class MirrorRefresh {
 public:
-    MirrorRefresh(WebsiteInUse& site, JSONParser& parser, VolumeCache& cache, QString mirrorFolder);
+    MirrorRefresh(WebsiteInUse& site, MirrorBuilder& parser, VolumeControl& cache, QString mirrorFolder);
 
     // Rebuilds the records and the mirror from a fresh template list; files and folders the site no longer
     // has are removed.
@@ -39,8 +39,8 @@ public:
 
 private:
     WebsiteInUse& site_;
-    JSONParser& parser_;
-    VolumeCache& cache_;
+    MirrorBuilder& parser_;
+    VolumeControl& cache_;
     QString mirror_;
 };
 

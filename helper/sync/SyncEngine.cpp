@@ -5,7 +5,7 @@
 #include "LogLines.h"
 #include "Recovery.h"
 #include "addon/AddonClient.h"
-#include "fs/VolumeCache.h"
+#include "fs/VolumeControl.h"
 #include "tree/WebsiteInUse.h"
 
 #include <QCoreApplication>
@@ -15,11 +15,11 @@
 
 namespace folvane {
 
-SyncEngine::SyncEngine(WebsiteInUse& site, AddonClient& client, JSONParser& builder, VolumeCache& cache,
+SyncEngine::SyncEngine(WebsiteInUse& site, AddonClient& client, MirrorBuilder& builder, VolumeControl& volume,
                        Recovery& recovery, QString mirrorFolder, Options options, QObject* parent)
-    : QObject(parent), site_(site), client_(client), cache_(cache), recovery_(recovery),
+    : QObject(parent), site_(site), client_(client), volume_(volume), recovery_(recovery),
       mirror_(std::move(mirrorFolder)), options_(options), files_(site, client, order_, mirror_),
-      groups_(site, client, order_, mirror_), mirrorRefresh_(site, builder, cache, mirror_) {
+      groups_(site, client, order_, mirror_), mirrorRefresh_(site, builder, volume, mirror_) {
     connect(&files_, &TemplateFiles::pendingCountChanged, this, &SyncEngine::pendingCountChanged);
 }
 
@@ -137,7 +137,7 @@ void SyncEngine::folderMade(const QString& path) {
         if (index.exists() || !index.open(QIODevice::WriteOnly))
             return;
         index.close();
-        cache_.invalidate(path);
+        volume_.invalidate(path);
         files_.created(index.fileName());
     });
 }
@@ -179,13 +179,20 @@ SyncEngine::RefreshOutcome SyncEngine::refresh(QString* why) {
         return RefreshOutcome::abandoned; // the helper is ending and its mirror is going
     if (!list || !member(*list, "folders"))
         return keepVolume(QStringLiteral("the template list could not be fetched"));
-    // Changes the volume made while the list was on its way may still be on their way to this thread.
-    QCoreApplication::processEvents();
-    if (order_.last() != changesBefore || !waitUntilQuiet(0))
+    // No change through the volume may land while the mirror is rebuilt (it could be undone). The reports of
+    // changes that ended before the hold may still be on their way to this thread.
+    volume_.holdChanges();
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 100);
+    if (order_.last() != changesBefore || !waitUntilQuiet(0)) {
+        volume_.resumeChanges();
         return keepVolume(QStringLiteral("the volume changed while the list was fetched"));
+    }
+    pause();
     recovery_.keep(files_.unconfirmedFiles());
     mirrorRefresh_.rebuild(std::move(list));
     files_.forgetAll();
+    volume_.resumeChanges();
+    resume();
     return RefreshOutcome::rebuilt;
 }
 

@@ -13,9 +13,9 @@
 namespace folvane {
 
 class AddonClient;
-class JSONParser;
+class MirrorBuilder;
 class Recovery;
-class VolumeCache;
+class VolumeControl;
 class WebsiteInUse;
 
 // Keeps the site in step with the volume. It receives the volume's reports, gives every user change (file
@@ -33,7 +33,7 @@ public:
         int refreshSettleMs = 20000;
     };
 
-    SyncEngine(WebsiteInUse& site, AddonClient& client, JSONParser& builder, VolumeCache& cache,
+    SyncEngine(WebsiteInUse& site, AddonClient& client, MirrorBuilder& builder, VolumeControl& volume,
                Recovery& recovery, QString mirrorFolder, Options options, QObject* parent = nullptr);
 
     void fileCreated(const QString& path) override;
@@ -79,7 +79,7 @@ private:
 
     WebsiteInUse& site_;
     AddonClient& client_;
-    VolumeCache& cache_;
+    VolumeControl& volume_;
     Recovery& recovery_;
     const QString mirror_;
     const Options options_;

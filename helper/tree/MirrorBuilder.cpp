@@ -195,12 +195,8 @@ private:
             return;
         case Role::collection:
             if (top.isAnswer && top.path.isNull()) {
-                if (!builder_.refreshing_) {
-                    builder_.basePath_ = builder_.mirrorFolder();
-                    logLine(QStringLiteral("newBasePath: ") + builder_.basePath_);
-                }
-                logLine(QStringLiteral("usedPath: ") + builder_.basePath_);
-                top.path = builder_.basePath_;
+                logLine(QStringLiteral("usedPath: ") + builder_.mirrorFolder());
+                top.path = builder_.mirrorFolder();
             }
             return walk(top.path, top.depth, *value, container);
         case Role::group:
@@ -469,8 +465,7 @@ MirrorBuilder::MirrorBuilder(std::shared_ptr<Json> rootJSON, const QString& base
     logLine(QStringLiteral("..."));
     logLine(QStringLiteral("Checking if cache exists"));
     logLine(basePath);
-    basePath_ = basePath + Constants::cache;
-    if (!QDir().mkpath(basePath_)) {
+    if (!QDir().mkpath(basePath + Constants::cache)) {
         logLine(QStringLiteral("Failed to make dir"));
         return;
     }

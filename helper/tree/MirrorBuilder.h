@@ -31,8 +31,6 @@ public:
     void setJSON(std::shared_ptr<Json> json) { rootJSON_ = std::move(json); }
     void setRefreshing(bool refreshing) { refreshing_ = refreshing; }
     bool getRefreshing() const { return refreshing_; }
-    // The cache root before the first build, the mirror folder from then on.
-    const QString& basePath() const { return basePath_; }
     // The site's mirror folder, whether or not a build has run.
     QString mirrorFolder() const;
 
@@ -61,7 +59,6 @@ private:
     void writeFile(const QString& path, const QByteArray& bytes);
 
     QString mirror_;
-    QString basePath_;
     std::shared_ptr<Json> rootJSON_;
     std::optional<QString> cachedFolderName_;
     bool refreshing_ = false;

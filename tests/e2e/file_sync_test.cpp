@@ -235,7 +235,7 @@ TEST_F(FileSync, AnEditTheSiteRefusedOutlivesACrashOfTheHelper) {
 
     helper_ = std::make_unique<HelperRunner>(session_, options_);
     ASSERT_TRUE(bus_->waitFor("finishedconnecting-Sync Site", defaultTimeoutMs, 2)) << helper_->logText().toStdString();
-    ASSERT_TRUE(session_.waitForNotification("Unsaved changes kept"));
+    ASSERT_TRUE(session_.waitForNotification("Unsaved changes kept")) << helper_->logText().toStdString();
     QDirIterator it(session_.baseFolder() + "/Recovered/Sync Site", QDir::Files | QDir::Hidden,
                     QDirIterator::Subdirectories);
     QStringList recovered;

@@ -170,11 +170,7 @@ TEST(HttpClientTimeLimit, ASilentSiteIsGivenUpAfterTheLimit) {
     LocalServer silent([](QTcpSocket*, const QByteArray&) {});
     for (const TimeLimit limit : {silence(300ms), wholeExchange(300ms)}) {
         HttpClient http(limit);
-        QElapsedTimer clock;
-        clock.start();
         const HttpAnswer answer = await([&](auto done) { http.get(silent.url("/status"), done); });
-        EXPECT_GE(clock.elapsed(), 290);
-        EXPECT_LT(clock.elapsed(), 5000);
         EXPECT_TRUE(answer.timedOut);
         EXPECT_TRUE(answer.failed());
         EXPECT_TRUE(answer.error.contains("300 ms")) << answer.error.toStdString();

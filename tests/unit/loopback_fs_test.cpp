@@ -641,3 +641,27 @@ TEST(VolumeMount, FailsWithAReasonWhenTheMountPointIsAFileOrTheTitleCannotNameOn
 }
 
 } // namespace
+
+namespace {
+TEST_F(Volume, WhileChangesAreHeldReadsGoOnAndChangesWaitTheirTurn) {
+    session_->holdChanges();
+    std::atomic<bool> written = false;
+    std::thread writer([&] {
+        const int fd = ::open(onVolume("/news/held.html"), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        if (fd != -1) {
+            [[maybe_unused]] const ssize_t n = ::write(fd, "held\n", 5);
+            ::close(fd);
+        }
+        written = true;
+    });
+    EXPECT_EQ(readAll(mountPoint_ + "/site/about.html"), "About us\n") << "reads go on";
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(written);
+    EXPECT_FALSE(QFileInfo::exists(mirror_ + "/news/held.html"));
+    session_->invalidate(QStringLiteral("/news/index.html")); // kept for later: nothing waits on it here
+    session_->resumeChanges();
+    writer.join();
+    EXPECT_TRUE(written);
+    EXPECT_EQ(readAll(mirror_ + "/news/held.html"), "held\n");
+}
+} // namespace

@@ -154,7 +154,12 @@ TEST(MirrorBuilder, UnknownCmsBuildsNothingAndEmptyAnswerLeavesAnEmptyMirror) {
 
     Build empty(CMS::expressionEngine, "{}");
     EXPECT_EQ(empty.everything(), (QStringList{"/.cache", "/.cache/-42"}));
-    EXPECT_EQ(empty.parser->basePath(), empty.base.path() + "/.cache/");
+    // A refresh after an empty first answer builds into the mirror, with the records keyed there.
+    empty.parser->setRefreshing(true);
+    empty.parser->setJSON(std::make_shared<Json>(Json::parse(eeAnswer)));
+    empty.parser->startParser();
+    EXPECT_EQ(empty.read("/site/index.html"), "<h1>Hi</h1>\n");
+    EXPECT_TRUE(empty.dictionaries().fileDictionary.count(empty.mirror() + "/site/index.html"));
 }
 
 TEST(MirrorBuilder, SubfoldersBeforeFilesAndSharedNamesFollowTheWalk) {

@@ -5,10 +5,10 @@
 #include "DesktopNotifier.h"
 #include "QtPrinters.h"
 #include "fakeaddon/FakeAddon.h"
-#include "fs/VolumeCache.h"
+#include "fs/VolumeControl.h"
 #include "sync/Recovery.h"
 #include "sync/SyncEngine.h"
-#include "tree/JSONParser.h"
+#include "tree/MirrorBuilder.h"
 #include "tree/WebsiteInUse.h"
 
 #include "SiteJson.h"
@@ -29,7 +29,9 @@ using namespace folvane::testkit;
 
 namespace {
 
-struct NoCache : VolumeCache {
+struct NoCache : VolumeControl {
+    void holdChanges() override {}
+    void resumeChanges() override {}
     void invalidateAll() override {}
     void invalidate(const QString&) override {}
 };
@@ -69,7 +71,7 @@ public:
         site_.cleanName = QStringLiteral("Engine");
         site_.cms = cms == sim::Cms::ExpressionEngine ? CMS::expressionEngine : CMS::wordPress;
         site_.cachedFolderName = QStringLiteral("mirror");
-        builder_ = std::make_unique<JSONParser>(addon_.fetchTemplateList(), tmp_.path(), site_);
+        builder_ = std::make_unique<MirrorBuilder>(addon_.fetchTemplateList(), tmp_.path(), site_);
         builder_->startParser();
         builder_->setJSON(nullptr);
         mirror_ = mirrorFolderPath(tmp_.path(), QStringLiteral("mirror"));
@@ -167,7 +169,7 @@ private:
     QTemporaryDir tmp_;
     FakeAddon addon_;
     WebsiteInUse site_;
-    std::unique_ptr<JSONParser> builder_;
+    std::unique_ptr<MirrorBuilder> builder_;
     QString mirror_;
     NoCache cache_;
     DesktopNotifier notifier_{QDBusConnection(QStringLiteral("not-connected"))};

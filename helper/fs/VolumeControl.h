@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+
+namespace folvane {
+
+// What whoever rewrites the mirror folder behind the volume's back may ask of the volume: to keep changes
+// out while it rewrites, and to make the kernel forget what it cached.
+class VolumeControl {
+public:
+    virtual ~VolumeControl() = default;
+    // Changes made through the volume wait from now on until `resumeChanges` (reads go on); returns once no
+    // change is in progress. Cache invalidations asked for meanwhile are made when changes resume: one made
+    // while the kernel waits on a held change could wait for it in turn.
+    virtual void holdChanges() = 0;
+    virtual void resumeChanges() = 0;
+    // Forget names, attributes and contents of everything.
+    virtual void invalidateAll() = 0;
+    // Forget one volume path's attributes and contents, and its name too when the mirror no longer has it
+    // or has another kind of item there.
+    virtual void invalidate(const QString& volumePath) = 0;
+};
+
+} // namespace folvane
