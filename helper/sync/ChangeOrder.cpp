@@ -12,6 +12,14 @@ void ChangeOrder::fileRequestQueued(Key key, Order order, QStringList paths) {
     fileRequests_[key].emplace_back(order, std::move(paths));
 }
 
+void ChangeOrder::fileRequestWithdrawn(Key key) {
+    if (const auto it = fileRequests_.find(key); it != fileRequests_.end()) {
+        it->second.pop_back();
+        if (it->second.empty())
+            fileRequests_.erase(it);
+    }
+}
+
 void ChangeOrder::fileRequestDone(Key key) {
     if (const auto it = fileRequests_.find(key); it != fileRequests_.end()) {
         if (!it->second.empty())

@@ -28,6 +28,8 @@ public:
 
     // A template request made as change `order`, concerning `paths` (full local paths), is waiting or out.
     void fileRequestQueued(Key key, Order order, QStringList paths);
+    // The newest request of `key` was merged into one already waiting: it is not a request of its own.
+    void fileRequestWithdrawn(Key key);
     // The oldest request of `key` is answered (or given up); every request of `key` is dropped by `forget`.
     void fileRequestDone(Key key);
     void forget(Key key);

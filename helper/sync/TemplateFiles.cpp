@@ -306,10 +306,12 @@ void TemplateFiles::enqueue(Key key, UploadQueue::Kind kind, UploadQueue::Send s
     QStringList paths{it->second->path};
     if (!movedFrom.isEmpty() && movedFrom != paths.first())
         paths << movedFrom;
-    if (queue_.enqueue(key, kind, [this, order, paths, send](UploadQueue::Done done) {
+    // Entered before the queue may send it: a request answered at once is done before enqueue returns.
+    order_.fileRequestQueued(key, order, paths);
+    if (!queue_.enqueue(key, kind, [this, order, paths, send](UploadQueue::Done done) {
             sendAfterGroupChanges(order, paths, send, std::move(done));
         }))
-        order_.fileRequestQueued(key, order, paths);
+        order_.fileRequestWithdrawn(key);
 }
 
 void TemplateFiles::sendAfterGroupChanges(ChangeOrder::Order order, const QStringList& paths,
@@ -352,8 +354,12 @@ void TemplateFiles::enqueueUpdate(Key key) {
             return done(UploadQueue::Result::confirmed);
         Item& item = *found->second;
         const std::optional<QByteArray> content = readFile(item.path);
-        if (!content) // gone: its removal or move is handled by its own event
+        if (!content) {
+            // Gone from where it was a moment ago: a removal is handled by its own report; after a move (of
+            // the file's folder, say, whose report has not come yet) the save is still owed.
+            item.dirty = true;
             return done(UploadQueue::Result::confirmed);
+        }
         const QByteArray data = content->toBase64();
         if (item.confirmed == data)
             return done(UploadQueue::Result::confirmed);
@@ -696,10 +702,14 @@ void TemplateFiles::folderMoved(const QString& from, const QString& to) {
     }
     keyByPath_ = std::move(paths);
     for (auto& [key, item] : items_) {
-        if (movedBelow(item->path, from, to) && item->watch) {
+        if (!movedBelow(item->path, from, to))
+            continue;
+        if (item->watch) {
             std::lock_guard lock(item->watch->mutex);
             item->watch->path = item->path;
         }
+        if (item->dirty && item->onSite)
+            scheduleUpload(*item, false);
     }
 }
 

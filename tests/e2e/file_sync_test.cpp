@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <gtest/gtest.h>
@@ -160,6 +161,52 @@ TEST_P(FileSync, EditorSavesKeepTheSiteEqualToTheVolume) {
     EXPECT_EQ(siteContent(("/" + file).toStdString()), "vscode");
 }
 
+// vim's default save (the original renamed to "file~", a new file written, the backup removed), JetBrains'
+// safe write and git checkout all replace the file; on the site each must stay a save of the same template
+// (on ExpressionEngine its settings and history live with its id), with no stray backup left there.
+TEST_P(FileSync, EditorsThatReplaceTheFileKeepItsTemplate) {
+    start(GetParam());
+    const QString g = group().mid(1);
+    const QString file = g + (ee() ? QStringLiteral("/index.html") : QStringLiteral("/index.php"));
+    const std::string path = ("/" + file).toStdString();
+    const json before = siteTemplate(path);
+    ASSERT_FALSE(before.is_null());
+    const auto expectSameTemplate = [&](const char* editor, const std::string& content) {
+        expectSiteMatchesVolume();
+        EXPECT_EQ(siteContent(path), content) << editor;
+        EXPECT_EQ(siteTemplate(path)["id"], before["id"]) << editor;
+        for (const auto& [other, text] : siteContents(*sim_))
+            EXPECT_TRUE(other.find("~") == std::string::npos && other.find("___jb_") == std::string::npos)
+                << editor << " left " << other;
+    };
+    sh(QStringLiteral("%1 -es -u NONE -i NONE -c 'set nocompatible backupcopy=auto' -c '%%d' -c 'normal "
+                      "ivim' -c 'wq' %2")
+           .arg(vim(), file));
+    expectSameTemplate("vim", "vim\n");
+    sh(QStringLiteral("f=%1; printf 'jetbrains' > \"$f.___jb_tmp___\" && mv \"$f\" \"$f.___jb_old___\" && "
+                      "mv \"$f.___jb_tmp___\" \"$f\" && rm \"$f.___jb_old___\"")
+           .arg(file));
+    expectSameTemplate("JetBrains", "jetbrains");
+    sh(QStringLiteral(
+           "cd %1 && git init -q && git add %2 && git -c user.name=t -c user.email=t@t commit -qm t && "
+           "echo changed > %2 && git checkout -q -- %2")
+           .arg(g, QFileInfo(file).fileName()));
+    expectSameTemplate("git checkout", "jetbrains");
+}
+
+// Emptying or shortening a template is a save like any other.
+TEST_P(FileSync, TruncationsAreSaves) {
+    start(GetParam());
+    const QString g = group().mid(1), o = otherGroup().mid(1);
+    sh(QStringLiteral("echo 'a longer text' > %1/short.html && echo 'to be emptied' > %2/empty.html")
+           .arg(g, o));
+    expectSiteMatchesVolume();
+    sh(QStringLiteral(": > %1/empty.html && truncate -s 6 %2/short.html").arg(o, g));
+    expectSiteMatchesVolume();
+    EXPECT_EQ(siteContent(("/" + o + "/empty.html").toStdString()), "");
+    EXPECT_EQ(siteContent(("/" + g + "/short.html").toStdString()), "a long");
+}
+
 TEST_F(FileSync, HiddenAndTopLevelFilesAreNeverSentAndWritesDuringACreateWait) {
     start("ee");
     sh(QStringLiteral("echo x > news/.hidden && echo y > top.html && printf one > news/slow.html && "
@@ -234,7 +281,8 @@ TEST_F(FileSync, AnEditTheSiteRefusedOutlivesACrashOfTheHelper) {
     ASSERT_TRUE(helper_->waitForExit());
 
     helper_ = std::make_unique<HelperRunner>(session_, options_);
-    ASSERT_TRUE(bus_->waitFor("finishedconnecting-Sync Site", defaultTimeoutMs, 2)) << helper_->logText().toStdString();
+    ASSERT_TRUE(bus_->waitFor("finishedconnecting-Sync Site", defaultTimeoutMs, 2))
+        << helper_->logText().toStdString();
     ASSERT_TRUE(session_.waitForNotification("Unsaved changes kept")) << helper_->logText().toStdString();
     QDirIterator it(session_.baseFolder() + "/Recovered/Sync Site", QDir::Files | QDir::Hidden,
                     QDirIterator::Subdirectories);
@@ -272,16 +320,17 @@ TEST_P(FileSync, RandomSequencesAcrossTwoGroupsConverge) {
         if (groups.contains(folvane::parentOf(path)))
             files << path;
     }
-    const RandomRuns random = RandomRuns::fromEnvironment(3, 20261206);
-    int made = 0;
+    const RandomRuns random = RandomRuns::fromEnvironment(2, 20261206);
+    int made = 0, answered = 0;
     for (int run = 0; run < random.runs; ++run) {
         std::mt19937 generator(random.seed + run);
         const auto pick = [&](const QStringList& list) {
             return list.at(static_cast<int>(generator() % list.size()));
         };
         QStringList batch;
+        int refreshes = 0;
         for (int step = 0; step < 30; ++step) {
-            switch (generator() % 5) {
+            switch (generator() % 7) {
             case 0: {
                 const QString file = QStringLiteral("%1/made%2.html").arg(pick(groups)).arg(++made);
                 batch << QStringLiteral("echo 'made %1' > %2").arg(made).arg(file);
@@ -306,8 +355,17 @@ TEST_P(FileSync, RandomSequencesAcrossTwoGroupsConverge) {
                     files.removeOne(gone);
                 }
                 break;
-            default:
+            case 4:
                 batch << QStringLiteral("sed -i 's/$/ sed%1/' %2").arg(step).arg(pick(files));
+                break;
+            case 5:
+                batch << (generator() % 2
+                              ? QStringLiteral(": > %1").arg(pick(files))
+                              : QStringLiteral("truncate -s %1 %2").arg(generator() % 8).arg(pick(files)));
+                break;
+            default:
+                // The application asks for a refresh while the edits go on.
+                bus_->post("refresh-Sync Site", {{"row", ++refreshes}});
             }
             if (generator() % 3 == 0) {
                 sh(batch.join(QStringLiteral(" && ")));
@@ -316,7 +374,13 @@ TEST_P(FileSync, RandomSequencesAcrossTwoGroupsConverge) {
         }
         if (!batch.isEmpty())
             sh(batch.join(QStringLiteral(" && ")));
+        EXPECT_TRUE(bus_->waitFor("refresh-done-Sync Site", defaultTimeoutMs, answered + refreshes));
+        answered += refreshes;
         expectSiteMatchesVolume();
+        EXPECT_TRUE(waitUntil([&] {
+            const auto counts = bus_->signalsNamed("pending-uploads-Sync Site");
+            return counts.empty() || counts.back().value("count").toInt() == 0;
+        })) << "nothing unconfirmed is left";
         if (HasFailure())
             FAIL() << "run " << run << " (seed " << random.seed + run << ") left the site unlike the volume";
     }

@@ -213,6 +213,17 @@ TEST_P(SyncEngineTest, SavesCreatesRenamesMovesAndDeletesOfFilesReachTheSite) {
     EXPECT_EQ(h.siteTree(), h.mirrorTree()) << h.difference();
 }
 
+// A save whose content the site already has is answered at once, without a request; nothing of it may stay
+// behind for later changes of its folder to wait for.
+TEST_P(SyncEngineTest, ASaveTheSiteAlreadyHasHoldsNothingUp) {
+    Harness h(GetParam(), 13, slowAndOutOfOrder());
+    h.write("/news/index.html", "news index.html\n");
+    h.rename("/news", "/journal");
+    h.write("/journal/later.html", "later\n");
+    ASSERT_TRUE(h.settle());
+    EXPECT_EQ(h.siteTree(), h.mirrorTree()) << h.difference();
+}
+
 TEST_P(SyncEngineTest, EditorSavesThroughATemporaryFileKeepTheTemplate) {
     Harness h(GetParam(), 2, slowAndOutOfOrder());
     const QString path = QStringLiteral("/news/index.html");
