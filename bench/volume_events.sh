@@ -81,7 +81,7 @@ EOF
 
 # shellcheck disable=SC2046
 g++ -std=c++20 -O2 -fPIC -Icommon -Ihelper -I"$build/generated" $(pkg-config --cflags Qt6Core Qt6DBus) \
-    "$work/events.cpp" -o "$work/events" "$build/helper/libfolvane-helper-lib.a" "$build/common/libfolvane-common.a" \
+    "$work/events.cpp" -o "$work/events" "$build/helper/libfolvane-helper-fs.a" "$build/common/libfolvane-common.a" \
     $(pkg-config --libs Qt6Core Qt6DBus Qt6Network fuse3)
 
 read -r bus_address bus_pid < <(dbus-daemon --session --fork --print-address=1 --print-pid=1 | paste -s -d ' ')

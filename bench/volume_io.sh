@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
 EOF
 # shellcheck disable=SC2046
 g++ -std=c++20 -O2 -fPIC -Icommon -Ihelper -I"$build/generated" $(pkg-config --cflags Qt6Core Qt6DBus) \
-    "$work/mounter.cpp" -o "$work/mounter" "$build/helper/libfolvane-helper-lib.a" \
+    "$work/mounter.cpp" -o "$work/mounter" "$build/helper/libfolvane-helper-fs.a" \
     "$build/common/libfolvane-common.a" $(pkg-config --libs Qt6Core Qt6DBus Qt6Network fuse3)
 
 mirror=$work/mirror volume=$work/volume bindfs_mount=$work/bindfs
