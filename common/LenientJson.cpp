@@ -3,9 +3,18 @@
 namespace folvane {
 
 Json parseLenient(const QByteArray& body) {
-    Json parsed = Json::parse(body.constData(), body.constData() + body.size(), nullptr, false);
+    // Nothing deeper is ever built: copying or destroying a document nested a hundred thousand levels deep
+    // recurses as deep and ends the process.
+    bool tooDeep = false;
+    const Json::parser_callback_t depthBound = [&tooDeep](int depth, Json::parse_event_t, Json&) {
+        if (depth <= maxJsonDepth)
+            return true;
+        tooDeep = true;
+        return false;
+    };
+    Json parsed = Json::parse(body.constData(), body.constData() + body.size(), depthBound, false);
     // Two returns rather than a conditional, which would copy the whole document.
-    if (parsed.is_discarded())
+    if (parsed.is_discarded() || tooDeep)
         return Json();
     return parsed;
 }

@@ -10,7 +10,11 @@ namespace folvane {
 // Add-on answers keep their key order: the tree builder walks them in the order they were sent.
 using Json = nlohmann::ordered_json;
 
-// A body that is not JSON reads as an empty (null) value, never as an error.
+// Far deeper than any answer of the add-on nests (a site's groups nest a few levels).
+inline constexpr int maxJsonDepth = 256;
+
+// A body that is not JSON, or nests deeper than maxJsonDepth, reads as an empty (null) value, never as an
+// error.
 Json parseLenient(const QByteArray& body);
 
 // Keyed reads where a missing key or a value of another type reads as absent.

@@ -12,8 +12,14 @@
 namespace folvane {
 
 QString HttpAnswer::describe() const {
-    return failed() ? QStringLiteral("failure: ") + error
-                    : QStringLiteral("success: ") + QString::fromUtf8(body);
+    // The log is for people: a long body (a template, a whole list) is cut, and says how long it was.
+    constexpr qsizetype shown = 2000;
+    if (failed())
+        return QStringLiteral("failure: ") + error;
+    if (body.size() <= shown)
+        return QStringLiteral("success: ") + QString::fromUtf8(body);
+    return QStringLiteral("success: ") + QString::fromUtf8(body.left(shown)) +
+           QStringLiteral("… (%1 bytes)").arg(body.size());
 }
 
 HttpClient::HttpClient(TimeLimit limit, QObject* parent)

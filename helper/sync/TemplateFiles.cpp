@@ -11,19 +11,42 @@
 #include <QFileInfo>
 #include <QThreadPool>
 #include <QTimer>
+#include <cerrno>
+#include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace folvane {
 
 namespace {
 
-std::optional<QByteArray> readFile(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    return file.readAll();
+// What a file holds, for the site. Only a regular file is read, never through a symbolic link: a link
+// made on the volume (or copied there with `cp -a`) can point at any file of the user's, a private key
+// say, and what it points at must never be published as a template.
+struct FileContent {
+    enum class Kind { regular, gone, notRegular } kind = Kind::gone;
+    QByteArray bytes;
+};
+FileContent readFile(const QString& path) {
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd == -1)
+        return {errno == ELOOP ? FileContent::Kind::notRegular : FileContent::Kind::gone, {}};
+    struct stat info {};
+    QFile file;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+        !file.open(fd, QIODevice::ReadOnly, QFile::AutoCloseHandle)) {
+        ::close(fd);
+        return {FileContent::Kind::notRegular, {}};
+    }
+    return {FileContent::Kind::regular, file.readAll()};
+}
+
+bool isRegularFile(const QString& path) {
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 qint64 sizeOf(const QString& path) {
@@ -213,8 +236,8 @@ void TemplateFiles::finishCreate(Key key) {
             parent->second.paths.append(file);
             return parent->second.templateGroupID;
         });
-    if (!groupID || !QFileInfo::exists(file)) {
-        // A file outside any known template group stays on this computer only.
+    if (!groupID || !isRegularFile(file)) {
+        // A file outside any known template group, a link or a special file stays on this computer only.
         forget(key);
         return;
     }
@@ -229,7 +252,13 @@ void TemplateFiles::enqueueCreate(Key key, const QString& group) {
         if (!item || !item->creating)
             return done(UploadQueue::Result::confirmed);
         const QString file = item->sitePath;
-        const QByteArray data = readFile(item->path).value_or(QByteArray()).toBase64();
+        const FileContent content = readFile(item->path);
+        if (content.kind == FileContent::Kind::notRegular) {
+            logLine(QStringLiteral("Not a regular file, kept on this computer only: ") + item->path);
+            forget(key);
+            return done(UploadQueue::Result::confirmed);
+        }
+        const QByteArray data = content.bytes.toBase64();
         logLine(QStringLiteral("encodedData: ") + forLog(data));
         client_.createTemplate(
             group, nameOf(file), QString::fromLatin1(data),
@@ -353,14 +382,18 @@ void TemplateFiles::enqueueUpdate(Key key) {
         if (found == items_.end() || !found->second->onSite)
             return done(UploadQueue::Result::confirmed);
         Item& item = *found->second;
-        const std::optional<QByteArray> content = readFile(item.path);
-        if (!content) {
+        const FileContent content = readFile(item.path);
+        if (content.kind == FileContent::Kind::notRegular) {
+            logLine(QStringLiteral("Not a regular file, not sent: ") + item.path);
+            return done(UploadQueue::Result::confirmed);
+        }
+        if (content.kind == FileContent::Kind::gone) {
             // Gone from where it was a moment ago: a removal is handled by its own report; after a move (of
             // the file's folder, say, whose report has not come yet) the save is still owed.
             item.dirty = true;
             return done(UploadQueue::Result::confirmed);
         }
-        const QByteArray data = content->toBase64();
+        const QByteArray data = content.bytes.toBase64();
         if (item.confirmed == data)
             return done(UploadQueue::Result::confirmed);
         logLine(QStringLiteral("pathLookup: ") + item.path);
@@ -678,9 +711,10 @@ LocalState TemplateFiles::localState(const QString& path) {
         return LocalState::unconfirmed;
     if (item->dirty || item->creating || queue_.hasPending(item->key))
         return LocalState::pending;
-    const std::optional<QByteArray> content = readFile(path);
-    return content && item->confirmed == content->toBase64() ? LocalState::confirmed
-                                                             : LocalState::unconfirmed;
+    const FileContent content = readFile(path);
+    return content.kind == FileContent::Kind::regular && item->confirmed == content.bytes.toBase64()
+               ? LocalState::confirmed
+               : LocalState::unconfirmed;
 }
 
 namespace {
@@ -758,8 +792,9 @@ QStringList TemplateFiles::unconfirmedFiles() const {
                     return record == d.fileDictionary.end() ? std::nullopt
                                                             : std::optional(record->second.encodedData);
                 });
-        const std::optional<QByteArray> content = readFile(file);
-        if (!confirmed || !content || content->toBase64() != *confirmed)
+        const FileContent content = readFile(file);
+        if (content.kind == FileContent::Kind::regular &&
+            (!confirmed || content.bytes.toBase64() != *confirmed))
             result << file;
     }
     return result;

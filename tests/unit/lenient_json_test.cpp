@@ -33,3 +33,15 @@ TEST(LenientJson, KeepsTheAnswersKeyOrder) {
         keys.push_back(item.key());
     EXPECT_EQ(keys, (std::vector<std::string>{"z", "files", "a", "subfolders"}));
 }
+
+TEST(LenientJson, AHostileNestingReadsAsEmptyWithoutBuildingIt) {
+    const int levels = 100'000;
+    const QByteArray deep = QByteArray(levels, '[') + QByteArray(levels, ']');
+    const Json parsed = parseLenient(deep);
+    EXPECT_TRUE(parsed.is_null());
+    const Json copy = parsed; // copying and destroying a deep document is what ended the process
+    EXPECT_TRUE(copy.is_null());
+
+    const QByteArray fine = QByteArray(maxJsonDepth - 1, '[') + QByteArray(maxJsonDepth - 1, ']');
+    EXPECT_TRUE(parseLenient(fine).is_array()) << "an answer within the bound reads whole";
+}

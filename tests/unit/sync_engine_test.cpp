@@ -213,6 +213,26 @@ TEST_P(SyncEngineTest, SavesCreatesRenamesMovesAndDeletesOfFilesReachTheSite) {
     EXPECT_EQ(h.siteTree(), h.mirrorTree()) << h.difference();
 }
 
+// A symbolic link made on the volume can point at any of the user's files: what it points at is never
+// published, neither over an existing template nor as a new one.
+TEST_P(SyncEngineTest, LinksNeverCarryWhatTheyPointAtToTheSite) {
+    Harness h(GetParam(), 14, {});
+    QTemporaryDir home;
+    const QString secret = home.filePath(QStringLiteral("id_rsa"));
+    QFile key(secret);
+    ASSERT_TRUE(key.open(QIODevice::WriteOnly));
+    key.write("PRIVATE KEY\n");
+    key.close();
+    ASSERT_TRUE(QFile::link(secret, h.mirror() + "/news/x"));
+    h.rename("/news/x", "/news/index.html");
+    ASSERT_TRUE(QFile::link(secret, h.mirror() + "/site/.y"));
+    h.rename("/site/.y", "/site/new.html");
+    ASSERT_TRUE(h.settle());
+    for (const auto& [path, content] : h.siteTree())
+        EXPECT_EQ(content.find("PRIVATE"), std::string::npos) << path;
+    EXPECT_FALSE(h.siteTree().count("/site/new.html"));
+}
+
 // A save whose content the site already has is answered at once, without a request; nothing of it may stay
 // behind for later changes of its folder to wait for.
 TEST_P(SyncEngineTest, ASaveTheSiteAlreadyHasHoldsNothingUp) {
