@@ -46,7 +46,8 @@ void MirrorRefresh::rebuild(std::shared_ptr<Json> list) {
             continue;
         logLine(QStringLiteral("Delete Folder Found"));
         if (QFileInfo(path).isDir() && !removeAllButLocalOnly(path))
-            logLine(QStringLiteral("Keeping ") + path + QStringLiteral(": it holds files that stay on this computer"));
+            logLine(QStringLiteral("Keeping ") + path +
+                    QStringLiteral(": it holds files that stay on this computer"));
         cache_.invalidate(path.mid(mirror_.size()));
     }
     cache_.invalidateAll();

@@ -270,7 +270,8 @@ TEST_F(AppCli, ARefreshThatKeptTheVolumeSaysWhyAndFails) {
     sim.fault({{"action", "list_all"}, {"kind", "non_json"}});
     const AppRunner::Finished kept = folvane3(session, {"refresh", "Site"});
     EXPECT_EQ(kept.exitCode, 1);
-    EXPECT_EQ(kept.standardError, "folvane3: \"Site\" was not refreshed: the template list could not be fetched\n");
+    EXPECT_EQ(kept.standardError,
+              "folvane3: \"Site\" was not refreshed: the template list could not be fetched\n");
 
     sim.clearFaults();
     const AppRunner::Finished refreshed = folvane3(session, {"refresh", "Site"});

@@ -211,8 +211,9 @@ TEST_F(AppConnectionControl, AHelperForASiteAnotherOneServesReportsItAlreadyConn
         otherSites, otherPreferences, bus, http,
         HelperSetup{programPath("folvane3-fuse-helper"), session.environment(), session.baseFolder()}};
     std::vector<std::pair<QString, QString>> reported;
-    QObject::connect(&other, &ConnectionControl::alreadyConnected,
-                     [&](const QString& title, const QString& mountPoint) { reported.emplace_back(title, mountPoint); });
+    QObject::connect(
+        &other, &ConnectionControl::alreadyConnected,
+        [&](const QString& title, const QString& mountPoint) { reported.emplace_back(title, mountPoint); });
     int terminated = 0;
     QObject::connect(&other, &ConnectionControl::siteTerminated, [&] { ++terminated; });
 

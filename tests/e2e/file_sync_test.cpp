@@ -377,7 +377,8 @@ TEST_F(FileSync, WithCachingOffAnOpenTheSiteDoesNotAnswerReadsTheLocalCopy) {
     startWithoutCaching();
     // Longer than an open waits for the site.
     sim_->fault({{"action", "get_template"}, {"kind", "delay"}, {"ms", 8000}, {"times", 1}});
-    EXPECT_EQ(readVolumeFile(volume("/site/about.html")), QByteArray::fromStdString(siteContent("/site/about.html")));
+    const QByteArray onTheSite = QByteArray::fromStdString(siteContent("/site/about.html"));
+    EXPECT_EQ(readVolumeFile(volume("/site/about.html")), onTheSite);
     EXPECT_TRUE(waitUntil([&] { return helper_->logText().contains("opening the local copy"); }))
         << helper_->logText().right(2000).toStdString();
 }

@@ -280,8 +280,8 @@ TEST_F(FolderSync, FilesNeverSentStayQuietlyAcrossARefresh) {
     const QString volume = helper_->mountPoint();
     EXPECT_EQ(QDir(volume + "/news").entryList(QDir::Files | QDir::Hidden), QStringList{".x"})
         << "the deleted group's templates go, its hidden file stays";
-    for (const auto& [file, content] : {std::pair{"/news/.x", "notes\n"}, {"/site/.notes", "more\n"},
-                                        {"/top.txt", "top\n"}}) {
+    for (const auto& [file, content] :
+         {std::pair{"/news/.x", "notes\n"}, {"/site/.notes", "more\n"}, {"/top.txt", "top\n"}}) {
         QFile kept(volume + file);
         ASSERT_TRUE(kept.open(QIODevice::ReadOnly)) << file;
         EXPECT_EQ(kept.readAll(), content);

@@ -557,9 +557,11 @@ TEST_F(GatedVolume, AnOpenForReadingWaitsUntilTheFileIsCurrentAndReadsTheNewFile
     std::thread reader = readLater(QStringLiteral("/site/about.html"), first);
     ASSERT_TRUE(waitUntil([&] { return !received_.empty(); }));
     EXPECT_EQ(events(), (std::vector<Event>{pathEvent("opened", "/site/about.html")}));
-    // What a fetch does: the site's version replaces the mirror's file (a new file under the name).
+    // What a fetch does: the site's version replaces the mirror's file (a new file under the name), and the
+    // kernel forgets the old size.
     writeAll(mirror_ + "/site/about.new", "Changed on the site\n");
     ASSERT_EQ(::rename(inMirror("/site/about.new"), inMirror("/site/about.html")), 0);
+    session_->invalidate(QStringLiteral("/site/about.html"));
     // Another file being current lets nothing go.
     session_->fileCurrent(QStringLiteral("/news/index.html"), session_->openMark());
     session_->fileCurrent(QStringLiteral("/site/about.html"), session_->openMark());
@@ -572,6 +574,7 @@ TEST_F(GatedVolume, AnOpenForReadingWaitsUntilTheFileIsCurrentAndReadsTheNewFile
     ASSERT_TRUE(waitUntil([&] { return !received_.empty(); }));
     session_->fileCurrent(QStringLiteral("/site/about.html"), before);
     writeAll(mirror_ + "/site/about.html", "Later\n");
+    session_->invalidate(QStringLiteral("/site/about.html"));
     session_->fileCurrent(QStringLiteral("/site/about.html"), session_->openMark());
     again.join();
     EXPECT_EQ(second, "Later\n");
@@ -579,7 +582,9 @@ TEST_F(GatedVolume, AnOpenForReadingWaitsUntilTheFileIsCurrentAndReadsTheNewFile
 
 class ImpatientVolume : public Volume {
 protected:
-    void SetUp() override { mountWith({.keepPageCache = false, .attributeSeconds = 86400, .openWaitMs = 50}); }
+    void SetUp() override {
+        mountWith({.keepPageCache = false, .attributeSeconds = 86400, .openWaitMs = 50});
+    }
 };
 
 TEST_F(ImpatientVolume, WithoutAnAnswerTheOpenReadsTheLocalCopy) {

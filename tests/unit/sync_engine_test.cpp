@@ -348,9 +348,11 @@ TEST_P(SyncEngineTest, AnOnOpenMergeLeavesOtherFilesWorkAlone) {
 TEST_P(SyncEngineTest, AnOpenGoesOnOnceTheFileShowsTheSitesVersion) {
     Harness h(GetParam(), 4, {.maxDelayMs = 30, .refuseRate = 0, .dropRate = 0}, true);
     sim::SiteModel& model = h.addon().model();
-    for (const sim::Template& t : model.templates())
-        if (t.name == "about.html")
+    for (const sim::Template& t : model.templates()) {
+        if (t.name == "about.html") {
             ASSERT_TRUE(model.updateTemplate(t.groupId, t.id, "theirs\n").ok());
+        }
+    }
     const QString about = QStringLiteral("/site/about.html");
     const int before = h.addon().requests();
     h.open(about);
@@ -427,6 +429,51 @@ TEST_P(SyncEngineTest, ARefreshRebuildsFromTheSiteOnceChangesHaveLanded) {
     EXPECT_EQ(h.siteTree(), h.mirrorTree()) << h.difference();
     EXPECT_EQ(h.mirrorTree().at("/site/about.html"), "theirs\n");
     EXPECT_FALSE(QFileInfo::exists(h.recovered())) << "nothing unconfirmed was there to keep";
+}
+
+// Hidden files and the top level never go to the site: nothing of theirs is unconfirmed, and a refresh leaves
+// them where they are, even in a group deleted on the site.
+TEST_P(SyncEngineTest, FilesNeverSentStayQuietlyAcrossARefreshAndAreKeptOnlyAtTheEnd) {
+    Harness h(GetParam(), 12, {.maxDelayMs = 5, .refuseRate = 0, .dropRate = 0});
+    h.write("/news/.x", "notes\n");
+    h.write("/site/.hidden", "more\n");
+    h.write("/top.txt", "top\n");
+    ASSERT_TRUE(QDir().mkpath(h.mirror() + "/news/.drafts"));
+    h.write("/news/.drafts/draft.html", "draft\n");
+    ASSERT_TRUE(h.settle());
+    EXPECT_TRUE(h.engine().files().unconfirmedFiles().isEmpty());
+    EXPECT_EQ(h.engine().files().localOnlyFiles().size(), 4);
+
+    sim::SiteModel& model = h.addon().model();
+    std::string news;
+    for (const sim::Group& g : model.groups())
+        if (g.name == "news")
+            news = g.id;
+    std::vector<std::string> inNews;
+    for (const sim::Template& t : model.templates())
+        if (t.groupId == news)
+            inNews.push_back(t.id);
+    for (const std::string& id : inNews)
+        ASSERT_TRUE(model.deleteTemplate(news, id).ok());
+    ASSERT_TRUE(model.deleteGroup(news).ok());
+    QString why;
+    ASSERT_EQ(h.engine().refresh(&why), SyncEngine::RefreshOutcome::rebuilt) << why.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(h.recovered())) << "nothing to keep, nothing to tell";
+    EXPECT_EQ(QDir(h.mirror() + "/news").entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              (QStringList{".drafts", ".x"}))
+        << "the deleted group's templates go, its hidden files stay";
+    EXPECT_EQ(h.mirrorTree().at("/site/about.html"), "site about.html\n");
+    EXPECT_EQ(h.engine().files().localOnlyFiles().size(), 4);
+
+    // At the end the mirror goes: then they are kept too.
+    h.engine().finish(1000);
+    QDirIterator kept(h.recovered(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    QStringList names;
+    while (kept.hasNext())
+        names << kept.next().mid(h.recovered().size()).section(u'/', 3);
+    names.sort();
+    EXPECT_EQ(names, (QStringList{"news/.drafts/draft.html", "news/.x", "site/.hidden", "top.txt"}))
+        << names.join(u' ').toStdString();
 }
 
 TEST_P(SyncEngineTest, ARefreshThatCannotWaitForChangesSaysWhyAndKeepsTheVolume) {
