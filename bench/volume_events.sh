@@ -53,7 +53,7 @@ struct WriteReceiver : VolumeEvents {
     void fileCreated(const QString&) override {}
     void fileWritten(const QString& path) override { handler({{QStringLiteral("path"), path}}); }
     void fileReleased(const QString&) override {}
-    void fileRead(const QString&) override {}
+    void fileOpened(const QString&) override {}
     void moved(const QString&, const QString&) override {}
     void fileRemoved(const QString&) override {}
     void folderMade(const QString&) override {}

@@ -40,13 +40,18 @@ cat > "$work/mounter.cpp" << 'EOF'
 
 using namespace folvane;
 
-// Counts every report on the main thread, as the synchronisation would receive them.
+// Counts every report on the main thread, as the synchronisation would receive them; with caching off an
+// open goes on as soon as its report arrived (as for a file the site does not know).
 struct Counter : VolumeEvents {
     int handled = 0;
+    LoopbackFS* fs = nullptr;
     void fileCreated(const QString&) override { ++handled; }
     void fileWritten(const QString&) override { ++handled; }
     void fileReleased(const QString&) override { ++handled; }
-    void fileRead(const QString&) override { ++handled; }
+    void fileOpened(const QString& path) override {
+        ++handled;
+        fs->openGate().current(path, fs->openGate().mark());
+    }
     void moved(const QString&, const QString&) override { ++handled; }
     void fileRemoved(const QString&) override { ++handled; }
     void folderMade(const QString&) override { ++handled; }
@@ -65,6 +70,7 @@ int main(int argc, char** argv) {
     LoopbackFS::CachePolicy cache;
     cache.keepPageCache = argv[3][0] == '1';
     LoopbackFS fs(QString::fromLocal8Bit(argv[1]), events, cache);
+    counter.fs = &fs;
     MountSession session(fs, QStringLiteral("Bench"), QString::fromLocal8Bit(argv[2]));
     QObject::connect(&session, &MountSession::mounted, [] {
         std::puts("MOUNTED");

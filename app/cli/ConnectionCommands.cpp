@@ -93,12 +93,14 @@ int connectSite(const CommandLine& command) {
         return exitRejected;
     const QString title = site->cleanName;
     const QString mountPoint = mountPointOf(title);
-    // A live volume there belongs to another folvane3; a dead one the new helper clears away itself.
-    if (MountTable::hasFuseMountAt(mountPoint) && QDir(mountPoint).exists()) {
+    const auto alreadyConnected = [&] {
         console::error(
             QStringLiteral("\"%1\" is already connected: it is mounted at %2").arg(title, mountPoint));
         return exitRejected;
-    }
+    };
+    // A live volume there belongs to another folvane3; a dead one the new helper clears away itself.
+    if (MountTable::hasFuseMountAt(mountPoint) && QDir(mountPoint).exists())
+        return alreadyConnected();
     NotificationBus bus;
     if (!bus.isConnected()) {
         console::error(
@@ -179,6 +181,9 @@ int connectSite(const CommandLine& command) {
         console::error(QStringLiteral("\"%1\" was ejected before it was mounted").arg(title));
         return exitFailed;
     }
+    // Another helper serves the title (one still connecting, say, so nothing was mounted yet above).
+    if (*ended == HelperCommandLine::exitAlreadyConnected)
+        return alreadyConnected();
     if (mounted && *ended == 0) {
         console::message(QStringLiteral("\"%1\" was ejected.").arg(title));
         return exitOk;
@@ -216,11 +221,14 @@ int refreshSite(const CommandLine& command) {
     const int row = store.manager.positionOfSite(title);
     QEventLoop loop;
     bool answered = false;
+    QString notRefreshed;
     QObject::connect(&control, &ConnectionControl::refreshFinished, &loop,
-                     [&](const QString&, int answeredRow) {
+                     [&](const QString&, int answeredRow, const QString& why) {
                          answered = answeredRow == row;
-                         if (answered)
+                         if (answered) {
+                             notRefreshed = why;
                              loop.quit();
+                         }
                      });
     QTimer::singleShot(timeoutSeconds * 1000, &loop, &QEventLoop::quit);
     control.refreshTemplates(*site, row);
@@ -230,6 +238,10 @@ int refreshSite(const CommandLine& command) {
                            .arg(title)
                            .arg(timeoutSeconds));
         return exitNoAnswer;
+    }
+    if (!notRefreshed.isEmpty()) {
+        console::error(QStringLiteral("\"%1\" was not refreshed: %2").arg(title, notRefreshed));
+        return exitFailed;
     }
     console::message(QStringLiteral("Refreshed \"%1\".").arg(title));
     return exitOk;

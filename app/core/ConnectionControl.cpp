@@ -13,6 +13,7 @@
 #include "TextBool.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QEventLoop>
 #include <QTimer>
 #include <algorithm>
@@ -93,7 +94,15 @@ std::shared_ptr<HelperProcess> ConnectionControl::launchHelper(BaseWebsite& site
                        site.password, setup_.environment, error))
         return nullptr;
     connect(helper.get(), &HelperProcess::ended, this,
-            [this, title = site.cleanName](std::optional<int> status) { emit helperEnded(title, status); });
+            [this, title = site.cleanName, process = helper.get()](std::optional<int> status) {
+                if (status == HelperCommandLine::exitAlreadyConnected) {
+                    const auto record = sites_.siteWithTitle(title);
+                    if (record && record->siteConnection.get() == process)
+                        endHelper(*record);
+                    emit alreadyConnected(title, QDir::cleanPath(paths::mountPointFor(title)));
+                }
+                emit helperEnded(title, status);
+            });
     return helper;
 }
 
@@ -145,7 +154,8 @@ void ConnectionControl::refreshTemplates(const BaseWebsite& site, int row) {
         bus_.subscribe(bus::named(bus::refreshDone, title), [this, title](const QVariantMap& userInfo) {
             const QVariant answeredRow = userInfo.value(bus::keyRow);
             if (answeredRow.typeId() == QMetaType::Int)
-                emit refreshFinished(title, answeredRow.toInt());
+                emit refreshFinished(title, answeredRow.toInt(),
+                                     bus::textIn(userInfo, bus::keyNotRefreshed).value_or(QString()));
         });
     bus_.post(bus::named(bus::refresh, title), {{bus::keyRow, row}});
 }
@@ -162,6 +172,8 @@ int ConnectionControl::endHelper(BaseWebsite& site) {
     site.siteConnection.reset();
     site.siteConnectionRefresher.reset();
     site.pendingUploads = 0;
+    // The next helper has not connected yet: until it says so, the row shows it connecting.
+    site.finishedConnecting = false;
     emit siteStateChanged(site.cleanName);
     return pending;
 }

@@ -86,7 +86,12 @@ signals:
     void siteStateChanged(const QString& title);
     // A recorded helper announced its end ("connection-terminated-"); the row shows the error dot.
     void siteTerminated(const QString& title);
-    void refreshFinished(const QString& title, int row);
+    // The helper answered a refresh; `notRefreshed` is empty when the volume is up to date with the site,
+    // else why the helper kept it as it was.
+    void refreshFinished(const QString& title, int row, const QString& notRefreshed);
+    // The helper started for the site ended at once because another one serves the title: the site is
+    // connected already (by another folvane3), its volume at `mountPoint`. Its record here is idle again.
+    void alreadyConnected(const QString& title, const QString& mountPoint);
     void pendingUploadsChanged(const QString& title, int count);
     // The helper process ended: its exit status, or none when a signal ended it.
     void helperEnded(const QString& title, std::optional<int> exitStatus);

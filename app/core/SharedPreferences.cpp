@@ -15,7 +15,15 @@ const std::vector<std::pair<QString, qint64>>& SharedPreferences::defaults() {
 SharedPreferences::SharedPreferences(const QString& folder)
     : file_(folder, QStringLiteral("preferences.plist")) {
     if (preferencesFileExists()) {
-        loadFromFile();
+        if (!loadFromFile())
+            return;
+        // A file from an older version, or edited by hand, may lack some: each takes its default, the
+        // state the pane shows for it, so that the helpers are started with what the user sees.
+        bool completed = false;
+        for (const auto& [title, state] : defaults())
+            completed |= preferences_.emplace(title, state).second;
+        if (completed)
+            saveToFile();
         return;
     }
     for (const auto& [title, state] : defaults())

@@ -31,8 +31,9 @@ public:
     // The six titles in the pane's order with the state each has on a first start.
     static const std::vector<std::pair<QString, qint64>>& defaults();
 
-    // Loads the file from `folder`; on a first start writes the defaults to it. An unreadable file
-    // leaves the dictionary empty (and is moved aside).
+    // Loads the file from `folder`; on a first start writes the defaults to it, and a preference the file
+    // lacks takes its default and is written back. An unreadable file leaves the dictionary empty (and is
+    // moved aside).
     explicit SharedPreferences(const QString& folder);
 
     const std::map<QString, qint64>& preferences() const { return preferences_; }

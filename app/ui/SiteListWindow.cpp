@@ -111,6 +111,13 @@ SiteListWindow::SiteListWindow(SiteListManager& sites, ConnectionControl& contro
     layout->addLayout(bar);
     layout->addWidget(line);
     layout->addWidget(stack_, 1);
+    notice_ = new QLabel(this);
+    notice_->setObjectName(QStringLiteral("notice"));
+    notice_->setWordWrap(true);
+    notice_->setContentsMargins(10, 8, 10, 8);
+    notice_->setStyleSheet(QStringLiteral("QLabel { background: #fff6d9; color: #4a3b00; }"));
+    notice_->hide();
+    layout->addWidget(notice_);
 
     menuConnectButton_ = rowMenu_->addAction(tr("Connect"), this, &SiteListWindow::connectToSelectedSite);
     menuEditButton_ = rowMenu_->addAction(tr("Edit…"), this, &SiteListWindow::editSelectedWebsite);
@@ -165,7 +172,21 @@ SiteListWindow::SiteListWindow(SiteListManager& sites, ConnectionControl& contro
     connect(&control_, &ConnectionControl::pendingUploadsChanged, model_,
             [this](const QString& title, int) { model_->siteChanged(title); });
     connect(&control_, &ConnectionControl::refreshFinished, this,
-            [this](const QString& title, int) { stopRefreshing(title); });
+            [this](const QString& title, int, const QString& notRefreshed) {
+                stopRefreshing(title);
+                if (!notRefreshed.isEmpty())
+                    showNotice(tr("“%1” was not refreshed: %2. Its files are as they were; try again in a "
+                                  "moment.")
+                                   .arg(title, notRefreshed));
+            });
+    connect(&control_, &ConnectionControl::alreadyConnected, this,
+            [this](const QString& title, const QString& mountPoint) {
+                showNotice(tr("“%1” is already connected by another Folvane window or command; its files "
+                              "are at %2.")
+                               .arg(title, mountPoint));
+                if (QDir(mountPoint).exists())
+                    QDesktopServices::openUrl(QUrl::fromLocalFile(mountPoint));
+            });
     connect(&control_, &ConnectionControl::helperEnded, this,
             [this](const QString& title, std::optional<int>) { helperEnded(title); });
 
@@ -354,6 +375,7 @@ void SiteListWindow::connectSite(const std::shared_ptr<BaseWebsite>& site, Conne
     }
     // The check keeps the event loop turning; a second request for the same site meanwhile is ignored.
     const QString title = site->cleanName;
+    notice_->hide();
     checking_.insert(title);
     QApplication::setOverrideCursor(Qt::BusyCursor);
     const ConnectOutcome outcome = control_.connectToSite(*site);
@@ -372,6 +394,7 @@ void SiteListWindow::switchRefreshingStates(const QString& title) {
     if (!site || !site->siteConnection)
         return;
     if (!refreshing_.contains(title)) {
+        notice_->hide();
         refreshing_.insert(title);
         if (SiteRowWidget* rowWidget = rowWidgetAt(row))
             rowWidget->refreshButton()->spinClockwise(refreshTurnSeconds);
@@ -386,6 +409,15 @@ void SiteListWindow::switchRefreshingStates(const QString& title) {
         return;
     stopRefreshing(title);
     control_.ejectSite(*site);
+}
+
+void SiteListWindow::showNotice(const QString& text) {
+    notice_->setText(text);
+    notice_->show();
+}
+
+QString SiteListWindow::noticeText() const {
+    return notice_->isHidden() ? QString() : notice_->text();
 }
 
 void SiteListWindow::stopRefreshing(const QString& title) {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <set>
 
+class QLabel;
 class QLineEdit;
 class QMenu;
 class QAction;
@@ -74,6 +75,9 @@ public:
     SiteEditor* editor() const { return editor_; }
     SiteRowWidget* rowWidgetAt(int row) const;
     bool promptShown() const;
+    // The message shown below the list (why a refresh kept the files, a site connected elsewhere); empty
+    // when none is shown.
+    QString noticeText() const;
 
 private:
     void connectSite(const std::shared_ptr<BaseWebsite>& site, ConnectEntryPoint entryPoint);
@@ -86,6 +90,7 @@ private:
     void showRowMenu(int row, const QPoint& globalPosition);
     void helperEnded(const QString& title);
     void stopRefreshing(const QString& title);
+    void showNotice(const QString& text);
 
     SiteListManager& sites_;
     ConnectionControl& control_;
@@ -97,6 +102,7 @@ private:
     QStackedWidget* stack_;
     SiteListView* listView_;
     QWidget* addNewSitePrompt_;
+    QLabel* notice_;
     QMenu* rowMenu_;
     QAction* menuConnectButton_;
     QAction* menuEditButton_;

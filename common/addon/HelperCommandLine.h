@@ -17,6 +17,8 @@ struct HelperCommandLine {
     // "-" here means the password is the first line of standard input, so it never shows in the process
     // list; any other text is the password itself.
     static constexpr int passwordPosition = 7;
+    // The helper's exit status when another helper already serves a site of the same title.
+    static constexpr int exitAlreadyConnected = 3;
 
     QString typedUrl;               // 3: the add-on's base address as the user typed it; requests start here
     QString login;                  // 5

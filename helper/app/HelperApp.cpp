@@ -132,7 +132,7 @@ void HelperApp::startSynchronising() {
     const QString title = site_.title();
     recovery_ = std::make_unique<Recovery>(baseFolder_, title, mirrorFolder(), *notifier_);
     engine_ = std::make_unique<SyncEngine>(site_, *client_, *mirrorBuilder_, *fs_, *recovery_, mirrorFolder(),
-                                           SyncEngine::Options{.fetchOnRead = !args_.caching});
+                                           SyncEngine::Options{.fetchOnOpen = !args_.caching});
     connect(engine_.get(), &SyncEngine::pendingCountChanged, this, [this, title](int count) {
         bus_->post(bus::named(bus::pendingUploads, title), {{bus::keyTitle, title}, {bus::keyCount, count}});
     });

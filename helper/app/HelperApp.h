@@ -30,7 +30,7 @@ class HelperApp : public QObject {
     Q_OBJECT
 public:
     // The exit status of a helper started for a site another helper is serving.
-    static constexpr int exitAlreadyConnected = 3;
+    static constexpr int exitAlreadyConnected = HelperCommandLine::exitAlreadyConnected;
 
     HelperApp(HelperCommandLine args, WebsiteInUse& site, QObject* parent = nullptr);
     ~HelperApp() override;

@@ -61,6 +61,14 @@ void LoopbackFS::report(void (VolumeEvents::*event)(const QString&), const char*
         (events_.*event)(QFile::decodeName(volumePath));
 }
 
+void LoopbackFS::waitUntilCurrent(const char* volumePath) {
+    const QString path = QFile::decodeName(volumePath);
+    const std::uint64_t ticket = openGate_.ticket(path);
+    events_.fileOpened(path);
+    if (!openGate_.pass(path, ticket, std::chrono::milliseconds(cache_.openWaitMs)))
+        logLine(QStringLiteral("The site did not answer in time; opening the local copy of ") + path);
+}
+
 // One static function per libfuse operation, each one system call on the real path or the handle.
 struct LoopbackOps {
     static LoopbackFS& fs() { return *static_cast<LoopbackFS*>(fuse_get_context()->private_data); }
@@ -223,9 +231,18 @@ struct LoopbackOps {
         // The kernel's own requests already carry the positions; O_DIRECT would make the mirror refuse
         // the unaligned buffers it gets them in.
         const int flags = fi->flags & ~O_DIRECT;
-        const int fd = ::open(fs().realPath(path).c_str(), flags | O_CLOEXEC);
+        int fd = ::open(fs().realPath(path).c_str(), flags | O_CLOEXEC);
         if (fd == -1)
             return -errno;
+        if (!fs().cache_.keepPageCache && (fi->flags & O_ACCMODE) != O_WRONLY && !(fi->flags & O_TRUNC)) {
+            fs().waitUntilCurrent(path);
+            // The site's version replaced the mirror's file (a new file under the name, or a new name):
+            // the handle must be to what is there now. Where nothing is there any more, the old one stays.
+            if (const int current = ::open(fs().realPath(path).c_str(), flags | O_CLOEXEC); current != -1) {
+                ::close(fd);
+                fd = current;
+            }
+        }
         fi->fh = static_cast<uint64_t>(fd);
         useCachePolicy(fi);
         if ((fi->flags & O_TRUNC) && forWriting(fi))
@@ -233,8 +250,8 @@ struct LoopbackOps {
         return 0;
     }
 
-    // Each read is reported, also when the kernel asks at the end of the file; the data goes from the
-    // mirror's file to the kernel without passing through this process where the kernel allows it.
+    // The data goes from the mirror's file to the kernel without passing through this process where the
+    // kernel allows it.
     static int read_buf(const char* path, fuse_bufvec** out, size_t size, off_t offset, fuse_file_info* fi) {
         logAt("Reading file at ", path);
         auto* source = static_cast<fuse_bufvec*>(std::malloc(sizeof(fuse_bufvec)));
@@ -245,7 +262,6 @@ struct LoopbackOps {
         source->buf[0].fd = fdOf(fi);
         source->buf[0].pos = offset;
         *out = source;
-        fs().report(&VolumeEvents::fileRead, path);
         return 0;
     }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "OpenGate.h"
+
 #include <QString>
 #include <atomic>
 #include <condition_variable>
@@ -15,19 +17,21 @@ class VolumeEvents;
 
 // The filesystem behind a site's volume: every operation is carried out on the same relative path
 // inside the site's mirror folder, so the volume shows exactly what is on disk there. Operations that
-// change a template, and every read, are reported to VolumeEvents with the volume path once the system
-// call succeeded, at most one report per call; the filesystem itself never talks to the add-on and never
-// consults the path dictionaries. Calls may run on several threads at once: each is one system call on
-// the mirror, which needs no lock of its own.
+// change a template, and with caching off every open for reading, are reported to VolumeEvents with the
+// volume path once the system call succeeded, at most one report per call; the filesystem itself never talks
+// to the add-on and never consults the path dictionaries. Calls may run on several threads at once: each is
+// one system call on the mirror, which needs no lock of its own.
 class LoopbackFS {
 public:
     struct CachePolicy {
         // Keep file contents in the kernel's page cache across opens. Off: every read reaches the
-        // filesystem (each read may fetch the template from the site).
+        // filesystem, and each open for reading is reported and waits at most `openWaitMs` for the
+        // synchronisation to bring the file up to date with the site.
         bool keepPageCache = true;
         // How long the kernel may trust names and attributes it has seen. The helper invalidates
         // whatever it changes in the mirror itself, so only changes made behind its back wait this long.
         double attributeSeconds = 86400;
+        int openWaitMs = 5000;
     };
 
     LoopbackFS(QString rootPath, VolumeEvents& events, CachePolicy cache);
@@ -40,6 +44,9 @@ public:
     // request was not read into memory: a large write), on the serving thread. Returns whether the request
     // changes the mirror.
     static bool beginRequest(const void* request, size_t size);
+
+    // What opens wait on with caching off.
+    OpenGate& openGate() { return openGate_; }
 
     // While held, requests that change the mirror wait before they are carried out; reads go on.
     // `holdChanges` returns once no change is in progress. Main thread.
@@ -63,11 +70,14 @@ private:
     std::string realPath(const char* volumePath) const { return root_ + volumePath; }
     // Nothing for a handle whose file has no name any more (unlinked while open).
     void report(void (VolumeEvents::*event)(const QString&), const char* volumePath);
+    // With caching off: reports the open and waits until the file is current or the wait is over.
+    void waitUntilCurrent(const char* volumePath);
 
     const QString rootPathText_;
     const std::string root_;
     VolumeEvents& events_;
     const CachePolicy cache_;
+    OpenGate openGate_;
     std::mutex changeMutex_;
     std::condition_variable changeTurn_;
     bool changesHeld_ = false;

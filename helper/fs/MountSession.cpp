@@ -220,6 +220,14 @@ void MountSession::holdChanges() {
     holding_ = true;
 }
 
+std::uint64_t MountSession::openMark() {
+    return fs_.openGate().mark();
+}
+
+void MountSession::fileCurrent(const QString& volumePath, std::uint64_t mark) {
+    fs_.openGate().current(volumePath, mark);
+}
+
 void MountSession::resumeChanges() {
     fs_.resumeChanges();
     holding_ = false;

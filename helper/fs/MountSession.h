@@ -45,6 +45,8 @@ public:
     void invalidate(const QString& volumePath) override;
     void holdChanges() override;
     void resumeChanges() override;
+    std::uint64_t openMark() override;
+    void fileCurrent(const QString& volumePath, std::uint64_t mark) override;
 
 signals:
     void mounted(const QString& mountPoint);

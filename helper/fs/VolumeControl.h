@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <cstdint>
 
 namespace folvane {
 
@@ -19,6 +20,10 @@ public:
     // Forget one volume path's attributes and contents, and its name too when the mirror no longer has it
     // or has another kind of item there.
     virtual void invalidate(const QString& volumePath) = 0;
+    // Opens reported by VolumeEvents::fileOpened wait for the file to be current. `openMark`, taken once such
+    // a report arrived, covers every open made up to then; `fileCurrent` lets those of `volumePath` go.
+    virtual std::uint64_t openMark() = 0;
+    virtual void fileCurrent(const QString& volumePath, std::uint64_t mark) = 0;
 };
 
 } // namespace folvane

@@ -47,8 +47,8 @@ void VolumeEventQueue::deliver(const Event& event) {
         return to.fileWritten(event.path);
     case Kind::released:
         return to.fileReleased(event.path);
-    case Kind::read:
-        return to.fileRead(event.path);
+    case Kind::opened:
+        return to.fileOpened(event.path);
     case Kind::moved:
         return to.moved(event.path, event.to);
     case Kind::removed:

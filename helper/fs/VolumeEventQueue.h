@@ -25,14 +25,14 @@ public:
     void fileCreated(const QString& path) override { post({Kind::created, path, {}}); }
     void fileWritten(const QString& path) override { post({Kind::written, path, {}}); }
     void fileReleased(const QString& path) override { post({Kind::released, path, {}}); }
-    void fileRead(const QString& path) override { post({Kind::read, path, {}}); }
+    void fileOpened(const QString& path) override { post({Kind::opened, path, {}}); }
     void moved(const QString& from, const QString& to) override { post({Kind::moved, from, to}); }
     void fileRemoved(const QString& path) override { post({Kind::removed, path, {}}); }
     void folderMade(const QString& path) override { post({Kind::folderMade, path, {}}); }
     void folderRemoved(const QString& path) override { post({Kind::folderRemoved, path, {}}); }
 
 private:
-    enum class Kind { created, written, released, read, moved, removed, folderMade, folderRemoved };
+    enum class Kind { created, written, released, opened, moved, removed, folderMade, folderRemoved };
     struct Event {
         Kind kind;
         QString path;

@@ -16,8 +16,9 @@ public:
     virtual void fileWritten(const QString& path) = 0;
     // A handle that was open for writing was closed without error: the end of one save.
     virtual void fileReleased(const QString& path) = 0;
-    // Content was read through the volume (with caching off, every read reaches the volume).
-    virtual void fileRead(const QString& path) = 0;
+    // With caching off: a file is being opened for reading. The open waits (a few seconds at most) until
+    // VolumeControl::fileCurrent lets it go, so that it reads the site's version.
+    virtual void fileOpened(const QString& path) = 0;
     // A file or folder was renamed or moved (not exchanged with another).
     virtual void moved(const QString& from, const QString& to) = 0;
     virtual void fileRemoved(const QString& path) = 0;

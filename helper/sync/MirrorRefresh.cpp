@@ -3,11 +3,13 @@
 #include "ConsoleLog.h"
 #include "fs/VolumeControl.h"
 #include "tree/MirrorBuilder.h"
+#include "tree/PathText.h"
 #include "tree/SafeName.h"
 #include "tree/WebsiteInUse.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 namespace folvane {
@@ -43,14 +45,29 @@ void MirrorRefresh::rebuild(std::shared_ptr<Json> list) {
         if (fresh.folderDictionary.count(path))
             continue;
         logLine(QStringLiteral("Delete Folder Found"));
-        QDir folder(path);
-        if (folder.exists() && !folder.removeRecursively())
-            logLine(QStringLiteral("Could not remove ") + path);
-        else
-            cache_.invalidate(path.mid(mirror_.size()));
+        if (QFileInfo(path).isDir() && !removeAllButLocalOnly(path))
+            logLine(QStringLiteral("Keeping ") + path +
+                    QStringLiteral(": it holds files that stay on this computer"));
+        cache_.invalidate(path.mid(mirror_.size()));
     }
     cache_.invalidateAll();
     parser_.setRefreshing(false);
+}
+
+bool MirrorRefresh::removeAllButLocalOnly(const QString& folder) {
+    QDir dir(folder);
+    const QFileInfoList entries =
+        dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QFileInfo& entry : entries) {
+        const QString path = entry.absoluteFilePath();
+        if (neverSent(path.mid(mirror_.size())))
+            continue;
+        if (entry.isDir() && !entry.isSymLink())
+            removeAllButLocalOnly(path);
+        else if (!QFile::remove(path))
+            logLine(QStringLiteral("Could not remove ") + path);
+    }
+    return dir.rmdir(folder);
 }
 
 std::optional<MirrorRefresh::SiteVersion> MirrorRefresh::newerVersion(const Json& answer,

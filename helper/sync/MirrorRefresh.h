@@ -21,7 +21,7 @@ public:
     MirrorRefresh(WebsiteInUse& site, MirrorBuilder& parser, VolumeControl& cache, QString mirrorFolder);
 
     // Rebuilds the records and the mirror from a fresh template list; files and folders the site no longer
-    // has are removed.
+    // has are removed. Files never sent to the site stay where they are (and the folders holding them).
     void rebuild(std::shared_ptr<Json> list);
 
     // A template as a "get_template" answer has it.
@@ -38,6 +38,9 @@ public:
     QString write(const SiteVersion& version, const QString& file);
 
 private:
+    // Removes `folder` with everything in it except files never sent to the site; false when it had some.
+    bool removeAllButLocalOnly(const QString& folder);
+
     WebsiteInUse& site_;
     MirrorBuilder& parser_;
     VolumeControl& cache_;

@@ -3,6 +3,7 @@
 #include "ConsoleLog.h"
 #include "DesktopNotifier.h"
 #include "Paths.h"
+#include "tree/PathText.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -48,8 +49,7 @@ QStringList Recovery::lostEdits(const QString& earlier, const QString& fresh) {
     while (it.hasNext()) {
         const QString file = it.next();
         const QString relative = file.mid(earlier.size());
-        // Files at the top level and hidden files never become templates.
-        if (relative.count(u'/') < 2 || relative.contains(QStringLiteral("/.")))
+        if (neverSent(relative))
             continue;
         QFile mine(file), theirs(fresh + relative);
         if (!mine.open(QIODevice::ReadOnly))

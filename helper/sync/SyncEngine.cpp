@@ -64,9 +64,11 @@ void SyncEngine::fileReleased(const QString& path) {
     files_.released(fullPath(path));
 }
 
-void SyncEngine::fileRead(const QString& path) {
-    if (!options_.fetchOnRead || held([=, this] { fileRead(path); }))
+void SyncEngine::fileOpened(const QString& path) {
+    if (!options_.fetchOnOpen || held([=, this] { fileOpened(path); }))
         return;
+    // Every open made up to now waits for this one answer: it shows the site as it is after them.
+    const std::uint64_t mark = volume_.openMark();
     logLine(QStringLiteral("Getting new template data"));
     const QString file = fullPath(path);
     logLine(file);
@@ -76,11 +78,14 @@ void SyncEngine::fileRead(const QString& path) {
             return found == d.fileDictionary.end() ? std::nullopt : std::optional(found->second);
         });
     if (!record)
-        return;
+        return volume_.fileCurrent(path, mark);
     logLine(QStringLiteral("templateGroupID: ") + record->templateGroupID + QStringLiteral(", templateID: ") +
             record->templateID);
     client_.getTemplate(record->templateGroupID, record->templateID,
-                        [this, file](const Json& answer) { mergeSiteVersion(answer, file); });
+                        [this, file, path, mark](const Json& answer) {
+                            mergeSiteVersion(answer, file);
+                            volume_.fileCurrent(path, mark);
+                        });
 }
 
 void SyncEngine::mergeSiteVersion(const Json& answer, const QString& file) {
@@ -198,9 +203,9 @@ SyncEngine::RefreshOutcome SyncEngine::refresh(QString* why) {
 
 void SyncEngine::finish(int graceMs) {
     // Uploads still out get a moment to be confirmed; whatever the site has not confirmed by then is kept
-    // before the mirror goes.
+    // before the mirror goes, and so are the files that only ever lived here.
     files_.settle(graceMs);
-    recovery_.keep(files_.unconfirmedFiles());
+    recovery_.keep(files_.unconfirmedFiles() + files_.localOnlyFiles());
 }
 
 } // namespace folvane

@@ -27,8 +27,9 @@ class SyncEngine : public QObject, public VolumeEvents {
     Q_OBJECT
 public:
     struct Options {
-        // Caching off: every read of a template fetches the site's version and merges it.
-        bool fetchOnRead = false;
+        // Caching off: every open of a template fetches the site's version and merges it before the open
+        // goes on.
+        bool fetchOnOpen = false;
         // Changes get this long to reach the site before a refresh replaces the files.
         int refreshSettleMs = 20000;
     };
@@ -39,7 +40,7 @@ public:
     void fileCreated(const QString& path) override;
     void fileWritten(const QString& path) override;
     void fileReleased(const QString& path) override;
-    void fileRead(const QString& path) override;
+    void fileOpened(const QString& path) override;
     void moved(const QString& from, const QString& to) override;
     void fileRemoved(const QString& path) override;
     void folderMade(const QString& path) override;

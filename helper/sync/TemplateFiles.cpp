@@ -775,12 +775,23 @@ void TemplateFiles::forgetAll() {
         forget(key);
 }
 
+QStringList TemplateFiles::localOnlyFiles() const {
+    QStringList result;
+    QDirIterator it(mirror_, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString file = it.next();
+        if (!it.fileInfo().isSymLink() && neverSent(file.mid(mirror_.size())))
+            result << file;
+    }
+    return result;
+}
+
 QStringList TemplateFiles::unconfirmedFiles() const {
     QStringList result;
     QDirIterator it(mirror_, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString file = it.next();
-        if (it.fileInfo().isSymLink())
+        if (it.fileInfo().isSymLink() || neverSent(file.mid(mirror_.size())))
             continue;
         std::optional<QByteArray> confirmed;
         if (const auto key = keyByPath_.find(file); key != keyByPath_.end())

@@ -52,8 +52,10 @@ public:
     // Sends every save at once and keeps the event loop turning until nothing is on its way or `graceMs`
     // has passed.
     void settle(int graceMs);
-    // The files whose current content the site has not confirmed.
+    // The files whose current content the site has not confirmed (files it is never sent are not among them).
     QStringList unconfirmedFiles() const;
+    // The files the synchronisation never sends to the site (top level, hidden names).
+    QStringList localOnlyFiles() const;
     LocalState localState(const QString& file);
 
     // A folder was renamed or moved on the volume: what is tracked below it follows there.

@@ -12,4 +12,11 @@ inline QString nameOf(const QString& path) {
     return path.mid(path.lastIndexOf(u'/') + 1);
 }
 
+// Whether the synchronisation never sends the file at `relativePath` (inside the mirror, starting with "/"):
+// files at the top level and hidden names (a hidden folder never becomes a group either) stay on this
+// computer.
+inline bool neverSent(const QString& relativePath) {
+    return relativePath.count(u'/') < 2 || relativePath.contains(QStringLiteral("/."));
+}
+
 } // namespace folvane

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -214,6 +215,69 @@ TEST_F(AppCli, PreferencesHaveDefaultsAndKeepChanges) {
     EXPECT_EQ(folvane3(session, {"prefs", "set", "caching", "maybe"}).exitCode, 2);
     EXPECT_EQ(folvane3(session, {"prefs", "set", "colour", "on"}).exitCode, 2);
     EXPECT_EQ(folvane3(session, {"prefs", "get", "caching"}).standardOutput, "off\n");
+}
+
+// A preferences file from an older version, or edited by hand, with only some of the six.
+TEST_F(AppCli, PreferencesTheFileLacksTakeTheirDefaultsForTheHelperToo) {
+    ASSERT_TRUE(QDir().mkpath(session.baseFolder()));
+    QFile file(session.baseFolder() + "/preferences.plist");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(R"(<?xml version="1.0" encoding="UTF-8"?>
+<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
+<plist version="1.0"><dict><key>Enable caching</key><integer>0</integer></dict></plist>
+)");
+    file.close();
+    const AppRunner::Finished get = folvane3(session, {"prefs", "get"});
+    ASSERT_EQ(get.exitCode, 0) << get.standardError.toStdString();
+    EXPECT_FALSE(get.standardOutput.contains("unset")) << get.standardOutput.toStdString();
+    EXPECT_EQ(folvane3(session, {"prefs", "get", "caching"}).standardOutput, "off\n");
+    EXPECT_EQ(folvane3(session, {"prefs", "get", "notifications"}).standardOutput, "on\n");
+    EXPECT_EQ(folvane3(session, {"prefs", "get", "check-updates"}).standardOutput, "on\n");
+    EXPECT_EQ(folvane3(session, {"prefs", "get", "usage-data"}).standardOutput, "off\n");
+    EXPECT_TRUE(readFile(session.baseFolder() + "/preferences.plist").contains("Check automatically"))
+        << "written back";
+
+    // The helper gets the same values: a stand-in records its arguments (and finds the site served).
+    ASSERT_EQ(addSite(session, "Site", sim.baseUrl()).exitCode, 0);
+    QTemporaryDir scripts;
+    const QString helper = scripts.filePath("helper.sh");
+    QFile script(helper);
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write("#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$0.args\"\nexit 3\n");
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QProcessEnvironment environment = session.environment();
+    environment.insert("FOLVANE_HELPER", helper);
+    const AppRunner::Finished run = AppRunner::run(session, {"connect", "Site"}, std::nullopt, environment);
+    const QStringList arguments = readFile(helper + ".args").split('\n');
+    ASSERT_GE(arguments.size(), 14) << arguments.join(' ').toStdString();
+    // Positions 10 to 14: notifications, open folder, default-group alert, caching, usage data.
+    EXPECT_EQ(arguments.mid(9, 5), (QStringList{"1", "1", "1", "0", "0"}));
+
+    // A helper that finds the site served by another one: the site is already connected.
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_TRUE(run.standardError.contains("\"Site\" is already connected: it is mounted at " +
+                                           session.mountRoot() + "/Site"))
+        << run.standardError.toStdString();
+    EXPECT_EQ(run.standardError.count('\n'), 1) << run.standardError.toStdString();
+}
+
+TEST_F(AppCli, ARefreshThatKeptTheVolumeSaysWhyAndFails) {
+    ASSERT_EQ(addSite(session, "Site", sim.baseUrl()).exitCode, 0);
+    BusRecorder bus(session.bus());
+    AppRunner connect(session, {"connect", "Site"});
+    ASSERT_TRUE(bus.waitFor("finishedconnecting-Site")) << connect.process().errors().toStdString();
+    sim.fault({{"action", "list_all"}, {"kind", "non_json"}});
+    const AppRunner::Finished kept = folvane3(session, {"refresh", "Site"});
+    EXPECT_EQ(kept.exitCode, 1);
+    EXPECT_EQ(kept.standardError,
+              "folvane3: \"Site\" was not refreshed: the template list could not be fetched\n");
+
+    sim.clearFaults();
+    const AppRunner::Finished refreshed = folvane3(session, {"refresh", "Site"});
+    EXPECT_EQ(refreshed.exitCode, 0) << refreshed.standardError.toStdString();
+    connect.process().sendSignal(SIGTERM);
+    ASSERT_TRUE(connect.process().waitForExit());
 }
 
 TEST_F(AppCli, HelpAndBadCommandLines) {

@@ -9,6 +9,7 @@
 
 #include "HttpClient.h"
 #include "NotificationBus.h"
+#include "Paths.h"
 #include "core/BaseWebsite.h"
 #include "core/ConnectionControl.h"
 #include "core/HelperProcess.h"
@@ -19,6 +20,8 @@
 
 #include <QCoreApplication>
 #include <QDBusMessage>
+#include <QDir>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 using namespace folvane;
@@ -80,9 +83,11 @@ TEST_F(AppConnectionControl, FollowsTheHelperFromLaunchToEject) {
     QObject::connect(&wake, &WakeWatcher::woke, &control, &ConnectionControl::wakeFromSleep);
     int terminated = 0;
     QObject::connect(&control, &ConnectionControl::siteTerminated, [&] { ++terminated; });
-    std::vector<std::pair<QString, int>> refreshed;
+    std::vector<std::tuple<QString, int, QString>> refreshed;
     QObject::connect(&control, &ConnectionControl::refreshFinished,
-                     [&](const QString& title, int row) { refreshed.emplace_back(title, row); });
+                     [&](const QString& title, int row, const QString& notRefreshed) {
+                         refreshed.emplace_back(title, row, notRefreshed);
+                     });
     control.statusIntervalMs = 200;
 
     const ConnectOutcome outcome = control.connectToSite(*site);
@@ -122,11 +127,24 @@ TEST_F(AppConnectionControl, FollowsTheHelperFromLaunchToEject) {
     EXPECT_EQ(recorder.signalsNamed("refresh-Test Site").front(), (QVariantMap{{"row", 4}}));
     recorder.post("refresh-done-Test Site", {{"row", 4}});
     ASSERT_TRUE(waitUntil([&] { return refreshed.size() == 1; }));
-    EXPECT_EQ(refreshed.front(), std::pair(QString("Test Site"), 4));
+    EXPECT_EQ(refreshed.front(), std::tuple(QString("Test Site"), 4, QString()));
+    // A refresh that kept the volume says why.
+    control.refreshTemplates(*site, 5);
+    recorder.post("refresh-done-Test Site",
+                  {{"row", 5}, {"notRefreshed", "changes are still on their way to the site"}});
+    // (The real helper answers the requests too, with its own rows.)
+    const auto answeredFive = [&] {
+        return std::find_if(refreshed.begin(), refreshed.end(),
+                            [](const auto& answer) { return std::get<1>(answer) == 5; });
+    };
+    ASSERT_TRUE(waitUntil([&] { return answeredFive() != refreshed.end(); }));
+    EXPECT_EQ(*answeredFive(),
+              std::tuple(QString("Test Site"), 5, QString("changes are still on their way to the site")));
 
     const std::shared_ptr<HelperProcess> helper = site->siteConnection;
     EXPECT_EQ(control.ejectSite(*site), 3);
     EXPECT_EQ(connectionState(*site), ConnectionState::idle);
+    EXPECT_FALSE(site->finishedConnecting) << "a new connection starts as connecting";
     EXPECT_TRUE(waitUntil([&] { return !helper->isRunning(); }));
     EXPECT_TRUE(recorder.waitFor("connection-terminated-Test Site", defaultTimeoutMs, 2));
     EXPECT_FALSE(FuseMounts::isMounted(session.mountRoot() + "/Test Site"));
@@ -182,4 +200,40 @@ TEST_F(AppConnectionControl, QuittingEndsEveryHelperAndLeavesNoVolumeBehind) {
     EXPECT_FALSE(FuseMounts::isMounted(session.mountRoot() + "/Second"));
     for (const auto& record : sites.siteList())
         EXPECT_EQ(connectionState(*record), ConnectionState::idle);
+}
+
+// Another application (or folvane3 connect) connected the site first: the helper started here ends at once.
+TEST_F(AppConnectionControl, AHelperForASiteAnotherOneServesReportsItAlreadyConnected) {
+    const ConnectOutcome first = control.connectToSite(*site);
+    ASSERT_EQ(first.kind, ConnectOutcome::Kind::launched) << first.launchError.toStdString();
+    ASSERT_TRUE(waitUntil([&] { return connectionState(*site) == ConnectionState::connected; }));
+
+    QTemporaryDir otherFolder;
+    SiteListManager otherSites{secrets, otherFolder.path()};
+    auto record = std::make_shared<BaseWebsite>();
+    record->setNewValues(QString("Test Site"), sim.baseUrl(), QString("admin"), QString("password"));
+    otherSites.addNewSite(record);
+    SharedPreferences otherPreferences{otherFolder.path()};
+    ConnectionControl other{
+        otherSites, otherPreferences, bus, http,
+        HelperSetup{programPath("folvane3-fuse-helper"), session.environment(), session.baseFolder()}};
+    std::vector<std::pair<QString, QString>> reported;
+    QObject::connect(
+        &other, &ConnectionControl::alreadyConnected,
+        [&](const QString& title, const QString& mountPoint) { reported.emplace_back(title, mountPoint); });
+    int terminated = 0;
+    QObject::connect(&other, &ConnectionControl::siteTerminated, [&] { ++terminated; });
+
+    ASSERT_EQ(other.connectToSite(*record).kind, ConnectOutcome::Kind::launched);
+    ASSERT_TRUE(waitUntil([&] { return !reported.empty(); }));
+    // Where this process puts the site's volume (the helpers here get the session's mount root instead).
+    EXPECT_EQ(reported.front(),
+              std::pair(QString("Test Site"), QDir::cleanPath(paths::mountPointFor("Test Site"))));
+    EXPECT_EQ(connectionState(*record), ConnectionState::idle) << "no error: the site is connected";
+    EXPECT_FALSE(record->siteConnection);
+    EXPECT_EQ(terminated, 0);
+    // The first connection goes on untouched.
+    EXPECT_EQ(connectionState(*site), ConnectionState::connected);
+    EXPECT_TRUE(FuseMounts::isMounted(session.mountRoot() + "/Test Site"));
+    control.terminateAllHelpers();
 }

@@ -388,8 +388,9 @@ TEST_P(FileSync, RandomSequencesAcrossTwoGroupsConverge) {
 
 INSTANTIATE_TEST_SUITE_P(BothFlavours, FileSync, ::testing::Values("ee", "wp"));
 
-TEST_F(FileSync, WithCachingOffAReadBringsTheSitesNewContent) {
+TEST_F(FileSync, WithCachingOffTheFirstOpenShowsTheSitesNewContent) {
     startWithoutCaching();
+    sim_->clearLog();
     // Someone changes the template on the site, through the add-on itself.
     const json about = siteTemplate("/site/about.html");
     ASSERT_FALSE(about.is_null());
@@ -400,9 +401,16 @@ TEST_F(FileSync, WithCachingOffAReadBringsTheSitesNewContent) {
     ASSERT_EQ(siteContent("/site/about.html"), "changed on the site");
 
     const QString file = volume("/site/about.html");
-    EXPECT_TRUE(waitUntil([&] { return readVolumeFile(file) == "changed on the site"; }))
-        << "each read asks the site; the next one shows its version";
-    EXPECT_GE(requests("get_template"), 1);
+    // Read in small pieces: one open, many reads, one question to the site.
+    QByteArray content;
+    {
+        QFile reader(file);
+        ASSERT_TRUE(reader.open(QIODevice::ReadOnly | QIODevice::Unbuffered));
+        for (QByteArray piece; !(piece = reader.read(4)).isEmpty();)
+            content += piece;
+    }
+    EXPECT_EQ(content, "changed on the site") << "the open waits for the site's version";
+    EXPECT_EQ(requests("get_template"), 1);
     sim_->clearLog();
     // A template nobody changed reads as it is, and nothing goes back to the site.
     readVolumeFile(file);
@@ -419,7 +427,7 @@ TEST_F(FileSync, WithCachingOffARenameOnTheSiteRenamesTheFileAndItsNextSaveReach
                                            "&template_id=" + about["id"].get<std::string>() +
                                            "&template_name=about-us.html");
     readVolumeFile(volume("/site/about.html"));
-    ASSERT_TRUE(waitUntil([&] { return QFile::exists(volume("/site/about-us.html")); }));
+    EXPECT_TRUE(QFile::exists(volume("/site/about-us.html")));
     EXPECT_FALSE(QFile::exists(volume("/site/about.html")));
     sim_->clearLog();
 
@@ -427,6 +435,16 @@ TEST_F(FileSync, WithCachingOffARenameOnTheSiteRenamesTheFileAndItsNextSaveReach
     expectSiteMatchesVolume();
     EXPECT_EQ(siteContent("/site/about-us.html"), "saved under the new name\n");
     EXPECT_EQ(requests("create_template"), 0) << "the renamed file is still the same template";
+}
+
+TEST_F(FileSync, WithCachingOffAnOpenTheSiteDoesNotAnswerReadsTheLocalCopy) {
+    startWithoutCaching();
+    // Longer than an open waits for the site.
+    sim_->fault({{"action", "get_template"}, {"kind", "delay"}, {"ms", 8000}, {"times", 1}});
+    const QByteArray onTheSite = QByteArray::fromStdString(siteContent("/site/about.html"));
+    EXPECT_EQ(readVolumeFile(volume("/site/about.html")), onTheSite);
+    EXPECT_TRUE(waitUntil([&] { return helper_->logText().contains("opening the local copy"); }))
+        << helper_->logText().right(2000).toStdString();
 }
 
 TEST_F(FileSync, WithCachingOffAnUnconfirmedEditIsKeptBeforeTheSitesVersionReplacesIt) {
@@ -441,8 +459,7 @@ TEST_F(FileSync, WithCachingOffAnUnconfirmedEditIsKeptBeforeTheSitesVersionRepla
                         "&template_id=" + about["id"].get<std::string>() + "&template_data=" +
                         QByteArray("the site's version").toBase64().toPercentEncoding().toStdString());
 
-    EXPECT_TRUE(
-        waitUntil([&] { return readVolumeFile(volume("/site/about.html")) == "the site's version"; }));
+    EXPECT_EQ(readVolumeFile(volume("/site/about.html")), "the site's version");
     QDirIterator it(session_.baseFolder() + "/Recovered/Sync Site", QDir::Files,
                     QDirIterator::Subdirectories);
     ASSERT_TRUE(it.hasNext()) << helper_->logText().toStdString();

@@ -260,6 +260,37 @@ TEST_F(FolderSync, RefreshBringsTheVolumeUpToDateAndAnswersWithTheRow) {
     ASSERT_TRUE(refresh(9)) << "an answer even when nothing changed";
 }
 
+TEST_F(FolderSync, FilesNeverSentStayQuietlyAcrossARefresh) {
+    start("ee");
+    // A backup name is a template like any other; hidden names and the top level never reach the site.
+    sh(QStringLiteral("echo notes > news/.x && echo backup > 'news/x~' && echo more > site/.notes && "
+                      "echo top > top.txt"));
+    expectSiteMatchesVolume();
+    ASSERT_EQ(siteContents(*sim_).count("/news/x~"), 1u);
+
+    // The group holding a hidden file is deleted on the site.
+    json seed = {{"cms", "ee"},
+                 {"groups",
+                  {{{"name", "site"},
+                    {"is_special", true},
+                    {"templates", {{{"name", "index.html"}, {"content", "home"}}}}}}}};
+    sim_->seed(seed);
+    ASSERT_TRUE(refresh(1));
+    EXPECT_FALSE(bus_->signalsNamed("refresh-done-Folders").back().contains("notRefreshed"));
+    const QString volume = helper_->mountPoint();
+    EXPECT_EQ(QDir(volume + "/news").entryList(QDir::Files | QDir::Hidden), QStringList{".x"})
+        << "the deleted group's templates go, its hidden file stays";
+    for (const auto& [file, content] :
+         {std::pair{"/news/.x", "notes\n"}, {"/site/.notes", "more\n"}, {"/top.txt", "top\n"}}) {
+        QFile kept(volume + file);
+        ASSERT_TRUE(kept.open(QIODevice::ReadOnly)) << file;
+        EXPECT_EQ(kept.readAll(), content);
+    }
+    ASSERT_TRUE(refresh(2));
+    EXPECT_FALSE(session_.waitForNotification("Unsaved changes kept", 500));
+    EXPECT_FALSE(QDir(session_.baseFolder() + "/Recovered").exists());
+}
+
 TEST_F(FolderSync, ALocallyCreatedTemplateSurvivesAndTwoRequestsGetTwoAnswers) {
     start("wp");
     sh(QStringLiteral("echo 'made here' > theme/local.php"));

@@ -5,6 +5,7 @@
 
 #include "HttpClient.h"
 #include "NotificationBus.h"
+#include "Paths.h"
 #include "core/ConnectionControl.h"
 #include "core/HelperProcess.h"
 #include "core/SharedPreferences.h"
@@ -107,6 +108,17 @@ QString sleeperHelper(const QString& folder) {
     QFile script(path);
     script.open(QIODevice::WriteOnly);
     script.write("#!/bin/sh\nexec sleep 300\n");
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return path;
+}
+
+// A stand-in helper that ends at once as one does when another helper serves the site.
+QString alreadyServedHelper(const QString& folder) {
+    const QString path = QDir(folder).filePath(QStringLiteral("served.sh"));
+    QFile script(path);
+    script.open(QIODevice::WriteOnly);
+    script.write("#!/bin/sh\nexit " + QByteArray::number(HelperCommandLine::exitAlreadyConnected) + "\n");
     script.close();
     script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     return path;
@@ -328,6 +340,63 @@ private slots:
         QCOMPARE(desk.window.rowWidgetAt(0)->state(), ConnectionState::idle);
         QVERIFY(desk.window.rowWidgetAt(0)->ejectButton()->isHidden());
         QCOMPARE(desk.window.rowWidgetAt(0)->refreshButton()->refreshing(), 0);
+    }
+
+    void aReconnectAfterAnEjectShowsConnectingUntilTheNewHelperHasConnected() {
+        QTemporaryDir scripts;
+        Desk desk(sleeperHelper(scripts.path()));
+        testkit::AddonSim sim;
+        desk.add("Live", sim.baseUrl(), "admin", "password");
+        desk.window.connectToSite(0);
+        const auto site = desk.sites.siteList()[0];
+        QVERIFY(site->siteConnection);
+        site->finishedConnecting = true; // the helper announced itself
+        desk.window.model().redraw();
+        QCOMPARE(desk.window.rowWidgetAt(0)->state(), ConnectionState::connected);
+        desk.window.clickEject("Live");
+        QCOMPARE(desk.window.rowWidgetAt(0)->state(), ConnectionState::idle);
+        desk.window.connectToSite(0);
+        QVERIFY(site->siteConnection);
+        QCOMPARE(desk.window.rowWidgetAt(0)->state(), ConnectionState::connecting);
+        desk.window.clickEject("Live");
+    }
+
+    void aSiteConnectedElsewhereIsReportedAndLeftIdle() {
+        QTemporaryDir scripts;
+        Desk desk(alreadyServedHelper(scripts.path()));
+        testkit::AddonSim sim;
+        desk.add("Served", sim.baseUrl(), "admin", "password");
+        desk.window.connectToSite(0);
+        const auto site = desk.sites.siteList()[0];
+        QTRY_VERIFY_WITH_TIMEOUT(!site->siteConnection, testkit::defaultTimeoutMs);
+        QVERIFY2(desk.window.noticeText().contains("“Served” is already connected"),
+                 qPrintable(desk.window.noticeText()));
+        QVERIFY(desk.window.noticeText().contains(QDir::cleanPath(paths::mountPointFor("Served"))));
+        QVERIFY(desk.prompts.alerts.empty());
+        QCOMPARE(desk.window.rowWidgetAt(0)->state(), ConnectionState::idle); // no error dot
+    }
+
+    void aRefreshThatKeptTheFilesSaysWhy() {
+        QTemporaryDir scripts;
+        Desk desk(sleeperHelper(scripts.path()));
+        testkit::AddonSim sim;
+        desk.add("Live", sim.baseUrl(), "admin", "password");
+        desk.window.connectToSite(0);
+        desk.window.switchRefreshingStates("Live");
+        QCOMPARE(desk.window.rowWidgetAt(0)->refreshButton()->refreshing(), 1);
+        // The helper's answers, as ConnectionControl hands them on.
+        emit desk.control.refreshFinished("Live", 0, "changes are still on their way to the site");
+        QCOMPARE(desk.window.rowWidgetAt(0)->refreshButton()->refreshing(), 0);
+        QCOMPARE(desk.window.noticeText(),
+                 QStringLiteral("“Live” was not refreshed: changes are still on their way to the site. Its "
+                                "files are as they were; try again in a moment."));
+        guitest::saveScreenshot(desk.window, "main-window-not-refreshed");
+        desk.window.switchRefreshingStates("Live");
+        QVERIFY(desk.window.noticeText().isEmpty()); // a new refresh clears it
+        emit desk.control.refreshFinished("Live", 0, QString());
+        QVERIFY(desk.window.noticeText().isEmpty());
+        QCOMPARE(desk.window.rowWidgetAt(0)->refreshButton()->refreshing(), 0);
+        desk.window.clickEject("Live");
     }
 
     void helperThatEndsByItselfLeavesTheSiteIdle() {

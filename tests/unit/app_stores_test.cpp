@@ -303,22 +303,28 @@ TEST_F(Stores, PreferencesStartWithTheDefaultsUnderTheirTitlesIncludingTheEmptyO
     EXPECT_EQ(loaded.strPreferences("Open Finder Window on Connect"), "1");
 }
 
-TEST_F(Stores, PreferencesMissingFromTheFileReadAsEmptyText) {
+TEST_F(Stores, PreferencesMissingFromTheFileTakeTheirDefaultsEverywhereAndAreWrittenBack) {
     { SharedPreferences preferences(folder()); }
-    // A file written by hand with only one preference in it.
+    // A file written by hand with two preferences in it.
     Plist dictionary(plist_new_dict());
-    plist_dict_set_item(dictionary.get(), "Enable notifications", plist_new_uint(1));
+    plist_dict_set_item(dictionary.get(), "Enable notifications", plist_new_uint(0));
+    plist_dict_set_item(dictionary.get(), "Check automatically", plist_new_uint(0));
     PropertyListFile handWritten(folder(), "preferences.plist");
     ASSERT_TRUE(handWritten.save(dictionary.get()));
     SharedPreferences preferences(folder());
-    EXPECT_EQ(preferences.strPreferences("Enable notifications"), "1");
-    EXPECT_EQ(preferences.strPreferences("Enable caching"), "");
-    EXPECT_EQ(preferences.strPreferences(""), "");
-    EXPECT_FALSE(preferences.isPrefInList(""));
-    // The helper is told they are off.
+    EXPECT_EQ(preferences.strPreferences("Enable notifications"), "0") << "what the file holds stays";
+    EXPECT_EQ(preferences.strPreferences("Enable caching"), "1");
+    EXPECT_EQ(preferences.strPreferences(""), "0");
+    // The helper is told the same.
     BaseWebsite site("www.example.com", "admin", "pw", "Site", "example.com");
     EXPECT_EQ(helperCommandLine(site, preferences, "/base").arguments().mid(9, 5),
-              (QStringList{"1", "0", "0", "0", "0"}));
+              (QStringList{"0", "1", "1", "1", "0"}));
+    // And the file holds all six now.
+    const Plist reread = handWritten.load();
+    ASSERT_TRUE(reread);
+    EXPECT_EQ(plist_dict_get_size(reread.get()), 6u);
+    SharedPreferences again(folder());
+    EXPECT_EQ(again.preferences(), preferences.preferences());
 }
 
 TEST_F(Stores, APreferenceThatCannotBeSavedIsRolledBack) {

@@ -34,6 +34,11 @@ struct NoCache : VolumeControl {
     void resumeChanges() override {}
     void invalidateAll() override {}
     void invalidate(const QString&) override {}
+    // Each open report is one open here: the mark counts them.
+    std::uint64_t openMark() override { return marks; }
+    void fileCurrent(const QString& volumePath, std::uint64_t mark) override { current[volumePath] = mark; }
+    std::uint64_t marks = 0;
+    std::map<QString, std::uint64_t> current; // the highest mark each file was let go at
 };
 
 std::string describe(const std::map<std::string, std::string>& site,
@@ -66,7 +71,7 @@ sim::SiteModel smallSite(sim::Cms cms) {
 // One site: a fake add-on seeded with a small site, its mirror built as at connection, and the engine.
 class Harness {
 public:
-    Harness(sim::Cms cms, unsigned seed, FakeAddon::Faults faults, bool fetchOnRead = false)
+    Harness(sim::Cms cms, unsigned seed, FakeAddon::Faults faults, bool fetchOnOpen = false)
         : addon_(smallSite(cms), seed, faults) {
         site_.cleanName = QStringLiteral("Engine");
         site_.cms = cms == sim::Cms::ExpressionEngine ? CMS::expressionEngine : CMS::wordPress;
@@ -77,7 +82,7 @@ public:
         mirror_ = mirrorFolderPath(tmp_.path(), QStringLiteral("mirror"));
         engine_ = std::make_unique<SyncEngine>(
             site_, addon_, *builder_, cache_, recovery_, mirror_,
-            SyncEngine::Options{.fetchOnRead = fetchOnRead, .refreshSettleMs = 300});
+            SyncEngine::Options{.fetchOnOpen = fetchOnOpen, .refreshSettleMs = 300});
         TemplateFiles& files = engine_->files();
         files.quietPeriodMs = 10;
         files.replaceGraceMs = 100;
@@ -87,6 +92,12 @@ public:
     }
 
     FakeAddon& addon() { return addon_; }
+    NoCache& volume() { return cache_; }
+    // A program opens `path` for reading through the volume.
+    void open(const QString& path) {
+        ++cache_.marks;
+        engine_->fileOpened(path);
+    }
     SyncEngine& engine() { return *engine_; }
     const QString& mirror() const { return mirror_; }
     QString recovered() const { return tmp_.filePath(QStringLiteral("Recovered")); }
@@ -349,7 +360,7 @@ TEST_P(SyncEngineTest, RefusedSavesAndCreatesStayCountedUntilTheNextSaveIsConfir
     EXPECT_EQ(h.engine().pendingCount(), 0);
 }
 
-TEST_P(SyncEngineTest, AnOnReadMergeLeavesOtherFilesWorkAlone) {
+TEST_P(SyncEngineTest, AnOnOpenMergeLeavesOtherFilesWorkAlone) {
     Harness h(GetParam(), 9, {.maxDelayMs = 30, .refuseRate = 0, .dropRate = 0}, true);
     h.write("/news/new.html", "new\n");
     h.append("/news/index.html", "mine\n");
@@ -359,10 +370,50 @@ TEST_P(SyncEngineTest, AnOnReadMergeLeavesOtherFilesWorkAlone) {
             ASSERT_TRUE(model.updateTemplate(t.groupId, t.id, "theirs\n").ok());
         }
     }
-    h.engine().fileRead(QStringLiteral("/site/about.html"));
+    h.open(QStringLiteral("/site/about.html"));
     ASSERT_TRUE(h.settle());
     EXPECT_EQ(h.mirrorTree().at("/site/about.html"), "theirs\n");
     EXPECT_EQ(h.siteTree(), h.mirrorTree()) << h.difference();
+}
+
+TEST_P(SyncEngineTest, AnOpenGoesOnOnceTheFileShowsTheSitesVersion) {
+    Harness h(GetParam(), 4, {.maxDelayMs = 30, .refuseRate = 0, .dropRate = 0}, true);
+    sim::SiteModel& model = h.addon().model();
+    for (const sim::Template& t : model.templates()) {
+        if (t.name == "about.html") {
+            ASSERT_TRUE(model.updateTemplate(t.groupId, t.id, "theirs\n").ok());
+        }
+    }
+    const QString about = QStringLiteral("/site/about.html");
+    const int before = h.addon().requests();
+    h.open(about);
+    EXPECT_FALSE(h.volume().current.count(about)) << "not before the site answered";
+    ASSERT_TRUE(h.settle());
+    EXPECT_EQ(h.volume().current[about], 1u);
+    EXPECT_EQ(h.mirrorTree().at("/site/about.html"), "theirs\n");
+    EXPECT_EQ(h.addon().requests() - before, 1) << "one request per open";
+
+    // A file the site does not know goes on at once, asking nothing.
+    h.write("/news/.notes", "mine\n");
+    h.open(QStringLiteral("/news/.notes"));
+    EXPECT_EQ(h.volume().current[QStringLiteral("/news/.notes")], 2u);
+    EXPECT_EQ(h.addon().requests() - before, 1);
+
+    // A save on its way is not replaced by the site's version, and the open still goes on.
+    h.append("/site/about.html", "mine\n");
+    h.open(about);
+    ASSERT_TRUE(h.settle());
+    EXPECT_EQ(h.volume().current[about], 3u);
+    EXPECT_EQ(h.mirrorTree().at("/site/about.html"), "theirs\nmine\n");
+    EXPECT_EQ(h.siteTree(), h.mirrorTree()) << h.difference();
+}
+
+TEST_P(SyncEngineTest, WithCachingOnAnOpenAsksNothing) {
+    Harness h(GetParam(), 4, {.maxDelayMs = 0, .refuseRate = 0, .dropRate = 0});
+    const int before = h.addon().requests();
+    h.open(QStringLiteral("/site/about.html"));
+    ASSERT_TRUE(h.settle());
+    EXPECT_EQ(h.addon().requests(), before);
 }
 
 TEST_P(SyncEngineTest, AFileDeletedOrRenamedWhileItsCreateIsOutEndsRight) {
@@ -409,6 +460,51 @@ TEST_P(SyncEngineTest, ARefreshRebuildsFromTheSiteOnceChangesHaveLanded) {
     EXPECT_EQ(h.siteTree(), h.mirrorTree()) << h.difference();
     EXPECT_EQ(h.mirrorTree().at("/site/about.html"), "theirs\n");
     EXPECT_FALSE(QFileInfo::exists(h.recovered())) << "nothing unconfirmed was there to keep";
+}
+
+// Hidden files and the top level never go to the site: nothing of theirs is unconfirmed, and a refresh leaves
+// them where they are, even in a group deleted on the site.
+TEST_P(SyncEngineTest, FilesNeverSentStayQuietlyAcrossARefreshAndAreKeptOnlyAtTheEnd) {
+    Harness h(GetParam(), 12, {.maxDelayMs = 5, .refuseRate = 0, .dropRate = 0});
+    h.write("/news/.x", "notes\n");
+    h.write("/site/.hidden", "more\n");
+    h.write("/top.txt", "top\n");
+    ASSERT_TRUE(QDir().mkpath(h.mirror() + "/news/.drafts"));
+    h.write("/news/.drafts/draft.html", "draft\n");
+    ASSERT_TRUE(h.settle());
+    EXPECT_TRUE(h.engine().files().unconfirmedFiles().isEmpty());
+    EXPECT_EQ(h.engine().files().localOnlyFiles().size(), 4);
+
+    sim::SiteModel& model = h.addon().model();
+    std::string news;
+    for (const sim::Group& g : model.groups())
+        if (g.name == "news")
+            news = g.id;
+    std::vector<std::string> inNews;
+    for (const sim::Template& t : model.templates())
+        if (t.groupId == news)
+            inNews.push_back(t.id);
+    for (const std::string& id : inNews)
+        ASSERT_TRUE(model.deleteTemplate(news, id).ok());
+    ASSERT_TRUE(model.deleteGroup(news).ok());
+    QString why;
+    ASSERT_EQ(h.engine().refresh(&why), SyncEngine::RefreshOutcome::rebuilt) << why.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(h.recovered())) << "nothing to keep, nothing to tell";
+    EXPECT_EQ(QDir(h.mirror() + "/news").entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              (QStringList{".drafts", ".x"}))
+        << "the deleted group's templates go, its hidden files stay";
+    EXPECT_EQ(h.mirrorTree().at("/site/about.html"), "site about.html\n");
+    EXPECT_EQ(h.engine().files().localOnlyFiles().size(), 4);
+
+    // At the end the mirror goes: then they are kept too.
+    h.engine().finish(1000);
+    QDirIterator kept(h.recovered(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    QStringList names;
+    while (kept.hasNext())
+        names << kept.next().mid(h.recovered().size()).section(u'/', 3);
+    names.sort();
+    EXPECT_EQ(names, (QStringList{"news/.drafts/draft.html", "news/.x", "site/.hidden", "top.txt"}))
+        << names.join(u' ').toStdString();
 }
 
 TEST_P(SyncEngineTest, ARefreshThatCannotWaitForChangesSaysWhyAndKeepsTheVolume) {
