@@ -32,6 +32,8 @@ const std::vector<CommandEntry>& commands() {
         {{QStringLiteral("check")}, {QStringLiteral("url"), QStringLiteral("user")}, -1, checkSite},
         {{QStringLiteral("connect")}, {}, 1, connectSite},
         {{QStringLiteral("refresh")}, {QStringLiteral("timeout")}, 1, refreshSite},
+        {{QStringLiteral("status")}, {QStringLiteral("json")}, -1, showStatus},
+        {{QStringLiteral("eject")}, {QStringLiteral("yes")}, 1, ejectSite},
         {{QStringLiteral("prefs"), QStringLiteral("get")}, {}, -1, prefsGet},
         {{QStringLiteral("prefs"), QStringLiteral("set")}, {}, 2, prefsSet},
     };
@@ -96,7 +98,7 @@ int run(const QStringList& arguments) {
         arguments.mid(1),
         {QStringLiteral("title"), QStringLiteral("url"), QStringLiteral("user"), QStringLiteral("timeout")},
         {QStringLiteral("help"), QStringLiteral("verbose"), QStringLiteral("version"),
-         QStringLiteral("password"), QStringLiteral("yes")},
+         QStringLiteral("password"), QStringLiteral("yes"), QStringLiteral("json")},
         &problem);
     console::setUp(parsed && parsed->has(QStringLiteral("verbose")));
     if (!parsed)
