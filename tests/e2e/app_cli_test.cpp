@@ -221,6 +221,15 @@ TEST_F(AppCli, HelpAndBadCommandLines) {
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_TRUE(help.standardOutput.contains("Exit status"));
     EXPECT_EQ(folvane3(session, {"--help"}).standardOutput, help.standardOutput);
+    for (const char* command : {"sites list", "sites add", "sites edit", "sites remove", "check", "connect",
+                                "refresh", "status", "eject", "prefs get", "prefs set"}) {
+        const QStringList words = QString::fromLatin1(command).split(u' ');
+        const AppRunner::Finished own = folvane3(session, words + QStringList{"--help"});
+        EXPECT_EQ(own.exitCode, 0) << command;
+        EXPECT_TRUE(own.standardOutput.startsWith("usage: folvane3 [-v|--verbose] " + words.join(u' ')))
+            << own.standardOutput.toStdString();
+        EXPECT_TRUE(help.standardOutput.contains(words.join(u' '))) << command;
+    }
     for (const QStringList& bad :
          {QStringList{"frobnicate"}, QStringList{"sites", "list", "--url", "x"}, QStringList{"connect"},
           QStringList{"sites", "add", "--title"}, QStringList{"refresh", "Site", "--timeout", "soon"}}) {
