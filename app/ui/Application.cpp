@@ -74,6 +74,7 @@ void Application::setupFinished() {
     control_ = std::make_unique<ConnectionControl>(*sites_, preferences_, bus_, http_);
     connect(&wake_, &WakeWatcher::woke, control_.get(), &ConnectionControl::wakeFromSleep);
     window_ = std::make_unique<SiteListWindow>(*sites_, *control_, prompts_, icons_);
+    window_->setPendingFilesWatch(&pendingFiles_);
     window_->setApplicationMenu(&menu_);
     shellPrompts_.setWindow(window_.get());
 

@@ -8,6 +8,7 @@
 #include "SiteListWindow.h"
 #include "UserPrompts.h"
 #include "core/ConnectionControl.h"
+#include "core/PendingFilesWatch.h"
 #include "core/SecretStore.h"
 #include "core/SharedPreferences.h"
 #include "core/SiteListManager.h"
@@ -54,6 +55,7 @@ private:
     SecretServiceStore secrets_;
     SharedPreferences preferences_;
     NotificationBus bus_;
+    PendingFilesWatch pendingFiles_{bus_};
     HttpClient http_{applicationRequestLimit};
     WakeWatcher wake_;
     GoogleAnalytics analytics_;
