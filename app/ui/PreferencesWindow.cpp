@@ -65,7 +65,11 @@ PreferencesWindow::PreferencesWindow(SharedPreferences& preferences,
     setWindowTitle(tr("Folvane 3 Preferences"));
     setWindowIcon(icons::application());
     for (const auto& [key, initial] : SharedPreferences::defaults()) {
-        auto* box = new QCheckBox(key, this);
+        // Stored under its original title; the box says it in this desktop's words.
+        auto* box = new QCheckBox(key == SharedPreferences::openFinderWindowOnConnect
+                                      ? tr("Open the site's folder on connect")
+                                      : key,
+                                  this);
         box->setChecked(initial == 1);
         boxes_[key] = box;
     }

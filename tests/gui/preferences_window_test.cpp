@@ -18,14 +18,16 @@ using namespace folvane::ui;
 class PreferencesWindowTest : public QObject {
     Q_OBJECT
 private slots:
-    void sixBoxesTitledByTheirKeys() {
+    void sixBoxesTitledByTheirKeysInThisDesktopsWords() {
         QTemporaryDir folder;
         SharedPreferences preferences(folder.path());
         PreferencesWindow window(preferences, std::nullopt);
         QCOMPARE(window.findChildren<QCheckBox*>().size(), 6);
+        // Stored under the original title, worded for this desktop.
+        QCOMPARE(window.checkBox(QStringLiteral("Open Finder Window on Connect"))->text(),
+                 QStringLiteral("Open the site's folder on connect"));
         for (const QString& title :
-             {QStringLiteral("Open Finder Window on Connect"),
-              QStringLiteral("Alert when Default Group is not set"), QStringLiteral("Enable notifications"),
+             {QStringLiteral("Alert when Default Group is not set"), QStringLiteral("Enable notifications"),
               QStringLiteral("Check automatically"), QStringLiteral("Enable caching")}) {
             QVERIFY2(window.checkBox(title), qPrintable(title));
             QCOMPARE(window.checkBox(title)->text(), title);
