@@ -39,11 +39,12 @@ public:
     ~Application() override;
 
     // Runs the start-up checks; the site list and the windows come once they pass. `deepLink` (may be empty)
-    // waits for them.
-    void start(const QString& deepLink);
+    // waits for them. Started at login, the window stays in the tray until the user opens it.
+    void start(const QString& deepLink, bool atLogin = false);
 
 private:
     void setupFinished();
+    bool atLogin_ = false;
     void buildMenu();
     void showPreferences();
     void showAbout();
