@@ -14,14 +14,25 @@ inline const QString connectionTerminated = QStringLiteral("connection-terminate
 inline const QString refreshDone = QStringLiteral("refresh-done-");
 // {"title", "count"}: uploads the helper still has to make or have confirmed, on every change.
 inline const QString pendingUploads = QStringLiteral("pending-uploads-");
+// {"title", "files"}: the files behind that count, by name and state (see PendingFiles.h), on every change
+// and in answer to "list-pending-".
+inline const QString pendingFiles = QStringLiteral("pending-files-");
 // application -> helper
 inline const QString refresh = QStringLiteral("refresh-");
 inline const QString newSessionID = QStringLiteral("newSessionID-");
+// {}: the helper answers with "pending-files-".
+inline const QString listPending = QStringLiteral("list-pending-");
+// {"path"}: the helper sends that refused file to the site again.
+inline const QString retry = QStringLiteral("retry-");
+// {}: the helper ends as on SIGTERM (uploads still out get their grace, unconfirmed files are kept).
+inline const QString eject = QStringLiteral("eject-");
 
 // User-information keys.
 inline const QString keyTitle = QStringLiteral("title");
 inline const QString keyRow = QStringLiteral("row");
 inline const QString keyCount = QStringLiteral("count");
+inline const QString keyFiles = QStringLiteral("files");
+inline const QString keyPath = QStringLiteral("path");
 // In "refresh-done-": present (with the reason as text) when the helper kept the volume as it was.
 inline const QString keyNotRefreshed = QStringLiteral("notRefreshed");
 

@@ -9,7 +9,7 @@ packages=(
     dbus dbus-daemon gnome-keyring python3 python3-dbus python3-gi
     vim-tiny rsync libglib2.0-bin bc curl
     xvfb fonts-dejavu-core
-    packagekit polkitd desktop-file-utils
+    packagekit polkitd desktop-file-utils man-db
 )
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"

@@ -17,6 +17,8 @@ int sitesRemove(const CommandLine& command);
 int checkSite(const CommandLine& command);
 int connectSite(const CommandLine& command);
 int refreshSite(const CommandLine& command);
+int showStatus(const CommandLine& command);
+int ejectSite(const CommandLine& command);
 int prefsGet(const CommandLine& command);
 int prefsSet(const CommandLine& command);
 

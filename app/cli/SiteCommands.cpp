@@ -47,9 +47,14 @@ std::optional<QString> passwordFor(const QString& user) {
     return password;
 }
 
-int sitesList(const CommandLine&) {
+int sitesList(const CommandLine& command) {
     SiteStore store;
     const auto& sites = store.manager.siteList();
+    if (command.has(QStringLiteral("titles"))) {
+        for (const auto& site : sites)
+            console::out(site->cleanName);
+        return exitOk;
+    }
     if (sites.empty()) {
         console::message(
             QStringLiteral("No sites yet; add one with: folvane3 sites add --title T --url U --user N"));

@@ -43,7 +43,8 @@ Application::Application(shell::SingleInstance& instance, QObject* parent)
 
 Application::~Application() = default;
 
-void Application::start(const QString& deepLink) {
+void Application::start(const QString& deepLink, bool atLogin) {
+    atLogin_ = atLogin;
     if (!deepLink.isEmpty()) {
         logLine(QStringLiteral("Heard deeplink"));
         deepLinks_.enqueue(deepLink);
@@ -74,11 +75,14 @@ void Application::setupFinished() {
     control_ = std::make_unique<ConnectionControl>(*sites_, preferences_, bus_, http_);
     connect(&wake_, &WakeWatcher::woke, control_.get(), &ConnectionControl::wakeFromSleep);
     window_ = std::make_unique<SiteListWindow>(*sites_, *control_, prompts_, icons_);
+    window_->setPendingFilesWatch(&pendingFiles_);
     window_->setApplicationMenu(&menu_);
     shellPrompts_.setWindow(window_.get());
 
     statusItem_ = std::make_unique<StatusItem>(*window_, &menu_);
-    statusItem_->showWindow();
+    // Without a tray the window is the only way in, also at login.
+    if (!atLogin_ || !statusItem_->usesTray())
+        statusItem_->showWindow();
     if (preferences_.value(SharedPreferences::sendDataUsage) == 1)
         startAnalytics();
     updater_.setCheckAutomatically(preferences_.value(SharedPreferences::autoCheckUpdates) == 1);

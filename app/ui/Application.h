@@ -8,6 +8,7 @@
 #include "SiteListWindow.h"
 #include "UserPrompts.h"
 #include "core/ConnectionControl.h"
+#include "core/PendingFilesWatch.h"
 #include "core/SecretStore.h"
 #include "core/SharedPreferences.h"
 #include "core/SiteListManager.h"
@@ -38,11 +39,12 @@ public:
     ~Application() override;
 
     // Runs the start-up checks; the site list and the windows come once they pass. `deepLink` (may be empty)
-    // waits for them.
-    void start(const QString& deepLink);
+    // waits for them. Started at login, the window stays in the tray until the user opens it.
+    void start(const QString& deepLink, bool atLogin = false);
 
 private:
     void setupFinished();
+    bool atLogin_ = false;
     void buildMenu();
     void showPreferences();
     void showAbout();
@@ -54,6 +56,7 @@ private:
     SecretServiceStore secrets_;
     SharedPreferences preferences_;
     NotificationBus bus_;
+    PendingFilesWatch pendingFiles_{bus_};
     HttpClient http_{applicationRequestLimit};
     WakeWatcher wake_;
     GoogleAnalytics analytics_;

@@ -3,6 +3,7 @@
 #include "Application.h"
 #include "ConsoleLog.h"
 #include "Icons.h"
+#include "shell/Autostart.h"
 #include "shell/SingleInstance.h"
 
 #include <QApplication>
@@ -15,7 +16,8 @@ bool wantsGui(const QStringList& arguments, const QProcessEnvironment& environme
                            !environment.value(QStringLiteral("QT_QPA_PLATFORM")).isEmpty();
     const bool onlyALink = arguments.size() == 1 &&
                            arguments.first().startsWith(QStringLiteral("folvane:"), Qt::CaseInsensitive);
-    return onDesktop && (arguments.isEmpty() || onlyALink);
+    const bool atLogin = arguments == QStringList{shell::autostart::atLoginArgument};
+    return onDesktop && (arguments.isEmpty() || onlyALink || atLogin);
 }
 
 int runGui(int& argc, char** argv) {
@@ -25,14 +27,15 @@ int runGui(int& argc, char** argv) {
     QApplication::setWindowIcon(icons::application());
     redirectConsoleLogWhenWanted();
 
-    const QString deepLink = QApplication::arguments().value(1);
+    const bool atLogin = QApplication::arguments().value(1) == shell::autostart::atLoginArgument;
+    const QString deepLink = atLogin ? QString() : QApplication::arguments().value(1);
     shell::SingleInstance instance;
     // A second start hands its link (or just the wish to be seen) to the running application. Without a
     // session bus this one goes on alone.
     if (!instance.claim() && shell::SingleInstance::handOver(deepLink))
         return 0;
     Application folvane(instance);
-    folvane.start(deepLink);
+    folvane.start(deepLink, atLogin);
     return QApplication::exec();
 }
 

@@ -3,8 +3,10 @@
 #include "ConsoleLog.h"
 #include "Icons.h"
 #include "core/SharedPreferences.h"
+#include "shell/Autostart.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QEvent>
 #include <QGridLayout>
 #include <QLabel>
@@ -61,11 +63,16 @@ PreferencesWindow::PreferencesWindow(SharedPreferences& preferences,
     : QWidget(parent, Qt::Window), preferences_(preferences),
       notificationSettings_(std::move(notificationSettings)),
       notificationPreferences_(new QPushButton(tr("Notification Settings…"), this)),
-      checkUpdates_(new QPushButton(tr("Check Now"), this)), problem_(new QLabel(this)) {
+      checkUpdates_(new QPushButton(tr("Check Now"), this)), problem_(new QLabel(this)),
+      startAtLogin_(new QCheckBox(tr("Start Folvane at login"), this)) {
     setWindowTitle(tr("Folvane 3 Preferences"));
     setWindowIcon(icons::application());
     for (const auto& [key, initial] : SharedPreferences::defaults()) {
-        auto* box = new QCheckBox(key, this);
+        // Stored under its original title; the box says it in this desktop's words.
+        auto* box = new QCheckBox(key == SharedPreferences::openFinderWindowOnConnect
+                                      ? tr("Open the site's folder on connect")
+                                      : key,
+                                  this);
         box->setChecked(initial == 1);
         boxes_[key] = box;
     }
@@ -80,6 +87,7 @@ PreferencesWindow::PreferencesWindow(SharedPreferences& preferences,
     layout->setSpacing(8);
 
     layout->addWidget(sectionHeading(tr("Connections"), this));
+    layout->addWidget(startAtLogin_);
     layout->addWidget(checkBox(SharedPreferences::openFinderWindowOnConnect));
     layout->addWidget(checkBox(SharedPreferences::alertDefaultGroupNotSet));
     auto* notifications = new QHBoxLayout;
@@ -144,6 +152,16 @@ PreferencesWindow::PreferencesWindow(SharedPreferences& preferences,
                 emit usageDataToggled();
             }
         });
+
+    startAtLogin_->setChecked(shell::autostart::isOn());
+    connect(startAtLogin_, &QCheckBox::clicked, this, [this](bool on) {
+        const std::optional<QString> why = shell::autostart::set(on, QCoreApplication::applicationFilePath());
+        problem_->setVisible(why.has_value());
+        if (!why)
+            return;
+        problem_->setText(tr("Start at login could not be changed: %1").arg(*why));
+        startAtLogin_->setChecked(!on);
+    });
 
     setEachState();
     setFixedWidth(480);

@@ -18,7 +18,8 @@ namespace folvane::ui {
 
 // The preferences pane: six check boxes whose titles are the preference keys (the usage-data box has an
 // empty title and its explanation beside it), the button to the desktop's notification settings, and the
-// update controls. Each click is stored at once; a click that cannot be stored is undone on screen too.
+// update controls, and "Start Folvane at login". Each click is stored at once; a click that cannot be stored
+// is undone on screen too.
 class PreferencesWindow : public QWidget {
     Q_OBJECT
 public:
@@ -27,6 +28,8 @@ public:
 
     // The box stored under this key.
     QCheckBox* checkBox(const QString& key) const;
+    // "Start Folvane at login": not a stored preference but the desktop's autostart entry.
+    QCheckBox* startAtLogin() const { return startAtLogin_; }
     QPushButton* notificationPreferences() const { return notificationPreferences_; }
     QPushButton* checkUpdates() const { return checkUpdates_; }
     // Why the last change could not be stored; empty after a stored one.
@@ -49,6 +52,7 @@ private:
     QPushButton* notificationPreferences_;
     QPushButton* checkUpdates_;
     QLabel* problem_;
+    QCheckBox* startAtLogin_;
 };
 
 } // namespace folvane::ui

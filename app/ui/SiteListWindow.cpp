@@ -2,6 +2,7 @@
 
 #include "ConsoleLog.h"
 #include "Paths.h"
+#include "PendingFilesDialog.h"
 #include "RefreshButton.h"
 #include "SiteEditor.h"
 #include "SiteListModel.h"
@@ -11,6 +12,7 @@
 #include "core/BaseWebsite.h"
 #include "core/ConnectionControl.h"
 #include "core/HelperProcess.h"
+#include "core/PendingFilesWatch.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -123,6 +125,10 @@ SiteListWindow::SiteListWindow(SiteListManager& sites, ConnectionControl& contro
     menuEditButton_ = rowMenu_->addAction(tr("Edit…"), this, &SiteListWindow::editSelectedWebsite);
     menuDuplicateButton_ =
         rowMenu_->addAction(tr("Duplicate"), this, &SiteListWindow::duplicateSelectedWebsite);
+    menuPendingButton_ = rowMenu_->addAction(tr("Unconfirmed Files…"), this, [this] {
+        if (const auto site = selectedWebsite())
+            showPendingFiles(site->cleanName);
+    });
     rowMenu_->addSeparator();
     menuDeleteButton_ = rowMenu_->addAction(tr("Delete…"), this, &SiteListWindow::removeWebsite);
 
@@ -201,6 +207,27 @@ SiteListWindow::~SiteListWindow() {
         sites_.delegate = nullptr;
 }
 
+void SiteListWindow::setPendingFilesWatch(PendingFilesWatch* watch) {
+    pendingFiles_ = watch;
+    // A list from a helper that has ended would only mislead.
+    connect(&control_, &ConnectionControl::siteStateChanged, this, [this](const QString& title) {
+        const auto site = sites_.siteWithTitle(title);
+        if (pendingFiles_ && (!site || !site->siteConnection))
+            pendingFiles_->forget(title);
+    });
+}
+
+void SiteListWindow::showPendingFiles(const QString& title) {
+    const auto site = sites_.siteWithTitle(title);
+    if (!pendingFiles_ || !site || !site->siteConnection)
+        return;
+    if (!pendingFilesDialog_)
+        pendingFilesDialog_ = new PendingFilesDialog(*pendingFiles_, this);
+    pendingFilesDialog_->showSite(title);
+    pendingFilesDialog_->show();
+    pendingFilesDialog_->raise();
+}
+
 void SiteListWindow::setApplicationMenu(QMenu* menu) {
     menuButton_->setMenu(menu);
     menuButton_->setVisible(menu != nullptr);
@@ -239,6 +266,7 @@ void SiteListWindow::rebuildRowWidgets() {
         connect(rowWidget, &SiteRowWidget::ejectClicked, this, [this, title] { clickEject(title); });
         connect(rowWidget, &SiteRowWidget::refreshClicked, this,
                 [this, title] { switchRefreshingStates(title); });
+        connect(rowWidget, &SiteRowWidget::pendingClicked, this, [this, title] { showPendingFiles(title); });
         if (refreshing_.contains(title))
             rowWidget->refreshButton()->spinClockwise(refreshTurnSeconds);
         listView_->setIndexWidget(model_->index(row), rowWidget);
@@ -266,6 +294,7 @@ void SiteListWindow::showRowMenu(int row, const QPoint& globalPosition) {
     menuEditButton_->setEnabled(!site->siteConnection && !checking);
     menuDeleteButton_->setEnabled(!checking);
     menuConnectButton_->setText(site->siteConnection ? tr("Open Folder") : tr("Connect"));
+    menuPendingButton_->setVisible(pendingFiles_ && site->siteConnection);
     rowMenu_->popup(globalPosition);
 }
 

@@ -18,12 +18,14 @@ class QToolButton;
 namespace folvane {
 class BaseWebsite;
 class ConnectionControl;
+class PendingFilesWatch;
 } // namespace folvane
 
 namespace folvane::ui {
 
 class SiteEditor;
 class IconFetcher;
+class PendingFilesDialog;
 class SiteListModel;
 class UserPrompts;
 class SiteRowWidget;
@@ -42,6 +44,12 @@ public:
     SiteListWindow(SiteListManager& sites, ConnectionControl& control, UserPrompts& prompts,
                    IconFetcher& icons, QWidget* parent = nullptr);
     ~SiteListWindow() override;
+
+    // Where the files behind a row's "↑ n" marker come from; without it the marker only counts.
+    void setPendingFilesWatch(PendingFilesWatch* watch);
+    // The unconfirmed files of a connected site, in their own window.
+    void showPendingFiles(const QString& title);
+    PendingFilesDialog* pendingFilesDialog() const { return pendingFilesDialog_; }
 
     // The menu behind the window's menu button (preferences, about, quit …).
     void setApplicationMenu(QMenu* menu);
@@ -108,6 +116,9 @@ private:
     QAction* menuEditButton_;
     QAction* menuDuplicateButton_;
     QAction* menuDeleteButton_;
+    QAction* menuPendingButton_;
+    PendingFilesWatch* pendingFiles_ = nullptr;
+    PendingFilesDialog* pendingFilesDialog_ = nullptr;
     SiteEditor* editor_;
     std::set<QString> refreshing_;
     std::set<QString> checking_;

@@ -53,7 +53,7 @@ QToolButton* rowButton(QWidget* parent, const QIcon& icon, const QString& tip) {
 
 SiteRowWidget::SiteRowWidget(QWidget* parent)
     : QWidget(parent), favIcon_(new QLabel(this)), websiteName_(new QLabel(this)),
-      websiteURL_(new ElidedLabel(this)), pendingUploads_(new QLabel(this)),
+      websiteURL_(new ElidedLabel(this)), pendingUploads_(new QToolButton(this)),
       editButton_(new QToolButton(this)), refreshButton_(new RefreshButton(this)),
       ejectButton_(rowButton(this, icons::eject(), tr("Eject"))), connectionDotIcon_(new QLabel(this)) {
     favIcon_->setFixedSize(iconSide, iconSide);
@@ -67,9 +67,11 @@ SiteRowWidget::SiteRowWidget(QWidget* parent)
     urlPalette.setColor(QPalette::WindowText, QColor(0x6b, 0x70, 0x76));
     websiteURL_->setPalette(urlPalette);
 
-    pendingUploads_->setStyleSheet(QStringLiteral("QLabel { color: #8a5a00; background: #fdf0d5; "
-                                                  "border-radius: 9px; padding: 0px 7px; }"));
+    pendingUploads_->setStyleSheet(QStringLiteral("QToolButton { color: #8a5a00; background: #fdf0d5; "
+                                                  "border: none; border-radius: 9px; padding: 0px 7px; }"));
     pendingUploads_->setFixedHeight(18);
+    pendingUploads_->setFocusPolicy(Qt::NoFocus);
+    pendingUploads_->setCursor(Qt::PointingHandCursor);
     pendingUploads_->hide();
 
     // The edit button's title is drawn in grey 0.55.
@@ -112,6 +114,7 @@ SiteRowWidget::SiteRowWidget(QWidget* parent)
     connect(editButton_, &QToolButton::clicked, this, &SiteRowWidget::editClicked);
     connect(ejectButton_, &QToolButton::clicked, this, &SiteRowWidget::ejectClicked);
     connect(refreshButton_, &QToolButton::clicked, this, &SiteRowWidget::refreshClicked);
+    connect(pendingUploads_, &QToolButton::clicked, this, &SiteRowWidget::pendingClicked);
     setAttribute(Qt::WA_TranslucentBackground);
 }
 
@@ -155,7 +158,8 @@ void SiteRowWidget::showState(ConnectionState state) {
 void SiteRowWidget::showPendingUploads(int count) {
     pendingUploads_->setVisible(count > 0);
     pendingUploads_->setText(QStringLiteral("↑ %1").arg(count));
-    pendingUploads_->setToolTip(tr("%n change(s) not yet confirmed by the site", nullptr, count));
+    pendingUploads_->setToolTip(
+        tr("%n change(s) not yet confirmed by the site; click to see which", nullptr, count));
 }
 
 void SiteRowWidget::setRowSelected(bool selected) {

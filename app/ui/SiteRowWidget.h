@@ -33,6 +33,7 @@ public:
     RefreshButton* refreshButton() const { return refreshButton_; }
     QToolButton* editButton() const { return editButton_; }
     QToolButton* ejectButton() const { return ejectButton_; }
+    QToolButton* pendingUploadsButton() const { return pendingUploads_; }
     ConnectionState state() const { return state_; }
     QString title() const;
     QString typedURL() const;
@@ -41,12 +42,14 @@ signals:
     void editClicked();
     void ejectClicked();
     void refreshClicked();
+    // The "↑ n" marker: which files those are.
+    void pendingClicked();
 
 private:
     QLabel* favIcon_;
     QLabel* websiteName_;
     ElidedLabel* websiteURL_;
-    QLabel* pendingUploads_;
+    QToolButton* pendingUploads_;
     QToolButton* editButton_;
     RefreshButton* refreshButton_;
     QToolButton* ejectButton_;

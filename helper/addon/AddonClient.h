@@ -16,7 +16,8 @@ struct AddonResult {
     // The identifier of what was created, or the new identifier of what was moved, when the answer
     // carried one (the two CMSs spell them differently; see the client).
     std::optional<QString> id;
-    std::optional<bool> isSpecial; // a created group's "is_special"
+    std::optional<bool> isSpecial;  // a created group's "is_special"
+    std::optional<QString> message; // the add-on's own words about it, when it sent any
 };
 
 // The requests the synchronisation sends to the site's add-on. Every request returns at once; its answer

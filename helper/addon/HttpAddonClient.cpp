@@ -17,6 +17,7 @@ AddonResult resultOf(const HttpAnswer& answer, const Json& json) {
     AddonResult result;
     result.transportFailed = answer.failed();
     result.success = boolValue(json, "success").value_or(false);
+    result.message = stringValue(json, "message");
     return result;
 }
 

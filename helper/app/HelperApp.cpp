@@ -112,6 +112,16 @@ void HelperApp::start() {
     const QString title = site_.title();
     bus_->subscribe(bus::named(bus::refresh, title),
                     [this](const QVariantMap& info) { refreshRequested(info); });
+    bus_->subscribe(bus::named(bus::listPending, title),
+                    [this](const QVariantMap&) { postPendingFiles(engine_->pendingFiles()); });
+    bus_->subscribe(bus::named(bus::retry, title), [this](const QVariantMap& info) {
+        if (const auto path = bus::textIn(info, bus::keyPath))
+            engine_->tryAgain(*path);
+    });
+    bus_->subscribe(bus::named(bus::eject, title), [this](const QVariantMap&) {
+        logLine(QStringLiteral("Asked to eject; shutting down"));
+        terminate(0);
+    });
     bus_->post(bus::named(bus::finishedConnecting, title), {{bus::keyTitle, title}});
 }
 
@@ -136,7 +146,14 @@ void HelperApp::startSynchronising() {
     connect(engine_.get(), &SyncEngine::pendingCountChanged, this, [this, title](int count) {
         bus_->post(bus::named(bus::pendingUploads, title), {{bus::keyTitle, title}, {bus::keyCount, count}});
     });
+    connect(engine_.get(), &SyncEngine::pendingFilesChanged, this, &HelperApp::postPendingFiles);
     volumeEvents_->setReceiver(engine_.get());
+}
+
+void HelperApp::postPendingFiles(const QList<PendingFile>& files) {
+    const QString title = site_.title();
+    bus_->post(bus::named(bus::pendingFiles, title),
+               {{bus::keyTitle, title}, {bus::keyFiles, pendingFilesText(files)}});
 }
 
 void HelperApp::didMount(const QString& mountPoint) {

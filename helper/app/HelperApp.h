@@ -1,6 +1,7 @@
 #pragma once
 
 #include "HelperCommandLine.h"
+#include "PendingFiles.h"
 
 #include <QObject>
 #include <QVariantMap>
@@ -51,6 +52,8 @@ private:
     void mountFailed(const QString& reason);
     void didUnmount();
     void startSynchronising();
+    // "pending-files-": what the site has not confirmed yet, by name.
+    void postPendingFiles(const QList<PendingFile>& files);
     // "refresh-": requests that arrive while one runs wait for it, so answers keep their order.
     void refreshRequested(const QVariantMap& userInfo);
     void shutDown();

@@ -21,6 +21,7 @@ SyncEngine::SyncEngine(WebsiteInUse& site, AddonClient& client, MirrorBuilder& b
       mirror_(std::move(mirrorFolder)), options_(options), files_(site, client, order_, mirror_),
       groups_(site, client, order_, mirror_), mirrorRefresh_(site, builder, volume, mirror_) {
     connect(&files_, &TemplateFiles::pendingCountChanged, this, &SyncEngine::pendingCountChanged);
+    connect(&files_, &TemplateFiles::pendingFilesChanged, this, &SyncEngine::pendingFilesChanged);
 }
 
 bool SyncEngine::held(std::function<void()> report) {
@@ -56,6 +57,13 @@ void SyncEngine::fileWritten(const QString& path) {
         return;
     logEvent(logline::fileWritten, {{QStringLiteral("path"), path}});
     files_.written(fullPath(path));
+}
+
+void SyncEngine::tryAgain(const QString& path) {
+    if (held([=, this] { tryAgain(path); }))
+        return;
+    if (!files_.tryAgain(fullPath(path)))
+        logLine(QStringLiteral("Not tried again (not refused by the site, or on its way): ") + path);
 }
 
 void SyncEngine::fileReleased(const QString& path) {

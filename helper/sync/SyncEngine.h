@@ -58,6 +58,10 @@ public:
 
     // Uploads still to be made or answered, files being created, saves not yet sent.
     int pendingCount() const { return files_.pendingCount(); }
+    // The files behind that count, by their path on the volume.
+    QList<PendingFile> pendingFiles() const { return files_.pendingFiles(); }
+    // The user asks to send a file the site refused (`path` on the volume) again.
+    void tryAgain(const QString& path);
     // Whether any change, of a file or a folder, is still on its way to the site.
     bool hasChangesPending() const;
     // For the end: sends every save at once, gives what is out `graceMs` to be answered, then keeps whatever
@@ -68,6 +72,7 @@ public:
 
 signals:
     void pendingCountChanged(int count);
+    void pendingFilesChanged(const QList<PendingFile>& files);
 
 private:
     QString fullPath(const QString& volumePath) const { return mirror_ + volumePath; }

@@ -11,9 +11,11 @@
 #include <QFileInfo>
 #include <QThreadPool>
 #include <QTimer>
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <mutex>
+#include <set>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -89,6 +91,7 @@ struct TemplateFiles::Item {
     // The site refused its last save or create (or never answered a create): unconfirmed until a save of it
     // is confirmed; a new save tries again.
     bool refused = false;
+    QString refusal; // what the add-on said when it refused, if anything
     QString groupID, templateID;
     std::optional<QByteArray> confirmed; // Base64 of the content the site accepted last
     std::shared_ptr<StabilityWatch> watch;
@@ -98,8 +101,16 @@ struct TemplateFiles::Item {
 TemplateFiles::TemplateFiles(WebsiteInUse& site, AddonClient& client, ChangeOrder& order,
                              QString mirrorFolder, QObject* parent)
     : QObject(parent), site_(site), client_(client), order_(order), mirror_(std::move(mirrorFolder)),
-      stopping_(std::make_shared<std::atomic<bool>>(false)) {
-    connect(&queue_, &UploadQueue::pendingCountChanged, this, &TemplateFiles::reportPending);
+      stopping_(std::make_shared<std::atomic<bool>>(false)), filesReport_(new QTimer(this)) {
+    filesReport_->setSingleShot(true);
+    connect(filesReport_, &QTimer::timeout, this, [this] {
+        QList<PendingFile> files = pendingFiles();
+        if (files == lastPendingFiles_)
+            return;
+        lastPendingFiles_ = std::move(files);
+        emit pendingFilesChanged(lastPendingFiles_);
+    });
+    connect(&queue_, &UploadQueue::changed, this, &TemplateFiles::reportPending);
     connect(&queue_, &UploadQueue::requestDone, this, [this](Key key) { order_.fileRequestDone(key); });
 }
 
@@ -279,6 +290,8 @@ void TemplateFiles::recordCreated(Key key, const QString& file, const QString& g
         return;
     Item& item = *found->second;
     item.creating = false;
+    item.refusal = result.transportFailed ? QStringLiteral("The site did not answer.")
+                                          : result.message.value_or(QString());
     if (!result.id) {
         // Not made (or no word of it): the file stays unconfirmed, and its next save tries again.
         item.refused = true;
@@ -411,6 +424,7 @@ void TemplateFiles::enqueueUpdate(Key key) {
                                        if (result.success)
                                            again->second->confirmed = data;
                                        again->second->refused = !result.success;
+                                       again->second->refusal = result.message.value_or(QString());
                                    }
                                    done(resultOf(result));
                                });
@@ -669,7 +683,61 @@ void TemplateFiles::forgetFile(const QString& file) {
         forget(it->second);
 }
 
+QList<PendingFile> TemplateFiles::pendingFiles() const {
+    QList<PendingFile> files;
+    std::set<QString> listed;
+    for (const auto& [key, item] : items_) {
+        PendingFile file{item->path.mid(mirror_.size()), PendingFile::State::waiting, {}};
+        switch (queue_.laneState(key)) {
+        case UploadQueue::LaneState::sending:
+            file.state = PendingFile::State::sending;
+            break;
+        case UploadQueue::LaneState::retrying:
+            file.state = PendingFile::State::retrying;
+            break;
+        case UploadQueue::LaneState::waiting:
+            break;
+        case UploadQueue::LaneState::idle:
+            if (item->refused) {
+                file.state = PendingFile::State::refused;
+                file.message = item->refusal;
+            } else if (!item->dirty && !(item->creating && !item->watch->cancelled)) {
+                continue;
+            }
+            break;
+        }
+        listed.insert(item->path);
+        files.append(file);
+    }
+    // A name given up a moment ago: its rename or delete waits for the grace.
+    for (const auto& [path, away] : away_)
+        if (!listed.count(path))
+            files.append({path.mid(mirror_.size()), PendingFile::State::waiting, {}});
+    std::sort(files.begin(), files.end(),
+              [](const PendingFile& a, const PendingFile& b) { return a.path < b.path; });
+    return files;
+}
+
+bool TemplateFiles::tryAgain(const QString& file) {
+    const auto it = keyByPath_.find(file);
+    if (it == keyByPath_.end())
+        return false;
+    Item& item = *items_.at(it->second);
+    if (!item.refused || queue_.hasPending(item.key))
+        return false;
+    logLine(QStringLiteral("Trying again: ") + file);
+    item.dirty = true;
+    if (item.onSite)
+        scheduleUpload(item, true);
+    else if (!item.creating)
+        startCreate(item);
+    reportPending();
+    return true;
+}
+
 void TemplateFiles::reportPending() {
+    if (!filesReport_->isActive())
+        filesReport_->start(filesReportMs);
     const int count = pendingCount();
     if (count == lastPending_)
         return;

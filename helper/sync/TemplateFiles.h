@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ChangeOrder.h"
+#include "PendingFiles.h"
 #include "UploadQueue.h"
 
 #include <QByteArray>
@@ -47,6 +48,11 @@ public:
     // Files whose content the site has not confirmed yet: uploads still to be made or answered, files being
     // created, saves not yet sent, and saves or creates the site refused (until a save of them is confirmed).
     int pendingCount() const;
+    // The same files by name (below the volume, in order), each with where its upload stands.
+    QList<PendingFile> pendingFiles() const;
+    // Sends a file the site refused again, as a new save would; false when `file` is not one the site refused
+    // (or it is on its way again already).
+    bool tryAgain(const QString& file);
     // Whether a request, a save or a create is still on its way (what the site refused is not).
     bool changesOnTheWay() const;
     // Sends every save at once and keeps the event loop turning until nothing is on its way or `graceMs`
@@ -81,8 +87,12 @@ public:
     int stableIntervalMs = 2000;
     UploadQueue& queue() { return queue_; }
 
+    // pendingFilesChanged comes at most this often, so a burst of changes costs one list.
+    int filesReportMs = 200;
+
 signals:
     void pendingCountChanged(int count);
+    void pendingFilesChanged(const QList<PendingFile>& files);
 
 private:
     using Key = UploadQueue::Key;
@@ -139,6 +149,8 @@ private:
     Key nextKey_ = 1;
     std::shared_ptr<std::atomic<bool>> stopping_;
     int lastPending_ = 0;
+    QTimer* filesReport_;
+    QList<PendingFile> lastPendingFiles_;
 };
 
 } // namespace folvane

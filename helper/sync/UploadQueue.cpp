@@ -28,6 +28,15 @@ int UploadQueue::pendingCount() const {
     return count;
 }
 
+UploadQueue::LaneState UploadQueue::laneState(Key key) const {
+    const auto it = lanes_.find(key);
+    if (it == lanes_.end())
+        return LaneState::idle;
+    if (it->second.inFlight)
+        return LaneState::sending;
+    return it->second.retryScheduled ? LaneState::retrying : LaneState::waiting;
+}
+
 void UploadQueue::startNext(Key key) {
     auto it = lanes_.find(key);
     if (it == lanes_.end() || it->second.waiting.empty()) {
@@ -40,6 +49,7 @@ void UploadQueue::startNext(Key key) {
     lane.inFlight = true;
     Request& request = lane.waiting.front();
     ++request.attempts;
+    emit changed();
     // The lane may be gone by the time the answer comes (never while in flight, but stay safe).
     request.send([this, key, called = std::make_shared<bool>(false)](Result result) {
         if (*called)
@@ -67,6 +77,7 @@ void UploadQueue::finished(Key key, Result result) {
             again->second.retryScheduled = false;
             startNext(key);
         });
+        emit changed();
         return;
     }
     lane.waiting.pop_front();
@@ -80,6 +91,7 @@ void UploadQueue::reportCount() {
         lastReported_ = count;
         emit pendingCountChanged(count);
     }
+    emit changed();
 }
 
 } // namespace folvane

@@ -32,6 +32,10 @@ public:
     int pendingCount() const;
     bool isIdle() const { return pendingCount() == 0; }
     bool hasPending(Key key) const { return lanes_.count(key) > 0; }
+    enum class LaneState { idle, waiting, sending, retrying };
+    // Where the requests of `key` stand: none, one waiting its turn, one out, or one waiting to be sent
+    // again.
+    LaneState laneState(Key key) const;
 
     // The pause before attempt n+1 is initialRetryMs * 2^(n-1), at most maxRetryMs.
     int initialRetryMs = 500;
@@ -39,6 +43,8 @@ public:
 
 signals:
     void pendingCountChanged(int count);
+    // A request was queued, sent, answered or set to be sent again.
+    void changed();
     // A request of `key` is done (answered, refused, or given up): the next one may go.
     void requestDone(Key key);
 

@@ -285,6 +285,15 @@ TEST_F(AppCli, HelpAndBadCommandLines) {
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_TRUE(help.standardOutput.contains("Exit status"));
     EXPECT_EQ(folvane3(session, {"--help"}).standardOutput, help.standardOutput);
+    for (const char* command : {"sites list", "sites add", "sites edit", "sites remove", "check", "connect",
+                                "refresh", "status", "eject", "prefs get", "prefs set"}) {
+        const QStringList words = QString::fromLatin1(command).split(u' ');
+        const AppRunner::Finished own = folvane3(session, words + QStringList{"--help"});
+        EXPECT_EQ(own.exitCode, 0) << command;
+        EXPECT_TRUE(own.standardOutput.startsWith("usage: folvane3 [-v|--verbose] " + words.join(u' ')))
+            << own.standardOutput.toStdString();
+        EXPECT_TRUE(help.standardOutput.contains(words.join(u' '))) << command;
+    }
     for (const QStringList& bad :
          {QStringList{"frobnicate"}, QStringList{"sites", "list", "--url", "x"}, QStringList{"connect"},
           QStringList{"sites", "add", "--title"}, QStringList{"refresh", "Site", "--timeout", "soon"}}) {
@@ -383,4 +392,78 @@ TEST_F(AppCli, AHelperThatCannotConnectEndsTheCommandWithItsReason) {
     EXPECT_EQ(missing.exitCode, 1);
     EXPECT_TRUE(missing.standardError.contains("cannot start the helper"))
         << missing.standardError.toStdString();
+}
+
+namespace {
+// The one site's pending files in `folvane3 status --json`; null when the helper did not answer.
+json pendingOf(TestSession& session) {
+    const AppRunner::Finished status = folvane3(session, {"status", "--json"});
+    const json parsed = json::parse(status.standardOutput.toStdString(), nullptr, false);
+    if (parsed.is_discarded() || parsed["sites"].size() != 1)
+        return nullptr;
+    return parsed["sites"][0]["pending"];
+}
+
+void writeFile(const QString& path, const QByteArray& content) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(content);
+}
+} // namespace
+
+TEST_F(AppCli, StatusNamesWhatTheSiteRefusedAndEjectEndsAConnectionOfAnotherCommand) {
+    ASSERT_EQ(addSite(session, "Site", sim.baseUrl()).exitCode, 0);
+    ASSERT_EQ(addSite(session, "Idle", sim.baseUrl() + "/other").exitCode, 0);
+    EXPECT_EQ(folvane3(session, {"status"}).standardOutput, "No site is connected.\n");
+    EXPECT_EQ(folvane3(session, {"eject", "Site"}).exitCode, 3) << "nothing to eject";
+    BusRecorder bus(session.bus());
+    AppRunner connect(session, {"connect", "Site"});
+    ASSERT_TRUE(bus.waitFor("finishedconnecting-Site")) << connect.process().errors().toStdString();
+    const QString mountPoint = session.mountRoot() + "/Site";
+    ASSERT_TRUE(waitUntil([&] { return FuseMounts::isMounted(mountPoint); }));
+
+    const AppRunner::Finished idle = folvane3(session, {"status"});
+    EXPECT_EQ(idle.exitCode, 0);
+    EXPECT_EQ(idle.standardOutput,
+              "Site: mounted at " + mountPoint + "\n  every change confirmed by the site\n");
+    EXPECT_EQ(folvane3(session, {"status", "Idle"}).exitCode, 3);
+
+    sim.fault({{"action", "update_template_data"}, {"kind", "refuse"}, {"message", "Template is locked."}});
+    writeFile(mountPoint + "/news/article.html", "mine\n");
+    const json refused = {
+        {{"path", "/news/article.html"}, {"state", "refused"}, {"message", "Template is locked."}}};
+    ASSERT_TRUE(waitUntil([&] { return pendingOf(session) == refused; })) << pendingOf(session).dump();
+    const AppRunner::Finished status = folvane3(session, {"status", "Site"});
+    EXPECT_TRUE(status.standardOutput.contains("  refused  /news/article.html (Template is locked.)"))
+        << status.standardOutput.toStdString();
+    EXPECT_TRUE(bus.waitFor("pending-files-Site")) << "the list is also posted as it changes";
+
+    // Without a terminal nothing is confirmed: the site stays connected.
+    const AppRunner::Finished unconfirmed = folvane3(session, {"eject", "Site"});
+    EXPECT_EQ(unconfirmed.exitCode, 3);
+    EXPECT_TRUE(unconfirmed.standardError.contains("refused  /news/article.html"))
+        << unconfirmed.standardError.toStdString();
+    EXPECT_TRUE(FuseMounts::isMounted(mountPoint));
+
+    // "Try again" once the site takes it.
+    sim.clearFaults();
+    bus.post("retry-Site", {{"path", "/news/article.html"}});
+    ASSERT_TRUE(waitUntil([&] { return pendingOf(session) == json::array(); })) << pendingOf(session).dump();
+    const json state = sim.state();
+    json article;
+    for (const json& t : state["templates"])
+        if (t["path"] == "/news/article.html")
+            article = t;
+    EXPECT_EQ(article["content"], "mine\n");
+
+    sim.fault({{"action", "update_template_data"}, {"kind", "refuse"}, {"message", "Template is locked."}});
+    writeFile(mountPoint + "/news/article.html", "mine again\n");
+    ASSERT_TRUE(waitUntil([&] { return pendingOf(session).size() == 1; }));
+    const AppRunner::Finished eject = folvane3(session, {"eject", "Site", "--yes"});
+    EXPECT_EQ(eject.exitCode, 0) << eject.standardError.toStdString();
+    EXPECT_FALSE(FuseMounts::isMounted(mountPoint));
+    ASSERT_TRUE(connect.process().waitForExit());
+    EXPECT_EQ(connect.process().exitCode(), 0) << connect.process().errors().toStdString();
+    EXPECT_TRUE(QDir(session.baseFolder() + "/Recovered/Site").exists()) << "the refused edit is kept";
+    EXPECT_EQ(folvane3(session, {"status", "--json"}).standardOutput, "{\n    \"sites\": [\n    ]\n}\n");
 }

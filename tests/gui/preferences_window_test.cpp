@@ -9,6 +9,7 @@
 
 #include <QCheckBox>
 #include <QFile>
+#include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
 
@@ -18,14 +19,17 @@ using namespace folvane::ui;
 class PreferencesWindowTest : public QObject {
     Q_OBJECT
 private slots:
-    void sixBoxesTitledByTheirKeys() {
+    void sixBoxesTitledByTheirKeysInThisDesktopsWords() {
         QTemporaryDir folder;
         SharedPreferences preferences(folder.path());
         PreferencesWindow window(preferences, std::nullopt);
-        QCOMPARE(window.findChildren<QCheckBox*>().size(), 6);
+        // The six stored ones, and "Start Folvane at login".
+        QCOMPARE(window.findChildren<QCheckBox*>().size(), 7);
+        // Stored under the original title, worded for this desktop.
+        QCOMPARE(window.checkBox(QStringLiteral("Open Finder Window on Connect"))->text(),
+                 QStringLiteral("Open the site's folder on connect"));
         for (const QString& title :
-             {QStringLiteral("Open Finder Window on Connect"),
-              QStringLiteral("Alert when Default Group is not set"), QStringLiteral("Enable notifications"),
+             {QStringLiteral("Alert when Default Group is not set"), QStringLiteral("Enable notifications"),
               QStringLiteral("Check automatically"), QStringLiteral("Enable caching")}) {
             QVERIFY2(window.checkBox(title), qPrintable(title));
             QCOMPARE(window.checkBox(title)->text(), title);
@@ -35,6 +39,43 @@ private slots:
         // The boxes show the stored values (the defaults on a first start).
         for (const auto& [key, initial] : SharedPreferences::defaults())
             QCOMPARE(window.checkBox(key)->isChecked(), initial == 1);
+    }
+
+    void startAtLoginWritesAValidAutostartEntryAndRemovesIt() {
+        QTemporaryDir folder;
+        SharedPreferences preferences(folder.path());
+        const QString entry = qEnvironmentVariable("XDG_CONFIG_HOME") + "/autostart/folvane3.desktop";
+        QVERIFY(!QFile::exists(entry));
+        PreferencesWindow window(preferences, std::nullopt);
+        QVERIFY2(!window.startAtLogin()->isChecked(), "off by default");
+        window.startAtLogin()->click();
+        QVERIFY(QFile::exists(entry));
+        QProcess validate;
+        validate.start("desktop-file-validate", {entry});
+        QVERIFY(validate.waitForFinished());
+        QVERIFY2(validate.exitCode() == 0 && validate.readAll().isEmpty(), qPrintable(entry));
+        QFile file(entry);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(file.readAll());
+        QVERIFY2(text.contains("Exec=\"" + QCoreApplication::applicationFilePath() + "\" --at-login\n"),
+                 qPrintable(text));
+        QVERIFY(PreferencesWindow(preferences, std::nullopt).startAtLogin()->isChecked());
+        QVERIFY2(!SharedPreferences(folder.path()).value("Start Folvane at login"),
+                 "not a stored preference");
+
+        window.startAtLogin()->click();
+        QVERIFY(!QFile::exists(entry));
+        QVERIFY(window.problem().isEmpty());
+
+        // A folder that cannot be made: the box goes back and says why.
+        QFile blocker(qEnvironmentVariable("XDG_CONFIG_HOME") + "/autostart");
+        QVERIFY(QDir().rmdir(blocker.fileName()) || !blocker.exists());
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        window.startAtLogin()->click();
+        QVERIFY(!window.startAtLogin()->isChecked());
+        QVERIFY2(window.problem().contains("autostart"), qPrintable(window.problem()));
+        QVERIFY(blocker.remove());
     }
 
     void clicksAreStoredUnderTheTitle() {

@@ -1,4 +1,5 @@
 #include "Paths.h"
+#include "PendingFiles.h"
 #include "TextBool.h"
 #include "VersionCompare.h"
 #include "tree/WebsiteInUse.h"
@@ -58,4 +59,24 @@ TEST(Paths, MountRootAndSupportFolderFollowTheEnvironment) {
     qputenv("FOLVANE_MOUNT_ROOT", "/mnt/f");
     EXPECT_EQ(paths::supportFolder(), "/data/Folvane 3");
     EXPECT_EQ(paths::mountPointFor("S"), "/mnt/f/S");
+}
+
+TEST(PendingFiles, TravelAsOneTextAndBadEntriesAreLeftOut) {
+    const QList<PendingFile> files = {
+        {QStringLiteral("/news/article.html"), PendingFile::State::refused,
+         QStringLiteral("Template is locked.")},
+        {QStringLiteral("/site/ünï cödé.html"), PendingFile::State::retrying, {}},
+    };
+    EXPECT_EQ(pendingFilesFrom(pendingFilesText(files)), files);
+    EXPECT_TRUE(pendingFilesFrom(QString()).isEmpty());
+    EXPECT_TRUE(pendingFilesFrom(QStringLiteral("{\"path\": \"/a\"}")).isEmpty());
+    const QList<PendingFile> kept = pendingFilesFrom(QStringLiteral(
+        R"([{"path": "/a", "state": "sending"}, {"path": "", "state": "waiting"}, {"path": "/b", "state": "lost"},
+            {"state": "waiting"}, 7])"));
+    ASSERT_EQ(kept.size(), 1);
+    EXPECT_EQ(kept[0].path, QStringLiteral("/a"));
+    EXPECT_EQ(kept[0].state, PendingFile::State::sending);
+    for (const auto state : {PendingFile::State::waiting, PendingFile::State::sending,
+                             PendingFile::State::refused, PendingFile::State::retrying})
+        EXPECT_EQ(stateNamed(stateName(state)), state);
 }

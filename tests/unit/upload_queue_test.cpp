@@ -109,3 +109,26 @@ TEST(UploadQueue, AnswersReportedTwiceCountOnce) {
     EXPECT_EQ(site.sent.size(), 1u);
     EXPECT_EQ(queue.pendingCount(), 1);
 }
+
+TEST(UploadQueue, EachTemplateSaysWhereItsRequestsStand) {
+    UploadQueue queue;
+    queue.initialRetryMs = 10;
+    FakeSite site;
+    int changes = 0;
+    QObject::connect(&queue, &UploadQueue::changed, [&] { ++changes; });
+    EXPECT_EQ(queue.laneState(1), UploadQueue::LaneState::idle);
+    queue.enqueue(1, Kind::update, site.request("update"));
+    EXPECT_EQ(queue.laneState(1), UploadQueue::LaneState::sending);
+    EXPECT_GT(changes, 0);
+    site.answer(0, Result::transportFailed);
+    EXPECT_EQ(queue.laneState(1), UploadQueue::LaneState::retrying);
+    const int beforeRetry = changes;
+    spinUntil([&] { return site.sent.size() == 2; });
+    EXPECT_EQ(queue.laneState(1), UploadQueue::LaneState::sending);
+    EXPECT_GT(changes, beforeRetry) << "sending again is a change too";
+    queue.enqueue(1, Kind::move, site.request("move"));
+    site.answer(1, Result::confirmed);
+    EXPECT_EQ(queue.laneState(1), UploadQueue::LaneState::sending) << "the move went out";
+    site.answer(2, Result::refused);
+    EXPECT_EQ(queue.laneState(1), UploadQueue::LaneState::idle);
+}

@@ -1,0 +1,160 @@
+// The files a connected site has not confirmed yet: the row's marker and menu open them, each shows its
+// state, and a refused one can be sent again or its copy shown. A private bus plays the helper's part.
+
+#include "GuiTestSupport.h"
+
+#include "BusNames.h"
+#include "HttpClient.h"
+#include "NotificationBus.h"
+#include "Paths.h"
+#include "PendingFiles.h"
+#include "core/ConnectionControl.h"
+#include "core/HelperProcess.h"
+#include "core/PendingFilesWatch.h"
+#include "core/SharedPreferences.h"
+#include "testkit/BusRecorder.h"
+#include "testkit/PrivateBus.h"
+#include "ui/IconFetcher.h"
+#include "ui/PendingFilesDialog.h"
+#include "ui/SiteListModel.h"
+#include "ui/SiteListView.h"
+#include "ui/SiteListWindow.h"
+#include "ui/SiteRowWidget.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QToolButton>
+
+using namespace folvane;
+using namespace folvane::ui;
+
+namespace {
+
+QPushButton* buttonIn(QWidget* row, const QString& text) {
+    for (QPushButton* button : row->findChildren<QPushButton*>())
+        if (button->text() == text)
+            return button;
+    return nullptr;
+}
+
+QStringList labelsIn(QWidget* row) {
+    QStringList texts;
+    for (const QLabel* label : row->findChildren<QLabel*>())
+        texts << label->text();
+    return texts;
+}
+
+} // namespace
+
+class PendingFilesTest : public QObject {
+    Q_OBJECT
+private slots:
+    void theMarkerListsTheFilesAndARefusedOneCanBeSentAgainOrShown() {
+        QTemporaryDir busFolder;
+        testkit::PrivateBus privateBus(QProcessEnvironment::systemEnvironment(), busFolder.path(),
+                                       busFolder.path());
+        testkit::BusRecorder helper(privateBus.connection());
+        NotificationBus bus(privateBus.connection());
+        PendingFilesWatch watch(bus);
+
+        QTemporaryDir folder;
+        guitest::MapSecretStore secrets;
+        SiteListManager sites(secrets, folder.path());
+        SharedPreferences preferences(folder.path());
+        HttpClient http(applicationRequestLimit);
+        ConnectionControl control(sites, preferences, bus, http);
+        guitest::RecordingPrompts prompts;
+        IconFetcher icons{QString()};
+        SiteListWindow window(sites, control, prompts, icons);
+        window.setPendingFilesWatch(&watch);
+
+        auto site = std::make_shared<BaseWebsite>();
+        site->setNewValues(QStringLiteral("Company Website"),
+                           QStringLiteral("https://www.example.com/admin.php"), QStringLiteral("me"),
+                           QStringLiteral("pw"));
+        QVERIFY(sites.addNewSite(site));
+        window.refreshSiteList();
+        // Not connected: nothing to list.
+        window.showPendingFiles(site->cleanName);
+        QVERIFY(!window.pendingFilesDialog());
+
+        site->siteConnection = std::make_shared<HelperProcess>();
+        site->finishedConnecting = true;
+        site->pendingUploads = 3;
+        window.model().redraw();
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QToolButton* marker = window.rowWidgetAt(0)->pendingUploadsButton();
+        QVERIFY(marker->isVisible());
+        QCOMPARE(marker->text(), QStringLiteral("↑ 3"));
+
+        QTest::mouseClick(marker, Qt::LeftButton);
+        PendingFilesDialog* dialog = window.pendingFilesDialog();
+        QVERIFY(dialog && dialog->isVisible());
+        QCOMPARE(dialog->title(), QStringLiteral("Company Website"));
+        QVERIFY(helper.waitFor(QStringLiteral("list-pending-Company Website")));
+
+        const QList<PendingFile> files = {
+            {QStringLiteral("/news/article.html"), PendingFile::State::refused,
+             QStringLiteral("Template is locked.")},
+            {QStringLiteral("/site/index.html"), PendingFile::State::sending, {}},
+            {QStringLiteral("/styles/main.css"), PendingFile::State::retrying, {}},
+        };
+        helper.post(
+            QStringLiteral("pending-files-Company Website"),
+            {{bus::keyTitle, QStringLiteral("Company Website")}, {bus::keyFiles, pendingFilesText(files)}});
+        QWidget* refused = nullptr;
+        QVERIFY(
+            QTest::qWaitFor([&] { return (refused = dialog->findChild<QWidget*>("/news/article.html")); }));
+        QVERIFY(labelsIn(refused).contains(QStringLiteral("Refused: Template is locked.")));
+        QWidget* sending = dialog->findChild<QWidget*>("/site/index.html");
+        QVERIFY(sending);
+        QVERIFY(labelsIn(sending).contains(QStringLiteral("Sending…")));
+        QVERIFY2(!buttonIn(sending, QStringLiteral("Try again")), "only a refused file is offered again");
+        QWidget* retrying = dialog->findChild<QWidget*>("/styles/main.css");
+        QVERIFY(retrying);
+        QVERIFY(labelsIn(retrying).contains(QStringLiteral("No answer from the site; trying again")));
+        guitest::saveScreenshot(*dialog, QStringLiteral("pending-files"));
+
+        QTest::mouseClick(buttonIn(refused, QStringLiteral("Try again")), Qt::LeftButton);
+        QVERIFY(helper.waitFor(QStringLiteral("retry-Company Website")));
+        QCOMPARE(helper.signalsNamed(QStringLiteral("retry-Company Website")).front(),
+                 (QVariantMap{{QStringLiteral("path"), QStringLiteral("/news/article.html")}}));
+
+        // "Show copy": the folder on the volume while nothing is kept yet, the recovery folder once it is.
+        QStringList opened;
+        dialog->openFolder = [&](const QString& path) { opened << path; };
+        QTest::mouseClick(buttonIn(refused, QStringLiteral("Show copy")), Qt::LeftButton);
+        const QString recovered = paths::supportFolder() + QStringLiteral("/Recovered/Company Website");
+        QVERIFY(QDir().mkpath(recovered));
+        QTest::mouseClick(buttonIn(refused, QStringLiteral("Show copy")), Qt::LeftButton);
+        QCOMPARE(opened, QStringList({QDir::cleanPath(paths::mountPointFor("Company Website") + "/news"),
+                                      recovered}));
+
+        // Everything confirmed: the list says so.
+        helper.post(
+            QStringLiteral("pending-files-Company Website"),
+            {{bus::keyTitle, QStringLiteral("Company Website")}, {bus::keyFiles, pendingFilesText({})}});
+        QVERIFY(QTest::qWaitFor([&] { return !dialog->findChild<QWidget*>("/news/article.html"); }));
+        QVERIFY(labelsIn(dialog).contains(
+            QStringLiteral("Every change to “Company Website” has been confirmed by the site.")));
+
+        // The row's menu offers the same list for a connected site only.
+        window.listView()->setCurrentIndex(window.model().index(0));
+        QAction* menuEntry = nullptr;
+        for (QAction* action : window.rowMenu()->actions())
+            if (action->text() == QStringLiteral("Unconfirmed Files…"))
+                menuEntry = action;
+        QVERIFY(menuEntry);
+        dialog->hide();
+        menuEntry->trigger();
+        QVERIFY(dialog->isVisible());
+        QVERIFY(helper.waitFor(QStringLiteral("list-pending-Company Website"), testkit::defaultTimeoutMs, 2));
+        site->siteConnection.reset();
+    }
+};
+
+FOLVANE_GUI_TEST_MAIN(PendingFilesTest)
+#include "pending_files_test.moc"
