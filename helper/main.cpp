@@ -10,7 +10,10 @@
 #include <cstdio>
 #include <iostream>
 #include <string>
+#include <algorithm>
 #include <sys/prctl.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 using namespace folvane;
 
@@ -18,13 +21,27 @@ namespace {
 QString readPasswordLine() {
     std::string line;
     std::getline(std::cin, line);
-    return QString::fromStdString(line);
+    const QString password = QString::fromStdString(line);
+    // The text read stays nowhere but in the QString the helper needs.
+    std::fill(line.begin(), line.end(), '\0');
+    return password;
 }
 } // namespace
 
 int main(int argc, char* argv[]) {
-    // The helper must not outlive the application that started it.
+    // The helper must not outlive the application that started it. A parent that died before this took
+    // effect left the helper to init already: end as that death would have ended it.
+    const pid_t parent = ::getppid();
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != parent)
+        return 0;
+    // The helper holds the site's password for its whole life: no core file and no other process of the
+    // user's may read its memory.
+    ::prctl(PR_SET_DUMPABLE, 0);
+    const rlimit noCore{0, 0};
+    ::setrlimit(RLIMIT_CORE, &noCore);
+    // A closed standard error (or a reader that went away) must not end the helper and take the volume down.
+    ::signal(SIGPIPE, SIG_IGN);
 
     QStringList rawArgs;
     for (int i = 0; i < argc; ++i)

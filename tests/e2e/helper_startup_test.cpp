@@ -249,3 +249,17 @@ TEST(HelperStartup, AConnectRightAfterAnEjectWaitsForTheEndingHelper) {
     EXPECT_EQ(filesBelow(mirrorOf(session)), filesBelow(second.mountPoint()))
         << "the first helper's end took nothing of the second's mirror";
 }
+
+TEST(HelperStartup, TheHelperHoldingThePasswordLeavesNoCoreFile) {
+    TestSession session;
+    AddonSim sim;
+    BusRecorder bus(session.bus());
+    HelperRunner helper(session, optionsFor(sim, QStringLiteral("Private")));
+    ASSERT_TRUE(bus.waitFor(QStringLiteral("finishedconnecting-Private")));
+    QFile limits(QStringLiteral("/proc/%1/limits").arg(helper.pid()));
+    ASSERT_TRUE(limits.open(QIODevice::ReadOnly));
+    const QByteArray text = limits.readAll();
+    const qsizetype line = text.indexOf("Max core file size");
+    ASSERT_GE(line, 0);
+    EXPECT_EQ(text.mid(line).split('\n').first().simplified(), "Max core file size 0 0 bytes");
+}
