@@ -6,11 +6,11 @@
 
 #include <QCoreApplication>
 #include <QTimer>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <string>
-#include <algorithm>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <unistd.h>

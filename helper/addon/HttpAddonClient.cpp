@@ -50,7 +50,15 @@ HttpAddonClient::HttpAddonClient(WebsiteInUse& site, HttpClient& http, Notificat
     url = site_.typedUrl.value_or(QString());
     queryDivider = queryDividerFor(site_.cms);
     resetURLs();
-    bus_.subscribe(bus::named(bus::newSessionID, site_.title()), [this](const QVariantMap&) { logIn(); });
+    // Requests that come while a login is on its way are answered by it: nesting a wait for each would let a
+    // flood of them exhaust the stack.
+    bus_.subscribe(bus::named(bus::newSessionID, site_.title()), [this](const QVariantMap&) {
+        if (loggingIn_)
+            return;
+        loggingIn_ = true;
+        logIn();
+        loggingIn_ = false;
+    });
 }
 
 void HttpAddonClient::resetURLs() {

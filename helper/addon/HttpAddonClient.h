@@ -85,6 +85,7 @@ private:
     DesktopNotifier& notifier_;
     const Options options_;
     QString sessionID_;
+    bool loggingIn_ = false;
 };
 
 } // namespace folvane

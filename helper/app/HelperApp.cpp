@@ -180,23 +180,27 @@ void HelperApp::didUnmount() {
 
 void HelperApp::refreshRequested(const QVariantMap& userInfo) {
     logLine(logline::eventLine(bus::refresh, site_.title(), userInfo));
-    // The site is asked while events keep flowing, so a second request can arrive meanwhile: it waits for the
-    // first to end, and the answers go out in the order they were asked for.
+    // The site is asked while events keep flowing, so more requests can arrive meanwhile: they wait for the
+    // running refresh, and all that waited are answered, in order, by one refresh after it (a flood of
+    // requests costs two downloads, not one each).
     refreshRequests_.push_back(userInfo);
-    if (refreshRequests_.size() > 1)
+    if (refreshing_)
         return;
+    refreshing_ = true;
     while (!refreshRequests_.empty() && !AnswerWait::abandoned()) {
+        const std::deque<QVariantMap> answered = std::exchange(refreshRequests_, {});
         QString why;
         const SyncEngine::RefreshOutcome outcome = engine_->refresh(&why);
         if (outcome == SyncEngine::RefreshOutcome::abandoned)
             break; // the helper is ending and its mirror is going
-        QVariantMap answer = refreshRequests_.front();
-        if (outcome == SyncEngine::RefreshOutcome::keptVolume)
-            answer.insert(bus::keyNotRefreshed, why);
-        bus_->post(bus::named(bus::refreshDone, site_.title()), answer);
-        refreshRequests_.pop_front();
+        for (QVariantMap answer : answered) {
+            if (outcome == SyncEngine::RefreshOutcome::keptVolume)
+                answer.insert(bus::keyNotRefreshed, why);
+            bus_->post(bus::named(bus::refreshDone, site_.title()), answer);
+        }
     }
     refreshRequests_.clear();
+    refreshing_ = false;
 }
 
 QStringList HelperApp::setLeftOverMirrorsAside() {

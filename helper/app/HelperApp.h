@@ -73,7 +73,8 @@ private:
     std::unique_ptr<MountSession> fs_; // declared after loop_: the volume goes before its filesystem
     std::unique_ptr<SyncEngine> engine_;
     QString baseFolder_;
-    std::deque<QVariantMap> refreshRequests_; // the running refresh's request first
+    std::deque<QVariantMap> refreshRequests_; // waiting for the next refresh
+    bool refreshing_ = false;
     bool terminating_ = false;
 };
 

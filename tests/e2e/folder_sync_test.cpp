@@ -291,6 +291,18 @@ TEST_F(FolderSync, FilesNeverSentStayQuietlyAcrossARefresh) {
     EXPECT_FALSE(QDir(session_.baseFolder() + "/Recovered").exists());
 }
 
+TEST_F(FolderSync, RefreshRequestsThatWaitAreAnsweredInOrderByOneRefresh) {
+    start("ee");
+    sim_->clearLog();
+    for (int row = 1; row <= 30; ++row)
+        bus_->post("refresh-Folders", {{"row", row}});
+    ASSERT_TRUE(bus_->waitFor("refresh-done-Folders", defaultTimeoutMs, 30));
+    const auto answers = bus_->signalsNamed("refresh-done-Folders");
+    for (int row = 1; row <= 30; ++row)
+        EXPECT_EQ(answers.at(row - 1).value("row").toInt(), row);
+    EXPECT_LE(sim_->requestsFor("list_all").size(), 3u) << "waiting requests share one refresh";
+}
+
 TEST_F(FolderSync, ALocallyCreatedTemplateSurvivesAndTwoRequestsGetTwoAnswers) {
     start("wp");
     sh(QStringLiteral("echo 'made here' > theme/local.php"));

@@ -225,7 +225,8 @@ TEST(HelperStartup, ASecondHelperForALiveSiteLeavesItAloneAndSaysSo) {
     HelperRunner second(session, optionsFor(sim, QStringLiteral("Twice")));
     ASSERT_TRUE(second.waitForExit(30'000));
     EXPECT_EQ(second.exitCode(), 3);
-    EXPECT_TRUE(second.logText().contains(QStringLiteral("already connected"))) << second.logText().toStdString();
+    EXPECT_TRUE(second.logText().contains(QStringLiteral("already connected")))
+        << second.logText().toStdString();
     EXPECT_TRUE(first.isRunning());
     EXPECT_TRUE(first.isMounted());
     EXPECT_EQ(filesBelow(mirror), before);
