@@ -26,6 +26,9 @@ QString Recovery::keep(const QStringList& files, const QDateTime& when) {
     for (const QString& file : files) {
         if (!file.startsWith(mirror_ + u'/'))
             continue;
+        // Copying a FIFO would wait for a writer forever, and a link's target is not the user's edit.
+        if (!QFileInfo(file).isFile() || QFileInfo(file).isSymLink())
+            continue;
         const QString target = folder + file.mid(mirror_.size());
         if (!QDir().mkpath(QFileInfo(target).absolutePath()) || !QFile::copy(file, target)) {
             logLine(QStringLiteral("Could not keep ") + file + QStringLiteral(" in ") + folder);

@@ -848,7 +848,7 @@ QStringList TemplateFiles::localOnlyFiles() const {
     QDirIterator it(mirror_, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString file = it.next();
-        if (!it.fileInfo().isSymLink() && neverSent(file.mid(mirror_.size())))
+        if (isRegularFile(file) && neverSent(file.mid(mirror_.size())))
             result << file;
     }
     return result;

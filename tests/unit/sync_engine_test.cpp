@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <random>
+#include <sys/stat.h>
 
 using namespace folvane;
 using namespace folvane::testkit;
@@ -242,6 +243,20 @@ TEST_P(SyncEngineTest, LinksNeverCarryWhatTheyPointAtToTheSite) {
     for (const auto& [path, content] : h.siteTree())
         EXPECT_EQ(content.find("PRIVATE"), std::string::npos) << path;
     EXPECT_FALSE(h.siteTree().count("/site/new.html"));
+}
+
+// FIFOs and sockets can be made on the volume; neither is ever read for the site or copied aside (opening
+// a FIFO would wait for a writer forever).
+TEST_P(SyncEngineTest, SpecialFilesNeitherReachTheSiteNorHoldUpTheEnd) {
+    Harness h(GetParam(), 15, {});
+    ASSERT_EQ(::mkfifo(QFile::encodeName(h.mirror() + "/news/pipe").constData(), 0600), 0);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(h.mirror() + "/news/.hidden-pipe").constData(), 0600), 0);
+    h.append("/news/index.html", "mine\n");
+    ASSERT_TRUE(h.settle());
+    EXPECT_TRUE(h.engine().files().unconfirmedFiles().isEmpty());
+    h.engine().finish(100);
+    EXPECT_FALSE(QFileInfo::exists(h.recovered())) << "nothing of them is copied aside";
+    EXPECT_EQ(h.siteTree(), h.mirrorTree()) << h.difference();
 }
 
 // A save whose content the site already has is answered at once, without a request; nothing of it may stay
