@@ -171,7 +171,8 @@ public:
     std::string difference() const { return describe(siteTree(), mirrorTree()); }
     // The identifier the site has for the template at `path`; empty when it has none there.
     std::string idAt(const std::string& path) const {
-        for (const sim::Json& t : sim::stateJson(addon_.model())["templates"])
+        const sim::Json state = sim::stateJson(addon_.model());
+        for (const sim::Json& t : state["templates"])
             if (t["path"] == path)
                 return t["id"].get<std::string>();
         return {};
