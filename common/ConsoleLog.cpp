@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <cstdio>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace folvane {
@@ -21,11 +22,12 @@ void redirectConsoleLogWhenWanted() {
     if (!build::diagnosticLog && qEnvironmentVariable("FOLVANE_CONSOLE_LOG") != QLatin1String("1"))
         return;
     const QString path = paths::consoleLogFile();
-    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+    if (!paths::makePrivateFolder(QFileInfo(path).absolutePath()))
         return;
     std::FILE* file = std::fopen(QFile::encodeName(path).constData(), "a+");
     if (!file)
         return;
+    ::fchmod(fileno(file), 0600);
     std::fflush(stderr);
     ::dup2(fileno(file), STDERR_FILENO);
     std::fclose(file);

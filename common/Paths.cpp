@@ -1,6 +1,7 @@
 #include "Paths.h"
 
 #include <QDir>
+#include <QFile>
 
 #include <unistd.h>
 
@@ -42,6 +43,11 @@ bool isSafeMountTitle(const QString& title) {
 
 QString mountPointFor(const QString& title) {
     return mountRoot() + u'/' + title;
+}
+
+bool makePrivateFolder(const QString& path) {
+    return QDir().mkpath(path) &&
+           QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 QString runtimeFolder() {

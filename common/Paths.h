@@ -22,6 +22,10 @@ QString mountPointFor(const QString& title);
 // $XDG_RUNTIME_DIR/folvane3, else a folder of this user's in the temporary folder: per-session files such as
 // the helpers' locks.
 QString runtimeFolder();
+// Makes `path` (and what is missing above it) and leaves it readable by this user only: the support folder
+// holds template sources (which hold secrets), the site list and the recovered edits. False when it could
+// not be made.
+bool makePrivateFolder(const QString& path);
 // <base>/Recovered/<title>/<UTC date-time>: where kept edits that the site never confirmed go.
 QString recoveryFolder(const QString& baseFolder, const QString& title, const QDateTime& when);
 

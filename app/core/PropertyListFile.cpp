@@ -1,5 +1,7 @@
 #include "PropertyListFile.h"
 
+#include "Paths.h"
+
 #include "ConsoleLog.h"
 
 #include <QDateTime>
@@ -19,7 +21,7 @@ bool PropertyListFile::exists() const {
 }
 
 bool PropertyListFile::createFolder() {
-    if (QFileInfo(folder_).isDir() || QDir().mkpath(folder_))
+    if (paths::makePrivateFolder(folder_))
         return true;
     lastError_ = QStringLiteral("cannot create the folder ") + folder_;
     logLine(lastError_);
@@ -86,7 +88,8 @@ bool PropertyListFile::save(plist_t root) {
     }
     QSaveFile file(path_);
     const bool written = file.open(QIODevice::WriteOnly) &&
-                         file.write(bytes, length) == static_cast<qint64>(length) && file.commit();
+                         file.write(bytes, length) == static_cast<qint64>(length) &&
+                         file.setPermissions(QFile::ReadOwner | QFile::WriteOwner) && file.commit();
     plist_to_bin_free(bytes);
     if (!written) {
         lastError_ = QStringLiteral("cannot write ") + path_ + QStringLiteral(": ") + file.errorString();

@@ -22,6 +22,7 @@ QString Recovery::keep(const QStringList& files, const QDateTime& when) {
     // A title that cannot name a folder still gets its own place.
     const QString folderTitle = paths::isSafeMountTitle(title_) ? title_ : QStringLiteral("untitled");
     const QString folder = paths::recoveryFolder(baseFolder_, folderTitle, when);
+    paths::makePrivateFolder(baseFolder_ + QStringLiteral("/Recovered"));
     int kept = 0;
     for (const QString& file : files) {
         if (!file.startsWith(mirror_ + u'/'))

@@ -1,6 +1,7 @@
 #include "MirrorBuilder.h"
 
 #include "ConsoleLog.h"
+#include "Paths.h"
 #include "SafeName.h"
 
 #include <QDir>
@@ -465,7 +466,7 @@ MirrorBuilder::MirrorBuilder(std::shared_ptr<Json> rootJSON, const QString& base
     logLine(QStringLiteral("..."));
     logLine(QStringLiteral("Checking if cache exists"));
     logLine(basePath);
-    if (!QDir().mkpath(basePath + Constants::cache)) {
+    if (!paths::makePrivateFolder(basePath) || !paths::makePrivateFolder(basePath + Constants::cache)) {
         logLine(QStringLiteral("Failed to make dir"));
         return;
     }

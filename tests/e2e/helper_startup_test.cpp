@@ -9,6 +9,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using namespace folvane::testkit;
 using nlohmann::json;
@@ -67,6 +68,12 @@ TEST_P(HelperStartup, LogsInDownloadsAndMirrorsTheSiteByteForByte) {
 
     const QString mirror = mirrorOf(session);
     ASSERT_FALSE(mirror.isEmpty());
+    // Template sources hold secrets: no other user of the machine may get into the mirror.
+    for (const QString& folder : {session.baseFolder(), session.baseFolder() + "/.cache"}) {
+        struct stat info {};
+        ASSERT_EQ(::stat(QFile::encodeName(folder).constData(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0700u) << folder.toStdString();
+    }
     const auto expected = templatesOf(sim);
     EXPECT_FALSE(expected.empty());
     EXPECT_EQ(filesBelow(mirror), expected);

@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <functional>
@@ -134,6 +135,14 @@ TEST_F(Stores, FirstStartCreatesTheFolderAndAnEmptyListThatReadsBack) {
         SharedPreferences preferences(folder());
     });
     EXPECT_FALSE(secondLog.contains("Creating")) << secondLog.toStdString();
+    // Readable by this user only: the folder holds template sources and the site list.
+    const auto mode = [](const QString& path) {
+        struct stat info {};
+        return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 0777 : 0777u;
+    };
+    EXPECT_EQ(mode(folder()), 0700u);
+    EXPECT_EQ(mode(listFile()), 0600u);
+    EXPECT_EQ(mode(folder() + "/preferences.plist"), 0600u);
 }
 
 TEST_F(Stores, SitesRoundTripInOrderWithIconsAndWithoutPasswordsInTheFile) {
