@@ -113,6 +113,18 @@ bool waitUntilUnmounted(const QString& mountPoint) {
     return !MountTable::hasFuseMountAt(mountPoint);
 }
 
+// The named site's connection; nothing (the reason already said) when there is no such site or it is not
+// connected.
+std::optional<ConnectedSite> namedConnectedSite(SiteStore& store, const QString& title) {
+    const auto site = store.named(title);
+    if (!site)
+        return std::nullopt;
+    const auto connected = connectedSite(*site);
+    if (!connected)
+        console::error(QStringLiteral("\"%1\" is not connected").arg(site->cleanName));
+    return connected;
+}
+
 } // namespace
 
 int showStatus(const CommandLine& command) {
@@ -123,14 +135,9 @@ int showStatus(const CommandLine& command) {
     SiteStore store;
     std::vector<ConnectedSite> sites;
     if (command.words.size() == 1) {
-        const auto site = store.named(command.words.at(0));
-        if (!site)
+        const auto connected = namedConnectedSite(store, command.words.at(0));
+        if (!connected)
             return exitRejected;
-        const auto connected = connectedSite(*site);
-        if (!connected) {
-            console::error(QStringLiteral("\"%1\" is not connected").arg(site->cleanName));
-            return exitRejected;
-        }
         sites.push_back(*connected);
     } else {
         for (const auto& site : store.manager.siteList())
@@ -150,14 +157,9 @@ int showStatus(const CommandLine& command) {
 
 int ejectSite(const CommandLine& command) {
     SiteStore store;
-    const auto site = store.named(command.words.at(0));
-    if (!site)
+    const auto connected = namedConnectedSite(store, command.words.at(0));
+    if (!connected)
         return exitRejected;
-    const auto connected = connectedSite(*site);
-    if (!connected) {
-        console::error(QStringLiteral("\"%1\" is not connected").arg(site->cleanName));
-        return exitRejected;
-    }
     const QString title = connected->title;
     NotificationBus bus;
     PendingFilesWatch watch(bus);

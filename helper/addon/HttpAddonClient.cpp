@@ -48,7 +48,6 @@ HttpAddonClient::HttpAddonClient(WebsiteInUse& site, HttpClient& http, Notificat
                                  DesktopNotifier& notifier, Options options)
     : site_(site), http_(http), bus_(bus), notifier_(notifier), options_(options) {
     url = site_.typedUrl.value_or(QString());
-    queryDivider = queryDividerFor(site_.cms);
     resetURLs();
     // Requests that come while a login is on its way are answered by it: nesting a wait for each would let a
     // flood of them exhaust the stack.
@@ -62,7 +61,7 @@ HttpAddonClient::HttpAddonClient(WebsiteInUse& site, HttpClient& http, Notificat
 }
 
 void HttpAddonClient::resetURLs() {
-    urls = actionUrlsFor(url, queryDivider);
+    urls = actionUrlsFor(url, queryDividerFor(site_.cms));
 }
 
 void HttpAddonClient::setSessionID(const QString& id) {

@@ -30,7 +30,6 @@ public:
 
     ActionUrls urls;
     QString url;
-    QString queryDivider;
 
     const QString& sessionID() const { return sessionID_; }
     // A new ExpressionEngine session id rewrites the base URL and every action URL.

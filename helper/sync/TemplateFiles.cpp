@@ -490,14 +490,8 @@ void TemplateFiles::moved(const QString& source, const QString& destination) {
     if (source == destination)
         return;
     // Renamed onto a name a template left a moment ago: an editor's safe write, the template's save.
-    if (reclaim(destination)) {
-        if (Item* replaced = itemAt(source); replaced && replaced != itemAt(destination))
-            replaced->onSite ? removed(source) : forget(replaced->key);
-        Item* target = itemAt(destination);
-        target->dirty = true;
-        scheduleUpload(*target, true);
-        return;
-    }
+    if (reclaim(destination))
+        return replaceTemplate(source, destination);
     // Renamed over a template, or over a file whose create is still waiting or out: an editor's save.
     if (Item* target = itemAt(destination);
         target && (target->onSite || target->creating) && itemAt(source) != target) {
