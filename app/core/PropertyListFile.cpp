@@ -9,7 +9,15 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QThread>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <limits>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace folvane {
 
@@ -87,15 +95,62 @@ bool PropertyListFile::save(plist_t root) {
         return false;
     }
     QSaveFile file(path_);
-    const bool written = file.open(QIODevice::WriteOnly) &&
-                         file.write(bytes, length) == static_cast<qint64>(length) &&
-                         file.setPermissions(QFile::ReadOwner | QFile::WriteOwner) && file.commit();
+    // Unbuffered: a buffered write reports success and its failure (disk full) surfaces only at the flush,
+    // after which the save still replaced the file with the truncated content.
+    const bool opened = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    const bool complete = opened && file.write(bytes, length) == static_cast<qint64>(length);
+    const bool written =
+        complete && file.setPermissions(QFile::ReadOwner | QFile::WriteOwner) && file.commit();
     plist_to_bin_free(bytes);
     if (!written) {
-        lastError_ = QStringLiteral("cannot write ") + path_ + QStringLiteral(": ") + file.errorString();
+        // A short write sets no error of its own: the disk is full or the file too large.
+        const QString reason = opened && !complete && file.error() == QFileDevice::NoError
+                                   ? QStringLiteral("the disk is full or the file too large")
+                                   : file.errorString();
+        lastError_ = QStringLiteral("cannot write ") + path_ + QStringLiteral(": ") + reason;
         logLine(lastError_);
     }
     return written;
+}
+
+PropertyListFile::Lock::~Lock() {
+    if (descriptor_ >= 0)
+        ::close(descriptor_); // closing releases the flock
+}
+
+PropertyListFile::Lock PropertyListFile::lock() {
+    if (!createFolder())
+        return Lock();
+    const QByteArray lockPath = QFile::encodeName(path_ + QStringLiteral(".lock"));
+    const int descriptor = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (descriptor < 0) {
+        lastError_ = QStringLiteral("cannot open the lock file %1: %2")
+                         .arg(QFile::decodeName(lockPath), QString::fromLocal8Bit(std::strerror(errno)));
+        logLine(lastError_);
+        return Lock();
+    }
+    // Another writer holds it for one read, change and save; a holder that stays far longer is stuck,
+    // and waiting for it must not freeze the caller.
+    constexpr int attempts = 500;
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        if (::flock(descriptor, LOCK_EX | LOCK_NB) == 0)
+            return Lock(descriptor);
+        if (errno != EWOULDBLOCK && errno != EINTR)
+            break;
+        QThread::msleep(20);
+    }
+    lastError_ = QStringLiteral("%1 is being changed by another program; try again").arg(path_);
+    logLine(lastError_);
+    ::close(descriptor);
+    return Lock();
+}
+
+PropertyListFile::Stamp PropertyListFile::stamp() const {
+    struct stat info {};
+    if (::stat(QFile::encodeName(path_).constData(), &info) != 0)
+        return {};
+    return {static_cast<quint64>(info.st_ino), static_cast<qint64>(info.st_size),
+            static_cast<qint64>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec};
 }
 
 } // namespace folvane

@@ -3,6 +3,7 @@
 #include <QString>
 #include <memory>
 #include <plist/plist.h>
+#include <utility>
 
 namespace folvane {
 
@@ -14,9 +15,32 @@ using Plist = std::unique_ptr<void, PlistDeleter>;
 
 // One property-list file of the support folder. Saves never leave a half-written file: the new content
 // goes to a temporary file that then replaces the old one. A file that has content but cannot be read
-// is moved aside under a new name before anything can overwrite it.
+// is moved aside under a new name before anything can overwrite it. The application and the command
+// line both change these files: a change is read, applied and saved while holding lock().
 class PropertyListFile {
 public:
+    // An advisory lock (flock) on a file beside this one, held for the object's life. The list file
+    // itself cannot carry it: every save replaces it by a new file.
+    class Lock {
+    public:
+        explicit Lock(int descriptor = -1) : descriptor_(descriptor) {}
+        Lock(Lock&& other) noexcept : descriptor_(std::exchange(other.descriptor_, -1)) {}
+        Lock& operator=(Lock&&) = delete;
+        ~Lock();
+        explicit operator bool() const { return descriptor_ >= 0; }
+
+    private:
+        int descriptor_;
+    };
+
+    // What tells one version of the file from another without reading it.
+    struct Stamp {
+        quint64 inode = 0;
+        qint64 size = -1;
+        qint64 modifiedNanoseconds = 0;
+        bool operator==(const Stamp&) const = default;
+    };
+
     PropertyListFile(QString folder, const QString& fileName);
 
     QString folder() const { return folder_; }
@@ -32,6 +56,11 @@ public:
     Plist load();
     // Writes `root` as a binary property list.
     bool save(plist_t root);
+    // Waits a few seconds at most for another process to finish its change; an empty Lock (and
+    // lastError()) when it does not.
+    Lock lock();
+    // Of the file as it is now; the default Stamp when it is missing.
+    Stamp stamp() const;
     // Moves the file aside under a new name: it holds something this program cannot read.
     void keepAside();
 

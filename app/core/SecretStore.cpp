@@ -1,28 +1,45 @@
 #include "SecretStore.h"
 
+#include <QUrl>
+
 // GLib names a structure member "signals", which Qt defines as a keyword.
 #undef signals
 #include <libsecret/secret.h>
+
+#include <functional>
+#include <memory>
 
 namespace folvane {
 
 namespace {
 
+const char* const objectKey = "object";
+
 const char* protocolName(BaseWebsite::InternetProtocol protocol) {
     return protocol == BaseWebsite::InternetProtocol::https ? "https" : "http";
 }
 
-// The item's attributes as the network-password schema has them.
-struct SchemaAttributes {
-    explicit SchemaAttributes(const SecretAttributes& attributes)
-        : user(attributes.account.toUtf8()), server(attributes.server.toUtf8()),
-          protocol(protocolName(attributes.protocol)), port(attributes.port) {}
-    QByteArray user;
-    QByteArray server;
-    const char* protocol;
-    const char* authtype = "basic";
-    int port;
+struct TableUnref {
+    void operator()(GHashTable* table) const { g_hash_table_unref(table); }
 };
+using Table = std::unique_ptr<GHashTable, TableUnref>;
+
+// The item's attributes as the network-password schema has them (values as text, as libsecret's
+// table-taking calls want them); the path only when `withObject`.
+Table schemaAttributes(const SecretAttributes& attributes, bool withObject) {
+    Table table(g_hash_table_new_full(g_str_hash, g_str_equal, nullptr, g_free));
+    const auto put = [&](const char* key, const QString& value) {
+        g_hash_table_insert(table.get(), const_cast<char*>(key), g_strdup(value.toUtf8().constData()));
+    };
+    put("user", attributes.account);
+    put("server", attributes.server);
+    put("protocol", QString::fromLatin1(protocolName(attributes.protocol)));
+    put("authtype", QStringLiteral("basic"));
+    put("port", QString::number(attributes.port));
+    if (withObject)
+        put(objectKey, attributes.object);
+    return table;
+}
 
 QString takeError(GError* error) {
     const QString text = QString::fromUtf8(error->message);
@@ -30,35 +47,9 @@ QString takeError(GError* error) {
     return text;
 }
 
-} // namespace
-
-SecretAttributes SecretAttributes::of(const BaseWebsite& site) {
-    return {site.server, site.port, site.internetProtocol, site.authenticationType, site.account()};
-}
-
-std::optional<QString> SecretServiceStore::store(const SecretAttributes& attributes,
-                                                 const QString& password) {
-    const SchemaAttributes a(attributes);
-    const QByteArray label =
-        QStringLiteral("Folvane 3: %1@%2").arg(attributes.account, attributes.server).toUtf8();
-    const QByteArray secret = password.toUtf8();
+SecretLookup lookup(GHashTable* attributes) {
     GError* error = nullptr;
-    // An item with the same attributes is replaced in place, so storing also updates.
-    secret_password_store_sync(SECRET_SCHEMA_COMPAT_NETWORK, SECRET_COLLECTION_DEFAULT, label.constData(),
-                               secret.constData(), nullptr, &error, "user", a.user.constData(), "server",
-                               a.server.constData(), "protocol", a.protocol, "authtype", a.authtype, "port",
-                               a.port, nullptr);
-    if (error)
-        return takeError(error);
-    return std::nullopt;
-}
-
-SecretLookup SecretServiceStore::read(const SecretAttributes& attributes) {
-    const SchemaAttributes a(attributes);
-    GError* error = nullptr;
-    gchar* password = secret_password_lookup_sync(
-        SECRET_SCHEMA_COMPAT_NETWORK, nullptr, &error, "user", a.user.constData(), "server",
-        a.server.constData(), "protocol", a.protocol, "authtype", a.authtype, "port", a.port, nullptr);
+    gchar* password = secret_password_lookupv_sync(SECRET_SCHEMA_COMPAT_NETWORK, attributes, nullptr, &error);
     if (error)
         return {std::nullopt, takeError(error)};
     if (!password)
@@ -66,6 +57,106 @@ SecretLookup SecretServiceStore::read(const SecretAttributes& attributes) {
     SecretLookup found{QString::fromUtf8(password), {}};
     secret_password_free(password);
     return found;
+}
+
+// Calls `action` with each item that matches the site's host and account but has no path (a search
+// by attributes also yields every item that has more of them). Returns an error text, or nothing.
+std::optional<QString> forEachShared(const SecretAttributes& attributes,
+                                     const std::function<bool(SecretRetrievable*)>& action) {
+    const Table wanted = schemaAttributes(attributes, false);
+    GError* error = nullptr;
+    GList* items = secret_password_searchv_sync(
+        SECRET_SCHEMA_COMPAT_NETWORK, wanted.get(),
+        static_cast<SecretSearchFlags>(SECRET_SEARCH_ALL | SECRET_SEARCH_UNLOCK), nullptr, &error);
+    if (error)
+        return takeError(error);
+    bool goOn = true;
+    for (GList* entry = items; entry && goOn; entry = entry->next) {
+        auto* item = static_cast<SecretRetrievable*>(entry->data);
+        const Table itemAttributes(secret_retrievable_get_attributes(item));
+        if (!g_hash_table_contains(itemAttributes.get(), objectKey))
+            goOn = action(item);
+    }
+    g_list_free_full(items, g_object_unref);
+    return std::nullopt;
+}
+
+} // namespace
+
+SecretAttributes SecretAttributes::of(const BaseWebsite& site) {
+    // The control panel's path tells two sites of one host apart ("" and "/" are one place); a query
+    // only picks a page of the same panel.
+    QString object = QUrl(site.url).path(QUrl::FullyEncoded);
+    if (object.isEmpty())
+        object = QStringLiteral("/");
+    return {site.server, site.port, site.internetProtocol, site.authenticationType, site.account(), object};
+}
+
+bool SecretAttributes::sharesHostWith(const SecretAttributes& other) const {
+    return server == other.server && port == other.port && protocol == other.protocol &&
+           authenticationType == other.authenticationType && account == other.account;
+}
+
+std::optional<QString> SecretServiceStore::store(const SecretAttributes& attributes,
+                                                 const QString& password) {
+    const Table table = schemaAttributes(attributes, true);
+    const QByteArray label = QStringLiteral("Folvane 3: %1@%2%3")
+                                 .arg(attributes.account, attributes.server, attributes.object)
+                                 .toUtf8();
+    const QByteArray secret = password.toUtf8();
+    GError* error = nullptr;
+    // An item with the same attributes is replaced in place, so storing also updates.
+    secret_password_storev_sync(SECRET_SCHEMA_COMPAT_NETWORK, table.get(), SECRET_COLLECTION_DEFAULT,
+                                label.constData(), secret.constData(), nullptr, &error);
+    if (error)
+        return takeError(error);
+    return std::nullopt;
+}
+
+SecretLookup SecretServiceStore::read(const SecretAttributes& attributes) {
+    return lookup(schemaAttributes(attributes, true).get());
+}
+
+SecretLookup SecretServiceStore::readShared(const SecretAttributes& attributes) {
+    SecretLookup found;
+    const auto searchError = forEachShared(attributes, [&](SecretRetrievable* item) {
+        GError* error = nullptr;
+        SecretValue* value = secret_retrievable_retrieve_secret_sync(item, nullptr, &error);
+        if (error) {
+            found.error = takeError(error);
+            return true;
+        }
+        if (!value)
+            return true;
+        found = {QString::fromUtf8(secret_value_get_text(value)), {}};
+        secret_value_unref(value);
+        return false;
+    });
+    if (searchError)
+        return {std::nullopt, *searchError};
+    return found;
+}
+
+std::optional<QString> SecretServiceStore::remove(const SecretAttributes& attributes) {
+    GError* error = nullptr;
+    secret_password_clearv_sync(SECRET_SCHEMA_COMPAT_NETWORK, schemaAttributes(attributes, true).get(),
+                                nullptr, &error);
+    if (error)
+        return takeError(error);
+    return std::nullopt;
+}
+
+std::optional<QString> SecretServiceStore::removeShared(const SecretAttributes& attributes) {
+    std::optional<QString> failure;
+    const auto searchError = forEachShared(attributes, [&](SecretRetrievable* item) {
+        GError* error = nullptr;
+        if (SECRET_IS_ITEM(item))
+            secret_item_delete_sync(SECRET_ITEM(item), nullptr, &error);
+        if (error)
+            failure = takeError(error);
+        return true;
+    });
+    return searchError ? searchError : failure;
 }
 
 } // namespace folvane

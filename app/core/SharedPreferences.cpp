@@ -1,5 +1,6 @@
 #include "SharedPreferences.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace folvane {
@@ -14,21 +15,23 @@ const std::vector<std::pair<QString, qint64>>& SharedPreferences::defaults() {
 
 SharedPreferences::SharedPreferences(const QString& folder)
     : file_(folder, QStringLiteral("preferences.plist")) {
-    if (preferencesFileExists()) {
-        if (!loadFromFile())
-            return;
-        // A file from an older version, or edited by hand, may lack some: each takes its default, the
-        // state the pane shows for it, so that the helpers are started with what the user sees.
-        bool completed = false;
-        for (const auto& [title, state] : defaults())
-            completed |= preferences_.emplace(title, state).second;
-        if (completed)
-            saveToFile();
+    const auto lacksDefaults = [this] {
+        return std::any_of(defaults().begin(), defaults().end(),
+                           [this](const auto& entry) { return !isPrefInList(entry.first); });
+    };
+    if (preferencesFileExists() && (!loadFromFile() || !lacksDefaults()))
         return;
-    }
+    // A first start, or a file from an older version or edited by hand that lacks some: each takes its
+    // default, the state the pane shows for it, so that the helpers are started with what the user sees.
+    // Read again under the lock: the other program may have just written the file.
+    const auto lock = file_.lock();
+    if (!lock || (preferencesFileExists() && !loadFromFile()))
+        return;
+    bool completed = !preferencesFileExists();
     for (const auto& [title, state] : defaults())
-        preferences_[title] = state;
-    saveToFile();
+        completed |= preferences_.emplace(title, state).second;
+    if (completed)
+        writeFile();
 }
 
 bool SharedPreferences::isPrefInList(const QString& title) const {
@@ -46,9 +49,15 @@ QString SharedPreferences::strPreferences(const QString& title) const {
 }
 
 bool SharedPreferences::changePreference(const QString& title, qint64 newValue) {
+    const auto lock = file_.lock();
+    if (!lock)
+        return false;
+    // The change goes onto what the file holds now: the other program may have changed another one.
+    if (preferencesFileExists())
+        loadFromFile();
     const std::optional<qint64> previous = value(title);
     preferences_[title] = newValue;
-    if (!saveToFile()) {
+    if (!writeFile()) {
         if (previous)
             preferences_[title] = *previous;
         else
@@ -65,6 +74,11 @@ bool SharedPreferences::createPreferencesFile() {
 }
 
 bool SharedPreferences::saveToFile() {
+    const auto lock = file_.lock();
+    return lock && writeFile();
+}
+
+bool SharedPreferences::writeFile() {
     if (!createPreferencesFile())
         return false;
     // libplist keeps integers unsigned; a negative value round-trips as its bit pattern.

@@ -41,7 +41,8 @@ public:
     std::optional<qint64> value(const QString& title) const;
     // The stored value as decimal text, or "" when there is none: the form the helper takes.
     QString strPreferences(const QString& title) const;
-    // Stores one value and saves; on failure the old value (or its absence) comes back.
+    // Stores one value into what the file holds now (read again under the file's lock, so a change the
+    // other program made meanwhile stays) and saves; on failure the old value (or its absence) comes back.
     bool changePreference(const QString& title, qint64 value);
 
     QString getPreferencesFilePath() const { return file_.path(); }
@@ -56,6 +57,9 @@ public:
     PreferencesManagerDelegate* delegate = nullptr;
 
 private:
+    // Saves without taking the lock: the caller holds it.
+    bool writeFile();
+
     PropertyListFile file_;
     std::map<QString, qint64> preferences_;
 };

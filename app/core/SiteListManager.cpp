@@ -4,6 +4,9 @@
 #include "HelperProcess.h"
 #include "SecretStore.h"
 
+#include <QFileSystemWatcher>
+
+#include <algorithm>
 #include <cstdlib>
 
 namespace folvane {
@@ -59,62 +62,263 @@ plist_t archiveOf(const BaseWebsite& site) {
 
 } // namespace
 
+std::optional<SiteRecords> sitesFromArchive(plist_t root) {
+    if (!root || plist_get_node_type(root) != PLIST_ARRAY)
+        return std::nullopt;
+    SiteRecords sites;
+    const uint32_t count = plist_array_get_size(root);
+    for (uint32_t i = 0; i < count; ++i) {
+        auto site = siteFrom(plist_array_get_item(root, i));
+        if (!site)
+            return std::nullopt;
+        sites.push_back(std::move(site));
+    }
+    return sites;
+}
+
+bool sameEntry(const BaseWebsite& a, const BaseWebsite& b) {
+    return a.cleanName == b.cleanName && a.dirtyURL == b.dirtyURL && a.login == b.login;
+}
+
+MergedSiteList mergedSiteList(SiteRecords current, const SiteListChange& change, const SiteRecords& known) {
+    int at = -1;
+    if (change.kind != SiteListChange::Kind::add) {
+        // Where this program had it, unless the list moved; else the first equal entry.
+        const bool stayed = change.position >= 0 && change.position < static_cast<int>(current.size()) &&
+                            sameEntry(*current[static_cast<size_t>(change.position)], *change.original);
+        at = stayed ? change.position : -1;
+        for (size_t i = 0; at < 0 && i < current.size(); ++i)
+            if (sameEntry(*current[i], *change.original))
+                at = static_cast<int>(i);
+        if (at < 0 && change.kind == SiteListChange::Kind::remove)
+            return {std::move(current), {}};
+        if (at < 0)
+            return {std::move(current),
+                    QStringLiteral("\"%1\" was changed or removed by another program meanwhile; nothing was "
+                                   "saved")
+                        .arg(change.original->cleanName)};
+    }
+    if (change.kind == SiteListChange::Kind::remove) {
+        current.erase(current.begin() + at);
+        return {std::move(current), {}};
+    }
+    for (size_t i = 0; i < current.size(); ++i) {
+        const BaseWebsite& listed = *current[i];
+        const bool seen = std::any_of(known.begin(), known.end(),
+                                      [&](const auto& knownSite) { return sameEntry(*knownSite, listed); });
+        if (static_cast<int>(i) != at && !seen && listed.canAddToList(change.site.get()))
+            return {std::move(current),
+                    QStringLiteral("another program added \"%1\" (%2) meanwhile; nothing was saved")
+                        .arg(listed.cleanName, listed.dirtyURL)};
+    }
+    if (at < 0)
+        current.push_back(change.site);
+    else
+        current[static_cast<size_t>(at)] = change.site;
+    return {std::move(current), {}};
+}
+
 SiteListManager::SiteListManager(SecretStore& secrets, const QString& folder)
     : secrets_(secrets), file_(folder, QStringLiteral("sites.plist")) {
-    // On a first start saving creates the folder and an archive of the empty list.
-    if (siteListFileExists())
+    if (siteListFileExists()) {
         loadFromFile();
-    else
-        saveToFile();
+    } else {
+        // On a first start saving creates the folder and an archive of the empty list, unless a command
+        // run at the same time made the file first.
+        const auto lock = file_.lock();
+        if (siteListFileExists())
+            loadFromFile();
+        else if (lock)
+            writeFile(siteList_);
+        else
+            lastError_ = file_.lastError();
+    }
+    // The folder catches a replaced file, the file an edit in place (its watch ends with each replace).
+    watch_ = std::make_unique<QFileSystemWatcher>();
+    watch_->addPath(file_.folder());
+    const auto changed = [this] {
+        reloadIfChanged();
+        if (siteListFileExists() && !watch_->files().contains(file_.path()))
+            watch_->addPath(file_.path());
+    };
+    changed();
+    QObject::connect(watch_.get(), &QFileSystemWatcher::directoryChanged, watch_.get(), changed);
+    QObject::connect(watch_.get(), &QFileSystemWatcher::fileChanged, watch_.get(), changed);
 }
+
+SiteListManager::~SiteListManager() = default;
 
 bool SiteListManager::createListFile() {
     return file_.prepareFirstSave(QStringLiteral("SiteListManager: Creating Folvane files"));
 }
 
 bool SiteListManager::saveToFile() {
+    const auto lock = file_.lock();
+    if (!lock) {
+        lastError_ = file_.lastError();
+        return false;
+    }
+    return writeFile(siteList_);
+}
+
+bool SiteListManager::writeFile(const SiteRecords& sites) {
     if (!createListFile()) {
         lastError_ = file_.lastError();
         return false;
     }
     Plist root(plist_new_array());
-    for (const auto& site : siteList_)
+    for (const auto& site : sites)
         plist_array_append_item(root.get(), archiveOf(*site));
-    if (!file_.save(root.get())) {
+    const bool saved = file_.save(root.get());
+    if (!saved)
         lastError_ = file_.lastError();
-        return false;
-    }
-    return true;
+    knownStamp_ = file_.stamp();
+    return saved;
+}
+
+std::optional<SiteRecords> SiteListManager::readFile() {
+    knownStamp_ = file_.stamp();
+    const Plist root = file_.load();
+    if (!root)
+        return std::nullopt;
+    std::optional<SiteRecords> sites = sitesFromArchive(root.get());
+    if (!sites)
+        file_.keepAside();
+    return sites;
 }
 
 bool SiteListManager::loadFromFile() {
-    const Plist root = file_.load();
-    if (!root)
+    const std::optional<SiteRecords> read = readFile();
+    if (!read)
         return false;
-    std::vector<std::shared_ptr<BaseWebsite>> loaded;
-    const bool isList = plist_get_node_type(root.get()) == PLIST_ARRAY;
-    const uint32_t count = isList ? plist_array_get_size(root.get()) : 0;
-    for (uint32_t i = 0; i < count; ++i) {
-        auto site = siteFrom(plist_array_get_item(root.get(), i));
-        if (!site)
-            break;
-        loaded.push_back(std::move(site));
-    }
-    if (!isList || loaded.size() != count) {
-        file_.keepAside();
+    siteList_ = adopted(*read, true);
+    return true;
+}
+
+bool SiteListManager::reloadIfChanged() {
+    if (file_.stamp() == knownStamp_)
         return false;
+    {
+        // The writer stores the password after the list: read once it is done with both.
+        const auto lock = file_.lock();
+        if (!lock || !loadFromFile())
+            return false;
     }
-    siteList_ = std::move(loaded);
-    for (const auto& site : siteList_) {
+    tellDelegate();
+    return true;
+}
+
+SiteRecords SiteListManager::adopted(const SiteRecords& read, bool rereadPasswords) {
+    SiteRecords sites;
+    SiteRecords withoutPassword;
+    std::vector<bool> kept(siteList_.size(), false);
+    for (const auto& record : read) {
+        size_t i = 0;
+        while (i < siteList_.size() && (kept[i] || !sameEntry(*siteList_[i], *record)))
+            ++i;
+        if (i == siteList_.size()) {
+            sites.push_back(record);
+            withoutPassword.push_back(record);
+            continue;
+        }
+        kept[i] = true;
+        siteList_[i]->favIcon = record->favIcon;
+        sites.push_back(siteList_[i]);
+        if (rereadPasswords)
+            withoutPassword.push_back(siteList_[i]);
+    }
+    // A site another program removed is gone from this list too; its helper would run on unseen.
+    for (size_t i = 0; i < siteList_.size(); ++i) {
+        if (!kept[i] && siteList_[i]->siteConnection && siteList_[i]->siteConnection->isRunning()) {
+            logLine(QStringLiteral("SiteListManager: \"%1\" was removed by another program; disconnecting it")
+                        .arg(siteList_[i]->cleanName));
+            siteList_[i]->siteConnection->terminate();
+        }
+    }
+    readPasswords(withoutPassword, sites);
+    return sites;
+}
+
+void SiteListManager::readPasswords(const SiteRecords& toRead, const SiteRecords& wholeList) {
+    std::vector<SecretAttributes> moved;
+    for (const auto& site : toRead) {
+        const SecretAttributes attributes = SecretAttributes::of(*site);
+        SecretLookup found = secrets_.read(attributes);
+        // An item from before items were kept per site: it becomes the site's own.
+        if (!found.password && found.error.isEmpty()) {
+            found = secrets_.readShared(attributes);
+            if (found.password) {
+                if (const auto error = secrets_.store(attributes, *found.password))
+                    logLine(QStringLiteral("The password of site %1 could not be stored as its own: %2")
+                                .arg(site->cleanName, *error));
+                else
+                    moved.push_back(attributes);
+            }
+        }
         // One unreadable item must not cost the later sites their passwords: log it and go on.
-        const SecretLookup found = secrets_.read(SecretAttributes::of(*site));
         if (found.password)
             site->password = *found.password;
         else if (!found.error.isEmpty())
             logLine(QStringLiteral("Password for site ") + site->cleanName +
                     QStringLiteral(" could not be retrieved: ") + found.error);
     }
-    return true;
+    // The shared item goes once every site it served has its own; until then it still serves the rest.
+    for (size_t m = 0; m < moved.size(); ++m) {
+        const auto sameHost = [&](const SecretAttributes& other) { return other.sharesHostWith(moved[m]); };
+        if (std::any_of(moved.begin(), moved.begin() + static_cast<std::ptrdiff_t>(m), sameHost))
+            continue;
+        const bool allOwn = std::all_of(wholeList.begin(), wholeList.end(), [&](const auto& site) {
+            const SecretAttributes attributes = SecretAttributes::of(*site);
+            return !sameHost(attributes) || secrets_.read(attributes).password.has_value();
+        });
+        if (!allOwn)
+            continue;
+        if (const auto error = secrets_.removeShared(moved[m]))
+            logLine(QStringLiteral("SiteListManager: an old password item could not be removed: ") + *error);
+    }
+}
+
+bool SiteListManager::commit(const SiteListChange& change) {
+    bool listChanged = false;
+    const bool done = [&] {
+        const auto lock = file_.lock();
+        if (!lock) {
+            lastError_ = file_.lastError();
+            return false;
+        }
+        // A file that cannot be read (now kept aside) or holds nothing: this program's list is all there is.
+        const std::optional<SiteRecords> onDisk = readFile();
+        const SiteRecords current = onDisk ? adopted(*onDisk, false) : siteList_;
+        MergedSiteList merged = mergedSiteList(current, change, siteList_);
+        if (!merged.refusal.isEmpty()) {
+            // Shown as it is, so that the user sees why.
+            listChanged = current != siteList_;
+            siteList_ = current;
+            lastError_ = merged.refusal;
+            return false;
+        }
+        if (!writeFile(merged.sites))
+            return false;
+        if (change.site && !change.site->password.isEmpty()) {
+            if (const auto error =
+                    secrets_.store(SecretAttributes::of(*change.site), change.site->password)) {
+                if (!writeFile(current))
+                    logLine(QStringLiteral("SiteListManager: the list file could not be restored: ") +
+                            lastError_);
+                lastError_ =
+                    QStringLiteral("the password could not be stored in the Secret Service: ") + *error;
+                logLine(lastError_);
+                return false;
+            }
+        }
+        siteList_ = std::move(merged.sites);
+        listChanged = true;
+        return true;
+    }();
+    // Told once the lock is free: the delegate may turn the event loop, and with it the folder watch.
+    if (listChanged)
+        tellDelegate();
+    return done;
 }
 
 bool SiteListManager::addNewSite(std::shared_ptr<BaseWebsite> site, std::optional<int> position) {
@@ -123,29 +327,13 @@ bool SiteListManager::addNewSite(std::shared_ptr<BaseWebsite> site, std::optiona
         lastError_ = QStringLiteral("no site at position %1").arg(*position);
         return false;
     }
-    const auto before = siteList_;
-    if (position && *position < size)
-        siteList_[static_cast<size_t>(*position)] = site;
-    else
-        siteList_.push_back(site);
-    if (!saveToFile()) {
-        siteList_ = before;
-        return false;
+    SiteListChange change{SiteListChange::Kind::add, std::move(site), nullptr, -1};
+    if (position && *position < size) {
+        change.kind = SiteListChange::Kind::replace;
+        change.original = siteList_[static_cast<size_t>(*position)];
+        change.position = *position;
     }
-    if (!site->password.isEmpty()) {
-        if (const auto error = secrets_.store(SecretAttributes::of(*site), site->password)) {
-            // The file already holds the change; it is undone there as well as in memory.
-            siteList_ = before;
-            if (!saveToFile())
-                logLine(QStringLiteral("SiteListManager: the list file could not be restored: ") +
-                        lastError_);
-            lastError_ = QStringLiteral("the password could not be stored in the Secret Service: ") + *error;
-            logLine(lastError_);
-            return false;
-        }
-    }
-    tellDelegate();
-    return true;
+    return commit(change);
 }
 
 bool SiteListManager::finishedEditingSite(std::shared_ptr<BaseWebsite> site, int position) {
@@ -163,16 +351,20 @@ bool SiteListManager::removeSite(const BaseWebsite& site) {
         lastError_ = QStringLiteral("the removal was not confirmed");
         return false;
     }
-    const auto index = siteList_.begin() + position;
-    const std::shared_ptr<BaseWebsite> removed = *index;
+    const std::shared_ptr<BaseWebsite> removed = siteList_[static_cast<size_t>(position)];
     if (removed->siteConnection)
         removed->siteConnection->terminate();
-    siteList_.erase(index);
-    if (!saveToFile()) {
-        siteList_.insert(siteList_.begin() + position, removed);
+    if (!commit({SiteListChange::Kind::remove, nullptr, removed, position}))
         return false;
-    }
-    tellDelegate();
+    // A copy of the site (same address and user) still uses the item.
+    const SecretAttributes attributes = SecretAttributes::of(*removed);
+    const bool stillUsed = std::any_of(siteList_.begin(), siteList_.end(), [&](const auto& listed) {
+        return SecretAttributes::of(*listed) == attributes;
+    });
+    if (!stillUsed)
+        if (const auto error = secrets_.remove(attributes))
+            logLine(QStringLiteral("SiteListManager: the password of %1 could not be removed: %2")
+                        .arg(removed->cleanName, *error));
     return true;
 }
 

@@ -9,10 +9,41 @@
 #include <optional>
 #include <vector>
 
+class QFileSystemWatcher;
+
 namespace folvane {
 
 class SecretStore;
 class SiteListManager;
+
+using SiteRecords = std::vector<std::shared_ptr<BaseWebsite>>;
+
+// The sites a "sites.plist" root holds, in order; nothing when it is not a list of readable records.
+std::optional<SiteRecords> sitesFromArchive(plist_t root);
+
+// Whether two records are one entry of the list file: same title, typed URL and user name.
+bool sameEntry(const BaseWebsite& a, const BaseWebsite& b);
+
+// One change to the list, applied to the list as it is on disk when the change is saved (another program
+// may have changed it since this one read it).
+struct SiteListChange {
+    enum class Kind { add, replace, remove };
+    Kind kind = Kind::add;
+    std::shared_ptr<BaseWebsite> site;     // the new record (add, replace)
+    std::shared_ptr<BaseWebsite> original; // the record as this program knew it (replace, remove)
+    int position = -1;                     // where this program had `original`
+};
+
+struct MergedSiteList {
+    SiteRecords sites;
+    QString refusal; // why the change cannot be made on this list; empty when it was made
+};
+
+// Applies `change` to `current` (what the file holds now). `known` is the list this program had when the
+// change was asked for: a site that conflicts with the change and that this program never saw was added by
+// another one meanwhile, and refuses the change. A site removed meanwhile cannot be replaced; removing it
+// again changes nothing.
+MergedSiteList mergedSiteList(SiteRecords current, const SiteListChange& change, const SiteRecords& known);
 
 class SiteListManagerDelegate {
 public:
@@ -22,7 +53,9 @@ public:
 
 // The user's ordered list of sites and its file "sites.plist" (a binary property list: an array with,
 // per site, its title, both URLs, login and icon; never a password). Passwords live in the Secret
-// Service. Every change writes the whole file; a change that cannot be saved is undone in memory.
+// Service. The command line changes the same file: each change is applied, under the file's lock, to
+// what the file holds at that moment, and a change another program saved is read back when the folder
+// watch reports it (the delegate is then told). A change that cannot be saved leaves the list as it was.
 class SiteListManager {
 public:
     // Asked before a site is removed, with a title and an explanation; true means "Delete".
@@ -30,22 +63,27 @@ public:
 
     // Loads the list from `folder`, or on a first start creates the folder and an empty list file.
     SiteListManager(SecretStore& secrets, const QString& folder);
+    ~SiteListManager();
 
-    const std::vector<std::shared_ptr<BaseWebsite>>& siteList() const { return siteList_; }
+    const SiteRecords& siteList() const { return siteList_; }
 
     QString getAppSupportFolderPath() const { return file_.folder(); }
     QString getSiteListFilePath() const { return file_.path(); }
     bool siteListFileExists() const { return file_.exists(); }
     bool createListFile();
     bool saveToFile();
-    // Reads the list and then each site's password. An unreadable file leaves the list as it was.
+    // Reads the list and then each site's password; records that stay in the list keep their run-time
+    // state. An unreadable file leaves the list as it was.
     bool loadFromFile();
+    // Reads the file again when another program replaced it since this one last read or wrote it, and
+    // tells the delegate. Returns whether the list was read again.
+    bool reloadIfChanged();
 
     // With a position, the site replaces the one there (a position equal to the list's length appends);
     // without one it is appended. Then the list is saved and a non-empty password stored.
     bool addNewSite(std::shared_ptr<BaseWebsite> site, std::optional<int> position = std::nullopt);
     bool finishedEditingSite(std::shared_ptr<BaseWebsite> site, int position);
-    // Asks the confirmer, ends the site's helper, removes the site. Its password stays stored.
+    // Asks the confirmer, ends the site's helper, removes the site and its own password item.
     bool removeSite(const BaseWebsite& site);
 
     // Whether `site` conflicts (same title or same typed URL) with any site but the one at `position`.
@@ -63,11 +101,25 @@ public:
     Confirmer dialogDelete;
 
 private:
+    // What the file holds now; nothing when it is missing, empty or unreadable.
+    std::optional<SiteRecords> readFile();
+    bool writeFile(const SiteRecords& sites);
+    // Reads, changes and saves the list file under its lock, then stores the changed site's password.
+    bool commit(const SiteListChange& change);
+    // `read` with this program's records in place of equal ones (they keep their run-time state and
+    // password); the others get their passwords from the Secret Service, all of them when
+    // `rereadPasswords`. A running helper of a site that is gone is ended.
+    SiteRecords adopted(const SiteRecords& read, bool rereadPasswords);
+    // Reads the passwords of `toRead`; an old item without a path becomes each site's own, and goes once
+    // every site of `wholeList` it served has its own.
+    void readPasswords(const SiteRecords& toRead, const SiteRecords& wholeList);
     void tellDelegate();
 
     SecretStore& secrets_;
     PropertyListFile file_;
-    std::vector<std::shared_ptr<BaseWebsite>> siteList_;
+    SiteRecords siteList_;
+    PropertyListFile::Stamp knownStamp_;
+    std::unique_ptr<QFileSystemWatcher> watch_;
     QString lastError_;
 };
 

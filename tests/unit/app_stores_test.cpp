@@ -16,8 +16,10 @@
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <csignal>
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -29,11 +31,11 @@ namespace {
 
 class MapSecretStore : public SecretStore {
 public:
-    SecretLookup read(const SecretAttributes& a) override {
-        if (a.account == unreadableAccount)
-            return {std::nullopt, QStringLiteral("the collection is locked")};
-        const auto it = items.find(key(a));
-        return it == items.end() ? SecretLookup{} : SecretLookup{it->second, {}};
+    SecretLookup read(const SecretAttributes& a) override { return find(items, key(a)); }
+    SecretLookup readShared(const SecretAttributes& a) override {
+        SecretAttributes shared = a;
+        shared.object.clear();
+        return find(sharedItems, key(shared));
     }
     std::optional<QString> store(const SecretAttributes& a, const QString& password) override {
         if (failStores)
@@ -41,17 +43,36 @@ public:
         items[key(a)] = password;
         return std::nullopt;
     }
+    std::optional<QString> remove(const SecretAttributes& a) override {
+        items.erase(key(a));
+        return std::nullopt;
+    }
+    std::optional<QString> removeShared(const SecretAttributes& a) override {
+        SecretAttributes shared = a;
+        shared.object.clear();
+        sharedItems.erase(key(shared));
+        return std::nullopt;
+    }
     static QString key(const SecretAttributes& a) {
-        return QStringLiteral("%1|%2|%3|%4")
+        return QStringLiteral("%1|%2|%3|%4|%5")
             .arg(a.server)
             .arg(a.port)
             .arg(static_cast<int>(a.protocol))
-            .arg(a.account);
+            .arg(a.account, a.object);
     }
 
     std::map<QString, QString> items;
+    std::map<QString, QString> sharedItems; // stored the way earlier versions did, without the site's path
     bool failStores = false;
     QString unreadableAccount;
+
+private:
+    SecretLookup find(const std::map<QString, QString>& from, const QString& wanted) const {
+        if (wanted.contains(u'|' + unreadableAccount + u'|') && !unreadableAccount.isEmpty())
+            return {std::nullopt, QStringLiteral("the collection is locked")};
+        const auto it = from.find(wanted);
+        return it == from.end() ? SecretLookup{} : SecretLookup{it->second, {}};
+    }
 };
 
 struct CountingDelegate : SiteListManagerDelegate, PreferencesManagerDelegate {
@@ -86,11 +107,21 @@ void writeFile(const QString& path, const QByteArray& bytes) {
     file.write(bytes);
 }
 
-// Saving fails from now on: a folder stands where the file goes.
-void blockSaving(const QString& path) {
-    QFile::remove(path);
-    ASSERT_TRUE(QDir().mkpath(path));
-}
+// Every file write of this process beyond a few bytes fails while it lives (the file size limit binds root
+// too, unlike permissions); the list is still read and locked as usual.
+class SavesFail {
+public:
+    SavesFail() {
+        ::getrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit tiny{8, saved_.rlim_max};
+        ::setrlimit(RLIMIT_FSIZE, &tiny);
+    }
+    ~SavesFail() { ::setrlimit(RLIMIT_FSIZE, &saved_); }
+
+private:
+    rlimit saved_{};
+};
 
 // What `action` writes to standard error (the console log).
 QString consoleLogOf(const std::function<void()>& action) {
@@ -232,20 +263,22 @@ TEST_F(Stores, AChangeThatCannotBeSavedOrWhosePasswordCannotBeStoredIsUndone) {
     EXPECT_EQ(titles(SiteListManager(secrets, folder())), (QStringList{"A", "B"}));
     secrets.failStores = false;
 
-    blockSaving(listFile());
+    const SavesFail savesFail;
     EXPECT_FALSE(manager.addNewSite(site("D", "d.example", "pd")));
     EXPECT_FALSE(manager.finishedEditingSite(site("A2", "a.example", "pa"), 0));
     EXPECT_EQ(titles(manager), (QStringList{"A", "B"}));
     manager.dialogDelete = [](const QString&, const QString&) { return true; };
     EXPECT_FALSE(manager.removeSite(*manager.siteList()[1]));
     EXPECT_EQ(titles(manager), (QStringList{"A", "B"}));
+    EXPECT_EQ(titles(SiteListManager(secrets, folder())), (QStringList{"A", "B"}))
+        << "a write that fails half-way leaves the file as it was";
     EXPECT_EQ(delegate.sites, 2);
     EXPECT_EQ(secrets.items.count(MapSecretStore::key(SecretAttributes::of(*site("D", "d.example")))), 0u);
 
     EXPECT_FALSE(manager.addNewSite(site("E", "e.example"), 5)) << "no such position";
 }
 
-TEST_F(Stores, RemovalAsksEndsTheHelperAndLeavesThePasswordStored) {
+TEST_F(Stores, RemovalAsksEndsTheHelperAndRemovesThePasswordNoCopyUses) {
     SiteListManager manager(secrets, folder());
     manager.delegate = &delegate;
     ASSERT_TRUE(manager.addNewSite(site("Twin", "one.example", "p1")));
@@ -275,7 +308,14 @@ TEST_F(Stores, RemovalAsksEndsTheHelperAndLeavesThePasswordStored) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     EXPECT_FALSE(helper->isRunning());
     EXPECT_EQ(delegate.sites, 4);
-    EXPECT_EQ(secrets.items.size(), 3u);
+    EXPECT_EQ(secrets.items.count(MapSecretStore::key(SecretAttributes::of(*site("x", "one.example")))), 0u);
+    EXPECT_EQ(secrets.items.size(), 2u);
+
+    // A copy of a site (same address and user) shares its item: removing one leaves it to the other.
+    ASSERT_TRUE(manager.addNewSite(site("Other Copy", "two.example", "p2")));
+    ASSERT_TRUE(manager.removeSite(*manager.siteList()[0]));
+    EXPECT_EQ(manager.siteList()[1]->cleanName, "Other Copy");
+    EXPECT_EQ(secrets.items.size(), 2u);
 
     const BaseWebsite stranger("x.example", "admin", "", "Stranger", "x.example");
     EXPECT_FALSE(manager.removeSite(stranger));
@@ -339,7 +379,7 @@ TEST_F(Stores, PreferencesMissingFromTheFileTakeTheirDefaultsEverywhereAndAreWri
 TEST_F(Stores, APreferenceThatCannotBeSavedIsRolledBack) {
     SharedPreferences preferences(folder());
     preferences.delegate = &delegate;
-    blockSaving(preferencesFile());
+    const SavesFail savesFail;
     EXPECT_FALSE(preferences.changePreference("Enable caching", 0));
     EXPECT_EQ(preferences.value("Enable caching"), 1);
     EXPECT_FALSE(preferences.changePreference("A new one", 1));
@@ -354,4 +394,161 @@ TEST_F(Stores, UnreadablePreferencesAreKeptAsideAndLeaveTheDictionaryEmpty) {
     EXPECT_TRUE(preferences.preferences().empty());
     EXPECT_EQ(preferences.strPreferences(""), "");
     EXPECT_EQ(contentOf(preferences.keptAsidePath()), "garbage");
+}
+
+namespace {
+
+SiteRecords records(std::initializer_list<std::shared_ptr<BaseWebsite>> sites) {
+    return SiteRecords(sites);
+}
+
+QStringList titlesOf(const SiteRecords& sites) {
+    QStringList all;
+    for (const auto& s : sites)
+        all << s->cleanName;
+    return all;
+}
+
+} // namespace
+
+TEST(SiteListMerge, EachChangeIsAppliedToTheListAsItIsNow) {
+    const auto a = site("A", "a.example"), b = site("B", "b.example"), c = site("C", "c.example");
+    const SiteRecords known = records({a, b});
+    using Kind = SiteListChange::Kind;
+
+    // Another program appended C and removed A: an add keeps C, an edit finds B where it is now.
+    const SiteRecords now = records({site("B", "b.example"), c});
+    MergedSiteList merged = mergedSiteList(now, {Kind::add, site("D", "d.example"), nullptr, -1}, known);
+    EXPECT_EQ(titlesOf(merged.sites), (QStringList{"B", "C", "D"}));
+    merged = mergedSiteList(now, {Kind::replace, site("B2", "b.example"), b, 1}, known);
+    EXPECT_TRUE(merged.refusal.isEmpty());
+    EXPECT_EQ(titlesOf(merged.sites), (QStringList{"B2", "C"}));
+    merged = mergedSiteList(now, {Kind::remove, nullptr, b, 1}, known);
+    EXPECT_EQ(titlesOf(merged.sites), QStringList{"C"});
+
+    // A site removed meanwhile: an edit is refused, a removal has nothing left to do.
+    merged = mergedSiteList(now, {Kind::replace, site("A2", "a.example"), a, 0}, known);
+    EXPECT_TRUE(merged.refusal.contains("\"A\" was changed or removed by another program"))
+        << merged.refusal.toStdString();
+    EXPECT_EQ(titlesOf(merged.sites), (QStringList{"B", "C"}));
+    merged = mergedSiteList(now, {Kind::remove, nullptr, a, 0}, known);
+    EXPECT_TRUE(merged.refusal.isEmpty());
+    EXPECT_EQ(titlesOf(merged.sites), (QStringList{"B", "C"}));
+
+    // A title or URL another program took meanwhile is refused; one this program knew is the caller's
+    // business (its own duplicate check), as an edit of a site onto its own entry is.
+    merged = mergedSiteList(now, {Kind::add, site("C", "other.example"), nullptr, -1}, known);
+    EXPECT_TRUE(merged.refusal.contains("another program added \"C\" (c.example)"))
+        << merged.refusal.toStdString();
+    merged = mergedSiteList(now, {Kind::add, site("New", "c.example"), nullptr, -1}, known);
+    EXPECT_FALSE(merged.refusal.isEmpty());
+    merged = mergedSiteList(now, {Kind::add, site("B", "elsewhere.example"), nullptr, -1}, known);
+    EXPECT_TRUE(merged.refusal.isEmpty());
+    merged = mergedSiteList(now, {Kind::replace, site("C", "c.example"), c, 1}, records({b, c}));
+    EXPECT_TRUE(merged.refusal.isEmpty());
+
+    // Of two equal entries the one at the given position is edited.
+    const SiteRecords twins = records({site("T", "t.example"), site("T", "t.example")});
+    merged = mergedSiteList(twins, {Kind::replace, site("T2", "t.example"), twins[1], 1}, twins);
+    EXPECT_EQ(titlesOf(merged.sites), (QStringList{"T", "T2"}));
+}
+
+TEST_F(Stores, TwoProgramsChangingTheListLoseNothing) {
+    SiteListManager app(secrets, folder());
+    app.delegate = &delegate;
+    ASSERT_TRUE(app.addNewSite(site("A", "a.example", "pa")));
+    ASSERT_TRUE(app.addNewSite(site("B", "b.example", "pb")));
+    auto helper = std::make_shared<HelperProcess>();
+    app.siteList()[0]->siteConnection = helper;
+
+    // The command line reads the list, then the application changes it before the command saves.
+    SiteListManager cli(secrets, folder());
+    ASSERT_TRUE(app.addNewSite(site("C", "c.example", "pc")));
+    ASSERT_TRUE(cli.addNewSite(site("D", "d.example", "pd")));
+    EXPECT_EQ(titles(cli), (QStringList{"A", "B", "C", "D"}));
+    EXPECT_EQ(cli.siteList()[2]->password, "pc") << "a site read back gets its password";
+    ASSERT_TRUE(app.finishedEditingSite(site("B edited", "b.example", "pb"), 1));
+    cli.dialogDelete = [](const QString&, const QString&) { return true; };
+    ASSERT_TRUE(cli.removeSite(*cli.siteList()[2]));
+    EXPECT_EQ(titles(cli), (QStringList{"A", "B edited", "D"}));
+
+    // The application's edit of a site the command line removed meanwhile is refused and shows the list
+    // as it is.
+    const int told = delegate.sites;
+    EXPECT_FALSE(app.finishedEditingSite(site("C edited", "c.example", "pc"), 2));
+    EXPECT_TRUE(app.lastError().contains("another program")) << app.lastError().toStdString();
+    EXPECT_EQ(titles(app), (QStringList{"A", "B edited", "D"}));
+    EXPECT_GT(delegate.sites, told);
+    EXPECT_EQ(app.siteList()[0]->siteConnection, helper) << "a record that stays keeps its connection";
+    EXPECT_EQ(titles(SiteListManager(secrets, folder())), (QStringList{"A", "B edited", "D"}));
+}
+
+TEST_F(Stores, TheApplicationShowsAChangeAnotherProgramSaved) {
+    SiteListManager app(secrets, folder());
+    app.delegate = &delegate;
+    ASSERT_TRUE(app.addNewSite(site("A", "a.example", "pa")));
+    const auto record = app.siteList()[0];
+    EXPECT_FALSE(app.reloadIfChanged()) << "its own save is nothing new";
+    const int told = delegate.sites;
+    {
+        SiteListManager cli(secrets, folder());
+        ASSERT_TRUE(cli.addNewSite(site("B", "b.example", "pb")));
+        ASSERT_TRUE(cli.finishedEditingSite(site("A", "a.example", "new password"), 0));
+    }
+    // The folder watch reports it once the event loop turns.
+    const QDeadlineTimer deadline(30'000);
+    while (delegate.sites == told && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    EXPECT_EQ(titles(app), (QStringList{"A", "B"}));
+    EXPECT_EQ(app.siteList()[0], record);
+    EXPECT_EQ(record->password, "new password");
+    EXPECT_EQ(app.siteList()[1]->password, "pb");
+}
+
+TEST_F(Stores, TwoProgramsChangingPreferencesLoseNothing) {
+    SharedPreferences app(folder());
+    SharedPreferences cli(folder());
+    ASSERT_TRUE(app.changePreference(SharedPreferences::enableCaching, 0));
+    ASSERT_TRUE(cli.changePreference(SharedPreferences::enableNotifications, 0));
+    EXPECT_EQ(cli.value(SharedPreferences::enableCaching), 0);
+    SharedPreferences reread(folder());
+    EXPECT_EQ(reread.value(SharedPreferences::enableCaching), 0);
+    EXPECT_EQ(reread.value(SharedPreferences::enableNotifications), 0);
+}
+
+TEST_F(Stores, APasswordStoredWithoutTheSitesPathBecomesEachSitesOwn) {
+    const auto siteA = site("A", "https://www.example.com/siteA/admin.php", "");
+    const auto siteB = site("B", "https://www.example.com/siteB/admin.php", "");
+    const auto other = site("Other", "https://www.other.example/admin.php", "");
+    SecretAttributes shared = SecretAttributes::of(*siteA);
+    shared.object.clear();
+    secrets.sharedItems[MapSecretStore::key(shared)] = "old secret";
+    {
+        SiteListManager manager(secrets, folder());
+        ASSERT_TRUE(manager.addNewSite(siteA));
+        ASSERT_TRUE(manager.addNewSite(siteB));
+        ASSERT_TRUE(manager.addNewSite(other));
+    }
+    // B cannot take it over yet: the shared item stays for it.
+    secrets.failStores = true;
+    {
+        SiteListManager manager(secrets, folder());
+        EXPECT_EQ(manager.siteList()[0]->password, "old secret");
+        EXPECT_EQ(manager.siteList()[1]->password, "old secret");
+        EXPECT_EQ(manager.siteList()[2]->password, "");
+    }
+    EXPECT_EQ(secrets.sharedItems.size(), 1u);
+    secrets.failStores = false;
+    {
+        SiteListManager manager(secrets, folder());
+        ASSERT_EQ(manager.siteList()[1]->password, "old secret");
+        // From now on each keeps its own.
+        ASSERT_TRUE(
+            manager.finishedEditingSite(site("A", "https://www.example.com/siteA/admin.php", "new A"), 0));
+    }
+    EXPECT_TRUE(secrets.sharedItems.empty()) << "every site it served has its own now";
+    SiteListManager manager(secrets, folder());
+    EXPECT_EQ(manager.siteList()[0]->password, "new A");
+    EXPECT_EQ(manager.siteList()[1]->password, "old secret");
+    EXPECT_EQ(secrets.items.size(), 2u);
 }

@@ -1,0 +1,184 @@
+// The site list and its passwords as two programs share them: the command line run many times at once and
+// the application's own store, over one folder and a real Secret Service.
+#include "core/SecretStore.h"
+#include "core/SiteListManager.h"
+#include "testkit/AppRunner.h"
+#include "testkit/TestSession.h"
+#include "testkit/Wait.h"
+
+#include <gtest/gtest.h>
+
+#undef signals
+#include <libsecret/secret.h>
+
+#include <memory>
+#include <vector>
+
+using namespace folvane;
+using namespace folvane::testkit;
+
+namespace {
+
+class SiteStore : public ::testing::Test {
+protected:
+    SiteStore() {
+        // libsecret in this process talks to the session's Secret Service (one test per process).
+        qputenv("DBUS_SESSION_BUS_ADDRESS", session.busAddress().toUtf8());
+    }
+
+    std::unique_ptr<AppRunner> startAdd(const QString& title, const QString& url,
+                                        const QByteArray& password) {
+        return std::make_unique<AppRunner>(
+            session, QStringList{"sites", "add", "--title", title, "--url", url, "--user", "admin"},
+            password + '\n');
+    }
+
+    AppRunner::Finished run(const QStringList& arguments, const QByteArray& input = {}) {
+        return AppRunner::run(session, arguments, input);
+    }
+
+    QStringList titles() {
+        const AppRunner::Finished listed = run({"sites", "list", "--titles"});
+        EXPECT_EQ(listed.exitCode, 0) << listed.standardError.toStdString();
+        return listed.standardOutput.split(u'\n', Qt::SkipEmptyParts);
+    }
+
+    TestSession session{SessionOptions{.secretService = true}};
+    SecretServiceStore secrets;
+};
+
+QStringList titlesOf(const SiteListManager& manager) {
+    QStringList all;
+    for (const auto& site : manager.siteList())
+        all << site->cleanName;
+    return all;
+}
+
+std::shared_ptr<BaseWebsite> site(const QString& title, const QString& url, const QString& password) {
+    auto record = std::make_shared<BaseWebsite>();
+    record->setNewValues(title, url, QStringLiteral("admin"), password);
+    return record;
+}
+
+// How earlier versions stored a password: no path, so one item per host and user.
+void storeWithoutPath(const BaseWebsite& site, const QByteArray& password) {
+    GError* error = nullptr;
+    secret_password_store_sync(SECRET_SCHEMA_COMPAT_NETWORK, SECRET_COLLECTION_DEFAULT, "old item",
+                               password.constData(), nullptr, &error, "user", site.login.toUtf8().constData(),
+                               "server", site.server.toUtf8().constData(), "protocol", "https", "authtype",
+                               "basic", "port", site.port, nullptr);
+    ASSERT_EQ(error, nullptr) << error->message;
+}
+
+// The items of this host and user that carry no path.
+int itemsWithoutPath(const BaseWebsite& site) {
+    GError* error = nullptr;
+    GList* items = secret_password_search_sync(SECRET_SCHEMA_COMPAT_NETWORK, SECRET_SEARCH_ALL, nullptr,
+                                               &error, "user", site.login.toUtf8().constData(), "server",
+                                               site.server.toUtf8().constData(), nullptr);
+    EXPECT_EQ(error, nullptr);
+    int count = 0;
+    for (GList* entry = items; entry; entry = entry->next) {
+        GHashTable* attributes =
+            secret_retrievable_get_attributes(static_cast<SecretRetrievable*>(entry->data));
+        count += g_hash_table_contains(attributes, "object") ? 0 : 1;
+        g_hash_table_unref(attributes);
+    }
+    g_list_free_full(items, g_object_unref);
+    return count;
+}
+
+} // namespace
+
+TEST_F(SiteStore, CommandsRunAtOnceAndTheApplicationLoseNoChange) {
+    SiteListManager app(secrets, session.baseFolder());
+    std::vector<std::unique_ptr<AppRunner>> adds;
+    QStringList expected;
+    for (int i = 0; i < 6; ++i) {
+        const QString title = QStringLiteral("Site %1").arg(i);
+        adds.push_back(startAdd(title, QStringLiteral("https://www.site%1.example/admin.php").arg(i),
+                                QByteArray("password-") + QByteArray::number(i)));
+        expected << title;
+    }
+    // The application changes the list while the commands run.
+    ASSERT_TRUE(app.addNewSite(site("From the application", "https://www.app.example/cp", "app-password")))
+        << app.lastError().toStdString();
+    for (auto& add : adds) {
+        ASSERT_TRUE(add->process().waitForExit(defaultTimeoutMs));
+        EXPECT_EQ(add->process().exitCode(), 0) << add->process().errors().toStdString();
+    }
+    expected << QStringLiteral("From the application");
+    QStringList listed = titles();
+    listed.sort();
+    expected.sort();
+    EXPECT_EQ(listed, expected);
+
+    // The application shows what the commands added, with their passwords.
+    EXPECT_TRUE(waitUntil([&] { return app.siteList().size() == 7; }));
+    QStringList shown = titlesOf(app);
+    shown.sort();
+    EXPECT_EQ(shown, expected);
+    for (const auto& record : app.siteList())
+        EXPECT_FALSE(record->password.isEmpty()) << record->cleanName.toStdString();
+
+    // And a command's removal reaches it too.
+    ASSERT_EQ(run({"sites", "remove", "Site 3", "--yes"}).exitCode, 0);
+    EXPECT_TRUE(waitUntil([&] { return app.siteList().size() == 6; }));
+    EXPECT_FALSE(titlesOf(app).contains("Site 3"));
+}
+
+TEST_F(SiteStore, TwoSitesOnOneHostKeepTwoPasswords) {
+    ASSERT_EQ(run({"sites", "add", "--title", "A", "--url", "https://www.example.com/siteA/admin.php",
+                   "--user", "admin"},
+                  "password A\n")
+                  .exitCode,
+              0);
+    ASSERT_EQ(run({"sites", "add", "--title", "B", "--url", "https://www.example.com/siteB/admin.php",
+                   "--user", "admin"},
+                  "password B\n")
+                  .exitCode,
+              0);
+    // A third site of the host without a password of its own finds neither of theirs.
+    ASSERT_EQ(run({"sites", "add", "--title", "C", "--url", "https://www.example.com/siteC/admin.php",
+                   "--user", "admin"},
+                  "\n")
+                  .exitCode,
+              0);
+    SiteListManager app(secrets, session.baseFolder());
+    ASSERT_EQ(titlesOf(app), (QStringList{"A", "B", "C"}));
+    EXPECT_EQ(app.siteList()[0]->password, "password A");
+    EXPECT_EQ(app.siteList()[1]->password, "password B");
+    EXPECT_EQ(app.siteList()[2]->password, "");
+
+    // Removing B takes its item only.
+    app.dialogDelete = [](const QString&, const QString&) { return true; };
+    ASSERT_TRUE(app.removeSite(*app.siteList()[1]));
+    EXPECT_FALSE(secrets.read(SecretAttributes::of(*site("B", "https://www.example.com/siteB/admin.php", "")))
+                     .password);
+    EXPECT_EQ(secrets.read(SecretAttributes::of(*app.siteList()[0])).password, "password A");
+}
+
+TEST_F(SiteStore, APasswordStoredTheOldWayIsFoundAndMovedToEachSite) {
+    const auto siteA = site("A", "https://www.example.com/siteA/admin.php", "");
+    const auto siteB = site("B", "https://www.example.com/siteB/admin.php", "");
+    storeWithoutPath(*siteA, "old password");
+    {
+        SiteListManager app(secrets, session.baseFolder());
+        ASSERT_TRUE(app.addNewSite(siteA));
+        ASSERT_TRUE(app.addNewSite(siteB));
+    }
+    ASSERT_EQ(itemsWithoutPath(*siteA), 1);
+    SiteListManager app(secrets, session.baseFolder());
+    EXPECT_EQ(app.siteList()[0]->password, "old password");
+    EXPECT_EQ(app.siteList()[1]->password, "old password");
+    EXPECT_EQ(secrets.read(SecretAttributes::of(*siteA)).password, "old password");
+    EXPECT_EQ(secrets.read(SecretAttributes::of(*siteB)).password, "old password");
+    // Both sites have their own now: the old item has served its time.
+    EXPECT_EQ(itemsWithoutPath(*siteA), 0);
+
+    // From now on a new password for one leaves the other's alone.
+    ASSERT_TRUE(app.finishedEditingSite(site("A", "https://www.example.com/siteA/admin.php", "new A"), 0));
+    SiteListManager again(secrets, session.baseFolder());
+    EXPECT_EQ(again.siteList()[0]->password, "new A");
+    EXPECT_EQ(again.siteList()[1]->password, "old password");
+}
