@@ -67,6 +67,9 @@ public:
     bool connectingError = false;
     // Uploads the helper reports as not yet confirmed by the site.
     int pendingUploads = 0;
+    // Which entry of the site list this record is, or is a copy of (a copy made for an edit keeps it);
+    // 0 for none. An edit finds its entry by it even when another program's change moved it.
+    quint64 listEntry = 0;
 
 private:
     void deriveSecretAttributes();

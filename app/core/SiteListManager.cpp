@@ -217,6 +217,7 @@ SiteRecords SiteListManager::adopted(const SiteRecords& read, bool rereadPasswor
         while (i < siteList_.size() && (kept[i] || !sameEntry(*siteList_[i], *record)))
             ++i;
         if (i == siteList_.size()) {
+            record->listEntry = nextListEntry_++;
             sites.push_back(record);
             withoutPassword.push_back(record);
             continue;
@@ -327,12 +328,20 @@ bool SiteListManager::addNewSite(std::shared_ptr<BaseWebsite> site, std::optiona
         lastError_ = QStringLiteral("no site at position %1").arg(*position);
         return false;
     }
-    SiteListChange change{SiteListChange::Kind::add, std::move(site), nullptr, -1};
+    SiteListChange change{SiteListChange::Kind::add, site, nullptr, -1};
     if (position && *position < size) {
+        // The list may have been read again since the copy was made: its entry is found by its mark.
+        const auto entry = std::find_if(siteList_.begin(), siteList_.end(), [&](const auto& listed) {
+            return site->listEntry != 0 && listed->listEntry == site->listEntry;
+        });
         change.kind = SiteListChange::Kind::replace;
-        change.original = siteList_[static_cast<size_t>(*position)];
-        change.position = *position;
+        change.position = entry == siteList_.end() ? *position : static_cast<int>(entry - siteList_.begin());
+        change.original = siteList_[static_cast<size_t>(change.position)];
     }
+    if (change.original)
+        site->listEntry = change.original->listEntry;
+    else
+        site->listEntry = nextListEntry_++;
     return commit(change);
 }
 

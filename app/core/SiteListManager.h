@@ -80,7 +80,8 @@ public:
     bool reloadIfChanged();
 
     // With a position, the site replaces the one there (a position equal to the list's length appends);
-    // without one it is appended. Then the list is saved and a non-empty password stored.
+    // a copy of a listed record replaces that record wherever it is now. Without a position the site is
+    // appended. Then the list is saved and a non-empty password stored.
     bool addNewSite(std::shared_ptr<BaseWebsite> site, std::optional<int> position = std::nullopt);
     bool finishedEditingSite(std::shared_ptr<BaseWebsite> site, int position);
     // Asks the confirmer, ends the site's helper, removes the site and its own password item.
@@ -119,6 +120,7 @@ private:
     PropertyListFile file_;
     SiteRecords siteList_;
     PropertyListFile::Stamp knownStamp_;
+    quint64 nextListEntry_ = 1;
     std::unique_ptr<QFileSystemWatcher> watch_;
     QString lastError_;
 };

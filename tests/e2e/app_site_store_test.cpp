@@ -111,13 +111,13 @@ TEST_F(SiteStore, CommandsRunAtOnceAndTheApplicationLoseNoChange) {
     QStringList listed = titles();
     listed.sort();
     expected.sort();
-    EXPECT_EQ(listed, expected);
+    EXPECT_EQ(listed.join(u','), expected.join(u','));
 
     // The application shows what the commands added, with their passwords.
     EXPECT_TRUE(waitUntil([&] { return app.siteList().size() == 7; }));
     QStringList shown = titlesOf(app);
     shown.sort();
-    EXPECT_EQ(shown, expected);
+    EXPECT_EQ(shown.join(u','), expected.join(u','));
     for (const auto& record : app.siteList())
         EXPECT_FALSE(record->password.isEmpty()) << record->cleanName.toStdString();
 
@@ -145,7 +145,7 @@ TEST_F(SiteStore, TwoSitesOnOneHostKeepTwoPasswords) {
                   .exitCode,
               0);
     SiteListManager app(secrets, session.baseFolder());
-    ASSERT_EQ(titlesOf(app), (QStringList{"A", "B", "C"}));
+    ASSERT_EQ(titlesOf(app).join(u','), "A,B,C");
     EXPECT_EQ(app.siteList()[0]->password, "password A");
     EXPECT_EQ(app.siteList()[1]->password, "password B");
     EXPECT_EQ(app.siteList()[2]->password, "");

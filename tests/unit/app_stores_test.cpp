@@ -505,6 +505,25 @@ TEST_F(Stores, TheApplicationShowsAChangeAnotherProgramSaved) {
     EXPECT_EQ(app.siteList()[1]->password, "pb");
 }
 
+TEST_F(Stores, AnEditOpenedBeforeAnotherProgramsChangeStaysWithItsSite) {
+    SiteListManager app(secrets, folder());
+    for (const char* title : {"A", "B", "C"})
+        ASSERT_TRUE(app.addNewSite(site(title, QStringLiteral("%1.example").arg(title), "")));
+    // The editor works on a copy of B, at position 1.
+    auto edited = std::make_shared<BaseWebsite>(*app.siteList()[1]);
+    {
+        SiteListManager cli(secrets, folder());
+        cli.dialogDelete = [](const QString&, const QString&) { return true; };
+        ASSERT_TRUE(cli.removeSite(*cli.siteList()[0]));
+    }
+    ASSERT_TRUE(app.reloadIfChanged());
+    ASSERT_EQ(titles(app), (QStringList{"B", "C"}));
+    edited->setNewValues("B edited", std::nullopt, std::nullopt, std::nullopt);
+    ASSERT_TRUE(app.finishedEditingSite(edited, 1));
+    EXPECT_EQ(titles(app), (QStringList{"B edited", "C"}));
+    EXPECT_EQ(titles(SiteListManager(secrets, folder())), (QStringList{"B edited", "C"}));
+}
+
 TEST_F(Stores, TwoProgramsChangingPreferencesLoseNothing) {
     SharedPreferences app(folder());
     SharedPreferences cli(folder());
