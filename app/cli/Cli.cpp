@@ -54,8 +54,8 @@ const std::vector<CommandEntry>& commands() {
          sitesRemove,
          sites,
          QStringLiteral("sites remove TITLE [--yes]"),
-         QStringLiteral("remove a site (asks first; --yes does not ask); its stored\n"
-                        "password stays in the Secret Service")},
+         QStringLiteral("remove a site (asks first; --yes does not ask) and its\n"
+                        "password from the Secret Service")},
         {{QStringLiteral("check")},
          {QStringLiteral("url"), QStringLiteral("user")},
          -1,

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QSaveFile>
 #include <QThread>
 
@@ -152,5 +153,20 @@ PropertyListFile::Stamp PropertyListFile::stamp() const {
     return {static_cast<quint64>(info.st_ino), static_cast<qint64>(info.st_size),
             static_cast<qint64>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec};
 }
+
+PropertyListWatch::PropertyListWatch(const PropertyListFile& file, std::function<void()> changed)
+    : watcher_(std::make_unique<QFileSystemWatcher>()) {
+    watcher_->addPath(file.folder());
+    const auto check = [this, path = file.path(), changed = std::move(changed)] {
+        changed();
+        if (QFileInfo::exists(path) && !watcher_->files().contains(path))
+            watcher_->addPath(path);
+    };
+    check();
+    QObject::connect(watcher_.get(), &QFileSystemWatcher::directoryChanged, watcher_.get(), check);
+    QObject::connect(watcher_.get(), &QFileSystemWatcher::fileChanged, watcher_.get(), check);
+}
+
+PropertyListWatch::~PropertyListWatch() = default;
 
 } // namespace folvane

@@ -1,9 +1,12 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 #include <memory>
 #include <plist/plist.h>
 #include <utility>
+
+class QFileSystemWatcher;
 
 namespace folvane {
 
@@ -75,6 +78,17 @@ private:
     QString keptAsidePath_;
     QString lastError_;
     bool unreadableInPlace_ = false; // unreadable and could not be moved: a save would destroy it
+};
+
+// Reports, while the event loop turns, that another program may have replaced or edited the file: the
+// folder catches a replaced file, the file an edit in place (its watch ends with each replace).
+class PropertyListWatch {
+public:
+    PropertyListWatch(const PropertyListFile& file, std::function<void()> changed);
+    ~PropertyListWatch();
+
+private:
+    std::unique_ptr<QFileSystemWatcher> watcher_;
 };
 
 } // namespace folvane

@@ -15,6 +15,11 @@ const std::vector<std::pair<QString, qint64>>& SharedPreferences::defaults() {
 
 SharedPreferences::SharedPreferences(const QString& folder)
     : file_(folder, QStringLiteral("preferences.plist")) {
+    readOrCreate();
+    watch_ = std::make_unique<PropertyListWatch>(file_, [this] { reloadIfChanged(); });
+}
+
+void SharedPreferences::readOrCreate() {
     const auto lacksDefaults = [this] {
         return std::any_of(defaults().begin(), defaults().end(),
                            [this](const auto& entry) { return !isPrefInList(entry.first); });
@@ -32,6 +37,21 @@ SharedPreferences::SharedPreferences(const QString& folder)
         completed |= preferences_.emplace(title, state).second;
     if (completed)
         writeFile();
+}
+
+SharedPreferences::~SharedPreferences() = default;
+
+bool SharedPreferences::reloadIfChanged() {
+    if (file_.stamp() == knownStamp_)
+        return false;
+    {
+        const auto lock = file_.lock();
+        if (!lock || !loadFromFile())
+            return false;
+    }
+    if (delegate)
+        delegate->updatePreferences();
+    return true;
 }
 
 bool SharedPreferences::isPrefInList(const QString& title) const {
@@ -86,10 +106,13 @@ bool SharedPreferences::writeFile() {
     for (const auto& [title, state] : preferences_)
         plist_dict_set_item(root.get(), title.toUtf8().constData(),
                             plist_new_uint(static_cast<uint64_t>(state)));
-    return file_.save(root.get());
+    const bool saved = file_.save(root.get());
+    knownStamp_ = file_.stamp();
+    return saved;
 }
 
 bool SharedPreferences::loadFromFile() {
+    knownStamp_ = file_.stamp();
     const Plist root = file_.load();
     if (!root)
         return false;

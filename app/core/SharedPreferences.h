@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <map>
+#include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -17,7 +18,9 @@ public:
 };
 
 // The preferences: a dictionary from check-box title to 0 or 1, kept in "preferences.plist" (a binary
-// property list whose root is that dictionary). A change that cannot be saved is undone in memory.
+// property list whose root is that dictionary). A change that cannot be saved is undone in memory. The
+// command line changes the same file: a change is made to what the file holds at that moment, under its
+// lock, and what another program saved is read back when the file watch reports it.
 class SharedPreferences {
 public:
     // The six titles, which are the keys. The usage-data box has an empty title.
@@ -35,6 +38,7 @@ public:
     // lacks takes its default and is written back. An unreadable file leaves the dictionary empty (and is
     // moved aside).
     explicit SharedPreferences(const QString& folder);
+    ~SharedPreferences();
 
     const std::map<QString, qint64>& preferences() const { return preferences_; }
     bool isPrefInList(const QString& title) const;
@@ -50,6 +54,9 @@ public:
     bool createPreferencesFile();
     bool saveToFile();
     bool loadFromFile();
+    // Reads the file again when another program saved it since this one last read or wrote it (the
+    // file watch calls it while the event loop turns), and tells the delegate.
+    bool reloadIfChanged();
 
     QString lastError() const { return file_.lastError(); }
     QString keptAsidePath() const { return file_.keptAsidePath(); }
@@ -57,11 +64,15 @@ public:
     PreferencesManagerDelegate* delegate = nullptr;
 
 private:
+    // Reads the file; on a first start, or when it lacks a preference, completes and writes it.
+    void readOrCreate();
     // Saves without taking the lock: the caller holds it.
     bool writeFile();
 
     PropertyListFile file_;
     std::map<QString, qint64> preferences_;
+    PropertyListFile::Stamp knownStamp_;
+    std::unique_ptr<PropertyListWatch> watch_;
 };
 
 } // namespace folvane

@@ -4,8 +4,6 @@
 #include "HelperProcess.h"
 #include "SecretStore.h"
 
-#include <QFileSystemWatcher>
-
 #include <algorithm>
 #include <cstdlib>
 
@@ -133,17 +131,7 @@ SiteListManager::SiteListManager(SecretStore& secrets, const QString& folder)
         else
             lastError_ = file_.lastError();
     }
-    // The folder catches a replaced file, the file an edit in place (its watch ends with each replace).
-    watch_ = std::make_unique<QFileSystemWatcher>();
-    watch_->addPath(file_.folder());
-    const auto changed = [this] {
-        reloadIfChanged();
-        if (siteListFileExists() && !watch_->files().contains(file_.path()))
-            watch_->addPath(file_.path());
-    };
-    changed();
-    QObject::connect(watch_.get(), &QFileSystemWatcher::directoryChanged, watch_.get(), changed);
-    QObject::connect(watch_.get(), &QFileSystemWatcher::fileChanged, watch_.get(), changed);
+    watch_ = std::make_unique<PropertyListWatch>(file_, [this] { reloadIfChanged(); });
 }
 
 SiteListManager::~SiteListManager() = default;

@@ -9,8 +9,6 @@
 #include <optional>
 #include <vector>
 
-class QFileSystemWatcher;
-
 namespace folvane {
 
 class SecretStore;
@@ -121,7 +119,7 @@ private:
     SiteRecords siteList_;
     PropertyListFile::Stamp knownStamp_;
     quint64 nextListEntry_ = 1;
-    std::unique_ptr<QFileSystemWatcher> watch_;
+    std::unique_ptr<PropertyListWatch> watch_;
     QString lastError_;
 };
 

@@ -33,7 +33,10 @@ namespace {
 class NoSecretStore : public SecretStore {
 public:
     SecretLookup read(const SecretAttributes&) override { return {}; }
+    SecretLookup readShared(const SecretAttributes&) override { return {}; }
     std::optional<QString> store(const SecretAttributes&, const QString&) override { return std::nullopt; }
+    std::optional<QString> remove(const SecretAttributes&) override { return std::nullopt; }
+    std::optional<QString> removeShared(const SecretAttributes&) override { return std::nullopt; }
 };
 
 int requestsOf(const AddonSim& sim, const std::string& action) {

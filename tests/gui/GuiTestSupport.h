@@ -23,12 +23,18 @@ public:
         const auto it = items.find(key(attributes));
         return it == items.end() ? SecretLookup{} : SecretLookup{it->second, {}};
     }
+    SecretLookup readShared(const SecretAttributes&) override { return {}; }
     std::optional<QString> store(const SecretAttributes& attributes, const QString& password) override {
         items[key(attributes)] = password;
         return std::nullopt;
     }
+    std::optional<QString> remove(const SecretAttributes& attributes) override {
+        items.erase(key(attributes));
+        return std::nullopt;
+    }
+    std::optional<QString> removeShared(const SecretAttributes&) override { return std::nullopt; }
     static QString key(const SecretAttributes& a) {
-        return QStringLiteral("%1|%2|%3").arg(a.server).arg(a.port).arg(a.account);
+        return QStringLiteral("%1|%2|%3|%4").arg(a.server).arg(a.port).arg(a.account, a.object);
     }
     std::map<QString, QString> items;
 };

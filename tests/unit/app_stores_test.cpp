@@ -533,6 +533,12 @@ TEST_F(Stores, TwoProgramsChangingPreferencesLoseNothing) {
     SharedPreferences reread(folder());
     EXPECT_EQ(reread.value(SharedPreferences::enableCaching), 0);
     EXPECT_EQ(reread.value(SharedPreferences::enableNotifications), 0);
+    // The application sees the command's change once its event loop turns, and tells its delegate.
+    app.delegate = &delegate;
+    const QDeadlineTimer deadline(30'000);
+    while (delegate.preferences == 0 && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    EXPECT_EQ(app.value(SharedPreferences::enableNotifications), 0);
 }
 
 TEST_F(Stores, APasswordStoredWithoutTheSitesPathBecomesEachSitesOwn) {
