@@ -93,9 +93,10 @@ TEST(HostileAnswers, RedirectsAreFollowedOnlyWithinTheSite) {
     {
         HelperRunner helper(session, optionsFor(sim.baseUrl()));
         ASSERT_TRUE(helper.waitForLog("templates in ")) << helper.logText().toStdString();
+        // The redirected post, then the one it led to (a connection the simulator closed may add a resend).
         const json logins = sim.requestsFor("login");
-        ASSERT_EQ(logins.size(), 2u);
-        EXPECT_EQ(logins[1]["form"], (json{{"password", "password"}, {"username", "admin"}}));
+        ASSERT_GE(logins.size(), 2u);
+        EXPECT_EQ(logins.back()["form"], (json{{"password", "password"}, {"username", "admin"}}));
     }
     // To another port, another site: nothing reaches it, the password least of all.
     AddonSim elsewhere;
