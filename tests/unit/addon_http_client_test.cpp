@@ -273,50 +273,6 @@ TEST(HttpClientBounds, AnAnswerOverItsKindsCapIsRefusedWithoutWaitingForAllOfIt)
     EXPECT_TRUE(answer.error.startsWith("answer too large"));
 }
 
-TEST(HttpClientBounds, ADeadlineEndsATransferThatNeverFallsSilent) {
-    const QByteArray body = R"({"ok":1})"; // a byte every 100 ms: the 60 s silence limit never runs out
-    LocalServer slow([&](QTcpSocket* socket, const QByteArray&) { trickle(socket, body); });
-    HttpClient http(helperRequestLimit, smallAnswers(4096, 300ms));
-    const HttpAnswer cut = await([&](auto done) { http.get(slow.url("/status"), done); });
-    EXPECT_TRUE(cut.timedOut);
-    EXPECT_EQ(cut.error, "no complete answer within 300 ms");
-    EXPECT_TRUE(cut.body.isEmpty());
-    // The template list's deadline is its own, and generous.
-    const HttpAnswer whole =
-        await([&](auto done) { http.get(slow.url("/list_all"), done, AnswerKind::templateList); });
-    EXPECT_EQ(whole.body, body) << whole.error.toStdString();
-}
-
-TEST(HttpClientRedirects, AreFollowedWithinTheSiteOnly) {
-    LocalServer elsewhere(
-        [](QTcpSocket* socket, const QByteArray&) { reply(socket, "200 OK", R"({"logged_in":true})"); });
-    LocalServer site([&](QTcpSocket* socket, const QByteArray& request) {
-        if (request.startsWith("POST /old"))
-            reply(socket, "307 Temporary Redirect", "", "Location: /new\r\n");
-        else if (request.startsWith("POST /away"))
-            reply(socket, "307 Temporary Redirect", "",
-                  "Location: " + elsewhere.url("/login").toUtf8() + "\r\n");
-        else
-            reply(socket, "200 OK", R"({"logged_in":true})");
-    });
-    HttpClient http(applicationRequestLimit);
-    const FormFields login{{"username", "admin"}, {"password", "secret"}};
-
-    HttpAnswer answer = await([&](auto done) { http.postForm(site.url("/old"), login, done); });
-    EXPECT_EQ(answer.body, R"({"logged_in":true})") << answer.error.toStdString();
-    ASSERT_EQ(site.requests.size(), 2);
-    EXPECT_TRUE(site.requests.at(1).startsWith("POST /new HTTP/1.1\r\n"));
-
-    // Another port is another site: the password never goes there.
-    answer = await([&](auto done) { http.postForm(site.url("/away"), login, done); });
-    EXPECT_TRUE(answer.failed());
-    EXPECT_TRUE(answer.body.isEmpty());
-    EXPECT_EQ(answer.error,
-              QStringLiteral("redirected to another host (127.0.0.1:%1); nothing was sent there")
-                  .arg(QUrl(elsewhere.url("/")).port()));
-    EXPECT_TRUE(elsewhere.requests.isEmpty());
-}
-
 TEST(HttpClientRedirects, SameOriginMeansSchemeHostAndPort) {
     EXPECT_TRUE(sameOrigin(QUrl("http://Site.test/a?x"), QUrl("http://site.test:80/b")));
     EXPECT_TRUE(sameOrigin(QUrl("https://site.test/a"), QUrl("https://site.test:443/b")));

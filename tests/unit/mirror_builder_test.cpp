@@ -1,5 +1,4 @@
 #include "tree/MirrorBuilder.h"
-#include "tree/SafeName.h"
 
 #include "QtPrinters.h"
 #include <QDir>
@@ -242,14 +241,6 @@ TEST(MirrorBuilder, NamesThatAreNotUtf8AreSkippedAndTheRestIsBuilt) {
     EXPECT_EQ(b.everything(), (QStringList{"/.cache", "/.cache/-42", "/.cache/-42/site",
                                            QString::fromUtf8("/.cache/-42/site/caf\xc3\xa9.html")}));
     EXPECT_EQ(b.read(QString::fromUtf8("/site/caf\xc3\xa9.html")), "y");
-}
-
-TEST(MirrorBuilder, SkippedNamesAreLoggedWithTheirBadBytesShown) {
-    const Json marked = parseLenient("[\"inde\xff.html\", \"tab\\there\", \"z\\u0000\"]", InvalidText::mark);
-    ASSERT_TRUE(marked.is_array());
-    EXPECT_EQ(shownName(QString::fromStdString(marked[0].get<std::string>())), "inde\\xff.html");
-    EXPECT_EQ(shownName(QString::fromStdString(marked[1].get<std::string>())), "tab\\x09here");
-    EXPECT_EQ(shownName(QString::fromStdString(marked[2].get<std::string>())), "z\\x00");
 }
 
 TEST(MirrorBuilder, RebuildNeverWritesThroughALinkInTheMirror) {

@@ -62,20 +62,6 @@ TEST(FaultPlan, RandomDelaysStayInRangeAndRepeatWithTheSeed) {
     EXPECT_TRUE(varies);
 }
 
-TEST(FaultPlan, RedirectAndDripCarryWhereAndHowFast) {
-    FaultPlan plan;
-    ASSERT_FALSE(plan.add({{"action", "login"}, {"kind", "redirect"}, {"location", "http://elsewhere/"}}));
-    ASSERT_FALSE(plan.add({{"action", "list_all"}, {"kind", "drip"}, {"ms", 20}, {"length", 1000}}));
-    const FaultDecision redirect = plan.decide("login");
-    EXPECT_EQ(redirect.outcome, FaultKind::Redirect);
-    EXPECT_EQ(redirect.location, "http://elsewhere/");
-    const FaultDecision drip = plan.decide("list_all");
-    EXPECT_EQ(drip.outcome, FaultKind::Drip);
-    EXPECT_EQ(drip.ms, 20);
-    EXPECT_EQ(drip.length, 1000);
-    EXPECT_EQ(drip.delay, milliseconds(0)) << "a drip's pause is per byte, not before the answer";
-}
-
 TEST(FaultPlan, RefusesUnusableFaults) {
     FaultPlan plan;
     const Json bad[] = {
