@@ -5,6 +5,7 @@
 #include "testkit/HelperRunner.h"
 #include "testkit/TestSession.h"
 #include "testkit/UntrustedTlsSite.h"
+#include "testkit/Wait.h"
 
 #include <QDir>
 #include <QFile>
@@ -41,7 +42,7 @@ TEST(HostileAnswers, NamesThatAreNotUtf8AreSkippedAndTheRestIsMounted) {
                       "{\"id\":2,\"name\":\"n\xe9ws\",\"is_special\":false,\"files\":["
                       "{\"id\":5,\"name\":\"a.html\",\"data\":\"eA==\"}]}]}");
     HelperRunner helper(session, optionsFor(sim.baseUrl()));
-    ASSERT_TRUE(helper.waitForLog("templates in ")) << helper.logText().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return helper.isMounted(); })) << helper.logText().toStdString();
     const QString volume = helper.mountPoint();
     EXPECT_EQ(QDir(volume).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"site"});
     EXPECT_EQ(QDir(volume + "/site").entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
