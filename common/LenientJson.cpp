@@ -2,7 +2,93 @@
 
 namespace folvane {
 
-Json parseLenient(const QByteArray& body) {
+namespace {
+
+// How many bytes a sequence starting with `lead` has; 0 when no sequence starts with it.
+int sequenceLength(unsigned char lead) {
+    if (lead >= 0xC2 && lead <= 0xDF)
+        return 2;
+    if (lead >= 0xE0 && lead <= 0xEF)
+        return 3;
+    if (lead >= 0xF0 && lead <= 0xF4)
+        return 4;
+    return 0;
+}
+
+// Whether `byte` may follow `held` (a sequence's lead and the bytes after it so far): overlong forms,
+// surrogates and code points beyond U+10FFFF are refused at their second byte.
+bool continues(const QByteArray& held, unsigned char byte) {
+    if (held.size() > 1)
+        return byte >= 0x80 && byte <= 0xBF;
+    const auto lead = static_cast<unsigned char>(held.front());
+    const unsigned char low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+    const unsigned char high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+    return byte >= low && byte <= high;
+}
+
+} // namespace
+
+void Utf8Repair::emitBad(QByteArray& out, char byte) const {
+    if (mode_ == InvalidText::replace) {
+        out += "\xEF\xBF\xBD";
+        return;
+    }
+    out += "\\u0000";
+    out += QByteArray(1, byte).toHex();
+}
+
+void Utf8Repair::take(QByteArray& out, char byte) {
+    const auto b = static_cast<unsigned char>(byte);
+    if (place_ != Place::inString || (b < 0x80 && sequence_.isEmpty())) {
+        out += byte;
+        if (place_ == Place::escaped)
+            place_ = Place::inString;
+        else if (byte == '"')
+            place_ = place_ == Place::outside ? Place::inString : Place::outside;
+        else if (byte == '\\' && place_ == Place::inString)
+            place_ = Place::escaped;
+        return;
+    }
+    if (!sequence_.isEmpty()) {
+        if (continues(sequence_, b)) {
+            sequence_ += byte;
+            if (sequence_.size() == sequenceLength(static_cast<unsigned char>(sequence_.front()))) {
+                out += sequence_;
+                sequence_.clear();
+            }
+            return;
+        }
+        for (const char held : std::as_const(sequence_))
+            emitBad(out, held);
+        sequence_.clear();
+        take(out, byte);
+        return;
+    }
+    if (sequenceLength(b) == 0)
+        emitBad(out, byte);
+    else
+        sequence_ += byte;
+}
+
+QByteArray Utf8Repair::push(QByteArrayView chunk) {
+    QByteArray out;
+    out.reserve(chunk.size() + sequence_.size());
+    for (const char byte : chunk)
+        take(out, byte);
+    return out;
+}
+
+QByteArray Utf8Repair::finish() {
+    QByteArray out;
+    for (const char held : std::as_const(sequence_))
+        emitBad(out, held);
+    sequence_.clear();
+    return out;
+}
+
+namespace {
+
+Json parseText(const QByteArray& body) {
     // Nothing deeper is ever built: copying or destroying a document nested a hundred thousand levels deep
     // recurses as deep and ends the process.
     bool tooDeep = false;
@@ -17,6 +103,18 @@ Json parseLenient(const QByteArray& body) {
     if (parsed.is_discarded() || tooDeep)
         return Json();
     return parsed;
+}
+
+} // namespace
+
+Json parseLenient(const QByteArray& body, InvalidText invalid) {
+    // Valid text, nearly always, is read as it is: a template list of hundreds of megabytes is not copied.
+    if (QByteArrayView(body).isValidUtf8())
+        return parseText(body);
+    Utf8Repair repair(invalid);
+    QByteArray repaired = repair.push(body);
+    repaired += repair.finish();
+    return parseText(repaired);
 }
 
 const Json* member(const Json& object, const char* key) {

@@ -51,14 +51,21 @@ int testAddress(const CommandLine& command) {
         console::error(QStringLiteral("check takes a TITLE, or --url and --user (see folvane3 --help)"));
         return exitUsage;
     }
+    if (passwordTravelsUnencrypted(*url))
+        console::message(unencryptedPasswordNotice);
     const std::optional<QString> password = passwordFor(*user);
     if (!password)
         return exitUsage;
     HttpClient http(applicationRequestLimit);
     ConnectionCheck check(http);
-    if (check.testConnectionToSite(nullptr, *url, *user, *password).value_or(false)) {
+    const std::optional<CheckState> state = check.testConnectionToSite(nullptr, *url, *user, *password);
+    if (state && state->isOkay()) {
         console::message(QStringLiteral("The add-on at %1 answers and accepts the login.").arg(*url));
         return exitOk;
+    }
+    if (state && !state->certificateProblem.isEmpty()) {
+        console::error(state->certificateProblem);
+        return exitFailed;
     }
     console::error(
         QStringLiteral("the add-on at %1 did not answer as expected or refused the login").arg(*url));
@@ -76,10 +83,12 @@ int checkSite(const CommandLine& command) {
     if (!site)
         return exitRejected;
     const QString title = site->cleanName;
+    if (passwordTravelsUnencrypted(site->dirtyURL))
+        console::message(QStringLiteral("\"%1\": ").arg(title) + unencryptedPasswordNotice);
     HttpClient http(applicationRequestLimit);
     ConnectionCheck check(http);
     if (const auto error = check.tryConnectingToSite(*site)) {
-        console::error(QStringLiteral("\"%1\": ").arg(title) + alertText(*error));
+        console::error(QStringLiteral("\"%1\": ").arg(title) + alertText(*error, site->dirtyURL));
         return exitFailed;
     }
     console::message(QStringLiteral("\"%1\" is ready to connect (%2 add-on).").arg(title, cmsTag(site->cms)));
@@ -155,7 +164,7 @@ int connectSite(const CommandLine& command) {
         return exitFailed;
     }
     if (outcome.kind == ConnectOutcome::Kind::checkFailed) {
-        console::error(QStringLiteral("\"%1\": ").arg(title) + alertText(*outcome.error));
+        console::error(QStringLiteral("\"%1\": ").arg(title) + alertText(*outcome.error, site->dirtyURL));
         return exitFailed;
     }
     if (outcome.kind != ConnectOutcome::Kind::launched) {

@@ -4,6 +4,7 @@
 
 #include "Paths.h"
 #include "core/BaseWebsite.h"
+#include "core/ConnectionCheck.h"
 
 namespace folvane::cli {
 
@@ -91,6 +92,8 @@ int sitesAdd(const CommandLine& command) {
         console::error(*problem);
         return exitRejected;
     }
+    if (passwordTravelsUnencrypted(site->dirtyURL))
+        console::message(unencryptedPasswordNotice);
     const std::optional<QString> password = passwordFor(*user);
     if (!password)
         return exitUsage;
@@ -119,6 +122,8 @@ int sitesEdit(const CommandLine& command) {
         console::error(*problem);
         return exitRejected;
     }
+    if (newURL && passwordTravelsUnencrypted(edited->dirtyURL))
+        console::message(unencryptedPasswordNotice);
     if (newPassword) {
         const std::optional<QString> password = passwordFor(edited->login);
         if (!password)

@@ -9,9 +9,14 @@
 #include "HttpClient.h"
 #include "VersionCompare.h"
 
+#include <QUrl>
 #include <memory>
 
 namespace folvane {
+
+bool passwordTravelsUnencrypted(const QString& url) {
+    return QUrl(url.trimmed()).scheme().compare(QLatin1String("http"), Qt::CaseInsensitive) == 0;
+}
 
 bool hasRunningHelper(const BaseWebsite* site) {
     return site && site->siteConnection && site->siteConnection->isRunning();
@@ -51,7 +56,17 @@ void CheckState::readLogoutAnswer(const Json& answer) {
         loggedOut = !*stillLoggedIn;
 }
 
+void CheckState::readTransport(const HttpAnswer& answer) {
+    timedOut |= answer.timedOut;
+    if (answer.certificateRejected && certificateProblem.isEmpty()) {
+        certificateProblem = answer.error;
+        logLine(answer.error);
+    }
+}
+
 std::optional<LoggingInError> CheckState::verdict() const {
+    if (!certificateProblem.isEmpty())
+        return LoggingInError::certificateRejected;
     if (disabled)
         return LoggingInError::saveTemplatesTurnedOn;
     if (timedOut)
@@ -78,7 +93,7 @@ CheckState ConnectionCheck::exchange(const QString& base, const QString& usernam
     for (const CMS probe : {CMS::expressionEngine, CMS::wordPress}) {
         http_.get(actionUrl(base, queryDividerFor(probe), QStringLiteral("status")),
                   [state, probe, expected, answered, probesDone](const HttpAnswer& answer) {
-                      state->timedOut |= answer.timedOut;
+                      state->readTransport(answer);
                       state->readStatusAnswer(probe, parseLenient(answer.body),
                                               expected ? &*expected : nullptr);
                       if (++*answered == 2)
@@ -91,7 +106,7 @@ CheckState ConnectionCheck::exchange(const QString& base, const QString& usernam
     http_.postForm(actionUrl(base, state->divider, QStringLiteral("login")),
                    {{QStringLiteral("username"), username}, {QStringLiteral("password"), password}},
                    [state, loginDone](const HttpAnswer& answer) {
-                       state->timedOut |= answer.timedOut;
+                       state->readTransport(answer);
                        state->readLoginAnswer(parseLenient(answer.body));
                        loginDone->signal();
                    });
@@ -100,7 +115,7 @@ CheckState ConnectionCheck::exchange(const QString& base, const QString& usernam
     auto logoutDone = std::make_shared<AnswerWait>();
     http_.get(actionUrl(base, state->divider, QStringLiteral("logout")),
               [state, logoutDone](const HttpAnswer& answer) {
-                  state->timedOut |= answer.timedOut;
+                  state->readTransport(answer);
                   state->readLogoutAnswer(parseLenient(answer.body));
                   logoutDone->signal();
               });
@@ -122,15 +137,16 @@ std::optional<LoggingInError> ConnectionCheck::tryConnectingToSite(BaseWebsite& 
     return error;
 }
 
-std::optional<bool> ConnectionCheck::testConnectionToSite(const BaseWebsite* editSite, const QString& url,
-                                                          const QString& username, const QString& password) {
+std::optional<CheckState> ConnectionCheck::testConnectionToSite(const BaseWebsite* editSite,
+                                                                const QString& url, const QString& username,
+                                                                const QString& password) {
     if (hasRunningHelper(editSite)) {
         logLine(QStringLiteral("Already Connected to Site"));
         return std::nullopt;
     }
-    const bool okay = exchange(url, username, password, std::nullopt).isOkay();
-    logLine(okay ? QStringLiteral("Status: Okay") : QStringLiteral("Status: Not Okay"));
-    return okay;
+    const CheckState state = exchange(url, username, password, std::nullopt);
+    logLine(state.isOkay() ? QStringLiteral("Status: Okay") : QStringLiteral("Status: Not Okay"));
+    return state;
 }
 
 } // namespace folvane

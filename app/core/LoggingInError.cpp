@@ -1,8 +1,10 @@
 #include "LoggingInError.h"
 
+#include <QUrl>
+
 namespace folvane {
 
-QString alertText(LoggingInError error, ConnectEntryPoint entryPoint) {
+QString alertText(LoggingInError error, const QString& siteUrl, ConnectEntryPoint entryPoint) {
     switch (error) {
     case LoggingInError::authenticationInvalid:
         return QStringLiteral("Invalid authentication info, please check the fields entered are correct.");
@@ -24,6 +26,10 @@ QString alertText(LoggingInError error, ConnectEntryPoint entryPoint) {
             "valid.");
     case LoggingInError::insufficientPermissions:
         return QStringLiteral("You have insufficient permissions to access the files for this site.");
+    case LoggingInError::certificateRejected:
+        return QStringLiteral("The certificate of %1 is not valid or not trusted, so Folvane did not log in. "
+                              "Check the site's certificate and its address.")
+            .arg(QUrl(siteUrl.trimmed()).host());
     }
     return {};
 }

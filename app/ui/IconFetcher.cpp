@@ -17,6 +17,8 @@ namespace folvane::ui {
 namespace {
 
 constexpr int transferTimeoutMs = 5000;
+// A page naming its icon, or an icon, is far smaller; a site sending without end is cut off here.
+constexpr qint64 maxAnswerBytes = qint64(2) << 20;
 constexpr int storedSide = 52;
 
 QString attribute(const QString& tag, const QString& name) {
@@ -87,9 +89,13 @@ QList<QUrl> IconFetcher::pageIconCandidates(const QByteArray& html, const QUrl& 
 }
 
 QUrl IconFetcher::faviconServiceURL(const QString& serviceBase, const QString& cleanedURL) {
+    // The service learns which site, nothing more: the control panel's path and query may hold a session id.
+    const QUrl site(cleanedURL);
+    if (site.host().isEmpty())
+        return {};
     QUrl url(serviceBase + QStringLiteral("/s2/favicons"));
     QUrlQuery query;
-    query.addQueryItem(QStringLiteral("domain"), cleanedURL);
+    query.addQueryItem(QStringLiteral("domain"), site.scheme() + QStringLiteral("://") + site.host());
     url.setQuery(query);
     return url;
 }
@@ -116,7 +122,12 @@ QByteArray IconFetcher::defaultIconPNG() {
 QNetworkReply* IconFetcher::get(const QUrl& url) {
     QNetworkRequest request(url);
     request.setTransferTimeout(transferTimeoutMs);
-    return manager_->get(request);
+    QNetworkReply* reply = manager_->get(request);
+    connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64 total) {
+        if (received > maxAnswerBytes || total > maxAnswerBytes)
+            reply->abort();
+    });
+    return reply;
 }
 
 void IconFetcher::fetch(const QString& pageURL, const QString& cleanedURL, Completion done) {

@@ -35,7 +35,7 @@ public:
     // The icons a page names in its <link rel="… icon …"> elements, smallest declared size first, then the
     // site's /favicon.ico; relative addresses are resolved against the page.
     static QList<QUrl> pageIconCandidates(const QByteArray& html, const QUrl& page);
-    // <base>/s2/favicons?domain=<cleaned URL>
+    // <base>/s2/favicons?domain=<scheme>://<host> of the cleaned URL; an invalid URL when it names no host.
     static QUrl faviconServiceURL(const QString& serviceBase, const QString& cleanedURL);
     // The data as a stored icon; nothing when it is not an image.
     static std::optional<QByteArray> iconPNG(const QByteArray& data);

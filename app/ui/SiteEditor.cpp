@@ -47,11 +47,11 @@ SiteEditor::SiteEditor(SiteListManager& manager, IconFetcher& icons, QWidget* pa
     : QDialog(parent), manager_(manager), icons_(icons),
       http_(std::make_unique<HttpClient>(applicationRequestLimit)),
       editSite_(std::make_shared<BaseWebsite>()), fieldTitle_(new QLineEdit(this)),
-      fieldSiteUrl_(new QLineEdit(this)), fieldUsername_(new QLineEdit(this)),
-      fieldPassword_(new QLineEdit(this)), testButton_(new QPushButton(tr("Test Connection"), this)),
-      markImage_(new QLabel(this)), errorMessage_(new QLabel(this)),
-      cancelButton_(new QPushButton(tr("Cancel"), this)), saveButton_(new QPushButton(tr("Save"), this)),
-      shake_(new QPropertyAnimation(this, "pos", this)) {
+      fieldSiteUrl_(new QLineEdit(this)), unencryptedNotice_(new QLabel(unencryptedPasswordNotice, this)),
+      fieldUsername_(new QLineEdit(this)), fieldPassword_(new QLineEdit(this)),
+      testButton_(new QPushButton(tr("Test Connection"), this)), markImage_(new QLabel(this)),
+      errorMessage_(new QLabel(this)), cancelButton_(new QPushButton(tr("Cancel"), this)),
+      saveButton_(new QPushButton(tr("Save"), this)), shake_(new QPropertyAnimation(this, "pos", this)) {
     setWindowModality(Qt::WindowModal);
     setWindowTitle(tr("Site"));
 
@@ -68,6 +68,14 @@ SiteEditor::SiteEditor(SiteListManager& manager, IconFetcher& icons, QWidget* pa
     form->setVerticalSpacing(8);
     form->addRow(tr("Title:"), fieldTitle_);
     form->addRow(tr("Control panel URL:"), fieldSiteUrl_);
+    // Allowed, but never silent. Its room stays when it is hidden, so typing never resizes the sheet.
+    unencryptedNotice_->setWordWrap(true);
+    unencryptedNotice_->setStyleSheet(QStringLiteral("QLabel { color: #a15c00; }"));
+    QSizePolicy noticeRoom = unencryptedNotice_->sizePolicy();
+    noticeRoom.setRetainSizeWhenHidden(true);
+    unencryptedNotice_->setSizePolicy(noticeRoom);
+    unencryptedNotice_->hide();
+    form->addRow(QString(), unencryptedNotice_);
     form->addRow(tr("User name:"), fieldUsername_);
     form->addRow(tr("Password:"), fieldPassword_);
 
@@ -110,6 +118,7 @@ SiteEditor::SiteEditor(SiteListManager& manager, IconFetcher& icons, QWidget* pa
     connect(saveButton_, &QPushButton::clicked, this, &SiteEditor::saveEdition);
     connect(cancelButton_, &QPushButton::clicked, this, &SiteEditor::cancelEdition);
     connect(testButton_, &QPushButton::clicked, this, &SiteEditor::testConnectionToSite);
+    connect(fieldSiteUrl_, &QLineEdit::textChanged, this, &SiteEditor::noteUnencryptedAddress);
 
     setMinimumWidth(480);
     resize(480, sizeHint().height());
@@ -217,11 +226,19 @@ void SiteEditor::testConnectionToSite() {
         printMark(std::nullopt);
     testButton_->setEnabled(false);
     ConnectionCheck check(*http_);
-    const std::optional<bool> passed = check.testConnectionToSite(
+    const std::optional<CheckState> state = check.testConnectionToSite(
         editSite_.get(), fieldSiteUrl_->text(), fieldUsername_->text(), fieldPassword_->text());
     testButton_->setEnabled(true);
-    if (passed)
-        printMark(*passed);
+    if (!state)
+        return;
+    printMark(state->isOkay());
+    // A certificate that was not accepted is not a wrong password: the user hears which it was.
+    if (!state->certificateProblem.isEmpty())
+        showError(tr("Error: %1").arg(state->certificateProblem));
+}
+
+void SiteEditor::noteUnencryptedAddress() {
+    unencryptedNotice_->setHidden(!passwordTravelsUnencrypted(fieldSiteUrl_->text()));
 }
 
 void SiteEditor::printMark(std::optional<bool> ok) {

@@ -70,6 +70,8 @@ public:
     QPushButton* saveButton() const { return saveButton_; }
     QPushButton* cancelButton() const { return cancelButton_; }
     QPushButton* testButton() const { return testButton_; }
+    // The line under the URL that says an http:// address sends the password unencrypted; hidden otherwise.
+    QLabel* unencryptedNotice() const { return unencryptedNotice_; }
 
 protected:
     void reject() override;
@@ -79,6 +81,7 @@ private:
     void insertEditSiteFields();
     void finishSaving();
     void printMark(std::optional<bool> ok);
+    void noteUnencryptedAddress();
     void showError(const QString& text);
     void hideError();
     void shakeWindow();
@@ -97,6 +100,7 @@ private:
 
     QLineEdit* fieldTitle_;
     QLineEdit* fieldSiteUrl_;
+    QLabel* unencryptedNotice_;
     QLineEdit* fieldUsername_;
     QLineEdit* fieldPassword_;
     QPushButton* testButton_;

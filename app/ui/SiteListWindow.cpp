@@ -411,7 +411,7 @@ void SiteListWindow::connectSite(const std::shared_ptr<BaseWebsite>& site, Conne
     QApplication::restoreOverrideCursor();
     checking_.erase(title);
     if (outcome.kind == ConnectOutcome::Kind::checkFailed && outcome.error)
-        prompts_.alert(this, tr("Mount Failed"), alertText(*outcome.error, entryPoint));
+        prompts_.alert(this, tr("Mount Failed"), alertText(*outcome.error, site->dirtyURL, entryPoint));
     else if (outcome.kind == ConnectOutcome::Kind::launchFailed)
         prompts_.alert(this, tr("Mount Failed"),
                        tr("Folvane could not start its helper program: %1").arg(outcome.launchError));

@@ -1,15 +1,73 @@
 #include "HttpClient.h"
 
+#include "ConsoleLog.h"
+
 #include <QMetaObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QSslError>
 #include <QThread>
 #include <QTimer>
-#include <QUrl>
 #include <memory>
+#include <optional>
 
 namespace folvane {
+
+namespace {
+
+// What the watch of one reply saw beyond what the reply itself reports.
+struct Watch {
+    QString abortedBecause; // the first reason the watch ended the exchange
+    bool timedOut = false;
+    QStringList certificateErrors;
+};
+
+void giveUp(QNetworkReply* reply, Watch& watch, const QString& reason, bool timedOut = false) {
+    if (!watch.abortedBecause.isEmpty())
+        return;
+    watch.abortedBecause = reason;
+    watch.timedOut = timedOut;
+    reply->abort();
+}
+
+int portOf(const QUrl& url) {
+    return url.port(url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 ? 443 : 80);
+}
+
+QString hostAndPort(const QUrl& url) {
+    return url.host() + u':' + QString::number(portOf(url));
+}
+
+// A positive integer from the environment, or nothing (with a log line when the value is unusable).
+std::optional<qint64> positiveSetting(const char* name) {
+    if (!qEnvironmentVariableIsSet(name))
+        return std::nullopt;
+    bool ok = false;
+    const qint64 value = qEnvironmentVariable(name).toLongLong(&ok);
+    if (ok && value > 0)
+        return value;
+    logLine(QStringLiteral("Ignoring %1: not a positive integer").arg(QLatin1String(name)));
+    return std::nullopt;
+}
+
+} // namespace
+
+AnswerLimits AnswerLimits::fromEnvironment() {
+    AnswerLimits limits;
+    for (AnswerBounds* bounds : {&limits.templateList, &limits.action}) {
+        if (const auto bytes = positiveSetting("FOLVANE_ANSWER_MAX_BYTES"))
+            bounds->maxBytes = *bytes;
+        if (const auto ms = positiveSetting("FOLVANE_ANSWER_DEADLINE_MS"))
+            bounds->deadline = std::chrono::milliseconds(*ms);
+    }
+    return limits;
+}
+
+bool sameOrigin(const QUrl& a, const QUrl& b) {
+    return a.scheme().compare(b.scheme(), Qt::CaseInsensitive) == 0 &&
+           a.host().compare(b.host(), Qt::CaseInsensitive) == 0 && portOf(a) == portOf(b);
+}
 
 QString HttpAnswer::describe() const {
     // The log is for people: a long body (a template, a whole list) is cut, and says how long it was.
@@ -22,84 +80,125 @@ QString HttpAnswer::describe() const {
            QStringLiteral("… (%1 bytes)").arg(body.size());
 }
 
-HttpClient::HttpClient(TimeLimit limit, QObject* parent)
-    : QObject(parent), limit_(limit), manager_(new QNetworkAccessManager(this)) {}
-
-void HttpClient::get(const QString& url, Completion done) {
-    send("GET", url, {}, std::move(done));
+HttpClient::HttpClient(TimeLimit limit, AnswerLimits answerLimits, QObject* parent)
+    : QObject(parent), limit_(limit), answerLimits_(answerLimits), manager_(new QNetworkAccessManager(this)) {
 }
 
-void HttpClient::postForm(const QString& url, const FormFields& fields, Completion done) {
-    send("POST", url, formEncode(fields), std::move(done));
+void HttpClient::get(const QString& url, Completion done, AnswerKind kind) {
+    send({"GET", url, {}, kind}, std::move(done));
 }
 
-void HttpClient::send(const QByteArray& method, const QString& url, const QByteArray& body, Completion done) {
+void HttpClient::postForm(const QString& url, const FormFields& fields, Completion done, AnswerKind kind) {
+    send({"POST", url, formEncode(fields), kind}, std::move(done));
+}
+
+void HttpClient::send(Request request, Completion done) {
     if (QThread::currentThread() != thread()) {
         QMetaObject::invokeMethod(
             this,
-            [this, method, url, body, done = std::move(done)]() mutable {
-                send(method, url, body, std::move(done));
+            [this, request = std::move(request), done = std::move(done)]() mutable {
+                send(std::move(request), std::move(done));
             },
             Qt::QueuedConnection);
         return;
     }
-    const QUrl target(url, QUrl::StrictMode);
+    const QUrl target(request.url, QUrl::StrictMode);
     const QString scheme = target.scheme().toLower();
     if (!target.isValid() || (scheme != QStringLiteral("http") && scheme != QStringLiteral("https")) ||
         target.host().isEmpty()) {
         // An address that cannot be requested fails like a transport error, later, as answers do.
         QMetaObject::invokeMethod(
             this,
-            [done = std::move(done), url]() {
+            [done = std::move(done), url = request.url]() {
                 done(HttpAnswer{{}, QStringLiteral("invalid URL: ") + url});
             },
             Qt::QueuedConnection);
         return;
     }
-    QNetworkRequest request(target);
-    if (method == "POST") {
-        request.setHeader(QNetworkRequest::ContentTypeHeader,
-                          QStringLiteral("application/x-www-form-urlencoded; charset=utf-8"));
-        watch(manager_->post(request, body), std::move(done));
+    QNetworkRequest networkRequest(target);
+    networkRequest.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                                QNetworkRequest::UserVerifiedRedirectPolicy);
+    if (request.method == "POST") {
+        networkRequest.setHeader(QNetworkRequest::ContentTypeHeader,
+                                 QStringLiteral("application/x-www-form-urlencoded; charset=utf-8"));
+        watch(manager_->post(networkRequest, request.body), target, request.kind, std::move(done));
     } else {
-        watch(manager_->get(request), std::move(done));
+        watch(manager_->get(networkRequest), target, request.kind, std::move(done));
     }
 }
 
-void HttpClient::watch(QNetworkReply* reply, Completion done) {
-    auto timedOut = std::make_shared<bool>(false);
-    auto* timer = new QTimer(reply);
-    timer->setSingleShot(true);
-    timer->setInterval(limit_.duration);
-    connect(timer, &QTimer::timeout, reply, [reply, timedOut] {
-        *timedOut = true;
-        reply->abort();
-    });
+void HttpClient::watch(QNetworkReply* reply, const QUrl& target, AnswerKind kind, Completion done) {
+    auto seen = std::make_shared<Watch>();
+    const AnswerBounds bounds = answerLimits_.of(kind);
+
+    auto* limitTimer = new QTimer(reply);
+    limitTimer->setSingleShot(true);
+    limitTimer->setInterval(limit_.duration);
+    const QString limitReason =
+        (limit_.measure == TimeLimit::Measure::silence ? QStringLiteral("nothing arrived for %1 ms")
+                                                       : QStringLiteral("no complete answer within %1 ms"))
+            .arg(limit_.duration.count());
+    connect(limitTimer, &QTimer::timeout, reply,
+            [reply, seen, limitReason] { giveUp(reply, *seen, limitReason, true); });
     if (limit_.measure == TimeLimit::Measure::silence) {
-        const auto restart = [timer] { timer->start(); };
-        connect(reply, &QNetworkReply::uploadProgress, timer, restart);
-        connect(reply, &QNetworkReply::downloadProgress, timer, restart);
+        const auto restart = [limitTimer] { limitTimer->start(); };
+        connect(reply, &QNetworkReply::uploadProgress, limitTimer, restart);
+        connect(reply, &QNetworkReply::downloadProgress, limitTimer, restart);
     }
-    timer->start();
-    connect(reply, &QNetworkReply::finished, this,
-            [reply, timer, timedOut, limit = limit_, done = std::move(done)]() {
-                timer->stop();
-                reply->deleteLater();
-                HttpAnswer answer;
-                if (*timedOut) {
-                    answer.timedOut = true;
-                    answer.error = (limit.measure == TimeLimit::Measure::silence
-                                        ? QStringLiteral("nothing arrived for %1 ms")
-                                        : QStringLiteral("no complete answer within %1 ms"))
-                                       .arg(limit.duration.count());
-                } else if (reply->error() != QNetworkReply::NoError &&
-                           reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isNull()) {
-                    answer.error = reply->errorString();
-                } else {
-                    answer.body = reply->readAll();
-                }
-                done(answer);
-            });
+    limitTimer->start();
+    QTimer::singleShot(bounds.deadline, reply, [reply, seen, deadline = bounds.deadline] {
+        giveUp(reply, *seen, QStringLiteral("no complete answer within %1 ms").arg(deadline.count()), true);
+    });
+
+    // The size is judged from the announced length before any of the body arrives, then from what
+    // arrived, so an oversized answer is never held whole.
+    const QString tooLarge = QStringLiteral("answer too large: more than %1 bytes from %2")
+                                 .arg(bounds.maxBytes)
+                                 .arg(target.host());
+    connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, seen, tooLarge, max = bounds.maxBytes] {
+        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+        if (length.isValid() && length.toLongLong() > max)
+            giveUp(reply, *seen, tooLarge);
+    });
+    connect(reply, &QNetworkReply::readyRead, reply, [reply, seen, tooLarge, max = bounds.maxBytes] {
+        if (reply->bytesAvailable() > max)
+            giveUp(reply, *seen, tooLarge);
+    });
+
+    connect(reply, &QNetworkReply::redirected, reply, [reply, seen, target](const QUrl& to) {
+        const QUrl next = reply->url().resolved(to);
+        if (sameOrigin(target, next))
+            emit reply->redirectAllowed();
+        else
+            giveUp(reply, *seen,
+                   QStringLiteral("redirected to another host (%1); nothing was sent there")
+                       .arg(hostAndPort(next)));
+    });
+    connect(reply, &QNetworkReply::sslErrors, reply, [seen](const QList<QSslError>& errors) {
+        for (const QSslError& error : errors)
+            seen->certificateErrors << error.errorString();
+    });
+
+    connect(
+        reply, &QNetworkReply::finished, this, [reply, limitTimer, seen, target, done = std::move(done)]() {
+            limitTimer->stop();
+            reply->deleteLater();
+            HttpAnswer answer;
+            if (!seen->abortedBecause.isEmpty()) {
+                answer.error = seen->abortedBecause;
+                answer.timedOut = seen->timedOut;
+            } else if (!seen->certificateErrors.isEmpty()) {
+                answer.certificateRejected = true;
+                answer.error = QStringLiteral("the certificate of %1 was not accepted: %2")
+                                   .arg(target.host(), seen->certificateErrors.join(QStringLiteral("; ")));
+            } else if (reply->error() != QNetworkReply::NoError &&
+                       reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isNull()) {
+                answer.error = reply->errorString();
+            } else {
+                answer.body = reply->readAll();
+            }
+            done(answer);
+        });
 }
 
 } // namespace folvane

@@ -115,12 +115,15 @@ std::shared_ptr<Json> HttpAddonClient::fetchTemplateList() {
     logLine(QStringLiteral("Requesting templates"));
     auto wait = std::make_shared<AnswerWait>();
     auto list = std::make_shared<Json>();
-    http_.get(urls.getTemplates, [wait, list](const HttpAnswer& answer) {
-        if (answer.failed())
-            logLine(QStringLiteral("Template list request failed: ") + answer.error);
-        *list = parseLenient(answer.body);
-        wait->signal();
-    });
+    http_.get(
+        urls.getTemplates,
+        [wait, list](const HttpAnswer& answer) {
+            if (answer.failed())
+                logLine(QStringLiteral("Template list request failed: ") + answer.error);
+            *list = parseLenient(answer.body, InvalidText::mark);
+            wait->signal();
+        },
+        AnswerKind::templateList);
     wait->wait([] { logLine(QStringLiteral("doot")); });
     checkDefaultGroup(*list);
     return list;

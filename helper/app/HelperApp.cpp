@@ -37,8 +37,9 @@ const QString leftOverSuffix = QStringLiteral(".left-over-");
 
 HelperApp::HelperApp(HelperCommandLine args, WebsiteInUse& site, QObject* parent)
     : QObject(parent), args_(std::move(args)), site_(site),
-      http_(std::make_unique<HttpClient>(helperRequestLimit)), bus_(std::make_unique<NotificationBus>()),
-      notifier_(std::make_unique<DesktopNotifier>()), analytics_(std::make_unique<GoogleAnalytics>()) {}
+      http_(std::make_unique<HttpClient>(helperRequestLimit, AnswerLimits::fromEnvironment())),
+      bus_(std::make_unique<NotificationBus>()), notifier_(std::make_unique<DesktopNotifier>()),
+      analytics_(std::make_unique<GoogleAnalytics>()) {}
 
 HelperApp::~HelperApp() {
     if (volumeEvents_)

@@ -245,7 +245,7 @@ private:
             logLine(QStringLiteral("Going into subfolders"));
             if (!isSafeComponent(*group.name)) {
                 logLine(QStringLiteral("Skipping the subfolders of a group with an unusable name: ") +
-                        *group.name);
+                        shownName(*group.name));
                 return skipOver(container);
             }
             if (container)
@@ -315,7 +315,7 @@ private:
             return std::nullopt;
         }
         if (!isSafeComponent(*name)) {
-            logLine(QStringLiteral("Skipping a template group with an unusable name: ") + *name);
+            logLine(QStringLiteral("Skipping a template group with an unusable name: ") + shownName(*name));
             return std::nullopt;
         }
         builder_.createFolder(group.path, u'/' + *name, groupID, special);
@@ -492,13 +492,15 @@ void MirrorBuilder::feed(QByteArrayView chunk) {
     if (!stream_) {
         checkedFolders_.clear();
         stream_ = std::make_unique<Stream>(*this);
+        repair_ = std::make_unique<Utf8Repair>(InvalidText::mark);
     }
-    stream_->add(chunk);
+    stream_->add(repair_->push(chunk));
 }
 
 bool MirrorBuilder::finish() {
     if (!stream_)
         return false;
+    stream_->add(repair_->finish());
     const bool whole = stream_->end();
     stream_.reset();
     return whole;
@@ -540,7 +542,7 @@ void MirrorBuilder::createFile(const QString& folderPath, const Json& entry, con
         return;
     if (!isSafeComponent(*name)) {
         logLine(QStringLiteral("Skipping a template with an unusable name in ") + folder +
-                QStringLiteral(": ") + *name);
+                QStringLiteral(": ") + shownName(*name));
         return;
     }
     QByteArray encoded = data->toLatin1();

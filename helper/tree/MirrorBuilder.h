@@ -63,8 +63,9 @@ private:
     std::optional<QString> cachedFolderName_;
     bool refreshing_ = false;
     WebsiteInUse& site_;
-    std::set<QString> checkedFolders_; // folders already known to lie inside the mirror during one build
-    std::unique_ptr<Stream> stream_;   // the answer being fed, while it is
+    std::set<QString> checkedFolders_;   // folders already known to lie inside the mirror during one build
+    std::unique_ptr<Stream> stream_;     // the answer being fed, while it is
+    std::unique_ptr<Utf8Repair> repair_; // marks its bad UTF-8 on the way in, like a whole answer's
 };
 
 } // namespace folvane

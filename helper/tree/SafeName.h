@@ -9,4 +9,8 @@ namespace folvane {
 // reach outside the mirror folder or fail half-way, so it is skipped.
 bool isSafeComponent(const QString& name);
 
+// The name as a log line shows it: control characters as \xHH, and a byte the add-on sent that was not
+// UTF-8 (read as U+0000 and its two hex digits) as that byte, \xHH.
+QString shownName(const QString& name);
+
 } // namespace folvane

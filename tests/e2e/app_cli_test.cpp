@@ -4,6 +4,7 @@
 #include "testkit/BusRecorder.h"
 #include "testkit/FuseMounts.h"
 #include "testkit/TestSession.h"
+#include "testkit/UntrustedTlsSite.h"
 #include "testkit/Wait.h"
 
 #include <QDir>
@@ -198,6 +199,36 @@ TEST_F(AppCli, ChecksAWordPressSiteAndTestsAnAddressBeforeItIsAdded) {
     EXPECT_EQ(
         folvane3(session, {"check", "--url", wordPress.baseUrl(), "--user", "admin"}, "wrong\n").exitCode, 1);
     EXPECT_EQ(folvane3(session, {"check", "--url", wordPress.baseUrl()}).exitCode, 2);
+}
+
+TEST_F(AppCli, AnHttpAddressIsNotedAndAnUntrustedCertificateNamedForWhatItIs) {
+    const QString notice = QStringLiteral("the password will travel unencrypted");
+    // http:// is allowed, and said so wherever the password is given; https:// is not remarked upon.
+    const AppRunner::Finished plain = addSite(session, "Plain", sim.baseUrl());
+    EXPECT_EQ(plain.exitCode, 0);
+    EXPECT_TRUE(plain.standardError.contains(notice)) << plain.standardError.toStdString();
+    const AppRunner::Finished checked = folvane3(session, {"check", "Plain"});
+    EXPECT_EQ(checked.exitCode, 0);
+    EXPECT_TRUE(checked.standardError.contains("\"Plain\": Note: this address starts with http://"))
+        << checked.standardError.toStdString();
+
+    UntrustedTlsSite tls;
+    const AppRunner::Finished secure = addSite(session, "Secure", tls.baseUrl());
+    EXPECT_EQ(secure.exitCode, 0);
+    EXPECT_FALSE(secure.standardError.contains(notice)) << secure.standardError.toStdString();
+    // The certificate, not the login, is named, with the host; nothing reached the site.
+    const AppRunner::Finished check = folvane3(session, {"check", "Secure"});
+    EXPECT_EQ(check.exitCode, 1);
+    EXPECT_TRUE(check.standardError.contains("\"Secure\": The certificate of 127.0.0.1 is not valid or not "
+                                             "trusted"))
+        << check.standardError.toStdString();
+    const AppRunner::Finished test =
+        folvane3(session, {"check", "--url", tls.baseUrl(), "--user", "admin"}, "password\n");
+    EXPECT_EQ(test.exitCode, 1);
+    EXPECT_TRUE(test.standardError.contains("the certificate of 127.0.0.1 was not accepted: "))
+        << test.standardError.toStdString();
+    EXPECT_FALSE(test.standardError.contains("refused the login"));
+    EXPECT_TRUE(tls.requests().isEmpty()) << tls.requests().join(", ").toStdString();
 }
 
 TEST_F(AppCli, PreferencesHaveDefaultsAndKeepChanges) {

@@ -4,13 +4,16 @@
 #include "GuiTestSupport.h"
 
 #include "core/BaseWebsite.h"
+#include "core/ConnectionCheck.h"
 #include "core/HelperProcess.h"
 #include "core/SiteListManager.h"
 #include "testkit/AddonSim.h"
+#include "testkit/UntrustedTlsSite.h"
 #include "ui/IconFetcher.h"
 #include "ui/SiteEditor.h"
 
 #include <QBuffer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -301,6 +304,36 @@ private slots:
         site->siteConnection.reset();
     }
 
+    void anHttpAddressIsNotedAndACertificateRefusalNamed() {
+        Sheet sheet;
+        sheet.openToAdd("Plain", QStringLiteral("http://www.site.test/admin.php"));
+        QVERIFY(!sheet.editor.unencryptedNotice()->isHidden());
+        QCOMPARE(sheet.editor.unencryptedNotice()->text(), unencryptedPasswordNotice);
+        // Typing never resizes the sheet: the notice keeps its room.
+        const int height = sheet.editor.height();
+        sheet.editor.fieldSiteUrl()->setText(QStringLiteral("https://www.site.test/admin.php"));
+        QVERIFY(sheet.editor.unencryptedNotice()->isHidden());
+        QCOMPARE(sheet.editor.height(), height);
+        QVERIFY(!sheet.editor.errorShown());
+
+        testkit::UntrustedTlsSite tls;
+        sheet.editor.fieldSiteUrl()->setText(tls.baseUrl());
+        sheet.editor.fieldUsername()->setText("admin");
+        sheet.editor.fieldPassword()->setText("password");
+        sheet.editor.testConnectionToSite();
+        QCOMPARE(sheet.editor.mark(), std::optional<bool>(false));
+        QVERIFY(sheet.editor.errorShown());
+        QVERIFY2(
+            sheet.editor.errorText().startsWith("Error: the certificate of 127.0.0.1 was not accepted: "),
+            qPrintable(sheet.editor.errorText()));
+        QVERIFY(tls.requests().isEmpty());
+        // Allowed, not blocking: an http address saves.
+        sheet.editor.fieldSiteUrl()->setText(offline);
+        sheet.save();
+        QVERIFY(!sheet.editor.isVisible());
+        QCOMPARE(sheet.sites.siteList().size(), size_t(1));
+    }
+
     void pageIconCandidatesPreferSmallDeclaredSizes() {
         const QByteArray html =
             "<html><head>\n"
@@ -315,9 +348,12 @@ private slots:
         QCOMPARE(candidates,
                  QList<QUrl>({QUrl("https://cdn.test/16.png"), QUrl("http://site.test/system/icons/32.png"),
                               QUrl("http://site.test/touch.png"), QUrl("http://site.test/favicon.ico")}));
-        QCOMPARE(
-            IconFetcher::faviconServiceURL("https://icons.test", "http://www.site.test/admin.php").toString(),
-            QStringLiteral("https://icons.test/s2/favicons?domain=http://www.site.test/admin.php"));
+        // The service hears of the site's host only, never the control panel's path or query (a session id).
+        QCOMPARE(IconFetcher::faviconServiceURL("https://icons.test",
+                                                "https://www.site.test:8443/system/admin.php?S=abc123#top")
+                     .toString(),
+                 QStringLiteral("https://icons.test/s2/favicons?domain=https://www.site.test"));
+        QVERIFY(!IconFetcher::faviconServiceURL("https://icons.test", "http://").isValid());
     }
 
     void firstSaveFetchesTheIconOnce() {
@@ -352,7 +388,9 @@ private slots:
             return QStringLiteral("/s2/favicons?") +
                    QUrlQuery({{QStringLiteral("domain"), cleaned}}).toString(QUrl::FullyEncoded);
         };
-        web.answers[serviceAnswers(BaseWebsite::cleanedURL(page))] = {200, "image/png", pngOf(Qt::green, 16)};
+        // The service hears of the site's scheme and host only.
+        const QString serviceAnswer = serviceAnswers(QStringLiteral("http://www.127.0.0.1"));
+        web.answers[serviceAnswer] = {200, "image/png", pngOf(Qt::green, 16)};
         sheet.openToAdd("From service", page);
         sheet.save();
         QCOMPARE(colourOf(sheet.sites.siteList()[0]->favIcon), QColor(Qt::green));
@@ -360,7 +398,7 @@ private slots:
 
         // The service answers with something that is not an image: the default icon.
         const QString other = web.base() + QStringLiteral("/plain.php?site=2");
-        web.answers[serviceAnswers(BaseWebsite::cleanedURL(other))] = {200, "text/plain", "no image"};
+        web.answers[serviceAnswer] = {200, "text/plain", "no image"};
         sheet.openToAdd("Default", other);
         sheet.save();
         QCOMPARE(sheet.sites.siteList()[1]->favIcon, IconFetcher::defaultIconPNG());

@@ -223,3 +223,61 @@ TEST(HttpClient, ARequestFromAnotherThreadIsAnsweredOnTheClientsThread) {
     EXPECT_EQ(answer.body, "{}");
     EXPECT_EQ(answeredOn, QCoreApplication::instance()->thread());
 }
+
+namespace {
+
+AnswerLimits smallAnswers(qint64 maxBytes, std::chrono::milliseconds deadline) {
+    AnswerLimits limits;
+    limits.action = {maxBytes, deadline};
+    return limits;
+}
+
+// Headers, then chunks of `piece` every 20 ms for as long as the connection lasts; no length is announced.
+void endlessChunks(QTcpSocket* socket, const QByteArray& piece) {
+    socket->write("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n");
+    auto* timer = new QTimer(socket);
+    QObject::connect(timer, &QTimer::timeout, socket, [socket, piece] {
+        socket->write(QByteArray::number(piece.size(), 16) + "\r\n" + piece + "\r\n");
+    });
+    timer->start(20);
+}
+
+} // namespace
+
+TEST(HttpClientBounds, AnAnswerOverItsKindsCapIsRefusedWithoutWaitingForAllOfIt) {
+    // Announced: refused on the headers, although the body never comes.
+    LocalServer announced([](QTcpSocket* socket, const QByteArray&) {
+        socket->write("HTTP/1.1 200 OK\r\nContent-Length: 1000000000\r\n\r\n{");
+    });
+    HttpClient http(helperRequestLimit, smallAnswers(4096, std::chrono::minutes(5)));
+    HttpAnswer answer = await([&](auto done) { http.get(announced.url("/status"), done); });
+    EXPECT_TRUE(answer.error.startsWith("answer too large: more than 4096 bytes from 127.0.0.1"))
+        << answer.error.toStdString();
+    EXPECT_FALSE(answer.timedOut);
+    EXPECT_TRUE(answer.body.isEmpty());
+
+    // Not announced: counted as it arrives, and cut once past the cap.
+    LocalServer endless(
+        [](QTcpSocket* socket, const QByteArray&) { endlessChunks(socket, QByteArray(1000, ' ')); });
+    answer = await([&](auto done) { http.get(endless.url("/status"), done); });
+    EXPECT_TRUE(answer.error.startsWith("answer too large")) << answer.error.toStdString();
+
+    // The template list has a cap of its own.
+    LocalServer big([](QTcpSocket* socket, const QByteArray&) {
+        reply(socket, "200 OK", QByteArray(10000, ' ') + "{}");
+    });
+    answer = await([&](auto done) { http.get(big.url("/list_all"), done, AnswerKind::templateList); });
+    EXPECT_FALSE(answer.failed()) << answer.error.toStdString();
+    EXPECT_EQ(answer.body.size(), 10002);
+    answer = await([&](auto done) { http.postForm(big.url("/update"), {}, done); });
+    EXPECT_TRUE(answer.error.startsWith("answer too large"));
+}
+
+TEST(HttpClientRedirects, SameOriginMeansSchemeHostAndPort) {
+    EXPECT_TRUE(sameOrigin(QUrl("http://Site.test/a?x"), QUrl("http://site.test:80/b")));
+    EXPECT_TRUE(sameOrigin(QUrl("https://site.test/a"), QUrl("https://site.test:443/b")));
+    EXPECT_FALSE(sameOrigin(QUrl("https://site.test/a"), QUrl("http://site.test/a")));
+    EXPECT_FALSE(sameOrigin(QUrl("http://site.test/a"), QUrl("http://site.test:8080/a")));
+    EXPECT_FALSE(sameOrigin(QUrl("http://site.test/a"), QUrl("http://evil.test/a")));
+    EXPECT_FALSE(sameOrigin(QUrl("http://site.test/a"), QUrl("http://site.test.evil.test/a")));
+}

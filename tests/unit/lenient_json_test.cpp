@@ -45,3 +45,32 @@ TEST(LenientJson, AHostileNestingReadsAsEmptyWithoutBuildingIt) {
     const QByteArray fine = QByteArray(maxJsonDepth - 1, '[') + QByteArray(maxJsonDepth - 1, ']');
     EXPECT_TRUE(parseLenient(fine).is_array()) << "an answer within the bound reads whole";
 }
+
+TEST(LenientJson, BytesThatAreNotUtf8NoLongerSinkTheWholeAnswer) {
+    // One bad byte in a message: the answer still reads, the byte as U+FFFD.
+    const Json json = parseLenient("{\"success\":true,\"message\":\"Saved \xff!\"}");
+    EXPECT_EQ(boolValue(json, "success"), true);
+    EXPECT_EQ(stringValue(json, "message"), QString::fromUtf8("Saved \xef\xbf\xbd!"));
+    // Marked: each bad byte as U+0000 and its hex digits, so a name cannot pass for a usable one.
+    EXPECT_EQ(parseLenient("[\"a\xfe\xff\"]", InvalidText::mark), Json::array({std::string("a\0fe\0ff", 7)}));
+    // Overlong forms, surrogates and code points past U+10FFFF are bad too; valid sequences stay as they are.
+    EXPECT_EQ(
+        parseLenient("[\"\xc0\xaf\",\"\xed\xa0\x80\",\"\xf4\x90\x80\x80\",\"\xf0\x9f\x98\x80\xe2\x82\xac\"]"),
+        Json::parse(
+            "[\"\xef\xbf\xbd\xef\xbf\xbd\",\"\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\","
+            "\"\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\",\"\xf0\x9f\x98\x80\xe2\x82\xac\"]"));
+    // Outside a string, or right after a backslash, a bad byte leaves the text unreadable, as before.
+    for (const char* body : {"[1,\xff]", "[\"\\\xff\"]", "\xff\xfe"})
+        EXPECT_TRUE(parseLenient(QByteArray(body), InvalidText::mark).is_null()) << body;
+}
+
+TEST(LenientJson, RepairHoldsASequenceCutBetweenChunks) {
+    const QByteArray text = "{\"k\\\"\xe2\x82\xac\":\"caf\xc3\xa9\xff\"}";
+    for (qsizetype cut = 0; cut <= text.size(); ++cut) {
+        Utf8Repair repair(InvalidText::mark);
+        QByteArray repaired = repair.push(text.left(cut));
+        repaired += repair.push(text.mid(cut));
+        repaired += repair.finish();
+        EXPECT_EQ(repaired, "{\"k\\\"\xe2\x82\xac\":\"caf\xc3\xa9\\u0000ff\"}") << cut;
+    }
+}

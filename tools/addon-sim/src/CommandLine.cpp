@@ -170,7 +170,7 @@ Control interface (JSON in and out; not in the request log)
   Answers {"ok": true}, or {"error": "..."} with 400 (bad input), 404 (unknown path) or 405 (wrong method).
 
 Faults: {"action": "<action>"|"*", "kind": KIND, "ms": 300, "min_ms": 0, "max_ms": 300, "seed": 1,
-         "message": "...", "body": "...", "times": N}
+         "message": "...", "body": "...", "location": "...", "length": N, "times": N}
   Without "times" a fault applies to every matching request, otherwise to the next N. Delays add up and are
   waited out without blocking other requests; of the other kinds the first matching fault added wins.
   delay               wait "ms" before handling the request
@@ -180,6 +180,9 @@ Faults: {"action": "<action>"|"*", "kind": KIND, "ms": 300, "min_ms": 0, "max_ms
   drop                close the connection without an answer; nothing changes
   success_no_message  carry the action out, answer without the "message" key
   raw                 answer "body" verbatim as the response body (status 200); nothing changes
+  redirect            answer 307 to "location" (default: the request's own address); nothing changes
+  drip                carry the action out, then send its answer (or "body" when given) one byte every "ms",
+                      announcing "length" bytes when given (blanks fill the rest)
 )";
 }
 

@@ -10,7 +10,7 @@ namespace {
 
 constexpr long long longestDelayMs = 600'000;
 
-constexpr std::array<std::pair<std::string_view, FaultKind>, 7> kindNames{{
+constexpr std::array<std::pair<std::string_view, FaultKind>, 9> kindNames{{
     {"delay", FaultKind::Delay},
     {"random_delay", FaultKind::RandomDelay},
     {"non_json", FaultKind::NonJson},
@@ -18,6 +18,8 @@ constexpr std::array<std::pair<std::string_view, FaultKind>, 7> kindNames{{
     {"drop", FaultKind::Drop},
     {"success_no_message", FaultKind::SuccessNoMessage},
     {"raw", FaultKind::Raw},
+    {"redirect", FaultKind::Redirect},
+    {"drip", FaultKind::Drip},
 }};
 
 // Reads an optional integer key within [low, high]; returns why it is unusable.
@@ -52,8 +54,8 @@ std::optional<std::string> FaultPlan::add(const Json& description) {
     if (!description.is_object()) {
         return "a fault must be a JSON object";
     }
-    static constexpr std::array<std::string_view, 9> knownKeys{
-        "action", "kind", "ms", "min_ms", "max_ms", "seed", "message", "body", "times"};
+    static constexpr std::array<std::string_view, 11> knownKeys{
+        "action", "kind", "ms", "min_ms", "max_ms", "seed", "message", "body", "location", "length", "times"};
     for (const auto& [key, value] : description.items()) {
         if (std::find(knownKeys.begin(), knownKeys.end(), key) == knownKeys.end()) {
             return "unknown fault key \"" + key + "\"";
@@ -69,7 +71,9 @@ std::optional<std::string> FaultPlan::add(const Json& description) {
         return description.contains("kind") && description["kind"] == std::string(k.first);
     });
     if (kind == kindNames.end()) {
-        return "\"kind\" must be one of delay, random_delay, non_json, refuse, drop, success_no_message, raw";
+        return "\"kind\" must be one of delay, random_delay, non_json, refuse, drop, success_no_message, "
+               "raw, "
+               "redirect, drip";
     }
     fault.kind = kind->second;
     long long seed = 1;
@@ -82,7 +86,9 @@ std::optional<std::string> FaultPlan::add(const Json& description) {
           readInteger(description, "max_ms", 0, longestDelayMs, fault.maxMs),
           readInteger(description, "seed", 0, UINT32_MAX, seed),
           readInteger(description, "times", 1, INT32_MAX, times),
-          readText(description, "message", fault.message), readText(description, "body", fault.body)}) {
+          readInteger(description, "length", 0, INT64_MAX, fault.length),
+          readText(description, "message", fault.message), readText(description, "body", fault.body),
+          readText(description, "location", fault.location)}) {
         if (problem) {
             return problem;
         }
@@ -92,6 +98,9 @@ std::optional<std::string> FaultPlan::add(const Json& description) {
     }
     if (fault.kind == FaultKind::RandomDelay && (fault.maxMs < 0 || fault.minMs > fault.maxMs)) {
         return "a random_delay fault needs \"max_ms\" not below \"min_ms\"";
+    }
+    if (fault.kind == FaultKind::Drip && fault.ms < 0) {
+        return "a drip fault needs \"ms\"";
     }
     if (fault.kind == FaultKind::Raw && !description.contains("body")) {
         return "a raw fault needs \"body\"";
@@ -121,6 +130,9 @@ FaultDecision FaultPlan::decide(std::string_view action) {
             decision.outcome = fault.kind;
             decision.message = fault.message;
             decision.body = fault.body;
+            decision.location = fault.location;
+            decision.ms = std::max(fault.ms, 0LL);
+            decision.length = fault.length;
         }
         if (fault.remaining) {
             --*fault.remaining;

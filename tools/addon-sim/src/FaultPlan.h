@@ -12,7 +12,7 @@
 
 namespace folvane::sim {
 
-enum class FaultKind { Delay, RandomDelay, NonJson, Refuse, Drop, SuccessNoMessage, Raw };
+enum class FaultKind { Delay, RandomDelay, NonJson, Refuse, Drop, SuccessNoMessage, Raw, Redirect, Drip };
 
 // What the active faults make of one request: a wait before it is handled, and at most one replacement for
 // its normal answer.
@@ -20,7 +20,10 @@ struct FaultDecision {
     std::chrono::milliseconds delay{0};
     std::optional<FaultKind> outcome; // never a delay kind
     std::string message;              // for Refuse; empty = the default text
-    std::string body;                 // for Raw
+    std::string body;                 // for Raw, and Drip when set
+    std::string location;             // for Redirect; empty = the request's own address
+    long long ms = 0;                 // for Drip: the pause before each byte
+    long long length = -1;            // for Drip: the announced Content-Length; -1 = the body's length
 };
 
 // The faults that tests injected, in the order they were added. Delays add up; of the other kinds the first
@@ -42,6 +45,8 @@ private:
         std::mt19937 random;
         std::string message;
         std::string body;
+        std::string location;
+        long long length = -1;
         std::optional<long long> remaining; // absent = every time
     };
 

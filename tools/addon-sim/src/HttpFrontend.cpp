@@ -96,13 +96,38 @@ void HttpFrontend::handleAddon(const httplib::Request& request, httplib::Respons
         report(request, dropped ? "dropped" : "drop failed");
         return;
     }
+    if (decision.outcome == FaultKind::Redirect) {
+        response.status = 307;
+        response.set_header("Location", decision.location.empty() ? request.target : decision.location);
+        report(request, "redirected");
+        return;
+    }
     const AddonAnswer answer = simulator_.answer(addonRequest, decision);
     response.status = answer.status;
     if (answer.setCookie) {
         response.set_header("Set-Cookie", *answer.setCookie);
     }
-    response.set_content(answer.body(), answer.contentType);
+    if (decision.outcome == FaultKind::Drip) {
+        drip(response, decision.body.empty() ? answer.body() : decision.body, decision, answer.contentType);
+    } else {
+        response.set_content(answer.body(), answer.contentType);
+    }
     report(request, addonRequest.action.value_or("(no action)") + " -> " + std::to_string(answer.status));
+}
+
+void HttpFrontend::drip(httplib::Response& response, std::string body, const FaultDecision& decision,
+                        const std::string& contentType) {
+    // Past the end of the body the announced length is filled with blanks, which JSON allows.
+    const auto length =
+        static_cast<size_t>(decision.length < 0 ? static_cast<long long>(body.size()) : decision.length);
+    const std::chrono::milliseconds pause(decision.ms);
+    response.set_content_provider(
+        length, contentType,
+        [this, body = std::move(body), pause](size_t offset, size_t, httplib::DataSink& sink) {
+            sleep_.sleepFor(pause);
+            const char byte = offset < body.size() ? body[offset] : ' ';
+            return sink.write(&byte, 1);
+        });
 }
 
 void HttpFrontend::handleControl(const httplib::Request& request, httplib::Response& response) {

@@ -24,6 +24,9 @@ public:
 private:
     void handle(const httplib::Request& request, httplib::Response& response);
     void handleAddon(const httplib::Request& request, httplib::Response& response);
+    // Sends the answer one byte at a time, each after the fault's pause.
+    void drip(httplib::Response& response, std::string body, const FaultDecision& decision,
+              const std::string& contentType);
     void handleControl(const httplib::Request& request, httplib::Response& response);
     void report(const httplib::Request& request, const std::string& outcome) const;
 

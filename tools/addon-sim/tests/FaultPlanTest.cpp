@@ -73,6 +73,9 @@ TEST(FaultPlan, RefusesUnusableFaults) {
         {{"action", "*"}, {"kind", "delay"}, {"ms", "300"}},
         {{"action", "*"}, {"kind", "random_delay"}, {"min_ms", 5}, {"max_ms", 1}},
         {{"action", "*"}, {"kind", "raw"}},
+        {{"action", "*"}, {"kind", "drip"}},
+        {{"action", "*"}, {"kind", "drip"}, {"ms", 1}, {"length", -1}},
+        {{"action", "*"}, {"kind", "redirect"}, {"location", 7}},
         {{"action", "*"}, {"kind", "drop"}, {"times", 0}},
         {{"action", "*"}, {"kind", "drop"}, {"time", 1}},
     };
