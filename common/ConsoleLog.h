@@ -9,8 +9,9 @@
 namespace folvane {
 
 // Plain log lines without level or prefix. The caller never waits for a write: the line joins a bounded
-// queue that a writer thread empties into standard error (and into the console log file when that is on),
-// so a stalled reader of standard error or a slow disk cannot hold up a file system call.
+// queue per destination (standard error, and the console log file when that is on), each emptied by a
+// writer thread of its own, so a stalled reader of standard error or a slow disk cannot hold up a file
+// system call, nor one destination the other.
 void logLine(const QString& line);
 
 // A line of another program's log (a helper's, which writes the console log file itself): to standard
