@@ -37,4 +37,19 @@ inline QString eventLine(const QString& name, const QString& title, const QVaria
                QJsonDocument(QJsonObject::fromVariantMap(details)).toJson(QJsonDocument::Compact));
 }
 
+// One line for each upload the site has answered for good, in words for a person: what a quiet front end
+// shows of the log ("Saved news/index.html", "Could not save news/index.html: <the add-on's message>").
+inline const QString saved = QStringLiteral("Saved ");
+inline const QString notSaved = QStringLiteral("Could not save ");
+inline QString uploadOutcome(const QString& volumePath, bool accepted, const QString& refusal) {
+    const QString shown = volumePath.startsWith(u'/') ? volumePath.mid(1) : volumePath;
+    if (accepted)
+        return saved + shown;
+    return notSaved + shown + QStringLiteral(": ") +
+           (refusal.isEmpty() ? QStringLiteral("the site refused it without a reason") : refusal);
+}
+inline bool isUploadOutcome(const QString& line) {
+    return line.startsWith(saved) || line.startsWith(notSaved);
+}
+
 } // namespace folvane::logline

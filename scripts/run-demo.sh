@@ -1,20 +1,30 @@
 #!/usr/bin/env bash
-# Starts the simulator's demo site (ExpressionEngine, or WordPress with --wp) and the helper on it.
+# Starts the simulator's demo site (ExpressionEngine, or WordPress with --wp) and the helper on it. It says
+# where the site is mounted and what each upload came to; -v shows the helper's whole log.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bin=build/bin
 cms=ee
 tag=ExpressionEngine
 title="Demo Site"
-if [ "${1:-}" = "--wp" ]; then cms=wp; tag=Wordpress; title="Demo WordPress"; fi
+verbose=0
+for arg in "$@"; do
+    case "$arg" in
+    --wp) cms=wp; tag=Wordpress; title="Demo WordPress" ;;
+    -v | --verbose) verbose=1 ;;
+    *) echo "usage: $0 [--wp] [-v|--verbose]" >&2; exit 2 ;;
+    esac
+done
 
 sim_out=$(mktemp)
 helper_log=$(mktemp)
 "$bin/folvane3-addon-sim" --cms "$cms" > "$sim_out" &
 sim_pid=$!
 helper_pid=""
+uploads_pid=""
 cleanup() {
     [ -n "$helper_pid" ] && kill -TERM "$helper_pid" 2>/dev/null && wait "$helper_pid" 2>/dev/null
+    [ -n "$uploads_pid" ] && kill -TERM "$uploads_pid" 2>/dev/null && wait "$uploads_pid" 2>/dev/null
     kill -TERM "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
     rm -f "$sim_out" "$helper_log"
 }
@@ -26,17 +36,33 @@ read -r _ port base_url < "$sim_out"
 echo "Demo add-on running at $base_url (user admin, password password)"
 
 base_folder="${XDG_DATA_HOME:-$HOME/.local/share}/Folvane 3"
-# The helper's log goes to the terminal and to a file, where the mount path is picked up.
-echo password | "$bin/folvane3-fuse-helper" --args -admin_url "$base_url" -login admin -pass - \
-    "$base_folder" "$title" 0 0 1 1 0 "http://127.0.0.1:$port" "$tag" > >(tee "$helper_log") 2>&1 &
+# The helper's log goes to a file, where the mount path is picked up, and with -v to the terminal too.
+helper=("$bin/folvane3-fuse-helper" --args -admin_url "$base_url" -login admin -pass -
+    "$base_folder" "$title" 0 0 1 1 0 "http://127.0.0.1:$port" "$tag")
+if [ "$verbose" = 1 ]; then
+    echo password | "${helper[@]}" > >(tee "$helper_log") 2>&1 &
+else
+    echo password | "${helper[@]}" > "$helper_log" 2>&1 &
+fi
 helper_pid=$!
 until grep -q '^Mounted at ' "$helper_log"; do
     kill -0 "$helper_pid" 2>/dev/null || break
     sleep 0.1
 done
-grep -q '^Mounted at ' "$helper_log" || { wait "$helper_pid"; exit; }
+if ! grep -q '^Mounted at ' "$helper_log"; then
+    # Why the helper ended is in the last lines of its log.
+    [ "$verbose" = 1 ] || tail -n 20 "$helper_log" >&2
+    wait "$helper_pid"
+    exit
+fi
 volume=$(sed -n 's/^Mounted at //p' "$helper_log")
 echo "Demo site mounted at $volume (Ctrl-C ends the demo and unmounts it)"
+if [ "$verbose" = 0 ]; then
+    echo "Each upload is shown here; -v shows the helper's whole log."
+    # One line per upload the site answered ("Saved news/index.html", "Could not save …: <the reason>").
+    tail -n +1 -f --pid="$helper_pid" "$helper_log" | grep --line-buffered -E '^(Saved |Could not save )' &
+    uploads_pid=$!
+fi
 
 # Someone else edits the site (through the add-on, as the CMS's own editor would), then the helper is
 # asked to refresh, as the application's refresh button does.

@@ -3,8 +3,10 @@
 #include "SiteStore.h"
 
 #include "AnswerWait.h"
+#include "ConsoleLog.h"
 #include "GoogleAnalytics.h"
 #include "HttpClient.h"
+#include "LogLines.h"
 #include "MountTable.h"
 #include "NotificationBus.h"
 #include "Paths.h"
@@ -141,7 +143,9 @@ int connectSite(const CommandLine& command) {
             mounted = true;
             console::out(mountPoint);
             console::message(
-                QStringLiteral("\"%1\" is mounted at %2; Ctrl-C ejects it.").arg(title, mountPoint));
+                QStringLiteral("\"%1\" is mounted at %2; Ctrl-C (or folvane3 eject \"%1\" elsewhere) "
+                               "ejects it.")
+                    .arg(title, mountPoint));
         }
     });
     QObject::connect(
@@ -152,6 +156,16 @@ int connectSite(const CommandLine& command) {
                                        .arg(count)
                                  : QStringLiteral("\"%1\": every upload confirmed").arg(title));
         });
+    // The helper's whole log with --verbose; else only what its uploads came to (the helper's own lines
+    // rather than the pending-files notices: those come at most every 200 ms, so a save the site confirms
+    // between two of them never shows there).
+    QObject::connect(&control, &ConnectionControl::helperSaid, &loop,
+                     [](const QString&, const QString& line) {
+                         if (console::verbose())
+                             echoLine(line);
+                         else if (logline::isUploadOutcome(line))
+                             console::message(line);
+                     });
     QObject::connect(&control, &ConnectionControl::helperEnded, &loop,
                      [&](const QString&, std::optional<int> status) {
                          ended = status;

@@ -13,6 +13,7 @@ namespace folvane::cli::console {
 
 namespace {
 std::FILE* userErrors = stderr;
+bool verboseOutput = false;
 
 void writeLine(std::FILE* stream, const QString& line) {
     const QByteArray bytes = line.toLocal8Bit() + '\n';
@@ -31,6 +32,8 @@ std::optional<QString> readLine() {
 } // namespace
 
 void setUp(bool verbose) {
+    verboseOutput = verbose;
+    openConsoleLogFileWhenWanted();
     if (verbose)
         return;
     const int kept = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
@@ -42,7 +45,10 @@ void setUp(bool verbose) {
     std::fflush(stderr);
     ::dup2(nowhere, STDERR_FILENO);
     ::close(nowhere);
-    redirectConsoleLogWhenWanted();
+}
+
+bool verbose() {
+    return verboseOutput;
 }
 
 void out(const QString& line) {

@@ -7,10 +7,11 @@ namespace folvane::cli {
 
 // What the user of the command line sees. Messages and errors go to the terminal's standard error;
 // the console log (the programs' own log lines, the helper's included) goes there too only with
-// --verbose, else to the console log file when that is switched on, else nowhere.
+// --verbose. The console log file, when that is switched on, gets it either way.
 namespace console {
 
 void setUp(bool verbose);
+bool verbose();
 // Standard output: results meant for scripts (a mount path, a list).
 void out(const QString& line);
 void message(const QString& line);

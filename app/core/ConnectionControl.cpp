@@ -93,6 +93,8 @@ std::shared_ptr<HelperProcess> ConnectionControl::launchHelper(BaseWebsite& site
     if (!helper->start(setup_.program, helperCommandLine(site, preferences_, setup_.basePath).arguments(),
                        site.password, setup_.environment, error))
         return nullptr;
+    connect(helper.get(), &HelperProcess::said, this,
+            [this, title = site.cleanName](const QString& line) { emit helperSaid(title, line); });
     connect(helper.get(), &HelperProcess::ended, this,
             [this, title = site.cleanName, process = helper.get()](std::optional<int> status) {
                 if (status == HelperCommandLine::exitAlreadyConnected) {

@@ -93,6 +93,8 @@ signals:
     // connected already (by another folvane3), its volume at `mountPoint`. Its record here is idle again.
     void alreadyConnected(const QString& title, const QString& mountPoint);
     void pendingUploadsChanged(const QString& title, int count);
+    // One line of the log of the site's helper.
+    void helperSaid(const QString& title, const QString& line);
     // The helper process ended: its exit status, or none when a signal ended it.
     void helperEnded(const QString& title, std::optional<int> exitStatus);
 

@@ -43,8 +43,9 @@ Application::Application(shell::SingleInstance& instance, QObject* parent)
 
 Application::~Application() = default;
 
-void Application::start(const QString& deepLink, bool atLogin) {
+void Application::start(const QString& deepLink, bool atLogin, bool showHelperLogs) {
     atLogin_ = atLogin;
+    showHelperLogs_ = showHelperLogs;
     if (!deepLink.isEmpty()) {
         logLine(QStringLiteral("Heard deeplink"));
         deepLinks_.enqueue(deepLink);
@@ -74,6 +75,9 @@ void Application::setupFinished() {
     sites_ = std::make_unique<SiteListManager>(secrets_, paths::supportFolder());
     control_ = std::make_unique<ConnectionControl>(*sites_, preferences_, bus_, http_);
     connect(&wake_, &WakeWatcher::woke, control_.get(), &ConnectionControl::wakeFromSleep);
+    if (showHelperLogs_)
+        connect(control_.get(), &ConnectionControl::helperSaid, this,
+                [](const QString&, const QString& line) { echoLine(line); });
     window_ = std::make_unique<SiteListWindow>(*sites_, *control_, prompts_, icons_);
     window_->setPendingFilesWatch(&pendingFiles_);
     window_->setApplicationMenu(&menu_);

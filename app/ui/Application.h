@@ -39,12 +39,14 @@ public:
     ~Application() override;
 
     // Runs the start-up checks; the site list and the windows come once they pass. `deepLink` (may be empty)
-    // waits for them. Started at login, the window stays in the tray until the user opens it.
-    void start(const QString& deepLink, bool atLogin = false);
+    // waits for them. Started at login, the window stays in the tray until the user opens it. The helpers'
+    // logs go to standard error only when `showHelperLogs`.
+    void start(const QString& deepLink, bool atLogin = false, bool showHelperLogs = false);
 
 private:
     void setupFinished();
     bool atLogin_ = false;
+    bool showHelperLogs_ = false;
     void buildMenu();
     void showPreferences();
     void showAbout();

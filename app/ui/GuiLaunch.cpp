@@ -10,7 +10,21 @@
 
 namespace folvane::ui {
 
-bool wantsGui(const QStringList& arguments, const QProcessEnvironment& environment) {
+namespace {
+// "-v" or "--verbose" first: the helpers' logs are shown on standard error too.
+QStringList withoutVerbose(QStringList arguments, bool* verbose = nullptr) {
+    const bool given = !arguments.isEmpty() && (arguments.first() == QLatin1String("-v") ||
+                                                arguments.first() == QLatin1String("--verbose"));
+    if (given)
+        arguments.removeFirst();
+    if (verbose)
+        *verbose = given;
+    return arguments;
+}
+} // namespace
+
+bool wantsGui(const QStringList& givenArguments, const QProcessEnvironment& environment) {
+    const QStringList arguments = withoutVerbose(givenArguments);
     const bool onDesktop = !environment.value(QStringLiteral("DISPLAY")).isEmpty() ||
                            !environment.value(QStringLiteral("WAYLAND_DISPLAY")).isEmpty() ||
                            !environment.value(QStringLiteral("QT_QPA_PLATFORM")).isEmpty();
@@ -25,17 +39,19 @@ int runGui(int& argc, char** argv) {
     QApplication::setApplicationDisplayName(QStringLiteral("Folvane 3"));
     QApplication::setDesktopFileName(QStringLiteral("folvane3"));
     QApplication::setWindowIcon(icons::application());
-    redirectConsoleLogWhenWanted();
+    openConsoleLogFileWhenWanted();
 
-    const bool atLogin = QApplication::arguments().value(1) == shell::autostart::atLoginArgument;
-    const QString deepLink = atLogin ? QString() : QApplication::arguments().value(1);
+    bool verbose = false;
+    const QStringList arguments = withoutVerbose(QApplication::arguments().mid(1), &verbose);
+    const bool atLogin = arguments.value(0) == shell::autostart::atLoginArgument;
+    const QString deepLink = atLogin ? QString() : arguments.value(0);
     shell::SingleInstance instance;
     // A second start hands its link (or just the wish to be seen) to the running application. Without a
     // session bus this one goes on alone.
     if (!instance.claim() && shell::SingleInstance::handOver(deepLink))
         return 0;
     Application folvane(instance);
-    folvane.start(deepLink, atLogin);
+    folvane.start(deepLink, atLogin, verbose);
     return QApplication::exec();
 }
 

@@ -6,7 +6,7 @@
 namespace folvane::ui {
 
 // Whether folvane3 starts its windows: with no arguments, only a folvane:// link, or only the autostart
-// entry's argument, on a desktop (DISPLAY,
+// entry's argument (each may follow "-v"/"--verbose"), on a desktop (DISPLAY,
 // WAYLAND_DISPLAY or QT_QPA_PLATFORM set). Everything else is the command line.
 bool wantsGui(const QStringList& arguments, const QProcessEnvironment& environment);
 

@@ -47,7 +47,7 @@ HelperApp::~HelperApp() {
 }
 
 void HelperApp::start() {
-    redirectConsoleLogWhenWanted();
+    openConsoleLogFileWhenWanted();
     // Before anything touches the mirror folder or the mount point, which belong to a helper already serving
     // the site. Such a helper is left alone: nothing is posted for the title, and no shutdown runs.
     lock_ = std::make_unique<SiteLock>(args_.title.isEmpty() ? args_.typedUrl : args_.title);

@@ -1,6 +1,7 @@
 #include "TemplateFiles.h"
 
 #include "ConsoleLog.h"
+#include "LogLines.h"
 #include "addon/AddonClient.h"
 #include "tree/PathText.h"
 #include "tree/WebsiteInUse.h"
@@ -66,6 +67,11 @@ UploadQueue::Result resultOf(const AddonResult& result) {
     if (result.transportFailed)
         return UploadQueue::Result::transportFailed;
     return result.success ? UploadQueue::Result::confirmed : UploadQueue::Result::refused;
+}
+
+QString refusalOf(const AddonResult& result) {
+    return result.transportFailed ? QStringLiteral("The site did not answer.")
+                                  : result.message.value_or(QString());
 }
 
 } // namespace
@@ -275,6 +281,8 @@ void TemplateFiles::enqueueCreate(Key key, const QString& group) {
             group, nameOf(file), QString::fromLatin1(data),
             [this, key, file, group, data, done](const AddonResult& result) {
                 logLine(QStringLiteral("templateID: ") + result.id.value_or(QStringLiteral("nil")));
+                logLine(logline::uploadOutcome(file.mid(mirror_.size()), result.success && result.id,
+                                               refusalOf(result)));
                 recordCreated(key, file, group, data, result);
                 // A create is never sent twice: the first may have made the template.
                 done(result.transportFailed ? UploadQueue::Result::refused : resultOf(result));
@@ -290,8 +298,7 @@ void TemplateFiles::recordCreated(Key key, const QString& file, const QString& g
         return;
     Item& item = *found->second;
     item.creating = false;
-    item.refusal = result.transportFailed ? QStringLiteral("The site did not answer.")
-                                          : result.message.value_or(QString());
+    item.refusal = refusalOf(result);
     if (!result.id) {
         // Not made (or no word of it): the file stays unconfirmed, and its next save tries again.
         item.refused = true;
@@ -420,6 +427,9 @@ void TemplateFiles::enqueueUpdate(Key key) {
         client_.updateTemplate(item.groupID, item.templateID, QString::fromLatin1(data),
                                [this, key, data, done](const AddonResult& result) {
                                    const auto again = items_.find(key);
+                                   if (again != items_.end() && !result.transportFailed)
+                                       logLine(logline::uploadOutcome(again->second->path.mid(mirror_.size()),
+                                                                      result.success, refusalOf(result)));
                                    if (again != items_.end()) {
                                        if (result.success)
                                            again->second->confirmed = data;

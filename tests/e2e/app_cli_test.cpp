@@ -498,3 +498,58 @@ TEST_F(AppCli, StatusNamesWhatTheSiteRefusedAndEjectEndsAConnectionOfAnotherComm
     EXPECT_TRUE(QDir(session.baseFolder() + "/Recovered/Site").exists()) << "the refused edit is kept";
     EXPECT_EQ(folvane3(session, {"status", "--json"}).standardOutput, "{\n    \"sites\": [\n    ]\n}\n");
 }
+
+// By default connect says where the site is, how to end it and what each upload came to; the helper's own
+// log goes to the console log file (once) and, with --verbose, to the terminal as well.
+TEST_F(AppCli, ConnectIsQuietByDefaultAndShowsTheHelpersLogWhenVerbose) {
+    ASSERT_EQ(addSite(session, "Site", sim.baseUrl()).exitCode, 0);
+    BusRecorder bus(session.bus());
+    QProcessEnvironment environment = session.environment();
+    environment.insert("FOLVANE_CONSOLE_LOG", "1");
+    const QString mountPoint = session.mountRoot() + "/Site";
+    const QString consoleLog = session.home() + "/.local/state/Folvane 3/Logs/FolvaneConsole.log";
+    const auto save = [&](const QByteArray& text) {
+        QFile page(mountPoint + "/news/index.html");
+        ASSERT_TRUE(page.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        page.write(text);
+    };
+
+    {
+        AppRunner quiet(session, {"connect", "Site"}, std::nullopt, environment);
+        ASSERT_TRUE(quiet.process().waitForOutputLine(mountPoint)) << quiet.process().errors().toStdString();
+        save("saved through the volume\n");
+        ASSERT_TRUE(waitUntil([&] { return quiet.process().errors().contains("Saved news/index.html\n"); }))
+            << quiet.process().errors().toStdString();
+        sim.fault(
+            {{"action", "update_template_data"}, {"kind", "refuse"}, {"message", "Template is locked."}});
+        save("refused by the site\n");
+        ASSERT_TRUE(waitUntil([&] {
+            return quiet.process().errors().contains("Could not save news/index.html: Template is locked.\n");
+        })) << quiet.process().errors().toStdString();
+        sim.clearFaults();
+
+        const QString said = quiet.process().errors();
+        EXPECT_TRUE(said.contains("\"Site\" is mounted at " + mountPoint + "; Ctrl-C (or folvane3 eject"))
+            << said.toStdString();
+        for (const char* diagnostic : {"Mounted at ", "Logging In", "writingfile-Site", "Pending uploads"})
+            EXPECT_FALSE(said.contains(diagnostic)) << diagnostic << " in\n" << said.toStdString();
+        quiet.process().sendSignal(SIGTERM);
+        ASSERT_TRUE(quiet.process().waitForExit());
+    }
+    const QString logged = readFile(consoleLog);
+    EXPECT_EQ(logged.count("Mounted at " + mountPoint + "\n"), 1) << logged.toStdString();
+    EXPECT_EQ(logged.count("Saved news/index.html\n"), 1) << "written by the helper alone";
+
+    AppRunner verbose(session, {"-v", "connect", "Site"}, std::nullopt, environment);
+    ASSERT_TRUE(verbose.process().waitForOutputLine(mountPoint)) << verbose.process().errors().toStdString();
+    save("saved again\n");
+    ASSERT_TRUE(waitUntil([&] { return verbose.process().errors().contains("Saved news/index.html\n"); }))
+        << verbose.process().errors().toStdString();
+    const QString said = verbose.process().errors();
+    EXPECT_TRUE(said.contains("Mounted at " + mountPoint + "\n")) << said.toStdString();
+    EXPECT_TRUE(said.contains("writingfile-Site ")) << said.toStdString();
+    EXPECT_EQ(said.count("Saved news/index.html\n"), 1) << "shown once";
+    verbose.process().sendSignal(SIGTERM);
+    ASSERT_TRUE(verbose.process().waitForExit());
+    EXPECT_EQ(readFile(consoleLog).count("Mounted at " + mountPoint + "\n"), 2);
+}

@@ -1,10 +1,12 @@
 // The volume's life with the helper: mounted after start-up, taken down by every way the helper ends
-// (also while a shell works inside it), detached when a crashed run left it behind, and a mount that
-// fails ends the helper with a critical notification.
+// (also while a shell works inside it), detached when a crashed run left it behind, a mount that fails ends
+// the helper with a critical notification, and a log nobody reads holds up neither the volume nor the end.
 #include "testkit/AddonSim.h"
 #include "testkit/BusRecorder.h"
 #include "testkit/FuseMounts.h"
 #include "testkit/HelperRunner.h"
+#include "testkit/Programs.h"
+#include "testkit/SiteCompare.h"
 #include "testkit/TestSession.h"
 #include "testkit/Wait.h"
 
@@ -14,7 +16,10 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <csignal>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 using namespace folvane::testkit;
 
@@ -219,4 +224,89 @@ TEST(VolumeMount, AMountRootSpelledWithSlashesOrThroughALinkIsStillRecognised) {
         helper.terminate();
         ASSERT_TRUE(helper.waitForExit());
     }
+}
+
+// The helper with its standard error on a pipe of one page that nobody reads, stopped by its pid and its
+// volume detached when the test ends.
+class HelperWithStalledLog {
+public:
+    HelperWithStalledLog(TestSession& session, const AddonSim& sim)
+        : mountPoint_(session.mountRoot() + "/" + title) {
+        int ends[2];
+        EXPECT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+        readEnd_ = ends[0];
+        ::fcntl(ends[1], F_SETPIPE_SZ, 4096);
+        process_.setProgram(programPath(QStringLiteral("folvane3-fuse-helper")));
+        process_.setArguments(HelperRunner::commandLine(optionsFor(sim), session.baseFolder()));
+        process_.setProcessEnvironment(session.environment());
+        process_.setStandardOutputFile(QProcess::nullDevice());
+        process_.setStandardErrorFile(QProcess::nullDevice());
+        process_.setChildProcessModifier([writeEnd = ends[1]] { ::dup2(writeEnd, STDERR_FILENO); });
+        process_.start();
+        EXPECT_TRUE(process_.waitForStarted());
+        ::close(ends[1]);
+        process_.write("password\n");
+        process_.waitForBytesWritten();
+        process_.closeWriteChannel();
+    }
+    ~HelperWithStalledLog() {
+        if (process_.state() != QProcess::NotRunning) {
+            ::kill(static_cast<pid_t>(process_.processId()), SIGKILL);
+            process_.waitForFinished();
+        }
+        if (FuseMounts::isMounted(mountPoint_))
+            FuseMounts::detach(mountPoint_);
+        ::close(readEnd_);
+    }
+
+    QString mountPoint() const { return mountPoint_; }
+    QProcess& process() { return process_; }
+    // Bytes waiting in the pipe, and how many it holds.
+    int unread() const {
+        int bytes = 0;
+        ::ioctl(readEnd_, FIONREAD, &bytes);
+        return bytes;
+    }
+    int capacity() const { return ::fcntl(readEnd_, F_GETPIPE_SZ); }
+
+private:
+    QString mountPoint_;
+    int readEnd_ = -1;
+    QProcess process_;
+};
+
+TEST(VolumeMount, ALogNobodyReadsHoldsUpNeitherTheVolumeNorTheEnd) {
+    TestSession session;
+    AddonSim sim;
+    BusRecorder bus(session.bus());
+    HelperWithStalledLog helper(session, sim);
+    ASSERT_TRUE(bus.waitFor(QStringLiteral("finishedconnecting-") + title));
+    ASSERT_TRUE(waitUntil([&] { return FuseMounts::isMounted(helper.mountPoint()); }));
+
+    // Every new file and every write is an event the helper logs (hidden files stay on this computer).
+    const QString news = helper.mountPoint() + "/news/";
+    for (int i = 0; i < 2000; ++i) {
+        QFile file(news + QStringLiteral(".note-%1").arg(i));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << i;
+        ASSERT_EQ(file.write(QByteArray::number(i)), QByteArray::number(i).size());
+    }
+    for (int i = 0; i < 2000; ++i) {
+        QFile file(news + QStringLiteral(".note-%1").arg(i));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << i;
+        ASSERT_EQ(file.readAll(), QByteArray::number(i));
+    }
+    QFile page(news + "index.html");
+    ASSERT_TRUE(page.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    page.write("written while nobody read the log\n");
+    page.close();
+    EXPECT_TRUE(waitUntilSiteMatchesVolume(sim, helper.mountPoint())) << "uploads go on";
+    EXPECT_GE(helper.unread(), helper.capacity() / 2) << "the log's pipe filled up";
+
+    ::kill(static_cast<pid_t>(helper.process().processId()), SIGTERM);
+    ASSERT_TRUE(helper.process().waitForFinished(60'000));
+    EXPECT_EQ(helper.process().exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(helper.process().exitCode(), 0);
+    EXPECT_TRUE(bus.waitFor(terminated));
+    EXPECT_FALSE(FuseMounts::isMounted(helper.mountPoint()));
+    EXPECT_FALSE(QFileInfo::exists(helper.mountPoint()));
 }
