@@ -5,11 +5,13 @@
 # reading 10,000 small files, and a 4 KiB random read/write mix (fio). Rounds alternate between the
 # places; each row prints the ratio of the best and of the median of RUNS rounds against its goal. Run
 # after the build (BUILD_DIR, default build): it compiles a small program against the build's libraries.
-# Installs bindfs and fio when missing. CACHING=0 measures the volume with "Enable caching" off.
+# Installs bindfs and fio when missing. CACHING=0 measures the volume with "Enable caching" off. ROWS picks
+# rows by number (e.g. ROWS="3 4" reruns the two metadata rows); PROFILE=file records the volume's serving
+# process with `perf record -g` into that file while the rows run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build}
-runs=${RUNS:-3} caching=${CACHING:-1}
+runs=${RUNS:-3} caching=${CACHING:-1} rows=${ROWS:-1 2 3 4 5} profile=${PROFILE:-}
 
 for tool in bindfs fio; do
     command -v "$tool" > /dev/null && continue
@@ -18,8 +20,9 @@ for tool in bindfs fio; do
 done
 
 work=$(mktemp -d)
-mounter_pid="" bindfs_mount=""
+mounter_pid="" bindfs_mount="" perf_pid=""
 cleanup() {
+    [ -n "$perf_pid" ] && kill -INT "$perf_pid" 2> /dev/null && wait "$perf_pid" 2> /dev/null
     [ -n "$bindfs_mount" ] && fusermount3 -uz "$bindfs_mount" 2> /dev/null
     [ -n "$mounter_pid" ] && kill -TERM "$mounter_pid" 2> /dev/null && wait "$mounter_pid" 2> /dev/null
     rm -rf "$work"
@@ -106,11 +109,16 @@ until grep -q '^MOUNTED' "$work/mounter.out"; do
     sleep 0.05
 done
 bindfs "$mirror" "$bindfs_mount"
+if [ -n "$profile" ]; then
+    perf record -g -o "$profile" -p "$mounter_pid" 2> /dev/null &
+    perf_pid=$!
+fi
 
-/usr/bin/python3 - "$runs" "$mirror" "$volume" "$bindfs_mount" << 'EOF'
+/usr/bin/python3 - "$runs" "$mirror" "$volume" "$bindfs_mount" "$rows" << 'EOF'
 import json, os, statistics, subprocess, sys, time
 
 runs = int(sys.argv[1])
+wanted = {int(row) for row in sys.argv[5].split()}
 places = {"native": sys.argv[2], "volume": sys.argv[3], "bindfs": sys.argv[4]}
 chunk = b"\xa5" * (1 << 20)
 size_mib, files, workers = 256, 10_000, 4
@@ -209,7 +217,11 @@ rows = (
     ("4 workers stat+read 10,000", parallel, (("native", 0.70),)),
     ("4 KiB random r/w mix (fio)", fio, (("bindfs", 1.0),)),
 )
-for title, measure, goals in rows:
+if 2 in wanted and 1 not in wanted:
+    write(places["native"])  # the file the read row reads
+for number, (title, measure, goals) in enumerate(rows, 1):
+    if number not in wanted:
+        continue
     rates = rounds(measure)
     for against, goal in goals:
         best = max(rates["volume"]) / max(rates[against])
@@ -217,5 +229,6 @@ for title, measure, goals in rows:
         print("%-28s volume/%-6s best %5.2f  median %5.2f  (goal >= %.2f) %-10s  bindfs/native best %.2f"
               % (title, against, best, median, goal, "ok" if best >= goal else "BELOW GOAL",
                  max(rates["bindfs"]) / max(rates["native"])), flush=True)
-os.remove(os.path.join(places["native"], "big.bin"))
+if os.path.exists(os.path.join(places["native"], "big.bin")):
+    os.remove(os.path.join(places["native"], "big.bin"))
 EOF
