@@ -21,7 +21,9 @@ done
 
 work=$(mktemp -d)
 mounter_pid="" bindfs_mount="" perf_pid=""
+# Every step runs whatever the one before returned (a process's exit status must not end the cleanup).
 cleanup() {
+    set +e
     [ -n "$perf_pid" ] && kill -INT "$perf_pid" 2> /dev/null && wait "$perf_pid" 2> /dev/null
     [ -n "$bindfs_mount" ] && fusermount3 -uz "$bindfs_mount" 2> /dev/null
     [ -n "$mounter_pid" ] && kill -TERM "$mounter_pid" 2> /dev/null && wait "$mounter_pid" 2> /dev/null

@@ -25,20 +25,21 @@ QString HttpAnswer::describe() const {
 HttpClient::HttpClient(TimeLimit limit, QObject* parent)
     : QObject(parent), limit_(limit), manager_(new QNetworkAccessManager(this)) {}
 
-void HttpClient::get(const QString& url, Completion done) {
-    send("GET", url, {}, std::move(done));
+void HttpClient::get(const QString& url, Completion done, BodySink sink) {
+    send("GET", url, {}, std::move(done), std::move(sink));
 }
 
 void HttpClient::postForm(const QString& url, const FormFields& fields, Completion done) {
     send("POST", url, formEncode(fields), std::move(done));
 }
 
-void HttpClient::send(const QByteArray& method, const QString& url, const QByteArray& body, Completion done) {
+void HttpClient::send(const QByteArray& method, const QString& url, const QByteArray& body, Completion done,
+                      BodySink sink) {
     if (QThread::currentThread() != thread()) {
         QMetaObject::invokeMethod(
             this,
-            [this, method, url, body, done = std::move(done)]() mutable {
-                send(method, url, body, std::move(done));
+            [this, method, url, body, done = std::move(done), sink = std::move(sink)]() mutable {
+                send(method, url, body, std::move(done), std::move(sink));
             },
             Qt::QueuedConnection);
         return;
@@ -60,13 +61,13 @@ void HttpClient::send(const QByteArray& method, const QString& url, const QByteA
     if (method == "POST") {
         request.setHeader(QNetworkRequest::ContentTypeHeader,
                           QStringLiteral("application/x-www-form-urlencoded; charset=utf-8"));
-        watch(manager_->post(request, body), std::move(done));
+        watch(manager_->post(request, body), std::move(done), std::move(sink));
     } else {
-        watch(manager_->get(request), std::move(done));
+        watch(manager_->get(request), std::move(done), std::move(sink));
     }
 }
 
-void HttpClient::watch(QNetworkReply* reply, Completion done) {
+void HttpClient::watch(QNetworkReply* reply, Completion done, BodySink sink) {
     auto timedOut = std::make_shared<bool>(false);
     auto* timer = new QTimer(reply);
     timer->setSingleShot(true);
@@ -81,8 +82,13 @@ void HttpClient::watch(QNetworkReply* reply, Completion done) {
         connect(reply, &QNetworkReply::downloadProgress, timer, restart);
     }
     timer->start();
+    if (sink) {
+        // Bounded: while the sink is busy the transfer waits rather than piling up in memory.
+        reply->setReadBufferSize(qint64(1) << 20);
+        connect(reply, &QNetworkReply::readyRead, this, [reply, sink] { sink(reply->readAll()); });
+    }
     connect(reply, &QNetworkReply::finished, this,
-            [reply, timer, timedOut, limit = limit_, done = std::move(done)]() {
+            [reply, timer, timedOut, limit = limit_, done = std::move(done), sink]() {
                 timer->stop();
                 reply->deleteLater();
                 HttpAnswer answer;
@@ -95,6 +101,8 @@ void HttpClient::watch(QNetworkReply* reply, Completion done) {
                 } else if (reply->error() != QNetworkReply::NoError &&
                            reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isNull()) {
                     answer.error = reply->errorString();
+                } else if (sink) {
+                    sink(reply->readAll());
                 } else {
                     answer.body = reply->readAll();
                 }

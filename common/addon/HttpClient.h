@@ -3,6 +3,7 @@
 #include "FormEncoding.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QObject>
 #include <QString>
 #include <chrono>
@@ -49,15 +50,19 @@ class HttpClient : public QObject {
     Q_OBJECT
 public:
     using Completion = std::function<void(const HttpAnswer&)>;
+    // Takes an answer's body piece by piece as it arrives, on the client's thread, before the completion
+    // runs; the answer handed to the completion then has no body. For answers too large to hold at once.
+    using BodySink = std::function<void(QByteArrayView)>;
 
     explicit HttpClient(TimeLimit limit, QObject* parent = nullptr);
 
-    void get(const QString& url, Completion done);
+    void get(const QString& url, Completion done, BodySink sink = {});
     void postForm(const QString& url, const FormFields& fields, Completion done);
 
 private:
-    void send(const QByteArray& method, const QString& url, const QByteArray& body, Completion done);
-    void watch(QNetworkReply* reply, Completion done);
+    void send(const QByteArray& method, const QString& url, const QByteArray& body, Completion done,
+              BodySink sink = {});
+    void watch(QNetworkReply* reply, Completion done, BodySink sink);
 
     TimeLimit limit_;
     QNetworkAccessManager* manager_;

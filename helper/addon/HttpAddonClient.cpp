@@ -126,20 +126,52 @@ std::shared_ptr<Json> HttpAddonClient::fetchTemplateList() {
     return list;
 }
 
+bool HttpAddonClient::streamTemplateList(const std::function<void(QByteArrayView)>& sink) {
+    logLine(QStringLiteral("Requesting site"));
+    if (!logIn())
+        return false;
+    getSiteStatus();
+    logLine(QStringLiteral("Requesting templates"));
+    auto wait = std::make_shared<AnswerWait>();
+    http_.get(
+        urls.getTemplates,
+        [wait](const HttpAnswer& answer) {
+            if (answer.failed())
+                logLine(QStringLiteral("Template list request failed: ") + answer.error);
+            wait->signal();
+        },
+        sink);
+    wait->wait([] { logLine(QStringLiteral("doot")); });
+    return true;
+}
+
+namespace {
+
+bool isDefaultGroup(const std::optional<QString>& id, std::optional<bool> isSpecial) {
+    const bool pseudo = id && (*id == QLatin1String("variables") || *id == QLatin1String("snippets"));
+    return !pseudo && isSpecial.value_or(false);
+}
+
+} // namespace
+
 void HttpAddonClient::checkDefaultGroup(const Json& list) {
-    if (!options_.defaultGroupAlert || site_.cms != CMS::expressionEngine)
-        return;
     bool found = false;
     const Json* folders = member(list, "folders");
-    if (folders && folders->is_structured()) {
-        for (const Json& group : *folders) {
-            const auto id = stringValue(group, "id");
-            const bool pseudo = id && (*id == QLatin1String("variables") || *id == QLatin1String("snippets"));
-            if (!pseudo && boolValue(group, "is_special").value_or(false))
-                found = true;
-        }
-    }
-    if (!found)
+    if (folders && folders->is_structured())
+        for (const Json& group : *folders)
+            found = found || isDefaultGroup(stringValue(group, "id"), boolValue(group, "is_special"));
+    warnUnlessDefaultGroup(found);
+}
+
+void HttpAddonClient::checkDefaultGroup(const PathDictionaries& tree) {
+    bool found = false;
+    for (const auto& [path, folder] : tree.folderDictionary)
+        found = found || isDefaultGroup(folder.templateGroupID, folder.isSpecial);
+    warnUnlessDefaultGroup(found);
+}
+
+void HttpAddonClient::warnUnlessDefaultGroup(bool found) {
+    if (options_.defaultGroupAlert && site_.cms == CMS::expressionEngine && !found)
         sendNotification(QStringLiteral("Warning"), QStringLiteral("Default template group not set."));
 }
 

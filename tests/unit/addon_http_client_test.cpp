@@ -223,3 +223,39 @@ TEST(HttpClient, ARequestFromAnotherThreadIsAnsweredOnTheClientsThread) {
     EXPECT_EQ(answer.body, "{}");
     EXPECT_EQ(answeredOn, QCoreApplication::instance()->thread());
 }
+
+// A sink takes a large body as it arrives, in order and in bounded pieces; the answer then carries none. A
+// transfer that breaks off has handed over what came.
+TEST(HttpClientBodySink, TakesALargeBodyPieceByPieceAndKeepsNoneOfIt) {
+    QByteArray body(16 << 20, '\0');
+    for (qsizetype i = 0; i < body.size(); ++i)
+        body[i] = static_cast<char>('a' + i % 23);
+    LocalServer server([&](QTcpSocket* socket, const QByteArray&) { reply(socket, "200 OK", body); });
+    HttpClient http(silence(10s));
+    QByteArray received;
+    qsizetype pieces = 0, largest = 0;
+    const HttpAnswer answer = await([&](auto done) {
+        http.get(server.url("/list_all"), done, [&](QByteArrayView piece) {
+            received += piece;
+            ++pieces;
+            largest = std::max(largest, piece.size());
+        });
+    });
+    EXPECT_FALSE(answer.failed()) << answer.error.toStdString();
+    EXPECT_TRUE(answer.body.isEmpty());
+    EXPECT_TRUE(received == body) << received.size() << " of " << body.size() << " bytes, or out of order";
+    EXPECT_GT(pieces, 1);
+    EXPECT_LE(largest, 4 << 20) << "the transfer waits for the sink instead of piling up";
+
+    LocalServer cut([](QTcpSocket* socket, const QByteArray&) {
+        socket->write("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n{\"folders\":[");
+        socket->flush();
+        socket->disconnectFromHost();
+    });
+    QByteArray partial;
+    const HttpAnswer broken = await([&](auto done) {
+        http.get(cut.url("/list_all"), done, [&](QByteArrayView piece) { partial += piece; });
+    });
+    EXPECT_TRUE(broken.body.isEmpty());
+    EXPECT_EQ(partial, "{\"folders\":[");
+}
