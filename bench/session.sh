@@ -15,7 +15,7 @@ start_simulator() {
     "$bin/folvane3-addon-sim" "$@" > "$work/sim.out" &
     sim_pid=$!
     # A large seed takes the simulator a while to load: wait as long as it runs.
-    until grep -q '^READY ' "$work/sim.out"; do
+    until grep -qs '^READY ' "$work/sim.out"; do
         kill -0 "$sim_pid" 2> /dev/null || { echo "the simulator ended before it was ready" >&2; exit 1; }
         sleep 0.05
     done
