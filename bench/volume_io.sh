@@ -106,7 +106,7 @@ mkdir -p "$mirror" "$bindfs_mount"
 # Its log goes to a file, as the helper's does.
 "$work/mounter" "$mirror" "$volume" "$caching" > "$work/mounter.out" 2> "$work/mounter.log" &
 mounter_pid=$!
-until grep -q '^MOUNTED' "$work/mounter.out"; do
+until grep -qs "^MOUNTED" "$work/mounter.out"; do
     kill -0 "$mounter_pid" 2> /dev/null || { cat "$work/mounter.log"; exit 1; }
     sleep 0.05
 done

@@ -2,7 +2,6 @@
 
 #include "LenientJson.h"
 
-#include <QByteArrayView>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -49,17 +48,6 @@ public:
     // Fetches the whole template list and waits for it (events keep flowing meanwhile); nothing when the
     // site could not be reached or refused the login.
     virtual std::shared_ptr<Json> fetchTemplateList() = 0;
-    // The same list handed to `sink` as its bytes arrive, none of it kept (a large site's list need not fit
-    // in memory); false, with nothing handed over, when the site could not be reached or refused the login.
-    // This default hands over the fetched list whole.
-    virtual bool streamTemplateList(const std::function<void(QByteArrayView)>& sink) {
-        const std::shared_ptr<Json> list = fetchTemplateList();
-        if (!list)
-            return false;
-        const std::string text = list->dump();
-        sink(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
-        return true;
-    }
 };
 
 } // namespace folvane

@@ -108,20 +108,11 @@ void HttpAddonClient::getSiteStatus() {
 }
 
 std::shared_ptr<Json> HttpAddonClient::fetchTemplateList() {
-    logLine(QStringLiteral("Requesting site"));
-    if (!logIn())
+    // Shared: a wait given up leaves the transfer running, and its pieces must land somewhere.
+    auto body = std::make_shared<QByteArray>();
+    if (!streamTemplateList([body](QByteArrayView piece) { *body += piece; }))
         return nullptr;
-    getSiteStatus();
-    logLine(QStringLiteral("Requesting templates"));
-    auto wait = std::make_shared<AnswerWait>();
-    auto list = std::make_shared<Json>();
-    http_.get(urls.getTemplates, [wait, list](const HttpAnswer& answer) {
-        if (answer.failed())
-            logLine(QStringLiteral("Template list request failed: ") + answer.error);
-        *list = parseLenient(answer.body);
-        wait->signal();
-    });
-    wait->wait([] { logLine(QStringLiteral("doot")); });
+    auto list = std::make_shared<Json>(parseLenient(*body));
     checkDefaultGroup(*list);
     return list;
 }

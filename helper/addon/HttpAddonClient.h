@@ -40,7 +40,9 @@ public:
     // Logs in, asks for the status, then fetches "list_all" and waits for it; nothing when the login failed,
     // an empty value when the list's body was not JSON.
     std::shared_ptr<Json> fetchTemplateList() override;
-    bool streamTemplateList(const std::function<void(QByteArrayView)>& sink) override;
+    // The same list handed to `sink` as its bytes arrive, none of it kept (a large site's list need not
+    // fit in memory); false, with nothing handed over, when the login failed.
+    bool streamTemplateList(const std::function<void(QByteArrayView)>& sink);
     // Warns, as after fetching the list, when the tree built from a streamed list has no default group.
     void checkDefaultGroup(const PathDictionaries& tree);
 

@@ -16,7 +16,7 @@
 #include <cstdarg>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/epoll.h>
+#include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -148,53 +148,31 @@ QString MountSession::mountFailure() {
 // loop cannot wait on the device alone: it also wakes for `unmount()`, and for every change of the mount
 // table (which the kernel signals as priority data) to see whether the volume is still mounted. Whichever
 // thread sees the end wakes the others; the last one out reports an unmount from outside.
-//
-// Each thread waits in an epoll set of its own in which the device is exclusive: the kernel wakes one
-// waiting thread per request, with no lock handed between the threads (a shared turn cost every request
-// a futex hand-over and a poll, and four readers of small files ran at a third of the speed). A request
-// another thread took first leaves the device empty, which the non-blocking read reports as EAGAIN.
 void MountSession::serve() {
     sigset_t all;
     sigfillset(&all);
     pthread_sigmask(SIG_BLOCK, &all, nullptr); // signals are the main thread's business
     fuse_session* session = fuse_get_session(fuse_);
-    enum Source : std::uint32_t { device, wake, table };
-    const int waiter = ::epoll_create1(EPOLL_CLOEXEC);
     // Each thread its own: the kernel flags a change once per open table.
     const int mountTable = ::open("/proc/self/mounts", O_RDONLY | O_CLOEXEC);
-    const auto watch = [waiter](int fd, std::uint32_t events, Source source) {
-        epoll_event event = {};
-        event.events = events;
-        event.data.u32 = source;
-        return fd != -1 && ::epoll_ctl(waiter, EPOLL_CTL_ADD, fd, &event) == 0;
-    };
-    const bool watching = waiter != -1 && watch(fuse_session_fd(session), EPOLLIN | EPOLLEXCLUSIVE, device) &&
-                          watch(wakeFd_, EPOLLIN, wake);
-    if (!watching)
-        logLine(QStringLiteral("A serving thread of the volume could not wait for requests: ") +
-                QString::fromLocal8Bit(std::strerror(errno)));
-    watch(mountTable, EPOLLPRI, table);
+    pollfd watched[3] = {
+        {fuse_session_fd(session), POLLIN, 0}, {wakeFd_, POLLIN, 0}, {mountTable, POLLPRI, 0}};
     fuse_buf buffer = {};
-    while (watching && !fuse_session_exited(session)) {
-        epoll_event ready[3];
-        const int count = ::epoll_wait(waiter, ready, 3, -1);
-        if (count == -1 && errno != EINTR)
+    while (!fuse_session_exited(session)) {
+        // One thread at a time waits for the next request and takes it; the others wait their turn
+        // here, so a request wakes one thread rather than all of them.
+        std::unique_lock turn(receiveTurn_);
+        if (::poll(watched, 3, -1) == -1 && errno != EINTR)
             break;
-        bool request = false, end = false;
-        for (int i = 0; i < count; ++i) {
-            if (ready[i].data.u32 == wake)
-                end = true;
-            // Only the table: looking at the mount point itself would send a request to this volume.
-            else if (ready[i].data.u32 == table && !MountTable::listsFuseMountAt(mountPoint_))
-                end = true;
-            else if (ready[i].data.u32 == device)
-                request = true;
-        }
-        if (end)
+        if (watched[1].revents)
             break;
-        if (!request)
+        // Only the table: looking at the mount point itself would send a request to this volume.
+        if (watched[2].revents && !MountTable::listsFuseMountAt(mountPoint_))
+            break;
+        if (!watched[0].revents)
             continue;
         const int received = fuse_session_receive_buf(session, &buffer);
+        turn.unlock();
         if (received == -EINTR || received == -EAGAIN)
             continue;
         if (received <= 0)
@@ -205,9 +183,8 @@ void MountSession::serve() {
         fuse_session_process_buf(session, &buffer);
     }
     std::free(buffer.mem);
-    for (const int fd : {mountTable, waiter})
-        if (fd != -1)
-            ::close(fd);
+    if (mountTable != -1)
+        ::close(mountTable);
     stopServing();
     if (--serving_ == 0 && !stopping_)
         QMetaObject::invokeMethod(

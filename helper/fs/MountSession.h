@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QString>
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -67,6 +69,7 @@ private:
     int wakeFd_ = -1; // tells the serving threads to stop
     std::atomic<bool> stopping_ = false;
     std::atomic<int> serving_ = 0;
+    std::mutex receiveTurn_;
     // While changes are held (main thread only): the invalidations asked for meanwhile.
     bool holding_ = false;
     bool deferredAll_ = false;
