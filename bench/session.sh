@@ -14,7 +14,11 @@ trap cleanup EXIT
 start_simulator() {
     "$bin/folvane3-addon-sim" "$@" > "$work/sim.out" &
     sim_pid=$!
-    for _ in $(seq 200); do grep -q '^READY ' "$work/sim.out" && break; sleep 0.05; done
+    # A large seed takes the simulator a while to load: wait as long as it runs.
+    until grep -qs '^READY ' "$work/sim.out"; do
+        kill -0 "$sim_pid" 2> /dev/null || { echo "the simulator ended before it was ready" >&2; exit 1; }
+        sleep 0.05
+    done
     read -r _ port base_url < "$work/sim.out"
 }
 

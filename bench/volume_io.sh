@@ -5,11 +5,13 @@
 # reading 10,000 small files, and a 4 KiB random read/write mix (fio). Rounds alternate between the
 # places; each row prints the ratio of the best and of the median of RUNS rounds against its goal. Run
 # after the build (BUILD_DIR, default build): it compiles a small program against the build's libraries.
-# Installs bindfs and fio when missing. CACHING=0 measures the volume with "Enable caching" off.
+# Installs bindfs and fio when missing. CACHING=0 measures the volume with "Enable caching" off. ROWS picks
+# rows by number (e.g. ROWS="3 4" reruns the two metadata rows); PROFILE=file records the volume's serving
+# process with `perf record -g` into that file while the rows run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build}
-runs=${RUNS:-3} caching=${CACHING:-1}
+runs=${RUNS:-3} caching=${CACHING:-1} rows=${ROWS:-1 2 3 4 5} profile=${PROFILE:-}
 
 for tool in bindfs fio; do
     command -v "$tool" > /dev/null && continue
@@ -18,8 +20,11 @@ for tool in bindfs fio; do
 done
 
 work=$(mktemp -d)
-mounter_pid="" bindfs_mount=""
+mounter_pid="" bindfs_mount="" perf_pid=""
+# Every step runs whatever the one before returned (a process's exit status must not end the cleanup).
 cleanup() {
+    set +e
+    [ -n "$perf_pid" ] && kill -INT "$perf_pid" 2> /dev/null && wait "$perf_pid" 2> /dev/null
     [ -n "$bindfs_mount" ] && fusermount3 -uz "$bindfs_mount" 2> /dev/null
     [ -n "$mounter_pid" ] && kill -TERM "$mounter_pid" 2> /dev/null && wait "$mounter_pid" 2> /dev/null
     rm -rf "$work"
@@ -101,16 +106,21 @@ mkdir -p "$mirror" "$bindfs_mount"
 # Its log goes to a file, as the helper's does.
 "$work/mounter" "$mirror" "$volume" "$caching" > "$work/mounter.out" 2> "$work/mounter.log" &
 mounter_pid=$!
-until grep -q '^MOUNTED' "$work/mounter.out"; do
+until grep -qs "^MOUNTED" "$work/mounter.out"; do
     kill -0 "$mounter_pid" 2> /dev/null || { cat "$work/mounter.log"; exit 1; }
     sleep 0.05
 done
 bindfs "$mirror" "$bindfs_mount"
+if [ -n "$profile" ]; then
+    perf record -g -o "$profile" -p "$mounter_pid" 2> /dev/null &
+    perf_pid=$!
+fi
 
-/usr/bin/python3 - "$runs" "$mirror" "$volume" "$bindfs_mount" << 'EOF'
+/usr/bin/python3 - "$runs" "$mirror" "$volume" "$bindfs_mount" "$rows" << 'EOF'
 import json, os, statistics, subprocess, sys, time
 
 runs = int(sys.argv[1])
+wanted = {int(row) for row in sys.argv[5].split()}
 places = {"native": sys.argv[2], "volume": sys.argv[3], "bindfs": sys.argv[4]}
 chunk = b"\xa5" * (1 << 20)
 size_mib, files, workers = 256, 10_000, 4
@@ -129,16 +139,23 @@ def timed(action):
     action()
     return 1 / (time.perf_counter() - start)
 
-def write(folder):
+# Each place writes a new file, removed again outside the timing: the mirror's filesystem may discard freed
+# blocks at once, and truncating the last round's file would time that instead.
+def write(folder, name="written.bin"):
     def action():
-        fd = os.open(os.path.join(folder, "big.bin"), os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o644)
+        fd = os.open(os.path.join(folder, name), os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o644)
         for _ in range(size_mib):
             os.write(fd, chunk)
         os.fsync(fd)
         os.close(fd)
-    return timed(action)
+    rate = timed(action)
+    if name == "written.bin":
+        os.remove(os.path.join(folder, name))
+    return rate
 
 def read(folder):
+    if not os.path.exists(os.path.join(places["native"], "big.bin")):
+        write(places["native"], "big.bin")
     buffer = bytearray(1 << 20)
     def action():
         with open(os.path.join(folder, "big.bin"), "rb", buffering=0) as f:
@@ -209,7 +226,9 @@ rows = (
     ("4 workers stat+read 10,000", parallel, (("native", 0.70),)),
     ("4 KiB random r/w mix (fio)", fio, (("bindfs", 1.0),)),
 )
-for title, measure, goals in rows:
+for number, (title, measure, goals) in enumerate(rows, 1):
+    if number not in wanted:
+        continue
     rates = rounds(measure)
     for against, goal in goals:
         best = max(rates["volume"]) / max(rates[against])
@@ -217,5 +236,6 @@ for title, measure, goals in rows:
         print("%-28s volume/%-6s best %5.2f  median %5.2f  (goal >= %.2f) %-10s  bindfs/native best %.2f"
               % (title, against, best, median, goal, "ok" if best >= goal else "BELOW GOAL",
                  max(rates["bindfs"]) / max(rates["native"])), flush=True)
-os.remove(os.path.join(places["native"], "big.bin"))
+if os.path.exists(os.path.join(places["native"], "big.bin")):
+    os.remove(os.path.join(places["native"], "big.bin"))
 EOF

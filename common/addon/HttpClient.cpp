@@ -21,6 +21,7 @@ struct Watch {
     QString abortedBecause; // the first reason the watch ended the exchange
     bool timedOut = false;
     QStringList certificateErrors;
+    qint64 received = 0; // bytes handed to a body sink so far
 };
 
 void giveUp(QNetworkReply* reply, Watch& watch, const QString& reason, bool timedOut = false) {
@@ -29,6 +30,16 @@ void giveUp(QNetworkReply* reply, Watch& watch, const QString& reason, bool time
     watch.abortedBecause = reason;
     watch.timedOut = timedOut;
     reply->abort();
+}
+
+// The exchange broke off: no answer came, or an answer was cut short (the connection closed before the
+// announced length arrived, say). An HTTP error status with its page is still an answer.
+bool endedInTransport(const QNetworkReply& reply) {
+    const QNetworkReply::NetworkError error = reply.error();
+    if (error == QNetworkReply::NoError)
+        return false;
+    return reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).isNull() ||
+           error < QNetworkReply::ContentAccessDenied;
 }
 
 int portOf(const QUrl& url) {
@@ -84,12 +95,12 @@ HttpClient::HttpClient(TimeLimit limit, AnswerLimits answerLimits, QObject* pare
     : QObject(parent), limit_(limit), answerLimits_(answerLimits), manager_(new QNetworkAccessManager(this)) {
 }
 
-void HttpClient::get(const QString& url, Completion done, AnswerKind kind) {
-    send({"GET", url, {}, kind}, std::move(done));
+void HttpClient::get(const QString& url, Completion done, AnswerKind kind, BodySink sink) {
+    send({"GET", url, {}, kind, std::move(sink)}, std::move(done));
 }
 
 void HttpClient::postForm(const QString& url, const FormFields& fields, Completion done, AnswerKind kind) {
-    send({"POST", url, formEncode(fields), kind}, std::move(done));
+    send({"POST", url, formEncode(fields), kind, {}}, std::move(done));
 }
 
 void HttpClient::send(Request request, Completion done) {
@@ -121,13 +132,15 @@ void HttpClient::send(Request request, Completion done) {
     if (request.method == "POST") {
         networkRequest.setHeader(QNetworkRequest::ContentTypeHeader,
                                  QStringLiteral("application/x-www-form-urlencoded; charset=utf-8"));
-        watch(manager_->post(networkRequest, request.body), target, request.kind, std::move(done));
+        watch(manager_->post(networkRequest, request.body), target, request.kind, std::move(request.sink),
+              std::move(done));
     } else {
-        watch(manager_->get(networkRequest), target, request.kind, std::move(done));
+        watch(manager_->get(networkRequest), target, request.kind, std::move(request.sink), std::move(done));
     }
 }
 
-void HttpClient::watch(QNetworkReply* reply, const QUrl& target, AnswerKind kind, Completion done) {
+void HttpClient::watch(QNetworkReply* reply, const QUrl& target, AnswerKind kind, BodySink sink,
+                       Completion done) {
     auto seen = std::make_shared<Watch>();
     const AnswerBounds bounds = answerLimits_.of(kind);
 
@@ -160,9 +173,24 @@ void HttpClient::watch(QNetworkReply* reply, const QUrl& target, AnswerKind kind
         if (length.isValid() && length.toLongLong() > max)
             giveUp(reply, *seen, tooLarge);
     });
-    connect(reply, &QNetworkReply::readyRead, reply, [reply, seen, tooLarge, max = bounds.maxBytes] {
-        if (reply->bytesAvailable() > max)
+    if (sink) {
+        // While the sink is busy the transfer waits rather than piling up in memory.
+        reply->setReadBufferSize(qint64(1) << 20);
+    }
+    connect(reply, &QNetworkReply::readyRead, reply, [reply, seen, tooLarge, max = bounds.maxBytes, sink] {
+        if (!seen->abortedBecause.isEmpty())
+            return;
+        if (!sink) {
+            if (reply->bytesAvailable() > max)
+                giveUp(reply, *seen, tooLarge);
+            return;
+        }
+        const QByteArray piece = reply->readAll();
+        seen->received += piece.size();
+        if (seen->received > max)
             giveUp(reply, *seen, tooLarge);
+        else
+            sink(piece);
     });
 
     connect(reply, &QNetworkReply::redirected, reply, [reply, seen, target](const QUrl& to) {
@@ -179,26 +207,28 @@ void HttpClient::watch(QNetworkReply* reply, const QUrl& target, AnswerKind kind
             seen->certificateErrors << error.errorString();
     });
 
-    connect(
-        reply, &QNetworkReply::finished, this, [reply, limitTimer, seen, target, done = std::move(done)]() {
-            limitTimer->stop();
-            reply->deleteLater();
-            HttpAnswer answer;
-            if (!seen->abortedBecause.isEmpty()) {
-                answer.error = seen->abortedBecause;
-                answer.timedOut = seen->timedOut;
-            } else if (!seen->certificateErrors.isEmpty()) {
-                answer.certificateRejected = true;
-                answer.error = QStringLiteral("the certificate of %1 was not accepted: %2")
-                                   .arg(target.host(), seen->certificateErrors.join(QStringLiteral("; ")));
-            } else if (reply->error() != QNetworkReply::NoError &&
-                       reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isNull()) {
-                answer.error = reply->errorString();
-            } else {
-                answer.body = reply->readAll();
-            }
-            done(answer);
-        });
+    connect(reply, &QNetworkReply::finished, this,
+            [reply, limitTimer, seen, target, sink, done = std::move(done)]() {
+                limitTimer->stop();
+                reply->deleteLater();
+                HttpAnswer answer;
+                if (!seen->abortedBecause.isEmpty()) {
+                    answer.error = seen->abortedBecause;
+                    answer.timedOut = seen->timedOut;
+                } else if (!seen->certificateErrors.isEmpty()) {
+                    answer.certificateRejected = true;
+                    answer.error =
+                        QStringLiteral("the certificate of %1 was not accepted: %2")
+                            .arg(target.host(), seen->certificateErrors.join(QStringLiteral("; ")));
+                } else if (endedInTransport(*reply)) {
+                    answer.error = reply->errorString();
+                } else if (sink) {
+                    sink(reply->readAll());
+                } else {
+                    answer.body = reply->readAll();
+                }
+                done(answer);
+            });
 }
 
 } // namespace folvane

@@ -3,6 +3,7 @@
 #include "FormEncoding.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QObject>
 #include <QString>
 #include <QUrl>
@@ -79,10 +80,13 @@ class HttpClient : public QObject {
     Q_OBJECT
 public:
     using Completion = std::function<void(const HttpAnswer&)>;
+    // Takes an answer's body piece by piece as it arrives, on the client's thread, before the completion
+    // runs; the answer handed to the completion then has no body. For answers too large to hold at once.
+    using BodySink = std::function<void(QByteArrayView)>;
 
     explicit HttpClient(TimeLimit limit, AnswerLimits answerLimits = {}, QObject* parent = nullptr);
 
-    void get(const QString& url, Completion done, AnswerKind kind = AnswerKind::action);
+    void get(const QString& url, Completion done, AnswerKind kind = AnswerKind::action, BodySink sink = {});
     void postForm(const QString& url, const FormFields& fields, Completion done,
                   AnswerKind kind = AnswerKind::action);
 
@@ -92,9 +96,10 @@ private:
         QString url;
         QByteArray body;
         AnswerKind kind;
+        BodySink sink;
     };
     void send(Request request, Completion done);
-    void watch(QNetworkReply* reply, const QUrl& target, AnswerKind kind, Completion done);
+    void watch(QNetworkReply* reply, const QUrl& target, AnswerKind kind, BodySink sink, Completion done);
 
     TimeLimit limit_;
     AnswerLimits answerLimits_;

@@ -108,41 +108,65 @@ void HttpAddonClient::getSiteStatus() {
 }
 
 std::shared_ptr<Json> HttpAddonClient::fetchTemplateList() {
-    logLine(QStringLiteral("Requesting site"));
-    if (!logIn())
+    // Shared: a wait given up leaves the transfer running, and its pieces must land somewhere.
+    auto body = std::make_shared<QByteArray>();
+    if (streamTemplateList([body](QByteArrayView piece) { *body += piece; }) != ListTransfer::arrived)
         return nullptr;
-    getSiteStatus();
-    logLine(QStringLiteral("Requesting templates"));
-    auto wait = std::make_shared<AnswerWait>();
-    auto list = std::make_shared<Json>();
-    http_.get(
-        urls.getTemplates,
-        [wait, list](const HttpAnswer& answer) {
-            if (answer.failed())
-                logLine(QStringLiteral("Template list request failed: ") + answer.error);
-            *list = parseLenient(answer.body, InvalidText::mark);
-            wait->signal();
-        },
-        AnswerKind::templateList);
-    wait->wait([] { logLine(QStringLiteral("doot")); });
+    auto list = std::make_shared<Json>(parseLenient(*body, InvalidText::mark));
     checkDefaultGroup(*list);
     return list;
 }
 
+HttpAddonClient::ListTransfer
+HttpAddonClient::streamTemplateList(const std::function<void(QByteArrayView)>& sink) {
+    logLine(QStringLiteral("Requesting site"));
+    if (!logIn())
+        return ListTransfer::notLoggedIn;
+    getSiteStatus();
+    logLine(QStringLiteral("Requesting templates"));
+    auto wait = std::make_shared<AnswerWait>();
+    auto outcome = std::make_shared<ListTransfer>(ListTransfer::broken);
+    http_.get(
+        urls.getTemplates,
+        [wait, outcome](const HttpAnswer& answer) {
+            if (answer.failed())
+                logLine(QStringLiteral("Template list request failed: ") + answer.error);
+            else
+                *outcome = ListTransfer::arrived;
+            wait->signal();
+        },
+        AnswerKind::templateList, sink);
+    wait->wait([] { logLine(QStringLiteral("doot")); });
+    return *outcome;
+}
+
+namespace {
+
+bool isDefaultGroup(const std::optional<QString>& id, std::optional<bool> isSpecial) {
+    const bool pseudo = id && (*id == QLatin1String("variables") || *id == QLatin1String("snippets"));
+    return !pseudo && isSpecial.value_or(false);
+}
+
+} // namespace
+
 void HttpAddonClient::checkDefaultGroup(const Json& list) {
-    if (!options_.defaultGroupAlert || site_.cms != CMS::expressionEngine)
-        return;
     bool found = false;
     const Json* folders = member(list, "folders");
-    if (folders && folders->is_structured()) {
-        for (const Json& group : *folders) {
-            const auto id = stringValue(group, "id");
-            const bool pseudo = id && (*id == QLatin1String("variables") || *id == QLatin1String("snippets"));
-            if (!pseudo && boolValue(group, "is_special").value_or(false))
-                found = true;
-        }
-    }
-    if (!found)
+    if (folders && folders->is_structured())
+        for (const Json& group : *folders)
+            found = found || isDefaultGroup(stringValue(group, "id"), boolValue(group, "is_special"));
+    warnUnlessDefaultGroup(found);
+}
+
+void HttpAddonClient::checkDefaultGroup(const PathDictionaries& tree) {
+    bool found = false;
+    for (const auto& [path, folder] : tree.folderDictionary)
+        found = found || isDefaultGroup(folder.templateGroupID, folder.isSpecial);
+    warnUnlessDefaultGroup(found);
+}
+
+void HttpAddonClient::warnUnlessDefaultGroup(bool found) {
+    if (options_.defaultGroupAlert && site_.cms == CMS::expressionEngine && !found)
         sendNotification(QStringLiteral("Warning"), QStringLiteral("Default template group not set."));
 }
 

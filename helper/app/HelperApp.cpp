@@ -85,23 +85,29 @@ void HelperApp::start() {
                                  .defaultGroupAlert = args_.defaultGroupAlert});
 
     logLine(QStringLiteral("Starting JSON init"));
-    std::shared_ptr<Json> templates = client_->fetchTemplateList();
+    // A mirror folder that is still there was left by a run that did not end cleanly (a clean end removes it,
+    // and the lock says no helper serves it now): it may hold the only copy of edits the site never got.
+    // Set aside before the list arrives, because the tree is built while it does: a large site's list is
+    // never held whole. Should the login fail, the folder set aside is found again at the next start.
+    const QStringList leftOver = setLeftOverMirrorsAside();
+    mirrorBuilder_ = std::make_unique<MirrorBuilder>(nullptr, baseFolder_, site_);
+    logLine(QStringLiteral("Parsing"));
+    const auto transfer = client_->streamTemplateList([this](QByteArrayView chunk) {
+        if (!terminating_)
+            mirrorBuilder_->feed(chunk);
+    });
+    const bool whole = mirrorBuilder_->finish();
     if (terminating_)
         return;
-    if (!templates) {
+    if (transfer == HttpAddonClient::ListTransfer::notLoggedIn) {
         logLine(QStringLiteral("Could not log in to ") + args_.typedUrl + QStringLiteral("; ending"));
         terminate(1);
         return;
     }
-    // A mirror folder that is still there was left by a run that did not end cleanly (a clean end removes it,
-    // and the lock says no helper serves it now): it may hold the only copy of edits the site never got.
-    const QStringList leftOver = setLeftOverMirrorsAside();
-    mirrorBuilder_ = std::make_unique<MirrorBuilder>(std::move(templates), baseFolder_, site_);
-    logLine(QStringLiteral("Parsing"));
-    mirrorBuilder_->startParser();
-    // Nothing reads the list once the tree stands; a large site's list is worth giving back.
-    mirrorBuilder_->setJSON(nullptr);
-    const auto [groups, files] = site_.withDictionaries([](const PathDictionaries& d) {
+    if (!whole || transfer == HttpAddonClient::ListTransfer::broken)
+        logLine(QStringLiteral("The template list was cut short or is not JSON; built what arrived of it"));
+    const auto [groups, files] = site_.withDictionaries([this](const PathDictionaries& d) {
+        client_->checkDefaultGroup(d);
         return std::pair{d.folderDictionary.size(), d.fileDictionary.size()};
     });
     logLine(logline::foundTemplates(static_cast<qsizetype>(groups), static_cast<qsizetype>(files),

@@ -82,7 +82,8 @@ std::optional<MirrorRefresh::SiteVersion> MirrorRefresh::newerVersion(const Json
     const bool current = site_.withDictionaries([&](PathDictionaries& d) {
         const auto record = d.fileDictionary.find(file);
         return record == d.fileDictionary.end() ||
-               (record->second.encodedData == encoded && record->second.name == *name);
+               (record->second.encodedData == ContentDigest::ofBase64(encoded) &&
+                record->second.name == *name);
     });
     if (current)
         return std::nullopt;
@@ -112,7 +113,7 @@ QString MirrorRefresh::write(const SiteVersion& version, const QString& file) {
     // The record follows the file at once, so the next save of the renamed file reaches its template.
     site_.withDictionaries([&](PathDictionaries& d) {
         if (FileRecord* record = d.moveFileRecord(file, target)) {
-            record->encodedData = version.encoded;
+            record->encodedData = ContentDigest::ofBase64(version.encoded);
             record->name = version.name;
         }
     });

@@ -27,7 +27,7 @@ public:
     // A template as a "get_template" answer has it.
     struct SiteVersion {
         QString name;
-        QByteArray encoded; // standard Base64, as the records keep it
+        QByteArray encoded; // standard Base64, as the add-on sent it
         QByteArray bytes;
     };
     // The site's version of the file at `file` (a full path with a template record) when it differs from

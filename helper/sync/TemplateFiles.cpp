@@ -99,7 +99,7 @@ struct TemplateFiles::Item {
     bool refused = false;
     QString refusal; // what the add-on said when it refused, if anything
     QString groupID, templateID;
-    std::optional<QByteArray> confirmed; // Base64 of the content the site accepted last
+    std::optional<ContentDigest> confirmed; // of the content the site accepted last
     std::shared_ptr<StabilityWatch> watch;
     QTimer* quiet = nullptr;
 };
@@ -309,12 +309,12 @@ void TemplateFiles::recordCreated(Key key, const QString& file, const QString& g
     item.groupID = group;
     item.templateID = *result.id;
     site_.withDictionaries([&](PathDictionaries& d) {
-        d.fileDictionary[file] = FileRecord{nameOf(file), group, *result.id, data};
+        d.fileDictionary[file] = FileRecord{nameOf(file), group, *result.id, ContentDigest::ofBase64(data)};
     });
     item.refused = !result.success;
     if (!result.success)
         return reportPending();
-    item.confirmed = data;
+    item.confirmed = ContentDigest::ofBase64(data);
     // Renamed or written while the create was out: bring the site up to date.
     if (item.path != item.sitePath)
         enqueueMove(key, item.sitePath, item.path);
@@ -414,7 +414,8 @@ void TemplateFiles::enqueueUpdate(Key key) {
             return done(UploadQueue::Result::confirmed);
         }
         const QByteArray data = content.bytes.toBase64();
-        if (item.confirmed == data)
+        const ContentDigest digest = ContentDigest::ofBase64(data);
+        if (item.confirmed == digest)
             return done(UploadQueue::Result::confirmed);
         logLine(QStringLiteral("pathLookup: ") + item.path);
         logLine(QStringLiteral("t_GroupID: ") + item.groupID);
@@ -422,17 +423,17 @@ void TemplateFiles::enqueueUpdate(Key key) {
         logLine(QStringLiteral("data: ") + forLog(data));
         site_.withDictionaries([&](PathDictionaries& d) {
             if (auto record = d.fileDictionary.find(item.sitePath); record != d.fileDictionary.end())
-                record->second.encodedData = data;
+                record->second.encodedData = digest;
         });
         client_.updateTemplate(item.groupID, item.templateID, QString::fromLatin1(data),
-                               [this, key, data, done](const AddonResult& result) {
+                               [this, key, digest, done](const AddonResult& result) {
                                    const auto again = items_.find(key);
                                    if (again != items_.end() && !result.transportFailed)
                                        logLine(logline::uploadOutcome(again->second->path.mid(mirror_.size()),
                                                                       result.success, refusalOf(result)));
                                    if (again != items_.end()) {
                                        if (result.success)
-                                           again->second->confirmed = data;
+                                           again->second->confirmed = digest;
                                        again->second->refused = !result.success;
                                        again->second->refusal = result.message.value_or(QString());
                                    }
@@ -784,7 +785,8 @@ LocalState TemplateFiles::localState(const QString& path) {
     if (item->dirty || item->creating || queue_.hasPending(item->key))
         return LocalState::pending;
     const FileContent content = readFile(path);
-    return content.kind == FileContent::Kind::regular && item->confirmed == content.bytes.toBase64()
+    return content.kind == FileContent::Kind::regular &&
+                   item->confirmed == ContentDigest::ofContent(content.bytes)
                ? LocalState::confirmed
                : LocalState::unconfirmed;
 }
@@ -865,19 +867,19 @@ QStringList TemplateFiles::unconfirmedFiles() const {
         const QString file = it.next();
         if (it.fileInfo().isSymLink() || neverSent(file.mid(mirror_.size())))
             continue;
-        std::optional<QByteArray> confirmed;
+        std::optional<ContentDigest> confirmed;
         if (const auto key = keyByPath_.find(file); key != keyByPath_.end())
             confirmed = items_.at(key->second)->confirmed;
         else
             confirmed = const_cast<WebsiteInUse&>(site_).withDictionaries(
-                [&](PathDictionaries& d) -> std::optional<QByteArray> {
+                [&](PathDictionaries& d) -> std::optional<ContentDigest> {
                     const auto record = d.fileDictionary.find(order_.recordPathOf(file));
                     return record == d.fileDictionary.end() ? std::nullopt
                                                             : std::optional(record->second.encodedData);
                 });
         const FileContent content = readFile(file);
         if (content.kind == FileContent::Kind::regular &&
-            (!confirmed || content.bytes.toBase64() != *confirmed))
+            (!confirmed || ContentDigest::ofContent(content.bytes) != *confirmed))
             result << file;
     }
     return result;

@@ -545,11 +545,12 @@ void MirrorBuilder::createFile(const QString& folderPath, const Json& entry, con
                 QStringLiteral(": ") + shownName(*name));
         return;
     }
-    QByteArray encoded = data->toLatin1();
+    const QByteArray encoded = data->toLatin1();
     const auto decoded = QByteArray::fromBase64Encoding(encoded, QByteArray::AbortOnBase64DecodingErrors);
     const QString path = folderPath + *name;
     site_.withDictionaries([&](PathDictionaries& d) {
-        d.fileDictionary[path] = FileRecord{*name, templateGroupID, *templateID, std::move(encoded)};
+        d.fileDictionary[path] =
+            FileRecord{*name, templateGroupID, *templateID, ContentDigest::ofBase64(encoded)};
         if (const auto parent = d.folderDictionary.find(folder); parent != d.folderDictionary.end())
             parent->second.paths.append(path);
     });

@@ -2,9 +2,32 @@
 
 #include "PathText.h"
 
+#include <QCryptographicHash>
 #include <cstdint>
+#include <cstring>
 
 namespace folvane {
+
+ContentDigest::ContentDigest(const QByteArray& sha256) {
+    std::memcpy(sha256_.data(), sha256.constData(), sha256_.size());
+}
+
+ContentDigest::ContentDigest() {
+    static const ContentDigest empty = ofBase64({});
+    sha256_ = empty.sha256_;
+}
+
+ContentDigest ContentDigest::ofBase64(QByteArrayView base64) {
+    return ContentDigest(QCryptographicHash::hash(base64, QCryptographicHash::Sha256));
+}
+
+ContentDigest ContentDigest::ofContent(const QByteArray& bytes) {
+    return ofBase64(bytes.toBase64());
+}
+
+QByteArray ContentDigest::toHex() const {
+    return QByteArray(sha256_.data(), static_cast<qsizetype>(sha256_.size())).toHex();
+}
 
 FileRecord* PathDictionaries::moveFileRecord(const QString& from, const QString& to) {
     const auto record = fileDictionary.find(from);

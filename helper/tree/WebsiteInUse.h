@@ -3,8 +3,10 @@
 #include "Cms.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <QStringList>
+#include <array>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -22,11 +24,32 @@ struct FolderRecord {
     QStringList paths; // full local paths of the known children, in the order they were recorded
 };
 
+// What is kept of a template's content: the SHA-256 digest of its standard Base64 text. Two digests are equal
+// exactly when the texts are (short of a SHA-256 collision); the text itself is not kept, so that a site with
+// a great many templates does not hold all of them in memory. A default digest is that of the empty text.
+class ContentDigest {
+public:
+    ContentDigest();
+    // Of Base64 text as the add-on sends and receives it, taken as it is (also when it does not decode).
+    static ContentDigest ofBase64(QByteArrayView base64);
+    // Of a file's bytes: the digest of their standard Base64 encoding.
+    static ContentDigest ofContent(const QByteArray& bytes);
+
+    bool operator==(const ContentDigest&) const = default;
+    // Hexadecimal, for test output.
+    QByteArray toHex() const;
+
+private:
+    explicit ContentDigest(const QByteArray& sha256);
+
+    std::array<char, 32> sha256_;
+};
+
 struct FileRecord {
     QString name;
     QString templateGroupID;
     QString templateID;
-    QByteArray encodedData; // content as last sent to or received from the add-on, standard Base64
+    ContentDigest encodedData; // content as last sent to or received from the add-on
 };
 
 // Keys are full local paths: the mirror folder followed directly by the volume-relative path.

@@ -281,3 +281,52 @@ TEST(HttpClientRedirects, SameOriginMeansSchemeHostAndPort) {
     EXPECT_FALSE(sameOrigin(QUrl("http://site.test/a"), QUrl("http://evil.test/a")));
     EXPECT_FALSE(sameOrigin(QUrl("http://site.test/a"), QUrl("http://site.test.evil.test/a")));
 }
+
+// A sink takes a large body as it arrives, in order and in bounded pieces; the answer then carries none. A
+// transfer that breaks off has handed over what came and is a failure, and the cap counts what the sink took.
+TEST(HttpClientBodySink, TakesALargeBodyPieceByPieceAndKeepsNoneOfIt) {
+    QByteArray body(16 << 20, '\0');
+    for (qsizetype i = 0; i < body.size(); ++i)
+        body[i] = static_cast<char>('a' + i % 23);
+    LocalServer server([&](QTcpSocket* socket, const QByteArray&) { reply(socket, "200 OK", body); });
+    HttpClient http(silence(10s));
+    QByteArray received;
+    qsizetype pieces = 0, largest = 0;
+    const HttpAnswer answer = await([&](auto done) {
+        http.get(server.url("/list_all"), done, AnswerKind::templateList, [&](QByteArrayView piece) {
+            received += piece;
+            ++pieces;
+            largest = std::max(largest, piece.size());
+        });
+    });
+    EXPECT_FALSE(answer.failed()) << answer.error.toStdString();
+    EXPECT_TRUE(answer.body.isEmpty());
+    EXPECT_TRUE(received == body) << received.size() << " of " << body.size() << " bytes, or out of order";
+    EXPECT_GT(pieces, 1);
+    EXPECT_LE(largest, 4 << 20) << "the transfer waits for the sink instead of piling up";
+
+    LocalServer cut([](QTcpSocket* socket, const QByteArray&) {
+        socket->write("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n{\"folders\":[");
+        socket->flush();
+        socket->disconnectFromHost();
+    });
+    QByteArray partial;
+    const HttpAnswer broken = await([&](auto done) {
+        http.get(cut.url("/list_all"), done, AnswerKind::templateList,
+                 [&](QByteArrayView piece) { partial += piece; });
+    });
+    EXPECT_TRUE(broken.failed()) << "an answer cut short is no answer";
+    EXPECT_TRUE(broken.body.isEmpty());
+    EXPECT_EQ(partial, "{\"folders\":[");
+
+    AnswerLimits small;
+    small.templateList = {qint64(1) << 20, std::chrono::minutes(5)};
+    HttpClient capped(silence(10s), small);
+    qsizetype taken = 0;
+    const HttpAnswer tooLarge = await([&](auto done) {
+        capped.get(server.url("/list_all"), done, AnswerKind::templateList,
+                   [&](QByteArrayView piece) { taken += piece.size(); });
+    });
+    EXPECT_TRUE(tooLarge.error.startsWith("answer too large")) << tooLarge.error.toStdString();
+    EXPECT_LE(taken, qsizetype(1) << 20);
+}

@@ -48,7 +48,7 @@ std::string records(WebsiteInUse& site, const QString& base) {
         for (const auto& [path, r] : d.fileDictionary)
             text += "file " + relative(path) + " " + r.name.toStdString() + " " +
                     r.templateGroupID.toStdString() + " " + r.templateID.toStdString() + " " +
-                    r.encodedData.toStdString() + "\n";
+                    r.encodedData.toHex().toStdString() + "\n";
     });
     return text;
 }
@@ -118,7 +118,9 @@ TEST(MirrorBuilder, ExpressionEngineGroupsBecomeFoldersAndTemplatesFiles) {
     EXPECT_EQ(index.name, "index.html");
     EXPECT_EQ(index.templateGroupID, "1");
     EXPECT_EQ(index.templateID, "3");
-    EXPECT_EQ(index.encodedData, b64("<h1>Hi</h1>\n").toLatin1());
+    EXPECT_EQ(index.encodedData, ContentDigest::ofContent("<h1>Hi</h1>\n"));
+    EXPECT_EQ(index.encodedData, ContentDigest::ofBase64(b64("<h1>Hi</h1>\n").toLatin1()));
+    EXPECT_NE(index.encodedData, ContentDigest::ofContent("<h1>Hi</h1>"));
     EXPECT_EQ(d.fileDictionary.at(m + "/Partials/header.html").templateGroupID, "snippets");
 
     const FolderRecord& site = d.folderDictionary.at(m + "/site");
@@ -201,7 +203,8 @@ TEST(MirrorBuilder, InvalidBase64GivesAnEmptyFileAndKeepsTheText) {
         CMS::expressionEngine,
         R"({"folders":[{"id":1,"name":"g","is_special":false,"files":[{"id":1,"name":"bad.html","data":"%%not base64"}]}]})");
     EXPECT_EQ(b.read("/g/bad.html"), "");
-    EXPECT_EQ(b.dictionaries().fileDictionary.at(b.mirror() + "/g/bad.html").encodedData, "%%not base64");
+    EXPECT_EQ(b.dictionaries().fileDictionary.at(b.mirror() + "/g/bad.html").encodedData,
+              ContentDigest::ofBase64("%%not base64"));
 }
 
 TEST(MirrorBuilder, HostileNamesNeverLeaveTheMirror) {
@@ -320,3 +323,14 @@ TEST(MirrorBuilder, AnAnswerCutShortOrNotJsonEndsTheWalkWithoutHarm) {
 }
 
 } // namespace
+
+// The records keep a digest of the Base64 text in place of the text: equal exactly when the texts are, and a
+// record that never got any content holds the empty text's.
+TEST(ContentDigest, StandsForTheBase64TextExactly) {
+    EXPECT_EQ(ContentDigest(), ContentDigest::ofBase64(""));
+    EXPECT_EQ(ContentDigest(), ContentDigest::ofContent(""));
+    EXPECT_EQ(ContentDigest::ofContent("<p>x</p>"), ContentDigest::ofBase64("PHA+eDwvcD4="));
+    EXPECT_NE(ContentDigest::ofBase64("PHA+eDwvcD4="), ContentDigest::ofBase64("PHA+eDwvcD4"))
+        << "a text the add-on spells differently is a different text";
+    EXPECT_EQ(ContentDigest::ofBase64("PHA+eDwvcD4=").toHex().size(), 64);
+}
