@@ -77,10 +77,7 @@ bool SiteListManager::saveToFile() {
         lastError_ = file_.lastError();
         return false;
     }
-    Plist root(plist_new_array());
-    for (const auto& site : siteList_)
-        plist_array_append_item(root.get(), archiveOf(*site));
-    if (!file_.save(root.get())) {
+    if (!file_.save(archive(siteList_).get())) {
         lastError_ = file_.lastError();
         return false;
     }
@@ -91,20 +88,12 @@ bool SiteListManager::loadFromFile() {
     const Plist root = file_.load();
     if (!root)
         return false;
-    std::vector<std::shared_ptr<BaseWebsite>> loaded;
-    const bool isList = plist_get_node_type(root.get()) == PLIST_ARRAY;
-    const uint32_t count = isList ? plist_array_get_size(root.get()) : 0;
-    for (uint32_t i = 0; i < count; ++i) {
-        auto site = siteFrom(plist_array_get_item(root.get(), i));
-        if (!site)
-            break;
-        loaded.push_back(std::move(site));
-    }
-    if (!isList || loaded.size() != count) {
+    auto loaded = sitesFrom(root.get());
+    if (!loaded) {
         file_.keepAside();
         return false;
     }
-    siteList_ = std::move(loaded);
+    siteList_ = std::move(*loaded);
     for (const auto& site : siteList_) {
         // One unreadable item must not cost the later sites their passwords: log it and go on.
         const SecretLookup found = secrets_.read(SecretAttributes::of(*site));
@@ -115,6 +104,27 @@ bool SiteListManager::loadFromFile() {
                     QStringLiteral(" could not be retrieved: ") + found.error);
     }
     return true;
+}
+
+std::optional<std::vector<std::shared_ptr<BaseWebsite>>> SiteListManager::sitesFrom(plist_t root) {
+    if (plist_get_node_type(root) != PLIST_ARRAY)
+        return std::nullopt;
+    std::vector<std::shared_ptr<BaseWebsite>> sites;
+    const uint32_t count = plist_array_get_size(root);
+    for (uint32_t i = 0; i < count; ++i) {
+        auto site = siteFrom(plist_array_get_item(root, i));
+        if (!site)
+            return std::nullopt;
+        sites.push_back(std::move(site));
+    }
+    return sites;
+}
+
+Plist SiteListManager::archive(const std::vector<std::shared_ptr<BaseWebsite>>& sites) {
+    Plist root(plist_new_array());
+    for (const auto& site : sites)
+        plist_array_append_item(root.get(), archiveOf(*site));
+    return root;
 }
 
 bool SiteListManager::addNewSite(std::shared_ptr<BaseWebsite> site, std::optional<int> position) {

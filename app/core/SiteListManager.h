@@ -40,6 +40,10 @@ public:
     bool saveToFile();
     // Reads the list and then each site's password. An unreadable file leaves the list as it was.
     bool loadFromFile();
+    // The sites a list file's root node holds; nothing unless it is a list of whole site records.
+    static std::optional<std::vector<std::shared_ptr<BaseWebsite>>> sitesFrom(plist_t root);
+    // The root node the list file is saved with: what sitesFrom() reads back.
+    static Plist archive(const std::vector<std::shared_ptr<BaseWebsite>>& sites);
 
     // With a position, the site replaces the one there (a position equal to the list's length appends);
     // without one it is appended. Then the list is saved and a non-empty password stored.
