@@ -6,8 +6,8 @@
 # A run starts from the seeds in fuzz/corpus/<target>/ and grows its corpus in build-fuzz/work/<target>/
 # (never in the repository); scratch folders go to $FUZZ_SCRATCH (default /dev/shm). Inputs that crash,
 # leak or hang are written to build-fuzz/findings/<target>/, the fuzzer's own output to
-# build-fuzz/work/<target>.log. One line per target tells the outcome; the exit status is 1 when any target
-# found something.
+# build-fuzz/work/<target>.log; $FUZZ_ARGS adds libFuzzer options (e.g. -max_len=65536). One line per target
+# tells the outcome; the exit status is 1 when any target found something.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -41,7 +41,7 @@ run_target() {
     # The walker's log lines go to standard error: the fuzzer keeps its own report and drops the rest.
     TMPDIR=$scratch ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
         "$binary" -max_total_time="$seconds" -print_final_stats=1 -close_fd_mask=2 -timeout=25 \
-        -rss_limit_mb=4096 -artifact_prefix="$findings/" "$work" "$root/fuzz/corpus/$target" \
+        -rss_limit_mb=4096 -artifact_prefix="$findings/" ${FUZZ_ARGS:-} "$work" "$root/fuzz/corpus/$target" \
         >"$log" 2>&1 || status=$?
     local runs corpus found
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
