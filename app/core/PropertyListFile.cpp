@@ -22,6 +22,21 @@
 
 namespace folvane {
 
+namespace {
+// libplist ends the process when a text or key holding a NUL byte is read (its getters assert that the
+// length is the C string's), so such a property list, which no program here writes, reads as none. The
+// XML form writes texts and keys as they are (only markup escaped) and every other value as text or
+// Base64: a NUL in it is a NUL in a text or key.
+bool holdsTextWithNul(plist_t root) {
+    char* xml = nullptr;
+    uint32_t length = 0;
+    plist_to_xml(root, &xml, &length);
+    const bool found = !xml || std::memchr(xml, 0, length) != nullptr;
+    plist_to_xml_free(xml);
+    return found;
+}
+} // namespace
+
 PropertyListFile::PropertyListFile(QString folder, const QString& fileName)
     : folder_(std::move(folder)), path_(folder_ + u'/' + fileName) {}
 
@@ -58,14 +73,22 @@ Plist PropertyListFile::load() {
         lastError_ = path_ + QStringLiteral(" is empty");
         return nullptr;
     }
-    plist_t root = nullptr;
-    if (bytes.size() <= std::numeric_limits<uint32_t>::max())
-        plist_from_memory(bytes.constData(), static_cast<uint32_t>(bytes.size()), &root);
+    Plist root = parse(bytes);
     if (!root) {
         lastError_ = path_ + QStringLiteral(" is not a property list");
         keepAside();
     }
-    return Plist(root);
+    return root;
+}
+
+Plist PropertyListFile::parse(const QByteArray& bytes) {
+    plist_t root = nullptr;
+    if (bytes.size() <= std::numeric_limits<uint32_t>::max())
+        plist_from_memory(bytes.constData(), static_cast<uint32_t>(bytes.size()), &root);
+    Plist parsed(root);
+    if (parsed && holdsTextWithNul(parsed.get()))
+        return nullptr;
+    return parsed;
 }
 
 void PropertyListFile::keepAside() {

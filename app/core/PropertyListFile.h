@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -57,6 +58,9 @@ public:
     // The file's root node; nothing when the file is missing, empty or not a property list (then moved
     // aside, see keptAsidePath()).
     Plist load();
+    // The root node of a property list (binary or XML) held in `bytes`; nothing when they are none, or
+    // when a text or key in it holds a NUL byte.
+    static Plist parse(const QByteArray& bytes);
     // Writes `root` as a binary property list.
     bool save(plist_t root);
     // Waits a few seconds at most for another process to finish its change; an empty Lock (and

@@ -101,14 +101,18 @@ bool SharedPreferences::saveToFile() {
 bool SharedPreferences::writeFile() {
     if (!createPreferencesFile())
         return false;
-    // libplist keeps integers unsigned; a negative value round-trips as its bit pattern.
-    Plist root(plist_new_dict());
-    for (const auto& [title, state] : preferences_)
-        plist_dict_set_item(root.get(), title.toUtf8().constData(),
-                            plist_new_uint(static_cast<uint64_t>(state)));
-    const bool saved = file_.save(root.get());
+    const bool saved = file_.save(archive(preferences_).get());
     knownStamp_ = file_.stamp();
     return saved;
+}
+
+Plist SharedPreferences::archive(const std::map<QString, qint64>& preferences) {
+    // libplist keeps integers unsigned; a negative value round-trips as its bit pattern.
+    Plist root(plist_new_dict());
+    for (const auto& [title, state] : preferences)
+        plist_dict_set_item(root.get(), title.toUtf8().constData(),
+                            plist_new_uint(static_cast<uint64_t>(state)));
+    return root;
 }
 
 bool SharedPreferences::loadFromFile() {
@@ -116,15 +120,25 @@ bool SharedPreferences::loadFromFile() {
     const Plist root = file_.load();
     if (!root)
         return false;
+    auto loaded = preferencesFrom(root.get());
+    if (!loaded) {
+        file_.keepAside();
+        return false;
+    }
+    preferences_ = std::move(*loaded);
+    return true;
+}
+
+std::optional<std::map<QString, qint64>> SharedPreferences::preferencesFrom(plist_t root) {
     std::map<QString, qint64> loaded;
-    bool readable = plist_get_node_type(root.get()) == PLIST_DICT;
+    bool readable = plist_get_node_type(root) == PLIST_DICT;
     plist_dict_iter iter = nullptr;
     if (readable)
-        plist_dict_new_iter(root.get(), &iter);
+        plist_dict_new_iter(root, &iter);
     while (readable) {
         char* key = nullptr;
         plist_t node = nullptr;
-        plist_dict_next_item(root.get(), iter, &key, &node);
+        plist_dict_next_item(root, iter, &key, &node);
         if (!node)
             break;
         readable = plist_get_node_type(node) == PLIST_UINT;
@@ -135,12 +149,9 @@ bool SharedPreferences::loadFromFile() {
         std::free(key);
     }
     std::free(iter);
-    if (!readable) {
-        file_.keepAside();
-        return false;
-    }
-    preferences_ = std::move(loaded);
-    return true;
+    if (!readable)
+        return std::nullopt;
+    return loaded;
 }
 
 } // namespace folvane

@@ -57,6 +57,10 @@ public:
     // Reads the file again when another program saved it since this one last read or wrote it (the
     // file watch calls it while the event loop turns), and tells the delegate.
     bool reloadIfChanged();
+    // The preferences a file's root node holds; nothing unless it is a dictionary of whole numbers.
+    static std::optional<std::map<QString, qint64>> preferencesFrom(plist_t root);
+    // The root node the file is saved with: what preferencesFrom() reads back.
+    static Plist archive(const std::map<QString, qint64>& preferences);
 
     QString lastError() const { return file_.lastError(); }
     QString keptAsidePath() const { return file_.keptAsidePath(); }

@@ -60,20 +60,6 @@ plist_t archiveOf(const BaseWebsite& site) {
 
 } // namespace
 
-std::optional<SiteRecords> sitesFromArchive(plist_t root) {
-    if (!root || plist_get_node_type(root) != PLIST_ARRAY)
-        return std::nullopt;
-    SiteRecords sites;
-    const uint32_t count = plist_array_get_size(root);
-    for (uint32_t i = 0; i < count; ++i) {
-        auto site = siteFrom(plist_array_get_item(root, i));
-        if (!site)
-            return std::nullopt;
-        sites.push_back(std::move(site));
-    }
-    return sites;
-}
-
 bool sameEntry(const BaseWebsite& a, const BaseWebsite& b) {
     return a.cleanName == b.cleanName && a.dirtyURL == b.dirtyURL && a.login == b.login;
 }
@@ -154,10 +140,7 @@ bool SiteListManager::writeFile(const SiteRecords& sites) {
         lastError_ = file_.lastError();
         return false;
     }
-    Plist root(plist_new_array());
-    for (const auto& site : sites)
-        plist_array_append_item(root.get(), archiveOf(*site));
-    const bool saved = file_.save(root.get());
+    const bool saved = file_.save(archive(sites).get());
     if (!saved)
         lastError_ = file_.lastError();
     knownStamp_ = file_.stamp();
@@ -169,7 +152,7 @@ std::optional<SiteRecords> SiteListManager::readFile() {
     const Plist root = file_.load();
     if (!root)
         return std::nullopt;
-    std::optional<SiteRecords> sites = sitesFromArchive(root.get());
+    std::optional<SiteRecords> sites = sitesFrom(root.get());
     if (!sites)
         file_.keepAside();
     return sites;
@@ -308,6 +291,27 @@ bool SiteListManager::commit(const SiteListChange& change) {
     if (listChanged)
         tellDelegate();
     return done;
+}
+
+std::optional<SiteRecords> SiteListManager::sitesFrom(plist_t root) {
+    if (!root || plist_get_node_type(root) != PLIST_ARRAY)
+        return std::nullopt;
+    SiteRecords sites;
+    const uint32_t count = plist_array_get_size(root);
+    for (uint32_t i = 0; i < count; ++i) {
+        auto site = siteFrom(plist_array_get_item(root, i));
+        if (!site)
+            return std::nullopt;
+        sites.push_back(std::move(site));
+    }
+    return sites;
+}
+
+Plist SiteListManager::archive(const SiteRecords& sites) {
+    Plist root(plist_new_array());
+    for (const auto& site : sites)
+        plist_array_append_item(root.get(), archiveOf(*site));
+    return root;
 }
 
 bool SiteListManager::addNewSite(std::shared_ptr<BaseWebsite> site, std::optional<int> position) {

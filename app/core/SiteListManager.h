@@ -16,9 +16,6 @@ class SiteListManager;
 
 using SiteRecords = std::vector<std::shared_ptr<BaseWebsite>>;
 
-// The sites a "sites.plist" root holds, in order; nothing when it is not a list of readable records.
-std::optional<SiteRecords> sitesFromArchive(plist_t root);
-
 // Whether two records are one entry of the list file: same title, typed URL and user name.
 bool sameEntry(const BaseWebsite& a, const BaseWebsite& b);
 
@@ -76,6 +73,10 @@ public:
     // Reads the file again when another program replaced it since this one last read or wrote it, and
     // tells the delegate. Returns whether the list was read again.
     bool reloadIfChanged();
+    // The sites a list file's root node holds; nothing unless it is a list of whole site records.
+    static std::optional<SiteRecords> sitesFrom(plist_t root);
+    // The root node the list file is saved with: what sitesFrom() reads back.
+    static Plist archive(const SiteRecords& sites);
 
     // With a position, the site replaces the one there (a position equal to the list's length appends);
     // a copy of a listed record replaces that record wherever it is now. Without a position the site is

@@ -1,0 +1,183 @@
+// The template-list walker. The first input byte picks the site's CMS (bit 0: WordPress, else
+// ExpressionEngine) and how the answer arrives when streamed (the other bits: chunk size less one); the
+// rest is the "list_all" answer. Each answer is built twice, from its parsed document and from its bytes
+// as they arrive, each in its own mirror below one scratch folder. After each input:
+// - nothing exists below the scratch folder outside the two mirrors (and the folders that hold them), and
+//   nothing the walker made is a link or a special file;
+// - every record is keyed inside its mirror by a path of proper names;
+// - when the answer is one whole JSON value (no member named twice in an object, which a document keeps
+//   once), both builds made the same tree and records.
+#include "FuzzCheck.h"
+#include "LenientJson.h"
+#include "tree/MirrorBuilder.h"
+#include "tree/WebsiteInUse.h"
+
+#include <QDir>
+#include <algorithm>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+using namespace folvane;
+using fuzz::check;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Deep enough that a name climbing out of a mirror with "../" parts still lands below the scratch folder.
+const QString baseBelowScratch = QStringLiteral("/1/2/3/4/5/6/7/8/base");
+QString scratch;
+
+// Every entry below `folder` (never through a link): relative path to content, "<folder>" or "<other>".
+std::map<std::string, std::string> contentsOf(const fs::path& folder) {
+    std::map<std::string, std::string> found;
+    std::error_code error;
+    for (fs::recursive_directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        const fs::file_status status = it->symlink_status();
+        const std::string relative = it->path().string().substr(folder.string().size());
+        if (fs::is_directory(status)) {
+            found[relative] = "<folder>";
+        } else if (fs::is_regular_file(status)) {
+            QFile file(QString::fromStdString(it->path().string()));
+            found[relative] = file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : "<unreadable>";
+        } else {
+            found[relative] = "<other>";
+        }
+    }
+    check(!error, "the scratch folder could not be read:", error.message());
+    return found;
+}
+
+bool isProperRelativePath(const QString& relative) {
+    if (!relative.startsWith(u'/'))
+        return false;
+    const QStringList parts = relative.mid(1).split(u'/');
+    for (const QString& part : parts)
+        if (part.isEmpty() || part == QLatin1String(".") || part == QLatin1String(".."))
+            return false;
+    return true;
+}
+
+// The records of `site` with keys and child paths relative to its mirror, checking each lies inside it.
+PathDictionaries relativeRecords(WebsiteInUse& site, const QString& mirror) {
+    const auto relative = [&](const QString& path) {
+        check(path.startsWith(mirror) && isProperRelativePath(path.mid(mirror.size())),
+              "a record lies outside its mirror:", path.toStdString());
+        return path.mid(mirror.size());
+    };
+    PathDictionaries relativeOnes;
+    site.withDictionaries([&](const PathDictionaries& d) {
+        for (const auto& [path, record] : d.folderDictionary) {
+            FolderRecord& copy = relativeOnes.folderDictionary[relative(path)] = record;
+            for (QString& child : copy.paths)
+                child = relative(child);
+        }
+        for (const auto& [path, record] : d.fileDictionary)
+            relativeOnes.fileDictionary.emplace(relative(path), record);
+    });
+    return relativeOnes;
+}
+
+bool sameRecords(const PathDictionaries& a, const PathDictionaries& b) {
+    const auto sameFolder = [](const auto& x, const auto& y) {
+        return x.first == y.first && x.second.name == y.second.name &&
+               x.second.templateGroupID == y.second.templateGroupID &&
+               x.second.isSpecial == y.second.isSpecial && x.second.paths == y.second.paths;
+    };
+    const auto sameFile = [](const auto& x, const auto& y) {
+        return x.first == y.first && x.second.name == y.second.name &&
+               x.second.templateGroupID == y.second.templateGroupID &&
+               x.second.templateID == y.second.templateID && x.second.encodedData == y.second.encodedData;
+    };
+    return std::equal(a.folderDictionary.begin(), a.folderDictionary.end(), b.folderDictionary.begin(),
+                      b.folderDictionary.end(), sameFolder) &&
+           std::equal(a.fileDictionary.begin(), a.fileDictionary.end(), b.fileDictionary.begin(),
+                      b.fileDictionary.end(), sameFile);
+}
+
+// Whether some object of the answer names a member twice: its document keeps that member once.
+bool namesAMemberTwice(const QByteArray& body, const Json& document) {
+    size_t keys = 0;
+    const Json::parser_callback_t count = [&keys](int, Json::parse_event_t event, Json&) {
+        keys += event == Json::parse_event_t::key;
+        return true;
+    };
+    (void)Json::parse(body.constData(), body.constData() + body.size(), count, false);
+    size_t members = 0;
+    std::vector<const Json*> open{&document};
+    while (!open.empty()) {
+        const Json* value = open.back();
+        open.pop_back();
+        if (value->is_object())
+            members += value->size();
+        if (value->is_structured())
+            for (const Json& item : *value)
+                open.push_back(&item);
+    }
+    return keys != members;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    const QByteArray tmp = qgetenv("TMPDIR").isEmpty() ? QByteArray("/tmp") : qgetenv("TMPDIR");
+    QByteArray folder = tmp + "/folvane-fuzz-mirror-XXXXXX";
+    check(::mkdtemp(folder.data()) != nullptr, "no scratch folder could be made");
+    scratch = QString::fromLocal8Bit(folder);
+    std::atexit([] { QDir(scratch).removeRecursively(); });
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size == 0)
+        return 0;
+    const CMS cms = (data[0] & 1) ? CMS::wordPress : CMS::expressionEngine;
+    const qsizetype chunk = 1 + (data[0] >> 1);
+    const QByteArray body(reinterpret_cast<const char*>(data + 1), static_cast<qsizetype>(size - 1));
+    const QString base = scratch + baseBelowScratch;
+
+    WebsiteInUse site, streamedSite;
+    site.cms = streamedSite.cms = cms;
+    site.cachedFolderName = QStringLiteral("document");
+    streamedSite.cachedFolderName = QStringLiteral("stream");
+
+    const auto document = std::make_shared<Json>(parseLenient(body));
+    const bool whole = !document->is_null() && !namesAMemberTwice(body, *document);
+    MirrorBuilder fromDocument(document, base, site);
+    fromDocument.startParser();
+
+    MirrorBuilder streamed(nullptr, base, streamedSite);
+    for (qsizetype at = 0; at < body.size(); at += chunk)
+        streamed.feed(QByteArrayView(body).sliced(at, std::min(chunk, body.size() - at)));
+    const bool streamedWhole = streamed.finish();
+
+    // Only the mirrors and the folders above them may exist below the scratch folder.
+    std::set<std::string> allowed;
+    for (QString folder = base + QStringLiteral("/.cache"); folder.size() > scratch.size();
+         folder = folder.left(folder.lastIndexOf(u'/')))
+        allowed.insert(folder.mid(scratch.size()).toStdString());
+    const std::string documentMirror = fromDocument.mirrorFolder().mid(scratch.size()).toStdString();
+    const std::string streamMirror = streamed.mirrorFolder().mid(scratch.size()).toStdString();
+    for (const auto& [path, content] : contentsOf(scratch.toStdString())) {
+        const bool inMirror = path == documentMirror || path.rfind(documentMirror + "/", 0) == 0 ||
+                              path == streamMirror || path.rfind(streamMirror + "/", 0) == 0;
+        check(inMirror || allowed.count(path), "something was made outside the mirrors:", path);
+        check(content != "<other>", "the walker made a link or a special file:", path);
+    }
+
+    const PathDictionaries records = relativeRecords(site, fromDocument.mirrorFolder());
+    const PathDictionaries streamedRecords = relativeRecords(streamedSite, streamed.mirrorFolder());
+    if (whole && streamedWhole) {
+        check(contentsOf(fromDocument.mirrorFolder().toStdString()) ==
+                  contentsOf(streamed.mirrorFolder().toStdString()),
+              "the streamed answer built another tree than its document");
+        check(sameRecords(records, streamedRecords),
+              "the streamed answer made other records than its document");
+    }
+    return 0;
+}
