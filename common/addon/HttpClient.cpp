@@ -32,14 +32,15 @@ void giveUp(QNetworkReply* reply, Watch& watch, const QString& reason, bool time
     reply->abort();
 }
 
-// The exchange broke off: no answer came, or an answer was cut short (the connection closed before the
-// announced length arrived, say). An HTTP error status with its page is still an answer.
-bool endedInTransport(const QNetworkReply& reply) {
-    const QNetworkReply::NetworkError error = reply.error();
-    if (error == QNetworkReply::NoError)
+// The exchange broke off: no answer came, or less of it than its announced length (the connection closed
+// early). An HTTP error status with its page is still an answer.
+bool endedInTransport(const QNetworkReply& reply, qint64 received) {
+    if (reply.error() == QNetworkReply::NoError)
         return false;
-    return reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).isNull() ||
-           error < QNetworkReply::ContentAccessDenied;
+    if (reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).isNull())
+        return true;
+    const QVariant length = reply.header(QNetworkRequest::ContentLengthHeader);
+    return length.isValid() && received < length.toLongLong();
 }
 
 int portOf(const QUrl& url) {
@@ -220,7 +221,7 @@ void HttpClient::watch(QNetworkReply* reply, const QUrl& target, AnswerKind kind
                     answer.error =
                         QStringLiteral("the certificate of %1 was not accepted: %2")
                             .arg(target.host(), seen->certificateErrors.join(QStringLiteral("; ")));
-                } else if (endedInTransport(*reply)) {
+                } else if (endedInTransport(*reply, sink ? seen->received : reply->bytesAvailable())) {
                     answer.error = reply->errorString();
                 } else if (sink) {
                     sink(reply->readAll());
