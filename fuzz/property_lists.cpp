@@ -15,12 +15,9 @@ namespace {
 
 // What a save writes for `root` (a binary property list), read back.
 Plist savedAndRead(const Plist& root) {
-    char* bytes = nullptr;
-    uint32_t length = 0;
-    plist_to_bin(root.get(), &bytes, &length);
-    check(bytes != nullptr, "a property list that was read cannot be saved");
-    Plist read = PropertyListFile::parse(QByteArray(bytes, static_cast<qsizetype>(length)));
-    plist_to_bin_free(bytes);
+    const QByteArray bytes = PropertyListFile::encode(root.get());
+    check(!bytes.isEmpty(), "a property list that was read cannot be saved");
+    Plist read = PropertyListFile::parse(bytes);
     check(read != nullptr, "a saved property list does not read back");
     return read;
 }

@@ -81,6 +81,15 @@ Plist PropertyListFile::load() {
     return root;
 }
 
+QByteArray PropertyListFile::encode(plist_t root) {
+    char* bytes = nullptr;
+    uint32_t length = 0;
+    plist_to_bin(root, &bytes, &length);
+    const QByteArray encoded(bytes, bytes ? static_cast<qsizetype>(length) : 0);
+    plist_to_bin_free(bytes);
+    return encoded;
+}
+
 Plist PropertyListFile::parse(const QByteArray& bytes) {
     plist_t root = nullptr;
     if (bytes.size() <= std::numeric_limits<uint32_t>::max())
@@ -111,10 +120,8 @@ bool PropertyListFile::save(plist_t root) {
     }
     if (!createFolder())
         return false;
-    char* bytes = nullptr;
-    uint32_t length = 0;
-    plist_to_bin(root, &bytes, &length);
-    if (!bytes) {
+    const QByteArray bytes = encode(root);
+    if (bytes.isEmpty()) {
         lastError_ = QStringLiteral("cannot encode ") + path_;
         return false;
     }
@@ -122,10 +129,9 @@ bool PropertyListFile::save(plist_t root) {
     // Unbuffered: a buffered write reports success and its failure (disk full) surfaces only at the flush,
     // after which the save still replaced the file with the truncated content.
     const bool opened = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
-    const bool complete = opened && file.write(bytes, length) == static_cast<qint64>(length);
+    const bool complete = opened && file.write(bytes) == bytes.size();
     const bool written =
         complete && file.setPermissions(QFile::ReadOwner | QFile::WriteOwner) && file.commit();
-    plist_to_bin_free(bytes);
     if (!written) {
         // A short write sets no error of its own: the disk is full or the file too large.
         const QString reason = opened && !complete && file.error() == QFileDevice::NoError

@@ -61,6 +61,8 @@ public:
     // The root node of a property list (binary or XML) held in `bytes`; nothing when they are none, or
     // when a text or key in it holds a NUL byte.
     static Plist parse(const QByteArray& bytes);
+    // The bytes save() writes for `root` (the binary form); empty when it cannot be encoded.
+    static QByteArray encode(plist_t root);
     // Writes `root` as a binary property list.
     bool save(plist_t root);
     // Waits a few seconds at most for another process to finish its change; an empty Lock (and

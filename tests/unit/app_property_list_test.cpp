@@ -13,15 +13,6 @@ using namespace folvane;
 
 namespace {
 
-QByteArray binaryOf(const Plist& root) {
-    char* bytes = nullptr;
-    uint32_t length = 0;
-    plist_to_bin(root.get(), &bytes, &length);
-    const QByteArray copy(bytes, static_cast<qsizetype>(length));
-    plist_to_bin_free(bytes);
-    return copy;
-}
-
 QByteArray xmlOf(const Plist& root) {
     char* xml = nullptr;
     uint32_t length = 0;
@@ -45,7 +36,8 @@ TEST(PropertyLists, ATextOrKeyHoldingANulByteIsUnreadableNotACrash) {
     EXPECT_FALSE(SiteListManager::sitesFrom(PropertyListFile::parse(nulInText).get()));
 
     // A key with a character beyond ASCII is written as UTF-16; its last character becomes NUL.
-    QByteArray nulInKey = binaryOf(SharedPreferences::archive({{QStringLiteral("Enable caching\u00e9"), 1}}));
+    QByteArray nulInKey = PropertyListFile::encode(
+        SharedPreferences::archive({{QStringLiteral("Enable caching\u00e9"), 1}}).get());
     ASSERT_EQ(nulInKey.count(QByteArray("\0\xe9", 2)), 1);
     nulInKey.replace(QByteArray("\0\xe9", 2), QByteArray(2, '\0'));
     EXPECT_FALSE(SharedPreferences::preferencesFrom(PropertyListFile::parse(nulInKey).get()));
