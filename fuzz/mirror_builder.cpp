@@ -1,15 +1,18 @@
 // The template-list walker. The first input byte picks the site's CMS (bit 0: WordPress, else
 // ExpressionEngine) and how the answer arrives when streamed (the other bits: chunk size less one); the
-// rest is the "list_all" answer. Each answer is built twice, from its parsed document and from its bytes
-// as they arrive, each in its own mirror below one scratch folder. After each input:
+// rest is the "list_all" answer. Each answer is built twice, each in its own mirror below one scratch
+// folder: through a spool, checked first, as a refresh builds, and from its bytes as they arrive, as the
+// start builds. After each input:
 // - nothing exists below the scratch folder outside the two mirrors (and the folders that hold them), and
 //   nothing the walker made is a link or a special file;
 // - every record is keyed inside its mirror by a path of proper names;
-// - when the answer is one whole JSON value (no member named twice in an object, which a document keeps
-//   once), both builds made the same tree and records.
+// - both builds made the same tree and records, and said the same of whether the answer was whole;
+// - an answer whose parsed document has "folders" passes the spool's check, and one that passes it is
+//   whole.
 #include "FuzzCheck.h"
 #include "LenientJson.h"
 #include "tree/MirrorBuilder.h"
+#include "tree/TemplateListSpool.h"
 #include "tree/WebsiteInUse.h"
 
 #include <QDir>
@@ -100,28 +103,6 @@ bool sameRecords(const PathDictionaries& a, const PathDictionaries& b) {
                       b.fileDictionary.end(), sameFile);
 }
 
-// Whether some object of the answer names a member twice: its document keeps that member once.
-bool namesAMemberTwice(const QByteArray& body, const Json& document) {
-    size_t keys = 0;
-    const Json::parser_callback_t count = [&keys](int, Json::parse_event_t event, Json&) {
-        keys += event == Json::parse_event_t::key;
-        return true;
-    };
-    (void)Json::parse(body.constData(), body.constData() + body.size(), count, false);
-    size_t members = 0;
-    std::vector<const Json*> open{&document};
-    while (!open.empty()) {
-        const Json* value = open.back();
-        open.pop_back();
-        if (value->is_object())
-            members += value->size();
-        if (value->is_structured())
-            for (const Json& item : *value)
-                open.push_back(&item);
-    }
-    return keys != members;
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -143,41 +124,45 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     WebsiteInUse site, streamedSite;
     site.cms = streamedSite.cms = cms;
-    site.cachedFolderName = QStringLiteral("document");
+    site.cachedFolderName = QStringLiteral("spooled");
     streamedSite.cachedFolderName = QStringLiteral("stream");
 
-    const auto document = std::make_shared<Json>(parseLenient(body));
-    const bool whole = !document->is_null() && !namesAMemberTwice(body, *document);
-    MirrorBuilder fromDocument(document, base, site);
-    fromDocument.startParser();
+    MirrorBuilder spooled(base, site);
+    TemplateListSpool spool(base + QStringLiteral("/.cache"));
+    spool.append(body);
+    check(spool.failure().isEmpty(), "the spool failed:", spool.failure().toStdString());
+    const bool usable = spool.isUsable();
+    const bool whole = spool.buildInto(spooled);
+    check(!member(parseLenient(body, InvalidText::mark), "folders") || usable,
+          "a list the whole-document reader takes was refused");
+    check(!usable || whole, "a list that passed the check was not whole");
 
-    MirrorBuilder streamed(nullptr, base, streamedSite);
+    MirrorBuilder streamed(base, streamedSite);
     for (qsizetype at = 0; at < body.size(); at += chunk)
         streamed.feed(QByteArrayView(body).sliced(at, std::min(chunk, body.size() - at)));
     const bool streamedWhole = streamed.finish();
+    check(whole == streamedWhole, "the spooled and the streamed answer differ in being whole");
 
     // Only the mirrors and the folders above them may exist below the scratch folder.
     std::set<std::string> allowed;
     for (QString folder = base + QStringLiteral("/.cache"); folder.size() > scratch.size();
          folder = folder.left(folder.lastIndexOf(u'/')))
         allowed.insert(folder.mid(scratch.size()).toStdString());
-    const std::string documentMirror = fromDocument.mirrorFolder().mid(scratch.size()).toStdString();
+    const std::string spooledMirror = spooled.mirrorFolder().mid(scratch.size()).toStdString();
     const std::string streamMirror = streamed.mirrorFolder().mid(scratch.size()).toStdString();
     for (const auto& [path, content] : contentsOf(scratch.toStdString())) {
-        const bool inMirror = path == documentMirror || path.rfind(documentMirror + "/", 0) == 0 ||
+        const bool inMirror = path == spooledMirror || path.rfind(spooledMirror + "/", 0) == 0 ||
                               path == streamMirror || path.rfind(streamMirror + "/", 0) == 0;
         check(inMirror || allowed.count(path), "something was made outside the mirrors:", path);
         check(content != "<other>", "the walker made a link or a special file:", path);
     }
 
-    const PathDictionaries records = relativeRecords(site, fromDocument.mirrorFolder());
+    const PathDictionaries records = relativeRecords(site, spooled.mirrorFolder());
     const PathDictionaries streamedRecords = relativeRecords(streamedSite, streamed.mirrorFolder());
-    if (whole && streamedWhole) {
-        check(contentsOf(fromDocument.mirrorFolder().toStdString()) ==
-                  contentsOf(streamed.mirrorFolder().toStdString()),
-              "the streamed answer built another tree than its document");
-        check(sameRecords(records, streamedRecords),
-              "the streamed answer made other records than its document");
-    }
+    check(contentsOf(spooled.mirrorFolder().toStdString()) ==
+              contentsOf(streamed.mirrorFolder().toStdString()),
+          "the spooled answer built another tree than the streamed one");
+    check(sameRecords(records, streamedRecords),
+          "the spooled answer made other records than the streamed one");
     return 0;
 }

@@ -2,12 +2,14 @@
 
 #include "LenientJson.h"
 
+#include <QByteArrayView>
 #include <QString>
 #include <functional>
-#include <memory>
 #include <optional>
 
 namespace folvane {
+
+struct PathDictionaries;
 
 // What the add-on answered to one template or group request.
 struct AddonResult {
@@ -45,9 +47,16 @@ public:
     // "get_template": the parsed answer (an empty value when there was none).
     virtual void getTemplate(const QString& groupID, const QString& templateID,
                              std::function<void(const Json&)> done) = 0;
-    // Fetches the whole template list and waits for it (events keep flowing meanwhile); nothing when the
-    // site could not be reached or refused the login.
-    virtual std::shared_ptr<Json> fetchTemplateList() = 0;
+    // How a download of the template list ended.
+    enum class ListTransfer { notLoggedIn, broken, arrived };
+    // Logs in and downloads the whole template list, handing its bytes to `sink` as they arrive (none of
+    // it is kept: a big site's list need not fit in memory), and waits for its end (events keep flowing
+    // meanwhile). Nothing is handed over when the login failed; a transfer that broke off has handed over
+    // what arrived. A wait given up (the helper ending) leaves the transfer running, so the sink must own
+    // what it writes to.
+    virtual ListTransfer streamTemplateList(const std::function<void(QByteArrayView)>& sink) = 0;
+    // Warns, as after every download of the list, when the records built from it hold no default group.
+    virtual void checkDefaultGroup(const PathDictionaries& tree) = 0;
 };
 
 } // namespace folvane

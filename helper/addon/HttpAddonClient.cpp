@@ -107,16 +107,6 @@ void HttpAddonClient::getSiteStatus() {
     });
 }
 
-std::shared_ptr<Json> HttpAddonClient::fetchTemplateList() {
-    // Shared: a wait given up leaves the transfer running, and its pieces must land somewhere.
-    auto body = std::make_shared<QByteArray>();
-    if (streamTemplateList([body](QByteArrayView piece) { *body += piece; }) != ListTransfer::arrived)
-        return nullptr;
-    auto list = std::make_shared<Json>(parseLenient(*body, InvalidText::mark));
-    checkDefaultGroup(*list);
-    return list;
-}
-
 HttpAddonClient::ListTransfer
 HttpAddonClient::streamTemplateList(const std::function<void(QByteArrayView)>& sink) {
     logLine(QStringLiteral("Requesting site"));
@@ -140,32 +130,13 @@ HttpAddonClient::streamTemplateList(const std::function<void(QByteArrayView)>& s
     return *outcome;
 }
 
-namespace {
-
-bool isDefaultGroup(const std::optional<QString>& id, std::optional<bool> isSpecial) {
-    const bool pseudo = id && (*id == QLatin1String("variables") || *id == QLatin1String("snippets"));
-    return !pseudo && isSpecial.value_or(false);
-}
-
-} // namespace
-
-void HttpAddonClient::checkDefaultGroup(const Json& list) {
-    bool found = false;
-    const Json* folders = member(list, "folders");
-    if (folders && folders->is_structured())
-        for (const Json& group : *folders)
-            found = found || isDefaultGroup(stringValue(group, "id"), boolValue(group, "is_special"));
-    warnUnlessDefaultGroup(found);
-}
-
 void HttpAddonClient::checkDefaultGroup(const PathDictionaries& tree) {
     bool found = false;
-    for (const auto& [path, folder] : tree.folderDictionary)
-        found = found || isDefaultGroup(folder.templateGroupID, folder.isSpecial);
-    warnUnlessDefaultGroup(found);
-}
-
-void HttpAddonClient::warnUnlessDefaultGroup(bool found) {
+    for (const auto& [path, folder] : tree.folderDictionary) {
+        const std::optional<QString>& id = folder.templateGroupID;
+        const bool pseudo = id && (*id == QLatin1String("variables") || *id == QLatin1String("snippets"));
+        found = found || (!pseudo && folder.isSpecial.value_or(false));
+    }
     if (options_.defaultGroupAlert && site_.cms == CMS::expressionEngine && !found)
         sendNotification(QStringLiteral("Warning"), QStringLiteral("Default template group not set."));
 }

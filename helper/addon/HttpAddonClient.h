@@ -37,16 +37,9 @@ public:
 
     // The login exchange; waits for the answer. Returns whether the add-on accepted the credentials.
     bool logIn();
-    // Logs in, asks for the status, then fetches "list_all" and waits for it; nothing when the login failed,
-    // an empty value when the list's body was not JSON.
-    std::shared_ptr<Json> fetchTemplateList() override;
-    // The same list handed to `sink` as its bytes arrive, none of it kept (a large site's list need not
-    // fit in memory). Nothing is handed over when the login failed; a transfer that broke off has handed
-    // over what arrived.
-    enum class ListTransfer { notLoggedIn, broken, arrived };
-    ListTransfer streamTemplateList(const std::function<void(QByteArrayView)>& sink);
-    // Warns, as after fetching the list, when the tree built from a streamed list has no default group.
-    void checkDefaultGroup(const PathDictionaries& tree);
+    // Logs in, asks for the status, then fetches "list_all" into `sink`.
+    ListTransfer streamTemplateList(const std::function<void(QByteArrayView)>& sink) override;
+    void checkDefaultGroup(const PathDictionaries& tree) override;
 
     void createTemplate(const QString& groupID, const QString& name, const QString& data, Done done) override;
     void updateTemplate(const QString& groupID, const QString& templateID, const QString& data,
@@ -67,9 +60,6 @@ private:
     void getSiteStatus();
     // A desktop notification, shown only when the user enabled notifications.
     void sendNotification(const QString& title, const QString& informativeText);
-    // Warns when an ExpressionEngine site has no default template group (after every list download).
-    void checkDefaultGroup(const Json& list);
-    void warnUnlessDefaultGroup(bool found);
     // Runs `work` on the main thread: at once when already there, else queued.
     void onMainThread(std::function<void()> work);
     // The common handling of an answer: logs it, notifies with the success or failure title (only when the

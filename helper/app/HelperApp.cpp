@@ -90,7 +90,7 @@ void HelperApp::start() {
     // Set aside before the list arrives, because the tree is built while it does: a large site's list is
     // never held whole. Should the login fail, the folder set aside is found again at the next start.
     const QStringList leftOver = setLeftOverMirrorsAside();
-    mirrorBuilder_ = std::make_unique<MirrorBuilder>(nullptr, baseFolder_, site_);
+    mirrorBuilder_ = std::make_unique<MirrorBuilder>(baseFolder_, site_);
     logLine(QStringLiteral("Parsing"));
     const auto transfer = client_->streamTemplateList([this](QByteArrayView chunk) {
         if (!terminating_)

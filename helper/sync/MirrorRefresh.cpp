@@ -5,6 +5,7 @@
 #include "tree/MirrorBuilder.h"
 #include "tree/PathText.h"
 #include "tree/SafeName.h"
+#include "tree/TemplateListSpool.h"
 #include "tree/WebsiteInUse.h"
 
 #include <QDir>
@@ -18,17 +19,25 @@ MirrorRefresh::MirrorRefresh(WebsiteInUse& site, MirrorBuilder& parser, VolumeCo
                              QString mirrorFolder)
     : site_(site), parser_(parser), cache_(cache), mirror_(std::move(mirrorFolder)) {}
 
-void MirrorRefresh::rebuild(std::shared_ptr<Json> list) {
+bool MirrorRefresh::rebuild(TemplateListSpool& list) {
     const PathDictionaries old = site_.withDictionaries([](PathDictionaries& d) {
         PathDictionaries copy = std::move(d);
         d = PathDictionaries{};
         return copy;
     });
-    parser_.setRefreshing(true);
-    parser_.setJSON(std::move(list));
     logLine(QStringLiteral("reparsing files"));
-    parser_.startParser();
-    parser_.setJSON(nullptr);
+    const bool whole = list.buildInto(parser_);
+    if (!whole) {
+        // The list was checked whole before, so its end is missing only when reading it back failed; what
+        // the rebuild did not reach is still in the mirror and must stay known.
+        logLine(QStringLiteral("The template list could not be read to its end; nothing is removed"));
+        site_.withDictionaries([&](PathDictionaries& d) {
+            d.fileDictionary.insert(old.fileDictionary.begin(), old.fileDictionary.end());
+            d.folderDictionary.insert(old.folderDictionary.begin(), old.folderDictionary.end());
+        });
+        cache_.invalidateAll();
+        return false;
+    }
 
     logLine(QStringLiteral("Checking for new files and folders"));
     const PathDictionaries fresh = site_.withDictionaries([](PathDictionaries& d) { return d; });
@@ -51,7 +60,7 @@ void MirrorRefresh::rebuild(std::shared_ptr<Json> list) {
         cache_.invalidate(path.mid(mirror_.size()));
     }
     cache_.invalidateAll();
-    parser_.setRefreshing(false);
+    return true;
 }
 
 bool MirrorRefresh::removeAllButLocalOnly(const QString& folder) {

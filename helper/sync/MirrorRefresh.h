@@ -4,12 +4,12 @@
 
 #include <QByteArray>
 #include <QString>
-#include <memory>
 #include <optional>
 
 namespace folvane {
 
 class MirrorBuilder;
+class TemplateListSpool;
 class VolumeControl;
 class WebsiteInUse;
 
@@ -22,7 +22,9 @@ public:
 
     // Rebuilds the records and the mirror from a fresh template list; files and folders the site no longer
     // has are removed. Files never sent to the site stay where they are (and the folders holding them).
-    void rebuild(std::shared_ptr<Json> list);
+    // False when the list could not be read to its end after all: then nothing is removed, and what the
+    // rebuild did not reach keeps its record.
+    bool rebuild(TemplateListSpool& list);
 
     // A template as a "get_template" answer has it.
     struct SiteVersion {

@@ -6,6 +6,7 @@
 #include "Recovery.h"
 #include "addon/AddonClient.h"
 #include "fs/VolumeControl.h"
+#include "tree/TemplateListSpool.h"
 #include "tree/WebsiteInUse.h"
 
 #include <QCoreApplication>
@@ -187,11 +188,29 @@ SyncEngine::RefreshOutcome SyncEngine::refresh(QString* why) {
     if (!waitUntilQuiet(options_.refreshSettleMs))
         return keepVolume(QStringLiteral("changes are still on their way to the site"));
     const ChangeOrder::Order changesBefore = order_.last();
-    std::shared_ptr<Json> list = client_.fetchTemplateList();
+    // The list goes to disk as it arrives, not into memory: the mirror may be rebuilt from it only once it
+    // is known whole, and holding a big site's whole list would cost hundreds of megabytes. Shared with
+    // the transfer, which outlives a wait given up.
+    const auto list = std::make_shared<TemplateListSpool>(QFileInfo(mirror_).path());
+    const auto notKept = [&] {
+        return keepVolume(QStringLiteral("the template list could not be kept on disk (") + list->failure() +
+                          u')');
+    };
+    if (!list->failure().isEmpty())
+        return notKept();
+    const AddonClient::ListTransfer transfer =
+        client_.streamTemplateList([list](QByteArrayView piece) { list->append(piece); });
     if (AnswerWait::abandoned())
         return RefreshOutcome::abandoned; // the helper is ending and its mirror is going
-    if (!list || !member(*list, "folders"))
+    if (transfer != AddonClient::ListTransfer::arrived)
         return keepVolume(QStringLiteral("the template list could not be fetched"));
+    const bool usable = list->isUsable();
+    if (!list->failure().isEmpty())
+        return notKept();
+    if (!usable) {
+        client_.checkDefaultGroup({}); // a list without groups has no default group either
+        return keepVolume(QStringLiteral("the template list could not be fetched"));
+    }
     // No change through the volume may land while the mirror is rebuilt (it could be undone). The reports of
     // changes that ended before the hold may still be on their way to this thread.
     volume_.holdChanges();
@@ -202,10 +221,13 @@ SyncEngine::RefreshOutcome SyncEngine::refresh(QString* why) {
     }
     pause();
     recovery_.keep(files_.unconfirmedFiles());
-    mirrorRefresh_.rebuild(std::move(list));
+    const bool rebuilt = mirrorRefresh_.rebuild(*list);
     files_.forgetAll();
     volume_.resumeChanges();
     resume();
+    if (!rebuilt)
+        return notKept();
+    site_.withDictionaries([this](const PathDictionaries& d) { client_.checkDefaultGroup(d); });
     return RefreshOutcome::rebuilt;
 }
 

@@ -53,7 +53,7 @@ std::optional<QString> textOf(const Json& value) {
 // - walking deeper than `maxDepth` skips the value with a log line.
 // Whatever a group's "subfolders" or "files" become depends on its "name", "id" and "is_special"; when
 // they come later in the group, the rest of the group is held as values and walked again at its end.
-class MirrorBuilder::Walk final : public nlohmann::json_sax<Json> {
+class MirrorBuilder::Walk final : public ListEvents {
 public:
     explicit Walk(MirrorBuilder& builder) : builder_(builder) {}
 
@@ -118,14 +118,6 @@ public:
         else if (top.role == Role::group)
             top.key = name;
         return true;
-    }
-
-    bool parse_error(std::size_t position, const std::string&,
-                     const nlohmann::detail::exception& error) override {
-        logLine(QStringLiteral("The template list is not valid JSON at byte %1: %2")
-                    .arg(position)
-                    .arg(QString::fromUtf8(error.what())));
-        return false;
     }
 
 private:
@@ -460,9 +452,16 @@ private:
     std::thread thread_;
 };
 
-MirrorBuilder::MirrorBuilder(std::shared_ptr<Json> rootJSON, const QString& basePath, WebsiteInUse& site)
-    : mirror_(mirrorFolderPath(basePath, site.cachedFolderName.value_or(QString()))),
-      rootJSON_(std::move(rootJSON)), cachedFolderName_(site.cachedFolderName), site_(site) {
+bool ListEvents::parse_error(std::size_t position, const std::string&,
+                             const nlohmann::detail::exception& error) {
+    logLine(QStringLiteral("The template list is not valid JSON at byte %1: %2")
+                .arg(position)
+                .arg(QString::fromUtf8(error.what())));
+    return false;
+}
+
+MirrorBuilder::MirrorBuilder(const QString& basePath, WebsiteInUse& site)
+    : mirror_(mirrorFolderPath(basePath, site.cachedFolderName.value_or(QString()))), site_(site) {
     logLine(QStringLiteral("..."));
     logLine(QStringLiteral("Checking if cache exists"));
     logLine(basePath);
@@ -480,12 +479,6 @@ MirrorBuilder::~MirrorBuilder() = default;
 
 QString MirrorBuilder::mirrorFolder() const {
     return mirror_;
-}
-
-void MirrorBuilder::startParser() {
-    checkedFolders_.clear();
-    if (rootJSON_)
-        Walk(*this).replay(*rootJSON_);
 }
 
 void MirrorBuilder::feed(QByteArrayView chunk) {

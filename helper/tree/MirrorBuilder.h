@@ -5,9 +5,11 @@
 
 #include <QByteArrayView>
 #include <QString>
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <set>
+#include <string>
 
 namespace folvane {
 
@@ -16,26 +18,25 @@ namespace folvane {
 // follows the answer's own key order. Names that are not one safe path component are skipped, and
 // nothing is written through a link or outside the mirror folder.
 //
-// The walk reads the answer as a stream of JSON events: a group's files are written as its templates go
-// by, so only one template at a time is held (a group whose "files" come before its "name", "id" or
-// "is_special" is held until its end). It is fed either the answer's bytes as they arrive (`feed`, then
-// `finish`) or a whole parsed document (`setJSON`, then `startParser`); the tree built is the same.
-// Building from a document consumes the templates' contents from it (they live on in the records), so a
-// document is built from once.
+// The walk reads the answer's bytes as a stream of JSON events, as they arrive: a group's files are written
+// as its templates go by, so only one template at a time is held (a group whose "files" come before its
+// "name", "id" or "is_special" is held until its end). A refresh builds again over the same mirror the same
+// way.
+// Reads a template list's JSON events; logs where and why the text is not valid JSON, and stops there.
+class ListEvents : public nlohmann::json_sax<Json> {
+public:
+    bool parse_error(std::size_t position, const std::string& token,
+                     const nlohmann::detail::exception& error) override;
+};
+
 class MirrorBuilder {
 public:
     // Prepares the cache: the cache root below `basePath` exists, the site's mirror folder is empty.
-    MirrorBuilder(std::shared_ptr<Json> rootJSON, const QString& basePath, WebsiteInUse& site);
+    MirrorBuilder(const QString& basePath, WebsiteInUse& site);
     ~MirrorBuilder();
 
-    void setJSON(std::shared_ptr<Json> json) { rootJSON_ = std::move(json); }
-    void setRefreshing(bool refreshing) { refreshing_ = refreshing; }
-    bool getRefreshing() const { return refreshing_; }
     // The site's mirror folder, whether or not a build has run.
     QString mirrorFolder() const;
-
-    // Builds from the document given to the constructor or `setJSON`.
-    void startParser();
 
     // Builds from the answer's bytes while they arrive: each chunk in order, then `finish`. The walk runs
     // on a thread of its own; `feed` returns at once unless more than a few megabytes wait to be read.
@@ -59,9 +60,6 @@ private:
     void writeFile(const QString& path, const QByteArray& bytes);
 
     QString mirror_;
-    std::shared_ptr<Json> rootJSON_;
-    std::optional<QString> cachedFolderName_;
-    bool refreshing_ = false;
     WebsiteInUse& site_;
     std::set<QString> checkedFolders_;   // folders already known to lie inside the mirror during one build
     std::unique_ptr<Stream> stream_;     // the answer being fed, while it is

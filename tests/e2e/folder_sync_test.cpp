@@ -12,9 +12,11 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QProcess>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <random>
 #include <set>
+#include <sys/mount.h>
 
 using namespace folvane::testkit;
 using nlohmann::json;
@@ -23,10 +25,11 @@ namespace {
 
 class FolderSync : public ::testing::Test {
 protected:
-    void start(const char* cms) {
+    void start(const char* cms, const QMap<QString, QString>& env = {}) {
         sim_ = std::make_unique<AddonSim>(AddonSim::Options{cms, {}, {}, {}});
         bus_ = std::make_unique<BusRecorder>(session_.bus());
         HelperRunner::Options options;
+        options.extraEnv = env;
         options.url = sim_->baseUrl();
         options.title = QStringLiteral("Folders");
         options.cms =
@@ -169,6 +172,40 @@ protected:
         bus_->post("refresh-Folders", {{"row", row}});
         return bus_->waitFor("refresh-done-Folders", defaultTimeoutMs, before + 1);
     }
+    // Why the last refresh kept the volume; empty when it did not.
+    QString notRefreshed() const {
+        return bus_->signalsNamed("refresh-done-Folders").back().value("notRefreshed").toString();
+    }
+    QString cacheFolder() const { return session_.baseFolder() + "/.cache"; }
+    QStringList cacheEntries() const {
+        return QDir(cacheFolder())
+            .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    }
+    // The files without a name the helper holds open in the cache folder: a template list on its way.
+    QStringList spoolsOpen() const {
+        QStringList spools;
+        const QString fds = QStringLiteral("/proc/%1/fd").arg(helper_->pid());
+        for (const QString& fd : QDir(fds).entryList(QDir::Files | QDir::System)) {
+            const QString target = QFileInfo(fds + u'/' + fd).symLinkTarget();
+            if (target.startsWith(cacheFolder() + u'/') && target.endsWith(QStringLiteral(" (deleted)")))
+                spools << target;
+        }
+        return spools;
+    }
+    // A site of one group holding one template; the group is the site's default group unless told.
+    static json oneTemplateSite(const std::string& name, const std::string& content,
+                                bool defaultGroup = true) {
+        return {{"cms", "ee"},
+                {"groups",
+                 {{{"name", "site"},
+                   {"is_special", defaultGroup},
+                   {"templates", {{{"name", name}, {"content", content}}}}}}}};
+    }
+    int warnings() const {
+        const auto shown = session_.notifications();
+        return static_cast<int>(
+            std::count_if(shown.begin(), shown.end(), [](const auto& n) { return n.summary == "Warning"; }));
+    }
 
     TestSession session_;
     std::unique_ptr<AddonSim> sim_;
@@ -258,6 +295,97 @@ TEST_F(FolderSync, RefreshBringsTheVolumeUpToDateAndAnswersWithTheRow) {
     sh(QStringLiteral("cd fresh && cat page.html > /dev/null"));
     EXPECT_TRUE(QFile::exists(helper_->mountPoint() + "/fresh/page.html"));
     ASSERT_TRUE(refresh(9)) << "an answer even when nothing changed";
+}
+
+// The list is kept on disk, not in memory, while it is on its way, and only as long as the refresh needs it.
+TEST_F(FolderSync, ARefreshHoldsTheListInAFileWithoutANameOnlyWhileItNeedsIt) {
+    start("ee");
+    sim_->fault({{"action", "list_all"}, {"kind", "delay"}, {"ms", 1500}, {"times", 1}});
+    bus_->post("refresh-Folders", {{"row", 1}});
+    const QStringList cached = cacheEntries();
+    EXPECT_TRUE(waitUntil([&] { return spoolsOpen().size() == 1; })) << "the list's file, while it comes";
+    ASSERT_TRUE(bus_->waitFor("refresh-done-Folders"));
+    EXPECT_EQ(notRefreshed(), "");
+    EXPECT_TRUE(waitUntil([&] { return spoolsOpen().isEmpty(); })) << spoolsOpen().join(' ').toStdString();
+    EXPECT_EQ(cacheEntries(), cached);
+    expectSiteMatchesVolume();
+
+    // A site without a default group is told about after a refresh too.
+    const int before = warnings();
+    sim_->seed(oneTemplateSite("a.html", "a", false));
+    ASSERT_TRUE(refresh(2));
+    EXPECT_TRUE(waitUntil([&] { return warnings() == before + 1; }));
+    expectSiteMatchesVolume();
+}
+
+TEST_F(FolderSync, ARefreshFromAListCutShortOrNotJsonKeepsTheVolumeAndNothingOfTheList) {
+    start("ee", {{"FOLVANE_ANSWER_DEADLINE_MS", "4000"}});
+    const Contents before = volumeContents(helper_->mountPoint());
+    const QStringList cached = cacheEntries();
+    // Changed on the site: a rebuild would show it.
+    sim_->seed(oneTemplateSite("index.html", "new home"));
+    const int warned = warnings();
+    const std::vector<json> faults{
+        // The transfer breaks off after a few bytes.
+        {{"action", "list_all"}, {"kind", "drip"}, {"ms", 200}, {"times", 1}},
+        {{"action", "list_all"}, {"kind", "non_json"}, {"times", 1}},
+        {{"action", "list_all"},
+         {"kind", "raw"},
+         {"body", R"({"folders":[{"id":1,"name":"site","is_special":true,"files":[{"id":1,"name":"x")"},
+         {"times", 1}},
+    };
+    int row = 0;
+    for (const json& fault : faults) {
+        sim_->fault(fault);
+        ASSERT_TRUE(refresh(++row)) << fault.dump();
+        EXPECT_EQ(notRefreshed(), "the template list could not be fetched") << fault.dump();
+        EXPECT_EQ(volumeContents(helper_->mountPoint()), before) << fault.dump();
+        EXPECT_TRUE(waitUntil([&] { return spoolsOpen().isEmpty(); })) << fault.dump();
+        EXPECT_EQ(cacheEntries(), cached);
+    }
+    // A list that arrived but holds no groups has no default group either; one that broke off says nothing.
+    EXPECT_TRUE(waitUntil([&] { return warnings() >= warned + 2; }));
+    EXPECT_EQ(warnings(), warned + 2);
+    ASSERT_TRUE(refresh(++row));
+    EXPECT_EQ(notRefreshed(), "");
+    expectSiteMatchesVolume();
+}
+
+// The helper's own small filesystem for its base folder, gone with the test.
+struct SmallFilesystem {
+    SmallFilesystem(const QString& at, const char* size) : path(QFile::encodeName(at)) {
+        QDir().mkpath(at);
+        mounted = ::mount("tmpfs", path.constData(), "tmpfs", 0, size) == 0;
+    }
+    ~SmallFilesystem() {
+        if (mounted)
+            ::umount2(path.constData(), MNT_DETACH);
+    }
+    QByteArray path;
+    bool mounted = false;
+};
+
+TEST_F(FolderSync, ARefreshWhoseListDoesNotFitOnTheDiskKeepsTheVolumeAndSaysWhy) {
+    SmallFilesystem small(session_.baseFolder(), "size=1m,mode=0700");
+    if (!small.mounted)
+        GTEST_SKIP() << "mounting a tmpfs needs root";
+    start("ee");
+    const Contents before = volumeContents(helper_->mountPoint());
+    const QStringList cached = cacheEntries();
+    sim_->seed(oneTemplateSite("big.html", std::string(1 << 20, 'x')));
+    ASSERT_TRUE(refresh(1));
+    EXPECT_TRUE(notRefreshed().startsWith("the template list could not be kept on disk (writing into " +
+                                          cacheFolder() + " failed: No space left on device"))
+        << notRefreshed().toStdString();
+    EXPECT_EQ(volumeContents(helper_->mountPoint()), before);
+    EXPECT_TRUE(waitUntil([&] { return spoolsOpen().isEmpty(); }));
+    EXPECT_EQ(cacheEntries(), cached);
+    // The room it took is free again: a list that fits is kept and built.
+    sim_->seed(oneTemplateSite("big.html", std::string(200'000, 'y')));
+    ASSERT_TRUE(refresh(2));
+    EXPECT_EQ(notRefreshed(), "");
+    expectSiteMatchesVolume();
+    helper_.reset();
 }
 
 TEST_F(FolderSync, FilesNeverSentStayQuietlyAcrossARefresh) {

@@ -1,11 +1,15 @@
 #include "tree/MirrorBuilder.h"
+#include "tree/TemplateListSpool.h"
 
 #include "QtPrinters.h"
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QThread>
+#include <cerrno>
+#include <cstring>
 #include <map>
 
 #include <gtest/gtest.h>
@@ -53,19 +57,23 @@ std::string records(WebsiteInUse& site, const QString& base) {
     return text;
 }
 
-// Builds the mirror for one answer in a fresh base folder from the parsed document, and again in another
-// from its bytes fed a few at a time: both must build the same tree and records.
+// Builds from a whole answer as a refresh does: kept in a spool beside the mirror, then read back.
+bool buildSpooled(MirrorBuilder& builder, const std::string& answer) {
+    TemplateListSpool spool(QFileInfo(builder.mirrorFolder()).path());
+    spool.append(QByteArrayView(answer.data(), static_cast<qsizetype>(answer.size())));
+    return spool.buildInto(builder);
+}
+
+// Builds the mirror for one answer in a fresh base folder through a spool, and again in another from its
+// bytes fed a few at a time as they arrive: both must build the same tree and records.
 struct Build {
     Build(CMS cms, const std::string& answer) {
         site.cms = streamedSite.cms = cms;
         site.cachedFolderName = streamedSite.cachedFolderName = QStringLiteral("-42");
-        // As the helper reads a whole answer.
-        parser = std::make_unique<MirrorBuilder>(
-            std::make_shared<Json>(parseLenient(QByteArray::fromStdString(answer), InvalidText::mark)),
-            base.path(), site);
-        parser->startParser();
+        parser = std::make_unique<MirrorBuilder>(base.path(), site);
+        EXPECT_TRUE(buildSpooled(*parser, answer));
 
-        MirrorBuilder streamed(nullptr, streamedBase.path(), streamedSite);
+        MirrorBuilder streamed(streamedBase.path(), streamedSite);
         for (size_t at = 0; at < answer.size(); at += 5)
             streamed.feed(QByteArrayView(answer.data() + at,
                                          static_cast<qsizetype>(std::min<size_t>(5, answer.size() - at))));
@@ -159,9 +167,7 @@ TEST(MirrorBuilder, UnknownCmsBuildsNothingAndEmptyAnswerLeavesAnEmptyMirror) {
     Build empty(CMS::expressionEngine, "{}");
     EXPECT_EQ(empty.everything(), (QStringList{"/.cache", "/.cache/-42"}));
     // A refresh after an empty first answer builds into the mirror, with the records keyed there.
-    empty.parser->setRefreshing(true);
-    empty.parser->setJSON(std::make_shared<Json>(Json::parse(eeAnswer)));
-    empty.parser->startParser();
+    EXPECT_TRUE(buildSpooled(*empty.parser, eeAnswer));
     EXPECT_EQ(empty.read("/site/index.html"), "<h1>Hi</h1>\n");
     EXPECT_TRUE(empty.dictionaries().fileDictionary.count(empty.mirror() + "/site/index.html"));
 }
@@ -248,13 +254,13 @@ TEST(MirrorBuilder, NamesThatAreNotUtf8AreSkippedAndTheRestIsBuilt) {
 
 TEST(MirrorBuilder, RebuildNeverWritesThroughALinkInTheMirror) {
     QTemporaryDir outside;
-    Build b(CMS::wordPress,
-            R"({"folders":[{"id":"g","name":"g","files":[{"id":"1","name":"f.php","data":"eA=="}]}]})");
+    const std::string answer =
+        R"({"folders":[{"id":"g","name":"g","files":[{"id":"1","name":"f.php","data":"eA=="}]}]})";
+    Build b(CMS::wordPress, answer);
     // A link on the volume where a group folder will be written again, as a refresh does.
     QDir(b.mirror() + "/g").removeRecursively();
     ASSERT_TRUE(QFile::link(outside.path(), b.mirror() + "/g"));
-    b.parser->setRefreshing(true);
-    b.parser->startParser();
+    buildSpooled(*b.parser, answer);
     EXPECT_TRUE(QDir(outside.path()).isEmpty());
 }
 
@@ -270,8 +276,8 @@ TEST(MirrorBuilder, ConstructionEmptiesAnOldMirrorAndDeepNestingIsSkipped) {
     for (int i = 0; i < 5000; ++i)
         deep += "]";
     deep += "}";
-    MirrorBuilder parser(std::make_shared<Json>(Json::parse(deep)), base.path(), site);
-    parser.startParser();
+    MirrorBuilder parser(base.path(), site);
+    EXPECT_TRUE(buildSpooled(parser, deep));
     EXPECT_TRUE(QDir(base.path() + "/.cache/-1").isEmpty());
 }
 
@@ -282,7 +288,7 @@ TEST(MirrorBuilder, BuildsWhileTheAnswerArrives) {
     WebsiteInUse site;
     site.cms = CMS::expressionEngine;
     site.cachedFolderName = QStringLiteral("-7");
-    MirrorBuilder builder(nullptr, base.path(), site);
+    MirrorBuilder builder(base.path(), site);
     const std::string first =
         R"({"folders":[{"id":1,"name":"site","is_special":true,"files":[{"id":3,"name":"a.html","data":"eA=="},)";
     builder.feed(QByteArrayView(first.data(), static_cast<qsizetype>(first.size())));
@@ -303,7 +309,7 @@ TEST(MirrorBuilder, AnAnswerCutShortOrNotJsonEndsTheWalkWithoutHarm) {
     site.cms = CMS::wordPress;
     site.cachedFolderName = QStringLiteral("-8");
     {
-        MirrorBuilder builder(nullptr, base.path(), site);
+        MirrorBuilder builder(base.path(), site);
         builder.feed(
             R"({"folders":[{"id":"g","name":"g","files":[{"id":"1","name":"kept.php","data":"eA=="},{"id":"2","na)");
         EXPECT_FALSE(builder.finish()) << "cut short";
@@ -311,15 +317,80 @@ TEST(MirrorBuilder, AnAnswerCutShortOrNotJsonEndsTheWalkWithoutHarm) {
     }
     for (const QByteArray& junk : {QByteArray("<html>502 Bad Gateway</html>"), QByteArray("{} trailing"),
                                    QByteArray(1 << 20, '['), QByteArray()}) {
-        MirrorBuilder builder(nullptr, base.path(), site);
+        MirrorBuilder builder(base.path(), site);
         if (!junk.isEmpty())
             builder.feed(junk);
         EXPECT_FALSE(builder.finish());
         EXPECT_TRUE(tree(builder.mirrorFolder()).empty());
     }
     // Abandoned halfway: the walk's thread ends with the builder.
-    MirrorBuilder abandoned(nullptr, base.path(), site);
+    MirrorBuilder abandoned(base.path(), site);
     abandoned.feed(R"({"folders":[)");
+}
+
+// Whether a kept list may replace the mirror: read as leniently as the build reads it.
+TEST(TemplateListSpool, OnlyOneWholeObjectWithFoldersIsUsable) {
+    QTemporaryDir folder;
+    const std::vector<std::pair<std::string, bool>> lists{
+        {eeAnswer, true},
+        {R"({"folders":null})", true},
+        {"{\"folders\":[{\"id\":1,\"name\":\"n\xc0\xafws\",\"files\":[]}]}", true}, // not UTF-8: repaired
+        {R"( {"x":{"folders":[]},"folders":[]} )", true},
+        {eeAnswer.substr(0, eeAnswer.size() - 2), false}, // cut short
+        {"<html><body>Fatal error</body></html>", false},
+        {"", false},
+        {"{}", false},
+        {R"({"x":{"folders":[]}})", false},
+        {R"([{"folders":[]}])", false},
+        {R"({"folders":[]} {"folders":[]})", false},
+        {"{\"folders\":[]\xff}", false}, // a bad byte outside a string
+    };
+    for (const auto& [list, usable] : lists) {
+        TemplateListSpool spool(folder.path());
+        for (size_t at = 0; at < list.size(); at += 3)
+            spool.append(QByteArrayView(list.data() + at,
+                                        static_cast<qsizetype>(std::min<size_t>(3, list.size() - at))));
+        EXPECT_EQ(spool.isUsable(), usable) << list;
+        EXPECT_TRUE(spool.failure().isEmpty()) << list;
+    }
+    EXPECT_TRUE(QDir(folder.path()).isEmpty()) << "a spool leaves no name behind";
+}
+
+// The spool is read back in pieces of a megabyte: names, numbers and templates split across them.
+TEST(TemplateListSpool, AListOfManyPiecesBuildsAsItWouldArriving) {
+    Json answer = Json::parse(R"({"folders":[]})");
+    for (int g = 0; g < 3; ++g) {
+        Json files = Json::array();
+        for (int t = 0; t < 400; ++t)
+            files.push_back({{"id", std::to_string(g * 1000 + t)},
+                             {"name", "t" + std::to_string(t) + ".php"},
+                             {"data", b64(QByteArray(1000 + t, char('a' + t % 26))).toStdString()}});
+        files.push_back({{"id", std::to_string(g * 1000 + 999)},
+                         {"name", "big.php"},
+                         {"data", b64(QByteArray(900'000, char('A' + g))).toStdString()}});
+        answer["folders"].push_back(
+            {{"id", "g" + std::to_string(g)}, {"name", "g" + std::to_string(g)}, {"files", files}});
+    }
+    const std::string text = answer.dump();
+    ASSERT_GT(text.size(), size_t(3) << 20);
+    Build b(CMS::wordPress, text);
+    EXPECT_EQ(b.read("/g2/big.php"), QByteArray(900'000, 'C'));
+    EXPECT_EQ(b.dictionaries().fileDictionary.size(), 3u * 401);
+}
+
+// A full disk is met end to end, with the helper (the refresh tests).
+TEST(TemplateListSpool, AFolderWhereNoFileCanBeMadeIsAFailureWithItsReason) {
+    TemplateListSpool nowhere(QStringLiteral("/nonexistent/folder"));
+    EXPECT_EQ(nowhere.failure(), QStringLiteral("no file can be made in /nonexistent/folder: ") +
+                                     QString::fromLocal8Bit(std::strerror(ENOENT)));
+    nowhere.append("{}");
+    EXPECT_FALSE(nowhere.isUsable());
+    QTemporaryDir base;
+    WebsiteInUse site;
+    site.cms = CMS::wordPress;
+    site.cachedFolderName = QStringLiteral("-9");
+    MirrorBuilder builder(base.path(), site);
+    EXPECT_FALSE(nowhere.buildInto(builder));
 }
 
 } // namespace

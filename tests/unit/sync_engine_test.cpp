@@ -77,9 +77,9 @@ public:
         site_.cleanName = QStringLiteral("Engine");
         site_.cms = cms == sim::Cms::ExpressionEngine ? CMS::expressionEngine : CMS::wordPress;
         site_.cachedFolderName = QStringLiteral("mirror");
-        builder_ = std::make_unique<MirrorBuilder>(addon_.fetchTemplateList(), tmp_.path(), site_);
-        builder_->startParser();
-        builder_->setJSON(nullptr);
+        builder_ = std::make_unique<MirrorBuilder>(tmp_.path(), site_);
+        addon_.streamTemplateList([this](QByteArrayView piece) { builder_->feed(piece); });
+        EXPECT_TRUE(builder_->finish());
         mirror_ = mirrorFolderPath(tmp_.path(), QStringLiteral("mirror"));
         engine_ = std::make_unique<SyncEngine>(
             site_, addon_, *builder_, cache_, recovery_, mirror_,
@@ -533,6 +533,34 @@ TEST_P(SyncEngineTest, ARefreshThatCannotWaitForChangesSaysWhyAndKeepsTheVolume)
     h.addon().faults.dropRate = 0;
     ASSERT_TRUE(h.settle());
     EXPECT_EQ(h.engine().refresh(&why), SyncEngine::RefreshOutcome::rebuilt);
+    EXPECT_EQ(h.siteTree(), h.mirrorTree()) << h.difference();
+}
+
+// A list that is no whole template list (cut short, an error page, one without groups) leaves the mirror
+// and the records as they were, and nothing of it on disk.
+TEST_P(SyncEngineTest, ARefreshFromAnUnusableListKeepsTheVolumeAndNothingOfTheList) {
+    Harness h(GetParam(), 14, {.maxDelayMs = 5, .refuseRate = 0, .dropRate = 0});
+    const std::string list = sim::dumpJson(sim::listAllJson(h.addon().model()));
+    const auto before = h.mirrorTree();
+    const QString cache = QFileInfo(h.mirror()).path();
+    for (const std::string& body :
+         {list.substr(0, list.size() - 3), std::string("<html>502 Bad Gateway</html>"), std::string("{}")}) {
+        h.addon().listBody = body;
+        QString why;
+        EXPECT_EQ(h.engine().refresh(&why), SyncEngine::RefreshOutcome::keptVolume) << body;
+        EXPECT_EQ(why, QStringLiteral("the template list could not be fetched"));
+        EXPECT_EQ(h.mirrorTree(), before);
+        EXPECT_EQ(
+            QDir(cache).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+            QStringList{QStringLiteral("mirror")});
+    }
+    // The records still lead every save to its template.
+    h.append("/news/index.html", "kept\n");
+    ASSERT_TRUE(h.settle());
+    EXPECT_EQ(h.siteTree(), h.mirrorTree()) << h.difference();
+    h.addon().listBody.reset();
+    QString why;
+    EXPECT_EQ(h.engine().refresh(&why), SyncEngine::RefreshOutcome::rebuilt) << why.toStdString();
     EXPECT_EQ(h.siteTree(), h.mirrorTree()) << h.difference();
 }
 
