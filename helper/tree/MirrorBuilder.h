@@ -13,6 +13,13 @@
 
 namespace folvane {
 
+// Reads a template list's JSON events; logs where and why the text is not valid JSON, and stops there.
+class ListEvents : public nlohmann::json_sax<Json> {
+public:
+    bool parse_error(std::size_t position, const std::string& token,
+                     const nlohmann::detail::exception& error) override;
+};
+
 // Builds the mirror folder from a "list_all" answer: every template group becomes a folder, every
 // template a file holding its content, and each is recorded in the site's path dictionaries. The walk
 // follows the answer's own key order. Names that are not one safe path component are skipped, and
@@ -22,13 +29,6 @@ namespace folvane {
 // as its templates go by, so only one template at a time is held (a group whose "files" come before its
 // "name", "id" or "is_special" is held until its end). A refresh builds again over the same mirror the same
 // way.
-// Reads a template list's JSON events; logs where and why the text is not valid JSON, and stops there.
-class ListEvents : public nlohmann::json_sax<Json> {
-public:
-    bool parse_error(std::size_t position, const std::string& token,
-                     const nlohmann::detail::exception& error) override;
-};
-
 class MirrorBuilder {
 public:
     // Prepares the cache: the cache root below `basePath` exists, the site's mirror folder is empty.
