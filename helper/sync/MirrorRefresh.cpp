@@ -40,19 +40,25 @@ bool MirrorRefresh::rebuild(TemplateListSpool& list) {
     }
 
     logLine(QStringLiteral("Checking for new files and folders"));
-    const PathDictionaries fresh = site_.withDictionaries([](PathDictionaries& d) { return d; });
-    for (const auto& [path, record] : old.fileDictionary) {
-        if (fresh.fileDictionary.count(path))
-            continue;
+    // Only the paths that went, not a copy of the fresh records: a big site's records run to tens of
+    // megabytes, and two sets of them are held already.
+    QStringList goneFiles, goneFolders;
+    site_.withDictionaries([&](const PathDictionaries& fresh) {
+        for (const auto& [path, record] : old.fileDictionary)
+            if (!fresh.fileDictionary.count(path))
+                goneFiles << path;
+        for (const auto& [path, record] : old.folderDictionary)
+            if (!fresh.folderDictionary.count(path))
+                goneFolders << path;
+    });
+    for (const QString& path : std::as_const(goneFiles)) {
         logLine(QStringLiteral("Deleted File Found"));
         if (!QFile::remove(path) && QFile::exists(path))
             logLine(QStringLiteral("Could not remove ") + path);
         else
             cache_.invalidate(path.mid(mirror_.size()));
     }
-    for (const auto& [path, record] : old.folderDictionary) {
-        if (fresh.folderDictionary.count(path))
-            continue;
+    for (const QString& path : std::as_const(goneFolders)) {
         logLine(QStringLiteral("Delete Folder Found"));
         if (QFileInfo(path).isDir() && !removeAllButLocalOnly(path))
             logLine(QStringLiteral("Keeping ") + path +

@@ -301,8 +301,8 @@ TEST_F(FolderSync, RefreshBringsTheVolumeUpToDateAndAnswersWithTheRow) {
 TEST_F(FolderSync, ARefreshHoldsTheListInAFileWithoutANameOnlyWhileItNeedsIt) {
     start("ee");
     sim_->fault({{"action", "list_all"}, {"kind", "delay"}, {"ms", 1500}, {"times", 1}});
-    bus_->post("refresh-Folders", {{"row", 1}});
     const QStringList cached = cacheEntries();
+    bus_->post("refresh-Folders", {{"row", 1}});
     EXPECT_TRUE(waitUntil([&] { return spoolsOpen().size() == 1; })) << "the list's file, while it comes";
     ASSERT_TRUE(bus_->waitFor("refresh-done-Folders"));
     EXPECT_EQ(notRefreshed(), "");
