@@ -27,8 +27,8 @@ namespace {
 constexpr std::size_t queueCapacityBytes = 2 * 1024 * 1024;
 // How long the end of a program waits for each destination to take what is still queued.
 constexpr int exitFlushMs = 2000;
-// How long the writer lets lines gather once the first one arrived.
-constexpr std::chrono::milliseconds batchPause{10};
+// How long the writer lets lines gather after each write.
+constexpr std::chrono::milliseconds restAfterWrite{1};
 
 // Writes all of `text`; false when the destination is gone (closed, no reader any more) or failing.
 bool writeAll(int fd, const QByteArray& text) {
@@ -85,15 +85,14 @@ private:
         std::unique_lock lock(mutex_);
         for (;;) {
             wake_.wait(lock, [this] { return !queue_.isEmpty(); });
-            // Lines arriving meanwhile join this batch: a busy volume logs a line per call, and waking
-            // for each would cost every call a thread switch.
-            lock.unlock();
-            std::this_thread::sleep_for(batchPause);
-            lock.lock();
             const QByteArray batch = queue_.takeAll();
             writing_ = true;
             lock.unlock();
             gone = gone || !write_(batch);
+            // Lines arriving meanwhile make the next batch: a busy volume logs a line per call, and
+            // waking for each would cost every call a thread switch. A line after a quiet spell is
+            // written at once.
+            std::this_thread::sleep_for(restAfterWrite);
             lock.lock();
             writing_ = false;
             if (queue_.isEmpty())
