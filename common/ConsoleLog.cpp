@@ -27,6 +27,8 @@ namespace {
 constexpr std::size_t queueCapacityBytes = 2 * 1024 * 1024;
 // How long the end of a program waits for each destination to take what is still queued.
 constexpr int exitFlushMs = 2000;
+// How long the writer lets lines gather after each write.
+constexpr std::chrono::milliseconds restAfterWrite{1};
 
 // Writes all of `text`; false when the destination is gone (closed, no reader any more) or failing.
 bool writeAll(int fd, const QByteArray& text) {
@@ -87,6 +89,10 @@ private:
             writing_ = true;
             lock.unlock();
             gone = gone || !write_(batch);
+            // Lines arriving meanwhile make the next batch: a busy volume logs a line per call, and
+            // waking for each would cost every call a thread switch. A line after a quiet spell is
+            // written at once.
+            std::this_thread::sleep_for(restAfterWrite);
             lock.lock();
             writing_ = false;
             if (queue_.isEmpty())

@@ -74,6 +74,21 @@ std::string escapedOptionValue(const QString& value) {
     return escaped;
 }
 
+// Tells a serving thread to look whether the session ended; no one else sends it.
+int wakeSignal() {
+    return SIGRTMIN + 3;
+}
+
+void ignoreWake(int) {}
+
+// Interrupts a serving thread's read without restarting it.
+void installWakeHandler() {
+    struct sigaction action = {};
+    action.sa_handler = ignoreWake;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(wakeSignal(), &action, nullptr);
+}
+
 } // namespace
 
 MountSession::MountSession(LoopbackFS& fs, QString title, QString mountPoint, QObject* parent)
@@ -96,6 +111,7 @@ void MountSession::mount() {
     serving_ = static_cast<int>(count);
     for (unsigned i = 0; i < count; ++i)
         servers_.emplace_back([this] { serve(); });
+    watcher_ = std::thread([this] { watch(); });
     QMetaObject::invokeMethod(
         this, [this] { emit mounted(mountPoint_); }, Qt::QueuedConnection);
 }
@@ -133,10 +149,7 @@ QString MountSession::mountFailure() {
         fuse_destroy(session);
         return capture.reason(error);
     }
-    // Several threads wait on the device; none may sleep in a read that another thread's request
-    // satisfied, or it would miss the wake-up to stop.
-    const int device = fuse_session_fd(fuse_get_session(session));
-    ::fcntl(device, F_SETFL, ::fcntl(device, F_GETFL) | O_NONBLOCK);
+    installWakeHandler();
     uint64_t drained;
     [[maybe_unused]] const ssize_t wasWoken = ::read(wakeFd_, &drained, sizeof drained);
     fuse_ = session;
@@ -144,35 +157,20 @@ QString MountSession::mountFailure() {
     return {};
 }
 
-// One serving thread's loop. A volume detached lazily while still in use keeps its connection, so the
-// loop cannot wait on the device alone: it also wakes for `unmount()`, and for every change of the mount
-// table (which the kernel signals as priority data) to see whether the volume is still mounted. Whichever
-// thread sees the end wakes the others; the last one out reports an unmount from outside.
+// The serving threads wait in a blocking read on the device, where the kernel wakes one of them per
+// request. A volume detached lazily while still in use keeps its connection, so one more thread watches
+// for `unmount()` and for every change of the mount table (which the kernel signals as priority data) to
+// see whether the volume is still mounted; when it ends, the serving threads are interrupted by a signal
+// until each has left its loop. The last one out reports an unmount from outside.
 void MountSession::serve() {
-    sigset_t all;
-    sigfillset(&all);
-    pthread_sigmask(SIG_BLOCK, &all, nullptr); // signals are the main thread's business
+    sigset_t others;
+    sigfillset(&others);
+    sigdelset(&others, wakeSignal());
+    pthread_sigmask(SIG_SETMASK, &others, nullptr); // other signals are the main thread's business
     fuse_session* session = fuse_get_session(fuse_);
-    // Each thread its own: the kernel flags a change once per open table.
-    const int mountTable = ::open("/proc/self/mounts", O_RDONLY | O_CLOEXEC);
-    pollfd watched[3] = {
-        {fuse_session_fd(session), POLLIN, 0}, {wakeFd_, POLLIN, 0}, {mountTable, POLLPRI, 0}};
     fuse_buf buffer = {};
     while (!fuse_session_exited(session)) {
-        // One thread at a time waits for the next request and takes it; the others wait their turn
-        // here, so a request wakes one thread rather than all of them.
-        std::unique_lock turn(receiveTurn_);
-        if (::poll(watched, 3, -1) == -1 && errno != EINTR)
-            break;
-        if (watched[1].revents)
-            break;
-        // Only the table: looking at the mount point itself would send a request to this volume.
-        if (watched[2].revents && !MountTable::listsFuseMountAt(mountPoint_))
-            break;
-        if (!watched[0].revents)
-            continue;
         const int received = fuse_session_receive_buf(session, &buffer);
-        turn.unlock();
         if (received == -EINTR || received == -EAGAIN)
             continue;
         if (received <= 0)
@@ -183,12 +181,37 @@ void MountSession::serve() {
         fuse_session_process_buf(session, &buffer);
     }
     std::free(buffer.mem);
-    if (mountTable != -1)
-        ::close(mountTable);
     stopServing();
     if (--serving_ == 0 && !stopping_)
         QMetaObject::invokeMethod(
             this, [this] { emit unmountedFromOutside(); }, Qt::QueuedConnection);
+}
+
+void MountSession::watch() {
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, nullptr);
+    const int mountTable = ::open("/proc/self/mounts", O_RDONLY | O_CLOEXEC);
+    pollfd watched[2] = {{wakeFd_, POLLIN, 0}, {mountTable, POLLPRI, 0}};
+    for (;;) {
+        if (::poll(watched, 2, -1) == -1 && errno != EINTR)
+            break;
+        if (watched[0].revents)
+            break;
+        // Only the table: looking at the mount point itself would send a request to this volume.
+        if (watched[1].revents && !MountTable::listsFuseMountAt(mountPoint_))
+            break;
+    }
+    if (mountTable != -1)
+        ::close(mountTable);
+    fuse_session_exit(fuse_get_session(fuse_));
+    // A signal that arrives just before a thread starts its read is missed, so it is repeated until
+    // every thread has left.
+    while (serving_ > 0) {
+        for (std::thread& server : servers_)
+            pthread_kill(server.native_handle(), wakeSignal());
+        std::this_thread::sleep_for(10ms);
+    }
 }
 
 void MountSession::stopServing() {
@@ -202,6 +225,7 @@ bool MountSession::unmount() {
     stopping_ = true;
     fuse_exit(fuse_);
     stopServing();
+    watcher_.join();
     for (std::thread& server : servers_)
         server.join();
     servers_.clear();

@@ -5,8 +5,6 @@
 #include <QObject>
 #include <QString>
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -58,6 +56,7 @@ signals:
 private:
     QString mountFailure();
     void serve();
+    void watch();
     void stopServing();
     void forgetName(const QByteArray& volumePath);
 
@@ -66,10 +65,10 @@ private:
     const QString mountPoint_;
     struct fuse* fuse_ = nullptr;
     std::vector<std::thread> servers_;
+    std::thread watcher_;
     int wakeFd_ = -1; // tells the serving threads to stop
     std::atomic<bool> stopping_ = false;
     std::atomic<int> serving_ = 0;
-    std::mutex receiveTurn_;
     // While changes are held (main thread only): the invalidations asked for meanwhile.
     bool holding_ = false;
     bool deferredAll_ = false;

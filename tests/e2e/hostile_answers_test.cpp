@@ -50,6 +50,7 @@ TEST(HostileAnswers, NamesThatAreNotUtf8AreSkippedAndTheRestIsMounted) {
     QFile kept(volume + "/site/kept.html");
     ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
     EXPECT_EQ(kept.readAll(), "y");
+    ASSERT_TRUE(helper.waitForLog("Skipping a template group")) << helper.logText().toStdString();
     const QString log = helper.logText();
     EXPECT_TRUE(log.contains("Skipping a template with an unusable name in ") &&
                 log.contains(": inde\\xff.html"))
