@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <set>
 
 namespace folvane {
 
@@ -20,36 +21,34 @@ MirrorRefresh::MirrorRefresh(WebsiteInUse& site, MirrorBuilder& parser, VolumeCo
     : site_(site), parser_(parser), cache_(cache), mirror_(std::move(mirrorFolder)) {}
 
 bool MirrorRefresh::rebuild(TemplateListSpool& list) {
-    const PathDictionaries old = site_.withDictionaries([](PathDictionaries& d) {
-        PathDictionaries copy = std::move(d);
-        d = PathDictionaries{};
-        return copy;
-    });
+    // The records are rebuilt in place: every one the new list has is written again, and those it no
+    // longer has are found afterwards. Setting the old records aside instead would hold a big site's
+    // records twice for the whole rebuild.
+    parser_.noteRecordedPaths();
     logLine(QStringLiteral("reparsing files"));
     const bool whole = list.buildInto(parser_);
+    const std::set<QString> recorded = parser_.takeRecordedPaths();
     if (!whole) {
         // The list was checked whole before, so its end is missing only when reading it back failed; what
-        // the rebuild did not reach is still in the mirror and must stay known.
+        // the rebuild did not reach is still in the mirror and keeps its record.
         logLine(QStringLiteral("The template list could not be read to its end; nothing is removed"));
-        site_.withDictionaries([&](PathDictionaries& d) {
-            d.fileDictionary.insert(old.fileDictionary.begin(), old.fileDictionary.end());
-            d.folderDictionary.insert(old.folderDictionary.begin(), old.folderDictionary.end());
-        });
         cache_.invalidateAll();
         return false;
     }
 
     logLine(QStringLiteral("Checking for new files and folders"));
-    // Only the paths that went, not a copy of the fresh records: a big site's records run to tens of
-    // megabytes, and two sets of them are held already.
     QStringList goneFiles, goneFolders;
-    site_.withDictionaries([&](const PathDictionaries& fresh) {
-        for (const auto& [path, record] : old.fileDictionary)
-            if (!fresh.fileDictionary.count(path))
-                goneFiles << path;
-        for (const auto& [path, record] : old.folderDictionary)
-            if (!fresh.folderDictionary.count(path))
-                goneFolders << path;
+    const auto takeGone = [&recorded](auto& dictionary, QStringList& gone) {
+        std::erase_if(dictionary, [&](const auto& entry) {
+            if (recorded.count(entry.first))
+                return false;
+            gone << entry.first;
+            return true;
+        });
+    };
+    site_.withDictionaries([&](PathDictionaries& d) {
+        takeGone(d.fileDictionary, goneFiles);
+        takeGone(d.folderDictionary, goneFolders);
     });
     for (const QString& path : std::as_const(goneFiles)) {
         logLine(QStringLiteral("Deleted File Found"));

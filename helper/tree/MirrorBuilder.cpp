@@ -499,6 +499,16 @@ bool MirrorBuilder::finish() {
     return whole;
 }
 
+void MirrorBuilder::noteRecordedPaths() {
+    noting_ = true;
+    recorded_.clear();
+}
+
+std::set<QString> MirrorBuilder::takeRecordedPaths() {
+    noting_ = false;
+    return std::exchange(recorded_, {});
+}
+
 void MirrorBuilder::createFolder(const QString& parent, const QString& name,
                                  const std::optional<QString>& templateGroupID,
                                  std::optional<bool> isSpecial) {
@@ -511,6 +521,8 @@ void MirrorBuilder::createFolder(const QString& parent, const QString& name,
     logLine(QStringLiteral("Dictionary entry for location ") + folder);
     site_.withDictionaries([&](PathDictionaries& d) {
         d.folderDictionary[folder] = FolderRecord{name, templateGroupID, isSpecial, {}};
+        if (noting_)
+            recorded_.insert(folder);
         const auto parentRecord = d.folderDictionary.find(parent);
         logLine(QStringLiteral("path: ") + parent + QStringLiteral(", dictLookup: ") +
                 (parentRecord == d.folderDictionary.end() ? QStringLiteral("nil")
@@ -544,6 +556,8 @@ void MirrorBuilder::createFile(const QString& folderPath, const Json& entry, con
     site_.withDictionaries([&](PathDictionaries& d) {
         d.fileDictionary[path] =
             FileRecord{*name, templateGroupID, *templateID, ContentDigest::ofBase64(encoded)};
+        if (noting_)
+            recorded_.insert(path);
         if (const auto parent = d.folderDictionary.find(folder); parent != d.folderDictionary.end())
             parent->second.paths.append(path);
     });

@@ -45,6 +45,12 @@ public:
     // (whatever their valid beginning described is built, as it arrived).
     bool finish();
 
+    // A refresh builds over the records of the last build: it asks for the full paths of every record the
+    // next build writes, to find afterwards the records the new list no longer has. `takeRecordedPaths`
+    // hands them over and stops noting them.
+    void noteRecordedPaths();
+    std::set<QString> takeRecordedPaths();
+
 private:
     class Walk;
     class Stream;
@@ -61,7 +67,9 @@ private:
 
     QString mirror_;
     WebsiteInUse& site_;
-    std::set<QString> checkedFolders_;   // folders already known to lie inside the mirror during one build
+    std::set<QString> checkedFolders_; // folders already known to lie inside the mirror during one build
+    bool noting_ = false;
+    std::set<QString> recorded_;         // while noting: the paths the build recorded
     std::unique_ptr<Stream> stream_;     // the answer being fed, while it is
     std::unique_ptr<Utf8Repair> repair_; // marks its bad UTF-8 on the way in, like a whole answer's
 };

@@ -101,6 +101,7 @@ public:
     }
     SyncEngine& engine() { return *engine_; }
     const QString& mirror() const { return mirror_; }
+    WebsiteInUse& site() { return site_; }
     QString recovered() const { return tmp_.filePath(QStringLiteral("Recovered")); }
 
     // What a program does through the volume, and what the volume reports of it.
@@ -561,6 +562,63 @@ TEST_P(SyncEngineTest, ARefreshFromAnUnusableListKeepsTheVolumeAndNothingOfTheLi
     h.addon().listBody.reset();
     QString why;
     EXPECT_EQ(h.engine().refresh(&why), SyncEngine::RefreshOutcome::rebuilt) << why.toStdString();
+    EXPECT_EQ(h.siteTree(), h.mirrorTree()) << h.difference();
+}
+
+// The records a site's files and groups are known by, keyed by volume path: what a build of `list` into a
+// fresh mirror records, or what `site` holds now.
+std::map<QString, QString> recordsOf(WebsiteInUse& site, const QString& mirror) {
+    std::map<QString, QString> records;
+    site.withDictionaries([&](const PathDictionaries& d) {
+        for (const auto& [path, r] : d.fileDictionary)
+            records[path.mid(mirror.size())] =
+                r.name + u'|' + r.templateGroupID + u'|' + r.templateID + u'|' + r.encodedData.toHex();
+        for (const auto& [path, r] : d.folderDictionary) {
+            QStringList children;
+            for (const QString& child : r.paths)
+                children << child.mid(mirror.size());
+            records[path.mid(mirror.size()) + u'/'] =
+                r.name + u'|' + r.templateGroupID.value_or(QStringLiteral("-")) + u'|' +
+                QString::number(r.isSpecial.value_or(false)) + u'|' + children.join(u',');
+        }
+    });
+    return records;
+}
+
+TEST_P(SyncEngineTest, ARefreshLeavesTheRecordsAFreshBuildOfTheNewListWouldHave) {
+    Harness h(GetParam(), 15, {.maxDelayMs = 5, .refuseRate = 0, .dropRate = 0});
+    sim::SiteModel& model = h.addon().model();
+    // Someone else deletes a template and a whole group, and adds a group and a template.
+    std::vector<sim::Template> gone;
+    std::string news;
+    for (const sim::Template& t : model.templates()) {
+        if (t.name == "article.html")
+            news = t.groupId;
+        if (t.name == "contact.html")
+            gone.push_back(t);
+    }
+    for (const sim::Template& t : model.templates())
+        if (t.groupId == news)
+            gone.push_back(t);
+    for (const sim::Template& t : gone)
+        ASSERT_TRUE(model.deleteTemplate(t.groupId, t.id).ok());
+    ASSERT_TRUE(model.deleteGroup(news).ok());
+    const sim::Outcome fresh = model.insertGroup("", "fresh", false, sim::Special::None);
+    model.insertTemplate(fresh.id, "page.html", "fresh page\n");
+
+    QString why;
+    ASSERT_EQ(h.engine().refresh(&why), SyncEngine::RefreshOutcome::rebuilt) << why.toStdString();
+    QTemporaryDir other;
+    WebsiteInUse built;
+    built.cms = h.site().cms;
+    built.cachedFolderName = QStringLiteral("mirror");
+    MirrorBuilder builder(other.path(), built);
+    h.addon().streamTemplateList([&](QByteArrayView piece) { builder.feed(piece); });
+    ASSERT_TRUE(builder.finish());
+    const auto expected = recordsOf(built, builder.mirrorFolder());
+    EXPECT_EQ(recordsOf(h.site(), h.mirror()), expected);
+    EXPECT_FALSE(expected.count(QStringLiteral("/news/")));
+    EXPECT_TRUE(expected.count(QStringLiteral("/fresh/page.html")));
     EXPECT_EQ(h.siteTree(), h.mirrorTree()) << h.difference();
 }
 
