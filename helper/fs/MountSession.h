@@ -66,7 +66,7 @@ private:
     struct fuse* fuse_ = nullptr;
     std::vector<std::thread> servers_;
     std::thread watcher_;
-    int wakeFd_ = -1; // tells the serving threads to stop
+    int wakeFd_ = -1; // tells the watcher that serving ends (an unmount, a thread that left its loop)
     std::atomic<bool> stopping_ = false;
     std::atomic<int> serving_ = 0;
     // While changes are held (main thread only): the invalidations asked for meanwhile.

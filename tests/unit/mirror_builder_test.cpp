@@ -2,6 +2,7 @@
 #include "tree/TemplateListSpool.h"
 
 #include "QtPrinters.h"
+#include "RecordsText.h"
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -36,27 +37,6 @@ std::map<QString, QByteArray> tree(const QString& base) {
     return found;
 }
 
-// The records, with keys and paths relative to the base folder.
-std::string records(WebsiteInUse& site, const QString& base) {
-    std::string text;
-    const auto relative = [&](const QString& path) { return path.mid(base.size()).toStdString(); };
-    site.withDictionaries([&](const PathDictionaries& d) {
-        for (const auto& [path, r] : d.folderDictionary) {
-            text += "folder " + relative(path) + " " + r.name.toStdString() + " " +
-                    r.templateGroupID.value_or("nil").toStdString() + " " +
-                    (r.isSpecial ? std::to_string(*r.isSpecial) : "nil") + " [";
-            for (const QString& child : r.paths)
-                text += relative(child) + ";";
-            text += "]\n";
-        }
-        for (const auto& [path, r] : d.fileDictionary)
-            text += "file " + relative(path) + " " + r.name.toStdString() + " " +
-                    r.templateGroupID.toStdString() + " " + r.templateID.toStdString() + " " +
-                    r.encodedData.toHex().toStdString() + "\n";
-    });
-    return text;
-}
-
 // Builds from a whole answer as a refresh does: kept in a spool beside the mirror, then read back.
 bool buildSpooled(MirrorBuilder& builder, const std::string& answer) {
     TemplateListSpool spool(QFileInfo(builder.mirrorFolder()).path());
@@ -79,7 +59,7 @@ struct Build {
                                          static_cast<qsizetype>(std::min<size_t>(5, answer.size() - at))));
         EXPECT_TRUE(streamed.finish());
         EXPECT_EQ(tree(streamedBase.path()), tree(base.path()));
-        EXPECT_EQ(records(streamedSite, streamedBase.path()), records(site, base.path()));
+        EXPECT_EQ(recordsText(streamedSite, streamedBase.path()), recordsText(site, base.path()));
     }
     QString mirror() const { return parser->mirrorFolder(); }
     QByteArray read(const QString& relative) const {
