@@ -13,7 +13,6 @@
 #include <linux/fuse.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace folvane {
@@ -155,10 +154,11 @@ struct LoopbackOps {
     }
 
     static int rename(const char* from, const char* to, unsigned int flags) {
+        if (flags & RENAME_EXCHANGE)
+            return exchange(from, to);
         const int result = status(
             ::renameat2(AT_FDCWD, fs().realPath(from).c_str(), AT_FDCWD, fs().realPath(to).c_str(), flags));
-        // Exchanging two items is not a move of either.
-        if (result != 0 || (flags & RENAME_EXCHANGE))
+        if (result != 0)
             return result;
         const QString source = QFile::decodeName(from);
         const QString destination = QFile::decodeName(to);
@@ -167,9 +167,34 @@ struct LoopbackOps {
         return 0;
     }
 
-    static int link(const char* from, const char* to) {
-        return status(::link(fs().realPath(from).c_str(), fs().realPath(to).c_str()));
+    // Two files swap their contents under their names: each name keeps its template, so each is a save.
+    // Anything else exchanged (a folder, a file with a link or a FIFO) would make a template of something
+    // else or move a whole group, which no save or move describes: refused as by a filesystem without
+    // exchanges. Items that never reach the site (FIFOs, sockets, device nodes, links) swap freely.
+    static int exchange(const char* from, const char* to) {
+        const std::string source = fs().realPath(from), destination = fs().realPath(to);
+        struct stat first, second;
+        if (::lstat(source.c_str(), &first) != 0 || ::lstat(destination.c_str(), &second) != 0)
+            return -errno;
+        const bool files = S_ISREG(first.st_mode) && S_ISREG(second.st_mode);
+        const bool neverSent = !S_ISREG(first.st_mode) && !S_ISDIR(first.st_mode) &&
+                               !S_ISREG(second.st_mode) && !S_ISDIR(second.st_mode);
+        if (!files && !neverSent)
+            return -EINVAL;
+        if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, destination.c_str(), RENAME_EXCHANGE) != 0)
+            return -errno;
+        if (files) {
+            logLine(QStringLiteral("Exchanged the files ") + volumeText(from) + QStringLiteral(" and ") +
+                    volumeText(to));
+            fs().report(&VolumeEvents::fileWritten, from);
+            fs().report(&VolumeEvents::fileWritten, to);
+        }
+        return 0;
     }
+
+    // A second name for a file would let a save under one name change the other's template unseen; the
+    // volume has no hard links, as a filesystem without them answers.
+    static int link(const char*, const char*) { return -EPERM; }
 
     // A size change is a save of its own, even when no write follows.
     static int resize(const char* path, off_t size, fuse_file_info* fi) {
@@ -313,24 +338,6 @@ struct LoopbackOps {
         return status(dataOnly ? ::fdatasync(fdOf(fi)) : ::fsync(fdOf(fi)));
     }
 
-    static int setxattr(const char* path, const char* name, const char* value, size_t size, int flags) {
-        return status(::lsetxattr(fs().realPath(path).c_str(), name, value, size, flags));
-    }
-
-    static int getxattr(const char* path, const char* name, char* value, size_t size) {
-        const ssize_t length = ::lgetxattr(fs().realPath(path).c_str(), name, value, size);
-        return length == -1 ? -errno : static_cast<int>(length);
-    }
-
-    static int listxattr(const char* path, char* list, size_t size) {
-        const ssize_t length = ::llistxattr(fs().realPath(path).c_str(), list, size);
-        return length == -1 ? -errno : static_cast<int>(length);
-    }
-
-    static int removexattr(const char* path, const char* name) {
-        return status(::lremovexattr(fs().realPath(path).c_str(), name));
-    }
-
     static int opendir(const char* path, fuse_file_info* fi) {
         DIR* dir = ::opendir(fs().realPath(path).c_str());
         if (!dir)
@@ -373,13 +380,26 @@ struct LoopbackOps {
         return 0;
     }
 
-    static int fallocate(const char*, int mode, off_t offset, off_t length, fuse_file_info* fi) {
-        return status(::fallocate(fdOf(fi), mode, offset, length));
+    // Space allocated beyond the end grows the file, and punching or zeroing a range changes its text:
+    // either is a save. Space kept for later without a size change leaves the text as it was.
+    static int fallocate(const char* path, int mode, off_t offset, off_t length, fuse_file_info* fi) {
+        struct stat before, after;
+        if (::fstat(fdOf(fi), &before) != 0)
+            return -errno;
+        if (::fallocate(fdOf(fi), mode, offset, length) != 0)
+            return -errno;
+        const bool changed = (mode & ~FALLOC_FL_KEEP_SIZE) != 0 ||
+                             (::fstat(fdOf(fi), &after) == 0 && after.st_size != before.st_size);
+        if (changed)
+            fs().report(&VolumeEvents::fileWritten, path);
+        return 0;
     }
 
     // No flush: the mirror's local filesystem has nothing to report when a file is closed, and without
     // the operation the kernel stops asking, which spares every close a round trip. No locks, ioctl or
     // poll either: the kernel then keeps locks itself and answers the rest as a local filesystem does.
+    // No extended attributes: templates carry none, and once the kernel has been told they are not
+    // supported it stops asking for `security.capability` before every write.
     static fuse_operations table() {
         fuse_operations ops = {};
         ops.init = init;
@@ -403,10 +423,6 @@ struct LoopbackOps {
         ops.statfs = statfs;
         ops.release = release;
         ops.fsync = fsync;
-        ops.setxattr = setxattr;
-        ops.getxattr = getxattr;
-        ops.listxattr = listxattr;
-        ops.removexattr = removexattr;
         ops.opendir = opendir;
         ops.readdir = readdir;
         ops.releasedir = releasedir;
@@ -453,8 +469,6 @@ bool LoopbackFS::beginRequest(const void* request, size_t size) {
     case FUSE_RENAME2:
     case FUSE_LINK:
     case FUSE_WRITE:
-    case FUSE_SETXATTR:
-    case FUSE_REMOVEXATTR:
     case FUSE_CREATE:
     case FUSE_FALLOCATE:
     case FUSE_COPY_FILE_RANGE:
