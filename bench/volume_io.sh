@@ -30,86 +30,11 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
-
-# The volume as the helper sets it up (filesystem, session loop, an event handler for each change),
-# without the synchronisation behind the events: a small program built against the build's libraries.
-cat > "$work/mounter.cpp" << 'EOF'
-#include "fs/LoopbackFS.h"
-#include "fs/MountSession.h"
-#include "fs/VolumeEventQueue.h"
-
-#include <QCoreApplication>
-#include <csignal>
-#include <cstdio>
-#include <thread>
-
-using namespace folvane;
-
-// Counts every report on the main thread, as the synchronisation would receive them; with caching off an
-// open goes on as soon as its report arrived (as for a file the site does not know).
-struct Counter : VolumeEvents {
-    int handled = 0;
-    LoopbackFS* fs = nullptr;
-    void fileCreated(const QString&) override { ++handled; }
-    void fileWritten(const QString&) override { ++handled; }
-    void fileReleased(const QString&) override { ++handled; }
-    void fileOpened(const QString& path) override {
-        ++handled;
-        fs->openGate().current(path, fs->openGate().mark());
-    }
-    void moved(const QString&, const QString&) override { ++handled; }
-    void fileRemoved(const QString&) override { ++handled; }
-    void folderMade(const QString&) override { ++handled; }
-    void folderRemoved(const QString&) override { ++handled; }
-};
-
-int main(int argc, char** argv) {
-    sigset_t stop;
-    sigemptyset(&stop);
-    sigaddset(&stop, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
-    QCoreApplication app(argc, argv);
-    Counter counter;
-    VolumeEventQueue events;
-    events.setReceiver(&counter);
-    LoopbackFS::CachePolicy cache;
-    cache.keepPageCache = argv[3][0] == '1';
-    LoopbackFS fs(QString::fromLocal8Bit(argv[1]), events, cache);
-    counter.fs = &fs;
-    MountSession session(fs, QStringLiteral("Bench"), QString::fromLocal8Bit(argv[2]));
-    QObject::connect(&session, &MountSession::mounted, [] {
-        std::puts("MOUNTED");
-        std::fflush(stdout);
-    });
-    QObject::connect(&session, &MountSession::mountFailed, [](const QString& reason) {
-        std::fprintf(stderr, "%s\n", qPrintable(reason));
-        QCoreApplication::exit(1);
-    });
-    std::thread([&stop] {
-        int signal = 0;
-        sigwait(&stop, &signal);
-        QMetaObject::invokeMethod(qApp, &QCoreApplication::quit);
-    }).detach();
-    session.mount();
-    const int status = app.exec();
-    session.unmount();
-    return status;
-}
-EOF
-# shellcheck disable=SC2046
-g++ -std=c++20 -O2 -fPIC -Icommon -Ihelper -I"$build/generated" $(pkg-config --cflags Qt6Core Qt6DBus) \
-    "$work/mounter.cpp" -o "$work/mounter" "$build/helper/libfolvane-helper-fs.a" \
-    "$build/common/libfolvane-common.a" $(pkg-config --libs Qt6Core Qt6DBus Qt6Network fuse3)
+source bench/volume_mounter.sh
 
 mirror=$work/mirror volume=$work/volume bindfs_mount=$work/bindfs
 mkdir -p "$mirror" "$bindfs_mount"
-# Its log goes to a file, as the helper's does.
-"$work/mounter" "$mirror" "$volume" "$caching" > "$work/mounter.out" 2> "$work/mounter.log" &
-mounter_pid=$!
-until grep -qs "^MOUNTED" "$work/mounter.out"; do
-    kill -0 "$mounter_pid" 2> /dev/null || { cat "$work/mounter.log"; exit 1; }
-    sleep 0.05
-done
+start_volume "$mirror" "$volume" "$caching"
 bindfs "$mirror" "$bindfs_mount"
 if [ -n "$profile" ]; then
     perf record -g -o "$profile" -p "$mounter_pid" 2> /dev/null &
