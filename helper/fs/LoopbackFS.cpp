@@ -49,6 +49,32 @@ struct SizeFirst {
 };
 thread_local SizeFirst sizeFirst;
 
+// Whether the process behind the current request holds CAP_FSETID (its effective set, as /proc shows it).
+bool callerMayKeepSetIdBits() {
+    QFile status(QStringLiteral("/proc/%1/status").arg(fuse_get_context()->pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return false;
+    constexpr int capFsetid = 4;
+    for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine())
+        if (line.startsWith("CapEff:"))
+            return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> capFsetid) & 1;
+    return false;
+}
+
+// A write by a caller without CAP_FSETID clears the set-user-id bit, and the set-group-id bit of a file its
+// group may run, as a local filesystem does. Writes through the page cache have the kernel do it first; a
+// direct write (caching off) leaves it to the filesystem.
+void dropSetIdBitsOnWrite(int fd) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        return;
+    mode_t mode = st.st_mode & 07777 & ~S_ISUID;
+    if ((mode & (S_ISGID | S_IXGRP)) == (S_ISGID | S_IXGRP))
+        mode &= ~S_ISGID;
+    if (mode != (st.st_mode & 07777) && !callerMayKeepSetIdBits())
+        ::fchmod(fd, mode);
+}
+
 } // namespace
 
 LoopbackFS::LoopbackFS(QString rootPath, VolumeEvents& events, CachePolicy cache)
@@ -296,6 +322,8 @@ struct LoopbackOps {
         destination.buf[0].flags = static_cast<fuse_buf_flags>(FUSE_BUF_IS_FD | FUSE_BUF_FD_SEEK);
         destination.buf[0].fd = fdOf(fi);
         destination.buf[0].pos = offset;
+        if (!fs().cache_.keepPageCache)
+            dropSetIdBitsOnWrite(fdOf(fi));
         const ssize_t written = fuse_buf_copy(&destination, data, FUSE_BUF_SPLICE_NONBLOCK);
         if (written < 0)
             return static_cast<int>(written);

@@ -135,7 +135,11 @@ QString MountSession::mountFailure() {
     if (!QFileInfo(mountPoint_).isDir())
         return QStringLiteral("The mount point %1 is not a folder and cannot be made one.").arg(mountPoint_);
 
-    const std::string options = "fsname=" + escapedOptionValue(title_) + ",subtype=folvane3";
+    // The kernel checks permissions against the mirror's modes as a local filesystem does, with the
+    // caller's own rights (and clears set-group-id bits the caller may not set); the helper's rights are
+    // only the mirror's.
+    const std::string options =
+        "fsname=" + escapedOptionValue(title_) + ",subtype=folvane3,default_permissions";
     const char* argv[] = {"folvane3-fuse-helper", "-o", options.c_str()};
     fuse_args args = FUSE_ARGS_INIT(3, const_cast<char**>(argv));
     FuseMessageCapture capture;
