@@ -81,6 +81,47 @@ LoopbackFS::LoopbackFS(QString rootPath, VolumeEvents& events, CachePolicy cache
     : rootPathText_(std::move(rootPath)), root_(QFile::encodeName(rootPathText_).toStdString()),
       events_(events), cache_(cache) {}
 
+LoopbackFS::~LoopbackFS() {
+    if (rootFd_ != -1)
+        ::close(rootFd_);
+}
+
+void LoopbackFS::openRoot() {
+    if (rootFd_ != -1)
+        ::close(rootFd_);
+    rootFd_ = ::open(root_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (rootFd_ == -1)
+        logLine(QStringLiteral("Cannot open the mirror folder ") + rootPathText_);
+}
+
+LoopbackFS::MirrorName::~MirrorName() {
+    if (owned_ != -1)
+        ::close(owned_);
+}
+
+LoopbackFS::MirrorName LoopbackFS::at(const char* volumePath) const {
+    const char* rest = volumePath + 1;
+    if (*rest == '\0')
+        return {rootFd_, ".", -1, 0};
+    int folder = rootFd_, owned = -1;
+    while (std::strlen(rest) >= PATH_MAX) {
+        const char* cut = rest + PATH_MAX - 1;
+        while (cut > rest && *cut != '/')
+            --cut;
+        if (cut == rest)
+            break; // one name too long: the call itself says so
+        const int next = ::openat(folder, std::string(rest, cut).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        const int error = errno;
+        if (owned != -1)
+            ::close(owned);
+        if (next == -1)
+            return {-1, rest, -1, error};
+        folder = owned = next;
+        rest = cut + 1;
+    }
+    return {folder, rest, owned, 0};
+}
+
 void LoopbackFS::report(void (VolumeEvents::*event)(const QString&), const char* volumePath) {
     if (volumePath)
         (events_.*event)(QFile::decodeName(volumePath));
@@ -100,6 +141,7 @@ struct LoopbackOps {
 
     static void* init(fuse_conn_info* conn, fuse_config* cfg) {
         LoopbackFS& self = *static_cast<LoopbackFS*>(fuse_get_context()->private_data);
+        self.openRoot();
         // The kernel's numbering, not the mirror's: the invalidation code finds a folder's node by
         // its inode number on the volume.
         cfg->use_ino = 0;
@@ -124,11 +166,19 @@ struct LoopbackOps {
     }
 
     static int getattr(const char* path, struct stat* st, fuse_file_info* fi) {
-        return status(fi ? ::fstat(fdOf(fi), st) : ::lstat(fs().realPath(path).c_str(), st));
+        return fi ? status(::fstat(fdOf(fi), st)) : lstatAt(path, st);
+    }
+
+    static int lstatAt(const char* path, struct stat* st) {
+        const auto m = fs().at(path);
+        return m.error() ? -m.error() : status(::fstatat(m.folder(), m.name(), st, AT_SYMLINK_NOFOLLOW));
     }
 
     static int readlink(const char* path, char* buffer, size_t size) {
-        const ssize_t length = ::readlink(fs().realPath(path).c_str(), buffer, size - 1);
+        const auto m = fs().at(path);
+        if (m.error())
+            return -m.error();
+        const ssize_t length = ::readlinkat(m.folder(), m.name(), buffer, size - 1);
         if (length == -1)
             return -errno;
         buffer[length] = '\0';
@@ -137,7 +187,8 @@ struct LoopbackOps {
 
     static int mkdir(const char* path, mode_t mode) {
         logAt("Create directory at ", path);
-        const int result = status(::mkdir(fs().realPath(path).c_str(), mode));
+        const auto m = fs().at(path);
+        const int result = m.error() ? -m.error() : status(::mkdirat(m.folder(), m.name(), mode));
         if (result == 0)
             fs().report(&VolumeEvents::folderMade, path);
         return result;
@@ -145,7 +196,8 @@ struct LoopbackOps {
 
     static int unlink(const char* path) {
         logAt("Remove file at ", path);
-        const int result = status(::unlink(fs().realPath(path).c_str()));
+        const auto m = fs().at(path);
+        const int result = m.error() ? -m.error() : status(::unlinkat(m.folder(), m.name(), 0));
         if (result == 0)
             fs().report(&VolumeEvents::fileRemoved, path);
         return result;
@@ -153,21 +205,24 @@ struct LoopbackOps {
 
     static int rmdir(const char* path) {
         logAt("Remove directory at ", path);
-        const int result = status(::rmdir(fs().realPath(path).c_str()));
+        const auto m = fs().at(path);
+        const int result = m.error() ? -m.error() : status(::unlinkat(m.folder(), m.name(), AT_REMOVEDIR));
         if (result == 0)
             fs().report(&VolumeEvents::folderRemoved, path);
         return result;
     }
 
     static int symlink(const char* target, const char* path) {
-        return status(::symlink(target, fs().realPath(path).c_str()));
+        const auto m = fs().at(path);
+        return m.error() ? -m.error() : status(::symlinkat(target, m.folder(), m.name()));
     }
 
     // FIFOs, sockets and device nodes live in the mirror like anything else but never reach the site;
     // a regular file made this way is a new file like one made by create. The kernel has checked that
     // the caller may make a device node.
     static int mknod(const char* path, mode_t mode, dev_t device) {
-        const int result = status(::mknod(fs().realPath(path).c_str(), mode, device));
+        const auto m = fs().at(path);
+        const int result = m.error() ? -m.error() : status(::mknodat(m.folder(), m.name(), mode, device));
         if (result == 0 && S_ISREG(mode)) {
             logAt("Create file at ", path);
             fs().report(&VolumeEvents::fileCreated, path);
@@ -176,14 +231,22 @@ struct LoopbackOps {
     }
 
     static int access(const char* path, int mask) {
-        return status(::access(fs().realPath(path).c_str(), mask));
+        const auto m = fs().at(path);
+        return m.error() ? -m.error() : status(::faccessat(m.folder(), m.name(), mask, 0));
+    }
+
+    static int renameAt(const char* from, const char* to, unsigned int flags) {
+        const auto source = fs().at(from), destination = fs().at(to);
+        if (source.error() || destination.error())
+            return -(source.error() ? source.error() : destination.error());
+        return status(
+            ::renameat2(source.folder(), source.name(), destination.folder(), destination.name(), flags));
     }
 
     static int rename(const char* from, const char* to, unsigned int flags) {
         if (flags & RENAME_EXCHANGE)
             return exchange(from, to);
-        const int result = status(
-            ::renameat2(AT_FDCWD, fs().realPath(from).c_str(), AT_FDCWD, fs().realPath(to).c_str(), flags));
+        const int result = renameAt(from, to, flags);
         if (result != 0)
             return result;
         const QString source = QFile::decodeName(from);
@@ -198,17 +261,18 @@ struct LoopbackOps {
     // else or move a whole group, which no save or move describes: refused as by a filesystem without
     // exchanges. Items that never reach the site (FIFOs, sockets, device nodes, links) swap freely.
     static int exchange(const char* from, const char* to) {
-        const std::string source = fs().realPath(from), destination = fs().realPath(to);
         struct stat first, second;
-        if (::lstat(source.c_str(), &first) != 0 || ::lstat(destination.c_str(), &second) != 0)
-            return -errno;
+        if (const int failed = lstatAt(from, &first); failed != 0)
+            return failed;
+        if (const int failed = lstatAt(to, &second); failed != 0)
+            return failed;
         const bool files = S_ISREG(first.st_mode) && S_ISREG(second.st_mode);
         const bool neverSent = !S_ISREG(first.st_mode) && !S_ISDIR(first.st_mode) &&
                                !S_ISREG(second.st_mode) && !S_ISDIR(second.st_mode);
         if (!files && !neverSent)
             return -EINVAL;
-        if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, destination.c_str(), RENAME_EXCHANGE) != 0)
-            return -errno;
+        if (const int failed = renameAt(from, to, RENAME_EXCHANGE); failed != 0)
+            return failed;
         if (files) {
             logLine(QStringLiteral("Exchanged the files ") + volumeText(from) + QStringLiteral(" and ") +
                     volumeText(to));
@@ -222,10 +286,26 @@ struct LoopbackOps {
     // volume has no hard links, as a filesystem without them answers.
     static int link(const char*, const char*) { return -EPERM; }
 
+    // truncate(2) itself, on the file found relative to the mirror's root (there is no truncateat).
+    static int truncateAt(const char* path, off_t size) {
+        const auto m = fs().at(path);
+        if (m.error()) {
+            errno = m.error();
+            return -1;
+        }
+        const int fd = ::openat(m.folder(), m.name(), O_PATH | O_CLOEXEC);
+        if (fd == -1)
+            return -1;
+        const int result = ::truncate(("/proc/self/fd/" + std::to_string(fd)).c_str(), size);
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        return result;
+    }
+
     // A size change is a save of its own, even when no write follows.
     static int resize(const char* path, off_t size, fuse_file_info* fi) {
-        const int result =
-            status(fi ? ::ftruncate(fdOf(fi), size) : ::truncate(fs().realPath(path).c_str(), size));
+        const int result = status(fi ? ::ftruncate(fdOf(fi), size) : truncateAt(path, size));
         if (result == 0)
             fs().report(&VolumeEvents::fileWritten, path);
         return result;
@@ -241,13 +321,20 @@ struct LoopbackOps {
     static int chmod(const char* path, mode_t mode, fuse_file_info* fi) {
         if (const int failed = resizeFirst(path, fi))
             return failed;
-        return status(fi ? ::fchmod(fdOf(fi), mode) : ::chmod(fs().realPath(path).c_str(), mode));
+        if (fi)
+            return status(::fchmod(fdOf(fi), mode));
+        const auto m = fs().at(path);
+        return m.error() ? -m.error() : status(::fchmodat(m.folder(), m.name(), mode, 0));
     }
 
     static int chown(const char* path, uid_t uid, gid_t gid, fuse_file_info* fi) {
         if (const int failed = resizeFirst(path, fi))
             return failed;
-        return status(fi ? ::fchown(fdOf(fi), uid, gid) : ::lchown(fs().realPath(path).c_str(), uid, gid));
+        if (fi)
+            return status(::fchown(fdOf(fi), uid, gid));
+        const auto m = fs().at(path);
+        return m.error() ? -m.error()
+                         : status(::fchownat(m.folder(), m.name(), uid, gid, AT_SYMLINK_NOFOLLOW));
     }
 
     static int truncate(const char* path, off_t size, fuse_file_info* fi) {
@@ -255,8 +342,10 @@ struct LoopbackOps {
     }
 
     static int utimens(const char* path, const timespec times[2], fuse_file_info* fi) {
-        return status(fi ? ::futimens(fdOf(fi), times)
-                         : ::utimensat(AT_FDCWD, fs().realPath(path).c_str(), times, AT_SYMLINK_NOFOLLOW));
+        if (fi)
+            return status(::futimens(fdOf(fi), times));
+        const auto m = fs().at(path);
+        return m.error() ? -m.error() : status(::utimensat(m.folder(), m.name(), times, AT_SYMLINK_NOFOLLOW));
     }
 
     static bool forWriting(const fuse_file_info* fi) { return (fi->flags & O_ACCMODE) != O_RDONLY; }
@@ -268,7 +357,10 @@ struct LoopbackOps {
 
     static int create(const char* path, mode_t mode, fuse_file_info* fi) {
         logAt("Create file at ", path);
-        const int fd = ::open(fs().realPath(path).c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        const auto m = fs().at(path);
+        if (m.error())
+            return -m.error();
+        const int fd = ::openat(m.folder(), m.name(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd == -1)
             return -errno;
         fi->fh = static_cast<uint64_t>(fd);
@@ -282,14 +374,17 @@ struct LoopbackOps {
         // The kernel's own requests already carry the positions; O_DIRECT would make the mirror refuse
         // the unaligned buffers it gets them in.
         const int flags = fi->flags & ~O_DIRECT;
-        int fd = ::open(fs().realPath(path).c_str(), flags | O_CLOEXEC);
+        const auto m = fs().at(path);
+        if (m.error())
+            return -m.error();
+        int fd = ::openat(m.folder(), m.name(), flags | O_CLOEXEC);
         if (fd == -1)
             return -errno;
         if (!fs().cache_.keepPageCache && (fi->flags & O_ACCMODE) != O_WRONLY && !(fi->flags & O_TRUNC)) {
             fs().waitUntilCurrent(path);
             // The site's version replaced the mirror's file (a new file under the name, or a new name):
             // the handle must be to what is there now. Where nothing is there any more, the old one stays.
-            if (const int current = ::open(fs().realPath(path).c_str(), flags | O_CLOEXEC); current != -1) {
+            if (const int current = ::openat(m.folder(), m.name(), flags | O_CLOEXEC); current != -1) {
                 ::close(fd);
                 fd = current;
             }
@@ -350,7 +445,7 @@ struct LoopbackOps {
 
     // The size of the mirror's own filesystem: a volume reporting no free space makes file managers
     // refuse to copy onto it.
-    static int statfs(const char*, struct statvfs* st) { return status(::statvfs(fs().root_.c_str(), st)); }
+    static int statfs(const char*, struct statvfs* st) { return status(::fstatvfs(fs().rootFd_, st)); }
 
     static int release(const char* path, fuse_file_info* fi) {
         if (!forWriting(fi)) {
@@ -367,9 +462,17 @@ struct LoopbackOps {
     }
 
     static int opendir(const char* path, fuse_file_info* fi) {
-        DIR* dir = ::opendir(fs().realPath(path).c_str());
-        if (!dir)
-            return -errno;
+        const auto m = fs().at(path);
+        if (m.error())
+            return -m.error();
+        const int fd = ::openat(m.folder(), m.name(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        DIR* dir = fd == -1 ? nullptr : ::fdopendir(fd);
+        if (!dir) {
+            const int error = errno;
+            if (fd != -1)
+                ::close(fd);
+            return -error;
+        }
         fi->fh = reinterpret_cast<uint64_t>(dir);
         return 0;
     }

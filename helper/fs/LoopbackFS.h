@@ -35,6 +35,9 @@ public:
     };
 
     LoopbackFS(QString rootPath, VolumeEvents& events, CachePolicy cache);
+    ~LoopbackFS();
+    LoopbackFS(const LoopbackFS&) = delete;
+    LoopbackFS& operator=(const LoopbackFS&) = delete;
 
     const QString& rootPath() const { return rootPathText_; }
     const CachePolicy& cachePolicy() const { return cache_; }
@@ -67,7 +70,30 @@ public:
 private:
     friend struct LoopbackOps;
 
-    std::string realPath(const char* volumePath) const { return root_ + volumePath; }
+    // A volume path as a folder of the mirror and a name in it, for the *at calls. Relative to the mirror's
+    // root, so the mirror's own location takes nothing from the length a volume path may have; a path
+    // longer than one call takes is reached a folder at a time.
+    class MirrorName {
+    public:
+        MirrorName(int folder, const char* name, int owned, int error)
+            : folder_(folder), name_(name), owned_(owned), error_(error) {}
+        ~MirrorName();
+        MirrorName(const MirrorName&) = delete;
+        MirrorName& operator=(const MirrorName&) = delete;
+        int folder() const { return folder_; }
+        const char* name() const { return name_; }
+        // The errno of a folder on the way that could not be opened, else 0.
+        int error() const { return error_; }
+
+    private:
+        int folder_;
+        const char* name_;
+        int owned_;
+        int error_;
+    };
+    MirrorName at(const char* volumePath) const;
+    // Opened when the kernel first talks to the volume, once the mirror is in place.
+    void openRoot();
     // Nothing for a handle whose file has no name any more (unlinked while open).
     void report(void (VolumeEvents::*event)(const QString&), const char* volumePath);
     // With caching off: reports the open and waits until the file is current or the wait is over.
@@ -75,6 +101,7 @@ private:
 
     const QString rootPathText_;
     const std::string root_;
+    int rootFd_ = -1;
     VolumeEvents& events_;
     const CachePolicy cache_;
     OpenGate openGate_;
