@@ -7,7 +7,7 @@ packages=(
     libfuse3-dev fuse3 libsecret-1-dev libplist-dev libplist++-dev nlohmann-json3-dev libcpp-httplib-dev
     libgtest-dev libgmock-dev
     dbus dbus-daemon gnome-keyring python3 python3-dbus python3-gi
-    vim-tiny rsync libglib2.0-bin bc curl openssl
+    vim-tiny rsync libglib2.0-bin bc curl openssl bindfs
     xvfb fonts-dejavu-core
     packagekit polkitd desktop-file-utils man-db
 )
