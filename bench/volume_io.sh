@@ -168,8 +168,8 @@ for number, (title, measure, goals) in enumerate(rows, 1):
         verdict = "ok" if median >= goal else "BELOW GOAL"
         print("%-28s volume/%-6s median %5.2f  best %5.2f  (goal >= %.2f) %-10s  bindfs/native median %.2f  %s"
               % (title, against, median, best, goal, verdict, bindfs, load()), flush=True)
-        table.append("| %s | >= %.2f x %s | %.2f (%.2f) %s | %.2f |" % (title, goal, against, median, best,
-                                                                      "" if median >= goal else "below", bindfs))
+        table.append("| %s | >= %.2f x %s | %.2f (%.2f)%s | %.2f |" % (title, goal, against, median, best,
+                                                                     "" if median >= goal else " below", bindfs))
 print("\n".join(table))
 print("rounds: %d, %s at the end" % (runs, load()))
 if os.path.exists(os.path.join(places["native"], "big.bin")):
