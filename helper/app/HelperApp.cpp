@@ -349,8 +349,7 @@ void HelperApp::shutDown() {
     QDir mirror(mirrorFolder());
     if (mirrorStays_) {
         // The next start sets it aside and keeps what the site does not have.
-        logLine(QStringLiteral("The mirror folder %1 stays: it holds edits no copy could be made of")
-                    .arg(mirror.path()));
+        logLine(QStringLiteral("The mirror folder %1 stays for the next start").arg(mirror.path()));
         if (engine_)
             notifier_->notify(
                 QStringLiteral("Unsaved changes not copied"),

@@ -114,7 +114,7 @@ TEST_F(CrashRecovery, AnEndThatCannotCopyAnEditLeavesTheMirrorForTheNextStart) {
     ASSERT_TRUE(helper_->waitForExit());
     EXPECT_EQ(helper_->exitCode(), 0);
     EXPECT_FALSE(helper_->isMounted());
-    ASSERT_EQ(cacheEntries().size(), 1);
+    ASSERT_EQ(cacheEntries().size(), 1) << helper_->logText().toStdString();
     EXPECT_EQ(read(cache() + "/" + cacheEntries().first() + "/news/article.html"), "mine\n");
     EXPECT_TRUE(session_.waitForNotification("Unsaved changes not copied"));
 

@@ -240,11 +240,13 @@ TEST(HelperStartup, AListThatNeverArrivesWholeIsAskedForAgainThenNothingIsMounte
         {"connection closed",
          [](const AddonSim& sim) {
              sim.fault({{"action", "list_all"}, {"kind", "drop"}});
-         }},
+         },
+         {}},
         {"over its cap",
          [](const AddonSim& sim) {
              sim.fault({{"action", "list_all"}, {"kind", "drip"}, {"ms", 1000}, {"length", 2000000000}});
-         }},
+         },
+         {}},
         {"past its deadline",
          [](const AddonSim& sim) {
              sim.fault({{"action", "list_all"}, {"kind", "drip"}, {"ms", 100}});
@@ -254,8 +256,11 @@ TEST(HelperStartup, AListThatNeverArrivesWholeIsAskedForAgainThenNothingIsMounte
          [](const AddonSim& sim) {
              sim.setListAllRaw(R"({"folders":[{"id":1,"name":"site","is_special":true,"files":[)"
                                R"({"id":3,"name":"index.html","data":"eA=="},)");
-         }},
-        {"not JSON", [](const AddonSim& sim) { sim.setListAllRaw("<html><body>Fatal error</body></html>"); }},
+         },
+         {}},
+        {"not JSON",
+         [](const AddonSim& sim) { sim.setListAllRaw("<html><body>Fatal error</body></html>"); },
+         {}},
     };
     for (const BrokenList& broken : cases) {
         SCOPED_TRACE(broken.what);
