@@ -2,8 +2,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
-#include <unistd.h>
+#include <sys/stat.h>
 
 namespace folvane::paths {
 
@@ -46,14 +47,24 @@ QString mountPointFor(const QString& title) {
 }
 
 bool makePrivateFolder(const QString& path) {
-    return QDir().mkpath(path) &&
-           QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QString folder = QDir::cleanPath(path);
+    if (QFileInfo(folder).isDir())
+        return true;
+    const QString parent = QFileInfo(folder).path();
+    if (parent != folder && !makePrivateFolder(parent))
+        return false;
+    // Made with its mode at once (no moment in which others could open it), then set past the umask.
+    const QByteArray name = QFile::encodeName(folder);
+    if (::mkdir(name.constData(), 0700) == 0)
+        return ::chmod(name.constData(), 0700) == 0;
+    return QFileInfo(folder).isDir(); // made meanwhile by someone else, such as another helper
 }
 
 QString runtimeFolder() {
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    return runtime.isEmpty() ? QDir::tempPath() + QStringLiteral("/folvane3-%1").arg(::getuid())
-                             : runtime + QStringLiteral("/folvane3");
+    return !runtime.isEmpty() && QDir::isAbsolutePath(runtime) && QFileInfo(runtime).isDir()
+               ? runtime + QStringLiteral("/folvane3")
+               : QString();
 }
 
 QString recoveryFolder(const QString& baseFolder, const QString& title, const QDateTime& when) {

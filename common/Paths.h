@@ -19,12 +19,12 @@ QString mountRoot();
 bool isSafeMountTitle(const QString& title);
 // <mount root>/<title>
 QString mountPointFor(const QString& title);
-// $XDG_RUNTIME_DIR/folvane3, else a folder of this user's in the temporary folder: per-session files such as
-// the helpers' locks.
+// $XDG_RUNTIME_DIR/folvane3 for per-session files such as the helpers' locks; the empty text when there is
+// no runtime folder (the temporary folder is no place for them: anyone may make a folder there first).
 QString runtimeFolder();
-// Makes `path` (and what is missing above it) and leaves it readable by this user only: the support folder
-// holds template sources (which hold secrets), the site list and the recovered edits. False when it could
-// not be made.
+// Makes what is missing of `path` readable by this user only: the support folder holds template sources
+// (which hold secrets), the site list and the recovered edits. Folders that exist keep their mode: they
+// are the user's, or were made private when they were made. False when it could not be made.
 bool makePrivateFolder(const QString& path);
 // <base>/Recovered/<title>/<UTC date-time>: where kept edits that the site never confirmed go.
 QString recoveryFolder(const QString& baseFolder, const QString& title, const QDateTime& when);

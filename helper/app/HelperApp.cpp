@@ -24,6 +24,11 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <QTimer>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 namespace folvane {
 
@@ -48,30 +53,17 @@ HelperApp::~HelperApp() {
 
 void HelperApp::start() {
     openConsoleLogFileWhenWanted();
+    baseFolder_ = QDir::cleanPath(args_.baseFolder);
     // Before anything touches the mirror folder or the mount point, which belong to a helper already serving
     // the site. Such a helper is left alone: nothing is posted for the title, and no shutdown runs.
-    lock_ = std::make_unique<SiteLock>(args_.title.isEmpty() ? args_.typedUrl : args_.title);
-    QString why;
-    switch (lock_->acquire(lockWaitMs, &why)) {
-    case SiteLock::Outcome::acquired:
-        break;
-    case SiteLock::Outcome::heldByAnother:
-        logLine(
-            QStringLiteral("\"%1\" is already connected: another helper serves it; ending").arg(args_.title));
-        terminating_ = true;
-        QCoreApplication::exit(exitAlreadyConnected);
+    if (!takeSiteLock())
         return;
-    case SiteLock::Outcome::unavailable:
-        logLine(QStringLiteral("Going on without the one-helper-per-site lock: ") + why);
-        break;
-    }
 
     site_.typedUrl = args_.typedUrl;
     site_.cleanUrl = args_.cleanUrl;
     site_.cleanName = args_.title;
     site_.login = args_.login;
     site_.password = args_.password;
-    baseFolder_ = QDir::cleanPath(args_.baseFolder);
     site_.cachedFolderName = stableHashText(args_.title.isEmpty() ? args_.typedUrl : args_.title);
     site_.cms = args_.cms;
     if (args_.usageData) {
@@ -88,24 +80,10 @@ void HelperApp::start() {
     // A mirror folder that is still there was left by a run that did not end cleanly (a clean end removes it,
     // and the lock says no helper serves it now): it may hold the only copy of edits the site never got.
     // Set aside before the list arrives, because the tree is built while it does: a large site's list is
-    // never held whole. Should the login fail, the folder set aside is found again at the next start.
-    const QStringList leftOver = setLeftOverMirrorsAside();
-    mirrorBuilder_ = std::make_unique<MirrorBuilder>(baseFolder_, site_);
-    logLine(QStringLiteral("Parsing"));
-    const auto transfer = client_->streamTemplateList([this](QByteArrayView chunk) {
-        if (!terminating_)
-            mirrorBuilder_->feed(chunk);
-    });
-    const bool whole = mirrorBuilder_->finish();
-    if (terminating_)
+    // never held whole. Should the start not get that far, the folder set aside is found again at the next.
+    QStringList leftOver;
+    if (!setLeftOverMirrorsAside(&leftOver) || !buildMirror())
         return;
-    if (transfer == HttpAddonClient::ListTransfer::notLoggedIn) {
-        logLine(QStringLiteral("Could not log in to ") + args_.typedUrl + QStringLiteral("; ending"));
-        terminate(1);
-        return;
-    }
-    if (!whole || transfer == HttpAddonClient::ListTransfer::broken)
-        logLine(QStringLiteral("The template list was cut short or is not JSON; built what arrived of it"));
     const auto [groups, files] = site_.withDictionaries([this](const PathDictionaries& d) {
         client_->checkDefaultGroup(d);
         return std::pair{d.folderDictionary.size(), d.fileDictionary.size()};
@@ -129,7 +107,92 @@ void HelperApp::start() {
         logLine(QStringLiteral("Asked to eject; shutting down"));
         terminate(0);
     });
-    bus_->post(bus::named(bus::finishedConnecting, title), {{bus::keyTitle, title}});
+    // "finishedconnecting-" follows once the volume is up (didMount).
+}
+
+bool HelperApp::takeSiteLock() {
+    // Where only this user can write: a lock another user could remove would let two helpers serve one
+    // site. The runtime folder when there is one, else beside the mirror folders.
+    const QString runtime = paths::runtimeFolder();
+    lock_ = std::make_unique<SiteLock>(args_.title.isEmpty() ? args_.typedUrl : args_.title,
+                                       runtime.isEmpty() ? baseFolder_ + Constants::cache : runtime);
+    QString why;
+    switch (lock_->acquire(lockWaitMs, &why)) {
+    case SiteLock::Outcome::acquired:
+        return true;
+    case SiteLock::Outcome::heldByAnother:
+        logLine(
+            QStringLiteral("\"%1\" is already connected: another helper serves it; ending").arg(args_.title));
+        terminating_ = true;
+        QCoreApplication::exit(exitAlreadyConnected);
+        return false;
+    case SiteLock::Outcome::unavailable:
+        break;
+    }
+    // Without the lock another helper may be serving the site: its mirror and volume are not this one's to
+    // touch, so the shutdown does not run either.
+    logLine(QStringLiteral("Could not make sure that no other helper serves \"%1\": %2; ending")
+                .arg(args_.title, why));
+    notifier_->notify(QStringLiteral("Could Not Connect"),
+                      QStringLiteral("\"%1\" was not connected: %2.").arg(args_.title, why), true);
+    terminating_ = true;
+    QCoreApplication::exit(1);
+    return false;
+}
+
+bool HelperApp::buildMirror() {
+    constexpr int attempts = 4;
+    constexpr int firstPauseMs = 1000;
+    for (int attempt = 1;; ++attempt) {
+        // Every attempt starts from an empty mirror and no records: nothing of a broken list stays.
+        site_.withDictionaries([](PathDictionaries& d) { d = {}; });
+        mirrorBuilder_ = std::make_unique<MirrorBuilder>(baseFolder_, site_);
+        logLine(QStringLiteral("Parsing"));
+        const auto transfer = client_->streamTemplateList([this](QByteArrayView chunk) {
+            if (!terminating_)
+                mirrorBuilder_->feed(chunk);
+        });
+        const bool whole = mirrorBuilder_->finish();
+        if (terminating_)
+            return false;
+        if (transfer == HttpAddonClient::ListTransfer::notLoggedIn) {
+            logLine(QStringLiteral("Could not log in to ") + args_.typedUrl + QStringLiteral("; ending"));
+            terminate(1);
+            return false;
+        }
+        if (whole && transfer == HttpAddonClient::ListTransfer::arrived)
+            return true;
+        if (attempt == attempts)
+            break;
+        const int pauseMs = firstPauseMs << (attempt - 1);
+        logLine(
+            QStringLiteral("The template list did not arrive whole (attempt %1 of %2); asking again in %3 ms")
+                .arg(attempt)
+                .arg(attempts)
+                .arg(pauseMs));
+        if (!pause(pauseMs))
+            return false;
+    }
+    // Part of the site shown as the site would have the user recreate what exists.
+    logLine(QStringLiteral("The template list did not arrive whole in %1 attempts; ending without mounting")
+                .arg(attempts));
+    notifier_->notify(QStringLiteral("Could Not Connect"),
+                      QStringLiteral("The template list of \"%1\" did not arrive whole in %2 attempts, so "
+                                     "nothing was mounted. Try again later.")
+                          .arg(site_.title())
+                          .arg(attempts),
+                      true);
+    terminate(1);
+    return false;
+}
+
+bool HelperApp::pause(int ms) {
+    AnswerWait wait;
+    QTimer timer;
+    timer.setSingleShot(true);
+    connect(&timer, &QTimer::timeout, this, [&wait] { wait.signal(); });
+    timer.start(ms);
+    return wait.wait() && !terminating_;
 }
 
 void HelperApp::mount() {
@@ -166,6 +229,8 @@ void HelperApp::postPendingFiles(const QList<PendingFile>& files) {
 void HelperApp::didMount(const QString& mountPoint) {
     logLine(logline::didMount);
     logLine(logline::mountedAt + mountPoint);
+    const QString title = site_.title();
+    bus_->post(bus::named(bus::finishedConnecting, title), {{bus::keyTitle, title}});
     if (args_.openFolder && qEnvironmentVariable("FOLVANE_NO_OPEN") != QLatin1String("1") &&
         !QProcess::startDetached(QStringLiteral("xdg-open"), {mountPoint}))
         logLine(QStringLiteral("Could not open the file browser on ") + mountPoint);
@@ -210,21 +275,34 @@ void HelperApp::refreshRequested(const QVariantMap& userInfo) {
     refreshing_ = false;
 }
 
-QStringList HelperApp::setLeftOverMirrorsAside() {
+bool HelperApp::setLeftOverMirrorsAside(QStringList* leftOver) {
     const QString mirror = mirrorFolder();
     const QFileInfo info(mirror);
     if (QDir(mirror).exists() && !QDir(mirror).isEmpty()) {
         const QString aside =
             mirror + leftOverSuffix +
             QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmsszzz"));
-        if (!QDir().rename(mirror, aside))
-            logLine(QStringLiteral("Could not set the left-over mirror folder aside: ") + mirror);
+        if (::rename(QFile::encodeName(mirror).constData(), QFile::encodeName(aside).constData()) != 0) {
+            // The new mirror is built where the old one is: going on would wipe edits it may hold.
+            const QString why = QString::fromLocal8Bit(std::strerror(errno));
+            logLine(QStringLiteral("Could not set the left-over mirror folder %1 aside (%2); ending")
+                        .arg(mirror, why));
+            notifier_->notify(
+                QStringLiteral("Could Not Connect"),
+                QStringLiteral("\"%1\" was not connected: the folder %2, left by an earlier "
+                               "connection that did not end cleanly, could not be set aside (%3). "
+                               "It may hold edits the site does not have.")
+                    .arg(site_.title(), mirror, why),
+                true);
+            mirrorStays_ = true;
+            terminate(1);
+            return false;
+        }
     }
-    QStringList leftOver;
     for (const QFileInfo& entry : info.dir().entryInfoList({info.fileName() + leftOverSuffix + u'*'},
                                                            QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden))
-        leftOver << entry.filePath();
-    return leftOver;
+        *leftOver << entry.filePath();
+    return true;
 }
 
 void HelperApp::keepLostEdits(const QStringList& leftOver) {
@@ -234,8 +312,8 @@ void HelperApp::keepLostEdits(const QStringList& leftOver) {
             QStringLiteral("A run that did not end cleanly left %1; %2 file(s) of it the site does not have")
                 .arg(earlier)
                 .arg(lost.size()));
-        if (!lost.isEmpty() && Recovery(baseFolder_, site_.title(), earlier, *notifier_).keep(lost).isEmpty())
-            continue; // nothing could be kept: the folder stays for the next start
+        if (!Recovery(baseFolder_, site_.title(), earlier, *notifier_).keep(lost).safe())
+            continue; // not everything could be kept: the folder stays for the next start
         if (!QDir(earlier).removeRecursively())
             logLine(QStringLiteral("Could not remove ") + earlier);
     }
@@ -258,19 +336,31 @@ void HelperApp::shutDown() {
     const QString title = site_.title();
     if (analytics_->isOn())
         analytics_->stopGoogleAnalytics();
-    if (engine_)
-        engine_->finish(shutdownGraceMs);
+    if (engine_ && !engine_->finish(shutdownGraceMs))
+        mirrorStays_ = true;
     bus_->post(bus::named(bus::connectionTerminated, title), {{bus::keyTitle, title}});
     bus_->flush();
     // The volume goes first, so no one sees the mirror's files vanish mid-operation; nothing is left
     // mounted even when removing the mirror fails.
     if (fs_ && !fs_->unmount())
         logLine(QStringLiteral("Could not unmount ") + fs_->mountPoint());
-    if (site_.cachedFolderName) {
-        QDir mirror(mirrorFolder());
-        if (mirror.exists() && !mirror.removeRecursively())
-            logLine(QStringLiteral("Could not remove the mirror folder ") + mirror.path());
+    if (!site_.cachedFolderName)
+        return;
+    QDir mirror(mirrorFolder());
+    if (mirrorStays_) {
+        // The next start sets it aside and keeps what the site does not have.
+        logLine(QStringLiteral("The mirror folder %1 stays for the next start").arg(mirror.path()));
+        if (engine_)
+            notifier_->notify(
+                QStringLiteral("Unsaved changes not copied"),
+                QStringLiteral("Edits of \"%1\" that the site did not confirm could not be "
+                               "copied aside; they stay in %2 and are kept at the next connect.")
+                    .arg(title, mirror.path()),
+                true);
+        return;
     }
+    if (mirror.exists() && !mirror.removeRecursively())
+        logLine(QStringLiteral("Could not remove the mirror folder ") + mirror.path());
 }
 
 } // namespace folvane

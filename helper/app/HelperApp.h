@@ -43,8 +43,16 @@ public:
 
 private:
     QString mirrorFolder() const;
-    // Renames a left-over mirror folder aside; returns every folder set aside (also by earlier starts).
-    QStringList setLeftOverMirrorsAside();
+    // One helper per site: false when this one must end (it has then said why).
+    bool takeSiteLock();
+    // Renames a left-over mirror folder aside and lists every folder set aside (also by earlier starts).
+    // False when it could not be set aside: the helper then ends, leaving it where it is.
+    bool setLeftOverMirrorsAside(QStringList* leftOver);
+    // Fetches the template list and builds the mirror from it as it arrives. A list that did not arrive
+    // whole is fetched again a few times, with growing pauses. False when the helper ends instead.
+    bool buildMirror();
+    // Lets the event loop run for `ms`; false when the helper began to end meanwhile.
+    bool pause(int ms);
     // Keeps what the left-over folders hold that the site does not, then removes them.
     void keepLostEdits(const QStringList& leftOver);
     void mount();
@@ -76,6 +84,8 @@ private:
     std::deque<QVariantMap> refreshRequests_; // waiting for the next refresh
     bool refreshing_ = false;
     bool terminating_ = false;
+    // The mirror holds edits that could not be copied aside: the shutdown leaves it for the next start.
+    bool mirrorStays_ = false;
 };
 
 } // namespace folvane

@@ -3,62 +3,102 @@
 #include "ConsoleLog.h"
 #include "DesktopNotifier.h"
 #include "Paths.h"
-#include "tree/PathText.h"
 
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace folvane {
+
+namespace {
+// Whether what was written below `folder` has reached the disk: a copy must outlive a power loss that
+// comes after the original is gone.
+bool flushed(const QString& folder) {
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd == -1)
+        return false;
+    const bool done = ::syncfs(fd) == 0;
+    ::close(fd);
+    return done;
+}
+} // namespace
 
 Recovery::Recovery(QString baseFolder, QString title, QString mirrorFolder, DesktopNotifier& notifier)
     : baseFolder_(std::move(baseFolder)), title_(std::move(title)), mirror_(std::move(mirrorFolder)),
       notifier_(notifier) {}
 
-QString Recovery::keep(const QStringList& files, const QDateTime& when) {
-    if (files.isEmpty())
-        return {};
+QString Recovery::newFolder(const QDateTime& when) const {
     // A title that cannot name a folder still gets its own place.
     const QString folderTitle = paths::isSafeMountTitle(title_) ? title_ : QStringLiteral("untitled");
-    const QString folder = paths::recoveryFolder(baseFolder_, folderTitle, when);
-    paths::makePrivateFolder(baseFolder_ + QStringLiteral("/Recovered"));
-    int kept = 0;
-    for (const QString& file : files) {
-        if (!file.startsWith(mirror_ + u'/'))
-            continue;
-        // Copying a FIFO would wait for a writer forever, and a link's target is not the user's edit.
-        if (!QFileInfo(file).isFile() || QFileInfo(file).isSymLink())
-            continue;
-        const QString target = folder + file.mid(mirror_.size());
-        if (!QDir().mkpath(QFileInfo(target).absolutePath()) || !QFile::copy(file, target)) {
-            logLine(QStringLiteral("Could not keep ") + file + QStringLiteral(" in ") + folder);
-            continue;
-        }
-        ++kept;
+    const QString named = paths::recoveryFolder(baseFolder_, folderTitle, when);
+    if (!paths::makePrivateFolder(QFileInfo(named).path()))
+        return {};
+    QString folder = named;
+    for (int number = 2;; ++number) {
+        if (::mkdir(QFile::encodeName(folder).constData(), 0700) == 0)
+            return folder;
+        if (errno != EEXIST)
+            return {};
+        folder = named + QStringLiteral(" (%1)").arg(number);
     }
-    logLine(QStringLiteral("Kept %1 unconfirmed file(s) in %2").arg(kept).arg(folder));
-    if (kept > 0)
-        notifier_.notify(QStringLiteral("Unsaved changes kept"),
-                         QStringLiteral("%1 file(s) of \"%2\" that the site did not confirm were kept in %3")
-                             .arg(kept)
-                             .arg(title_, folder),
-                         true);
-    return kept > 0 ? folder : QString();
+}
+
+Recovery::Kept Recovery::keep(const QStringList& files, const QDateTime& when) {
+    QStringList edits;
+    for (const QString& file : files) {
+        // Copying a FIFO would wait for a writer forever, and a link's target is not the user's edit.
+        const QFileInfo info(file);
+        if (file.startsWith(mirror_ + u'/') && info.isFile() && !info.isSymLink())
+            edits << file;
+    }
+    Kept kept;
+    if (edits.isEmpty())
+        return kept;
+    kept.folder = newFolder(when);
+    QStringList copied;
+    for (const QString& file : edits) {
+        const QString target = kept.folder + file.mid(mirror_.size());
+        if (kept.folder.isEmpty() || !QDir().mkpath(QFileInfo(target).path()) || !QFile::copy(file, target))
+            kept.failed << file;
+        else
+            copied << file;
+    }
+    if (!copied.isEmpty() && !flushed(kept.folder)) {
+        logLine(QStringLiteral("Could not write the kept copies in %1 to the disk").arg(kept.folder));
+        kept.failed += copied;
+        copied.clear();
+    }
+    for (const QString& file : kept.failed)
+        logLine(QStringLiteral("Could not keep ") + file + QStringLiteral(" in ") +
+                (kept.folder.isEmpty() ? baseFolder_ + QStringLiteral("/Recovered") : kept.folder));
+    if (copied.isEmpty())
+        return kept;
+    logLine(QStringLiteral("Kept %1 unconfirmed file(s) in %2").arg(copied.size()).arg(kept.folder));
+    notifier_.notify(QStringLiteral("Unsaved changes kept"),
+                     QStringLiteral("%1 file(s) of \"%2\" that the site did not confirm were kept in %3")
+                         .arg(copied.size())
+                         .arg(title_, kept.folder),
+                     true);
+    return kept;
 }
 
 QStringList Recovery::lostEdits(const QString& earlier, const QString& fresh) {
     QStringList lost;
-    QDirIterator it(earlier, QDir::Files | QDir::NoSymLinks, QDirIterator::Subdirectories);
+    QDirIterator it(earlier, QDir::Files | QDir::Hidden | QDir::NoSymLinks, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString file = it.next();
         const QString relative = file.mid(earlier.size());
-        if (neverSent(relative))
-            continue;
         QFile mine(file), theirs(fresh + relative);
-        if (!mine.open(QIODevice::ReadOnly))
-            continue;
-        if (!theirs.open(QIODevice::ReadOnly) || mine.readAll() != theirs.readAll())
+        // A file that cannot be read cannot be compared either: its copy is tried (and the folder kept
+        // when that fails too).
+        if (!mine.open(QIODevice::ReadOnly) || !theirs.open(QIODevice::ReadOnly) ||
+            mine.readAll() != theirs.readAll())
             lost << file;
     }
     lost.sort();

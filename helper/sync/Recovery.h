@@ -12,17 +12,30 @@ class DesktopNotifier;
 // them, in <base>/Recovered/<title>/<UTC date-time>/<volume-relative path>, and tells the user where.
 class Recovery {
 public:
+    // What one `keep` made. A file in `failed` has no copy: it must be neither overwritten nor removed.
+    struct Kept {
+        QString folder;     // where the copies went; empty when nothing needed a copy
+        QStringList failed; // full paths inside the mirror
+        bool safe() const { return failed.isEmpty(); }
+    };
+
     Recovery(QString baseFolder, QString title, QString mirrorFolder, DesktopNotifier& notifier);
 
-    // Copies `files` (full paths inside the mirror); returns the folder they went to, or an empty text
-    // when there was nothing to keep. The notification is shown whatever the notification preference.
-    QString keep(const QStringList& files, const QDateTime& when = QDateTime::currentDateTimeUtc());
+    // Copies `files` (full paths inside the mirror) into a folder of their own, never one an earlier call
+    // used (two calls in the same second get two folders), and has them on disk before it returns. Links
+    // and special files are no one's edit and need no copy. The notification is shown whatever the
+    // notification preference.
+    Kept keep(const QStringList& files, const QDateTime& when = QDateTime::currentDateTimeUtc());
 
-    // The files in template groups below `earlier` (a mirror folder a crashed run left) whose content `fresh`
-    // (the mirror just built from the site) does not have at the same place: edits the site never got.
+    // The files below `earlier` (a mirror folder a crashed run left) whose content `fresh` (the mirror just
+    // built from the site) does not have at the same place: edits the site never got, and the files that
+    // only ever lived on this computer (hidden ones, those outside every group).
     static QStringList lostEdits(const QString& earlier, const QString& fresh);
 
 private:
+    // Makes a folder for one `keep`: the time's name, or that name numbered when it is taken.
+    QString newFolder(const QDateTime& when) const;
+
     QString baseFolder_;
     QString title_;
     QString mirror_;

@@ -104,8 +104,9 @@ void SyncEngine::mergeSiteVersion(const Json& answer, const QString& file) {
     const LocalState local = files_.localState(file);
     if (local == LocalState::pending)
         return; // the user's newer content is on its way to the site
-    if (local == LocalState::unconfirmed)
-        recovery_.keep({file});
+    // Without a copy of the user's edit the site's version waits: the open reads the edit.
+    if (local == LocalState::unconfirmed && !recovery_.keep({file}).safe())
+        return;
     const QString written = mirrorRefresh_.write(*version, file);
     if (written.isEmpty())
         return;
@@ -219,8 +220,11 @@ SyncEngine::RefreshOutcome SyncEngine::refresh(QString* why) {
         volume_.resumeChanges();
         return keepVolume(QStringLiteral("the volume changed while the list was fetched"));
     }
+    if (!recovery_.keep(files_.unconfirmedFiles()).safe()) {
+        volume_.resumeChanges();
+        return keepVolume(QStringLiteral("edits the site did not confirm could not be copied aside"));
+    }
     pause();
-    recovery_.keep(files_.unconfirmedFiles());
     const bool rebuilt = mirrorRefresh_.rebuild(*list);
     files_.forgetAll();
     volume_.resumeChanges();
@@ -231,11 +235,11 @@ SyncEngine::RefreshOutcome SyncEngine::refresh(QString* why) {
     return RefreshOutcome::rebuilt;
 }
 
-void SyncEngine::finish(int graceMs) {
+bool SyncEngine::finish(int graceMs) {
     // Uploads still out get a moment to be confirmed; whatever the site has not confirmed by then is kept
     // before the mirror goes, and so are the files that only ever lived here.
     files_.settle(graceMs);
-    recovery_.keep(files_.unconfirmedFiles() + files_.localOnlyFiles());
+    return recovery_.keep(files_.unconfirmedFiles() + files_.localOnlyFiles()).safe();
 }
 
 } // namespace folvane

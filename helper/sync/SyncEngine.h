@@ -65,8 +65,8 @@ public:
     // Whether any change, of a file or a folder, is still on its way to the site.
     bool hasChangesPending() const;
     // For the end: sends every save at once, gives what is out `graceMs` to be answered, then keeps whatever
-    // the site has not confirmed in the recovery folder.
-    void finish(int graceMs);
+    // the site has not confirmed in the recovery folder. False when a copy failed: the mirror must stay.
+    bool finish(int graceMs);
 
     TemplateFiles& files() { return files_; }
 

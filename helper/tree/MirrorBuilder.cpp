@@ -471,7 +471,7 @@ MirrorBuilder::MirrorBuilder(const QString& basePath, WebsiteInUse& site)
     }
     // The mirror folder always starts empty; it exists even for an empty list so the volume has a root.
     QDir mirror(mirrorFolder());
-    if ((mirror.exists() && !mirror.removeRecursively()) || !QDir().mkpath(mirror.path()))
+    if ((mirror.exists() && !mirror.removeRecursively()) || !paths::makePrivateFolder(mirror.path()))
         logLine(QStringLiteral("Failed to del dir"));
 }
 

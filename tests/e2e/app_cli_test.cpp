@@ -425,6 +425,17 @@ TEST_F(AppCli, AHelperThatCannotConnectEndsTheCommandWithItsReason) {
         << missing.standardError.toStdString();
 }
 
+TEST_F(AppCli, ConnectPrintsTheMountPathOnlyOnceTheVolumeIsUp) {
+    ASSERT_EQ(addSite(session, "Site", sim.baseUrl()).exitCode, 0);
+    QFile inTheWay(session.mountRoot() + "/Site");
+    ASSERT_TRUE(inTheWay.open(QIODevice::WriteOnly));
+    inTheWay.close();
+    const AppRunner::Finished run = folvane3(session, {"connect", "Site"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_FALSE(run.standardOutput.contains(session.mountRoot())) << run.standardOutput.toStdString();
+    EXPECT_FALSE(run.standardError.contains("is mounted at")) << run.standardError.toStdString();
+}
+
 namespace {
 // The one site's pending files in `folvane3 status --json`; null when the helper did not answer.
 json pendingOf(TestSession& session) {

@@ -8,8 +8,12 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace folvane::testkit;
 using nlohmann::json;
@@ -206,18 +210,91 @@ TEST(HelperCommandLine, TooFewArgumentsPrintUsageAndTouchNothing) {
     EXPECT_FALSE(QDir(session.baseFolder()).exists());
 }
 
-TEST(HelperCommandLine, MissingBaseFolderIsCreatedAndOddAnswersDoNotCrash) {
+TEST(HelperCommandLine, AnExistingBaseFolderKeepsItsModeAndWhatTheHelperMakesIsPrivate) {
     TestSession session;
     AddonSim sim;
-    sim.setListAllRaw("<html><body>Fatal error</body></html>");
-    HelperRunner::Options options = optionsFor(sim);
-    options.defaultGroupAlert = true;
-    HelperRunner helper(session, options);
-    ASSERT_TRUE(helper.waitForLog("Found 0 template groups and 0 templates"));
-    EXPECT_TRUE(QDir(session.baseFolder()).exists());
-    // An answer without "folders" means no default group either.
-    EXPECT_TRUE(session.waitForNotification("Warning").has_value());
-    EXPECT_TRUE(helper.isRunning());
+    ASSERT_TRUE(QDir().mkpath(session.baseFolder()));
+    ASSERT_EQ(::chmod(QFile::encodeName(session.baseFolder()).constData(), 0755), 0);
+    HelperRunner helper(session, optionsFor(sim));
+    ASSERT_TRUE(helper.waitForLog("templates in ")) << helper.logText().toStdString();
+    const auto mode = [](const QString& path) {
+        struct stat info {};
+        return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 0777 : 0u;
+    };
+    EXPECT_EQ(mode(session.baseFolder()), 0755u);
+    EXPECT_EQ(mode(session.baseFolder() + "/.cache"), 0700u);
+    EXPECT_EQ(mode(mirrorOf(session)), 0700u);
+}
+
+namespace {
+// A way the first template list fails to arrive whole, every time it is asked for.
+struct BrokenList {
+    const char* what;
+    std::function<void(const AddonSim&)> breakIt;
+    QMap<QString, QString> environment;
+};
+} // namespace
+
+TEST(HelperStartup, AListThatNeverArrivesWholeIsAskedForAgainThenNothingIsMounted) {
+    const std::vector<BrokenList> cases{
+        {"connection closed",
+         [](const AddonSim& sim) {
+             sim.fault({{"action", "list_all"}, {"kind", "drop"}});
+         },
+         {}},
+        {"over its cap",
+         [](const AddonSim& sim) {
+             sim.fault({{"action", "list_all"}, {"kind", "drip"}, {"ms", 1000}, {"length", 2000000000}});
+         },
+         {}},
+        {"past its deadline",
+         [](const AddonSim& sim) {
+             sim.fault({{"action", "list_all"}, {"kind", "drip"}, {"ms", 100}});
+         },
+         {{"FOLVANE_ANSWER_DEADLINE_MS", "1000"}}},
+        {"JSON stopping half-way",
+         [](const AddonSim& sim) {
+             sim.setListAllRaw(R"({"folders":[{"id":1,"name":"site","is_special":true,"files":[)"
+                               R"({"id":3,"name":"index.html","data":"eA=="},)");
+         },
+         {}},
+        {"not JSON",
+         [](const AddonSim& sim) { sim.setListAllRaw("<html><body>Fatal error</body></html>"); },
+         {}},
+    };
+    for (const BrokenList& broken : cases) {
+        SCOPED_TRACE(broken.what);
+        TestSession session;
+        AddonSim sim;
+        BusRecorder bus(session.bus());
+        broken.breakIt(sim);
+        HelperRunner::Options options = optionsFor(sim);
+        options.extraEnv = broken.environment;
+        HelperRunner helper(session, options);
+        ASSERT_TRUE(helper.waitForExit(60'000)) << helper.logText().toStdString();
+        EXPECT_EQ(helper.exitCode(), 1);
+        // Four attempts (Qt itself may send a request again once when the connection closed at once).
+        EXPECT_GE(sim.requestsFor("list_all").size(), 4u);
+        EXPECT_TRUE(bus.waitFor(connectionTerminated("Test Site")));
+        EXPECT_EQ(bus.count("finishedconnecting-Test Site"), 0);
+        const auto told = session.waitForNotification("Could Not Connect");
+        ASSERT_TRUE(told);
+        EXPECT_TRUE(told->body.contains("did not arrive whole")) << told->body.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(helper.mountPoint()));
+        EXPECT_TRUE(mirrorOf(session).isEmpty());
+    }
+}
+
+TEST(HelperStartup, AListThatArrivesWholeOnALaterAttemptIsMounted) {
+    TestSession session;
+    AddonSim sim;
+    BusRecorder bus(session.bus());
+    sim.fault({{"action", "list_all"}, {"kind", "drip"}, {"ms", 1000}, {"length", 2000000000}, {"times", 2}});
+    HelperRunner helper(session, optionsFor(sim));
+    ASSERT_TRUE(bus.waitFor("finishedconnecting-Test Site")) << helper.logText().toStdString();
+    EXPECT_TRUE(helper.isMounted());
+    EXPECT_EQ(sim.requestsFor("list_all").size(), 3u);
+    EXPECT_EQ(filesBelow(helper.mountPoint()), templatesOf(sim));
 }
 
 TEST(HelperStartup, ASecondHelperForALiveSiteLeavesItAloneAndSaysSo) {
@@ -270,4 +347,75 @@ TEST(HelperStartup, TheHelperHoldingThePasswordLeavesNoCoreFile) {
     const qsizetype line = text.indexOf("Max core file size");
     ASSERT_GE(line, 0);
     EXPECT_EQ(text.mid(line).split('\n').first().simplified(), "Max core file size 0 0 bytes");
+}
+
+TEST(HelperStartup, WithoutARuntimeFolderTheLockIsKeptInTheSupportFolder) {
+    TestSession session;
+    AddonSim sim;
+    BusRecorder bus(session.bus());
+    QTemporaryDir temporary;
+    HelperRunner::Options options = optionsFor(sim, QStringLiteral("Locked"));
+    options.extraEnv = {{"XDG_RUNTIME_DIR", ""}, {"TMPDIR", temporary.path()}};
+    HelperRunner first(session, options);
+    ASSERT_TRUE(bus.waitFor(QStringLiteral("finishedconnecting-Locked"))) << first.logText().toStdString();
+    EXPECT_EQ(QDir(session.baseFolder() + "/.cache").entryList({"*.lock"}, QDir::Files).size(), 1);
+    EXPECT_TRUE(QDir(temporary.path()).isEmpty()) << "anyone may make a folder in the temporary folder first";
+    HelperRunner second(session, options);
+    ASSERT_TRUE(second.waitForExit(30'000));
+    EXPECT_EQ(second.exitCode(), 3);
+}
+
+TEST(HelperStartup, ALockFolderThatIsNotTheUsersAloneEndsTheStartUntouched) {
+    TestSession session;
+    AddonSim sim;
+    BusRecorder bus(session.bus());
+    QTemporaryDir runtime;
+    const QString theirs = runtime.filePath("folvane3");
+    ASSERT_TRUE(QDir().mkpath(theirs));
+    ASSERT_EQ(::chown(QFile::encodeName(theirs).constData(), 65534, 65534), 0);
+    HelperRunner::Options options = optionsFor(sim);
+    options.extraEnv = {{"XDG_RUNTIME_DIR", runtime.path()}};
+    HelperRunner helper(session, options);
+    ASSERT_TRUE(helper.waitForExit()) << helper.logText().toStdString();
+    EXPECT_EQ(helper.exitCode(), 1);
+    const auto told = session.waitForNotification("Could Not Connect");
+    ASSERT_TRUE(told);
+    EXPECT_TRUE(told->body.contains("is not this user's alone")) << told->body.toStdString();
+    EXPECT_EQ(bus.count("finishedconnecting-Test Site"), 0);
+    EXPECT_FALSE(QFileInfo::exists(helper.mountPoint()));
+    EXPECT_TRUE(sim.log().empty()) << "nothing is asked of the site";
+}
+
+TEST(HelperStartup, ALeftOverMirrorThatCannotBeSetAsideStopsTheStartAndStays) {
+    TestSession session;
+    AddonSim sim;
+    BusRecorder bus(session.bus());
+    {
+        HelperRunner crashed(session, optionsFor(sim));
+        ASSERT_TRUE(bus.waitFor("finishedconnecting-Test Site"));
+        QFile edit(crashed.mountPoint() + "/news/notes.txt");
+        ASSERT_TRUE(edit.open(QIODevice::WriteOnly));
+        edit.write("only here");
+        edit.close();
+        crashed.kill();
+        ASSERT_TRUE(crashed.waitForExit());
+    }
+    const QString mirror = mirrorOf(session);
+    const auto before = filesBelow(mirror);
+    ASSERT_EQ(before.at("/news/notes.txt"), "only here");
+    // A mount point cannot be renamed: the folder mounted on itself stands for any folder that cannot be.
+    if (QProcess::execute("mount", {"--bind", mirror, mirror}) != 0)
+        GTEST_SKIP() << "bind mounts are not allowed here";
+    HelperRunner helper(session, optionsFor(sim));
+    ASSERT_TRUE(helper.waitForExit()) << helper.logText().toStdString();
+    const auto mountedBefore = filesBelow(mirror);
+    QProcess::execute("umount", {mirror});
+    EXPECT_EQ(helper.exitCode(), 1);
+    const auto told = session.waitForNotification("Could Not Connect");
+    ASSERT_TRUE(told);
+    EXPECT_TRUE(told->body.contains("could not be set aside")) << told->body.toStdString();
+    EXPECT_EQ(bus.count("finishedconnecting-Test Site"), 1) << "only the crashed run's";
+    EXPECT_EQ(mountedBefore, before);
+    EXPECT_EQ(filesBelow(mirror), before);
+    EXPECT_TRUE(sim.requestsFor("list_all").size() == 1u) << "the start stopped before the list";
 }

@@ -141,6 +141,7 @@ TEST(VolumeMount, AFailedMountTellsTheUserAndEndsTheHelper) {
     ASSERT_TRUE(helper.waitForExit()) << helper.logText().toStdString();
     EXPECT_EQ(helper.exitCode(), 1);
     EXPECT_TRUE(bus.waitFor(terminated));
+    EXPECT_EQ(bus.count(QStringLiteral("finishedconnecting-") + title), 0) << "nothing was mounted";
     EXPECT_TRUE(
         helper.logText().contains("Got mountFailed notification.\nkGMUserFileSystem Error: The mount point"))
         << helper.logText().toStdString();
@@ -163,6 +164,7 @@ TEST(VolumeMount, ATitleThatCannotNameAFolderIsNeverMounted) {
     ASSERT_TRUE(helper.waitForExit());
     EXPECT_EQ(helper.exitCode(), 1);
     EXPECT_TRUE(bus.waitFor(QStringLiteral("connection-terminated-..")));
+    EXPECT_EQ(bus.count(QStringLiteral("finishedconnecting-..")), 0);
     EXPECT_TRUE(session.waitForNotification(QStringLiteral("Mount Failed")));
     EXPECT_TRUE(FuseMounts::below(QDir(session.mountRoot()).filePath("..")).isEmpty());
     EXPECT_TRUE(QFileInfo(session.mountRoot()).isDir());
