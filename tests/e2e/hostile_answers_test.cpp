@@ -71,11 +71,11 @@ TEST(HostileAnswers, AListPastItsBoundsMountsWhatFits) {
     std::string nested = "1";
     for (int i = 0; i < 100; ++i)
         nested = "[" + nested + "]";
-    sim.setListAllRaw(QByteArray::fromStdString(
+    sim.setListAllRaw(
         "{\"folders\":[{\"id\":1,\"name\":\"site\",\"is_special\":true,\"files\":[" + file(1) + "," +
         file(2, ",\"x\":\"" + std::string(5000, 'A') + "\"") + "," + file(3, ",\"x\":" + nested) + "," +
         file(4) + "]},{\"id\":2,\"name\":\"news\",\"is_special\":false,\"files\":[" + file(5) + "," +
-        file(6) + "]},{\"id\":3,\"name\":\"more\",\"is_special\":false,\"files\":[" + file(7) + "]}]}"));
+        file(6) + "]},{\"id\":3,\"name\":\"more\",\"is_special\":false,\"files\":[" + file(7) + "]}]}");
     HelperRunner::Options options = optionsFor(sim.baseUrl());
     options.extraEnv["FOLVANE_LIST_MAX_TEMPLATES"] = "5";
     options.extraEnv["FOLVANE_LIST_MAX_GROUPS"] = "2";
