@@ -177,6 +177,7 @@ TEST_F(AppConnectionControl, QuittingEndsEveryHelperAndLeavesNoVolumeBehind) {
     auto second = std::make_shared<BaseWebsite>();
     second->setNewValues(QString("Second"), sim.baseUrl(), QString("admin"), QString("password"));
     sites.addNewSite(second);
+    second->password = QStringLiteral("password");
     std::vector<std::shared_ptr<HelperProcess>> helpers;
     for (BaseWebsite* connecting : {site, second.get()}) {
         const ConnectOutcome outcome = control.connectToSite(*connecting);
@@ -216,6 +217,7 @@ TEST_F(AppConnectionControl, AHelperForASiteAnotherOneServesReportsItAlreadyConn
     auto record = std::make_shared<BaseWebsite>();
     record->setNewValues(QString("Test Site"), sim.baseUrl(), QString("admin"), QString("password"));
     otherSites.addNewSite(record);
+    record->password = QStringLiteral("password");
     SharedPreferences otherPreferences{otherFolder.path()};
     ConnectionControl other{
         otherSites, otherPreferences, bus, http,
