@@ -1,3 +1,4 @@
+#include "PrivateMemory.h"
 #include "cli/Cli.h"
 #include "ui/GuiLaunch.h"
 
@@ -5,6 +6,8 @@
 
 // With no arguments (or only a folvane:// link) on a desktop, the windows; otherwise the command line.
 int main(int argc, char* argv[]) {
+    // Both read site passwords from the Secret Service.
+    folvane::keepMemoryPrivate();
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);

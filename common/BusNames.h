@@ -27,6 +27,22 @@ inline const QString retry = QStringLiteral("retry-");
 // {}: the helper ends as on SIGTERM (uploads still out get their grace, unconfirmed files are kept).
 inline const QString eject = QStringLiteral("eject-");
 
+// Every prefix above.
+inline const QString allPrefixes[] = {
+    finishedConnecting, connectionTerminated, refreshDone, pendingUploads, pendingFiles, refresh,
+    newSessionID,       listPending,          retry,       eject};
+
+// A prefix that is another one followed by more text lets two titles share a name: "refresh-" + "done-X"
+// is "refresh-done-" + "X". Returns the start (such as "done-") that `title` must not have, or nothing.
+inline std::optional<QString> clashingTitleStart(const QString& title) {
+    for (const QString& shorter : allPrefixes)
+        for (const QString& longer : allPrefixes)
+            if (longer.size() > shorter.size() && longer.startsWith(shorter) &&
+                title.startsWith(QStringView(longer).mid(shorter.size())))
+                return longer.mid(shorter.size());
+    return std::nullopt;
+}
+
 // User-information keys.
 inline const QString keyTitle = QStringLiteral("title");
 inline const QString keyRow = QStringLiteral("row");

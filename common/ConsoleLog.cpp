@@ -2,6 +2,7 @@
 
 #include "BuildInfo.h"
 #include "Paths.h"
+#include "PrintableText.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -236,7 +237,7 @@ bool RotatingLogFile::append(const QByteArray& text) {
 }
 
 void logLine(const QString& line) {
-    const QByteArray bytes = line.toUtf8() + '\n';
+    const QByteArray bytes = printableLine(line).toUtf8() + '\n';
     Destinations& all = destinations();
     all.standardError.push(bytes);
     if (LogWriter* file = all.file.load())
@@ -244,7 +245,7 @@ void logLine(const QString& line) {
 }
 
 void echoLine(const QString& line) {
-    destinations().standardError.push(line.toUtf8() + '\n');
+    destinations().standardError.push(printableLine(line).toUtf8() + '\n');
 }
 
 void openConsoleLogFileWhenWanted() {

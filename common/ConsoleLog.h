@@ -8,10 +8,10 @@
 
 namespace folvane {
 
-// Plain log lines without level or prefix. The caller never waits for a write: the line joins a bounded
-// queue per destination (standard error, and the console log file when that is on), each emptied by a
-// writer thread of its own, so a stalled reader of standard error or a slow disk cannot hold up a file
-// system call, nor one destination the other.
+// Plain log lines without level or prefix, each one line (see printableLine). The caller never waits for a
+// write: the line joins a bounded queue per destination (standard error, and the console log file when that
+// is on), each emptied by a writer thread of its own, so a stalled reader of standard error or a slow disk
+// cannot hold up a file system call, nor one destination the other.
 void logLine(const QString& line);
 
 // A line of another program's log (a helper's, which writes the console log file itself): to standard

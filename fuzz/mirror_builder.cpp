@@ -8,7 +8,9 @@
 // - every record is keyed inside its mirror by a path of proper names;
 // - both builds made the same tree and records, and said the same of whether the answer was whole;
 // - an answer whose parsed document has "folders" passes the spool's check, and one that passes it is
-//   whole.
+//   whole;
+// - the bounds hold (small ones here, so that inputs reach them): no more templates and groups than they
+//   allow, and no file larger than a template may be.
 #include "FuzzCheck.h"
 #include "LenientJson.h"
 #include "tree/MirrorBuilder.h"
@@ -31,6 +33,9 @@ using fuzz::check;
 namespace fs = std::filesystem;
 
 namespace {
+
+const ListBounds bounds{
+    .templates = 24, .groups = 6, .templateBytes = 2048, .templateNesting = 4, .groupHeldBytes = 8192};
 
 // Deep enough that a name climbing out of a mirror with "../" parts still lands below the scratch folder.
 const QString baseBelowScratch = QStringLiteral("/1/2/3/4/5/6/7/8/base");
@@ -127,7 +132,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     site.cachedFolderName = QStringLiteral("spooled");
     streamedSite.cachedFolderName = QStringLiteral("stream");
 
-    MirrorBuilder spooled(base, site);
+    MirrorBuilder spooled(base, site, bounds);
     TemplateListSpool spool(base + QStringLiteral("/.cache"));
     spool.append(body);
     check(spool.failure().isEmpty(), "the spool failed:", spool.failure().toStdString());
@@ -137,7 +142,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           "a list the whole-document reader takes was refused");
     check(!usable || whole, "a list that passed the check was not whole");
 
-    MirrorBuilder streamed(base, streamedSite);
+    MirrorBuilder streamed(base, streamedSite, bounds);
     for (qsizetype at = 0; at < body.size(); at += chunk)
         streamed.feed(QByteArrayView(body).sliced(at, std::min(chunk, body.size() - at)));
     const bool streamedWhole = streamed.finish();
@@ -164,5 +169,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           "the spooled answer built another tree than the streamed one");
     check(sameRecords(records, streamedRecords),
           "the spooled answer made other records than the streamed one");
+    check(qint64(records.fileDictionary.size()) <= bounds.templates, "more templates than the bound allows");
+    check(qint64(records.folderDictionary.size()) <= bounds.groups, "more groups than the bound allows");
+    for (const auto& [path, content] : contentsOf(spooled.mirrorFolder().toStdString()))
+        check(qint64(content.size()) <= bounds.templateBytes, "a file larger than a template may be:", path);
     return 0;
 }

@@ -1,11 +1,16 @@
 // The support folder's property lists: any file content reads as a site list, as preferences, or as
-// neither, and whatever was read survives the save the next change makes.
+// neither, and whatever was read survives the save the next change makes. A site read names its password
+// item by the address it types, whatever cleaned address the file holds; only a typed address that
+// cleaning leaves alone has a key of an older version.
+#include "BusNames.h"
 #include "FuzzCheck.h"
 #include "core/BaseWebsite.h"
 #include "core/PropertyListFile.h"
+#include "core/SecretStore.h"
 #include "core/SharedPreferences.h"
 #include "core/SiteListManager.h"
 
+#include <QUrl>
 #include <cstdint>
 
 using namespace folvane;
@@ -44,8 +49,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto preferences = SharedPreferences::preferencesFrom(root.get());
     if (!sites && !preferences)
         return 0;
-    for (const auto& site : sites.value_or(std::vector<std::shared_ptr<BaseWebsite>>{}))
-        (void)site->isSet(), (void)BaseWebsite::cleanedURL(site->dirtyURL);
+    for (const auto& site : sites.value_or(std::vector<std::shared_ptr<BaseWebsite>>{})) {
+        (void)site->isSet(), (void)bus::clashingTitleStart(site->cleanName);
+        check(site->url == BaseWebsite::cleanedURL(site->dirtyURL), "the cleaned URL is not the typed one's");
+        const SecretAttributes key = SecretAttributes::of(*site);
+        check(key.server == QUrl(site->dirtyURL).host() && key.site == site->cleanName,
+              "a password item is not keyed on the typed address and the site");
+        for (const bool withPath : {true, false})
+            check(!SecretAttributes::olderKeyOf(*site, withPath) || site->dirtyURL == site->url,
+                  "an older key for an address that cleaning changes");
+    }
 
     // The next change saves what was read: it must read back the same.
     if (sites) {

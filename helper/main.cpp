@@ -1,5 +1,6 @@
 #include "ConsoleLog.h"
 #include "HelperCommandLine.h"
+#include "PrivateMemory.h"
 #include "SignalWatcher.h"
 #include "app/HelperApp.h"
 #include "tree/WebsiteInUse.h"
@@ -12,7 +13,6 @@
 #include <iostream>
 #include <string>
 #include <sys/prctl.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace folvane;
@@ -35,11 +35,8 @@ int main(int argc, char* argv[]) {
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (::getppid() != parent)
         return 0;
-    // The helper holds the site's password for its whole life: no core file and no other process of the
-    // user's may read its memory.
-    ::prctl(PR_SET_DUMPABLE, 0);
-    const rlimit noCore{0, 0};
-    ::setrlimit(RLIMIT_CORE, &noCore);
+    // The helper holds the site's password for its whole life.
+    keepMemoryPrivate();
     // A closed standard error (or a reader that went away) must not end the helper and take the volume down.
     ::signal(SIGPIPE, SIG_IGN);
 

@@ -87,6 +87,8 @@ int checkSite(const CommandLine& command) {
     const QString title = site->cleanName;
     if (passwordTravelsUnencrypted(site->dirtyURL))
         console::message(QStringLiteral("\"%1\": ").arg(title) + unencryptedPasswordNotice);
+    if (!store.loadPassword(*site))
+        return exitFailed;
     HttpClient http(applicationRequestLimit);
     ConnectionCheck check(http);
     if (const auto error = check.tryConnectingToSite(*site)) {
@@ -112,6 +114,8 @@ int connectSite(const CommandLine& command) {
     // A live volume there belongs to another folvane3; a dead one the new helper clears away itself.
     if (MountTable::hasFuseMountAt(mountPoint) && QDir(mountPoint).exists())
         return alreadyConnected();
+    if (!store.loadPassword(*site))
+        return exitFailed;
     NotificationBus bus;
     if (!bus.isConnected()) {
         console::error(
@@ -173,6 +177,8 @@ int connectSite(const CommandLine& command) {
                      });
 
     const ConnectOutcome outcome = control.connectToSite(*site);
+    // The helper has its own copy.
+    site->password.clear();
     if (interrupted && outcome.kind != ConnectOutcome::Kind::launched) {
         console::error(QStringLiteral("connecting \"%1\" was cancelled").arg(title));
         return exitFailed;

@@ -1,6 +1,7 @@
 #include "Console.h"
 
 #include "ConsoleLog.h"
+#include "PrintableText.h"
 
 #include <cstdio>
 #include <fcntl.h>
@@ -56,11 +57,11 @@ void out(const QString& line) {
 }
 
 void message(const QString& line) {
-    writeLine(userErrors, line);
+    writeLine(userErrors, printableLine(line));
 }
 
 void error(const QString& line) {
-    writeLine(userErrors, QStringLiteral("folvane3: ") + line);
+    writeLine(userErrors, QStringLiteral("folvane3: ") + printableLine(line));
 }
 
 std::optional<QString> readPassword(const QString& prompt) {

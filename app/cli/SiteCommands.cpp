@@ -2,6 +2,7 @@
 #include "Console.h"
 #include "SiteStore.h"
 
+#include "BusNames.h"
 #include "Paths.h"
 #include "core/BaseWebsite.h"
 #include "core/ConnectionCheck.h"
@@ -17,6 +18,11 @@ std::optional<QString> refusal(const SiteListManager& manager, const BaseWebsite
         return QStringLiteral("the title \"%1\" cannot name a folder: it must not be empty, \".\" or \"..\", "
                               "nor contain \"/\"")
             .arg(site.cleanName);
+    if (const auto start = bus::clashingTitleStart(site.cleanName))
+        return QStringLiteral(
+                   "the title \"%1\" cannot start with \"%2\": the site's notifications would share "
+                   "their names with another site's")
+            .arg(site.cleanName, *start);
     if (site.dirtyURL.isEmpty())
         return QStringLiteral("the URL must not be empty");
     if (site.login.isEmpty())
@@ -65,7 +71,7 @@ int sitesList(const CommandLine& command) {
         {QStringLiteral("TITLE"), QStringLiteral("URL"), QStringLiteral("USER"), QStringLiteral("PASSWORD")}};
     for (const auto& site : sites)
         rows.append({site->cleanName, site->dirtyURL, site->login,
-                     site->password.isEmpty() ? QStringLiteral("none") : QStringLiteral("stored")});
+                     store.manager.loadPassword(*site) ? QStringLiteral("stored") : QStringLiteral("none")});
     QList<qsizetype> widths(4, 0);
     for (const QStringList& row : rows)
         for (qsizetype i = 0; i < row.size(); ++i)

@@ -11,6 +11,9 @@ struct SiteStore {
 
     // The site with this title; nothing, after telling the user, when there is none.
     std::shared_ptr<BaseWebsite> named(const QString& title) const;
+    // Gives the site its stored password, or asks for one (used for this command only); false, after
+    // telling the user, when there is none.
+    bool loadPassword(BaseWebsite& site);
 
     SecretServiceStore secrets;
     SiteListManager manager;

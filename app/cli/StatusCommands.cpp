@@ -5,6 +5,7 @@
 #include "MountTable.h"
 #include "NotificationBus.h"
 #include "Paths.h"
+#include "PrintableText.h"
 #include "core/BaseWebsite.h"
 #include "core/PendingFilesWatch.h"
 
@@ -56,11 +57,12 @@ void askForLists(PendingFilesWatch& watch, const std::vector<ConnectedSite>& sit
         loop.exec();
 }
 
+// One line, whatever the site's message holds.
 QString stateText(const PendingFile& file) {
     QString text = stateName(file.state).leftJustified(9) + file.path;
     if (!file.message.isEmpty())
         text += QStringLiteral(" (") + file.message + u')';
-    return text;
+    return printableLine(text);
 }
 
 void printText(const PendingFilesWatch& watch, const std::vector<ConnectedSite>& sites) {

@@ -31,8 +31,7 @@ public:
     // As cleanedURL, except that empty text gives the record's current url.
     QString cleanURL(const QString& text) const;
 
-    // Each value given replaces the field; a new URL replaces both URL fields and the secret-store
-    // attributes, so the password is stored and found again under the edited address.
+    // Each value given replaces the field; a new URL replaces both URL fields and the attributes below.
     void setNewValues(const std::optional<QString>& newTitle, const std::optional<QString>& newURL,
                       const std::optional<QString>& newUsername, const std::optional<QString>& newPassword);
 
@@ -53,7 +52,7 @@ public:
     CMS cms = CMS::default_;
     std::optional<QByteArray> favIcon; // PNG bytes
 
-    // Secret-store attributes, derived from url.
+    // Derived from url: what older versions keyed the password item on (see SecretAttributes).
     QString server;
     int port = 80;
     InternetProtocol internetProtocol = InternetProtocol::http;

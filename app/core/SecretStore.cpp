@@ -14,6 +14,7 @@ namespace folvane {
 namespace {
 
 const char* const objectKey = "object";
+const char* const siteKey = "domain";
 
 const char* protocolName(BaseWebsite::InternetProtocol protocol) {
     return protocol == BaseWebsite::InternetProtocol::https ? "https" : "http";
@@ -25,8 +26,8 @@ struct TableUnref {
 using Table = std::unique_ptr<GHashTable, TableUnref>;
 
 // The item's attributes as the network-password schema has them (values as text, as libsecret's
-// table-taking calls want them); the path only when `withObject`.
-Table schemaAttributes(const SecretAttributes& attributes, bool withObject) {
+// table-taking calls want them); the path and the site only when the key has them.
+Table schemaAttributes(const SecretAttributes& attributes) {
     Table table(g_hash_table_new_full(g_str_hash, g_str_equal, nullptr, g_free));
     const auto put = [&](const char* key, const QString& value) {
         g_hash_table_insert(table.get(), const_cast<char*>(key), g_strdup(value.toUtf8().constData()));
@@ -36,8 +37,10 @@ Table schemaAttributes(const SecretAttributes& attributes, bool withObject) {
     put("protocol", QString::fromLatin1(protocolName(attributes.protocol)));
     put("authtype", QStringLiteral("basic"));
     put("port", QString::number(attributes.port));
-    if (withObject)
+    if (!attributes.object.isEmpty())
         put(objectKey, attributes.object);
+    if (!attributes.site.isEmpty())
+        put(siteKey, attributes.site);
     return table;
 }
 
@@ -47,23 +50,12 @@ QString takeError(GError* error) {
     return text;
 }
 
-SecretLookup lookup(GHashTable* attributes) {
-    GError* error = nullptr;
-    gchar* password = secret_password_lookupv_sync(SECRET_SCHEMA_COMPAT_NETWORK, attributes, nullptr, &error);
-    if (error)
-        return {std::nullopt, takeError(error)};
-    if (!password)
-        return {};
-    SecretLookup found{QString::fromUtf8(password), {}};
-    secret_password_free(password);
-    return found;
-}
-
-// Calls `action` with each item that matches the site's host and account but has no path (a search
-// by attributes also yields every item that has more of them). Returns an error text, or nothing.
-std::optional<QString> forEachShared(const SecretAttributes& attributes,
-                                     const std::function<bool(SecretRetrievable*)>& action) {
-    const Table wanted = schemaAttributes(attributes, false);
+// Calls `action` with each item stored under exactly `attributes` (a search by attributes also yields
+// every item that has more of them: a site's item for an older key, say) until it returns false.
+// Returns an error text, or nothing.
+std::optional<QString> forEachItem(const SecretAttributes& attributes,
+                                   const std::function<bool(SecretRetrievable*)>& action) {
+    const Table wanted = schemaAttributes(attributes);
     GError* error = nullptr;
     GList* items = secret_password_searchv_sync(
         SECRET_SCHEMA_COMPAT_NETWORK, wanted.get(),
@@ -74,7 +66,11 @@ std::optional<QString> forEachShared(const SecretAttributes& attributes,
     for (GList* entry = items; entry && goOn; entry = entry->next) {
         auto* item = static_cast<SecretRetrievable*>(entry->data);
         const Table itemAttributes(secret_retrievable_get_attributes(item));
-        if (!g_hash_table_contains(itemAttributes.get(), objectKey))
+        const bool extraObject =
+            attributes.object.isEmpty() && g_hash_table_contains(itemAttributes.get(), objectKey);
+        const bool extraSite =
+            attributes.site.isEmpty() && g_hash_table_contains(itemAttributes.get(), siteKey);
+        if (!extraObject && !extraSite)
             goOn = action(item);
     }
     g_list_free_full(items, g_object_unref);
@@ -84,25 +80,46 @@ std::optional<QString> forEachShared(const SecretAttributes& attributes,
 } // namespace
 
 SecretAttributes SecretAttributes::of(const BaseWebsite& site) {
-    // The control panel's path tells two sites of one host apart ("" and "/" are one place); a query
-    // only picks a page of the same panel.
-    QString object = QUrl(site.url).path(QUrl::FullyEncoded);
+    // As the requests read the typed address; "" and "/" are one place, and a query only picks a page of
+    // the same panel.
+    const QUrl address(site.dirtyURL);
+    const bool https = address.scheme() == QLatin1String("https");
+    QString object = address.path(QUrl::FullyEncoded);
     if (object.isEmpty())
         object = QStringLiteral("/");
-    return {site.server, site.port, site.internetProtocol, site.authenticationType, site.account(), object};
+    return {address.host(),
+            address.port(https ? 443 : 80),
+            https ? BaseWebsite::InternetProtocol::https : BaseWebsite::InternetProtocol::http,
+            site.authenticationType,
+            site.account(),
+            object,
+            site.cleanName};
 }
 
-bool SecretAttributes::sharesHostWith(const SecretAttributes& other) const {
-    return server == other.server && port == other.port && protocol == other.protocol &&
-           authenticationType == other.authenticationType && account == other.account;
+std::optional<SecretAttributes> SecretAttributes::olderKeyOf(const BaseWebsite& site, bool withPath) {
+    // Older versions keyed the item on the cleaned address, which may name another scheme or host than
+    // the one the password goes to.
+    if (site.dirtyURL.isEmpty() || BaseWebsite::cleanedURL(site.dirtyURL) != site.dirtyURL ||
+        site.url != site.dirtyURL)
+        return std::nullopt;
+    QString object;
+    if (withPath) {
+        object = QUrl(site.url).path(QUrl::FullyEncoded);
+        if (object.isEmpty())
+            object = QStringLiteral("/");
+    }
+    return SecretAttributes{
+        site.server, site.port, site.internetProtocol, site.authenticationType, site.account(),
+        object,      QString()};
 }
 
 std::optional<QString> SecretServiceStore::store(const SecretAttributes& attributes,
                                                  const QString& password) {
-    const Table table = schemaAttributes(attributes, true);
-    const QByteArray label = QStringLiteral("Folvane 3: %1@%2%3")
-                                 .arg(attributes.account, attributes.server, attributes.object)
-                                 .toUtf8();
+    const Table table = schemaAttributes(attributes);
+    const QByteArray label =
+        QStringLiteral("Folvane 3: %1 (%2@%3%4)")
+            .arg(attributes.site, attributes.account, attributes.server, attributes.object)
+            .toUtf8();
     const QByteArray secret = password.toUtf8();
     GError* error = nullptr;
     // An item with the same attributes is replaced in place, so storing also updates.
@@ -114,12 +131,8 @@ std::optional<QString> SecretServiceStore::store(const SecretAttributes& attribu
 }
 
 SecretLookup SecretServiceStore::read(const SecretAttributes& attributes) {
-    return lookup(schemaAttributes(attributes, true).get());
-}
-
-SecretLookup SecretServiceStore::readShared(const SecretAttributes& attributes) {
     SecretLookup found;
-    const auto searchError = forEachShared(attributes, [&](SecretRetrievable* item) {
+    const auto searchError = forEachItem(attributes, [&](SecretRetrievable* item) {
         GError* error = nullptr;
         SecretValue* value = secret_retrievable_retrieve_secret_sync(item, nullptr, &error);
         if (error) {
@@ -138,17 +151,8 @@ SecretLookup SecretServiceStore::readShared(const SecretAttributes& attributes) 
 }
 
 std::optional<QString> SecretServiceStore::remove(const SecretAttributes& attributes) {
-    GError* error = nullptr;
-    secret_password_clearv_sync(SECRET_SCHEMA_COMPAT_NETWORK, schemaAttributes(attributes, true).get(),
-                                nullptr, &error);
-    if (error)
-        return takeError(error);
-    return std::nullopt;
-}
-
-std::optional<QString> SecretServiceStore::removeShared(const SecretAttributes& attributes) {
     std::optional<QString> failure;
-    const auto searchError = forEachShared(attributes, [&](SecretRetrievable* item) {
+    const auto searchError = forEachItem(attributes, [&](SecretRetrievable* item) {
         GError* error = nullptr;
         if (SECRET_IS_ITEM(item))
             secret_item_delete_sync(SECRET_ITEM(item), nullptr, &error);

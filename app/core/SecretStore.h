@@ -7,19 +7,23 @@
 
 namespace folvane {
 
-// What a site's password item is found by: server, port, protocol, authentication type, account and the
-// site's path on the server ("object"), so that two sites on one host with one user keep two passwords.
+// What a password item is found by: where the password is sent (the scheme, host, port and path of the
+// typed address, as the requests use it), the account, and the site it belongs to (its title, kept as the
+// item's "domain"). A site is only ever given the item it stored itself.
 struct SecretAttributes {
     QString server;
     int port = 80;
     BaseWebsite::InternetProtocol protocol = BaseWebsite::InternetProtocol::http;
     BaseWebsite::AuthenticationType authenticationType = BaseWebsite::AuthenticationType::httpBasic;
     QString account;
-    QString object;
+    QString object; // the path; empty only in the key of an item stored without one
+    QString site;   // the title; empty only in the key of an item stored by an older version
 
     static SecretAttributes of(const BaseWebsite& site);
-    // The same host, port, protocol and account: the sites that one item without a path served.
-    bool sharesHostWith(const SecretAttributes& other) const;
+    // The key an older version stored the site's password under, with (`withPath`) or without the path;
+    // nothing unless that key named the very address the password is sent to (cleaning the typed address
+    // changed nothing). The key never names the site itself, so several sites may share it.
+    static std::optional<SecretAttributes> olderKeyOf(const BaseWebsite& site, bool withPath);
     bool operator==(const SecretAttributes&) const = default;
 };
 
@@ -28,31 +32,26 @@ struct SecretLookup {
     QString error;                   // why it could not be read; empty when there simply is none
 };
 
-// Where site passwords are kept: one item per site. Earlier versions keyed an item without the site's
-// path, so one item served every site of a host and account; those are the "shared" items below.
+// Where site passwords are kept: one item per site.
 class SecretStore {
 public:
     virtual ~SecretStore() = default;
-    // The site's own item.
+    // The item stored under exactly these attributes (an older key finds only an older item: one without
+    // a site, and without a path when the key has none).
     virtual SecretLookup read(const SecretAttributes& attributes) = 0;
-    // The item without a path for the site's host and account; never another site's own item.
-    virtual SecretLookup readShared(const SecretAttributes& attributes) = 0;
-    // Creates the site's own item, or updates it. Returns an error text, or nothing.
+    // Creates the site's item, or updates it. Returns an error text, or nothing.
     virtual std::optional<QString> store(const SecretAttributes& attributes, const QString& password) = 0;
-    // Deletes the site's own item (nothing to delete is no error). Returns an error text, or nothing.
+    // Deletes the item stored under exactly these attributes (nothing to delete is no error). Returns an
+    // error text, or nothing.
     virtual std::optional<QString> remove(const SecretAttributes& attributes) = 0;
-    // Deletes the item without a path for the site's host and account, and nothing else.
-    virtual std::optional<QString> removeShared(const SecretAttributes& attributes) = 0;
 };
 
 // The desktop's Secret Service through libsecret, as network-password items.
 class SecretServiceStore : public SecretStore {
 public:
     SecretLookup read(const SecretAttributes& attributes) override;
-    SecretLookup readShared(const SecretAttributes& attributes) override;
     std::optional<QString> store(const SecretAttributes& attributes, const QString& password) override;
     std::optional<QString> remove(const SecretAttributes& attributes) override;
-    std::optional<QString> removeShared(const SecretAttributes& attributes) override;
 };
 
 } // namespace folvane

@@ -43,7 +43,9 @@ std::shared_ptr<BaseWebsite> siteFrom(plist_t dict) {
         icon = QByteArray(bytes, static_cast<qsizetype>(length));
         std::free(bytes);
     }
-    return std::make_shared<BaseWebsite>(*texts[0], *texts[1], QString(), *texts[2], *texts[3], icon);
+    // The cleaned address comes from the typed one, as when the site was entered: the file's own copy
+    // could name another host.
+    return std::make_shared<BaseWebsite>(*texts[3], *texts[1], QString(), *texts[2], *texts[3], icon);
 }
 
 plist_t archiveOf(const BaseWebsite& site) {
@@ -162,7 +164,7 @@ bool SiteListManager::loadFromFile() {
     const std::optional<SiteRecords> read = readFile();
     if (!read)
         return false;
-    siteList_ = adopted(*read, true);
+    siteList_ = adopted(*read);
     return true;
 }
 
@@ -179,9 +181,8 @@ bool SiteListManager::reloadIfChanged() {
     return true;
 }
 
-SiteRecords SiteListManager::adopted(const SiteRecords& read, bool rereadPasswords) {
+SiteRecords SiteListManager::adopted(const SiteRecords& read) {
     SiteRecords sites;
-    SiteRecords withoutPassword;
     std::vector<bool> kept(siteList_.size(), false);
     for (const auto& record : read) {
         size_t i = 0;
@@ -190,14 +191,11 @@ SiteRecords SiteListManager::adopted(const SiteRecords& read, bool rereadPasswor
         if (i == siteList_.size()) {
             record->listEntry = nextListEntry_++;
             sites.push_back(record);
-            withoutPassword.push_back(record);
             continue;
         }
         kept[i] = true;
         siteList_[i]->favIcon = record->favIcon;
         sites.push_back(siteList_[i]);
-        if (rereadPasswords)
-            withoutPassword.push_back(siteList_[i]);
     }
     // A site another program removed is gone from this list too; its helper would run on unseen.
     for (size_t i = 0; i < siteList_.size(); ++i) {
@@ -207,47 +205,81 @@ SiteRecords SiteListManager::adopted(const SiteRecords& read, bool rereadPasswor
             siteList_[i]->siteConnection->terminate();
         }
     }
-    readPasswords(withoutPassword, sites);
     return sites;
 }
 
-void SiteListManager::readPasswords(const SiteRecords& toRead, const SiteRecords& wholeList) {
-    std::vector<SecretAttributes> moved;
-    for (const auto& site : toRead) {
-        const SecretAttributes attributes = SecretAttributes::of(*site);
-        SecretLookup found = secrets_.read(attributes);
-        // An item from before items were kept per site: it becomes the site's own.
-        if (!found.password && found.error.isEmpty()) {
-            found = secrets_.readShared(attributes);
-            if (found.password) {
-                if (const auto error = secrets_.store(attributes, *found.password))
-                    logLine(QStringLiteral("The password of site %1 could not be stored as its own: %2")
-                                .arg(site->cleanName, *error));
-                else
-                    moved.push_back(attributes);
-            }
+bool SiteListManager::loadPassword(BaseWebsite& site) {
+    if (!site.password.isEmpty())
+        return true;
+    SecretLookup found = secrets_.read(SecretAttributes::of(site));
+    if (!found.password && found.error.isEmpty())
+        found = takeOverOlderItem(site);
+    if (!found.error.isEmpty())
+        logLine(QStringLiteral("Password for site ") + site.cleanName +
+                QStringLiteral(" could not be retrieved: ") + found.error);
+    site.password = found.password.value_or(QString());
+    return !site.password.isEmpty();
+}
+
+std::vector<SecretAttributes> SiteListManager::olderKeysOf(const BaseWebsite& site) const {
+    std::vector<SecretAttributes> keys;
+    for (const bool withPath : {true, false}) {
+        const std::optional<SecretAttributes> older = SecretAttributes::olderKeyOf(site, withPath);
+        // Another site of the list under the same key may be the one that stored it.
+        const bool shared =
+            older && std::any_of(siteList_.begin(), siteList_.end(), [&](const auto& listed) {
+                return !sameEntry(*listed, site) && SecretAttributes::olderKeyOf(*listed, withPath) == older;
+            });
+        if (!older || shared)
+            break;
+        keys.push_back(*older);
+    }
+    return keys;
+}
+
+SecretLookup SiteListManager::takeOverOlderItem(const BaseWebsite& site) {
+    for (const SecretAttributes& older : olderKeysOf(site)) {
+        const SecretLookup found = secrets_.read(older);
+        if (!found.password)
+            continue;
+        if (const auto error = secrets_.store(SecretAttributes::of(site), *found.password)) {
+            logLine(QStringLiteral("The password of site %1 could not be stored as its own: %2")
+                        .arg(site.cleanName, *error));
+            return found;
         }
-        // One unreadable item must not cost the later sites their passwords: log it and go on.
-        if (found.password)
-            site->password = *found.password;
-        else if (!found.error.isEmpty())
-            logLine(QStringLiteral("Password for site ") + site->cleanName +
-                    QStringLiteral(" could not be retrieved: ") + found.error);
-    }
-    // The shared item goes once every site it served has its own; until then it still serves the rest.
-    for (size_t m = 0; m < moved.size(); ++m) {
-        const auto sameHost = [&](const SecretAttributes& other) { return other.sharesHostWith(moved[m]); };
-        if (std::any_of(moved.begin(), moved.begin() + static_cast<std::ptrdiff_t>(m), sameHost))
-            continue;
-        const bool allOwn = std::all_of(wholeList.begin(), wholeList.end(), [&](const auto& site) {
-            const SecretAttributes attributes = SecretAttributes::of(*site);
-            return !sameHost(attributes) || secrets_.read(attributes).password.has_value();
-        });
-        if (!allOwn)
-            continue;
-        if (const auto error = secrets_.removeShared(moved[m]))
+        logLine(QStringLiteral("SiteListManager: the password of %1 is kept under its own key now")
+                    .arg(site.cleanName));
+        if (const auto error = secrets_.remove(older))
             logLine(QStringLiteral("SiteListManager: an old password item could not be removed: ") + *error);
+        return found;
     }
+    return {};
+}
+
+std::optional<QString> SiteListManager::storePassword(const SiteListChange& change) {
+    if (!change.site)
+        return std::nullopt;
+    const SecretAttributes attributes = SecretAttributes::of(*change.site);
+    // An edit of the address, user or title moves the item with the site.
+    std::optional<SecretAttributes> movedFrom;
+    QString password = change.site->password;
+    if (change.original && SecretAttributes::of(*change.original) != attributes) {
+        movedFrom = SecretAttributes::of(*change.original);
+        if (password.isEmpty()) {
+            BaseWebsite before = *change.original;
+            loadPassword(before);
+            password = before.password;
+        }
+    }
+    if (password.isEmpty())
+        return std::nullopt;
+    if (const auto error = secrets_.store(attributes, password))
+        return error;
+    if (movedFrom)
+        if (const auto error = secrets_.remove(*movedFrom))
+            logLine(QStringLiteral("SiteListManager: the old password item of %1 could not be removed: %2")
+                        .arg(change.site->cleanName, *error));
+    return std::nullopt;
 }
 
 bool SiteListManager::commit(const SiteListChange& change) {
@@ -260,7 +292,7 @@ bool SiteListManager::commit(const SiteListChange& change) {
         }
         // A file that cannot be read (now kept aside) or holds nothing: this program's list is all there is.
         const std::optional<SiteRecords> onDisk = readFile();
-        const SiteRecords current = onDisk ? adopted(*onDisk, false) : siteList_;
+        const SiteRecords current = onDisk ? adopted(*onDisk) : siteList_;
         MergedSiteList merged = mergedSiteList(current, change, siteList_);
         if (!merged.refusal.isEmpty()) {
             // Shown as it is, so that the user sees why.
@@ -271,18 +303,17 @@ bool SiteListManager::commit(const SiteListChange& change) {
         }
         if (!writeFile(merged.sites))
             return false;
-        if (change.site && !change.site->password.isEmpty()) {
-            if (const auto error =
-                    secrets_.store(SecretAttributes::of(*change.site), change.site->password)) {
-                if (!writeFile(current))
-                    logLine(QStringLiteral("SiteListManager: the list file could not be restored: ") +
-                            lastError_);
-                lastError_ =
-                    QStringLiteral("the password could not be stored in the Secret Service: ") + *error;
-                logLine(lastError_);
-                return false;
-            }
+        if (const auto error = storePassword(change)) {
+            if (!writeFile(current))
+                logLine(QStringLiteral("SiteListManager: the list file could not be restored: ") +
+                        lastError_);
+            lastError_ = QStringLiteral("the password could not be stored in the Secret Service: ") + *error;
+            logLine(lastError_);
+            return false;
         }
+        // Read again from the Secret Service when it is needed.
+        if (change.site)
+            change.site->password.clear();
         siteList_ = std::move(merged.sites);
         listChanged = true;
         return true;
@@ -357,13 +388,11 @@ bool SiteListManager::removeSite(const BaseWebsite& site) {
         removed->siteConnection->terminate();
     if (!commit({SiteListChange::Kind::remove, nullptr, removed, position}))
         return false;
-    // A copy of the site (same address and user) still uses the item.
-    const SecretAttributes attributes = SecretAttributes::of(*removed);
-    const bool stillUsed = std::any_of(siteList_.begin(), siteList_.end(), [&](const auto& listed) {
-        return SecretAttributes::of(*listed) == attributes;
-    });
-    if (!stillUsed)
-        if (const auto error = secrets_.remove(attributes))
+    // Its own item, and an older one that no other site could take over.
+    std::vector<SecretAttributes> items = olderKeysOf(*removed);
+    items.push_back(SecretAttributes::of(*removed));
+    for (const SecretAttributes& item : items)
+        if (const auto error = secrets_.remove(item))
             logLine(QStringLiteral("SiteListManager: the password of %1 could not be removed: %2")
                         .arg(removed->cleanName, *error));
     return true;

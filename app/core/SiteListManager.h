@@ -2,6 +2,7 @@
 
 #include "BaseWebsite.h"
 #include "PropertyListFile.h"
+#include "SecretStore.h"
 
 #include <QString>
 #include <functional>
@@ -11,7 +12,6 @@
 
 namespace folvane {
 
-class SecretStore;
 class SiteListManager;
 
 using SiteRecords = std::vector<std::shared_ptr<BaseWebsite>>;
@@ -67,8 +67,8 @@ public:
     bool siteListFileExists() const { return file_.exists(); }
     bool createListFile();
     bool saveToFile();
-    // Reads the list and then each site's password; records that stay in the list keep their run-time
-    // state. An unreadable file leaves the list as it was.
+    // Reads the list; records that stay in the list keep their run-time state. Passwords are read when
+    // they are needed (loadPassword). An unreadable file leaves the list as it was.
     bool loadFromFile();
     // Reads the file again when another program replaced it since this one last read or wrote it, and
     // tells the delegate. Returns whether the list was read again.
@@ -80,9 +80,14 @@ public:
 
     // With a position, the site replaces the one there (a position equal to the list's length appends);
     // a copy of a listed record replaces that record wherever it is now. Without a position the site is
-    // appended. Then the list is saved and a non-empty password stored.
+    // appended. Then the list is saved and a non-empty password stored (and dropped from the record); an
+    // edit that changes the site's address, user or title moves its password item with it.
     bool addNewSite(std::shared_ptr<BaseWebsite> site, std::optional<int> position = std::nullopt);
     bool finishedEditingSite(std::shared_ptr<BaseWebsite> site, int position);
+    // Reads the site's password from the Secret Service unless it has one; an item an older version stored
+    // for exactly this address and user becomes the site's own when no other site of the list shares that
+    // key. Returns whether the site has a password now.
+    bool loadPassword(BaseWebsite& site);
     // Asks the confirmer, ends the site's helper, removes the site and its own password item.
     bool removeSite(const BaseWebsite& site);
 
@@ -106,13 +111,15 @@ private:
     bool writeFile(const SiteRecords& sites);
     // Reads, changes and saves the list file under its lock, then stores the changed site's password.
     bool commit(const SiteListChange& change);
-    // `read` with this program's records in place of equal ones (they keep their run-time state and
-    // password); the others get their passwords from the Secret Service, all of them when
-    // `rereadPasswords`. A running helper of a site that is gone is ended.
-    SiteRecords adopted(const SiteRecords& read, bool rereadPasswords);
-    // Reads the passwords of `toRead`; an old item without a path becomes each site's own, and goes once
-    // every site of `wholeList` it served has its own.
-    void readPasswords(const SiteRecords& toRead, const SiteRecords& wholeList);
+    // `read` with this program's records in place of equal ones (they keep their run-time state). A running
+    // helper of a site that is gone is ended.
+    SiteRecords adopted(const SiteRecords& read);
+    // The keys of older items this site alone may take over, the one with its path first.
+    std::vector<SecretAttributes> olderKeysOf(const BaseWebsite& site) const;
+    SecretLookup takeOverOlderItem(const BaseWebsite& site);
+    // Stores the changed site's password, moving its item when the key changed. Returns an error text, or
+    // nothing.
+    std::optional<QString> storePassword(const SiteListChange& change);
     void tellDelegate();
 
     SecretStore& secrets_;

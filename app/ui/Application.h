@@ -64,7 +64,7 @@ private:
     GoogleAnalytics analytics_;
     MessageBoxPrompts prompts_;
     IconFetcher icons_;
-    // The site list (with its passwords), its connections and the main window come once the start-up
+    // The site list, its connections and the main window come once the start-up
     // checks have passed.
     std::unique_ptr<SiteListManager> sites_;
     std::unique_ptr<ConnectionControl> control_;

@@ -1,5 +1,6 @@
 #include "SiteEditor.h"
 
+#include "BusNames.h"
 #include "HttpClient.h"
 #include "IconFetcher.h"
 #include "Icons.h"
@@ -35,6 +36,8 @@ std::optional<QString> saveRefusal(const SiteListManager& manager, const QString
         return missingFieldsText;
     if (!paths::isSafeMountTitle(title))
         return unsafeTitleText;
+    if (const auto start = bus::clashingTitleStart(title))
+        return clashingTitleText.arg(*start);
     BaseWebsite entered;
     entered.cleanName = title;
     entered.dirtyURL = url;
@@ -133,8 +136,11 @@ void SiteEditor::prepareToAdd(int rowCount) {
 
 void SiteEditor::prepareToEdit(const BaseWebsite& site, int position) {
     setWindowTitle(tr("Edit Site"));
-    // A copy: a save that cannot be stored leaves the listed record as it was.
-    prepare(std::make_shared<BaseWebsite>(site), true, position, fieldTitle_);
+    // A copy: a save that cannot be stored leaves the listed record as it was. Its password is read for the
+    // edit only.
+    auto copy = std::make_shared<BaseWebsite>(site);
+    manager_.loadPassword(*copy);
+    prepare(std::move(copy), true, position, fieldTitle_);
 }
 
 void SiteEditor::prepareDeepLink(const QString& title, const QString& url, const QString& username,

@@ -24,6 +24,9 @@ inline const QString missingFieldsText = QStringLiteral(
     "Error: Adding Site Failed. Check that you entered both a title and the URL from the control panel.");
 inline const QString duplicateSiteText = QStringLiteral(
     "Error: Adding Site Failed. Check that you don't have another site entered with the same title or URL.");
+inline const QString clashingTitleText = QStringLiteral(
+    "Error: Adding Site Failed. The title cannot start with \"%1\": Folvane's messages to the site would "
+    "reach another site's.");
 inline const QString unsafeTitleText = QStringLiteral(
     "Error: Adding Site Failed. The title names the site's folder, so it cannot be \".\" or \"..\" or "
     "contain \"/\".");

@@ -362,7 +362,9 @@ void SiteListWindow::duplicateSelectedWebsite() {
     const auto site = selectedWebsite();
     if (!site)
         return;
-    if (!sites_.addNewSite(duplicateSite(*site, sites_.siteList())))
+    BaseWebsite original = *site;
+    sites_.loadPassword(original);
+    if (!sites_.addNewSite(duplicateSite(original, sites_.siteList())))
         prompts_.alert(this, tr("Duplicating Site Failed"), sites_.lastError());
     refreshSiteList();
 }
@@ -402,12 +404,21 @@ void SiteListWindow::connectSite(const std::shared_ptr<BaseWebsite>& site, Conne
             QDesktopServices::openUrl(QUrl::fromLocalFile(mountPoint));
         return;
     }
-    // The check keeps the event loop turning; a second request for the same site meanwhile is ignored.
     const QString title = site->cleanName;
+    if (!sites_.loadPassword(*site)) {
+        prompts_.alert(
+            this, tr("No Password Stored"),
+            tr("Folvane has no password for “%1”. Enter it here, save, and connect again.").arg(title));
+        editRowWebsite(model_->filteredPositionOfSite(title));
+        return;
+    }
+    // The check keeps the event loop turning; a second request for the same site meanwhile is ignored.
     notice_->hide();
     checking_.insert(title);
     QApplication::setOverrideCursor(Qt::BusyCursor);
     const ConnectOutcome outcome = control_.connectToSite(*site);
+    // The helper has its own copy; the next connection reads it again.
+    site->password.clear();
     QApplication::restoreOverrideCursor();
     checking_.erase(title);
     if (outcome.kind == ConnectOutcome::Kind::checkFailed && outcome.error)

@@ -1,6 +1,7 @@
 #include "HttpClient.h"
 
 #include "ConsoleLog.h"
+#include "EnvironmentSetting.h"
 
 #include <QMetaObject>
 #include <QNetworkAccessManager>
@@ -49,18 +50,6 @@ int portOf(const QUrl& url) {
 
 QString hostAndPort(const QUrl& url) {
     return url.host() + u':' + QString::number(portOf(url));
-}
-
-// A positive integer from the environment, or nothing (with a log line when the value is unusable).
-std::optional<qint64> positiveSetting(const char* name) {
-    if (!qEnvironmentVariableIsSet(name))
-        return std::nullopt;
-    bool ok = false;
-    const qint64 value = qEnvironmentVariable(name).toLongLong(&ok);
-    if (ok && value > 0)
-        return value;
-    logLine(QStringLiteral("Ignoring %1: not a positive integer").arg(QLatin1String(name)));
-    return std::nullopt;
 }
 
 } // namespace

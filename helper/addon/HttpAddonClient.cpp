@@ -49,14 +49,11 @@ HttpAddonClient::HttpAddonClient(WebsiteInUse& site, HttpClient& http, Notificat
     : site_(site), http_(http), bus_(bus), notifier_(notifier), options_(options) {
     url = site_.typedUrl.value_or(QString());
     resetURLs();
-    // Requests that come while a login is on its way are answered by it: nesting a wait for each would let a
-    // flood of them exhaust the stack.
+    // Requests that come while a login is on its way (this one's, a refresh's) are answered by it, so a
+    // burst of them makes one login. Nobody waits for its answer.
     bus_.subscribe(bus::named(bus::newSessionID, site_.title()), [this](const QVariantMap&) {
-        if (loggingIn_)
-            return;
-        loggingIn_ = true;
-        logIn();
-        loggingIn_ = false;
+        if (loginsInFlight_ == 0)
+            sendLogin([] {});
     });
 }
 
@@ -77,10 +74,19 @@ void HttpAddonClient::setSessionID(const QString& id) {
 
 bool HttpAddonClient::logIn() {
     auto wait = std::make_shared<AnswerWait>();
+    sendLogin([wait] { wait->signal(); });
+    if (!wait->wait())
+        return false;
+    return site_.loggedIn;
+}
+
+void HttpAddonClient::sendLogin(std::function<void()> done) {
+    ++loginsInFlight_;
     http_.postForm(urls.getLogin,
                    {{QStringLiteral("username"), site_.login.value_or(QString())},
                     {QStringLiteral("password"), site_.password.value_or(QString())}},
-                   [this, wait](const HttpAnswer& answer) {
+                   [this, done = std::move(done)](const HttpAnswer& answer) {
+                       --loginsInFlight_;
                        const Json json = parseLenient(answer.body);
                        site_.loggedIn = boolValue(json, "logged_in").value_or(false);
                        if (!site_.loggedIn) {
@@ -92,11 +98,8 @@ bool HttpAddonClient::logIn() {
                        const auto session = stringValue(json, "session_id");
                        if (session && site_.loggedIn && site_.cms == CMS::expressionEngine)
                            setSessionID(*session);
-                       wait->signal();
+                       done();
                    });
-    if (!wait->wait())
-        return false;
-    return site_.loggedIn;
 }
 
 void HttpAddonClient::getSiteStatus() {

@@ -56,6 +56,8 @@ public:
 
 private:
     void resetURLs();
+    // Sends the login form; `done` follows its answer (site_.loggedIn says whether it was accepted).
+    void sendLogin(std::function<void()> done);
     // The status exchange; does not wait.
     void getSiteStatus();
     // A desktop notification, shown only when the user enabled notifications.
@@ -82,7 +84,7 @@ private:
     DesktopNotifier& notifier_;
     const Options options_;
     QString sessionID_;
-    bool loggingIn_ = false;
+    int loginsInFlight_ = 0; // logins sent and not answered yet
 };
 
 } // namespace folvane

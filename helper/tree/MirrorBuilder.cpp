@@ -1,6 +1,7 @@
 #include "MirrorBuilder.h"
 
 #include "ConsoleLog.h"
+#include "EnvironmentSetting.h"
 #include "Paths.h"
 #include "SafeName.h"
 
@@ -56,6 +57,16 @@ std::optional<QString> textOf(const Json& value) {
 class MirrorBuilder::Walk final : public ListEvents {
 public:
     explicit Walk(MirrorBuilder& builder) : builder_(builder) {}
+    ~Walk() override {
+        if (skippedTemplates_ > 0)
+            logLine(QStringLiteral("Skipped %1 templates past the bound of %2")
+                        .arg(skippedTemplates_)
+                        .arg(builder_.bounds_.templates));
+        if (skippedGroups_ > 0)
+            logLine(QStringLiteral("Skipped %1 template groups past the bound of %2")
+                        .arg(skippedGroups_)
+                        .arg(builder_.bounds_.groups));
+    }
 
     // Walks a parsed value as if its events came from the parser. Iterative: a document may nest as
     // deeply as memory allows.
@@ -144,6 +155,8 @@ private:
         std::vector<std::pair<std::string, Json>> held;
         // files
         QString groupID;
+        // capture: the bytes its value counts so far; group: those of everything it holds
+        qint64 charged = 0;
         // capture
         std::unique_ptr<Json> captured; // its own place: the frame moves when the stack grows
         std::vector<Json*> captureOpen;
@@ -310,6 +323,13 @@ private:
             logLine(QStringLiteral("Skipping a template group with an unusable name: ") + shownName(*name));
             return std::nullopt;
         }
+        if (++groups_ > builder_.bounds_.groups) {
+            if (skippedGroups_++ == 0)
+                logLine(QStringLiteral("The template list holds more than %1 template groups: the rest are "
+                                       "skipped")
+                            .arg(builder_.bounds_.groups));
+            return std::nullopt;
+        }
         builder_.createFolder(group.path, u'/' + *name, groupID, special);
         return groupID;
     }
@@ -321,15 +341,69 @@ private:
 
     // Keeps a value whole for its holder: a template of the files below, or a member of the group below.
     void hold(Role holder, Json value, bool container) {
+        const ListBounds& bounds = builder_.bounds_;
+        if (holder == Role::files && ++templates_ > bounds.templates) {
+            if (skippedTemplates_++ == 0)
+                logLine(QStringLiteral("The template list holds more than %1 templates: the rest are skipped")
+                            .arg(bounds.templates));
+            return skipOver(container);
+        }
+        // A template counts alone; a group counts everything it holds.
+        Frame& below = frames_.back();
+        const qint64 cost = costOf(value) + (holder == Role::group ? qint64(below.key.size()) : 0);
+        if (holder == Role::group)
+            below.charged += cost;
+        if (!fits(holder, holder == Role::files ? cost : below.charged, container ? 1 : 0)) {
+            skippedHeld(holder, below.path);
+            return skipOver(container);
+        }
         if (!container)
             return held(holder, std::move(value));
         Frame& frame = push(Role::capture);
         frame.holder = holder;
+        frame.charged = cost;
         frame.captured = std::make_unique<Json>(std::move(value));
         frame.captureOpen.push_back(frame.captured.get());
     }
 
+    // What a value counts against its holder's bound: its text, and something for the value itself.
+    static qint64 costOf(const Json& value) {
+        constexpr qint64 perValue = 64;
+        return perValue + (value.is_string() ? qint64(value.get_ref<const std::string&>().size()) : 0);
+    }
+
+    bool fits(Role holder, qint64 charged, size_t nesting) const {
+        const ListBounds& bounds = builder_.bounds_;
+        return holder == Role::files
+                   ? charged <= bounds.templateBytes && nesting <= size_t(bounds.templateNesting)
+                   : charged <= bounds.groupHeldBytes && nesting <= size_t(maxDepth);
+    }
+
+    static void skippedHeld(Role holder, const QString& path) {
+        logLine((holder == Role::files
+                     ? QStringLiteral("Skipping a template too large or nested too deeply in ")
+                     : QStringLiteral("Skipping what a template group holds beyond its "
+                                      "bound below ")) +
+                path);
+    }
+
     void capture(Frame& frame, Json value, bool container) {
+        const size_t nesting = frame.captureOpen.size() + (container ? 1 : 0);
+        const qint64 cost =
+            costOf(value) + (frame.captureOpen.back()->is_object() ? qint64(frame.captureKey.size()) : 0);
+        frame.charged += cost;
+        Frame& holder = frames_[frames_.size() - 2];
+        if (frame.holder == Role::group)
+            holder.charged += cost;
+        if (!fits(frame.holder, frame.holder == Role::files ? frame.charged : holder.charged, nesting)) {
+            skippedHeld(frame.holder, holder.path);
+            // The rest of the value is read past: the containers open in it so far, and this one.
+            frame.role = Role::skip;
+            frame.nesting = static_cast<int>(nesting) - 1;
+            frame.captured.reset();
+            frame.captureOpen.clear();
+            return;
+        }
         Json& into = *frame.captureOpen.back();
         Json* added = nullptr;
         if (into.is_object())
@@ -384,6 +458,7 @@ private:
 
     MirrorBuilder& builder_;
     std::vector<Frame> frames_;
+    qint64 templates_ = 0, groups_ = 0, skippedTemplates_ = 0, skippedGroups_ = 0;
 };
 
 // The answer's bytes on their way from `feed` to the walk's thread.
@@ -460,8 +535,17 @@ bool ListEvents::parse_error(std::size_t position, const std::string&,
     return false;
 }
 
-MirrorBuilder::MirrorBuilder(const QString& basePath, WebsiteInUse& site)
-    : mirror_(mirrorFolderPath(basePath, site.cachedFolderName.value_or(QString()))), site_(site) {
+ListBounds ListBounds::fromEnvironment() {
+    ListBounds bounds;
+    bounds.templates = positiveSetting("FOLVANE_LIST_MAX_TEMPLATES").value_or(bounds.templates);
+    bounds.groups = positiveSetting("FOLVANE_LIST_MAX_GROUPS").value_or(bounds.groups);
+    bounds.templateBytes = positiveSetting("FOLVANE_LIST_MAX_TEMPLATE_BYTES").value_or(bounds.templateBytes);
+    return bounds;
+}
+
+MirrorBuilder::MirrorBuilder(const QString& basePath, WebsiteInUse& site, ListBounds bounds)
+    : mirror_(mirrorFolderPath(basePath, site.cachedFolderName.value_or(QString()))), site_(site),
+      bounds_(bounds) {
     logLine(QStringLiteral("..."));
     logLine(QStringLiteral("Checking if cache exists"));
     logLine(basePath);

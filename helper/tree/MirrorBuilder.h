@@ -20,6 +20,24 @@ public:
                      const nlohmann::detail::exception& error) override;
 };
 
+// What one template list may make the helper hold: millions of tiny entries fit under the answer's size
+// limit, and a value held whole could nest without end. Past a bound what exceeds it is skipped with a log
+// line and the rest is built.
+struct ListBounds {
+    qint64 templates = 250'000;
+    qint64 groups = 25'000;
+    // A template held until it is whole (its texts, and 64 bytes for each of its values), and how deeply
+    // its values may nest (its fields are flat).
+    qint64 templateBytes = qint64(64) << 20;
+    int templateNesting = 4;
+    // What a group holds until its "name", "id" and "is_special" have come.
+    qint64 groupHeldBytes = qint64(256) << 20;
+
+    // These, with $FOLVANE_LIST_MAX_TEMPLATES, $FOLVANE_LIST_MAX_GROUPS and $FOLVANE_LIST_MAX_TEMPLATE_BYTES
+    // in place of theirs when set (for tests).
+    static ListBounds fromEnvironment();
+};
+
 // Builds the mirror folder from a "list_all" answer: every template group becomes a folder, every
 // template a file holding its content, and each is recorded in the site's path dictionaries. The walk
 // follows the answer's own key order. Names that are not one safe path component are skipped, and
@@ -32,7 +50,8 @@ public:
 class MirrorBuilder {
 public:
     // Prepares the cache: the cache root below `basePath` exists, the site's mirror folder is empty.
-    MirrorBuilder(const QString& basePath, WebsiteInUse& site);
+    MirrorBuilder(const QString& basePath, WebsiteInUse& site,
+                  ListBounds bounds = ListBounds::fromEnvironment());
     ~MirrorBuilder();
 
     // The site's mirror folder, whether or not a build has run.
@@ -67,6 +86,7 @@ private:
 
     QString mirror_;
     WebsiteInUse& site_;
+    const ListBounds bounds_;
     std::set<QString> checkedFolders_; // folders already known to lie inside the mirror during one build
     bool noting_ = false;
     std::set<QString> recorded_;         // while noting: the paths the build recorded

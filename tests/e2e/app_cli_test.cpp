@@ -113,27 +113,47 @@ TEST_F(AppCli, KeepsTheSiteListInOrderWithPasswordsOnlyInTheSecretService) {
     EXPECT_TRUE(list.standardOutput.split(u'\n', Qt::SkipEmptyParts).last().endsWith("none"));
 }
 
-TEST_F(AppCli, SitesWithTheSameServerPortAndUserShareOnePasswordItem) {
-    ASSERT_EQ(addSite(session, "First", sim.baseUrl(), "not-the-password").exitCode, 0);
-    AppRunner::Finished check = folvane3(session, {"check", "First"});
+// Both addresses clean to the same http://www. address; the password goes only where it was stored for.
+TEST_F(AppCli, ASiteIsNeverSentAPasswordItDidNotStore) {
+    const QString secure = "https://127.0.0.1:" + QString::number(sim.port()) + "/admin.php?D=cp";
+    const QString plain = sim.baseUrl() + "&x=1";
+    ASSERT_EQ(addSite(session, "Secure", secure, "password").exitCode, 0);
+    ASSERT_EQ(addSite(session, "Plain", plain, "").exitCode, 0);
+    const AppRunner::Finished list = folvane3(session, {"sites", "list"});
+    const QStringList lines = list.standardOutput.split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3) << list.standardOutput.toStdString();
+    EXPECT_TRUE(lines[1].startsWith("Secure") && lines[1].endsWith("stored")) << lines[1].toStdString();
+    EXPECT_TRUE(lines[2].startsWith("Plain") && lines[2].endsWith("none")) << lines[2].toStdString();
+
+    // Without a password of its own the site asks for one; none given, nothing is sent.
+    sim.clearLog();
+    AppRunner::Finished check = folvane3(session, {"check", "Plain"});
     EXPECT_EQ(check.exitCode, 1);
-    EXPECT_TRUE(check.standardError.contains(invalidAuthentication)) << check.standardError.toStdString();
-
-    // Another path on the same server, port and user: storing its password updates the shared item.
-    ASSERT_EQ(addSite(session, "Second", sim.baseUrl() + "&other=1", "password").exitCode, 0);
-    check = folvane3(session, {"check", "First"});
+    EXPECT_TRUE(check.standardError.contains("No password is stored for \"Plain\""))
+        << check.standardError.toStdString();
+    EXPECT_TRUE(sim.requestsFor("login").empty()) << sim.requestsFor("login").dump();
+    check = folvane3(session, {"check", "Plain"}, QByteArray("password\n"));
     EXPECT_EQ(check.exitCode, 0) << check.standardError.toStdString();
+    ASSERT_EQ(sim.requestsFor("login").size(), 1u);
 
-    // An edited address is stored under the new server and port, and found again.
-    ASSERT_EQ(folvane3(session,
-                       {"sites", "edit", "Second", "--url",
-                        "http://localhost:" + QString::number(sim.port()) + "/admin.php?D=cp&module=folvane",
-                        "--password"},
-                       QByteArray("password\n"))
-                  .exitCode,
-              0);
-    check = folvane3(session, {"check", "Second"});
+    // An edited address takes the password along; the old item is not left for another site.
+    ASSERT_EQ(folvane3(session, {"sites", "edit", "Secure", "--url", sim.baseUrl()}).exitCode, 0);
+    check = folvane3(session, {"check", "Secure"});
     EXPECT_EQ(check.exitCode, 0) << check.standardError.toStdString();
+    ASSERT_EQ(folvane3(session, {"sites", "edit", "Plain", "--url", secure}).exitCode, 0);
+    EXPECT_TRUE(folvane3(session, {"sites", "list"})
+                    .standardOutput.split(u'\n', Qt::SkipEmptyParts)[2]
+                    .endsWith("none"));
+}
+
+TEST_F(AppCli, ATitleWhoseNotificationsWouldBeAnotherSitesIsRefused) {
+    const AppRunner::Finished added = addSite(session, "done-Blog", sim.baseUrl());
+    EXPECT_EQ(added.exitCode, 3);
+    EXPECT_TRUE(added.standardError.contains("cannot start with \"done-\""))
+        << added.standardError.toStdString();
+    ASSERT_EQ(addSite(session, "Blog", sim.baseUrl()).exitCode, 0);
+    EXPECT_EQ(folvane3(session, {"sites", "edit", "Blog", "--title", "done-Blog"}).exitCode, 3);
+    EXPECT_EQ(folvane3(session, {"sites", "list", "--titles"}).standardOutput, "Blog\n");
 }
 
 TEST_F(AppCli, CheckNamesEveryRefusalInItsOrderOfPrecedence) {
@@ -563,4 +583,56 @@ TEST_F(AppCli, ConnectIsQuietByDefaultAndShowsTheHelpersLogWhenVerbose) {
     verbose.process().sendSignal(SIGTERM);
     ASSERT_TRUE(verbose.process().waitForExit());
     EXPECT_EQ(readFile(consoleLog).count("Mounted at " + mountPoint + "\n"), 2);
+}
+
+// Texts from the site (an answer's message, a template's name) are one line wherever they are written: a
+// line break in them cannot make connect print a "Saved …" line of its own.
+TEST_F(AppCli, TextsFromTheSiteCannotForgeALine) {
+    ASSERT_EQ(addSite(session, "Site", sim.baseUrl()).exitCode, 0);
+    const QString mountPoint = session.mountRoot() + "/Site";
+    AppRunner connect(session, {"connect", "Site"});
+    ASSERT_TRUE(connect.process().waitForOutputLine(mountPoint)) << connect.process().errors().toStdString();
+    sim.fault({{"action", "update_template_data"},
+               {"kind", "refuse"},
+               {"message", "Locked.\nSaved news/forged.html"}});
+    {
+        QFile page(mountPoint + "/news/index.html");
+        ASSERT_TRUE(page.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        page.write("refused\n");
+    }
+    ASSERT_TRUE(waitUntil([&] {
+        return connect.process().errors().contains(
+            "Could not save news/index.html: Locked.\\nSaved news/forged.html\n");
+    })) << connect.process().errors().toStdString();
+    sim.clearFaults();
+    {
+        QFile page(mountPoint + "/news/x\nSaved named.html");
+        ASSERT_TRUE(page.open(QIODevice::WriteOnly));
+        page.write("a name with a line break\n");
+    }
+    ASSERT_TRUE(waitUntil([&] {
+        return connect.process().errors().contains("Saved news/x\\nSaved named.html\n");
+    })) << connect.process().errors().toStdString();
+    const QStringList lines = connect.process().errors().split(u'\n');
+    for (const QString& line : lines)
+        EXPECT_FALSE(line.startsWith("Saved news/forged.html") || line.startsWith("Saved named.html"))
+            << connect.process().errors().toStdString();
+    connect.process().sendSignal(SIGTERM);
+    ASSERT_TRUE(connect.process().waitForExit());
+}
+
+// The application holds site passwords too: no core file of it may carry one.
+TEST_F(AppCli, TheApplicationLeavesNoCoreFile) {
+    ASSERT_EQ(addSite(session, "Site", sim.baseUrl()).exitCode, 0);
+    AppRunner connect(session, {"connect", "Site"});
+    ASSERT_TRUE(connect.process().waitForOutputLine(session.mountRoot() + "/Site"))
+        << connect.process().errors().toStdString();
+    QFile limits(QStringLiteral("/proc/%1/limits").arg(connect.process().pid()));
+    ASSERT_TRUE(limits.open(QIODevice::ReadOnly));
+    const QByteArray text = limits.readAll();
+    const qsizetype line = text.indexOf("Max core file size");
+    ASSERT_GE(line, 0);
+    EXPECT_EQ(text.mid(line).split('\n').first().simplified(), "Max core file size 0 0 bytes");
+    connect.process().sendSignal(SIGTERM);
+    ASSERT_TRUE(connect.process().waitForExit());
 }

@@ -29,14 +29,13 @@ using namespace folvane::testkit;
 
 namespace {
 
-// Passwords stay in the records; the Secret Service is the command line tests' business.
+// The Secret Service is the command line tests' business: here the record is given its password, as the
+// window or the command line reads it before connecting.
 class NoSecretStore : public SecretStore {
 public:
     SecretLookup read(const SecretAttributes&) override { return {}; }
-    SecretLookup readShared(const SecretAttributes&) override { return {}; }
     std::optional<QString> store(const SecretAttributes&, const QString&) override { return std::nullopt; }
     std::optional<QString> remove(const SecretAttributes&) override { return std::nullopt; }
-    std::optional<QString> removeShared(const SecretAttributes&) override { return std::nullopt; }
 };
 
 int requestsOf(const AddonSim& sim, const std::string& action) {
@@ -59,6 +58,7 @@ protected:
         auto record = std::make_shared<BaseWebsite>();
         record->setNewValues(QString("Test Site"), sim.baseUrl(), QString("admin"), QString("password"));
         sites.addNewSite(record);
+        record->password = QStringLiteral("password");
         auto idle = std::make_shared<BaseWebsite>();
         idle->setNewValues(QString("Idle"), QString("http://idle.example/"), QString("admin"), QString("pw"));
         sites.addNewSite(idle);
@@ -177,6 +177,7 @@ TEST_F(AppConnectionControl, QuittingEndsEveryHelperAndLeavesNoVolumeBehind) {
     auto second = std::make_shared<BaseWebsite>();
     second->setNewValues(QString("Second"), sim.baseUrl(), QString("admin"), QString("password"));
     sites.addNewSite(second);
+    second->password = QStringLiteral("password");
     std::vector<std::shared_ptr<HelperProcess>> helpers;
     for (BaseWebsite* connecting : {site, second.get()}) {
         const ConnectOutcome outcome = control.connectToSite(*connecting);
@@ -216,6 +217,7 @@ TEST_F(AppConnectionControl, AHelperForASiteAnotherOneServesReportsItAlreadyConn
     auto record = std::make_shared<BaseWebsite>();
     record->setNewValues(QString("Test Site"), sim.baseUrl(), QString("admin"), QString("password"));
     otherSites.addNewSite(record);
+    record->password = QStringLiteral("password");
     SharedPreferences otherPreferences{otherFolder.path()};
     ConnectionControl other{
         otherSites, otherPreferences, bus, http,

@@ -60,32 +60,48 @@ std::shared_ptr<BaseWebsite> site(const QString& title, const QString& url, cons
     return record;
 }
 
-// How earlier versions stored a password: no path, so one item per host and user.
-void storeWithoutPath(const BaseWebsite& site, const QByteArray& password) {
+// How older versions stored a password: keyed on the cleaned address, without the site, and the oldest
+// without the path either (`path` empty).
+void storeTheOldWay(const BaseWebsite& site, const QByteArray& path, const QByteArray& password) {
     GError* error = nullptr;
-    secret_password_store_sync(SECRET_SCHEMA_COMPAT_NETWORK, SECRET_COLLECTION_DEFAULT, "old item",
-                               password.constData(), nullptr, &error, "user", site.login.toUtf8().constData(),
-                               "server", site.server.toUtf8().constData(), "protocol", "https", "authtype",
-                               "basic", "port", site.port, nullptr);
+    const QByteArray protocol =
+        site.internetProtocol == BaseWebsite::InternetProtocol::https ? "https" : "http";
+    if (path.isEmpty())
+        secret_password_store_sync(SECRET_SCHEMA_COMPAT_NETWORK, SECRET_COLLECTION_DEFAULT, "old item",
+                                   password.constData(), nullptr, &error, "user",
+                                   site.login.toUtf8().constData(), "server",
+                                   site.server.toUtf8().constData(), "protocol", protocol.constData(),
+                                   "authtype", "basic", "port", site.port, nullptr);
+    else
+        secret_password_store_sync(
+            SECRET_SCHEMA_COMPAT_NETWORK, SECRET_COLLECTION_DEFAULT, "old item", password.constData(),
+            nullptr, &error, "user", site.login.toUtf8().constData(), "server",
+            site.server.toUtf8().constData(), "protocol", protocol.constData(), "authtype", "basic", "port",
+            site.port, "object", path.constData(), nullptr);
     ASSERT_EQ(error, nullptr) << error->message;
 }
 
-// The items of this host and user that carry no path.
-int itemsWithoutPath(const BaseWebsite& site) {
+// The items of this host that name no site: those of older versions.
+int olderItems(const QString& server) {
     GError* error = nullptr;
     GList* items = secret_password_search_sync(SECRET_SCHEMA_COMPAT_NETWORK, SECRET_SEARCH_ALL, nullptr,
-                                               &error, "user", site.login.toUtf8().constData(), "server",
-                                               site.server.toUtf8().constData(), nullptr);
+                                               &error, "server", server.toUtf8().constData(), nullptr);
     EXPECT_EQ(error, nullptr);
     int count = 0;
     for (GList* entry = items; entry; entry = entry->next) {
         GHashTable* attributes =
             secret_retrievable_get_attributes(static_cast<SecretRetrievable*>(entry->data));
-        count += g_hash_table_contains(attributes, "object") ? 0 : 1;
+        count += g_hash_table_contains(attributes, "domain") ? 0 : 1;
         g_hash_table_unref(attributes);
     }
     g_list_free_full(items, g_object_unref);
     return count;
+}
+
+QString passwordOf(SiteListManager& manager, const BaseWebsite& site) {
+    BaseWebsite copy = site;
+    manager.loadPassword(copy);
+    return copy.password;
 }
 
 } // namespace
@@ -119,7 +135,7 @@ TEST_F(SiteStore, CommandsRunAtOnceAndTheApplicationLoseNoChange) {
     shown.sort();
     EXPECT_EQ(shown.join(u','), expected.join(u','));
     for (const auto& record : app.siteList())
-        EXPECT_FALSE(record->password.isEmpty()) << record->cleanName.toStdString();
+        EXPECT_FALSE(passwordOf(app, *record).isEmpty()) << record->cleanName.toStdString();
 
     // And a command's removal reaches it too.
     ASSERT_EQ(run({"sites", "remove", "Site 3", "--yes"}).exitCode, 0);
@@ -146,9 +162,9 @@ TEST_F(SiteStore, TwoSitesOnOneHostKeepTwoPasswords) {
               0);
     SiteListManager app(secrets, session.baseFolder());
     ASSERT_EQ(titlesOf(app).join(u','), "A,B,C");
-    EXPECT_EQ(app.siteList()[0]->password, "password A");
-    EXPECT_EQ(app.siteList()[1]->password, "password B");
-    EXPECT_EQ(app.siteList()[2]->password, "");
+    EXPECT_EQ(passwordOf(app, *app.siteList()[0]), "password A");
+    EXPECT_EQ(passwordOf(app, *app.siteList()[1]), "password B");
+    EXPECT_EQ(passwordOf(app, *app.siteList()[2]), "");
 
     // Removing B takes its item only.
     app.dialogDelete = [](const QString&, const QString&) { return true; };
@@ -158,27 +174,38 @@ TEST_F(SiteStore, TwoSitesOnOneHostKeepTwoPasswords) {
     EXPECT_EQ(secrets.read(SecretAttributes::of(*app.siteList()[0])).password, "password A");
 }
 
-TEST_F(SiteStore, APasswordStoredTheOldWayIsFoundAndMovedToEachSite) {
-    const auto siteA = site("A", "https://www.example.com/siteA/admin.php", "");
-    const auto siteB = site("B", "https://www.example.com/siteB/admin.php", "");
-    storeWithoutPath(*siteA, "old password");
+TEST_F(SiteStore, AnOlderVersionsItemIsTakenOverOnlyByItsOneSite) {
+    const auto own = site("Own", "https://www.example.com/siteA/admin.php", "");
+    const auto oldest = site("Oldest", "http://www.oldest.example/admin.php", "");
+    const auto sharedC = site("C", "http://www.shared.example/c/admin.php", "");
+    const auto sharedD = site("D", "http://www.shared.example/d/admin.php", "");
+    // Stored for https://elsewhere.example/…: under the cleaned address, which is not where it is sent.
+    const auto cleaned = site("Cleaned", "https://elsewhere.example/admin.php", "");
+    storeTheOldWay(*own, "/siteA/admin.php", "own password");
+    storeTheOldWay(*oldest, {}, "oldest password");
+    storeTheOldWay(*sharedC, {}, "shared password");
+    storeTheOldWay(*site("x", "http://www.elsewhere.example/admin.php", ""), "/admin.php",
+                   "cleaned password");
+    // A site of this version whose item has every attribute an older key asks for, and the site as well.
+    const auto current = site("Current", "http://www.current.example/cp", "current password");
     {
         SiteListManager app(secrets, session.baseFolder());
-        ASSERT_TRUE(app.addNewSite(siteA));
-        ASSERT_TRUE(app.addNewSite(siteB));
+        for (const auto& added : {own, oldest, sharedC, sharedD, cleaned, current})
+            ASSERT_TRUE(app.addNewSite(added)) << app.lastError().toStdString();
     }
-    ASSERT_EQ(itemsWithoutPath(*siteA), 1);
     SiteListManager app(secrets, session.baseFolder());
-    EXPECT_EQ(app.siteList()[0]->password, "old password");
-    EXPECT_EQ(app.siteList()[1]->password, "old password");
-    EXPECT_EQ(secrets.read(SecretAttributes::of(*siteA)).password, "old password");
-    EXPECT_EQ(secrets.read(SecretAttributes::of(*siteB)).password, "old password");
-    // Both sites have their own now: the old item has served its time.
-    EXPECT_EQ(itemsWithoutPath(*siteA), 0);
-
-    // From now on a new password for one leaves the other's alone.
-    ASSERT_TRUE(app.finishedEditingSite(site("A", "https://www.example.com/siteA/admin.php", "new A"), 0));
-    SiteListManager again(secrets, session.baseFolder());
-    EXPECT_EQ(again.siteList()[0]->password, "new A");
-    EXPECT_EQ(again.siteList()[1]->password, "old password");
+    EXPECT_EQ(passwordOf(app, *app.siteList()[0]), "own password");
+    EXPECT_EQ(passwordOf(app, *app.siteList()[1]), "oldest password");
+    EXPECT_EQ(passwordOf(app, *app.siteList()[2]), "") << "two sites share the older key";
+    EXPECT_EQ(passwordOf(app, *app.siteList()[3]), "");
+    EXPECT_EQ(passwordOf(app, *app.siteList()[4]), "");
+    EXPECT_FALSE(secrets.read(*SecretAttributes::olderKeyOf(*current, true)).password)
+        << "an older key never finds a site's own item";
+    // Taken over: stored under the site's key, the older item gone; the others stay as they were.
+    EXPECT_EQ(secrets.read(SecretAttributes::of(*own)).password, "own password");
+    EXPECT_EQ(olderItems("www.example.com"), 0);
+    EXPECT_EQ(olderItems("www.oldest.example"), 0);
+    EXPECT_EQ(olderItems("www.shared.example"), 1);
+    EXPECT_EQ(olderItems("www.elsewhere.example"), 1);
+    EXPECT_EQ(passwordOf(app, *app.siteList()[0]), "own password");
 }

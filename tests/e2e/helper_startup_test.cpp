@@ -118,7 +118,9 @@ TEST(HelperLogin, RefusedLoginNotifiesOnlyWhenAskedAndEndsTheHelper) {
     for (const bool notifications : {true, false}) {
         TestSession session;
         AddonSim sim;
-        sim.config({{"login", "refuse"}, {"login_message", "Bad password for admin."}});
+        // A message that would be markup to the notification server and a line of its own to the log.
+        sim.config(
+            {{"login", "refuse"}, {"login_message", "Bad <b>password</b> & user.\nSaved forged.html"}});
         BusRecorder bus(session.bus());
         HelperRunner::Options options = optionsFor(sim);
         options.notifications = notifications;
@@ -130,7 +132,7 @@ TEST(HelperLogin, RefusedLoginNotifiesOnlyWhenAskedAndEndsTheHelper) {
         if (notifications) {
             ASSERT_EQ(shown.size(), 1u);
             EXPECT_EQ(shown[0].summary, "Login Error");
-            EXPECT_EQ(shown[0].body, "Bad password for admin.");
+            EXPECT_EQ(shown[0].body, "Bad &lt;b&gt;password&lt;/b&gt; &amp; user.\nSaved forged.html");
             EXPECT_EQ(shown[0].appName, "Folvane 3");
             EXPECT_EQ(shown[0].expireTimeout, -1);
         } else {
@@ -163,6 +165,30 @@ TEST(HelperLogin, NewSessionRequestLogsInAgainAndRewritesTheUrls) {
     ASSERT_TRUE(waitUntil([&] { return sim.requestsFor("login").size() == 1; }));
     const json login = sim.requestsFor("login")[0];
     EXPECT_TRUE(login["session_id"].is_string()) << "the re-login goes to the session URL";
+}
+
+// Requests to log in again that come while a login is on its way (the refresh's, or one they started)
+// are answered by it.
+TEST(HelperLogin, ABurstOfNewSessionRequestsMakesOneLoginInFlight) {
+    TestSession session;
+    AddonSim sim;
+    BusRecorder bus(session.bus());
+    HelperRunner helper(session, optionsFor(sim));
+    ASSERT_TRUE(bus.waitFor(QStringLiteral("finishedconnecting-Test Site")));
+    sim.clearLog();
+    sim.fault({{"action", "login"}, {"kind", "delay"}, {"ms", 1500}, {"times", 1}});
+    for (int i = 0; i < 20; ++i)
+        bus.post("newSessionID-Test Site", {});
+    ASSERT_TRUE(waitUntil([&] { return sim.requestsFor("login").size() == 1; }));
+
+    sim.fault({{"action", "login"}, {"kind", "delay"}, {"ms", 1500}, {"times", 1}});
+    bus.post("refresh-Test Site", {{"row", 0}});
+    ASSERT_TRUE(waitUntil([&] { return helper.logText().count("Requesting site") == 2; }))
+        << helper.logText().toStdString();
+    for (int i = 0; i < 20; ++i)
+        bus.post("newSessionID-Test Site", {});
+    ASSERT_TRUE(bus.waitFor(QStringLiteral("refresh-done-Test Site")));
+    EXPECT_EQ(sim.requestsFor("login").size(), 2u) << sim.requestsFor("login").dump();
 }
 
 TEST(HelperLogin, SitesTitledAAndABAreKeptApart) {

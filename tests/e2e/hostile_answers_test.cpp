@@ -59,6 +59,46 @@ TEST(HostileAnswers, NamesThatAreNotUtf8AreSkippedAndTheRestIsMounted) {
         << log.toStdString();
 }
 
+// Millions of tiny entries fit under the list's size limit, and a template held whole could nest without
+// end: past the helper's bounds (tightened here) the rest is skipped with a log line and what fits mounted.
+TEST(HostileAnswers, AListPastItsBoundsMountsWhatFits) {
+    TestSession session;
+    AddonSim sim;
+    const auto file = [](int id, const std::string& more = {}) {
+        return "{\"id\":" + std::to_string(id) + ",\"name\":\"t" + std::to_string(id) +
+               ".html\",\"data\":\"eA==\"" + more + "}";
+    };
+    std::string nested = "1";
+    for (int i = 0; i < 100; ++i)
+        nested = "[" + nested + "]";
+    sim.setListAllRaw(
+        "{\"folders\":[{\"id\":1,\"name\":\"site\",\"is_special\":true,\"files\":[" + file(1) + "," +
+        file(2, ",\"x\":\"" + std::string(5000, 'A') + "\"") + "," + file(3, ",\"x\":" + nested) + "," +
+        file(4) + "]},{\"id\":2,\"name\":\"news\",\"is_special\":false,\"files\":[" + file(5) + "," +
+        file(6) + "]},{\"id\":3,\"name\":\"more\",\"is_special\":false,\"files\":[" + file(7) + "]}]}");
+    HelperRunner::Options options = optionsFor(sim.baseUrl());
+    options.extraEnv["FOLVANE_LIST_MAX_TEMPLATES"] = "5";
+    options.extraEnv["FOLVANE_LIST_MAX_GROUPS"] = "2";
+    options.extraEnv["FOLVANE_LIST_MAX_TEMPLATE_BYTES"] = "4096";
+    HelperRunner helper(session, options);
+    ASSERT_TRUE(waitUntil([&] { return helper.isMounted(); })) << helper.logText().toStdString();
+    const QString volume = helper.mountPoint();
+    const auto entries = [&](const QString& folder) {
+        return QDir(volume + folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    };
+    EXPECT_EQ(entries(""), (QStringList{"news", "site"}));
+    EXPECT_EQ(entries("/site"), (QStringList{"t1.html", "t4.html"}));
+    EXPECT_EQ(entries("/news"), QStringList{"t5.html"});
+    ASSERT_TRUE(helper.waitForLog("Skipped 1 templates past the bound of 5"))
+        << helper.logText().toStdString();
+    const QString log = helper.logText();
+    for (const char* line : {"Skipping a template too large or nested too deeply in ",
+                             "The template list holds more than 5 templates: the rest are skipped",
+                             "The template list holds more than 2 template groups: the rest are skipped",
+                             "Skipped 1 template groups past the bound of 2"})
+        EXPECT_TRUE(log.contains(line)) << line << "\n" << log.toStdString();
+}
+
 TEST(HostileAnswers, AnswersOverTheirCapAreRefusedOnTheAnnouncedLength) {
     TestSession session;
     AddonSim sim;

@@ -23,7 +23,6 @@ public:
         const auto it = items.find(key(attributes));
         return it == items.end() ? SecretLookup{} : SecretLookup{it->second, {}};
     }
-    SecretLookup readShared(const SecretAttributes&) override { return {}; }
     std::optional<QString> store(const SecretAttributes& attributes, const QString& password) override {
         items[key(attributes)] = password;
         return std::nullopt;
@@ -32,9 +31,12 @@ public:
         items.erase(key(attributes));
         return std::nullopt;
     }
-    std::optional<QString> removeShared(const SecretAttributes&) override { return std::nullopt; }
     static QString key(const SecretAttributes& a) {
-        return QStringLiteral("%1|%2|%3|%4").arg(a.server).arg(a.port).arg(a.account, a.object);
+        return QStringLiteral("%1|%2|%3|%4|%5").arg(a.server).arg(a.port).arg(a.account, a.object, a.site);
+    }
+    QString passwordOf(const BaseWebsite& site) const {
+        const auto it = items.find(key(SecretAttributes::of(site)));
+        return it == items.end() ? QString() : it->second;
     }
     std::map<QString, QString> items;
 };

@@ -181,6 +181,36 @@ private slots:
         QVERIFY(sheet.sites.siteList().empty());
     }
 
+    // A title "done-X" would give the site's refresh request the name of X's refresh answer.
+    void titlesWhoseNotificationsWouldBeAnotherSitesAreRefused() {
+        for (const bool fromDeepLink : {false, true}) {
+            Sheet sheet;
+            if (fromDeepLink) {
+                sheet.editor.prepareDeepLink(QStringLiteral("done-Blog"), offline, QStringLiteral("me"), 0);
+                sheet.editor.open();
+            } else {
+                sheet.openToAdd(QStringLiteral("done-Blog"), offline);
+            }
+            sheet.save();
+            QCOMPARE(sheet.editor.errorText(), clashingTitleText.arg(QStringLiteral("done-")));
+            QVERIFY(sheet.sites.siteList().empty());
+        }
+        Sheet sheet;
+        sheet.openToAdd(QStringLiteral("Blog done-"), offline);
+        sheet.save();
+        QVERIFY(!sheet.editor.errorShown());
+    }
+
+    // Editing reads the site's password for the editor only; the list keeps none.
+    void editingReadsThePasswordIntoTheSheet() {
+        Sheet sheet;
+        sheet.add("Stored", offline);
+        QCOMPARE(sheet.sites.siteList()[0]->password, QString());
+        sheet.editor.prepareToEdit(*sheet.sites.siteList()[0], 0);
+        QCOMPARE(sheet.editor.fieldPassword()->text(), QStringLiteral("pw"));
+        QCOMPARE(sheet.sites.siteList()[0]->password, QString());
+    }
+
     void editingSkipsTheSitesOwnEntry() {
         Sheet sheet;
         sheet.add("Alpha", "http://alpha.test");
@@ -239,7 +269,7 @@ private slots:
         QTest::keyClick(sheet.editor.fieldPassword(), Qt::Key_Return);
         QTRY_VERIFY_WITH_TIMEOUT(!sheet.editor.isVisible(), testkit::defaultTimeoutMs);
         QCOMPARE(sheet.sites.siteList().size(), size_t(1));
-        QCOMPARE(sheet.sites.siteList()[0]->password, QStringLiteral("secret"));
+        QCOMPARE(sheet.secrets.passwordOf(*sheet.sites.siteList()[0]), QStringLiteral("secret"));
     }
 
     void deepLinkFillsTheFieldsAndFocusesThePassword() {

@@ -218,7 +218,7 @@ private slots:
         QCOMPARE(titlesOf(list), QStringList({"T", "U", "T Copy"}));
         QCOMPARE(list[2]->dirtyURL, QStringLiteral("http://t.test"));
         QCOMPARE(list[2]->login, QStringLiteral("tess"));
-        QCOMPARE(list[2]->password, QStringLiteral("secret"));
+        QCOMPARE(desk.secrets.passwordOf(*list[2]), QStringLiteral("secret"));
         QCOMPARE(list[2]->favIcon, list[0]->favIcon);
         // Titles stay unique: a second copy gets a number.
         select(desk.window, 0);
@@ -307,6 +307,18 @@ private slots:
                  QStringLiteral("Invalid authentication info, please check the fields entered are correct."));
         QCOMPARE(desk.window.rowWidgetAt(0)->state(), ConnectionState::error);
         desk.window.model().redraw();
+        QCOMPARE(desk.window.rowWidgetAt(0)->state(), ConnectionState::idle);
+    }
+
+    // The list holds no passwords: connecting reads the site's, and a site without one opens the editor.
+    void connectingASiteWithoutAStoredPasswordAsksForIt() {
+        Desk desk;
+        desk.add("Keyless", "http://127.0.0.1:1/admin.php", "me", "");
+        desk.window.connectToSite(0);
+        QCOMPARE(desk.prompts.alerts.size(), size_t(1));
+        QCOMPARE(desk.prompts.alerts[0].message, QStringLiteral("No Password Stored"));
+        QVERIFY(desk.window.editor()->isVisible());
+        QCOMPARE(desk.window.editor()->fieldTitle()->text(), QStringLiteral("Keyless"));
         QCOMPARE(desk.window.rowWidgetAt(0)->state(), ConnectionState::idle);
     }
 

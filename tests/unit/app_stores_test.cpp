@@ -31,11 +31,11 @@ namespace {
 
 class MapSecretStore : public SecretStore {
 public:
-    SecretLookup read(const SecretAttributes& a) override { return find(items, key(a)); }
-    SecretLookup readShared(const SecretAttributes& a) override {
-        SecretAttributes shared = a;
-        shared.object.clear();
-        return find(sharedItems, key(shared));
+    SecretLookup read(const SecretAttributes& a) override {
+        if (!unreadableAccount.isEmpty() && a.account == unreadableAccount)
+            return {std::nullopt, QStringLiteral("the collection is locked")};
+        const auto it = items.find(key(a));
+        return it == items.end() ? SecretLookup{} : SecretLookup{it->second, {}};
     }
     std::optional<QString> store(const SecretAttributes& a, const QString& password) override {
         if (failStores)
@@ -47,32 +47,18 @@ public:
         items.erase(key(a));
         return std::nullopt;
     }
-    std::optional<QString> removeShared(const SecretAttributes& a) override {
-        SecretAttributes shared = a;
-        shared.object.clear();
-        sharedItems.erase(key(shared));
-        return std::nullopt;
-    }
+    // Every attribute: an item is found by exactly the key it was stored under.
     static QString key(const SecretAttributes& a) {
-        return QStringLiteral("%1|%2|%3|%4|%5")
+        return QStringLiteral("%1|%2|%3|%4|%5|%6")
             .arg(a.server)
             .arg(a.port)
             .arg(static_cast<int>(a.protocol))
-            .arg(a.account, a.object);
+            .arg(a.account, a.object, a.site);
     }
 
     std::map<QString, QString> items;
-    std::map<QString, QString> sharedItems; // stored the way earlier versions did, without the site's path
     bool failStores = false;
     QString unreadableAccount;
-
-private:
-    SecretLookup find(const std::map<QString, QString>& from, const QString& wanted) const {
-        if (wanted.contains(u'|' + unreadableAccount + u'|') && !unreadableAccount.isEmpty())
-            return {std::nullopt, QStringLiteral("the collection is locked")};
-        const auto it = from.find(wanted);
-        return it == from.end() ? SecretLookup{} : SecretLookup{it->second, {}};
-    }
 };
 
 struct CountingDelegate : SiteListManagerDelegate, PreferencesManagerDelegate {
@@ -87,6 +73,13 @@ std::shared_ptr<BaseWebsite> site(const QString& title, const QString& url, cons
     auto record = std::make_shared<BaseWebsite>();
     record->setNewValues(title, url, login, password);
     return record;
+}
+
+// What the site's password is when it is needed (the record itself keeps none).
+QString passwordOf(SiteListManager& manager, const BaseWebsite& site) {
+    BaseWebsite copy = site;
+    manager.loadPassword(copy);
+    return copy.password;
 }
 
 QStringList titles(const SiteListManager& manager) {
@@ -198,11 +191,14 @@ TEST_F(Stores, SitesRoundTripInOrderWithIconsAndWithoutPasswordsInTheFile) {
     EXPECT_EQ(first.dirtyURL, "https://www.one.example:8443/cp");
     EXPECT_EQ(first.url, "https://www.one.example:8443/cp");
     EXPECT_EQ(first.login, "admin");
-    EXPECT_EQ(first.password, "secret-one");
     EXPECT_EQ(first.favIcon, QByteArray("\x89PNG\r\n\x1a\n\0\1", 10));
-    EXPECT_EQ(loaded.siteList()[1]->password, "");
     EXPECT_FALSE(loaded.siteList()[1]->favIcon);
-    EXPECT_EQ(loaded.siteList()[2]->password, "secret-three");
+    // Passwords are read when they are needed, not with the list.
+    for (const auto& record : loaded.siteList())
+        EXPECT_EQ(record->password, "") << record->cleanName.toStdString();
+    EXPECT_EQ(passwordOf(loaded, first), "secret-one");
+    EXPECT_EQ(passwordOf(loaded, *loaded.siteList()[1]), "");
+    EXPECT_EQ(passwordOf(loaded, *loaded.siteList()[2]), "secret-three");
 }
 
 TEST_F(Stores, AnUnreadablePasswordCostsOnlyThatSite) {
@@ -213,8 +209,8 @@ TEST_F(Stores, AnUnreadablePasswordCostsOnlyThatSite) {
     }
     secrets.unreadableAccount = "locked-user";
     SiteListManager loaded(secrets, folder());
-    EXPECT_EQ(loaded.siteList()[0]->password, "");
-    EXPECT_EQ(loaded.siteList()[1]->password, "pb");
+    EXPECT_EQ(passwordOf(loaded, *loaded.siteList()[0]), "");
+    EXPECT_EQ(passwordOf(loaded, *loaded.siteList()[1]), "pb");
 }
 
 TEST_F(Stores, AZeroByteListLoadsEmptyAndIsOverwrittenByTheNextChange) {
@@ -308,14 +304,16 @@ TEST_F(Stores, RemovalAsksEndsTheHelperAndRemovesThePasswordNoCopyUses) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     EXPECT_FALSE(helper->isRunning());
     EXPECT_EQ(delegate.sites, 4);
-    EXPECT_EQ(secrets.items.count(MapSecretStore::key(SecretAttributes::of(*site("x", "one.example")))), 0u);
+    EXPECT_EQ(secrets.items.count(MapSecretStore::key(SecretAttributes::of(*site("Twin", "one.example")))),
+              0u);
     EXPECT_EQ(secrets.items.size(), 2u);
 
-    // A copy of a site (same address and user) shares its item: removing one leaves it to the other.
+    // A copy of a site (same address and user) has an item of its own: removing one leaves the other's.
     ASSERT_TRUE(manager.addNewSite(site("Other Copy", "two.example", "p2")));
     ASSERT_TRUE(manager.removeSite(*manager.siteList()[0]));
     EXPECT_EQ(manager.siteList()[1]->cleanName, "Other Copy");
     EXPECT_EQ(secrets.items.size(), 2u);
+    EXPECT_EQ(passwordOf(manager, *manager.siteList()[1]), "p2");
 
     const BaseWebsite stranger("x.example", "admin", "", "Stranger", "x.example");
     EXPECT_FALSE(manager.removeSite(stranger));
@@ -466,7 +464,7 @@ TEST_F(Stores, TwoProgramsChangingTheListLoseNothing) {
     ASSERT_TRUE(app.addNewSite(site("C", "c.example", "pc")));
     ASSERT_TRUE(cli.addNewSite(site("D", "d.example", "pd")));
     EXPECT_EQ(titles(cli), (QStringList{"A", "B", "C", "D"}));
-    EXPECT_EQ(cli.siteList()[2]->password, "pc") << "a site read back gets its password";
+    EXPECT_EQ(passwordOf(cli, *cli.siteList()[2]), "pc") << "a site read back finds its password";
     ASSERT_TRUE(app.finishedEditingSite(site("B edited", "b.example", "pb"), 1));
     cli.dialogDelete = [](const QString&, const QString&) { return true; };
     ASSERT_TRUE(cli.removeSite(*cli.siteList()[2]));
@@ -501,8 +499,8 @@ TEST_F(Stores, TheApplicationShowsAChangeAnotherProgramSaved) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     EXPECT_EQ(titles(app), (QStringList{"A", "B"}));
     EXPECT_EQ(app.siteList()[0], record);
-    EXPECT_EQ(record->password, "new password");
-    EXPECT_EQ(app.siteList()[1]->password, "pb");
+    EXPECT_EQ(passwordOf(app, *record), "new password");
+    EXPECT_EQ(passwordOf(app, *app.siteList()[1]), "pb");
 }
 
 TEST_F(Stores, AnEditOpenedBeforeAnotherProgramsChangeStaysWithItsSite) {
@@ -541,39 +539,144 @@ TEST_F(Stores, TwoProgramsChangingPreferencesLoseNothing) {
     EXPECT_EQ(app.value(SharedPreferences::enableNotifications), 0);
 }
 
-TEST_F(Stores, APasswordStoredWithoutTheSitesPathBecomesEachSitesOwn) {
-    const auto siteA = site("A", "https://www.example.com/siteA/admin.php", "");
-    const auto siteB = site("B", "https://www.example.com/siteB/admin.php", "");
-    const auto other = site("Other", "https://www.other.example/admin.php", "");
-    SecretAttributes shared = SecretAttributes::of(*siteA);
-    shared.object.clear();
-    secrets.sharedItems[MapSecretStore::key(shared)] = "old secret";
-    {
-        SiteListManager manager(secrets, folder());
-        ASSERT_TRUE(manager.addNewSite(siteA));
-        ASSERT_TRUE(manager.addNewSite(siteB));
-        ASSERT_TRUE(manager.addNewSite(other));
+// Where a password is sent, and whose it is: the real scheme, host, port and path of the typed address,
+// the user and the title. The cleaned address (http://www. for all of these) plays no part.
+TEST(SecretKeys, AnItemIsKeyedOnWhereThePasswordGoesAndWhoseItIs) {
+    using Protocol = BaseWebsite::InternetProtocol;
+    struct Case {
+        const char* typed;
+        const char* server;
+        int port;
+        Protocol protocol;
+        const char* object;
+    };
+    const Case cases[] = {
+        {"https://host.example/admin.php?D=cp", "host.example", 443, Protocol::https, "/admin.php"},
+        {"http://host.example/admin.php?D=cp&x=1", "host.example", 80, Protocol::http, "/admin.php"},
+        {"https://www.host.example:8443/cp", "www.host.example", 8443, Protocol::https, "/cp"},
+        {"HTTPS://Host.Example", "host.example", 443, Protocol::https, "/"},
+        {"http://host.example:8888/wp-admin/admin.php?page=folvane", "host.example", 8888, Protocol::http,
+         "/wp-admin/admin.php"},
+    };
+    for (const Case& c : cases) {
+        const auto record = site("Blog", c.typed);
+        const SecretAttributes key = SecretAttributes::of(*record);
+        EXPECT_EQ(key,
+                  (SecretAttributes{c.server, c.port, c.protocol, BaseWebsite::AuthenticationType::httpBasic,
+                                    "admin", c.object, "Blog"}))
+            << c.typed;
     }
-    // B cannot take it over yet: the shared item stays for it.
-    secrets.failStores = true;
-    {
-        SiteListManager manager(secrets, folder());
-        EXPECT_EQ(manager.siteList()[0]->password, "old secret");
-        EXPECT_EQ(manager.siteList()[1]->password, "old secret");
-        EXPECT_EQ(manager.siteList()[2]->password, "");
-    }
-    EXPECT_EQ(secrets.sharedItems.size(), 1u);
-    secrets.failStores = false;
-    {
-        SiteListManager manager(secrets, folder());
-        ASSERT_EQ(manager.siteList()[1]->password, "old secret");
-        // From now on each keeps its own.
-        ASSERT_TRUE(
-            manager.finishedEditingSite(site("A", "https://www.example.com/siteA/admin.php", "new A"), 0));
-    }
-    EXPECT_TRUE(secrets.sharedItems.empty()) << "every site it served has its own now";
+    // The same address for another user or another site is another item.
+    EXPECT_NE(SecretAttributes::of(*site("Blog", "https://h.example/cp")),
+              SecretAttributes::of(*site("Blog", "https://h.example/cp", "pw", "editor")));
+    EXPECT_NE(SecretAttributes::of(*site("Blog", "https://h.example/cp")),
+              SecretAttributes::of(*site("Blog Copy", "https://h.example/cp")));
+
+    // An older version keyed the item on the cleaned address: that key is the site's only when cleaning
+    // changed nothing, so that it named the address the password goes to.
+    const auto older = SecretAttributes::olderKeyOf(*site("Blog", "http://www.h.example/cp?D=cp"), true);
+    ASSERT_TRUE(older);
+    EXPECT_EQ(*older, (SecretAttributes{"www.h.example", 80, Protocol::http,
+                                        BaseWebsite::AuthenticationType::httpBasic, "admin", "/cp", ""}));
+    EXPECT_EQ(SecretAttributes::olderKeyOf(*site("Blog", "http://www.h.example/cp"), false)->object, "");
+    for (const char* changedByCleaning : {"https://h.example/cp", "http://h.example/cp", "www.h.example/cp"})
+        EXPECT_FALSE(SecretAttributes::olderKeyOf(*site("Blog", changedByCleaning), true))
+            << changedByCleaning;
+}
+
+TEST_F(Stores, ASiteNeverReceivesAPasswordItDidNotStore) {
     SiteListManager manager(secrets, folder());
-    EXPECT_EQ(manager.siteList()[0]->password, "new A");
-    EXPECT_EQ(manager.siteList()[1]->password, "old secret");
+    ASSERT_TRUE(manager.addNewSite(site("Secure", "https://host.example/admin.php?D=cp", "first secret")));
+    // The same host, path and user over plain http, with a query of its own and no password.
+    ASSERT_TRUE(manager.addNewSite(site("Plain", "http://host.example/admin.php?D=cp&x=1", "")));
+    BaseWebsite plain = *manager.siteList()[1];
+    EXPECT_FALSE(manager.loadPassword(plain));
+    EXPECT_EQ(plain.password, "");
+    BaseWebsite secure = *manager.siteList()[0];
+    EXPECT_TRUE(manager.loadPassword(secure));
+    EXPECT_EQ(secure.password, "first secret");
+    EXPECT_EQ(manager.siteList()[0]->password, "") << "the list keeps no password once it is stored";
+
+    // A list file whose cleaned URL names another host than the typed one: the typed one counts.
+    ASSERT_TRUE(manager.addNewSite(site("Elsewhere", "https://other.example/admin.php", "")));
+    Plist root = SiteListManager::archive(manager.siteList());
+    plist_dict_set_item(plist_array_get_item(root.get(), 2), "url",
+                        plist_new_string("https://host.example/admin.php?D=cp"));
+    const std::optional<SiteRecords> read = SiteListManager::sitesFrom(root.get());
+    ASSERT_TRUE(read);
+    EXPECT_EQ((*read)[2]->url, "http://www.other.example/admin.php");
+    EXPECT_FALSE(manager.loadPassword(*(*read)[2]));
+}
+
+TEST_F(Stores, AnEditedAddressUserOrTitleTakesItsPasswordAlong) {
+    SiteListManager manager(secrets, folder());
+    ASSERT_TRUE(manager.addNewSite(site("Blog", "https://a.example/cp", "secret")));
+    ASSERT_TRUE(manager.addNewSite(site("Shop", "https://s.example/cp", "shop secret")));
+    struct Edit {
+        const char* title;
+        const char* url;
+        const char* login;
+    };
+    // Each edit as the command line makes it: the record without its password, one value changed.
+    for (const Edit& edit :
+         {Edit{"Blog", "https://b.example/cp", "admin"}, Edit{"Blog", "https://b.example/cp", "editor"},
+          Edit{"Blog 2", "https://b.example/cp", "editor"}}) {
+        auto edited = std::make_shared<BaseWebsite>(*manager.siteList()[0]);
+        edited->setNewValues(QString(edit.title), QString(edit.url), QString(edit.login), std::nullopt);
+        ASSERT_TRUE(manager.finishedEditingSite(edited, 0)) << manager.lastError().toStdString();
+        EXPECT_EQ(passwordOf(manager, *manager.siteList()[0]), "secret")
+            << edit.title << edit.url << edit.login;
+        EXPECT_EQ(secrets.items.size(), 2u) << "the old item went: " << edit.title << edit.url << edit.login;
+    }
+    // An edit with a new password stores that one, under the new key only.
+    ASSERT_TRUE(
+        manager.finishedEditingSite(site("Blog 3", "https://b.example/cp", "new secret", "editor"), 0));
+    EXPECT_EQ(passwordOf(manager, *manager.siteList()[0]), "new secret");
+    EXPECT_EQ(passwordOf(manager, *manager.siteList()[1]), "shop secret");
     EXPECT_EQ(secrets.items.size(), 2u);
+}
+
+TEST_F(Stores, AnOlderItemIsTakenOverOnlyByTheOneSiteWhoseAddressAndUserMatchIt) {
+    const auto stored = [&](const char* typed, bool withPath, const char* password) {
+        secrets.items[MapSecretStore::key(*SecretAttributes::olderKeyOf(*site("x", typed), withPath))] =
+            password;
+    };
+    stored("http://www.one.example/admin.php", true, "one");
+    stored("http://www.two.example/admin.php", true, "two");
+    stored("https://www.three.example/cp", false, "three");
+    // What an older version stored for https://four.example/admin.php: under the cleaned address.
+    stored("http://www.four.example/admin.php", true, "four");
+    SiteListManager manager(secrets, folder());
+    for (const auto& added : {site("One", "http://www.one.example/admin.php?D=cp", ""),
+                              site("Two", "http://www.two.example/admin.php?D=cp", ""),
+                              site("Two again", "http://www.two.example/admin.php?D=cp&x=1", ""),
+                              site("Three", "https://www.three.example/cp", ""),
+                              site("Four", "https://four.example/admin.php", "")})
+        ASSERT_TRUE(manager.addNewSite(added));
+    const auto password = [&](int row) { return passwordOf(manager, *manager.siteList()[row]); };
+    EXPECT_EQ(password(0), "one");
+    EXPECT_EQ(password(1), "") << "two sites share the older key: neither may have it";
+    EXPECT_EQ(password(2), "");
+    EXPECT_EQ(password(3), "three") << "an item without a path, for its one site of the host";
+    EXPECT_EQ(password(4), "") << "stored for another scheme and host than the site's";
+    // Taken over: under the site's own key now, and the older item is gone.
+    EXPECT_EQ(secrets.items.count(MapSecretStore::key(SecretAttributes::of(*manager.siteList()[0]))), 1u);
+    EXPECT_EQ(secrets.items.size(), 4u);
+    EXPECT_EQ(password(0), "one");
+
+    // Removing a site takes an older item that was its alone; one stored for another address stays, and
+    // one that two sites shared goes to the one left.
+    const auto olderItems = [&](const char* typed) {
+        return secrets.items.count(
+            MapSecretStore::key(*SecretAttributes::olderKeyOf(*site("x", typed), true)));
+    };
+    stored("http://www.five.example/cp", true, "five");
+    ASSERT_TRUE(manager.addNewSite(site("Five", "http://www.five.example/cp", "")));
+    manager.dialogDelete = [](const QString&, const QString&) { return true; };
+    ASSERT_TRUE(manager.removeSite(*manager.siteList()[5]));
+    EXPECT_EQ(olderItems("http://www.five.example/cp"), 0u);
+    ASSERT_TRUE(manager.removeSite(*manager.siteList()[4]));
+    EXPECT_EQ(olderItems("http://www.four.example/admin.php"), 1u);
+    ASSERT_TRUE(manager.removeSite(*manager.siteList()[2]));
+    EXPECT_EQ(password(1), "two");
 }

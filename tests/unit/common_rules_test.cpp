@@ -1,5 +1,7 @@
+#include "BusNames.h"
 #include "Paths.h"
 #include "PendingFiles.h"
+#include "PrintableText.h"
 #include "TextBool.h"
 #include "VersionCompare.h"
 #include "tree/WebsiteInUse.h"
@@ -16,6 +18,46 @@ TEST(TextBool, ReadsSwitchesLikeTheApplicationWritesThem) {
         EXPECT_TRUE(textBoolValue(QString::fromLatin1(yes))) << yes;
     for (const char* no : {"", "0", "false", "no", "N", " ", "000", "+", "-0", "x1", "0x1", "  false"})
         EXPECT_FALSE(textBoolValue(QString::fromLatin1(no))) << no;
+}
+
+TEST(PrintableLine, ControlCharactersAreEscapedAndTheRestKept) {
+    struct Case {
+        QString text, line;
+    };
+    const Case cases[] = {
+        {"Saved news/index.html", "Saved news/index.html"},
+        {"x\nSaved forged.html", "x\\nSaved forged.html"},
+        {"a\rb\tc", "a\\rb\\tc"},
+        {QStringLiteral("bell\x07 esc\x1b[2J del\x7f"), "bell\\x07 esc\\x1b[2J del\\x7f"},
+        {QStringLiteral("nel\u0085 ls\u2028 ps\u2029 rlo\u202e lri\u2066"),
+         "nel\\x85 ls\\u2028 ps\\u2029 rlo\\u202e lri\\u2066"},
+        {QStringLiteral("a") + QChar(0) + QStringLiteral("b"), "a\\x00b"},
+        {QStringLiteral("back\\slash, café, <b>&amp;</b>"),
+         QStringLiteral("back\\slash, café, <b>&amp;</b>")},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(printableLine(c.text), c.line) << c.text.toStdString();
+        EXPECT_EQ(printableLine(c.line), c.line) << "escaping twice changes nothing";
+    }
+}
+
+// A title whose names on the bus would be another site's: "refresh-" + "done-X" is "refresh-done-" + "X".
+TEST(BusNames, TitlesThatWouldShareAnotherSitesNamesAreFound) {
+    EXPECT_EQ(bus::clashingTitleStart("done-X"), QStringLiteral("done-"));
+    EXPECT_EQ(bus::clashingTitleStart("done-"), QStringLiteral("done-"));
+    for (const char* fine : {"X", "done", "Done-X", " done-X", "X done-", "refresh-X", "pending-X"})
+        EXPECT_FALSE(bus::clashingTitleStart(fine)) << fine;
+    // Whatever the prefixes are, no two titles the check lets through share a name.
+    const QStringList titles = {"X", "done-X", "done", "files-X", "uploads-X", "pending-X", "-X", "X-"};
+    for (const QString& a : titles) {
+        for (const QString& b : titles) {
+            if (a == b || bus::clashingTitleStart(a) || bus::clashingTitleStart(b))
+                continue;
+            for (const QString& prefixA : bus::allPrefixes)
+                for (const QString& prefixB : bus::allPrefixes)
+                    EXPECT_NE(prefixA + a, prefixB + b) << a.toStdString() << " / " << b.toStdString();
+        }
+    }
 }
 
 TEST(VersionCompare, DigitRunsCompareByValue) {

@@ -47,13 +47,13 @@ bool buildSpooled(MirrorBuilder& builder, const std::string& answer) {
 // Builds the mirror for one answer in a fresh base folder through a spool, and again in another from its
 // bytes fed a few at a time as they arrive: both must build the same tree and records.
 struct Build {
-    Build(CMS cms, const std::string& answer) {
+    Build(CMS cms, const std::string& answer, ListBounds bounds = {}) {
         site.cms = streamedSite.cms = cms;
         site.cachedFolderName = streamedSite.cachedFolderName = QStringLiteral("-42");
-        parser = std::make_unique<MirrorBuilder>(base.path(), site);
+        parser = std::make_unique<MirrorBuilder>(base.path(), site, bounds);
         EXPECT_TRUE(buildSpooled(*parser, answer));
 
-        MirrorBuilder streamed(streamedBase.path(), streamedSite);
+        MirrorBuilder streamed(streamedBase.path(), streamedSite, bounds);
         for (size_t at = 0; at < answer.size(); at += 5)
             streamed.feed(QByteArrayView(answer.data() + at,
                                          static_cast<qsizetype>(std::min<size_t>(5, answer.size() - at))));
@@ -259,6 +259,45 @@ TEST(MirrorBuilder, ConstructionEmptiesAnOldMirrorAndDeepNestingIsSkipped) {
     MirrorBuilder parser(base.path(), site);
     EXPECT_TRUE(buildSpooled(parser, deep));
     EXPECT_TRUE(QDir(base.path() + "/.cache/-1").isEmpty());
+}
+
+// A list may not make the helper hold without end: past the number of templates or groups, or a template
+// too large or nested too deeply to be one, what exceeds is skipped and the rest is built.
+TEST(MirrorBuilder, WhatExceedsTheListsBoundsIsSkippedAndTheRestBuilt) {
+    const ListBounds bounds{
+        .templates = 5, .groups = 2, .templateBytes = 1024, .templateNesting = 3, .groupHeldBytes = 4096};
+    const auto file = [](const std::string& name, const std::string& more = {}) {
+        return R"({"id":")" + name + R"(","name":")" + name + R"(","data":"eA==")" + more + "}";
+    };
+    const std::string big(2000, 'A');
+    const std::string answer =
+        R"({"folders":[)"
+        // Too large, too deep, then two that fit; each counts against the number of templates.
+        R"({"id":"a","name":"a","files":[)" +
+        file("big", R"(,"x":")" + big + R"(")") + "," + file("deep", R"(,"meta":{"a":{"b":{"c":1}}})") + "," +
+        file("a1", R"(,"meta":{"a":1})") + "," + file("a2") +
+        "]},"
+        // Its files held until its name comes, more than a group may hold: none of them is built.
+        R"({"files":[)" +
+        file("held", R"(,"x":")" + big + big + big + R"(")") +
+        R"(],"id":"h","name":"h"},)"
+        R"({"id":"b","name":"b","files":[)" +
+        file("b1") + "," + file("b2") + "," + file("b3") +
+        "]},"
+        R"({"id":"c","name":"c","files":[)" +
+        file("c1") +
+        "]}"
+        "]}";
+    Build b(CMS::wordPress, answer, bounds);
+    EXPECT_EQ(b.everything(), (QStringList{"/.cache", "/.cache/-42", "/.cache/-42/a", "/.cache/-42/a/a1",
+                                           "/.cache/-42/a/a2", "/.cache/-42/b", "/.cache/-42/b/b1"}));
+    const PathDictionaries d = b.dictionaries();
+    EXPECT_EQ(d.fileDictionary.size(), 3u);
+    EXPECT_EQ(d.folderDictionary.size(), 2u);
+
+    // Without bounds this small, the same list is built whole.
+    Build whole(CMS::wordPress, answer);
+    EXPECT_EQ(whole.dictionaries().fileDictionary.size(), 9u);
 }
 
 namespace {
