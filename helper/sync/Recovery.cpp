@@ -1,7 +1,9 @@
 #include "Recovery.h"
 
 #include "ConsoleLog.h"
+#include "Counted.h"
 #include "DesktopNotifier.h"
+#include "FileManager.h"
 #include "Paths.h"
 #include "tree/PathText.h"
 
@@ -37,13 +39,16 @@ QString Recovery::keep(const QStringList& files, const QDateTime& when) {
         }
         ++kept;
     }
-    logLine(QStringLiteral("Kept %1 unconfirmed file(s) in %2").arg(kept).arg(folder));
+    const QString keptFiles = counted(kept, QStringLiteral("file"), QStringLiteral("files"));
+    logLine(QStringLiteral("Kept %1 unconfirmed in %2").arg(keptFiles, folder));
     if (kept > 0)
-        notifier_.notify(QStringLiteral("Unsaved changes kept"),
-                         QStringLiteral("%1 file(s) of \"%2\" that the site did not confirm were kept in %3")
-                             .arg(kept)
-                             .arg(title_, folder),
-                         true);
+        notifier_.notify(
+            QStringLiteral("Unsaved changes kept"),
+            QStringLiteral("%1 of \"%2\" that the site did not confirm %3 kept in %4")
+                .arg(keptFiles, title_, kept == 1 ? QStringLiteral("was") : QStringLiteral("were"), folder),
+            true, {{QStringLiteral("show-files"), QStringLiteral("Show files"), [folder] {
+                        showInFileManager(folder);
+                    }}});
     return kept > 0 ? folder : QString();
 }
 

@@ -1,6 +1,7 @@
 // Edits on the volume, made by real tools and editors, end with the site holding what the volume shows.
 #include "testkit/AddonSim.h"
 #include "testkit/BusRecorder.h"
+#include "testkit/FakeOpener.h"
 #include "testkit/HelperRunner.h"
 #include "testkit/RandomRuns.h"
 #include "testkit/SiteCompare.h"
@@ -260,6 +261,7 @@ TEST_F(FileSync, FailedUploadsAreRetriedOrKeptAndNothingElseIsKept) {
     ASSERT_TRUE(helper_->waitForExit());
     const auto kept = session_.waitForNotification("Unsaved changes kept");
     ASSERT_TRUE(kept);
+    EXPECT_TRUE(kept->actions.isEmpty()) << "the desktop shows no buttons";
     QDirIterator it(session_.baseFolder() + "/Recovered/Sync Site", QDir::Files,
                     QDirIterator::Subdirectories);
     QStringList recovered;
@@ -280,10 +282,22 @@ TEST_F(FileSync, AnEditTheSiteRefusedOutlivesACrashOfTheHelper) {
     helper_->kill();
     ASSERT_TRUE(helper_->waitForExit());
 
+    // On a desktop that shows buttons on notifications.
+    session_.notificationService().showActions(true);
+    const FakeOpener opener(session_.home());
+    options_.extraEnv = {{"PATH", opener.searchPath()}};
     helper_ = std::make_unique<HelperRunner>(session_, options_);
     ASSERT_TRUE(bus_->waitFor("finishedconnecting-Sync Site", defaultTimeoutMs, 2))
         << helper_->logText().toStdString();
-    ASSERT_TRUE(session_.waitForNotification("Unsaved changes kept")) << helper_->logText().toStdString();
+    const auto kept = session_.waitForNotification("Unsaved changes kept");
+    ASSERT_TRUE(kept) << helper_->logText().toStdString();
+    EXPECT_EQ(kept->body.left(kept->body.indexOf(" kept in ")),
+              "1 file of \"Sync Site\" that the site did not confirm was");
+    // The helper runs on, so it offers the folder and opens it when asked.
+    ASSERT_EQ(kept->actions, (QStringList{"show-files", "Show files"}));
+    session_.notificationService().invokeAction(kept->id, "show-files");
+    ASSERT_TRUE(waitUntil([&] { return !opener.opened().isEmpty(); })) << helper_->logText().toStdString();
+    EXPECT_EQ(opener.opened(), QStringList{kept->body.mid(kept->body.indexOf(" kept in ") + 9)});
     QDirIterator it(session_.baseFolder() + "/Recovered/Sync Site", QDir::Files | QDir::Hidden,
                     QDirIterator::Subdirectories);
     QStringList recovered;
@@ -296,6 +310,18 @@ TEST_F(FileSync, AnEditTheSiteRefusedOutlivesACrashOfTheHelper) {
     EXPECT_EQ(copy.readAll(), "mine\n");
     EXPECT_EQ(QDir(session_.baseFolder() + "/.cache").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 1)
         << "the left-over mirror is gone once its edits are kept";
+
+    // A helper that is ending offers nothing it could no longer answer.
+    sh(QStringLiteral("echo 'mine again' > news/article.html"));
+    ASSERT_TRUE(waitUntil([&] { return helper_->logText().contains("Could not save news/article.html"); }))
+        << helper_->logText().toStdString();
+    helper_->terminate();
+    ASSERT_TRUE(helper_->waitForExit());
+    const auto keptAtTheEnd = session_.waitForNotification([&](const DesktopNotification& shown) {
+        return shown.summary == "Unsaved changes kept" && shown.id != kept->id;
+    });
+    ASSERT_TRUE(keptAtTheEnd);
+    EXPECT_TRUE(keptAtTheEnd->actions.isEmpty());
 }
 
 TEST_F(FileSync, NothingIsKeptWhenEverythingWasConfirmed) {
