@@ -29,7 +29,7 @@ inline const QString unsafeTitleText = QStringLiteral(
     "contain \"/\".");
 // The line under an http:// address; the whole advice (unencryptedPasswordNotice) is its tool tip.
 inline const QString unencryptedShortNotice =
-    QStringLiteral("The password will travel unencrypted (http://).");
+    QStringLiteral("The password will travel unencrypted over http://.");
 
 // Why a save of these values is refused, or nothing. A conflict is another site with exactly the same title
 // or typed URL; with a position (editing), the site there is not counted.
