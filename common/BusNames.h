@@ -51,6 +51,9 @@ inline const QString keyFiles = QStringLiteral("files");
 inline const QString keyPath = QStringLiteral("path");
 // In "refresh-done-": present (with the reason as text) when the helper kept the volume as it was.
 inline const QString keyNotRefreshed = QStringLiteral("notRefreshed");
+// In "connection-terminated-": present when the helper ended because it was asked to, naming the request
+// ("eject-", "signal 15"); absent after a mount failure or an unmount from outside.
+inline const QString keyAskedBy = QStringLiteral("askedBy");
 
 // The D-Bus shape every notification travels in.
 inline const QString objectPath = QStringLiteral("/org/folvane/Bus");

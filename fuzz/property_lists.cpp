@@ -8,7 +8,7 @@
 #include "core/PropertyListFile.h"
 #include "core/SecretStore.h"
 #include "core/SharedPreferences.h"
-#include "core/SiteListManager.h"
+#include "core/SiteListCodec.h"
 
 #include <QUrl>
 #include <cstdint>
@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)));
     if (!root)
         return 0;
-    const auto sites = SiteListManager::sitesFrom(root.get());
+    const auto sites = siteListCodec::sitesFrom(root.get());
     const auto preferences = SharedPreferences::preferencesFrom(root.get());
     if (!sites && !preferences)
         return 0;
@@ -62,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // The next change saves what was read: it must read back the same.
     if (sites) {
-        const auto reread = SiteListManager::sitesFrom(savedAndRead(SiteListManager::archive(*sites)).get());
+        const auto reread = siteListCodec::sitesFrom(savedAndRead(siteListCodec::archive(*sites)).get());
         check(reread && sameSites(*sites, *reread), "a saved site list reads back as another");
     }
     if (preferences)

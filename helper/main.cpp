@@ -61,7 +61,7 @@ int main(int argc, char* argv[]) {
     QObject::connect(&signalWatcher, &SignalWatcher::terminationRequested, &helper,
                      [&helper](int signalNumber) {
                          logLine(QStringLiteral("Received signal %1; shutting down").arg(signalNumber));
-                         helper.terminate(0);
+                         helper.terminate(0, QStringLiteral("signal %1").arg(signalNumber));
                      });
     QTimer::singleShot(0, &helper, &HelperApp::start);
     return app.exec();

@@ -3,6 +3,7 @@
 #include "BuildInfo.h"
 #include "Commands.h"
 #include "Console.h"
+#include "Counted.h"
 
 #include <functional>
 
@@ -203,7 +204,9 @@ int run(const QStringList& arguments) {
         if (entry.positionals >= 0 && command.words.size() != entry.positionals)
             return usageError(name + (entry.positionals == 0
                                           ? QStringLiteral(" takes no arguments")
-                                          : QStringLiteral(" takes %1 argument(s)").arg(entry.positionals)));
+                                          : QStringLiteral(" takes ") +
+                                                counted(entry.positionals, QStringLiteral("argument"),
+                                                        QStringLiteral("arguments"))));
         return entry.run(command);
     }
     if (parsed->has(QStringLiteral("help"))) {

@@ -4,18 +4,18 @@
 
 #include "AnswerWait.h"
 #include "ConsoleLog.h"
+#include "Counted.h"
 #include "GoogleAnalytics.h"
 #include "HttpClient.h"
 #include "LogLines.h"
 #include "MountTable.h"
-#include "NotificationBus.h"
 #include "Paths.h"
 #include "SignalWatcher.h"
 #include "core/ConnectionCheck.h"
 #include "core/ConnectionControl.h"
 #include "core/HelperProcess.h"
 #include "core/SharedPreferences.h"
-#include "core/WakeWatcher.h"
+#include "core/SiteConnections.h"
 
 #include <QDBusConnection>
 #include <QDir>
@@ -116,17 +116,14 @@ int connectSite(const CommandLine& command) {
         return alreadyConnected();
     if (!store.loadPassword(*site))
         return exitFailed;
-    NotificationBus bus;
-    if (!bus.isConnected()) {
+    if (!QDBusConnection::sessionBus().isConnected()) {
         console::error(
             QStringLiteral("no session bus (DBUS_SESSION_BUS_ADDRESS): the helper could not report back"));
         return exitFailed;
     }
     SharedPreferences preferences(paths::supportFolder());
-    HttpClient http(applicationRequestLimit);
-    ConnectionControl control(store.manager, preferences, bus, http);
-    WakeWatcher wake(QDBusConnection::sessionBus(), QDBusConnection::systemBus());
-    QObject::connect(&wake, &WakeWatcher::woke, &control, &ConnectionControl::wakeFromSleep);
+    SiteConnections connections(store.manager, preferences);
+    ConnectionControl& control = connections.control();
     GoogleAnalytics analytics;
     if (preferences.value(SharedPreferences::sendDataUsage) == 1)
         analytics.startGoogleAnalytics(StartEvent::launch(static_cast<int>(store.manager.siteList().size())));
@@ -154,11 +151,10 @@ int connectSite(const CommandLine& command) {
     });
     QObject::connect(
         &control, &ConnectionControl::pendingUploadsChanged, &loop, [&](const QString&, int count) {
-            console::message(count > 0
-                                 ? QStringLiteral("\"%1\": %2 upload(s) waiting for the site to confirm them")
-                                       .arg(title)
-                                       .arg(count)
-                                 : QStringLiteral("\"%1\": every upload confirmed").arg(title));
+            console::message(count > 0 ? QStringLiteral("\"%1\": %2 waiting for the site to confirm them")
+                                             .arg(title, counted(count, QStringLiteral("upload"),
+                                                                 QStringLiteral("uploads")))
+                                       : QStringLiteral("\"%1\": every upload confirmed").arg(title));
         });
     // The helper's whole log with --verbose; else only what its uploads came to (the helper's own lines
     // rather than the pending-files notices: those come at most every 200 ms, so a save the site confirms
@@ -198,10 +194,11 @@ int connectSite(const CommandLine& command) {
     if (!ended) {
         if (const int pending = control.ejectSite(*site); pending > 0)
             console::message(
-                QStringLiteral("%1 upload(s) to \"%2\" were not confirmed yet; what the site does not "
-                               "confirm is kept in %3")
-                    .arg(pending)
-                    .arg(title, paths::supportFolder() + QStringLiteral("/Recovered/") + title));
+                QStringLiteral("%1 to \"%2\" %3 not confirmed yet; what the site does not confirm is kept "
+                               "in %4")
+                    .arg(counted(pending, QStringLiteral("upload"), QStringLiteral("uploads")), title,
+                         pending == 1 ? QStringLiteral("was") : QStringLiteral("were"),
+                         paths::supportFolder() + QStringLiteral("/Recovered/") + title));
         console::message(QStringLiteral("Ejecting \"%1\"…").arg(title));
         while (!ended)
             loop.exec();
@@ -243,10 +240,9 @@ int refreshSite(const CommandLine& command) {
             QStringLiteral("\"%1\" is not connected (nothing is mounted at %2)").arg(title, mountPoint));
         return exitRejected;
     }
-    NotificationBus bus;
     SharedPreferences preferences(paths::supportFolder());
-    HttpClient http(applicationRequestLimit);
-    ConnectionControl control(store.manager, preferences, bus, http);
+    SiteConnections connections(store.manager, preferences);
+    ConnectionControl& control = connections.control();
     const int row = store.manager.positionOfSite(title);
     QEventLoop loop;
     bool answered = false;

@@ -2,6 +2,7 @@
 #include "Console.h"
 #include "SiteStore.h"
 
+#include "Counted.h"
 #include "MountTable.h"
 #include "NotificationBus.h"
 #include "Paths.h"
@@ -175,10 +176,11 @@ int ejectSite(const CommandLine& command) {
         for (const PendingFile& file : pending)
             console::message(QStringLiteral("  ") + stateText(file));
         if (!console::confirm(
-                QStringLiteral("%1 file(s) of \"%2\" are not confirmed by the site yet; what it "
-                               "does not confirm is kept in %3. Eject anyway?")
-                    .arg(pending.size())
-                    .arg(title, paths::supportFolder() + QStringLiteral("/Recovered/") + title))) {
+                QStringLiteral("%1 of \"%2\" %3 not confirmed by the site yet; what it does not confirm is "
+                               "kept in %4. Eject anyway?")
+                    .arg(counted(pending.size(), QStringLiteral("file"), QStringLiteral("files")), title,
+                         pending.size() == 1 ? QStringLiteral("is") : QStringLiteral("are"),
+                         paths::supportFolder() + QStringLiteral("/Recovered/") + title))) {
             console::error(QStringLiteral("\"%1\" was not ejected (--yes ejects without asking)").arg(title));
             return exitRejected;
         }

@@ -97,11 +97,18 @@ std::shared_ptr<HelperProcess> ConnectionControl::launchHelper(BaseWebsite& site
             [this, title = site.cleanName](const QString& line) { emit helperSaid(title, line); });
     connect(helper.get(), &HelperProcess::ended, this,
             [this, title = site.cleanName, process = helper.get()](std::optional<int> status) {
+                const bool asked = endAsked_.erase(process) > 0;
+                const auto record = sites_.siteWithTitle(title);
+                const bool recorded = record && record->siteConnection.get() == process;
                 if (status == HelperCommandLine::exitAlreadyConnected) {
-                    const auto record = sites_.siteWithTitle(title);
-                    if (record && record->siteConnection.get() == process)
+                    if (recorded)
                         endHelper(*record);
                     emit alreadyConnected(title, QDir::cleanPath(paths::mountPointFor(title)));
+                } else if (recorded) {
+                    // It ended without this program's eject: the error dot shows once, unless the helper
+                    // was asked to end (an eject from the command line, a signal).
+                    record->connectingError = !asked;
+                    endHelper(*record);
                 }
                 emit helperEnded(title, status);
             });
@@ -125,19 +132,31 @@ BaseWebsite* ConnectionControl::siteNamedIn(const QVariantMap& userInfo) const {
 }
 
 void ConnectionControl::didFinishConnectingToSite(const QVariantMap& userInfo) {
-    if (BaseWebsite* site = siteNamedIn(userInfo)) {
-        site->finishedConnecting = true;
-        emit siteStateChanged(site->cleanName);
-    }
+    BaseWebsite* site = siteNamedIn(userInfo);
+    if (!site)
+        return;
+    const bool announced = site->siteConnection && !site->finishedConnecting;
+    site->finishedConnecting = true;
+    emit siteStateChanged(site->cleanName);
+    if (announced)
+        emit siteConnected(site->cleanName, QDir::cleanPath(paths::mountPointFor(site->cleanName)));
 }
 
 void ConnectionControl::connectionToSiteTerminated(const QVariantMap& userInfo) {
     BaseWebsite* site = siteNamedIn(userInfo);
-    // Every helper announces its end, also the one the user ejected: only a recorded helper has failed.
-    if (site && site->siteConnection) {
-        site->finishedConnecting = false;
-        emit siteTerminated(site->cleanName);
+    // Every helper announces its end, also the one this program ejected: only a recorded helper matters.
+    if (!site || !site->siteConnection)
+        return;
+    // A helper asked to end (from the command line, say) is no failure; it stays recorded until it has
+    // unmounted. Only a connected helper can have been asked: one still connecting is a new helper, and
+    // the announcement came from the one before it.
+    if (bus::textIn(userInfo, bus::keyAskedBy)) {
+        if (site->finishedConnecting)
+            endAsked_.insert(site->siteConnection.get());
+        return;
     }
+    site->finishedConnecting = false;
+    emit siteTerminated(site->cleanName);
 }
 
 void ConnectionControl::pendingUploadsReported(const QVariantMap& userInfo) {

@@ -84,7 +84,10 @@ public:
 
 signals:
     void siteStateChanged(const QString& title);
-    // A recorded helper announced its end ("connection-terminated-"); the row shows the error dot.
+    // A recorded helper announced that it connected: its volume is at `mountPoint`.
+    void siteConnected(const QString& title, const QString& mountPoint);
+    // A recorded helper announced an end it was not asked for ("connection-terminated-"); the row shows the
+    // error dot.
     void siteTerminated(const QString& title);
     // The helper answered a refresh; `notRefreshed` is empty when the volume is up to date with the site,
     // else why the helper kept it as it was.
@@ -95,7 +98,8 @@ signals:
     void pendingUploadsChanged(const QString& title, int count);
     // One line of the log of the site's helper.
     void helperSaid(const QString& title, const QString& line);
-    // The helper process ended: its exit status, or none when a signal ended it.
+    // The helper process ended: its exit status, or none when a signal ended it. A recorded helper that ended
+    // by itself has left its site idle by then, with the error dot unless it was asked to end.
     void helperEnded(const QString& title, std::optional<int> exitStatus);
 
 private:
@@ -115,6 +119,7 @@ private:
     HelperSetup setup_;
     std::set<QString> observedTitles_;
     std::set<QString> refreshObservedTitles_;
+    std::set<const HelperProcess*> endAsked_; // announced that they were asked to end
 };
 
 } // namespace folvane

@@ -3,6 +3,7 @@
 #include "BaseWebsite.h"
 #include "PropertyListFile.h"
 #include "SecretStore.h"
+#include "SiteListCodec.h"
 
 #include <QString>
 #include <functional>
@@ -13,8 +14,6 @@
 namespace folvane {
 
 class SiteListManager;
-
-using SiteRecords = std::vector<std::shared_ptr<BaseWebsite>>;
 
 // Whether two records are one entry of the list file: same title, typed URL and user name.
 bool sameEntry(const BaseWebsite& a, const BaseWebsite& b);
@@ -46,11 +45,11 @@ public:
     virtual void didFinishTask(SiteListManager& manager) = 0;
 };
 
-// The user's ordered list of sites and its file "sites.plist" (a binary property list: an array with,
-// per site, its title, both URLs, login and icon; never a password). Passwords live in the Secret
-// Service. The command line changes the same file: each change is applied, under the file's lock, to
-// what the file holds at that moment, and a change another program saved is read back when the folder
-// watch reports it (the delegate is then told). A change that cannot be saved leaves the list as it was.
+// The user's ordered list of sites and its file "sites.plist" (a binary property list, see SiteListCodec).
+// Passwords live in the Secret Service. The command line changes the same file: each change is applied, under
+// the file's lock, to what the file holds at that moment, and a change another program saved is read back
+// when the folder watch reports it (the delegate is then told). A change that cannot be saved leaves the list
+// as it was.
 class SiteListManager {
 public:
     // Asked before a site is removed, with a title and an explanation; true means "Delete".
@@ -73,10 +72,6 @@ public:
     // Reads the file again when another program replaced it since this one last read or wrote it, and
     // tells the delegate. Returns whether the list was read again.
     bool reloadIfChanged();
-    // The sites a list file's root node holds; nothing unless it is a list of whole site records.
-    static std::optional<SiteRecords> sitesFrom(plist_t root);
-    // The root node the list file is saved with: what sitesFrom() reads back.
-    static Plist archive(const SiteRecords& sites);
 
     // With a position, the site replaces the one there (a position equal to the list's length appends);
     // a copy of a listed record replaces that record wherever it is now. Without a position the site is

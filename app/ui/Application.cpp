@@ -8,13 +8,11 @@
 #include "shell/SingleInstance.h"
 
 #include <QApplication>
-#include <QDBusConnection>
 
 namespace folvane::ui {
 
 Application::Application(shell::SingleInstance& instance, QObject* parent)
     : QObject(parent), instance_(instance), preferences_(paths::supportFolder()),
-      wake_(QDBusConnection::sessionBus(), QDBusConnection::systemBus()),
       preferencesWindow_(preferences_, NotificationSettings::ofThisSession()), updater_(shellPrompts_),
       startup_(shellPrompts_) {
     buildMenu();
@@ -73,13 +71,12 @@ void Application::buildMenu() {
 
 void Application::setupFinished() {
     sites_ = std::make_unique<SiteListManager>(secrets_, paths::supportFolder());
-    control_ = std::make_unique<ConnectionControl>(*sites_, preferences_, bus_, http_);
-    connect(&wake_, &WakeWatcher::woke, control_.get(), &ConnectionControl::wakeFromSleep);
+    connections_ = std::make_unique<SiteConnections>(*sites_, preferences_);
     if (showHelperLogs_)
-        connect(control_.get(), &ConnectionControl::helperSaid, this,
+        connect(&connections_->control(), &ConnectionControl::helperSaid, this,
                 [](const QString&, const QString& line) { echoLine(line); });
-    window_ = std::make_unique<SiteListWindow>(*sites_, *control_, prompts_, icons_);
-    window_->setPendingFilesWatch(&pendingFiles_);
+    window_ = std::make_unique<SiteListWindow>(*sites_, connections_->control(), prompts_, icons_);
+    window_->setPendingFilesWatch(&connections_->pendingFiles());
     window_->setApplicationMenu(&menu_);
     shellPrompts_.setWindow(window_.get());
 
@@ -122,8 +119,8 @@ void Application::startAnalytics() {
 // No volume outlives the application.
 void Application::quitting() {
     analytics_.stopGoogleAnalytics();
-    if (control_)
-        control_->terminateAllHelpers();
+    if (connections_)
+        connections_->control().terminateAllHelpers();
 }
 
 } // namespace folvane::ui

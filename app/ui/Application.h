@@ -1,18 +1,14 @@
 #pragma once
 
 #include "GoogleAnalytics.h"
-#include "HttpClient.h"
 #include "IconFetcher.h"
-#include "NotificationBus.h"
 #include "PreferencesWindow.h"
 #include "SiteListWindow.h"
 #include "UserPrompts.h"
-#include "core/ConnectionControl.h"
-#include "core/PendingFilesWatch.h"
 #include "core/SecretStore.h"
 #include "core/SharedPreferences.h"
+#include "core/SiteConnections.h"
 #include "core/SiteListManager.h"
-#include "core/WakeWatcher.h"
 #include "dialogs/DialogShellPrompts.h"
 #include "shell/DeepLinkQueue.h"
 #include "shell/StartupSequence.h"
@@ -57,17 +53,13 @@ private:
     shell::SingleInstance& instance_;
     SecretServiceStore secrets_;
     SharedPreferences preferences_;
-    NotificationBus bus_;
-    PendingFilesWatch pendingFiles_{bus_};
-    HttpClient http_{applicationRequestLimit};
-    WakeWatcher wake_;
     GoogleAnalytics analytics_;
     MessageBoxPrompts prompts_;
     IconFetcher icons_;
     // The site list, its connections and the main window come once the start-up
     // checks have passed.
     std::unique_ptr<SiteListManager> sites_;
-    std::unique_ptr<ConnectionControl> control_;
+    std::unique_ptr<SiteConnections> connections_;
     std::unique_ptr<SiteListWindow> window_;
     PreferencesWindow preferencesWindow_;
     shell::DialogShellPrompts shellPrompts_;

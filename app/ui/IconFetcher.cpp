@@ -1,7 +1,6 @@
 #include "IconFetcher.h"
 
 #include "ConsoleLog.h"
-#include "Icons.h"
 
 #include <QBuffer>
 #include <QImage>
@@ -111,14 +110,6 @@ std::optional<QByteArray> IconFetcher::iconPNG(const QByteArray& data) {
     return png;
 }
 
-QByteArray IconFetcher::defaultIconPNG() {
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    icons::defaultFavIcon(storedSide / 2).toImage().save(&buffer, "PNG");
-    return png;
-}
-
 QNetworkReply* IconFetcher::get(const QUrl& url) {
     QNetworkRequest request(url);
     request.setTransferTimeout(transferTimeoutMs);
@@ -137,7 +128,7 @@ void IconFetcher::fetch(const QString& pageURL, const QString& cleanedURL, Compl
     if (!page.isValid() ||
         (page.scheme() != QStringLiteral("http") && page.scheme() != QStringLiteral("https"))) {
         logLine(QStringLiteral("Favicon: cannot ask for the icon of ") + pageURL);
-        done(defaultIconPNG());
+        done(std::nullopt);
         return;
     }
     QNetworkReply* reply = get(page);
@@ -169,20 +160,17 @@ void IconFetcher::tryCandidates(QList<QUrl> candidates, QString cleanedURL, Comp
 void IconFetcher::askService(const QString& cleanedURL, Completion done) {
     const QUrl service = faviconServiceURL(serviceBase_, cleanedURL);
     if (serviceBase_.isEmpty() || cleanedURL.isEmpty() || !service.isValid()) {
-        done(defaultIconPNG());
+        done(std::nullopt);
         return;
     }
     QNetworkReply* reply = get(service);
     connect(reply, &QNetworkReply::finished, this, [reply, done = std::move(done)] {
         reply->deleteLater();
         // An HTTP answer of any status counts as data (the service answers unknown domains with a 404 and
-        // a generic image); only a failed transfer leaves the site without an icon.
-        if (!reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid()) {
+        // a generic image).
+        if (!reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
             logLine(QStringLiteral("Favicon service: ") + reply->errorString());
-            done(std::nullopt);
-            return;
-        }
-        done(iconPNG(reply->readAll()).value_or(defaultIconPNG()));
+        done(iconPNG(reply->readAll()));
     });
 }
 

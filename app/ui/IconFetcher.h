@@ -14,14 +14,12 @@ class QNetworkReply;
 namespace folvane::ui {
 
 // Finds a site's small icon: the icon its page names (or the site's /favicon.ico), else the favicon service's
-// image for the site's domain, else the default icon. An address that cannot be asked at all gets the default
-// icon at once. Icons are stored as 52×52 PNG (26×26 points at double
-// density).
+// image for the site's domain. Icons are stored as 52×52 PNG (26×26 points at double density).
 class IconFetcher : public QObject {
     Q_OBJECT
 public:
-    // What a finished fetch gives: the icon, or nothing when the favicon service could not be read (the site
-    // then stays without an icon and the next save tries again).
+    // What a finished fetch gives: the icon, or nothing when none was found or the address cannot be asked
+    // (the site then shows its initial, see icons::siteFace, and the next save asks again).
     using Completion = std::function<void(std::optional<QByteArray> icon)>;
 
     // The favicon service's base address: $FOLVANE_FAVICON_SERVICE when set (empty: no service), else
@@ -39,7 +37,6 @@ public:
     static QUrl faviconServiceURL(const QString& serviceBase, const QString& cleanedURL);
     // The data as a stored icon; nothing when it is not an image.
     static std::optional<QByteArray> iconPNG(const QByteArray& data);
-    static QByteArray defaultIconPNG();
 
 private:
     void tryCandidates(QList<QUrl> candidates, QString cleanedURL, Completion done);

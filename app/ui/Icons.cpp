@@ -108,18 +108,39 @@ QIcon refresh() {
     });
 }
 
-QPixmap defaultFavIcon(int size) {
+QString siteInitial(const QString& title) {
+    const QString trimmed = title.trimmed();
+    for (qsizetype i = 0; i < trimmed.size(); ++i)
+        if (trimmed.at(i).isLetterOrNumber())
+            return trimmed.at(i).toUpper();
+    // A title of signs only: its first character, whole even where it takes two UTF-16 units.
+    return trimmed.left(trimmed.isEmpty() || !trimmed.at(0).isHighSurrogate() ? 1 : 2);
+}
+
+int siteHue(const QString& title) {
+    // FNV-1a over the title's UTF-8: qHash is seeded anew in every run.
+    quint32 hash = 2166136261u;
+    for (const char byte : title.toUtf8()) {
+        hash ^= static_cast<unsigned char>(byte);
+        hash *= 16777619u;
+    }
+    return static_cast<int>(hash % 360);
+}
+
+QPixmap siteFace(const QString& title, int size) {
     QPixmap pixmap = canvas(size);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
     const qreal s = size;
-    const QColor colour(0x8a, 0x93, 0x9c);
-    painter.setPen(QPen(colour, s * 0.06));
-    painter.setBrush(Qt::NoBrush);
-    const QRectF globe(s * 0.12, s * 0.12, s * 0.76, s * 0.76);
-    painter.drawEllipse(globe);
-    painter.drawEllipse(QRectF(s * 0.34, s * 0.12, s * 0.32, s * 0.76));
-    painter.drawLine(QPointF(s * 0.12, s * 0.5), QPointF(s * 0.88, s * 0.5));
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor::fromHsv(siteHue(title), 140, 185));
+    painter.drawRoundedRect(QRectF(s * 0.04, s * 0.04, s * 0.92, s * 0.92), s * 0.2, s * 0.2);
+    QFont font = painter.font();
+    font.setPixelSize(static_cast<int>(s * 0.58));
+    font.setBold(true);
+    painter.setFont(font);
+    painter.setPen(Qt::white);
+    painter.drawText(QRectF(0, 0, s, s), Qt::AlignCenter, siteInitial(title));
     return pixmap;
 }
 

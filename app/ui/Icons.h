@@ -16,8 +16,12 @@ QPixmap connectionDot(ConnectionState state);
 QPixmap mark(bool passed, int size = 18);
 QIcon eject();
 QIcon refresh();
-// Shown for a site whose page and the favicon service gave no usable icon.
-QPixmap defaultFavIcon(int size = 26);
+// The face of a site without an icon: its initial on a colour that its title decides (the same in every run).
+QPixmap siteFace(const QString& title, int size = 26);
+// The initial siteFace() shows: the title's first letter or digit, upper case; else its first character.
+QString siteInitial(const QString& title);
+// The hue (0–359) of the title's face.
+int siteHue(const QString& title);
 QIcon application();
 
 } // namespace folvane::ui::icons

@@ -1,5 +1,6 @@
 #include "PendingFilesDialog.h"
 
+#include "Counted.h"
 #include "Paths.h"
 #include "core/PendingFilesWatch.h"
 
@@ -88,9 +89,8 @@ void PendingFilesDialog::showFiles() {
     }
     const QList<PendingFile> files = watch_.files(title_);
     heading_->setText(files.isEmpty() ? tr("Every change to “%1” has been confirmed by the site.").arg(title_)
-                                      : tr("%n change(s) to “%1” the site has not confirmed yet:", nullptr,
-                                           static_cast<int>(files.size()))
-                                            .arg(title_));
+                                      : tr("%1 to “%2” the site has not confirmed yet:")
+                                            .arg(counted(files.size(), tr("change"), tr("changes")), title_));
     for (const PendingFile& file : files) {
         auto* row = new QWidget;
         row->setObjectName(file.path);

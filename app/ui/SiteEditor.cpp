@@ -50,7 +50,7 @@ SiteEditor::SiteEditor(SiteListManager& manager, IconFetcher& icons, QWidget* pa
     : QDialog(parent), manager_(manager), icons_(icons),
       http_(std::make_unique<HttpClient>(applicationRequestLimit)),
       editSite_(std::make_shared<BaseWebsite>()), fieldTitle_(new QLineEdit(this)),
-      fieldSiteUrl_(new QLineEdit(this)), unencryptedNotice_(new QLabel(unencryptedPasswordNotice, this)),
+      fieldSiteUrl_(new QLineEdit(this)), unencryptedNotice_(new QLabel(unencryptedShortNotice, this)),
       fieldUsername_(new QLineEdit(this)), fieldPassword_(new QLineEdit(this)),
       testButton_(new QPushButton(tr("Test Connection"), this)), markImage_(new QLabel(this)),
       errorMessage_(new QLabel(this)), cancelButton_(new QPushButton(tr("Cancel"), this)),
@@ -71,8 +71,9 @@ SiteEditor::SiteEditor(SiteListManager& manager, IconFetcher& icons, QWidget* pa
     form->setVerticalSpacing(8);
     form->addRow(tr("Title:"), fieldTitle_);
     form->addRow(tr("Control panel URL:"), fieldSiteUrl_);
-    // Allowed, but never silent. Its room stays when it is hidden, so typing never resizes the sheet.
-    unencryptedNotice_->setWordWrap(true);
+    // Allowed, but never silent. One short line (the whole advice is its tool tip), whose room stays when it
+    // is hidden, so typing never resizes the sheet.
+    unencryptedNotice_->setToolTip(unencryptedPasswordNotice);
     unencryptedNotice_->setStyleSheet(QStringLiteral("QLabel { color: #a15c00; }"));
     QSizePolicy noticeRoom = unencryptedNotice_->sizePolicy();
     noticeRoom.setRetainSizeWhenHidden(true);

@@ -30,6 +30,9 @@ inline const QString clashingTitleText = QStringLiteral(
 inline const QString unsafeTitleText = QStringLiteral(
     "Error: Adding Site Failed. The title names the site's folder, so it cannot be \".\" or \"..\" or "
     "contain \"/\".");
+// The line under an http:// address; the whole advice (unencryptedPasswordNotice) is its tool tip.
+inline const QString unencryptedShortNotice =
+    QStringLiteral("The password will travel unencrypted over http://.");
 
 // Why a save of these values is refused, or nothing. A conflict is another site with exactly the same title
 // or typed URL; with a position (editing), the site there is not counted.
@@ -74,6 +77,7 @@ public:
     QPushButton* cancelButton() const { return cancelButton_; }
     QPushButton* testButton() const { return testButton_; }
     // The line under the URL that says an http:// address sends the password unencrypted; hidden otherwise.
+    // Always one line, so it is never cut off.
     QLabel* unencryptedNotice() const { return unencryptedNotice_; }
 
 protected:

@@ -1,7 +1,6 @@
 #include "SiteListWindow.h"
 
 #include "ConsoleLog.h"
-#include "Paths.h"
 #include "PendingFilesDialog.h"
 #include "RefreshButton.h"
 #include "SiteEditor.h"
@@ -11,13 +10,10 @@
 #include "UserPrompts.h"
 #include "core/BaseWebsite.h"
 #include "core/ConnectionControl.h"
-#include "core/HelperProcess.h"
 #include "core/PendingFilesWatch.h"
 
 #include <QApplication>
 #include <QDesktopServices>
-#include <QDir>
-#include <QHBoxLayout>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
@@ -27,120 +23,44 @@
 #include <QStackedWidget>
 #include <QToolButton>
 #include <QUrl>
-#include <QVBoxLayout>
 
 namespace folvane::ui {
-
-namespace {
-
-QWidget* makePrompt(QWidget* parent, QPushButton* addButton) {
-    auto* prompt = new QWidget(parent);
-    prompt->setObjectName(QStringLiteral("addNewSitePrompt"));
-    prompt->setStyleSheet(QStringLiteral("#addNewSitePrompt { background: #ffffff; }"));
-    auto* heading = new QLabel(QObject::tr("No sites yet"), prompt);
-    QFont headingFont = heading->font();
-    headingFont.setPointSizeF(headingFont.pointSizeF() * 1.3);
-    headingFont.setBold(true);
-    heading->setFont(headingFont);
-    heading->setAlignment(Qt::AlignCenter);
-    auto* text =
-        new QLabel(QObject::tr("Add the control panel of an ExpressionEngine or WordPress site to work "
-                               "on its templates as files."),
-                   prompt);
-    text->setWordWrap(true);
-    text->setAlignment(Qt::AlignCenter);
-    text->setStyleSheet(QStringLiteral("QLabel { color: #6b7076; }"));
-    auto* layout = new QVBoxLayout(prompt);
-    layout->setContentsMargins(40, 0, 40, 0);
-    layout->setSpacing(12);
-    layout->addStretch(2);
-    layout->addWidget(heading);
-    layout->addWidget(text);
-    layout->addWidget(addButton, 0, Qt::AlignHCenter);
-    layout->addStretch(3);
-    return prompt;
-}
-
-} // namespace
 
 SiteListWindow::SiteListWindow(SiteListManager& sites, ConnectionControl& control, UserPrompts& prompts,
                                IconFetcher& icons, QWidget* parent)
     : QWidget(parent), sites_(sites), control_(control), prompts_(prompts),
-      model_(new SiteListModel(sites, this)), searchField_(new QLineEdit(this)),
-      addWebsiteButton_(new QToolButton(this)), menuButton_(new QToolButton(this)),
-      stack_(new QStackedWidget(this)), listView_(new SiteListView(this)), rowMenu_(new QMenu(this)),
-      editor_(new SiteEditor(sites, icons, this)) {
+      model_(new SiteListModel(sites, this)), parts_(SiteListLayout::build(*this)),
+      controller_(sites, control, *this), editor_(new SiteEditor(sites, icons, this)) {
     logLine(QStringLiteral("View Did Load"));
     setWindowTitle(QStringLiteral("Folvane 3"));
+    parts_.listView->setModel(model_);
+    connectActions();
+    sites_.delegate = this;
+    rebuildRowWidgets();
+    resize(420, 540);
+    setMinimumSize(340, 360);
+}
 
-    searchField_->setPlaceholderText(searchPlaceholder);
-    searchField_->setClearButtonEnabled(true);
-    addWebsiteButton_->setText(QStringLiteral("+"));
-    addWebsiteButton_->setToolTip(tr("Add a site (Ctrl+N)"));
-    menuButton_->setText(QStringLiteral("☰"));
-    menuButton_->setToolTip(tr("Menu"));
-    menuButton_->setPopupMode(QToolButton::InstantPopup);
-    menuButton_->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; }"));
-    for (QToolButton* button : {addWebsiteButton_, menuButton_}) {
-        button->setAutoRaise(true);
-        button->setFixedSize(30, 30);
-        QFont font = button->font();
-        font.setPointSizeF(font.pointSizeF() * 1.3);
-        button->setFont(font);
-    }
-    menuButton_->hide();
-
-    auto* bar = new QHBoxLayout;
-    bar->setContentsMargins(10, 10, 10, 10);
-    bar->setSpacing(6);
-    bar->addWidget(searchField_, 1);
-    bar->addWidget(addWebsiteButton_);
-    bar->addWidget(menuButton_);
-
-    listView_->setModel(model_);
-    auto* promptButton = new QPushButton(tr("Add a Site…"), this);
-    promptButton->setMinimumSize(140, 32);
-    addNewSitePrompt_ = makePrompt(this, promptButton);
-    stack_->addWidget(listView_);
-    stack_->addWidget(addNewSitePrompt_);
-
-    auto* line = new QFrame(this);
-    line->setFrameShape(QFrame::HLine);
-    line->setStyleSheet(QStringLiteral("QFrame { color: #dcdcdc; }"));
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    layout->addLayout(bar);
-    layout->addWidget(line);
-    layout->addWidget(stack_, 1);
-    notice_ = new QLabel(this);
-    notice_->setObjectName(QStringLiteral("notice"));
-    notice_->setWordWrap(true);
-    notice_->setContentsMargins(10, 8, 10, 8);
-    notice_->setStyleSheet(QStringLiteral("QLabel { background: #fff6d9; color: #4a3b00; }"));
-    notice_->hide();
-    layout->addWidget(notice_);
-
-    menuConnectButton_ = rowMenu_->addAction(tr("Connect"), this, &SiteListWindow::connectToSelectedSite);
-    menuEditButton_ = rowMenu_->addAction(tr("Edit…"), this, &SiteListWindow::editSelectedWebsite);
-    menuDuplicateButton_ =
-        rowMenu_->addAction(tr("Duplicate"), this, &SiteListWindow::duplicateSelectedWebsite);
-    menuPendingButton_ = rowMenu_->addAction(tr("Unconfirmed Files…"), this, [this] {
+void SiteListWindow::connectActions() {
+    connect(parts_.menuConnectButton, &QAction::triggered, this, &SiteListWindow::connectToSelectedSite);
+    connect(parts_.menuEditButton, &QAction::triggered, this, &SiteListWindow::editSelectedWebsite);
+    connect(parts_.menuDuplicateButton, &QAction::triggered, this, &SiteListWindow::duplicateSelectedWebsite);
+    connect(parts_.menuPendingButton, &QAction::triggered, this, [this] {
         if (const auto site = selectedWebsite())
             showPendingFiles(site->cleanName);
     });
-    rowMenu_->addSeparator();
-    menuDeleteButton_ = rowMenu_->addAction(tr("Delete…"), this, &SiteListWindow::removeWebsite);
+    connect(parts_.menuDeleteButton, &QAction::triggered, this, &SiteListWindow::removeWebsite);
 
-    connect(searchField_, &QLineEdit::textChanged, model_, &SiteListModel::setSearchText);
-    connect(addWebsiteButton_, &QToolButton::clicked, this, &SiteListWindow::addWebsite);
-    connect(promptButton, &QPushButton::clicked, this, &SiteListWindow::addWebsite);
-    connect(listView_, &SiteListView::menuRequested, this, &SiteListWindow::showRowMenu);
-    connect(listView_, &QAbstractItemView::doubleClicked, this,
+    SiteListView* list = parts_.listView;
+    connect(parts_.searchField, &QLineEdit::textChanged, model_, &SiteListModel::setSearchText);
+    connect(parts_.addWebsiteButton, &QToolButton::clicked, this, &SiteListWindow::addWebsite);
+    connect(parts_.promptButton, &QPushButton::clicked, this, &SiteListWindow::addWebsite);
+    connect(list, &SiteListView::menuRequested, this, &SiteListWindow::showRowMenu);
+    connect(list, &QAbstractItemView::doubleClicked, this,
             [this](const QModelIndex& index) { connectToSite(index.row()); });
-    connect(new QShortcut(QKeySequence(Qt::Key_Return), listView_, nullptr, nullptr, Qt::WidgetShortcut),
-            &QShortcut::activated, this, [this] { connectToSite(listView_->currentIndex().row()); });
-    connect(new QShortcut(QKeySequence::Delete, listView_, nullptr, nullptr, Qt::WidgetShortcut),
+    connect(new QShortcut(QKeySequence(Qt::Key_Return), list, nullptr, nullptr, Qt::WidgetShortcut),
+            &QShortcut::activated, this, [this, list] { connectToSite(list->currentIndex().row()); });
+    connect(new QShortcut(QKeySequence::Delete, list, nullptr, nullptr, Qt::WidgetShortcut),
             &QShortcut::activated, this, &SiteListWindow::removeWebsite);
     connect(new QShortcut(QKeySequence::Find, this), &QShortcut::activated, this,
             &SiteListWindow::focusOnSearchText);
@@ -161,7 +81,7 @@ SiteListWindow::SiteListWindow(SiteListManager& sites, ConnectionControl& contro
                             model_->siteAt(row)->siteConnection ? model_->siteAt(row)->pendingUploads : 0);
                     }
             });
-    connect(listView_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+    connect(list->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &SiteListWindow::restyleRows);
 
     connect(editor_, &QDialog::finished, this, [this](int code) {
@@ -177,29 +97,12 @@ SiteListWindow::SiteListWindow(SiteListManager& sites, ConnectionControl& contro
     connect(&control_, &ConnectionControl::siteTerminated, model_, &SiteListModel::showTerminated);
     connect(&control_, &ConnectionControl::pendingUploadsChanged, model_,
             [this](const QString& title, int) { model_->siteChanged(title); });
-    connect(&control_, &ConnectionControl::refreshFinished, this,
-            [this](const QString& title, int, const QString& notRefreshed) {
-                stopRefreshing(title);
-                if (!notRefreshed.isEmpty())
-                    showNotice(tr("“%1” was not refreshed: %2. Its files are as they were; try again in a "
-                                  "moment.")
-                                   .arg(title, notRefreshed));
-            });
-    connect(&control_, &ConnectionControl::alreadyConnected, this,
-            [this](const QString& title, const QString& mountPoint) {
-                showNotice(tr("“%1” is already connected by another Folvane window or command; its files "
-                              "are at %2.")
-                               .arg(title, mountPoint));
-                if (QDir(mountPoint).exists())
-                    QDesktopServices::openUrl(QUrl::fromLocalFile(mountPoint));
-            });
-    connect(&control_, &ConnectionControl::helperEnded, this,
-            [this](const QString& title, std::optional<int>) { helperEnded(title); });
-
-    sites_.delegate = this;
-    rebuildRowWidgets();
-    resize(420, 540);
-    setMinimumSize(340, 360);
+    connect(&controller_, &SiteListController::refreshingChanged, this, &SiteListWindow::showRefreshing);
+    connect(&controller_, &SiteListController::noticeChanged, this, &SiteListWindow::showNotice);
+    connect(&controller_, &SiteListController::openFolder, this,
+            [](const QString& folder) { QDesktopServices::openUrl(QUrl::fromLocalFile(folder)); });
+    connect(&controller_, &SiteListController::passwordWanted, this,
+            [this](const QString& title) { editRowWebsite(model_->filteredPositionOfSite(title)); });
 }
 
 SiteListWindow::~SiteListWindow() {
@@ -229,8 +132,8 @@ void SiteListWindow::showPendingFiles(const QString& title) {
 }
 
 void SiteListWindow::setApplicationMenu(QMenu* menu) {
-    menuButton_->setMenu(menu);
-    menuButton_->setVisible(menu != nullptr);
+    parts_.menuButton->setMenu(menu);
+    parts_.menuButton->setVisible(menu != nullptr);
 }
 
 void SiteListWindow::didFinishTask(SiteListManager&) {
@@ -242,20 +145,20 @@ void SiteListWindow::refreshSiteList() {
 }
 
 bool SiteListWindow::promptShown() const {
-    return stack_->currentWidget() == addNewSitePrompt_;
+    return parts_.stack->currentWidget() == parts_.addNewSitePrompt;
 }
 
 SiteRowWidget* SiteListWindow::rowWidgetAt(int row) const {
-    return qobject_cast<SiteRowWidget*>(listView_->indexWidget(model_->index(row)));
+    return qobject_cast<SiteRowWidget*>(parts_.listView->indexWidget(model_->index(row)));
 }
 
 std::shared_ptr<BaseWebsite> SiteListWindow::selectedWebsite() const {
-    const QModelIndexList selected = listView_->selectionModel()->selectedRows();
+    const QModelIndexList selected = parts_.listView->selectionModel()->selectedRows();
     return selected.isEmpty() ? nullptr : model_->siteAt(selected.first().row());
 }
 
 void SiteListWindow::rebuildRowWidgets() {
-    stack_->setCurrentWidget(model_->allItems().empty() ? addNewSitePrompt_ : listView_);
+    parts_.stack->setCurrentWidget(model_->allItems().empty() ? parts_.addNewSitePrompt : parts_.listView);
     for (int row = 0; row < model_->rowCount(); ++row) {
         const std::shared_ptr<BaseWebsite> site = model_->siteAt(row);
         auto* rowWidget = new SiteRowWidget;
@@ -267,13 +170,13 @@ void SiteListWindow::rebuildRowWidgets() {
         connect(rowWidget, &SiteRowWidget::refreshClicked, this,
                 [this, title] { switchRefreshingStates(title); });
         connect(rowWidget, &SiteRowWidget::pendingClicked, this, [this, title] { showPendingFiles(title); });
-        if (refreshing_.contains(title))
+        if (controller_.isRefreshing(title))
             rowWidget->refreshButton()->spinClockwise(refreshTurnSeconds);
-        listView_->setIndexWidget(model_->index(row), rowWidget);
+        parts_.listView->setIndexWidget(model_->index(row), rowWidget);
     }
     const int selectedRow = model_->filteredPositionOfSite(selectedTitle_);
     if (!selectedTitle_.isEmpty() && selectedRow >= 0)
-        listView_->setCurrentIndex(model_->index(selectedRow));
+        parts_.listView->setCurrentIndex(model_->index(selectedRow));
     restyleRows();
 }
 
@@ -290,17 +193,17 @@ void SiteListWindow::showRowMenu(int row, const QPoint& globalPosition) {
         return;
     // A connected site keeps its title and address while its volume is mounted; a site being checked stays
     // until its check has ended.
-    const bool checking = checking_.contains(site->cleanName);
-    menuEditButton_->setEnabled(!site->siteConnection && !checking);
-    menuDeleteButton_->setEnabled(!checking);
-    menuConnectButton_->setText(site->siteConnection ? tr("Open Folder") : tr("Connect"));
-    menuPendingButton_->setVisible(pendingFiles_ && site->siteConnection);
-    rowMenu_->popup(globalPosition);
+    const bool checking = controller_.isChecking(site->cleanName);
+    parts_.menuEditButton->setEnabled(!site->siteConnection && !checking);
+    parts_.menuDeleteButton->setEnabled(!checking);
+    parts_.menuConnectButton->setText(site->siteConnection ? tr("Open Folder") : tr("Connect"));
+    parts_.menuPendingButton->setVisible(pendingFiles_ && site->siteConnection);
+    parts_.rowMenu->popup(globalPosition);
 }
 
 void SiteListWindow::focusOnSearchText() {
-    searchField_->setFocus(Qt::ShortcutFocusReason);
-    searchField_->selectAll();
+    parts_.searchField->setFocus(Qt::ShortcutFocusReason);
+    parts_.searchField->selectAll();
 }
 
 void SiteListWindow::showEditor() {
@@ -314,7 +217,7 @@ void SiteListWindow::raiseEditor() {
 }
 
 bool SiteListWindow::refusedWhileChecking(const BaseWebsite& site) {
-    if (!checking_.contains(site.cleanName))
+    if (!controller_.isChecking(site.cleanName))
         return false;
     prompts_.alert(this, tr("“%1” Is Being Checked").arg(site.cleanName),
                    tr("Folvane is checking this site before connecting it. Edit or remove it once the check "
@@ -342,7 +245,7 @@ void SiteListWindow::editRowWebsite(int row) {
 }
 
 void SiteListWindow::editSelectedWebsite() {
-    const QModelIndexList selected = listView_->selectionModel()->selectedRows();
+    const QModelIndexList selected = parts_.listView->selectionModel()->selectedRows();
     if (!selected.isEmpty())
         editRowWebsite(selected.first().row());
 }
@@ -383,7 +286,7 @@ void SiteListWindow::removeWebsite() {
     if (!removed && confirmed)
         prompts_.alert(this, tr("Removing Site Failed"), sites_.lastError());
     if (removed)
-        refreshing_.erase(site->cleanName);
+        controller_.forget(site->cleanName);
     refreshSiteList();
 }
 
@@ -396,101 +299,45 @@ void SiteListWindow::connectToSelectedSite() {
 }
 
 void SiteListWindow::connectSite(const std::shared_ptr<BaseWebsite>& site, ConnectEntryPoint entryPoint) {
-    if (!site || checking_.contains(site->cleanName))
-        return;
-    if (site->siteConnection) {
-        const QString mountPoint = QDir::cleanPath(paths::mountPointFor(site->cleanName));
-        if (QDir(mountPoint).exists())
-            QDesktopServices::openUrl(QUrl::fromLocalFile(mountPoint));
-        return;
-    }
-    const QString title = site->cleanName;
-    if (!sites_.loadPassword(*site)) {
-        prompts_.alert(
-            this, tr("No Password Stored"),
-            tr("Folvane has no password for “%1”. Enter it here, save, and connect again.").arg(title));
-        editRowWebsite(model_->filteredPositionOfSite(title));
-        return;
-    }
-    // The check keeps the event loop turning; a second request for the same site meanwhile is ignored.
-    notice_->hide();
-    checking_.insert(title);
     QApplication::setOverrideCursor(Qt::BusyCursor);
-    const ConnectOutcome outcome = control_.connectToSite(*site);
-    // The helper has its own copy; the next connection reads it again.
-    site->password.clear();
+    controller_.connectSite(site, entryPoint);
     QApplication::restoreOverrideCursor();
-    checking_.erase(title);
-    if (outcome.kind == ConnectOutcome::Kind::checkFailed && outcome.error)
-        prompts_.alert(this, tr("Mount Failed"), alertText(*outcome.error, site->dirtyURL, entryPoint));
-    else if (outcome.kind == ConnectOutcome::Kind::launchFailed)
-        prompts_.alert(this, tr("Mount Failed"),
-                       tr("Folvane could not start its helper program: %1").arg(outcome.launchError));
 }
 
 void SiteListWindow::switchRefreshingStates(const QString& title) {
-    const int row = model_->filteredPositionOfSite(title);
-    const auto site = model_->siteAt(row);
-    if (!site || !site->siteConnection)
-        return;
-    if (!refreshing_.contains(title)) {
-        notice_->hide();
-        refreshing_.insert(title);
-        if (SiteRowWidget* rowWidget = rowWidgetAt(row))
-            rowWidget->refreshButton()->spinClockwise(refreshTurnSeconds);
-        control_.refreshTemplates(*site, row);
-        return;
-    }
-    if (!prompts_.confirm(
-            this, tr("Cancel Template Refreshing?"),
-            tr("Stopping the refreshing of files midway will disrupt behaviour, and the site will "
-               "be ejected."),
-            tr("Yes"), tr("Cancel")))
-        return;
-    stopRefreshing(title);
-    control_.ejectSite(*site);
-}
-
-void SiteListWindow::showNotice(const QString& text) {
-    notice_->setText(text);
-    notice_->show();
-}
-
-QString SiteListWindow::noticeText() const {
-    return notice_->isHidden() ? QString() : notice_->text();
-}
-
-void SiteListWindow::stopRefreshing(const QString& title) {
-    refreshing_.erase(title);
-    if (SiteRowWidget* rowWidget = rowWidgetAt(model_->filteredPositionOfSite(title)))
-        rowWidget->refreshButton()->stopAnimations();
+    controller_.switchRefreshingStates(title, model_->filteredPositionOfSite(title));
 }
 
 void SiteListWindow::clickEject(const QString& title) {
-    const auto site = sites_.siteWithTitle(title);
-    if (!site || !site->siteConnection)
-        return;
-    if (site->pendingUploads > 0 &&
-        !prompts_.confirm(
-            this, tr("Eject “%1”?").arg(title),
-            tr("%n change(s) on the volume have not been confirmed by the site yet. If you eject "
-               "now, they are kept in the folder “Recovered” of Folvane's data folder.",
-               nullptr, site->pendingUploads),
-            tr("Eject"), tr("Cancel")))
-        return;
-    stopRefreshing(title);
-    control_.ejectSite(*site);
+    controller_.eject(title);
 }
 
-// A helper that ended by itself (mount failure, volume unmounted from outside) leaves its site idle, so it
-// can be connected again; the row shows the error dot once.
-void SiteListWindow::helperEnded(const QString& title) {
-    const auto site = sites_.siteWithTitle(title);
-    if (!site || !site->siteConnection || site->siteConnection->isRunning())
+void SiteListWindow::showRefreshing(const QString& title, bool refreshing) {
+    SiteRowWidget* rowWidget = rowWidgetAt(model_->filteredPositionOfSite(title));
+    if (!rowWidget)
         return;
-    stopRefreshing(title);
-    site->connectingError = true;
-    control_.ejectSite(*site);
+    if (refreshing)
+        rowWidget->refreshButton()->spinClockwise(refreshTurnSeconds);
+    else
+        rowWidget->refreshButton()->stopAnimations();
+}
+
+void SiteListWindow::showNotice(const QString& text) {
+    parts_.notice->setText(text);
+    parts_.notice->setHidden(text.isEmpty());
+}
+
+QString SiteListWindow::noticeText() const {
+    return parts_.notice->isHidden() ? QString() : parts_.notice->text();
+}
+
+void SiteListWindow::alert(const QString& message, const QString& informativeText) {
+    prompts_.alert(this, message, informativeText);
+}
+
+bool SiteListWindow::confirm(const QString& message, const QString& informativeText,
+                             const QString& acceptText, const QString& rejectText) {
+    return prompts_.confirm(this, message, informativeText, acceptText, rejectText);
 }
 
 } // namespace folvane::ui

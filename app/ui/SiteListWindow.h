@@ -1,19 +1,12 @@
 #pragma once
 
-#include "core/LoggingInError.h"
+#include "SiteListLayout.h"
+#include "core/SiteListController.h"
 #include "core/SiteListManager.h"
 
 #include <QWidget>
 #include <deque>
 #include <memory>
-#include <set>
-
-class QLabel;
-class QLineEdit;
-class QMenu;
-class QAction;
-class QStackedWidget;
-class QToolButton;
 
 namespace folvane {
 class BaseWebsite;
@@ -33,13 +26,12 @@ class SiteListView;
 
 // The main window: the search field, the site list with one row per site, the prompt shown while there is no
 // site, the row menu (connect, edit, duplicate, delete) and the site editor. Connecting, refreshing and
-// ejecting go through ConnectionControl; the rows follow its signals.
-class SiteListWindow : public QWidget, public SiteListManagerDelegate {
+// ejecting go through the site list's controller; the rows follow ConnectionControl's signals.
+class SiteListWindow : public QWidget, public SiteListManagerDelegate, private SiteListController::Asking {
     Q_OBJECT
 public:
     // The turn of a refresh button while its site refreshes.
     static constexpr double refreshTurnSeconds = 2.5;
-    static inline const QString searchPlaceholder = QStringLiteral("Search              ");
 
     SiteListWindow(SiteListManager& sites, ConnectionControl& control, UserPrompts& prompts,
                    IconFetcher& icons, QWidget* parent = nullptr);
@@ -77,9 +69,9 @@ public:
     void didFinishTask(SiteListManager& manager) override;
 
     SiteListModel& model() const { return *model_; }
-    SiteListView* listView() const { return listView_; }
-    QLineEdit* searchField() const { return searchField_; }
-    QMenu* rowMenu() const { return rowMenu_; }
+    SiteListView* listView() const { return parts_.listView; }
+    QLineEdit* searchField() const { return parts_.searchField; }
+    QMenu* rowMenu() const { return parts_.rowMenu; }
     SiteEditor* editor() const { return editor_; }
     SiteRowWidget* rowWidgetAt(int row) const;
     bool promptShown() const;
@@ -88,6 +80,10 @@ public:
     QString noticeText() const;
 
 private:
+    void alert(const QString& message, const QString& informativeText) override;
+    bool confirm(const QString& message, const QString& informativeText, const QString& acceptText,
+                 const QString& rejectText) override;
+    void connectActions();
     void connectSite(const std::shared_ptr<BaseWebsite>& site, ConnectEntryPoint entryPoint);
     void showEditor();
     void raiseEditor();
@@ -96,32 +92,18 @@ private:
     void rebuildRowWidgets();
     void restyleRows();
     void showRowMenu(int row, const QPoint& globalPosition);
-    void helperEnded(const QString& title);
-    void stopRefreshing(const QString& title);
+    void showRefreshing(const QString& title, bool refreshing);
     void showNotice(const QString& text);
 
     SiteListManager& sites_;
     ConnectionControl& control_;
     UserPrompts& prompts_;
     SiteListModel* model_;
-    QLineEdit* searchField_;
-    QToolButton* addWebsiteButton_;
-    QToolButton* menuButton_;
-    QStackedWidget* stack_;
-    SiteListView* listView_;
-    QWidget* addNewSitePrompt_;
-    QLabel* notice_;
-    QMenu* rowMenu_;
-    QAction* menuConnectButton_;
-    QAction* menuEditButton_;
-    QAction* menuDuplicateButton_;
-    QAction* menuDeleteButton_;
-    QAction* menuPendingButton_;
+    SiteListLayout parts_;
+    SiteListController controller_;
     PendingFilesWatch* pendingFiles_ = nullptr;
     PendingFilesDialog* pendingFilesDialog_ = nullptr;
     SiteEditor* editor_;
-    std::set<QString> refreshing_;
-    std::set<QString> checking_;
     struct DeepLinkSite {
         QString title, url, username;
     };

@@ -1,5 +1,6 @@
 #include "SiteRowWidget.h"
 
+#include "Counted.h"
 #include "Icons.h"
 #include "RefreshButton.h"
 #include "core/BaseWebsite.h"
@@ -126,7 +127,7 @@ void SiteRowWidget::showSite(const BaseWebsite& site, ConnectionState state) {
         icon.setDevicePixelRatio(std::max(1.0, icon.width() / static_cast<qreal>(iconSide)));
         favIcon_->setPixmap(icon);
     } else {
-        favIcon_->clear();
+        favIcon_->setPixmap(icons::siteFace(site.cleanName, iconSide));
     }
     connected_ = site.siteConnection != nullptr;
     ejectButton_->setVisible(connected_);
@@ -158,13 +159,17 @@ void SiteRowWidget::showState(ConnectionState state) {
 void SiteRowWidget::showPendingUploads(int count) {
     pendingUploads_->setVisible(count > 0);
     pendingUploads_->setText(QStringLiteral("↑ %1").arg(count));
-    pendingUploads_->setToolTip(
-        tr("%n change(s) not yet confirmed by the site; click to see which", nullptr, count));
+    pendingUploads_->setToolTip(tr("%1 not yet confirmed by the site; click to see which")
+                                    .arg(counted(count, tr("change"), tr("changes"))));
 }
 
 void SiteRowWidget::setRowSelected(bool selected) {
     selected_ = selected;
     editButton_->setVisible(selected && !connected_);
+}
+
+QPixmap SiteRowWidget::icon() const {
+    return favIcon_->pixmap();
 }
 
 QString SiteRowWidget::title() const {

@@ -34,6 +34,8 @@ public:
     QToolButton* editButton() const { return editButton_; }
     QToolButton* ejectButton() const { return ejectButton_; }
     QToolButton* pendingUploadsButton() const { return pendingUploads_; }
+    // The site's icon, or its face when it has none.
+    QPixmap icon() const;
     ConnectionState state() const { return state_; }
     QString title() const;
     QString typedURL() const;

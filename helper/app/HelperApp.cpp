@@ -3,7 +3,9 @@
 #include "AnswerWait.h"
 #include "BusNames.h"
 #include "ConsoleLog.h"
+#include "Counted.h"
 #include "DesktopNotifier.h"
+#include "FileManager.h"
 #include "GoogleAnalytics.h"
 #include "HttpClient.h"
 #include "LogLines.h"
@@ -105,7 +107,7 @@ void HelperApp::start() {
     });
     bus_->subscribe(bus::named(bus::eject, title), [this](const QVariantMap&) {
         logLine(QStringLiteral("Asked to eject; shutting down"));
-        terminate(0);
+        terminate(0, bus::eject);
     });
     // "finishedconnecting-" follows once the volume is up (didMount).
 }
@@ -231,9 +233,8 @@ void HelperApp::didMount(const QString& mountPoint) {
     logLine(logline::mountedAt + mountPoint);
     const QString title = site_.title();
     bus_->post(bus::named(bus::finishedConnecting, title), {{bus::keyTitle, title}});
-    if (args_.openFolder && qEnvironmentVariable("FOLVANE_NO_OPEN") != QLatin1String("1") &&
-        !QProcess::startDetached(QStringLiteral("xdg-open"), {mountPoint}))
-        logLine(QStringLiteral("Could not open the file browser on ") + mountPoint);
+    if (args_.openFolder && qEnvironmentVariable("FOLVANE_NO_OPEN") != QLatin1String("1"))
+        showInFileManager(mountPoint);
 }
 
 void HelperApp::mountFailed(const QString& reason) {
@@ -308,10 +309,8 @@ bool HelperApp::setLeftOverMirrorsAside(QStringList* leftOver) {
 void HelperApp::keepLostEdits(const QStringList& leftOver) {
     for (const QString& earlier : leftOver) {
         const QStringList lost = Recovery::lostEdits(earlier, mirrorFolder());
-        logLine(
-            QStringLiteral("A run that did not end cleanly left %1; %2 file(s) of it the site does not have")
-                .arg(earlier)
-                .arg(lost.size()));
+        logLine(QStringLiteral("A run that did not end cleanly left %1; %2 of it the site does not have")
+                    .arg(earlier, counted(lost.size(), QStringLiteral("file"), QStringLiteral("files"))));
         if (!Recovery(baseFolder_, site_.title(), earlier, *notifier_).keep(lost).safe())
             continue; // not everything could be kept: the folder stays for the next start
         if (!QDir(earlier).removeRecursively())
@@ -323,22 +322,26 @@ QString HelperApp::mirrorFolder() const {
     return mirrorFolderPath(baseFolder_, site_.cachedFolderName.value_or(QString()));
 }
 
-void HelperApp::terminate(int exitCode) {
+void HelperApp::terminate(int exitCode, const QString& askedBy) {
     if (terminating_)
         return;
     terminating_ = true;
     AnswerWait::abandonAll();
-    shutDown();
+    shutDown(askedBy);
     QCoreApplication::exit(exitCode);
 }
 
-void HelperApp::shutDown() {
+void HelperApp::shutDown(const QString& askedBy) {
     const QString title = site_.title();
     if (analytics_->isOn())
         analytics_->stopGoogleAnalytics();
+    notifier_->stopOfferingActions(); // no one would be here to answer them
     if (engine_ && !engine_->finish(shutdownGraceMs))
         mirrorStays_ = true;
-    bus_->post(bus::named(bus::connectionTerminated, title), {{bus::keyTitle, title}});
+    QVariantMap announcement{{bus::keyTitle, title}};
+    if (!askedBy.isEmpty())
+        announcement.insert(bus::keyAskedBy, askedBy);
+    bus_->post(bus::named(bus::connectionTerminated, title), announcement);
     bus_->flush();
     // The volume goes first, so no one sees the mirror's files vanish mid-operation; nothing is left
     // mounted even when removing the mirror fails.

@@ -38,8 +38,9 @@ public:
 
     void start();
     // Posts "connection-terminated-", takes the volume down, removes the mirror folder and the mount point,
-    // then ends the event loop with `exitCode`.
-    void terminate(int exitCode);
+    // then ends the event loop with `exitCode`. `askedBy` names the request that ends a helper the user
+    // wanted to end (an eject, a signal); the announcement carries it.
+    void terminate(int exitCode, const QString& askedBy = {});
 
 private:
     QString mirrorFolder() const;
@@ -64,7 +65,7 @@ private:
     void postPendingFiles(const QList<PendingFile>& files);
     // "refresh-": requests that arrive while one runs wait for it, so answers keep their order.
     void refreshRequested(const QVariantMap& userInfo);
-    void shutDown();
+    void shutDown(const QString& askedBy);
 
     HelperCommandLine args_;
     WebsiteInUse& site_;

@@ -1,7 +1,9 @@
 #include "Recovery.h"
 
 #include "ConsoleLog.h"
+#include "Counted.h"
 #include "DesktopNotifier.h"
+#include "FileManager.h"
 #include "Paths.h"
 
 #include <QDir>
@@ -79,12 +81,16 @@ Recovery::Kept Recovery::keep(const QStringList& files, const QDateTime& when) {
                 (kept.folder.isEmpty() ? baseFolder_ + QStringLiteral("/Recovered") : kept.folder));
     if (copied.isEmpty())
         return kept;
-    logLine(QStringLiteral("Kept %1 unconfirmed file(s) in %2").arg(copied.size()).arg(kept.folder));
+    const QString keptFiles = counted(copied.size(), QStringLiteral("file"), QStringLiteral("files"));
+    const QString folder = kept.folder;
+    logLine(QStringLiteral("Kept %1 unconfirmed in %2").arg(keptFiles, folder));
     notifier_.notify(QStringLiteral("Unsaved changes kept"),
-                     QStringLiteral("%1 file(s) of \"%2\" that the site did not confirm were kept in %3")
-                         .arg(copied.size())
-                         .arg(title_, kept.folder),
-                     true);
+                     QStringLiteral("%1 of \"%2\" that the site did not confirm %3 kept in %4")
+                         .arg(keptFiles, title_,
+                              copied.size() == 1 ? QStringLiteral("was") : QStringLiteral("were"), folder),
+                     true, {{QStringLiteral("show-files"), QStringLiteral("Show files"), [folder] {
+                                 showInFileManager(folder);
+                             }}});
     return kept;
 }
 

@@ -416,15 +416,14 @@ TEST_F(AppCli, EjectingWithUnconfirmedUploadsSaysSo) {
     // Playing the helper's part: two uploads are out.
     bus.post("pending-uploads-Other", {{"title", "Other"}, {"count", 5}});
     bus.post("pending-uploads-Site", {{"title", "Site"}, {"count", 2}});
-    ASSERT_TRUE(waitUntil([&] {
-        return connect.process().errors().contains("\"Site\": 2 upload(s) waiting");
-    })) << connect.process().errors().toStdString();
-    EXPECT_FALSE(connect.process().errors().contains("5 upload(s)"));
+    ASSERT_TRUE(waitUntil([&] { return connect.process().errors().contains("\"Site\": 2 uploads waiting"); }))
+        << connect.process().errors().toStdString();
+    EXPECT_FALSE(connect.process().errors().contains("5 uploads"));
 
     connect.process().sendSignal(SIGTERM);
     ASSERT_TRUE(connect.process().waitForExit());
     EXPECT_EQ(connect.process().exitCode(), 0);
-    EXPECT_TRUE(connect.process().errors().contains("2 upload(s) to \"Site\" were not confirmed yet"))
+    EXPECT_TRUE(connect.process().errors().contains("2 uploads to \"Site\" were not confirmed yet"))
         << connect.process().errors().toStdString();
 }
 

@@ -2,6 +2,7 @@
 // session bus: check, launch, the helper's announcements, the status timer, wake, refresh, eject and quit.
 #include "testkit/AddonSim.h"
 #include "testkit/BusRecorder.h"
+#include "testkit/FakeOpener.h"
 #include "testkit/FuseMounts.h"
 #include "testkit/Programs.h"
 #include "testkit/TestSession.h"
@@ -15,12 +16,15 @@
 #include "core/HelperProcess.h"
 #include "core/SecretStore.h"
 #include "core/SharedPreferences.h"
+#include "core/SiteConnections.h"
+#include "core/SiteListController.h"
 #include "core/SiteListManager.h"
 #include "core/WakeWatcher.h"
 
 #include <QCoreApplication>
 #include <QDBusMessage>
 #include <QDir>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -241,4 +245,106 @@ TEST_F(AppConnectionControl, AHelperForASiteAnotherOneServesReportsItAlreadyConn
     EXPECT_EQ(connectionState(*site), ConnectionState::connected);
     EXPECT_TRUE(FuseMounts::isMounted(session.mountRoot() + "/Test Site"));
     control.terminateAllHelpers();
+}
+
+// An end the user asked for elsewhere (folvane3 eject, a signal) is no failure: the site is idle again. An
+// unmount from outside is: the error dot shows once.
+TEST_F(AppConnectionControl, AnEjectFromElsewhereLeavesTheSiteIdleAndAnOutsideUnmountShowsTheError) {
+    BusRecorder recorder(session.bus());
+    int terminated = 0;
+    QObject::connect(&control, &ConnectionControl::siteTerminated, [&] { ++terminated; });
+    const auto connectAndWait = [&] {
+        const ConnectOutcome outcome = control.connectToSite(*site);
+        ASSERT_EQ(outcome.kind, ConnectOutcome::Kind::launched) << outcome.launchError.toStdString();
+        ASSERT_TRUE(waitUntil([&] { return connectionState(*site) == ConnectionState::connected; }));
+    };
+
+    connectAndWait();
+    recorder.post("eject-Test Site", {});
+    ASSERT_TRUE(waitUntil([&] { return !site->siteConnection; }));
+    EXPECT_EQ(connectionState(*site), ConnectionState::idle);
+    EXPECT_EQ(terminated, 0);
+
+    connectAndWait();
+    ASSERT_EQ(QProcess::execute("fusermount3", {"-u", "-z", session.mountRoot() + "/Test Site"}), 0);
+    ASSERT_TRUE(waitUntil([&] { return !site->siteConnection; }));
+    EXPECT_EQ(terminated, 1);
+    EXPECT_EQ(connectionState(*site), ConnectionState::error);
+}
+
+// Where the desktop shows buttons on notifications, a finished connection is announced with "Open folder",
+// which opens the volume; elsewhere no notification is added.
+TEST_F(AppConnectionControl, AFinishedConnectionOffersToOpenTheFolderWhereTheDesktopShowsButtons) {
+    const FakeOpener opener(session.home());
+    const QByteArray searchPath = qgetenv("PATH");
+    qputenv("PATH", opener.searchPath().toUtf8());
+    for (const bool buttons : {false, true}) {
+        session.notificationService().showActions(buttons);
+        SiteConnections connections(
+            sites, preferences,
+            HelperSetup{programPath("folvane3-fuse-helper"), session.environment(), session.baseFolder()},
+            session.bus(), QDBusConnection(QStringLiteral("no system bus")));
+        ASSERT_EQ(connections.control().connectToSite(*site).kind, ConnectOutcome::Kind::launched);
+        ASSERT_TRUE(waitUntil([&] { return connectionState(*site) == ConnectionState::connected; }));
+        const auto shown = session.waitForNotification("Connected", buttons ? defaultTimeoutMs : 1000);
+        if (!buttons) {
+            EXPECT_FALSE(shown);
+        } else {
+            ASSERT_TRUE(shown);
+            const QString mountPoint = QDir::cleanPath(paths::mountPointFor("Test Site"));
+            EXPECT_EQ(shown->body, "“Test Site” is mounted at " + mountPoint);
+            ASSERT_EQ(shown->actions, (QStringList{"open-folder", "Open folder"}));
+            session.notificationService().invokeAction(shown->id, "open-folder");
+            EXPECT_TRUE(waitUntil([&] { return opener.opened() == QStringList{mountPoint}; }))
+                << opener.opened().join(' ').toStdString();
+        }
+        connections.control().terminateAllHelpers();
+    }
+    qputenv("PATH", searchPath);
+}
+
+// The site list's controller needs no window: it connects, refreshes and ejects, asks before an eject that
+// would leave changes unconfirmed (in words that count them), and says when the refresh button turns.
+TEST_F(AppConnectionControl, TheSiteListControllerWorksWithoutWidgets) {
+    struct Asking : SiteListController::Asking {
+        void alert(const QString& message, const QString& text) override { alerts << message + ": " + text; }
+        bool confirm(const QString&, const QString& text, const QString&, const QString&) override {
+            questions << text;
+            return answer;
+        }
+        QStringList alerts, questions;
+        bool answer = false;
+    } asking;
+    SiteListController controller(sites, control, asking);
+    std::vector<std::pair<QString, bool>> turning;
+    QObject::connect(&controller, &SiteListController::refreshingChanged,
+                     [&](const QString& title, bool on) { turning.emplace_back(title, on); });
+
+    controller.connectSite(sites.siteWithTitle("Test Site"), ConnectEntryPoint::connectToSite);
+    EXPECT_TRUE(asking.alerts.isEmpty()) << asking.alerts.join('\n').toStdString();
+    ASSERT_TRUE(waitUntil([&] { return connectionState(*site) == ConnectionState::connected; }));
+
+    controller.switchRefreshingStates("Test Site", 0);
+    EXPECT_TRUE(controller.isRefreshing("Test Site"));
+    ASSERT_TRUE(waitUntil([&] { return !controller.isRefreshing("Test Site"); })) << "the helper answered";
+    EXPECT_EQ(turning, (std::vector<std::pair<QString, bool>>{{"Test Site", true}, {"Test Site", false}}));
+
+    site->pendingUploads = 1;
+    controller.eject("Test Site");
+    ASSERT_EQ(asking.questions.size(), 1);
+    EXPECT_TRUE(asking.questions[0].startsWith(
+        "1 change on the volume has not been confirmed by the site yet. If you eject now, it is kept"))
+        << asking.questions[0].toStdString();
+    EXPECT_TRUE(site->siteConnection) << "not ejected without a yes";
+    site->pendingUploads = 2;
+    asking.answer = true;
+    const std::shared_ptr<HelperProcess> helper = site->siteConnection;
+    controller.eject("Test Site");
+    ASSERT_EQ(asking.questions.size(), 2);
+    EXPECT_TRUE(asking.questions[1].startsWith(
+        "2 changes on the volume have not been confirmed by the site yet. If you eject now, they are kept"))
+        << asking.questions[1].toStdString();
+    EXPECT_FALSE(site->siteConnection);
+    EXPECT_EQ(connectionState(*site), ConnectionState::idle);
+    EXPECT_TRUE(waitUntil([&] { return !helper->isRunning(); }));
 }

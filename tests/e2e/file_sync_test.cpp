@@ -1,6 +1,7 @@
 // Edits on the volume, made by real tools and editors, end with the site holding what the volume shows.
 #include "testkit/AddonSim.h"
 #include "testkit/BusRecorder.h"
+#include "testkit/FakeOpener.h"
 #include "testkit/HelperRunner.h"
 #include "testkit/RandomRuns.h"
 #include "testkit/SiteCompare.h"
@@ -260,6 +261,7 @@ TEST_F(FileSync, FailedUploadsAreRetriedOrKeptAndNothingElseIsKept) {
     ASSERT_TRUE(helper_->waitForExit());
     const auto kept = session_.waitForNotification("Unsaved changes kept");
     ASSERT_TRUE(kept);
+    EXPECT_TRUE(kept->actions.isEmpty()) << "the desktop shows no buttons";
     QDirIterator it(session_.baseFolder() + "/Recovered/Sync Site", QDir::Files,
                     QDirIterator::Subdirectories);
     QStringList recovered;
@@ -270,6 +272,44 @@ TEST_F(FileSync, FailedUploadsAreRetriedOrKeptAndNothingElseIsKept) {
     QFile copy(recovered[0]);
     ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
     EXPECT_EQ(copy.readAll(), "refused\n");
+}
+
+TEST_F(FileSync, AnEditKeptAfterACrashOffersItsFolder) {
+    start("ee");
+    sim_->fault({{"action", "update_template_data"}, {"kind", "refuse"}, {"message", "Template is locked."}});
+    sh(QStringLiteral("echo 'mine' > news/article.html"));
+    ASSERT_TRUE(session_.waitForNotification("Update Error"));
+    helper_->kill();
+    ASSERT_TRUE(helper_->waitForExit());
+
+    // On a desktop that shows buttons on notifications.
+    session_.notificationService().showActions(true);
+    const FakeOpener opener(session_.home());
+    options_.extraEnv = {{"PATH", opener.searchPath()}};
+    helper_ = std::make_unique<HelperRunner>(session_, options_);
+    ASSERT_TRUE(bus_->waitFor("finishedconnecting-Sync Site", defaultTimeoutMs, 2))
+        << helper_->logText().toStdString();
+    const auto kept = session_.waitForNotification("Unsaved changes kept");
+    ASSERT_TRUE(kept) << helper_->logText().toStdString();
+    EXPECT_EQ(kept->body.left(kept->body.indexOf(" kept in ")),
+              "1 file of \"Sync Site\" that the site did not confirm was");
+    // The helper runs on, so it offers the folder and opens it when asked.
+    ASSERT_EQ(kept->actions, (QStringList{"show-files", "Show files"}));
+    session_.notificationService().invokeAction(kept->id, "show-files");
+    ASSERT_TRUE(waitUntil([&] { return !opener.opened().isEmpty(); })) << helper_->logText().toStdString();
+    EXPECT_EQ(opener.opened(), QStringList{kept->body.mid(kept->body.indexOf(" kept in ") + 9)});
+    QDirIterator it(session_.baseFolder() + "/Recovered/Sync Site", QDir::Files | QDir::Hidden,
+                    QDirIterator::Subdirectories);
+    QStringList recovered;
+    while (it.hasNext())
+        recovered << it.next();
+    ASSERT_EQ(recovered.size(), 1) << recovered.join(u' ').toStdString();
+    EXPECT_TRUE(recovered[0].endsWith("/news/article.html"));
+    QFile copy(recovered[0]);
+    ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
+    EXPECT_EQ(copy.readAll(), "mine\n");
+    EXPECT_EQ(QDir(session_.baseFolder() + "/.cache").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 1)
+        << "the left-over mirror is gone once its edits are kept";
 }
 
 TEST_F(FileSync, NothingIsKeptWhenEverythingWasConfirmed) {

@@ -106,8 +106,9 @@ TEST_P(HelperStartup, LogsInDownloadsAndMirrorsTheSiteByteForByte) {
     ASSERT_TRUE(helper.waitForExit());
     EXPECT_EQ(helper.exitCode(), 0);
     ASSERT_TRUE(bus.waitFor(connectionTerminated("Test Site")));
-    EXPECT_EQ(bus.signalsNamed(connectionTerminated("Test Site")).front(),
-              (QVariantMap{{"title", QStringLiteral("Test Site")}}));
+    EXPECT_EQ(
+        bus.signalsNamed(connectionTerminated("Test Site")).front(),
+        (QVariantMap{{"title", QStringLiteral("Test Site")}, {"askedBy", QStringLiteral("signal 15")}}));
     EXPECT_FALSE(QDir(mirror).exists()) << "the mirror folder is removed at shutdown";
     EXPECT_FALSE(helper.logText().contains("password\n"));
 }

@@ -3,6 +3,7 @@
 // the helper with a critical notification, and a log nobody reads holds up neither the volume nor the end.
 #include "testkit/AddonSim.h"
 #include "testkit/BusRecorder.h"
+#include "testkit/FakeOpener.h"
 #include "testkit/FuseMounts.h"
 #include "testkit/HelperRunner.h"
 #include "testkit/Programs.h"
@@ -57,11 +58,17 @@ private:
     QProcess process_;
 };
 
-// What every end of the helper leaves: the announcement, no mount, no mirror, no mount-point folder.
-void expectCleanEnd(HelperRunner& helper, const BusRecorder& bus, const QString& mirror, int exitCode) {
+// What every end of the helper leaves: the announcement (naming the request when it was asked to end), no
+// mount, no mirror, no mount-point folder.
+void expectCleanEnd(HelperRunner& helper, const BusRecorder& bus, const QString& mirror, int exitCode,
+                    const QString& askedBy) {
     ASSERT_TRUE(helper.waitForExit()) << helper.logText().toStdString();
     EXPECT_EQ(helper.exitCode(), exitCode);
-    EXPECT_TRUE(bus.waitFor(terminated));
+    ASSERT_TRUE(bus.waitFor(terminated));
+    QVariantMap announcement{{"title", title}};
+    if (!askedBy.isEmpty())
+        announcement.insert("askedBy", askedBy);
+    EXPECT_EQ(bus.signalsNamed(terminated).back(), announcement);
     EXPECT_FALSE(helper.isMounted());
     EXPECT_FALSE(QFileInfo::exists(mirror));
     EXPECT_FALSE(QFileInfo::exists(helper.mountPoint()));
@@ -96,7 +103,13 @@ protected:
 TEST_P(VolumeLifecycle, TerminationTakesTheVolumeDown) {
     start();
     helper_->terminate();
-    expectCleanEnd(*helper_, *bus_, mirror_, 0);
+    expectCleanEnd(*helper_, *bus_, mirror_, 0, QStringLiteral("signal 15"));
+}
+
+TEST_P(VolumeLifecycle, AnEjectOnTheBusTakesTheVolumeDown) {
+    start();
+    bus_->post(QStringLiteral("eject-") + title, {});
+    expectCleanEnd(*helper_, *bus_, mirror_, 0, QStringLiteral("eject-"));
 }
 
 TEST_P(VolumeLifecycle, AnUnmountFromOutsideEndsTheHelper) {
@@ -106,7 +119,7 @@ TEST_P(VolumeLifecycle, AnUnmountFromOutsideEndsTheHelper) {
         busy() ? QStringList{"-u", "-z", helper_->mountPoint()} : QStringList{"-u", helper_->mountPoint()};
     ASSERT_EQ(QProcess::execute(QStringLiteral("fusermount3"), arguments), 0);
     EXPECT_TRUE(helper_->waitForLog("Got didUnmount notification."));
-    expectCleanEnd(*helper_, *bus_, mirror_, 0);
+    expectCleanEnd(*helper_, *bus_, mirror_, 0, QString());
 }
 
 TEST_P(VolumeLifecycle, AfterACrashTheNextHelperDetachesTheStaleMount) {
@@ -121,7 +134,7 @@ TEST_P(VolumeLifecycle, AfterACrashTheNextHelperDetachesTheStaleMount) {
     EXPECT_TRUE(QFile::exists(next.mountPoint() + "/news/index.html"));
     EXPECT_EQ(FuseMounts::below(session_.mountRoot()), QStringList{next.mountPoint()});
     next.terminate();
-    expectCleanEnd(next, *bus_, mirrorOf(next), 0);
+    expectCleanEnd(next, *bus_, mirrorOf(next), 0, QStringLiteral("signal 15"));
 }
 
 INSTANTIATE_TEST_SUITE_P(IdleOrBusy, VolumeLifecycle, ::testing::Values(false, true),
@@ -140,8 +153,10 @@ TEST(VolumeMount, AFailedMountTellsTheUserAndEndsTheHelper) {
     HelperRunner helper(session, optionsFor(sim));
     ASSERT_TRUE(helper.waitForExit()) << helper.logText().toStdString();
     EXPECT_EQ(helper.exitCode(), 1);
-    EXPECT_TRUE(bus.waitFor(terminated));
+    ASSERT_TRUE(bus.waitFor(terminated));
     EXPECT_EQ(bus.count(QStringLiteral("finishedconnecting-") + title), 0) << "nothing was mounted";
+    EXPECT_EQ(bus.signalsNamed(terminated).back(), (QVariantMap{{"title", title}}))
+        << "an end nobody asked for";
     EXPECT_TRUE(
         helper.logText().contains("Got mountFailed notification.\nkGMUserFileSystem Error: The mount point"))
         << helper.logText().toStdString();
@@ -179,26 +194,17 @@ TEST(VolumeMount, TheFileBrowserOpensTheVolumeOnlyWhenAskedAndAllowed) {
     for (const Case c : {Case{true, "0", true}, Case{false, "0", false}, Case{true, "1", false}}) {
         TestSession session;
         AddonSim sim;
-        // A stand-in for the desktop's opener that notes what it was asked to open.
-        QDir().mkpath(session.home() + "/bin");
-        QFile script(session.home() + "/bin/xdg-open");
-        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
-        script.write("#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"$HOME/opened\"\n");
-        script.close();
-        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const FakeOpener opener(session.home());
         HelperRunner::Options options = optionsFor(sim);
         options.openFinder = c.openFinder;
-        options.extraEnv = {{"PATH", session.home() + "/bin:" + qEnvironmentVariable("PATH")},
-                            {"FOLVANE_NO_OPEN", c.noOpen}};
+        options.extraEnv = {{"PATH", opener.searchPath()}, {"FOLVANE_NO_OPEN", c.noOpen}};
         HelperRunner helper(session, options);
         ASSERT_TRUE(helper.waitForLog("Mounted at "));
-        QFile opened(session.home() + "/opened");
         if (c.opens) {
-            ASSERT_TRUE(waitUntil([&] { return opened.size() > 0; }));
-            ASSERT_TRUE(opened.open(QIODevice::ReadOnly));
-            EXPECT_EQ(opened.readAll(), (helper.mountPoint() + "\n").toUtf8());
+            ASSERT_TRUE(waitUntil([&] { return !opener.opened().isEmpty(); }));
+            EXPECT_EQ(opener.opened(), QStringList{helper.mountPoint()});
         } else {
-            EXPECT_FALSE(opened.exists()) << c.openFinder << c.noOpen;
+            EXPECT_TRUE(opener.opened().isEmpty()) << c.openFinder << c.noOpen;
         }
     }
 }

@@ -116,6 +116,10 @@ private slots:
         QWidget* retrying = dialog->findChild<QWidget*>("/styles/main.css");
         QVERIFY(retrying);
         QVERIFY(labelsIn(retrying).contains(QStringLiteral("No answer from the site; trying again")));
+        QVERIFY(labelsIn(dialog).contains(
+            QStringLiteral("3 changes to “Company Website” the site has not confirmed yet:")));
+        QCOMPARE(marker->toolTip(),
+                 QStringLiteral("3 changes not yet confirmed by the site; click to see which"));
         guitest::saveScreenshot(*dialog, QStringLiteral("pending-files"));
 
         QTest::mouseClick(buttonIn(refused, QStringLiteral("Try again")), Qt::LeftButton);
@@ -132,6 +136,17 @@ private slots:
         QTest::mouseClick(buttonIn(refused, QStringLiteral("Show copy")), Qt::LeftButton);
         QCOMPARE(opened, QStringList({QDir::cleanPath(paths::mountPointFor("Company Website") + "/news"),
                                       recovered}));
+
+        // One left: counted as one.
+        helper.post(QStringLiteral("pending-files-Company Website"),
+                    {{bus::keyTitle, QStringLiteral("Company Website")},
+                     {bus::keyFiles, pendingFilesText(files.mid(0, 1))}});
+        QVERIFY(QTest::qWaitFor([&] { return !dialog->findChild<QWidget*>("/site/index.html"); }));
+        QVERIFY(labelsIn(dialog).contains(
+            QStringLiteral("1 change to “Company Website” the site has not confirmed yet:")));
+        window.rowWidgetAt(0)->showPendingUploads(1);
+        QCOMPARE(marker->toolTip(),
+                 QStringLiteral("1 change not yet confirmed by the site; click to see which"));
 
         // Everything confirmed: the list says so.
         helper.post(

@@ -338,7 +338,17 @@ private slots:
         Sheet sheet;
         sheet.openToAdd("Plain", QStringLiteral("http://www.site.test/admin.php"));
         QVERIFY(!sheet.editor.unencryptedNotice()->isHidden());
-        QCOMPARE(sheet.editor.unencryptedNotice()->text(), unencryptedPasswordNotice);
+        QCOMPARE(sheet.editor.unencryptedNotice()->text(), unencryptedShortNotice);
+        QCOMPARE(sheet.editor.unencryptedNotice()->toolTip(), unencryptedPasswordNotice);
+        QVERIFY(QTest::qWaitForWindowExposed(&sheet.editor));
+        // Shown whole: its text fits the room it has.
+        const QLabel& notice = *sheet.editor.unencryptedNotice();
+        QVERIFY2(notice.fontMetrics().horizontalAdvance(notice.text()) <= notice.contentsRect().width() &&
+                     notice.fontMetrics().height() <= notice.contentsRect().height(),
+                 qPrintable(QStringLiteral("%1 × %2")
+                                .arg(notice.contentsRect().width())
+                                .arg(notice.contentsRect().height())));
+        guitest::saveScreenshot(sheet.editor, "site-editor-http");
         // Typing never resizes the sheet: the notice keeps its room.
         const int height = sheet.editor.height();
         sheet.editor.fieldSiteUrl()->setText(QStringLiteral("https://www.site.test/admin.php"));
@@ -409,7 +419,7 @@ private slots:
         QVERIFY(web.requested.isEmpty());
     }
 
-    void iconFallsBackToTheServiceThenTheDefault() {
+    void iconFallsBackToTheServiceThenToNone() {
         TinyWebServer web;
         const QString page = web.base() + QStringLiteral("/plain.php");
         web.answers["/plain.php"] = {200, "text/html", "<html>no icon named</html>"};
@@ -426,12 +436,14 @@ private slots:
         QCOMPARE(colourOf(sheet.sites.siteList()[0]->favIcon), QColor(Qt::green));
         QVERIFY(web.requested.contains("/favicon.ico"));
 
-        // The service answers with something that is not an image: the default icon.
+        // The service answers with something that is not an image: no icon (the row shows the site's face,
+        // and the next save asks again).
         const QString other = web.base() + QStringLiteral("/plain.php?site=2");
         web.answers[serviceAnswer] = {200, "text/plain", "no image"};
         sheet.openToAdd("Default", other);
         sheet.save();
-        QCOMPARE(sheet.sites.siteList()[1]->favIcon, IconFetcher::defaultIconPNG());
+        QVERIFY(!sheet.editor.isVisible());
+        QVERIFY(!sheet.sites.siteList()[1]->favIcon);
     }
 
     void unreadableServiceLeavesTheSiteWithoutIcon() {
@@ -441,11 +453,11 @@ private slots:
         QVERIFY(!sheet.editor.isVisible());
         QVERIFY(!sheet.sites.siteList()[0]->favIcon);
 
-        // An address whose icon cannot even be asked for gets the default icon, without the service.
+        // An address whose icon cannot even be asked for stays without one, and the service is not asked.
         sheet.openToAdd("Not asked", QStringLiteral("ftp://files.test/admin.php"));
         sheet.save();
         QVERIFY(!sheet.editor.isVisible());
-        QCOMPARE(sheet.sites.siteList()[1]->favIcon, IconFetcher::defaultIconPNG());
+        QVERIFY(!sheet.sites.siteList()[1]->favIcon);
     }
 
     void screenshot() {

@@ -11,6 +11,7 @@
 #include "core/SharedPreferences.h"
 #include "testkit/AddonSim.h"
 #include "ui/IconFetcher.h"
+#include "ui/Icons.h"
 #include "ui/RefreshButton.h"
 #include "ui/SiteEditor.h"
 #include "ui/SiteListModel.h"
@@ -62,12 +63,14 @@ struct Desk {
                   HelperSetup{helperProgram, QProcessEnvironment::systemEnvironment(), folder.path()}),
           window(sites, control, prompts, icons) {}
 
+    // With an icon of its own unless `withIcon` is false.
     std::shared_ptr<BaseWebsite> add(const QString& title, const QString& url, const QString& login = "me",
-                                     const QString& password = "pw") {
+                                     const QString& password = "pw", bool withIcon = true) {
         auto site = std::make_shared<BaseWebsite>();
         site->setNewValues(title, url, login, password);
-        site->favIcon =
-            letterIcon(title.at(0), QColor::fromHsv((title.at(0).unicode() * 47) % 360, 150, 200));
+        if (withIcon)
+            site->favIcon =
+                letterIcon(title.at(0), QColor::fromHsv((title.at(0).unicode() * 47) % 360, 150, 200));
         if (!sites.addNewSite(site))
             qFatal("cannot add a site: %s", qPrintable(sites.lastError()));
         window.refreshSiteList();
@@ -85,6 +88,12 @@ struct Desk {
     IconFetcher icons{QString()};
     SiteListWindow window;
 };
+
+// The colour of an icon beside its initial: left of the middle.
+QColor backgroundOf(const QPixmap& icon) {
+    const QImage image = icon.toImage();
+    return image.pixelColor(image.width() / 8, image.height() / 2);
+}
 
 QStringList titlesOf(const SiteRecords& sites) {
     QStringList titles;
@@ -277,6 +286,31 @@ private slots:
         QCOMPARE(stateOf(1), ConnectionState::connected);
         connecting->siteConnection.reset();
         connected->siteConnection.reset();
+    }
+
+    void aSiteWithoutAnIconShowsItsInitialOnAColourOfItsTitle() {
+        const std::vector<std::pair<QString, QString>> initials = {
+            {"demo shop", "D"}, {"  “Quoted” site", "Q"},
+            {"42 Days", "4"},   {"élan", "É"},
+            {"★", "★"},         {"", ""}};
+        for (const auto& [title, initial] : initials)
+            QCOMPARE(icons::siteInitial(title), initial);
+        // The colour is the title's own, the same in every run (a per-run seeded hash would not be).
+        QCOMPARE(icons::siteHue("Demo Shop"), 350);
+        QCOMPARE(icons::siteHue("Demo Blog"), 218);
+
+        Desk desk;
+        auto site = desk.add("Demo Shop", "http://shop.test", "me", "pw", false);
+        desk.add("Demo Blog", "http://blog.test", "me", "pw", false);
+        QCOMPARE(backgroundOf(desk.window.rowWidgetAt(0)->icon()).rgb(),
+                 QColor::fromHsv(350, 140, 185).rgb());
+        QCOMPARE(backgroundOf(desk.window.rowWidgetAt(1)->icon()).rgb(),
+                 QColor::fromHsv(218, 140, 185).rgb());
+        // Once an icon arrives it takes the face's place.
+        site->favIcon = letterIcon('S', Qt::green);
+        QVERIFY(desk.sites.finishedEditingSite(std::make_shared<BaseWebsite>(*site), 0));
+        desk.window.refreshSiteList();
+        QCOMPARE(backgroundOf(desk.window.rowWidgetAt(0)->icon()).rgb(), QColor(Qt::green).rgb());
     }
 
     void editButtonOnlyOnTheSelectedIdleRow() {
@@ -525,7 +559,7 @@ private slots:
         auto connected = desk.add("Company Website", "https://www.example.com/admin.php");
         auto connecting = desk.add("Staging Blog", "staging.example.org/wp-admin");
         auto failed = desk.add("Shop", "http://shop.example.net/system/index.php");
-        desk.add("Portfolio", "https://portfolio.example.com/admin.php");
+        desk.add("Portfolio", "https://portfolio.example.com/admin.php", "me", "pw", false);
         desk.window.setApplicationMenu(&applicationMenu);
         connected->siteConnection = std::make_shared<HelperProcess>();
         connected->finishedConnecting = true;

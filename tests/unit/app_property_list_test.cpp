@@ -3,7 +3,7 @@
 #include "core/BaseWebsite.h"
 #include "core/PropertyListFile.h"
 #include "core/SharedPreferences.h"
-#include "core/SiteListManager.h"
+#include "core/SiteListCodec.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -29,11 +29,11 @@ QByteArray xmlOf(const Plist& root) {
 TEST(PropertyLists, ATextOrKeyHoldingANulByteIsUnreadableNotACrash) {
     const std::vector<std::shared_ptr<BaseWebsite>> sites{
         std::make_shared<BaseWebsite>("http://www.example.com", "me", "", "Example", "example.com")};
-    const QByteArray list = xmlOf(SiteListManager::archive(sites));
-    ASSERT_EQ(SiteListManager::sitesFrom(PropertyListFile::parse(list).get())->size(), 1u);
+    const QByteArray list = xmlOf(siteListCodec::archive(sites));
+    ASSERT_EQ(siteListCodec::sitesFrom(PropertyListFile::parse(list).get())->size(), 1u);
     QByteArray nulInText = list;
     nulInText.replace("<string>Example</string>", QByteArray("<string>Exa\0mple</string>", 25));
-    EXPECT_FALSE(SiteListManager::sitesFrom(PropertyListFile::parse(nulInText).get()));
+    EXPECT_FALSE(siteListCodec::sitesFrom(PropertyListFile::parse(nulInText).get()));
 
     // A key with a character beyond ASCII is written as UTF-16; its last character becomes NUL.
     QByteArray nulInKey = PropertyListFile::encode(
