@@ -599,10 +599,10 @@ TEST_F(Stores, ASiteNeverReceivesAPasswordItDidNotStore) {
 
     // A list file whose cleaned URL names another host than the typed one: the typed one counts.
     ASSERT_TRUE(manager.addNewSite(site("Elsewhere", "https://other.example/admin.php", "")));
-    Plist root = SiteListManager::archive(manager.siteList());
+    Plist root = siteListCodec::archive(manager.siteList());
     plist_dict_set_item(plist_array_get_item(root.get(), 2), "url",
                         plist_new_string("https://host.example/admin.php?D=cp"));
-    const std::optional<SiteRecords> read = SiteListManager::sitesFrom(root.get());
+    const std::optional<SiteRecords> read = siteListCodec::sitesFrom(root.get());
     ASSERT_TRUE(read);
     EXPECT_EQ((*read)[2]->url, "http://www.other.example/admin.php");
     EXPECT_FALSE(manager.loadPassword(*(*read)[2]));
