@@ -272,6 +272,33 @@ TEST_F(FileSync, FailedUploadsAreRetriedOrKeptAndNothingElseIsKept) {
     EXPECT_EQ(copy.readAll(), "refused\n");
 }
 
+// A new file, a template move and a folder rename each lose their answer three times in a row (twice
+// before the site made the change, then once after it) and still reach the site exactly once: what the
+// site made is learnt from its list, never made again.
+TEST_F(FileSync, ChangesSurviveThreeLostAnswersInARowAndReachTheSiteOnce) {
+    start("ee");
+    struct Change {
+        const char* action;
+        const char* command;
+    };
+    for (const Change& change : {Change{"create_template", "echo fresh > news/fresh.html"},
+                                 Change{"move_template", "mv news/article.html site/article.html"},
+                                 Change{"rename_template_group", "mv site journal"}}) {
+        SCOPED_TRACE(change.action);
+        sim_->clearLog();
+        sim_->fault({{"action", change.action}, {"kind", "drop"}, {"times", 2}});
+        sim_->fault({{"action", change.action}, {"kind", "lose_answer"}, {"times", 1}});
+        sh(QString::fromLatin1(change.command));
+        expectSiteMatchesVolume();
+        EXPECT_TRUE(waitUntil([&] { return requests(change.action) == 3; })) << requests(change.action);
+        sim_->clearFaults();
+    }
+    EXPECT_EQ(sim_->state()["templates"].size(), siteContents(*sim_).size()) << "no template twice";
+    EXPECT_EQ(QDir(volume()).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(),
+              static_cast<int>(sim_->state()["groups"].size()))
+        << "no group twice";
+}
+
 TEST_F(FileSync, AnEditTheSiteRefusedOutlivesACrashOfTheHelper) {
     start("ee");
     sim_->fault({{"action", "update_template_data"}, {"kind", "refuse"}, {"message", "Template is locked."}});
