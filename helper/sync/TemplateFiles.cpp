@@ -175,7 +175,7 @@ void TemplateFiles::created(const QString& file) {
     logLine(QStringLiteral("Creating template"));
     logLine(QStringLiteral("Found a file that is changed"));
     logLine(nameOf(file));
-    if (nameOf(file).startsWith(u'.')) {
+    if (file.mid(mirror_.size()).contains(QStringLiteral("/."))) {
         site_.withDictionaries([&](PathDictionaries& d) {
             if (auto parent = d.folderDictionary.find(parentOf(file)); parent != d.folderDictionary.end())
                 parent->second.paths.append(file);

@@ -62,15 +62,22 @@ void TemplateGroups::create(const QString& folder, std::function<void(bool made)
             if (auto record = d.folderDictionary.find(parent);
                 record != d.folderDictionary.end() && !record->second.paths.contains(folder))
                 record->second.paths.append(folder);
-            return groupIDOf(d, parent).value_or(QString());
+            return groupIDOf(d, parent);
         });
     };
-    if (name.startsWith(u'.')) {
+    // Nothing at or below a hidden name goes to the site (a repository's or an editor's own folders).
+    if (folder.mid(mirror_.size()).contains(QStringLiteral("/."))) {
         listInParent();
         return;
     }
     enqueueGroupRequest({folder}, {}, [=, this]() -> Send {
-        const QString parentID = listInParent();
+        const std::optional<QString> parentID = listInParent();
+        if (!parentID)
+            return [made](const Done& done) {
+                // Inside a folder that is no group on the site: it stays here, like a file at the top level.
+                made(false);
+                done(RequestScheduler::Result::confirmed);
+            };
         const auto answered = [=, this](const AddonResult& result) {
             const std::optional<bool> special = result.isSpecial;
             logLine(QStringLiteral("templateGroupID: ") + result.id.value_or(QStringLiteral("nil")) +
@@ -84,7 +91,7 @@ void TemplateGroups::create(const QString& folder, std::function<void(bool made)
                 });
             made(isGroup);
         };
-        return [=, this](const Done& done) {
+        return [=, this, parentID = *parentID](const Done& done) {
             client_.createGroup(name, parentID, [=](const AddonResult& result) {
                 if (!result.transportFailed) {
                     answered(result);

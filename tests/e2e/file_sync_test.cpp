@@ -8,12 +8,14 @@
 #include "testkit/Wait.h"
 #include "tree/PathText.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QThread>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <random>
@@ -297,6 +299,23 @@ TEST_F(FileSync, ChangesSurviveThreeLostAnswersInARowAndReachTheSiteOnce) {
     EXPECT_EQ(QDir(volume()).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(),
               static_cast<int>(sim_->state()["groups"].size()))
         << "no group twice";
+}
+
+// A repository made with the real git inside a group folder stays on this computer: no group, no template
+// of its folders and files reaches the site.
+TEST_F(FileSync, AGitRepositoryInsideAGroupFolderPublishesNothing) {
+    start("ee");
+    const json groupsBefore = sim_->state()["groups"];
+    sh(QStringLiteral("cd news && git init -q && git add -A && "
+                      "git -c user.name=Tester -c user.email=tester@example.invalid commit -qm first && "
+                      "echo after >> index.html"));
+    expectSiteMatchesVolume();
+    // Whatever the helper would send is out within the quiet period and the identity grace.
+    QThread::msleep(3000);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(requests("create_template_group"), 0);
+    EXPECT_EQ(requests("create_template"), 0);
+    EXPECT_EQ(sim_->state()["groups"], groupsBefore);
 }
 
 TEST_F(FileSync, AnEditTheSiteRefusedOutlivesACrashOfTheHelper) {

@@ -446,6 +446,25 @@ TEST_P(SyncEngineTest, AGroupMoveAnsweredWithoutAnIdentifierKeepsTheGroupsIdenti
     EXPECT_EQ(h.engine().pendingCount(), 0);
 }
 
+// Nothing at or below a hidden name goes to the site, at any depth (a repository inside a group folder),
+// and a folder inside one that has no group on the site stays on this computer, like a top-level file.
+TEST_P(SyncEngineTest, NothingBelowAHiddenNameOrAFolderWithoutAGroupReachesTheSite) {
+    Harness h(GetParam(), 8, {});
+    const auto before = h.siteTree();
+    for (const char* folder : {"/news/.git", "/news/.git/hooks", "/news/.git/refs", "/news/.git/refs/heads",
+                               "/.hidden", "/.hidden/inner"})
+        h.mkdir(QString::fromLatin1(folder));
+    h.write("/news/.git/hooks/pre-commit.sample", "#!/bin/sh\n");
+    h.write("/news/.git/refs/heads/main", "0123abcd\n");
+    h.write("/.hidden/inner/page.html", "hidden\n");
+    h.addon().script = {FakeAddon::Fate::refused};
+    h.mkdir("/refused");
+    h.mkdir("/refused/inner");
+    h.write("/refused/inner/page.html", "inner\n");
+    ASSERT_TRUE(h.settle());
+    EXPECT_EQ(h.siteTree(), before);
+}
+
 TEST_P(SyncEngineTest, RefusedSavesAndCreatesStayCountedUntilTheNextSaveIsConfirmed) {
     Harness h(GetParam(), 4, {});
     h.addon().faults.refuseRate = 1;
