@@ -17,16 +17,16 @@ RequestScheduler::Result RequestScheduler::resultOf(const AddonResult& answer) {
     return answer.success ? Result::confirmed : Result::refused;
 }
 
-bool RequestScheduler::enqueue(Key key, Kind kind, Send send) {
+bool RequestScheduler::enqueue(Key key, Kind kind, Send send, Admit admit) {
     Lane& lane = lanes_[key];
     // A waiting update sends whatever the file holds when it goes: a second one would only repeat it.
     const bool absorbed = kind == Kind::update && !lane.waiting.empty() &&
                           lane.waiting.back().kind == Kind::update &&
                           !((lane.inFlight || lane.retrying) && lane.waiting.size() == 1);
     if (!absorbed)
-        lane.waiting.push_back(Request{kind, std::move(send), 0, {}});
+        lane.waiting.push_back(Request{kind, std::move(send), std::move(admit), 0, {}});
     reportCount();
-    if (!lane.inFlight && !lane.retrying)
+    if (!lane.inFlight && !lane.retrying && !lane.admitting)
         startNext(key);
     return !absorbed;
 }
@@ -60,7 +60,21 @@ void RequestScheduler::startNext(Key key) {
         reportCount();
         return;
     }
-    Lane& lane = it->second;
+    const Admit& admit = it->second.waiting.front().admit;
+    it->second.admitting =
+        admit && admit([this, key] {
+            if (const auto lane = lanes_.find(key); lane != lanes_.end() && lane->second.admitting) {
+                lane->second.admitting = false;
+                startNext(key);
+            }
+        });
+    if (it->second.admitting)
+        return emit changed();
+    send(key);
+}
+
+void RequestScheduler::send(Key key) {
+    Lane& lane = lanes_.at(key);
     lane.inFlight = true;
     Request& request = lane.waiting.front();
     ++request.attempts;

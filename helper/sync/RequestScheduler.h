@@ -45,6 +45,9 @@ public:
         std::function<void(Result, Check)> end_;
     };
     using Send = std::function<void(Done done)>;
+    // The admission test: true when the request must wait for earlier changes it depends on, which then
+    // call `whenFree` (the test runs again before the request goes).
+    using Admit = std::function<bool(std::function<void()> whenFree)>;
     enum class Kind { create, update, move, remove, group };
 
     // Hands the site's index (null when the list could not be had) to a reader, once it has it.
@@ -54,14 +57,14 @@ public:
     static Result resultOf(const AddonResult& answer);
 
     // False when the request was absorbed by a waiting update (it sends nothing of its own).
-    bool enqueue(Key key, Kind kind, Send send);
+    bool enqueue(Key key, Kind kind, Send send, Admit admit = {});
     // Requests waiting or out, over all lanes.
     int pendingCount() const;
     bool isIdle() const { return lanes_.empty(); }
     bool hasPending(Key key) const { return lanes_.count(key) > 0; }
     enum class LaneState { idle, waiting, sending, retrying };
-    // Where the requests of `key` stand: none, one waiting its turn, one out, or one whose answer never
-    // came (being checked, or waiting to be sent again).
+    // Where the requests of `key` stand: none, one waiting its turn (or for an earlier change it depends on),
+    // one out, or one whose answer never came (being checked, or waiting to be sent again).
     LaneState laneState(Key key) const;
     // When a retrying lane tries next (invalid while it waits for the site's list).
     QDateTime nextTry(Key key) const;
@@ -81,6 +84,7 @@ private:
     struct Request {
         Kind kind;
         Send send;
+        Admit admit;
         int attempts = 0;
         Check check; // set once an answer never came
     };
@@ -88,9 +92,11 @@ private:
         std::deque<Request> waiting;
         bool inFlight = false;
         bool retrying = false;
+        bool admitting = false; // its front request waits for an earlier change
         QDateTime nextTry;
     };
     void startNext(Key key);
+    void send(Key key);
     void finished(Key key, Result result, Check check);
     // The site's list decides whether the front request of `key` took effect; `refused` when it was
     // refused after an earlier answer never came.

@@ -365,20 +365,15 @@ void TemplateFiles::enqueue(Key key, RequestScheduler::Kind kind, RequestSchedul
         paths << movedFrom;
     // Entered before the queue may send it: a request answered at once is done before enqueue returns.
     order_.fileRequestQueued(key, order, paths);
-    if (!queue_.enqueue(key, kind, [this, order, paths, send](RequestScheduler::Done done) {
-            sendAfterGroupChanges(order, paths, send, std::move(done));
-        }))
+    // It goes out with the names and identifiers the site has once the group changes before it are done.
+    const auto afterGroupChanges = [this, order, paths](const std::function<void()>& whenFree) {
+        for (const QString& path : paths)
+            if (order_.waitForGroupChanges(order, parentOf(path), whenFree))
+                return true;
+        return false;
+    };
+    if (!queue_.enqueue(key, kind, std::move(send), afterGroupChanges))
         order_.fileRequestWithdrawn(key);
-}
-
-void TemplateFiles::sendAfterGroupChanges(ChangeOrder::Order order, const QStringList& paths,
-                                          const RequestScheduler::Send& send, RequestScheduler::Done done) {
-    for (const QString& path : paths)
-        if (order_.waitForGroupChanges(order, parentOf(path), [this, order, paths, send, done] {
-                sendAfterGroupChanges(order, paths, send, done);
-            }))
-            return;
-    send(std::move(done));
 }
 
 void TemplateFiles::scheduleUpload(Item& item, bool now) {

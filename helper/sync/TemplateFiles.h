@@ -107,8 +107,6 @@ private:
     // Queues a request of the item, remembering when and where the user made the change behind it.
     void enqueue(Key key, RequestScheduler::Kind kind, RequestScheduler::Send send,
                  const QString& movedFrom = {});
-    void sendAfterGroupChanges(ChangeOrder::Order order, const QStringList& paths,
-                               const RequestScheduler::Send& send, RequestScheduler::Done done);
     void enqueueCreate(Key key, const QString& groupID);
     // What the site's answer to a create tells: the template's identifier and, when it took the content, the
     // follow-ups for changes made while the create was out.

@@ -38,17 +38,16 @@ void TemplateGroups::enqueueGroupRequest(const QStringList& folders, const QStri
     order_.groupChangeQueued(order, folders, isMove);
     queued_.push_back(order);
     auto prepared = std::make_shared<Send>();
-    queue_.enqueue(RequestScheduler::groupLane, RequestScheduler::Kind::group,
-                   [this, order, settleBelow, prepare = std::move(prepare), prepared](const Done& done) {
-                       if (*prepared)
-                           return (*prepared)(done); // sent again: with what it read the first time
-                       const auto go = [prepare, prepared, done] {
-                           *prepared = prepare();
-                           (*prepared)(done);
-                       };
-                       if (settleBelow.isEmpty() || !order_.waitForFileRequests(order, settleBelow, go))
-                           go();
-                   });
+    queue_.enqueue(
+        RequestScheduler::groupLane, RequestScheduler::Kind::group,
+        [prepare = std::move(prepare), prepared](const Done& done) {
+            if (!*prepared) // sent again: with what it read the first time
+                *prepared = prepare();
+            (*prepared)(done);
+        },
+        [this, order, settleBelow](const std::function<void()>& whenFree) {
+            return !settleBelow.isEmpty() && order_.waitForFileRequests(order, settleBelow, whenFree);
+        });
 }
 
 void TemplateGroups::create(const QString& folder, std::function<void(bool made)> made) {

@@ -203,7 +203,7 @@ private:
 class SyncEngineTest : public ::testing::TestWithParam<sim::Cms> {
 protected:
     static FakeAddon::Faults slowAndOutOfOrder() {
-        return {.maxDelayMs = 15, .refuseRate = 0, .dropRate = 0.2};
+        return {.maxDelayMs = 15, .minDelayMs = 0, .refuseRate = 0, .dropRate = 0.15, .lostRate = 0.15};
     }
 };
 
@@ -463,6 +463,21 @@ TEST_P(SyncEngineTest, NothingBelowAHiddenNameOrAFolderWithoutAGroupReachesTheSi
     h.write("/refused/inner/page.html", "inner\n");
     ASSERT_TRUE(h.settle());
     EXPECT_EQ(h.siteTree(), before);
+}
+
+// A save that waits for the site to answer an earlier folder change is listed as waiting, not as sent.
+TEST_P(SyncEngineTest, ASaveWaitingForAFolderChangeIsListedAsWaiting) {
+    Harness h(GetParam(), 9,
+              {.maxDelayMs = 400, .minDelayMs = 400, .refuseRate = 0, .dropRate = 0, .lostRate = 0});
+    h.rename("/news", "/tidings");
+    h.append("/tidings/index.html", "waits\n");
+    for (int i = 0; i < 10; ++i)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    ASSERT_EQ(h.addon().answersOutstanding(), 1) << "only the folder's rename is out";
+    EXPECT_EQ(h.engine().pendingFiles(),
+              QList<PendingFile>({{"/tidings/index.html", PendingFile::State::waiting, {}}}));
+    ASSERT_TRUE(h.settle());
+    EXPECT_EQ(h.siteTree(), h.mirrorTree()) << h.difference();
 }
 
 TEST_P(SyncEngineTest, RefusedSavesAndCreatesStayCountedUntilTheNextSaveIsConfirmed) {
