@@ -128,11 +128,12 @@ HttpClient::HttpClient(TimeLimit limit, AnswerLimits answerLimits, QObject* pare
 }
 
 void HttpClient::get(const QString& url, Completion done, AnswerKind kind, BodySink sink) {
-    send({"GET", url, {}, kind, std::move(sink)}, std::move(done));
+    send({"GET", url, {}, kind, std::move(sink), Resend::allowed}, std::move(done));
 }
 
-void HttpClient::postForm(const QString& url, const FormFields& fields, Completion done, AnswerKind kind) {
-    send({"POST", url, formEncode(fields), kind, {}}, std::move(done));
+void HttpClient::postForm(const QString& url, const FormFields& fields, Completion done, AnswerKind kind,
+                          Resend resend) {
+    send({"POST", url, formEncode(fields), kind, {}, resend}, std::move(done));
 }
 
 void HttpClient::send(Request request, Completion done) {
@@ -164,6 +165,11 @@ void HttpClient::send(Request request, Completion done) {
     if (request.method == "POST") {
         networkRequest.setHeader(QNetworkRequest::ContentTypeHeader,
                                  QStringLiteral("application/x-www-form-urlencoded; charset=utf-8"));
+        if (request.resend == Resend::allowed) {
+            watch(manager_->post(networkRequest, request.body), target, request.kind, std::move(request.sink),
+                  std::move(done));
+            return;
+        }
         networkRequest.setHeader(QNetworkRequest::ContentLengthHeader, request.body.size());
         networkRequest.setAttribute(QNetworkRequest::DoNotBufferUploadDataAttribute, true);
         auto* body = new BodyReadOnce(request.body, this);
