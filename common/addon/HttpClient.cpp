@@ -3,6 +3,7 @@
 #include "ConsoleLog.h"
 #include "EnvironmentSetting.h"
 
+#include <QIODevice>
 #include <QMetaObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -10,12 +11,42 @@
 #include <QSslError>
 #include <QThread>
 #include <QTimer>
+#include <cstring>
 #include <memory>
 #include <optional>
 
 namespace folvane {
 
 namespace {
+
+// A request body that can be read only once. The network stack sends a request again on its own when the
+// connection closes before any answer, and a request the site carried out before closing would then be
+// made twice; with a body it cannot read again, that resend fails and the caller learns that no answer
+// came (and decides, knowing what the request was).
+class BodyReadOnce : public QIODevice {
+public:
+    BodyReadOnce(QByteArray body, QObject* parent) : QIODevice(parent), body_(std::move(body)) {
+        open(QIODevice::ReadOnly);
+    }
+    bool isSequential() const override { return true; }
+    bool reset() override { return false; }
+    qint64 bytesAvailable() const override { return body_.size() - at_ + QIODevice::bytesAvailable(); }
+
+protected:
+    qint64 readData(char* data, qint64 max) override {
+        if (at_ == body_.size())
+            return -1;
+        const qint64 count = std::min<qint64>(max, body_.size() - at_);
+        std::memcpy(data, body_.constData() + at_, static_cast<size_t>(count));
+        at_ += count;
+        return count;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    QByteArray body_;
+    qint64 at_ = 0;
+};
 
 // What the watch of one reply saw beyond what the reply itself reports.
 struct Watch {
@@ -86,11 +117,12 @@ HttpClient::HttpClient(TimeLimit limit, AnswerLimits answerLimits, QObject* pare
 }
 
 void HttpClient::get(const QString& url, Completion done, AnswerKind kind, BodySink sink) {
-    send({"GET", url, {}, kind, std::move(sink)}, std::move(done));
+    send({"GET", url, {}, kind, std::move(sink), Resend::allowed}, std::move(done));
 }
 
-void HttpClient::postForm(const QString& url, const FormFields& fields, Completion done, AnswerKind kind) {
-    send({"POST", url, formEncode(fields), kind, {}}, std::move(done));
+void HttpClient::postForm(const QString& url, const FormFields& fields, Completion done, AnswerKind kind,
+                          Resend resend) {
+    send({"POST", url, formEncode(fields), kind, {}, resend}, std::move(done));
 }
 
 void HttpClient::send(Request request, Completion done) {
@@ -122,8 +154,17 @@ void HttpClient::send(Request request, Completion done) {
     if (request.method == "POST") {
         networkRequest.setHeader(QNetworkRequest::ContentTypeHeader,
                                  QStringLiteral("application/x-www-form-urlencoded; charset=utf-8"));
-        watch(manager_->post(networkRequest, request.body), target, request.kind, std::move(request.sink),
-              std::move(done));
+        if (request.resend == Resend::allowed) {
+            watch(manager_->post(networkRequest, request.body), target, request.kind, std::move(request.sink),
+                  std::move(done));
+            return;
+        }
+        networkRequest.setHeader(QNetworkRequest::ContentLengthHeader, request.body.size());
+        networkRequest.setAttribute(QNetworkRequest::DoNotBufferUploadDataAttribute, true);
+        auto* body = new BodyReadOnce(request.body, this);
+        QNetworkReply* reply = manager_->post(networkRequest, body);
+        connect(reply, &QObject::destroyed, body, &QObject::deleteLater);
+        watch(reply, target, request.kind, std::move(request.sink), std::move(done));
     } else {
         watch(manager_->get(networkRequest), target, request.kind, std::move(request.sink), std::move(done));
     }

@@ -87,8 +87,12 @@ public:
     explicit HttpClient(TimeLimit limit, AnswerLimits answerLimits = {}, QObject* parent = nullptr);
 
     void get(const QString& url, Completion done, AnswerKind kind = AnswerKind::action, BodySink sink = {});
+    // Resend::never: the request changes the site, so the network stack may not send it a second time on
+    // its own when the connection closes before the answer (the site may have carried it out): the caller
+    // learns that no answer came. Such a post is not redirected either.
+    enum class Resend { allowed, never };
     void postForm(const QString& url, const FormFields& fields, Completion done,
-                  AnswerKind kind = AnswerKind::action);
+                  AnswerKind kind = AnswerKind::action, Resend resend = Resend::allowed);
 
 private:
     struct Request {
@@ -97,6 +101,7 @@ private:
         QByteArray body;
         AnswerKind kind;
         BodySink sink;
+        Resend resend = Resend::allowed;
     };
     void send(Request request, Completion done);
     void watch(QNetworkReply* reply, const QUrl& target, AnswerKind kind, BodySink sink, Completion done);

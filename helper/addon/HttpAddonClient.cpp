@@ -167,8 +167,10 @@ bool HttpAddonClient::handleStandardAnswer(const HttpAnswer& answer, const Json&
 void HttpAddonClient::post(QString ActionUrls::*action, const FormFields& fields,
                            std::function<void(const HttpAnswer&, const Json&)> done) {
     onMainThread([this, action, fields, done = std::move(done)] {
-        http_.postForm(urls.*action, fields,
-                       [done](const HttpAnswer& answer) { done(answer, parseLenient(answer.body)); });
+        http_.postForm(
+            urls.*action, fields,
+            [done](const HttpAnswer& answer) { done(answer, parseLenient(answer.body)); }, AnswerKind::action,
+            HttpClient::Resend::never);
     });
 }
 

@@ -19,8 +19,10 @@ namespace folvane {
 SyncEngine::SyncEngine(WebsiteInUse& site, AddonClient& client, MirrorBuilder& builder, VolumeControl& volume,
                        Recovery& recovery, QString mirrorFolder, Options options, QObject* parent)
     : QObject(parent), site_(site), client_(client), volume_(volume), recovery_(recovery),
-      mirror_(std::move(mirrorFolder)), options_(options), files_(site, client, order_, mirror_),
-      groups_(site, client, order_, mirror_), mirrorRefresh_(site, builder, volume, mirror_) {
+      mirror_(std::move(mirrorFolder)), options_(options), listCheck_(client, QFileInfo(mirror_).path()),
+      scheduler_([this](ListCheck::Reader read) { listCheck_.whenListed(std::move(read)); }),
+      files_(site, client, order_, scheduler_, mirror_), groups_(site, client, order_, scheduler_, mirror_),
+      mirrorRefresh_(site, builder, volume, mirror_) {
     connect(&files_, &TemplateFiles::pendingCountChanged, this, &SyncEngine::pendingCountChanged);
     connect(&files_, &TemplateFiles::pendingFilesChanged, this, &SyncEngine::pendingFilesChanged);
 }

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "ChangeOrder.h"
+#include "ListCheck.h"
 #include "MirrorRefresh.h"
+#include "RequestScheduler.h"
 #include "TemplateFiles.h"
 #include "TemplateGroups.h"
 #include "fs/VolumeEvents.h"
@@ -69,6 +71,8 @@ public:
     bool finish(int graceMs);
 
     TemplateFiles& files() { return files_; }
+    RequestScheduler& scheduler() { return scheduler_; }
+    ListCheck& listCheck() { return listCheck_; }
 
 signals:
     void pendingCountChanged(int count);
@@ -90,6 +94,8 @@ private:
     const QString mirror_;
     const Options options_;
     ChangeOrder order_;
+    ListCheck listCheck_;
+    RequestScheduler scheduler_;
     TemplateFiles files_;
     TemplateGroups groups_;
     MirrorRefresh mirrorRefresh_;

@@ -63,12 +63,6 @@ QString forLog(const QByteArray& data) {
     return data.size() <= limit ? QString::fromUtf8(data) : QStringLiteral("<%1 bytes>").arg(data.size());
 }
 
-UploadQueue::Result resultOf(const AddonResult& result) {
-    if (result.transportFailed)
-        return UploadQueue::Result::transportFailed;
-    return result.success ? UploadQueue::Result::confirmed : UploadQueue::Result::refused;
-}
-
 QString refusalOf(const AddonResult& result) {
     return result.transportFailed ? QStringLiteral("The site did not answer.")
                                   : result.message.value_or(QString());
@@ -105,9 +99,9 @@ struct TemplateFiles::Item {
 };
 
 TemplateFiles::TemplateFiles(WebsiteInUse& site, AddonClient& client, ChangeOrder& order,
-                             QString mirrorFolder, QObject* parent)
+                             RequestScheduler& queue, QString mirrorFolder, QObject* parent)
     : QObject(parent), site_(site), client_(client), order_(order), mirror_(std::move(mirrorFolder)),
-      stopping_(std::make_shared<std::atomic<bool>>(false)), filesReport_(new QTimer(this)) {
+      queue_(queue), stopping_(std::make_shared<std::atomic<bool>>(false)), filesReport_(new QTimer(this)) {
     filesReport_->setSingleShot(true);
     connect(filesReport_, &QTimer::timeout, this, [this] {
         QList<PendingFile> files = pendingFiles();
@@ -116,8 +110,11 @@ TemplateFiles::TemplateFiles(WebsiteInUse& site, AddonClient& client, ChangeOrde
         lastPendingFiles_ = std::move(files);
         emit pendingFilesChanged(lastPendingFiles_);
     });
-    connect(&queue_, &UploadQueue::changed, this, &TemplateFiles::reportPending);
-    connect(&queue_, &UploadQueue::requestDone, this, [this](Key key) { order_.fileRequestDone(key); });
+    connect(&queue_, &RequestScheduler::changed, this, &TemplateFiles::reportPending);
+    connect(&queue_, &RequestScheduler::requestDone, this, [this](Key key) {
+        if (key != RequestScheduler::groupLane)
+            order_.fileRequestDone(key);
+    });
 }
 
 TemplateFiles::~TemplateFiles() {
@@ -178,7 +175,7 @@ void TemplateFiles::created(const QString& file) {
     logLine(QStringLiteral("Creating template"));
     logLine(QStringLiteral("Found a file that is changed"));
     logLine(nameOf(file));
-    if (nameOf(file).startsWith(u'.')) {
+    if (file.mid(mirror_.size()).contains(QStringLiteral("/."))) {
         site_.withDictionaries([&](PathDictionaries& d) {
             if (auto parent = d.folderDictionary.find(parentOf(file)); parent != d.folderDictionary.end())
                 parent->second.paths.append(file);
@@ -264,28 +261,39 @@ void TemplateFiles::finishCreate(Key key) {
 }
 
 void TemplateFiles::enqueueCreate(Key key, const QString& group) {
-    enqueue(key, UploadQueue::Kind::create, [this, key, group](UploadQueue::Done done) {
+    enqueue(key, RequestScheduler::Kind::create, [this, key, group](RequestScheduler::Done done) {
         Item* item = items_.count(key) ? items_.at(key).get() : nullptr;
         if (!item || !item->creating)
-            return done(UploadQueue::Result::confirmed);
+            return done(RequestScheduler::Result::confirmed);
         const QString file = item->sitePath;
         const FileContent content = readFile(item->path);
         if (content.kind == FileContent::Kind::notRegular) {
             logLine(QStringLiteral("Not a regular file, kept on this computer only: ") + item->path);
             forget(key);
-            return done(UploadQueue::Result::confirmed);
+            return done(RequestScheduler::Result::confirmed);
         }
         const QByteArray data = content.bytes.toBase64();
         logLine(QStringLiteral("encodedData: ") + forLog(data));
         client_.createTemplate(
             group, nameOf(file), QString::fromLatin1(data),
             [this, key, file, group, data, done](const AddonResult& result) {
-                logLine(QStringLiteral("templateID: ") + result.id.value_or(QStringLiteral("nil")));
-                logLine(logline::uploadOutcome(file.mid(mirror_.size()), result.success && result.id,
-                                               refusalOf(result)));
-                recordCreated(key, file, group, data, result);
-                // A create is never sent twice: the first may have made the template.
-                done(result.transportFailed ? UploadQueue::Result::refused : resultOf(result));
+                const auto answered = [this, key, file, group, data](const AddonResult& result) {
+                    logLine(QStringLiteral("templateID: ") + result.id.value_or(QStringLiteral("nil")));
+                    logLine(logline::uploadOutcome(file.mid(mirror_.size()), result.success && result.id,
+                                                   refusalOf(result)));
+                    recordCreated(key, file, group, data, result);
+                };
+                if (!result.transportFailed) {
+                    answered(result);
+                    return done(RequestScheduler::resultOf(result));
+                }
+                // The create may have made the template: the site's list tells, with its identifier.
+                done.lost([group, name = nameOf(file), answered](const SiteIndex& site) {
+                    const std::optional<QString> id = site.templateIn(group, name);
+                    if (id)
+                        answered(AddonResult{.success = true, .id = id, .isSpecial = {}, .message = {}});
+                    return id.has_value();
+                });
             });
     });
     reportPending();
@@ -343,7 +351,7 @@ void TemplateFiles::released(const QString& file) {
         scheduleUpload(item, true);
 }
 
-void TemplateFiles::enqueue(Key key, UploadQueue::Kind kind, UploadQueue::Send send,
+void TemplateFiles::enqueue(Key key, RequestScheduler::Kind kind, RequestScheduler::Send send,
                             const QString& movedFrom) {
     const auto it = items_.find(key);
     if (it == items_.end())
@@ -357,20 +365,15 @@ void TemplateFiles::enqueue(Key key, UploadQueue::Kind kind, UploadQueue::Send s
         paths << movedFrom;
     // Entered before the queue may send it: a request answered at once is done before enqueue returns.
     order_.fileRequestQueued(key, order, paths);
-    if (!queue_.enqueue(key, kind, [this, order, paths, send](UploadQueue::Done done) {
-            sendAfterGroupChanges(order, paths, send, std::move(done));
-        }))
+    // It goes out with the names and identifiers the site has once the group changes before it are done.
+    const auto afterGroupChanges = [this, order, paths](const std::function<void()>& whenFree) {
+        for (const QString& path : paths)
+            if (order_.waitForGroupChanges(order, parentOf(path), whenFree))
+                return true;
+        return false;
+    };
+    if (!queue_.enqueue(key, kind, std::move(send), afterGroupChanges))
         order_.fileRequestWithdrawn(key);
-}
-
-void TemplateFiles::sendAfterGroupChanges(ChangeOrder::Order order, const QStringList& paths,
-                                          const UploadQueue::Send& send, UploadQueue::Done done) {
-    for (const QString& path : paths)
-        if (order_.waitForGroupChanges(order, parentOf(path), [this, order, paths, send, done] {
-                sendAfterGroupChanges(order, paths, send, done);
-            }))
-            return;
-    send(std::move(done));
 }
 
 void TemplateFiles::scheduleUpload(Item& item, bool now) {
@@ -397,26 +400,26 @@ void TemplateFiles::enqueueUpdate(Key key) {
     if (it == items_.end())
         return;
     it->second->dirty = false;
-    enqueue(key, UploadQueue::Kind::update, [this, key](UploadQueue::Done done) {
+    enqueue(key, RequestScheduler::Kind::update, [this, key](RequestScheduler::Done done) {
         const auto found = items_.find(key);
         if (found == items_.end() || !found->second->onSite)
-            return done(UploadQueue::Result::confirmed);
+            return done(RequestScheduler::Result::confirmed);
         Item& item = *found->second;
         const FileContent content = readFile(item.path);
         if (content.kind == FileContent::Kind::notRegular) {
             logLine(QStringLiteral("Not a regular file, not sent: ") + item.path);
-            return done(UploadQueue::Result::confirmed);
+            return done(RequestScheduler::Result::confirmed);
         }
         if (content.kind == FileContent::Kind::gone) {
             // Gone from where it was a moment ago: a removal is handled by its own report; after a move (of
             // the file's folder, say, whose report has not come yet) the save is still owed.
             item.dirty = true;
-            return done(UploadQueue::Result::confirmed);
+            return done(RequestScheduler::Result::confirmed);
         }
         const QByteArray data = content.bytes.toBase64();
         const ContentDigest digest = ContentDigest::ofBase64(data);
         if (item.confirmed == digest)
-            return done(UploadQueue::Result::confirmed);
+            return done(RequestScheduler::Result::confirmed);
         logLine(QStringLiteral("pathLookup: ") + item.path);
         logLine(QStringLiteral("t_GroupID: ") + item.groupID);
         logLine(QStringLiteral("t_ID: ") + item.templateID);
@@ -437,7 +440,7 @@ void TemplateFiles::enqueueUpdate(Key key) {
                                        again->second->refused = !result.success;
                                        again->second->refusal = result.message.value_or(QString());
                                    }
-                                   done(resultOf(result));
+                                   done(RequestScheduler::resultOf(result));
                                });
     });
     reportPending();
@@ -481,16 +484,23 @@ void TemplateFiles::deleteNow(Item* item, const QString& file) {
 }
 
 void TemplateFiles::enqueueRemove(Key key) {
-    enqueue(key, UploadQueue::Kind::remove, [this, key](UploadQueue::Done done) {
+    enqueue(key, RequestScheduler::Kind::remove, [this, key](RequestScheduler::Done done) {
         const auto found = items_.find(key);
         if (found == items_.end())
-            return done(UploadQueue::Result::confirmed);
-        client_.deleteTemplate(found->second->groupID, found->second->templateID,
-                               [this, key, done](const AddonResult& result) {
-                                   if (result.success)
-                                       forget(key);
-                                   done(resultOf(result));
-                               });
+            return done(RequestScheduler::Result::confirmed);
+        const QString id = found->second->templateID;
+        client_.deleteTemplate(found->second->groupID, id, [this, key, id, done](const AddonResult& result) {
+            if (result.success)
+                forget(key);
+            if (!result.transportFailed)
+                return done(RequestScheduler::resultOf(result));
+            done.lost([this, key, id](const SiteIndex& site) {
+                if (site.templates.count(id))
+                    return false;
+                forget(key);
+                return true;
+            });
+        });
     });
 }
 
@@ -601,15 +611,15 @@ void TemplateFiles::enqueueMove(Key key, const QString& from, const QString& to)
     // `to` is where the file is as the user moved it; folder changes made after that are carried out on the
     // site after this move, and re-key it then.
     enqueue(
-        key, UploadQueue::Kind::move,
-        [this, key, to](UploadQueue::Done done) {
+        key, RequestScheduler::Kind::move,
+        [this, key, to](RequestScheduler::Done done) {
             const auto found = items_.find(key);
             if (found == items_.end())
-                return done(UploadQueue::Result::confirmed);
+                return done(RequestScheduler::Result::confirmed);
             Item& item = *found->second;
             const QString from = item.sitePath; // where the site has it once the earlier changes are done
             if (from == to)
-                return done(UploadQueue::Result::confirmed);
+                return done(RequestScheduler::Result::confirmed);
             const std::optional<QString> toGroup =
                 site_.withDictionaries([&](PathDictionaries& d) -> std::optional<QString> {
                     const auto parent = d.folderDictionary.find(parentOf(to));
@@ -618,14 +628,24 @@ void TemplateFiles::enqueueMove(Key key, const QString& from, const QString& to)
             if (!toGroup) {
                 // Moved out of every known group: the site keeps the template, the file stays local.
                 keyByPath_.erase(item.path);
-                return done(UploadQueue::Result::confirmed);
+                return done(RequestScheduler::Result::confirmed);
             }
-            client_.moveTemplate(item.templateID, nameOf(to), item.groupID, *toGroup,
-                                 [this, key, from, to, toGroup, done](const AddonResult& result) {
-                                     if (result.success)
-                                         recordMoved(key, from, to, *toGroup, result.id);
-                                     done(resultOf(result));
-                                 });
+            client_.moveTemplate(
+                item.templateID, nameOf(to), item.groupID, *toGroup,
+                [this, key, from, to, toGroup, id = item.templateID, done](const AddonResult& result) {
+                    if (result.success)
+                        recordMoved(key, from, to, *toGroup, result.id);
+                    if (!result.transportFailed)
+                        return done(RequestScheduler::resultOf(result));
+                    done.lost([this, key, from, to, toGroup, id](const SiteIndex& site) {
+                        const auto found = site.templates.find(id);
+                        if (found == site.templates.end() || found->second.groupID != *toGroup ||
+                            found->second.name != nameOf(to))
+                            return false;
+                        recordMoved(key, from, to, *toGroup, id);
+                        return true;
+                    });
+                });
         },
         from);
     reportPending();
@@ -694,15 +714,15 @@ QList<PendingFile> TemplateFiles::pendingFiles() const {
     for (const auto& [key, item] : items_) {
         PendingFile file{item->path.mid(mirror_.size()), PendingFile::State::waiting, {}};
         switch (queue_.laneState(key)) {
-        case UploadQueue::LaneState::sending:
+        case RequestScheduler::LaneState::sending:
             file.state = PendingFile::State::sending;
             break;
-        case UploadQueue::LaneState::retrying:
+        case RequestScheduler::LaneState::retrying:
             file.state = PendingFile::State::retrying;
             break;
-        case UploadQueue::LaneState::waiting:
+        case RequestScheduler::LaneState::waiting:
             break;
-        case UploadQueue::LaneState::idle:
+        case RequestScheduler::LaneState::idle:
             if (item->refused) {
                 file.state = PendingFile::State::refused;
                 file.message = item->refusal;

@@ -2,7 +2,7 @@
 
 #include "ChangeOrder.h"
 #include "PendingFiles.h"
-#include "UploadQueue.h"
+#include "RequestScheduler.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -35,8 +35,8 @@ enum class LocalState { confirmed, pending, unconfirmed };
 class TemplateFiles : public QObject {
     Q_OBJECT
 public:
-    TemplateFiles(WebsiteInUse& site, AddonClient& client, ChangeOrder& order, QString mirrorFolder,
-                  QObject* parent = nullptr);
+    TemplateFiles(WebsiteInUse& site, AddonClient& client, ChangeOrder& order, RequestScheduler& queue,
+                  QString mirrorFolder, QObject* parent = nullptr);
     ~TemplateFiles() override;
 
     void created(const QString& file);
@@ -85,7 +85,6 @@ public:
     int quietPeriodMs = 300;
     // Two reads this far apart with the same length mean a new file has stopped growing.
     int stableIntervalMs = 2000;
-    UploadQueue& queue() { return queue_; }
 
     // pendingFilesChanged comes at most this often, so a burst of changes costs one list.
     int filesReportMs = 200;
@@ -95,7 +94,7 @@ signals:
     void pendingFilesChanged(const QList<PendingFile>& files);
 
 private:
-    using Key = UploadQueue::Key;
+    using Key = RequestScheduler::Key;
     struct Item;
 
     // The local identity of the file at `path`: its own, or one made from the template record found there.
@@ -106,9 +105,8 @@ private:
     void forget(Key key);
     void scheduleUpload(Item& item, bool now);
     // Queues a request of the item, remembering when and where the user made the change behind it.
-    void enqueue(Key key, UploadQueue::Kind kind, UploadQueue::Send send, const QString& movedFrom = {});
-    void sendAfterGroupChanges(ChangeOrder::Order order, const QStringList& paths,
-                               const UploadQueue::Send& send, UploadQueue::Done done);
+    void enqueue(Key key, RequestScheduler::Kind kind, RequestScheduler::Send send,
+                 const QString& movedFrom = {});
     void enqueueCreate(Key key, const QString& groupID);
     // What the site's answer to a create tells: the template's identifier and, when it took the content, the
     // follow-ups for changes made while the create was out.
@@ -137,7 +135,7 @@ private:
     AddonClient& client_;
     ChangeOrder& order_;
     QString mirror_;
-    UploadQueue queue_;
+    RequestScheduler& queue_;
     std::map<Key, std::unique_ptr<Item>> items_;
     std::map<QString, Key> keyByPath_; // where each item's file is on the volume now
     struct Away {

@@ -19,34 +19,35 @@ void removeChild(FolderRecord& parent, const QString& child) {
 } // namespace
 
 TemplateGroups::TemplateGroups(WebsiteInUse& site, AddonClient& client, ChangeOrder& order,
-                               QString mirrorFolder, QObject* parent)
-    : QObject(parent), site_(site), client_(client), order_(order), mirror_(std::move(mirrorFolder)) {}
-
-void TemplateGroups::enqueueGroupRequest(const QStringList& folders, const QString& settleBelow,
-                                         GroupRequest request, bool isMove) {
-    const ChangeOrder::Order order = order_.next();
-    order_.groupChangeQueued(order, folders, isMove);
-    groupRequests_.push_back([this, order, settleBelow, request = std::move(request)] {
-        const auto finished = [this, order] {
-            // What waited for this change goes now, with the names and identifiers it left.
-            order_.groupChangeDone(order);
-            groupRequestOut_ = false;
-            runNextGroupRequest();
-        };
-        const auto send = [request, finished] { request(finished); };
-        if (settleBelow.isEmpty() || !order_.waitForFileRequests(order, settleBelow, send))
-            send();
+                               RequestScheduler& queue, QString mirrorFolder, QObject* parent)
+    : QObject(parent), site_(site), client_(client), order_(order), mirror_(std::move(mirrorFolder)),
+      queue_(queue) {
+    connect(&queue_, &RequestScheduler::requestDone, this, [this](RequestScheduler::Key key) {
+        if (key != RequestScheduler::groupLane || queued_.empty())
+            return;
+        // What waited for this change goes now, with the names and identifiers it left.
+        const ChangeOrder::Order order = queued_.front();
+        queued_.pop_front();
+        order_.groupChangeDone(order);
     });
-    runNextGroupRequest();
 }
 
-void TemplateGroups::runNextGroupRequest() {
-    if (groupRequestOut_ || groupRequests_.empty())
-        return;
-    groupRequestOut_ = true;
-    std::function<void()> next = std::move(groupRequests_.front());
-    groupRequests_.pop_front();
-    next();
+void TemplateGroups::enqueueGroupRequest(const QStringList& folders, const QString& settleBelow,
+                                         Prepare prepare, bool isMove) {
+    const ChangeOrder::Order order = order_.next();
+    order_.groupChangeQueued(order, folders, isMove);
+    queued_.push_back(order);
+    auto prepared = std::make_shared<Send>();
+    queue_.enqueue(
+        RequestScheduler::groupLane, RequestScheduler::Kind::group,
+        [prepare = std::move(prepare), prepared](const Done& done) {
+            if (!*prepared) // sent again: with what it read the first time
+                *prepared = prepare();
+            (*prepared)(done);
+        },
+        [this, order, settleBelow](const std::function<void()>& whenFree) {
+            return !settleBelow.isEmpty() && order_.waitForFileRequests(order, settleBelow, whenFree);
+        });
 }
 
 void TemplateGroups::create(const QString& folder, std::function<void(bool made)> made) {
@@ -57,18 +58,26 @@ void TemplateGroups::create(const QString& folder, std::function<void(bool made)
     // made before it, so the parent's record is found under the name it has by then.
     const auto listInParent = [this, folder, parent] {
         return site_.withDictionaries([&](PathDictionaries& d) {
-            if (auto record = d.folderDictionary.find(parent); record != d.folderDictionary.end())
+            if (auto record = d.folderDictionary.find(parent);
+                record != d.folderDictionary.end() && !record->second.paths.contains(folder))
                 record->second.paths.append(folder);
-            return groupIDOf(d, parent).value_or(QString());
+            return groupIDOf(d, parent);
         });
     };
-    if (name.startsWith(u'.')) {
+    // Nothing at or below a hidden name goes to the site (a repository's or an editor's own folders).
+    if (folder.mid(mirror_.size()).contains(QStringLiteral("/."))) {
         listInParent();
         return;
     }
-    enqueueGroupRequest({folder}, {}, [=, this](const std::function<void()>& done) {
-        const QString parentID = listInParent();
-        client_.createGroup(name, parentID, [=, this](const AddonResult& result) {
+    enqueueGroupRequest({folder}, {}, [=, this]() -> Send {
+        const std::optional<QString> parentID = listInParent();
+        if (!parentID)
+            return [made](const Done& done) {
+                // Inside a folder that is no group on the site: it stays here, like a file at the top level.
+                made(false);
+                done(RequestScheduler::Result::confirmed);
+            };
+        const auto answered = [=, this](const AddonResult& result) {
             const std::optional<bool> special = result.isSpecial;
             logLine(QStringLiteral("templateGroupID: ") + result.id.value_or(QStringLiteral("nil")) +
                     QStringLiteral(", isSpecial: ") +
@@ -80,14 +89,30 @@ void TemplateGroups::create(const QString& folder, std::function<void(bool made)
                     d.folderDictionary[folder] = FolderRecord{name, result.id, special, {}};
                 });
             made(isGroup);
-            done();
-        });
+        };
+        return [=, this, parentID = *parentID](const Done& done) {
+            client_.createGroup(name, parentID, [=](const AddonResult& result) {
+                if (!result.transportFailed) {
+                    answered(result);
+                    return done(RequestScheduler::resultOf(result));
+                }
+                done.lost([=](const SiteIndex& site) {
+                    const std::optional<QString> id = site.groupIn(parentID, name);
+                    if (id)
+                        answered(AddonResult{.success = true,
+                                             .id = id,
+                                             .isSpecial = site.groups.at(*id).isSpecial.value_or(false),
+                                             .message = {}});
+                    return id.has_value();
+                });
+            });
+        };
     });
 }
 
 void TemplateGroups::remove(const QString& folder) {
     // The add-on refuses to delete a group that still holds templates: what was asked of them goes first.
-    enqueueGroupRequest({folder}, folder, [this, folder](const std::function<void()>& done) {
+    enqueueGroupRequest({folder}, folder, [this, folder]() -> Send {
         const std::optional<QString> groupID =
             site_.withDictionaries([&](PathDictionaries& d) -> std::optional<QString> {
                 std::optional<QString> id;
@@ -99,9 +124,15 @@ void TemplateGroups::remove(const QString& folder) {
                 d.folderDictionary.erase(folder);
                 return id;
             });
-        if (!groupID)
-            return done();
-        client_.deleteGroup(*groupID, [done](const AddonResult&) { done(); });
+        return [this, groupID](const Done& done) {
+            if (!groupID)
+                return done(RequestScheduler::Result::confirmed);
+            client_.deleteGroup(*groupID, [done, id = *groupID](const AddonResult& result) {
+                if (!result.transportFailed)
+                    return done(RequestScheduler::resultOf(result));
+                done.lost([id](const SiteIndex& site) { return !site.groups.count(id); });
+            });
+        };
     });
 }
 
@@ -111,20 +142,23 @@ void TemplateGroups::move(const QString& source, const QString& destination,
     // once what was asked of its templates before is done.
     enqueueGroupRequest(
         {source, destination}, source,
-        [=, this](const Finished& done) {
-            const Answered finished = [answered, done](bool followed) {
-                answered(followed); // before what waited goes, so it goes with the new identifiers
-                done();
-            };
+        [=, this]() -> Send {
             if (parentOf(source) == parentOf(destination))
-                rename(source, nameOf(destination), finished);
-            else
-                moveToParent(source, destination, finished);
+                return rename(source, nameOf(destination), answered);
+            return moveToParent(source, destination, answered);
         },
         true);
 }
 
-void TemplateGroups::rename(const QString& source, const QString& name, const Answered& answered) {
+QString TemplateGroups::movedGroupID(const QString& oldID, const QString& parentID,
+                                     const QString& name) const {
+    if (site_.cms != CMS::wordPress)
+        return oldID;
+    return parentID.isEmpty() ? name : parentID + u'/' + name;
+}
+
+RequestScheduler::Send TemplateGroups::rename(const QString& source, const QString& name,
+                                              const Answered& answered) {
     logLine(QStringLiteral("Renaming template group"));
     const QString parent = parentOf(source), destination = parent + u'/' + name;
     const std::optional<QString> oldID =
@@ -144,22 +178,36 @@ void TemplateGroups::rename(const QString& source, const QString& name, const An
             return id;
         });
     if (!oldID)
-        return answered(false);
+        return [answered](const Done& done) {
+            answered(false);
+            done(RequestScheduler::Result::confirmed);
+        };
     const std::optional<QString> parentID =
         site_.withDictionaries([&](PathDictionaries& d) { return groupIDOf(d, parent); });
-    // ExpressionEngine keeps a group's identifier across a rename; on WordPress it is the path of names.
-    const QString newID = site_.cms == CMS::wordPress && parentID
-                              ? (parentID->isEmpty() ? name : *parentID + u'/' + name)
-                              : *oldID;
+    const QString newID = parentID ? movedGroupID(*oldID, *parentID, name) : *oldID;
     site_.withDictionaries(
         [&](PathDictionaries& d) { d.folderDictionary[destination].templateGroupID = newID; });
     updateMovedPathsRecursive(destination, newID);
     order_.groupRecordsMoved(source, destination);
-    client_.renameGroup(*oldID, name, [answered](const AddonResult&) { answered(true); });
+    return [this, oldID = *oldID, newID, name, answered](const Done& done) {
+        client_.renameGroup(oldID, name, [=](const AddonResult& result) {
+            if (!result.transportFailed) {
+                answered(true);
+                return done(RequestScheduler::resultOf(result));
+            }
+            done.lost([=](const SiteIndex& site) {
+                const auto found = site.groups.find(newID);
+                if (found == site.groups.end() || found->second.name != name)
+                    return false;
+                answered(true);
+                return true;
+            });
+        });
+    };
 }
 
-void TemplateGroups::moveToParent(const QString& source, const QString& destination,
-                                  const Answered& answered) {
+RequestScheduler::Send TemplateGroups::moveToParent(const QString& source, const QString& destination,
+                                                    const Answered& answered) {
     const QString destinationParent = parentOf(destination);
     const auto ids = site_.withDictionaries([&](PathDictionaries& d) {
         std::pair<std::optional<QString>, std::optional<QString>> found;
@@ -169,27 +217,71 @@ void TemplateGroups::moveToParent(const QString& source, const QString& destinat
         return found;
     });
     if (!ids.first || !ids.second)
-        return answered(false);
-    client_.moveGroup(*ids.first, *ids.second, [=, this](const AddonResult& result) {
-        if (!result.success)
-            return answered(false);
-        const std::optional<QString> newID = result.id;
-        const bool followed = moved(source, destination, newID);
-        const QString name = nameOf(destination);
-        if (name == nameOf(source) || !newID)
-            return answered(followed);
+        return [answered](const Done& done) {
+            answered(false);
+            done(RequestScheduler::Result::confirmed);
+        };
+    // Two requests when the name changes too; a move the site has made is not made again.
+    struct Progress {
+        std::optional<QString> movedID;
+        bool followed = false;
+    };
+    auto progress = std::make_shared<Progress>();
+    const QString groupID = *ids.first, toParent = *ids.second, oldName = nameOf(source),
+                  name = nameOf(destination);
+    const auto movedOnSite = [=, this](const std::optional<QString>& answeredID) {
+        // An answer without the new identifier keeps what the site's rule gives.
+        progress->movedID = answeredID.value_or(movedGroupID(groupID, toParent, oldName));
+        progress->followed = moved(source, destination, progress->movedID);
+        if (name == oldName || site_.cms != CMS::wordPress)
+            return;
         // The add-on moves a group under the name it had: a new name given in the same move is a rename
         // after it, and on WordPress the identifiers below follow the new name.
-        if (site_.cms == CMS::wordPress) {
-            const QString renamedID = ids.second->isEmpty() ? name : *ids.second + u'/' + name;
-            site_.withDictionaries([&](PathDictionaries& d) {
-                if (auto record = d.folderDictionary.find(destination); record != d.folderDictionary.end())
-                    record->second.templateGroupID = renamedID;
+        const QString renamedID = movedGroupID(*progress->movedID, toParent, name);
+        site_.withDictionaries([&](PathDictionaries& d) {
+            if (auto record = d.folderDictionary.find(destination); record != d.folderDictionary.end())
+                record->second.templateGroupID = renamedID;
+        });
+        updateMovedPathsRecursive(destination, renamedID);
+    };
+    return [=, this](const Done& done) {
+        const auto renameAfter = [=, this] {
+            if (name == oldName) {
+                answered(progress->followed);
+                return done(RequestScheduler::Result::confirmed);
+            }
+            client_.renameGroup(*progress->movedID, name, [=](const AddonResult& result) {
+                if (!result.transportFailed) {
+                    answered(progress->followed);
+                    return done(RequestScheduler::resultOf(result));
+                }
+                done.lost([=](const SiteIndex& site) {
+                    if (!site.groupIn(toParent, name))
+                        return false;
+                    answered(progress->followed);
+                    return true;
+                });
             });
-            updateMovedPathsRecursive(destination, renamedID);
-        }
-        client_.renameGroup(*newID, name, [answered, followed](const AddonResult&) { answered(followed); });
-    });
+        };
+        if (progress->movedID)
+            return renameAfter();
+        client_.moveGroup(groupID, toParent, [=](const AddonResult& result) {
+            if (result.success) {
+                movedOnSite(result.id);
+                return renameAfter();
+            }
+            if (!result.transportFailed) {
+                answered(false);
+                return done(RequestScheduler::Result::refused);
+            }
+            done.lost([=](const SiteIndex& site) {
+                const std::optional<QString> id = site.groupIn(toParent, oldName);
+                if (id && (*id == groupID || !site.groups.count(groupID)))
+                    movedOnSite(id); // the rename, if any, is what is still to be sent
+                return false;
+            });
+        });
+    };
 }
 
 bool TemplateGroups::moved(const QString& source, const QString& destination,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ChangeOrder.h"
+#include "RequestScheduler.h"
 
 #include <QObject>
 #include <QString>
@@ -19,12 +20,13 @@ class WebsiteInUse;
 // requests go out one at a time, in the order the user made the changes, each reading the identifiers it
 // needs when it goes (a rename or move changes those of everything below). Each change is entered in the
 // ChangeOrder, so what happens inside a folder whose group is being created, renamed or moved waits until
-// the site has answered. Paths are full local paths. All methods run on the main thread.
+// the site has answered. The requests go in the scheduler's group lane, under its policy for answers that
+// never came. Paths are full local paths. All methods run on the main thread.
 class TemplateGroups : public QObject {
     Q_OBJECT
 public:
-    TemplateGroups(WebsiteInUse& site, AddonClient& client, ChangeOrder& order, QString mirrorFolder,
-                   QObject* parent = nullptr);
+    TemplateGroups(WebsiteInUse& site, AddonClient& client, ChangeOrder& order, RequestScheduler& queue,
+                   QString mirrorFolder, QObject* parent = nullptr);
 
     // `made` runs when the site has answered, with whether it made the group.
     void create(const QString& folder, std::function<void(bool made)> made);
@@ -34,19 +36,24 @@ public:
     void move(const QString& source, const QString& destination, std::function<void(bool followed)> answered);
 
 private:
-    using Finished = std::function<void()>;
-    using GroupRequest = std::function<void(const Finished& done)>;
+    using Done = RequestScheduler::Done;
+    using Send = RequestScheduler::Send;
+    // Reads what a request needs (names, identifiers; the records of a rename follow it here) once, when its
+    // turn comes, and gives the request itself, which may be sent again.
+    using Prepare = std::function<Send()>;
 
     // Queues a group request for `folders`; it goes once the requests before it are answered and, when
     // `settleBelow` is given, once the template requests made before it below that folder are too.
-    void enqueueGroupRequest(const QStringList& folders, const QString& settleBelow, GroupRequest request,
+    void enqueueGroupRequest(const QStringList& folders, const QString& settleBelow, Prepare prepare,
                              bool isMove = false);
-    void runNextGroupRequest();
     using Answered = std::function<void(bool followed)>;
     // The records of a group renamed in place follow it before the request goes.
-    void rename(const QString& source, const QString& name, const Answered& answered);
+    Send rename(const QString& source, const QString& name, const Answered& answered);
     // The records of a group moved to another parent follow it once the site confirmed the move.
-    void moveToParent(const QString& source, const QString& destination, const Answered& answered);
+    Send moveToParent(const QString& source, const QString& destination, const Answered& answered);
+    // The identifier a group has after a rename or move to `parentID` as `name`: ExpressionEngine keeps it,
+    // WordPress names a group by its path.
+    QString movedGroupID(const QString& oldID, const QString& parentID, const QString& name) const;
     void updateMovedPathsRecursive(const QString& path, const QString& groupID);
     // The group a folder stands for: its record's identifier, the empty one (the top level) for the volume
     // itself, nothing for a folder that is no group.
@@ -58,8 +65,8 @@ private:
     AddonClient& client_;
     ChangeOrder& order_;
     QString mirror_;
-    std::deque<std::function<void()>> groupRequests_;
-    bool groupRequestOut_ = false;
+    RequestScheduler& queue_;
+    std::deque<ChangeOrder::Order> queued_; // the group lane's changes, oldest first
 };
 
 } // namespace folvane

@@ -111,13 +111,46 @@ TEST(AddonOperations, UpdateSendsItsFieldsAndReportsTheOutcome) {
     EXPECT_EQ(refused->body, "Template is locked.");
 
     sim.clearFaults();
-    // Every attempt dropped: the network layer itself resends once on a reused connection.
+    // Every attempt dropped: reported as no answer.
     sim.fault({{"action", "update_template_data"}, {"kind", "drop"}});
     outcome.reset();
     client->updateTemplate(group, id, QStringLiteral("eA=="), [&](const auto& o) { outcome = o; });
     ASSERT_TRUE(waitUntil([&] { return outcome.has_value(); }));
     EXPECT_TRUE(outcome->transportFailed);
     EXPECT_EQ(summaries(session), (std::vector<std::string>{"Update Successful", "Update Error"}));
+}
+
+// The site carries a request out and closes the connection before answering: the client reports that no
+// answer came, and nothing sends the request a second time on its own (it would make a second template, or
+// be refused for the first one).
+TEST(AddonOperations, ARequestWhoseAnswerIsLostIsReportedAndNeverSentAgainOnItsOwn) {
+    TestSession session;
+    AddonSim sim;
+    Client client(session, sim);
+    const QString group = QString::fromStdString(sim.state()["groups"][0]["id"].get<std::string>());
+    // A connection already in use, as the helper's is.
+    std::optional<AddonResult> outcome;
+    client->createTemplate(group, QStringLiteral("first.html"), helloBase64,
+                           [&](const auto& o) { outcome = o; });
+    ASSERT_TRUE(waitUntil([&] { return outcome.has_value(); }));
+
+    for (const char* action : {"create_template", "create_template_group"}) {
+        SCOPED_TRACE(action);
+        sim.fault({{"action", action}, {"kind", "lose_answer"}, {"times", 3}});
+        outcome.reset();
+        const size_t before = sim.requestsFor(action).size();
+        if (std::string(action) == "create_template")
+            client->createTemplate(group, QStringLiteral("once.html"), helloBase64,
+                                   [&](const auto& o) { outcome = o; });
+        else
+            client->createGroup(QStringLiteral("once"), QString(), [&](const auto& o) { outcome = o; });
+        ASSERT_TRUE(waitUntil([&] { return outcome.has_value(); }));
+        EXPECT_TRUE(outcome->transportFailed);
+        EXPECT_EQ(sim.requestsFor(action).size(), before + 1);
+        sim.clearFaults();
+    }
+    EXPECT_FALSE(templateNamed(sim, "once.html").is_null());
+    EXPECT_FALSE(groupNamed(sim, "once").is_null());
 }
 
 TEST(AddonOperations, NothingIsShownWithNotificationsOffButEverythingIsSent) {

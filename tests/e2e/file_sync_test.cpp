@@ -9,12 +9,14 @@
 #include "testkit/Wait.h"
 #include "tree/PathText.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QThread>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <random>
@@ -272,6 +274,50 @@ TEST_F(FileSync, FailedUploadsAreRetriedOrKeptAndNothingElseIsKept) {
     QFile copy(recovered[0]);
     ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
     EXPECT_EQ(copy.readAll(), "refused\n");
+}
+
+// A new file, a template move and a folder rename each lose their answer three times in a row (twice
+// before the site made the change, then once after it) and still reach the site exactly once: what the
+// site made is learnt from its list, never made again.
+TEST_F(FileSync, ChangesSurviveThreeLostAnswersInARowAndReachTheSiteOnce) {
+    start("ee");
+    struct Change {
+        const char* action;
+        const char* command;
+    };
+    for (const Change& change : {Change{"create_template", "echo fresh > news/fresh.html"},
+                                 Change{"move_template", "mv news/article.html site/article.html"},
+                                 Change{"rename_template_group", "mv site journal"}}) {
+        SCOPED_TRACE(change.action);
+        sim_->clearLog();
+        sim_->fault({{"action", change.action}, {"kind", "drop"}, {"times", 2}});
+        sim_->fault({{"action", change.action}, {"kind", "lose_answer"}, {"times", 1}});
+        sh(QString::fromLatin1(change.command));
+        expectSiteMatchesVolume();
+        EXPECT_TRUE(waitUntil([&] { return requests(change.action) == 3; })) << requests(change.action);
+        sim_->clearFaults();
+    }
+    EXPECT_EQ(sim_->state()["templates"].size(), siteContents(*sim_).size()) << "no template twice";
+    EXPECT_EQ(QDir(volume()).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(),
+              static_cast<int>(sim_->state()["groups"].size()))
+        << "no group twice";
+}
+
+// A repository made with the real git inside a group folder stays on this computer: no group, no template
+// of its folders and files reaches the site.
+TEST_F(FileSync, AGitRepositoryInsideAGroupFolderPublishesNothing) {
+    start("ee");
+    const json groupsBefore = sim_->state()["groups"];
+    sh(QStringLiteral("cd news && git init -q && git add -A && "
+                      "git -c user.name=Tester -c user.email=tester@example.invalid commit -qm first && "
+                      "echo after >> index.html"));
+    expectSiteMatchesVolume();
+    // Whatever the helper would send is out within the quiet period and the identity grace.
+    QThread::msleep(3000);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(requests("create_template_group"), 0);
+    EXPECT_EQ(requests("create_template"), 0);
+    EXPECT_EQ(sim_->state()["groups"], groupsBefore);
 }
 
 TEST_F(FileSync, AnEditKeptAfterACrashOffersItsFolder) {

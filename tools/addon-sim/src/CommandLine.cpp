@@ -178,6 +178,7 @@ Faults: {"action": "<action>"|"*", "kind": KIND, "ms": 300, "min_ms": 0, "max_ms
   non_json            answer an HTML error page (500); nothing changes
   refuse              answer success false with "message" (login: logged_in false); nothing changes
   drop                close the connection without an answer; nothing changes
+  lose_answer         carry the action out, then close the connection without an answer
   success_no_message  carry the action out, answer without the "message" key
   raw                 answer "body" verbatim as the response body (status 200); nothing changes
   redirect            answer 307 to "location" (default: the request's own address); nothing changes

@@ -10,12 +10,13 @@ namespace {
 
 constexpr long long longestDelayMs = 600'000;
 
-constexpr std::array<std::pair<std::string_view, FaultKind>, 9> kindNames{{
+constexpr std::array<std::pair<std::string_view, FaultKind>, 10> kindNames{{
     {"delay", FaultKind::Delay},
     {"random_delay", FaultKind::RandomDelay},
     {"non_json", FaultKind::NonJson},
     {"refuse", FaultKind::Refuse},
     {"drop", FaultKind::Drop},
+    {"lose_answer", FaultKind::LoseAnswer},
     {"success_no_message", FaultKind::SuccessNoMessage},
     {"raw", FaultKind::Raw},
     {"redirect", FaultKind::Redirect},
@@ -71,9 +72,8 @@ std::optional<std::string> FaultPlan::add(const Json& description) {
         return description.contains("kind") && description["kind"] == std::string(k.first);
     });
     if (kind == kindNames.end()) {
-        return "\"kind\" must be one of delay, random_delay, non_json, refuse, drop, success_no_message, "
-               "raw, "
-               "redirect, drip";
+        return "\"kind\" must be one of delay, random_delay, non_json, refuse, drop, lose_answer, "
+               "success_no_message, raw, redirect, drip";
     }
     fault.kind = kind->second;
     long long seed = 1;

@@ -12,7 +12,18 @@
 
 namespace folvane::sim {
 
-enum class FaultKind { Delay, RandomDelay, NonJson, Refuse, Drop, SuccessNoMessage, Raw, Redirect, Drip };
+enum class FaultKind {
+    Delay,
+    RandomDelay,
+    NonJson,
+    Refuse,
+    Drop,
+    LoseAnswer,
+    SuccessNoMessage,
+    Raw,
+    Redirect,
+    Drip
+};
 
 // What the active faults make of one request: a wait before it is handled, and at most one replacement for
 // its normal answer.

@@ -103,6 +103,13 @@ void HttpFrontend::handleAddon(const httplib::Request& request, httplib::Respons
         return;
     }
     const AddonAnswer answer = simulator_.answer(addonRequest, decision);
+    if (decision.outcome == FaultKind::LoseAnswer) {
+        const bool dropped =
+            ConnectionDropper::drop(request.remote_addr, request.remote_port, request.local_port);
+        report(request, addonRequest.action.value_or("(no action)") +
+                            (dropped ? " carried out, answer lost" : " carried out, drop failed"));
+        return;
+    }
     response.status = answer.status;
     if (answer.setCookie) {
         response.set_header("Set-Cookie", *answer.setCookie);

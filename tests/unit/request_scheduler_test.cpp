@@ -1,4 +1,4 @@
-#include "sync/UploadQueue.h"
+#include "sync/RequestScheduler.h"
 
 #include "QtPrinters.h"
 
@@ -7,17 +7,17 @@
 #include <gtest/gtest.h>
 
 using namespace folvane;
-using Result = UploadQueue::Result;
-using Kind = UploadQueue::Kind;
+using Result = RequestScheduler::Result;
+using Kind = RequestScheduler::Kind;
 
 namespace {
 
 // Requests that answer only when the test says so, recording the order they went out in.
 struct FakeSite {
     std::vector<std::string> sent;
-    std::vector<UploadQueue::Done> open;
-    UploadQueue::Send request(std::string name, std::function<std::string()> content = {}) {
-        return [this, name, content](UploadQueue::Done done) {
+    std::vector<RequestScheduler::Done> open;
+    RequestScheduler::Send request(std::string name, std::function<std::string()> content = {}) {
+        return [this, name, content](RequestScheduler::Done done) {
             sent.push_back(content ? name + ":" + content() : name);
             open.push_back(std::move(done));
         };
@@ -32,10 +32,15 @@ void spinUntil(const std::function<bool()>& condition) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
 }
 
+// A site whose list is never needed by these requests.
+const RequestScheduler::Listing noList = [](const std::function<void(const SiteIndex*)>& read) {
+    read(nullptr);
+};
+
 } // namespace
 
-TEST(UploadQueue, OneRequestPerTemplateInFlightInTheOrderMade) {
-    UploadQueue queue;
+TEST(RequestScheduler, OneRequestPerTemplateInFlightInTheOrderMade) {
+    RequestScheduler queue(noList);
     FakeSite site;
     queue.enqueue(1, Kind::create, site.request("create"));
     queue.enqueue(1, Kind::move, site.request("move"));
@@ -52,8 +57,8 @@ TEST(UploadQueue, OneRequestPerTemplateInFlightInTheOrderMade) {
     EXPECT_TRUE(queue.isIdle());
 }
 
-TEST(UploadQueue, WaitingUpdatesCollapseIntoOneWithTheLatestContent) {
-    UploadQueue queue;
+TEST(RequestScheduler, WaitingUpdatesCollapseIntoOneWithTheLatestContent) {
+    RequestScheduler queue(noList);
     FakeSite site;
     std::string content = "v1";
     const auto current = [&] { return content; };
@@ -74,12 +79,12 @@ TEST(UploadQueue, WaitingUpdatesCollapseIntoOneWithTheLatestContent) {
     EXPECT_EQ(queue.pendingCount(), 3);
 }
 
-TEST(UploadQueue, TransportFailuresAreRetriedUntilAnsweredWithACappedPause) {
-    UploadQueue queue;
+TEST(RequestScheduler, TransportFailuresAreRetriedUntilAnsweredWithACappedPause) {
+    RequestScheduler queue(noList);
     queue.initialRetryMs = 1;
     queue.maxRetryMs = 4;
     int attempts = 0;
-    queue.enqueue(7, Kind::update, [&](UploadQueue::Done done) {
+    queue.enqueue(7, Kind::update, [&](RequestScheduler::Done done) {
         ++attempts;
         done(attempts < 12 ? Result::transportFailed : Result::refused);
     });
@@ -87,7 +92,7 @@ TEST(UploadQueue, TransportFailuresAreRetriedUntilAnsweredWithACappedPause) {
     EXPECT_EQ(attempts, 12) << "sent again as long as no answer came, then the refusal is final";
 
     attempts = 0;
-    queue.enqueue(7, Kind::update, [&](UploadQueue::Done done) {
+    queue.enqueue(7, Kind::update, [&](RequestScheduler::Done done) {
         ++attempts;
         done(attempts < 2 ? Result::transportFailed : Result::confirmed);
     });
@@ -98,10 +103,10 @@ TEST(UploadQueue, TransportFailuresAreRetriedUntilAnsweredWithACappedPause) {
     EXPECT_EQ(site.sent, std::vector<std::string>{"delete"}) << "the delete waited for the retried update";
 }
 
-TEST(UploadQueue, AnswersReportedTwiceCountOnce) {
-    UploadQueue queue;
-    UploadQueue::Done kept;
-    queue.enqueue(1, Kind::update, [&](UploadQueue::Done done) { kept = done; });
+TEST(RequestScheduler, AnswersReportedTwiceCountOnce) {
+    RequestScheduler queue(noList);
+    RequestScheduler::Done kept;
+    queue.enqueue(1, Kind::update, [&](RequestScheduler::Done done) { kept = done; });
     FakeSite site;
     queue.enqueue(1, Kind::remove, site.request("delete"));
     kept(Result::confirmed);
@@ -110,25 +115,25 @@ TEST(UploadQueue, AnswersReportedTwiceCountOnce) {
     EXPECT_EQ(queue.pendingCount(), 1);
 }
 
-TEST(UploadQueue, EachTemplateSaysWhereItsRequestsStand) {
-    UploadQueue queue;
+TEST(RequestScheduler, EachTemplateSaysWhereItsRequestsStand) {
+    RequestScheduler queue(noList);
     queue.initialRetryMs = 10;
     FakeSite site;
     int changes = 0;
-    QObject::connect(&queue, &UploadQueue::changed, [&] { ++changes; });
-    EXPECT_EQ(queue.laneState(1), UploadQueue::LaneState::idle);
+    QObject::connect(&queue, &RequestScheduler::changed, [&] { ++changes; });
+    EXPECT_EQ(queue.laneState(1), RequestScheduler::LaneState::idle);
     queue.enqueue(1, Kind::update, site.request("update"));
-    EXPECT_EQ(queue.laneState(1), UploadQueue::LaneState::sending);
+    EXPECT_EQ(queue.laneState(1), RequestScheduler::LaneState::sending);
     EXPECT_GT(changes, 0);
     site.answer(0, Result::transportFailed);
-    EXPECT_EQ(queue.laneState(1), UploadQueue::LaneState::retrying);
+    EXPECT_EQ(queue.laneState(1), RequestScheduler::LaneState::retrying);
     const int beforeRetry = changes;
     spinUntil([&] { return site.sent.size() == 2; });
-    EXPECT_EQ(queue.laneState(1), UploadQueue::LaneState::sending);
+    EXPECT_EQ(queue.laneState(1), RequestScheduler::LaneState::sending);
     EXPECT_GT(changes, beforeRetry) << "sending again is a change too";
     queue.enqueue(1, Kind::move, site.request("move"));
     site.answer(1, Result::confirmed);
-    EXPECT_EQ(queue.laneState(1), UploadQueue::LaneState::sending) << "the move went out";
+    EXPECT_EQ(queue.laneState(1), RequestScheduler::LaneState::sending) << "the move went out";
     site.answer(2, Result::refused);
-    EXPECT_EQ(queue.laneState(1), UploadQueue::LaneState::idle);
+    EXPECT_EQ(queue.laneState(1), RequestScheduler::LaneState::idle);
 }
