@@ -29,6 +29,10 @@ QString stateText(const PendingFile& file) {
     case PendingFile::State::refused:
         return file.message.isEmpty() ? PendingFilesDialog::tr("Refused by the site")
                                       : PendingFilesDialog::tr("Refused: %1").arg(file.message);
+    case PendingFile::State::changedOnSite:
+        return PendingFilesDialog::tr("Changed on the site too: your save replaced it there, and the site's "
+                                      "version is kept in %1")
+            .arg(file.copy);
     }
     return {};
 }
@@ -105,6 +109,12 @@ void PendingFilesDialog::showFiles() {
         state->setStyleSheet(QStringLiteral("QLabel { color: %1; }").arg(stateColour(file.state)));
         layout->addWidget(name, 0, 0);
         layout->addWidget(state, 1, 0);
+        if (file.state == PendingFile::State::changedOnSite) {
+            auto* copy = new QPushButton(tr("Show copy"), row);
+            connect(copy, &QPushButton::clicked, this,
+                    [this, folder = QFileInfo(file.copy).path()] { openFolder(folder); });
+            layout->addWidget(copy, 0, 2, 2, 1, Qt::AlignVCenter);
+        }
         if (file.state == PendingFile::State::refused) {
             auto* again = new QPushButton(tr("Try again"), row);
             auto* copy = new QPushButton(tr("Show copy"), row);

@@ -13,16 +13,30 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 
 namespace folvane {
 
 SyncEngine::SyncEngine(WebsiteInUse& site, AddonClient& client, MirrorBuilder& builder, VolumeControl& volume,
                        Recovery& recovery, QString mirrorFolder, Options options, QObject* parent)
     : QObject(parent), site_(site), client_(client), volume_(volume), recovery_(recovery),
-      mirror_(std::move(mirrorFolder)), options_(options), files_(site, client, order_, mirror_),
-      groups_(site, client, order_, mirror_), mirrorRefresh_(site, builder, volume, mirror_) {
+      mirror_(std::move(mirrorFolder)), options_(std::move(options)),
+      siteCheck_(client, recovery, mirror_, options_.checkSiteBeforeSave),
+      files_(site, client, order_, siteCheck_, mirror_), groups_(site, client, order_, mirror_),
+      mirrorRefresh_(site, builder, volume, mirror_) {
     connect(&files_, &TemplateFiles::pendingCountChanged, this, &SyncEngine::pendingCountChanged);
-    connect(&files_, &TemplateFiles::pendingFilesChanged, this, &SyncEngine::pendingFilesChanged);
+    connect(&files_, &TemplateFiles::pendingFilesChanged, this, [this] { emit pendingFilesChanged(pendingFiles()); });
+    connect(&siteCheck_, &SiteCheck::noticesChanged, this, [this] { emit pendingFilesChanged(pendingFiles()); });
+}
+
+QList<PendingFile> SyncEngine::pendingFiles() const {
+    QList<PendingFile> files = files_.pendingFiles();
+    // A file still on its way shows that; its notice comes back once it is confirmed.
+    for (const PendingFile& notice : siteCheck_.notices())
+        if (std::none_of(files.begin(), files.end(), [&](const PendingFile& f) { return f.path == notice.path; }))
+            files.append(notice);
+    std::sort(files.begin(), files.end(), [](const PendingFile& a, const PendingFile& b) { return a.path < b.path; });
+    return files;
 }
 
 bool SyncEngine::held(std::function<void()> report) {

@@ -2,6 +2,7 @@
 
 #include "ChangeOrder.h"
 #include "MirrorRefresh.h"
+#include "SiteCheck.h"
 #include "TemplateFiles.h"
 #include "TemplateGroups.h"
 #include "fs/VolumeEvents.h"
@@ -32,6 +33,8 @@ public:
         bool fetchOnOpen = false;
         // Changes get this long to reach the site before a refresh replaces the files.
         int refreshSettleMs = 20000;
+        // Asked before each save: whether the site's text is looked at first (see SiteCheck).
+        std::function<bool()> checkSiteBeforeSave = [] { return true; };
     };
 
     SyncEngine(WebsiteInUse& site, AddonClient& client, MirrorBuilder& builder, VolumeControl& volume,
@@ -58,8 +61,9 @@ public:
 
     // Uploads still to be made or answered, files being created, saves not yet sent.
     int pendingCount() const { return files_.pendingCount(); }
-    // The files behind that count, by their path on the volume.
-    QList<PendingFile> pendingFiles() const { return files_.pendingFiles(); }
+    // The files behind that count, by their path on the volume, and the files changed on the site too (a
+    // save found someone else's change there; its copy was kept).
+    QList<PendingFile> pendingFiles() const;
     // The user asks to send a file the site refused (`path` on the volume) again.
     void tryAgain(const QString& path);
     // Whether any change, of a file or a folder, is still on its way to the site.
@@ -90,6 +94,7 @@ private:
     const QString mirror_;
     const Options options_;
     ChangeOrder order_;
+    SiteCheck siteCheck_;
     TemplateFiles files_;
     TemplateGroups groups_;
     MirrorRefresh mirrorRefresh_;

@@ -2,6 +2,7 @@
 
 #include "ChangeOrder.h"
 #include "PendingFiles.h"
+#include "SiteCheck.h"
 #include "UploadQueue.h"
 
 #include <QByteArray>
@@ -35,8 +36,8 @@ enum class LocalState { confirmed, pending, unconfirmed };
 class TemplateFiles : public QObject {
     Q_OBJECT
 public:
-    TemplateFiles(WebsiteInUse& site, AddonClient& client, ChangeOrder& order, QString mirrorFolder,
-                  QObject* parent = nullptr);
+    TemplateFiles(WebsiteInUse& site, AddonClient& client, ChangeOrder& order, SiteCheck& siteCheck,
+                  QString mirrorFolder, QObject* parent = nullptr);
     ~TemplateFiles() override;
 
     void created(const QString& file);
@@ -118,6 +119,8 @@ private:
     void recordMoved(Key key, const QString& from, const QString& to, const QString& toGroup,
                      const std::optional<QString>& newID);
     void enqueueUpdate(Key key);
+    // Sends the save of `data` (read when the update went) once the site check let it go.
+    void sendUpdate(Key key, const QByteArray& data, const ContentDigest& digest, UploadQueue::Done done);
     void enqueueRemove(Key key);
     void waitUntilStable(Key key);
     void finishCreate(Key key);
@@ -136,6 +139,7 @@ private:
     WebsiteInUse& site_;
     AddonClient& client_;
     ChangeOrder& order_;
+    SiteCheck& siteCheck_;
     QString mirror_;
     UploadQueue queue_;
     std::map<Key, std::unique_ptr<Item>> items_;

@@ -83,4 +83,11 @@ Json stateJson(const SiteModel& model) {
             {"templates", std::move(templates)}};
 }
 
+Outcome editTemplateAt(SiteModel& model, const std::string& path, const std::string& content) {
+    for (const Json& t : stateJson(model)["templates"])
+        if (t["path"] == path)
+            return model.updateTemplate(t["group_id"].get<std::string>(), t["id"].get<std::string>(), content);
+    return Outcome::refused("no template at " + path);
+}
+
 } // namespace folvane::sim
