@@ -13,6 +13,7 @@
 #include <QScrollArea>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace folvane::ui {
 
@@ -91,10 +92,15 @@ void PendingFilesDialog::showFiles() {
         delete item;
     }
     const QList<PendingFile> files = watch_.files(title_);
-    heading_->setText(files.isEmpty() ? tr("Every change to “%1” has been confirmed by the site.").arg(title_)
-                                      : tr("%n change(s) to “%1” the site has not confirmed yet:", nullptr,
-                                           static_cast<int>(files.size()))
-                                            .arg(title_));
+    // A file changed on the site too is listed for its copy, but its change is confirmed.
+    const auto unconfirmed = std::count_if(files.begin(), files.end(), [](const PendingFile& file) {
+        return file.state != PendingFile::State::changedOnSite;
+    });
+    heading_->setText(unconfirmed == 0
+                          ? tr("Every change to “%1” has been confirmed by the site.").arg(title_)
+                          : tr("%n change(s) to “%1” the site has not confirmed yet:", nullptr,
+                               static_cast<int>(unconfirmed))
+                                .arg(title_));
     for (const PendingFile& file : files) {
         auto* row = new QWidget;
         row->setObjectName(file.path);

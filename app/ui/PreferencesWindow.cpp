@@ -112,10 +112,11 @@ PreferencesWindow::PreferencesWindow(SharedPreferences& preferences,
     layout->addWidget(checkBox(SharedPreferences::checkSiteBeforeSave));
     auto* check = new QVBoxLayout;
     check->setContentsMargins(explanationIndent, 0, 0, 0);
-    check->addWidget(explanation(tr("Before a save replaces a template, its text on the site is fetched: when "
-                                    "someone else changed it there, their version is kept in the recovery "
-                                    "folder and you are told."),
-                                 this));
+    check->addWidget(
+        explanation(tr("Before a save replaces a template, its text on the site is fetched: when "
+                       "someone else changed it there, their version is kept in the recovery "
+                       "folder and you are told."),
+                    this));
     layout->addLayout(check);
 
     layout->addSpacing(10);

@@ -76,8 +76,8 @@ QString Recovery::keepSiteVersion(const QString& file, const QByteArray& siteTex
         copy.remove();
         return {};
     }
-    logLine(QStringLiteral("Changed on the site too: ") + relative + QStringLiteral("; the site's version is kept in ") +
-            target);
+    logLine(QStringLiteral("Changed on the site too: ") + relative +
+            QStringLiteral("; the site's version is kept in ") + target);
     notifier_.notify(QStringLiteral("Changed on the site too"),
                      QStringLiteral("%1 of \"%2\" was changed on the site too. Your save replaces it there; "
                                     "the site's version is kept in %3")

@@ -15,8 +15,8 @@ bool changedElsewhere(const std::vector<ContentDigest>& siteText, const std::vec
     });
 }
 
-SiteCheck::SiteCheck(AddonClient& client, Recovery& recovery, QString mirrorFolder, std::function<bool()> enabled,
-                     QObject* parent)
+SiteCheck::SiteCheck(AddonClient& client, Recovery& recovery, QString mirrorFolder,
+                     std::function<bool()> enabled, QObject* parent)
     : QObject(parent), client_(client), recovery_(recovery), mirror_(std::move(mirrorFolder)),
       enabled_(std::move(enabled)) {}
 
@@ -26,8 +26,8 @@ void SiteCheck::beforeSave(const Save& save, std::function<void(Answer)> then) {
     client_.getTemplate(save.groupID, save.templateID, [this, save, then](const Json& answer) {
         // No answer (or none that is JSON): the site is out of reach, and the save could not go either.
         if (answer.is_null() || answer.is_discarded()) {
-            logLine(QStringLiteral("No answer when checking the site's text of ") + save.file.mid(mirror_.size()) +
-                    QStringLiteral("; the save waits"));
+            logLine(QStringLiteral("No answer when checking the site's text of ") +
+                    save.file.mid(mirror_.size()) + QStringLiteral("; the save waits"));
             return then(Answer::retry);
         }
         then(judge(save, answer));
@@ -38,8 +38,9 @@ SiteCheck::Answer SiteCheck::judge(const Save& save, const Json& answer) {
     const QString path = save.file.mid(mirror_.size());
     const Json* item = member(answer, "template");
     const std::optional<QString> data = item ? stringValue(*item, "data") : std::nullopt;
-    const auto decoded = data ? QByteArray::fromBase64Encoding(data->toLatin1(), QByteArray::AbortOnBase64DecodingErrors)
-                              : QByteArray::FromBase64Result{};
+    const auto decoded =
+        data ? QByteArray::fromBase64Encoding(data->toLatin1(), QByteArray::AbortOnBase64DecodingErrors)
+             : QByteArray::FromBase64Result{};
     if (!data || !decoded) {
         // The site answered but showed no text (the template is gone there, say): the save's own answer
         // decides what becomes of it.

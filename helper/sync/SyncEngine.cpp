@@ -25,17 +25,21 @@ SyncEngine::SyncEngine(WebsiteInUse& site, AddonClient& client, MirrorBuilder& b
       files_(site, client, order_, siteCheck_, mirror_), groups_(site, client, order_, mirror_),
       mirrorRefresh_(site, builder, volume, mirror_) {
     connect(&files_, &TemplateFiles::pendingCountChanged, this, &SyncEngine::pendingCountChanged);
-    connect(&files_, &TemplateFiles::pendingFilesChanged, this, [this] { emit pendingFilesChanged(pendingFiles()); });
-    connect(&siteCheck_, &SiteCheck::noticesChanged, this, [this] { emit pendingFilesChanged(pendingFiles()); });
+    connect(&files_, &TemplateFiles::pendingFilesChanged, this,
+            [this] { emit pendingFilesChanged(pendingFiles()); });
+    connect(&siteCheck_, &SiteCheck::noticesChanged, this,
+            [this] { emit pendingFilesChanged(pendingFiles()); });
 }
 
 QList<PendingFile> SyncEngine::pendingFiles() const {
     QList<PendingFile> files = files_.pendingFiles();
     // A file still on its way shows that; its notice comes back once it is confirmed.
     for (const PendingFile& notice : siteCheck_.notices())
-        if (std::none_of(files.begin(), files.end(), [&](const PendingFile& f) { return f.path == notice.path; }))
+        if (std::none_of(files.begin(), files.end(),
+                         [&](const PendingFile& f) { return f.path == notice.path; }))
             files.append(notice);
-    std::sort(files.begin(), files.end(), [](const PendingFile& a, const PendingFile& b) { return a.path < b.path; });
+    std::sort(files.begin(), files.end(),
+              [](const PendingFile& a, const PendingFile& b) { return a.path < b.path; });
     return files;
 }
 

@@ -107,11 +107,11 @@ struct TemplateFiles::Item {
     QTimer* quiet = nullptr;
 };
 
-TemplateFiles::TemplateFiles(WebsiteInUse& site, AddonClient& client, ChangeOrder& order, SiteCheck& siteCheck,
-                             QString mirrorFolder, QObject* parent)
+TemplateFiles::TemplateFiles(WebsiteInUse& site, AddonClient& client, ChangeOrder& order,
+                             SiteCheck& siteCheck, QString mirrorFolder, QObject* parent)
     : QObject(parent), site_(site), client_(client), order_(order), siteCheck_(siteCheck),
-      mirror_(std::move(mirrorFolder)),
-      stopping_(std::make_shared<std::atomic<bool>>(false)), filesReport_(new QTimer(this)) {
+      mirror_(std::move(mirrorFolder)), stopping_(std::make_shared<std::atomic<bool>>(false)),
+      filesReport_(new QTimer(this)) {
     filesReport_->setSingleShot(true);
     connect(filesReport_, &QTimer::timeout, this, [this] {
         QList<PendingFile> files = pendingFiles();
@@ -423,7 +423,8 @@ void TemplateFiles::enqueueUpdate(Key key) {
         const ContentDigest digest = ContentDigest::ofBase64(data);
         if (item.confirmed == digest)
             return done(UploadQueue::Result::confirmed);
-        // The site's text is looked at first: a change someone else made there is kept before this replaces it.
+        // The site's text is looked at first: a change someone else made there is kept before this replaces
+        // it.
         std::vector<ContentDigest> known = item.maybeOnSite;
         if (item.confirmed)
             known.push_back(*item.confirmed);
@@ -437,7 +438,8 @@ void TemplateFiles::enqueueUpdate(Key key) {
     reportPending();
 }
 
-void TemplateFiles::sendUpdate(Key key, const QByteArray& data, const ContentDigest& digest, UploadQueue::Done done) {
+void TemplateFiles::sendUpdate(Key key, const QByteArray& data, const ContentDigest& digest,
+                               UploadQueue::Done done) {
     const auto found = items_.find(key);
     if (found == items_.end() || !found->second->onSite)
         return done(UploadQueue::Result::confirmed);

@@ -499,9 +499,10 @@ TEST_F(AppCli, StatusNamesWhatTheSiteRefusedAndEjectEndsAConnectionOfAnotherComm
     EXPECT_TRUE(copy.starts_with((session.baseFolder() + "/Recovered/Site/").toStdString()) &&
                 copy.ends_with("/news/article.site-version.html"))
         << copy;
-    EXPECT_TRUE(folvane3(session, {"status", "Site"})
-                    .standardOutput.contains(QStringLiteral("  changed-on-site /news/article.html; show copy: ") +
-                                             QString::fromStdString(copy)));
+    EXPECT_TRUE(
+        folvane3(session, {"status", "Site"})
+            .standardOutput.contains(QStringLiteral("  changed-on-site /news/article.html; show copy: ") +
+                                     QString::fromStdString(copy)));
 
     sim.fault({{"action", "update_template_data"}, {"kind", "refuse"}, {"message", "Template is locked."}});
     writeFile(mountPoint + "/news/article.html", "mine again\n");

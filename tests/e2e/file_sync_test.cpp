@@ -421,7 +421,8 @@ TEST_P(FileSync, ASaveKeepsWhatSomeoneElseChangedOnTheSite) {
     EXPECT_TRUE(kept[0].endsWith(group() + "/index.site-version" + extension)) << kept[0].toStdString();
     EXPECT_EQ(readVolumeFile(kept[0]), "theirs\n");
     EXPECT_TRUE(told->body.contains(file.mid(1)) && told->body.contains(kept[0])) << told->body.toStdString();
-    const json notice = {{{"path", path}, {"state", "changed-on-site"}, {"message", ""}, {"copy", kept[0].toStdString()}}};
+    const json notice = {
+        {{"path", path}, {"state", "changed-on-site"}, {"message", ""}, {"copy", kept[0].toStdString()}}};
     EXPECT_TRUE(waitUntil([&] {
         const auto posted = bus_->signalsNamed(QStringLiteral("pending-files-Sync Site"));
         return !posted.empty() &&

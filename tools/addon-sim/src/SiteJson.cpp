@@ -84,9 +84,11 @@ Json stateJson(const SiteModel& model) {
 }
 
 Outcome editTemplateAt(SiteModel& model, const std::string& path, const std::string& content) {
-    for (const Json& t : stateJson(model)["templates"])
+    const Json state = stateJson(model);
+    for (const Json& t : state["templates"])
         if (t["path"] == path)
-            return model.updateTemplate(t["group_id"].get<std::string>(), t["id"].get<std::string>(), content);
+            return model.updateTemplate(t["group_id"].get<std::string>(), t["id"].get<std::string>(),
+                                        content);
     return Outcome::refused("no template at " + path);
 }
 
