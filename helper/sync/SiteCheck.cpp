@@ -38,27 +38,32 @@ SiteCheck::Answer SiteCheck::judge(const Save& save, const Json& answer) {
     const QString path = save.file.mid(mirror_.size());
     const Json* item = member(answer, "template");
     const std::optional<QString> data = item ? stringValue(*item, "data") : std::nullopt;
-    const auto decoded =
-        data ? QByteArray::fromBase64Encoding(data->toLatin1(), QByteArray::AbortOnBase64DecodingErrors)
-             : QByteArray::FromBase64Result{};
-    if (!data || !decoded) {
-        // The site answered but showed no text (the template is gone there, say): the save's own answer
-        // decides what becomes of it.
-        logLine(QStringLiteral("Could not check the site's text of ") + path + QStringLiteral(": ") +
-                stringValue(answer, "message").value_or(QStringLiteral("no template in the answer")));
+    const auto cannotCheck = [&](const QString& why) {
+        // The site answered but showed no usable text (the template is gone there, say): the save's own
+        // answer decides what becomes of it.
+        logLine(QStringLiteral("Could not check the site's text of ") + path + QStringLiteral(": ") + why);
         return Answer::send;
-    }
-    const std::vector<ContentDigest> siteText{ContentDigest::ofBase64(data->toLatin1()),
-                                              ContentDigest::ofContent(*decoded)};
-    if (!changedElsewhere(siteText, save.known, save.saving))
+    };
+    if (!data)
+        return cannotCheck(
+            stringValue(answer, "message").value_or(QStringLiteral("no template in the answer")));
+    // Mostly the site holds a known text in the form it was sent or listed in: nothing to decode then.
+    const QByteArray encoded = data->toLatin1();
+    if (!changedElsewhere({ContentDigest::ofBase64(encoded)}, save.known, save.saving))
         return Answer::send;
-    if (const auto kept = kept_.find(save.templateID); kept != kept_.end() && kept->second == siteText.back())
+    const auto decoded = QByteArray::fromBase64Encoding(encoded, QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded)
+        return cannotCheck(QStringLiteral("its text is not Base64"));
+    const ContentDigest siteText = ContentDigest::ofContent(*decoded);
+    if (!changedElsewhere({siteText}, save.known, save.saving))
+        return Answer::send;
+    if (const auto kept = kept_.find(save.templateID); kept != kept_.end() && kept->second == siteText)
         return Answer::send; // kept when this save was checked before
     const QString copy = recovery_.keepSiteVersion(save.file, *decoded);
     // Saving now would replace the only copy of the other side's text.
     if (copy.isEmpty())
         return Answer::retry;
-    kept_[save.templateID] = siteText.back();
+    kept_[save.templateID] = siteText;
     notices_[path] = copy;
     emit noticesChanged();
     return Answer::send;

@@ -19,7 +19,7 @@ class Recovery;
 // Whether the site's text of a template shows a change made elsewhere (a colleague, the CMS's own editor):
 // it is none of the texts this helper knows the site to hold or may hold (`known`: the text last fetched
 // or confirmed, and saves of its own whose answer never came), nor the one about to be saved. `siteText`
-// holds the site's text in each form it is compared in (as the add-on sent it, and re-encoded).
+// holds the site's text in the forms it is compared in (as the add-on sent it, or re-encoded).
 bool changedElsewhere(const std::vector<ContentDigest>& siteText, const std::vector<ContentDigest>& known,
                       const ContentDigest& saving);
 

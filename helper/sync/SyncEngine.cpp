@@ -25,10 +25,16 @@ SyncEngine::SyncEngine(WebsiteInUse& site, AddonClient& client, MirrorBuilder& b
       files_(site, client, order_, siteCheck_, mirror_), groups_(site, client, order_, mirror_),
       mirrorRefresh_(site, builder, volume, mirror_) {
     connect(&files_, &TemplateFiles::pendingCountChanged, this, &SyncEngine::pendingCountChanged);
-    connect(&files_, &TemplateFiles::pendingFilesChanged, this,
-            [this] { emit pendingFilesChanged(pendingFiles()); });
-    connect(&siteCheck_, &SiteCheck::noticesChanged, this,
-            [this] { emit pendingFilesChanged(pendingFiles()); });
+    connect(&files_, &TemplateFiles::pendingFilesMayHaveChanged, this, &SyncEngine::reportFiles);
+    connect(&siteCheck_, &SiteCheck::noticesChanged, this, &SyncEngine::reportFiles);
+}
+
+void SyncEngine::reportFiles() {
+    QList<PendingFile> files = pendingFiles();
+    if (files == lastFiles_)
+        return;
+    lastFiles_ = std::move(files);
+    emit pendingFilesChanged(lastFiles_);
 }
 
 QList<PendingFile> SyncEngine::pendingFiles() const {

@@ -86,6 +86,8 @@ private:
     void mergeSiteVersion(const Json& answer, const QString& file);
     // Keeps events flowing until no change is on its way or `ms` have passed; true when none is.
     bool waitUntilQuiet(int ms);
+    // Posts the pending list when it differs from the one posted last.
+    void reportFiles();
 
     WebsiteInUse& site_;
     AddonClient& client_;
@@ -100,6 +102,7 @@ private:
     MirrorRefresh mirrorRefresh_;
     int pauses_ = 0;
     std::deque<std::function<void()>> held_;
+    QList<PendingFile> lastFiles_;
 };
 
 } // namespace folvane

@@ -113,13 +113,8 @@ TemplateFiles::TemplateFiles(WebsiteInUse& site, AddonClient& client, ChangeOrde
       mirror_(std::move(mirrorFolder)), stopping_(std::make_shared<std::atomic<bool>>(false)),
       filesReport_(new QTimer(this)) {
     filesReport_->setSingleShot(true);
-    connect(filesReport_, &QTimer::timeout, this, [this] {
-        QList<PendingFile> files = pendingFiles();
-        if (files == lastPendingFiles_)
-            return;
-        lastPendingFiles_ = std::move(files);
-        emit pendingFilesChanged(lastPendingFiles_);
-    });
+    // The engine compares the list with the one it posted last (it adds entries of its own).
+    connect(filesReport_, &QTimer::timeout, this, &TemplateFiles::pendingFilesMayHaveChanged);
     connect(&queue_, &UploadQueue::changed, this, &TemplateFiles::reportPending);
     connect(&queue_, &UploadQueue::requestDone, this, [this](Key key) { order_.fileRequestDone(key); });
 }

@@ -88,12 +88,13 @@ public:
     int stableIntervalMs = 2000;
     UploadQueue& queue() { return queue_; }
 
-    // pendingFilesChanged comes at most this often, so a burst of changes costs one list.
+    // pendingFilesMayHaveChanged comes at most this often, so a burst of changes costs one list.
     int filesReportMs = 200;
 
 signals:
     void pendingCountChanged(int count);
-    void pendingFilesChanged(const QList<PendingFile>& files);
+    // What pendingFiles() returns may be different now.
+    void pendingFilesMayHaveChanged();
 
 private:
     using Key = UploadQueue::Key;
@@ -154,7 +155,6 @@ private:
     std::shared_ptr<std::atomic<bool>> stopping_;
     int lastPending_ = 0;
     QTimer* filesReport_;
-    QList<PendingFile> lastPendingFiles_;
 };
 
 } // namespace folvane
