@@ -3,7 +3,10 @@
 #   - bytes uploaded / bytes saved (the site gets the whole file once, not once per block);
 #   - the time from the last write until the site holds the content, as a ratio to the 300 ms quiet
 #     period: once with `dd bs=4k` (the file is closed at the end, so the upload goes at once) and once
-#     with a writer that keeps the file open (the upload waits for the quiet period).
+#     with a writer that keeps the file open (the upload waits for the quiet period);
+#   - the same time (dd) with "Check the site before each save" on, as a ratio to it with the check off:
+#     the check fetches the template before the save goes (goal <= 1.5). The preference is switched in the
+#     support folder's preferences.plist, which the helper reads at each save.
 # Best of RUNS runs each. Run after the build (build/bin).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -24,10 +27,10 @@ until grep -q '^Mounted at ' "$work/helper.log"; do
 done
 volume=$(sed -n 's/^Mounted at //p' "$work/helper.log")
 
-/usr/bin/python3 - "$volume" "$port" "$runs" "$quiet_ms" << 'EOF'
-import base64, json, os, subprocess, sys, tempfile, time, urllib.request
+/usr/bin/python3 - "$volume" "$port" "$runs" "$quiet_ms" "$work/base" << 'EOF'
+import base64, json, os, plistlib, subprocess, sys, tempfile, time, urllib.request
 
-volume, port, runs, quiet_ms = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4])
+volume, port, runs, quiet_ms, support = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4]), sys.argv[5]
 control = f"http://127.0.0.1:{port}/_sim/"
 target = os.path.join(volume, "news", "index.html")
 block, size = 4096, 1 << 20
@@ -77,7 +80,16 @@ def held_open(content):
         os.close(f)
     return took
 
-results = {"dd": [], "open": []}
+def check_site(on):
+    with open(os.path.join(support, "preferences.plist.new"), "wb") as f:
+        plistlib.dump({"Check the site before each save": int(on)}, f, fmt=plistlib.FMT_BINARY)
+    os.replace(os.path.join(support, "preferences.plist.new"), os.path.join(support, "preferences.plist"))
+
+def fetches():
+    return sum(1 for entry in sim("log") if entry.get("action") == "get_template")
+
+results = {"dd": [], "open": [], "unchecked": [], "checked": []}
+checks = {"unchecked": [], "checked": []}
 ratios = []
 for run in range(runs):
     content = content_for(run, "dd")
@@ -92,10 +104,25 @@ for run in range(runs):
     ratios.append(uploaded_bytes() / size)
     print(f"run {run + 1}: dd {results['dd'][-1] * 1000:.0f} ms, held open {results['open'][-1] * 1000:.0f} ms, "
           f"uploaded {ratios[-2]:.2f}x and {ratios[-1]:.2f}x of the file", file=sys.stderr)
+    # Check off and on, in turn, so that both meet the same machine.
+    for kind in ("unchecked", "checked"):
+        check_site(kind == "checked")
+        content = content_for(run, kind)
+        sim("log/clear", b"")
+        results[kind].append(wait_for_site(content, with_dd(content)))
+        time.sleep(0.5)
+        checks[kind].append(fetches())
+    print(f"run {run + 1}: check off {results['unchecked'][-1] * 1000:.0f} ms, "
+          f"check on {results['checked'][-1] * 1000:.0f} ms", file=sys.stderr)
 
 quiet = quiet_ms / 1000
 print(f"bytes uploaded/bytes saved: {max(ratios):.2f} (worst of {len(ratios)} saves; goal <= 1.1; "
       f"an upload of the whole file at each 4 KiB block would be about {size // block // 2}x)")
 print(f"last write to site, file closed (dd bs=4k), / quiet period: {min(results['dd']) / quiet:.2f}")
 print(f"last write to site, file kept open, / quiet period: {min(results['open']) / quiet:.2f}")
+if max(checks["unchecked"]) != 0 or min(checks["checked"]) < 1:
+    sys.exit(f"expected fetches before checked saves only: {checks}")
+print(f"last write to site, check on / check off (dd bs=4k): "
+      f"{min(results['checked']) / min(results['unchecked']):.2f} (goal <= 1.5; "
+      f"fetches per checked save: {max(checks['checked'])})")
 EOF

@@ -9,11 +9,12 @@
 namespace folvane {
 
 namespace {
-constexpr std::array<std::pair<PendingFile::State, const char*>, 4> stateNames{{
+constexpr std::array<std::pair<PendingFile::State, const char*>, 5> stateNames{{
     {PendingFile::State::waiting, "waiting"},
     {PendingFile::State::sending, "sending"},
     {PendingFile::State::refused, "refused"},
     {PendingFile::State::retrying, "retrying"},
+    {PendingFile::State::changedOnSite, "changed-on-site"},
 }};
 } // namespace
 
@@ -31,12 +32,19 @@ std::optional<PendingFile::State> stateNamed(const QString& name) {
     return std::nullopt;
 }
 
+QJsonObject pendingFileObject(const PendingFile& file) {
+    QJsonObject object{{QStringLiteral("path"), file.path},
+                       {QStringLiteral("state"), stateName(file.state)},
+                       {QStringLiteral("message"), file.message}};
+    if (!file.copy.isEmpty())
+        object.insert(QStringLiteral("copy"), file.copy);
+    return object;
+}
+
 QString pendingFilesText(const QList<PendingFile>& files) {
     QJsonArray array;
     for (const PendingFile& file : files)
-        array.append(QJsonObject{{QStringLiteral("path"), file.path},
-                                 {QStringLiteral("state"), stateName(file.state)},
-                                 {QStringLiteral("message"), file.message}});
+        array.append(pendingFileObject(file));
     return QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Compact));
 }
 
@@ -48,7 +56,8 @@ QList<PendingFile> pendingFilesFrom(const QString& text) {
         const auto state = stateNamed(object.value(QStringLiteral("state")).toString());
         if (path.isEmpty() || !state)
             continue;
-        files.append({path, *state, object.value(QStringLiteral("message")).toString()});
+        files.append({path, *state, object.value(QStringLiteral("message")).toString(),
+                      object.value(QStringLiteral("copy")).toString()});
     }
     return files;
 }

@@ -59,8 +59,10 @@ volume=$(sed -n 's/^Mounted at //p' "$helper_log")
 echo "Demo site mounted at $volume (Ctrl-C ends the demo and unmounts it)"
 if [ "$verbose" = 0 ]; then
     echo "Each upload is shown here; -v shows the helper's whole log."
-    # One line per upload the site answered ("Saved news/index.html", "Could not save …: <the reason>").
-    tail -n +1 -f --pid="$helper_pid" "$helper_log" | grep --line-buffered -E '^(Saved |Could not save )' &
+    # One line per upload the site answered ("Saved news/index.html", "Could not save …: <the reason>"),
+    # and one per save that found the template changed on the site too.
+    tail -n +1 -f --pid="$helper_pid" "$helper_log" |
+        grep --line-buffered -E '^(Saved |Could not save |Changed on the site too: )' &
     uploads_pid=$!
 fi
 
@@ -87,13 +89,32 @@ print(t["group_id"], t["id"], t["path"])')
     done
     echo "After the refresh the volume's $path reads: $(cat "$volume$path")"
 }
+# Someone else edits a template with the CMS's own editor, and then the user saves the same file here: the
+# helper finds the site's text changed before its save goes, keeps it in the recovery folder and says so.
+change_site_then_save() {
+    local round=$1 path
+    path=$(curl -s "http://127.0.0.1:$port/_sim/state" | /usr/bin/python3 -c '
+import json, sys
+print(next(t for t in json.load(sys.stdin)["templates"] if t["path"].endswith((".html", ".php")))["path"])')
+    curl -s -o /dev/null -H 'Content-Type: application/json' \
+        --data "{\"path\": \"$path\", \"content\": \"Their change ($round) made in the CMS\\n\"}" \
+        "http://127.0.0.1:$port/_sim/edit"
+    echo "Someone changed $path on the site; now it is saved here too"
+    echo "My change ($round) at $(date +%T)" >> "$volume$path"
+    for _ in $(seq 100); do
+        grep -q "^Changed on the site too: $path" "$helper_log" && break
+        sleep 0.1
+    done
+    echo "The site's version was kept in: $(sed -n "s|^Changed on the site too: $path; the site's version is kept in ||p" "$helper_log" | tail -n 1)"
+}
 if [ -t 0 ]; then
-    echo "Press Enter to change a template on the site and refresh the volume."
+    echo "Press Enter to change a template on the site and refresh the volume;"
+    echo "type s and Enter to change it on the site and then save it here (both versions are kept)."
     round=0
     while kill -0 "$helper_pid" 2> /dev/null; do
-        if read -r -t 1 _; then
+        if read -r -t 1 answer; then
             round=$((round + 1))
-            change_site_and_refresh "$round"
+            if [ "$answer" = s ]; then change_site_then_save "$round"; else change_site_and_refresh "$round"; fi
         fi
     done
 fi

@@ -19,6 +19,7 @@ const std::vector<std::pair<QString, QString>>& names() {
         {QStringLiteral("open-file-browser"), SharedPreferences::openFinderWindowOnConnect},
         {QStringLiteral("default-group-alert"), SharedPreferences::alertDefaultGroupNotSet},
         {QStringLiteral("caching"), SharedPreferences::enableCaching},
+        {QStringLiteral("check-site"), SharedPreferences::checkSiteBeforeSave},
         {QStringLiteral("check-updates"), SharedPreferences::autoCheckUpdates},
         {QStringLiteral("usage-data"), SharedPreferences::sendDataUsage},
     };

@@ -60,9 +60,11 @@ void askForLists(PendingFilesWatch& watch, const std::vector<ConnectedSite>& sit
 
 // One line, whatever the site's message holds.
 QString stateText(const PendingFile& file) {
-    QString text = stateName(file.state).leftJustified(9) + file.path;
+    QString text = stateName(file.state).leftJustified(8) + u' ' + file.path;
     if (!file.message.isEmpty())
         text += QStringLiteral(" (") + file.message + u')';
+    if (!file.copy.isEmpty())
+        text += QStringLiteral("; show copy: ") + file.copy;
     return printableLine(text);
 }
 
@@ -89,9 +91,7 @@ void printJson(const PendingFilesWatch& watch, const std::vector<ConnectedSite>&
         if (watch.hasAnswered(site.title)) {
             QJsonArray pending;
             for (const PendingFile& file : watch.files(site.title))
-                pending.append(QJsonObject{{QStringLiteral("path"), file.path},
-                                           {QStringLiteral("state"), stateName(file.state)},
-                                           {QStringLiteral("message"), file.message}});
+                pending.append(pendingFileObject(file));
             entry.insert(QStringLiteral("pending"), pending);
         } else {
             entry.insert(QStringLiteral("pending"), QJsonValue::Null);
@@ -171,7 +171,9 @@ int ejectSite(const CommandLine& command) {
         console::error(QStringLiteral("the helper of \"%1\" did not answer").arg(title));
         return exitNoAnswer;
     }
-    const QList<PendingFile> pending = watch.files(title);
+    // A notice about a file changed on the site too is no unconfirmed change.
+    QList<PendingFile> pending = watch.files(title);
+    pending.removeIf([](const PendingFile& file) { return file.state == PendingFile::State::changedOnSite; });
     if (!pending.isEmpty() && !command.has(QStringLiteral("yes"))) {
         for (const PendingFile& file : pending)
             console::message(QStringLiteral("  ") + stateText(file));

@@ -9,6 +9,7 @@ const std::vector<std::pair<QString, qint64>>& SharedPreferences::defaults() {
     static const std::vector<std::pair<QString, qint64>> initialStates = {
         {openFinderWindowOnConnect, 1}, {sendDataUsage, 0},    {alertDefaultGroupNotSet, 1},
         {enableNotifications, 1},       {autoCheckUpdates, 1}, {enableCaching, 1},
+        {checkSiteBeforeSave, 1},
     };
     return initialStates;
 }

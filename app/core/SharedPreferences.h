@@ -1,5 +1,6 @@
 #pragma once
 
+#include "PreferenceKeys.h"
 #include "PropertyListFile.h"
 
 #include <QString>
@@ -23,7 +24,7 @@ public:
 // lock, and what another program saved is read back when the file watch reports it.
 class SharedPreferences {
 public:
-    // The six titles, which are the keys. The usage-data box has an empty title.
+    // The seven titles, which are the keys. The usage-data box has an empty title.
     static inline const QString openFinderWindowOnConnect = QStringLiteral("Open Finder Window on Connect");
     static inline const QString sendDataUsage = QString();
     static inline const QString alertDefaultGroupNotSet =
@@ -31,7 +32,8 @@ public:
     static inline const QString enableNotifications = QStringLiteral("Enable notifications");
     static inline const QString autoCheckUpdates = QStringLiteral("Check automatically");
     static inline const QString enableCaching = QStringLiteral("Enable caching");
-    // The six titles in the pane's order with the state each has on a first start.
+    static inline const QString checkSiteBeforeSave = prefkeys::checkSiteBeforeSave;
+    // The seven titles in the pane's order with the state each has on a first start.
     static const std::vector<std::pair<QString, qint64>>& defaults();
 
     // Loads the file from `folder`; on a first start writes the defaults to it, and a preference the file

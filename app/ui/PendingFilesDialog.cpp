@@ -14,6 +14,7 @@
 #include <QScrollArea>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace folvane::ui {
 
@@ -30,6 +31,10 @@ QString stateText(const PendingFile& file) {
     case PendingFile::State::refused:
         return file.message.isEmpty() ? PendingFilesDialog::tr("Refused by the site")
                                       : PendingFilesDialog::tr("Refused: %1").arg(file.message);
+    case PendingFile::State::changedOnSite:
+        return PendingFilesDialog::tr("Changed on the site too: your save replaced it there, and the site's "
+                                      "version is kept in %1")
+            .arg(file.copy);
     }
     return {};
 }
@@ -88,9 +93,14 @@ void PendingFilesDialog::showFiles() {
         delete item;
     }
     const QList<PendingFile> files = watch_.files(title_);
-    heading_->setText(files.isEmpty() ? tr("Every change to “%1” has been confirmed by the site.").arg(title_)
-                                      : tr("%1 to “%2” the site has not confirmed yet:")
-                                            .arg(counted(files.size(), tr("change"), tr("changes")), title_));
+    // A file changed on the site too is listed for its copy, but its change is confirmed.
+    const auto unconfirmed = std::count_if(files.begin(), files.end(), [](const PendingFile& file) {
+        return file.state != PendingFile::State::changedOnSite;
+    });
+    heading_->setText(unconfirmed == 0
+                          ? tr("Every change to “%1” has been confirmed by the site.").arg(title_)
+                          : tr("%1 to “%2” the site has not confirmed yet:")
+                                .arg(counted(static_cast<int>(unconfirmed), tr("change"), tr("changes")), title_));
     for (const PendingFile& file : files) {
         auto* row = new QWidget;
         row->setObjectName(file.path);
@@ -105,6 +115,12 @@ void PendingFilesDialog::showFiles() {
         state->setStyleSheet(QStringLiteral("QLabel { color: %1; }").arg(stateColour(file.state)));
         layout->addWidget(name, 0, 0);
         layout->addWidget(state, 1, 0);
+        if (file.state == PendingFile::State::changedOnSite) {
+            auto* copy = new QPushButton(tr("Show copy"), row);
+            connect(copy, &QPushButton::clicked, this,
+                    [this, folder = QFileInfo(file.copy).path()] { openFolder(folder); });
+            layout->addWidget(copy, 0, 2, 2, 1, Qt::AlignVCenter);
+        }
         if (file.state == PendingFile::State::refused) {
             auto* again = new QPushButton(tr("Try again"), row);
             auto* copy = new QPushButton(tr("Show copy"), row);

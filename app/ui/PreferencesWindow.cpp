@@ -109,6 +109,15 @@ PreferencesWindow::PreferencesWindow(SharedPreferences& preferences,
                                       "opened, so you always work on the site's latest version."),
                                    this));
     layout->addLayout(caching);
+    layout->addWidget(checkBox(SharedPreferences::checkSiteBeforeSave));
+    auto* check = new QVBoxLayout;
+    check->setContentsMargins(explanationIndent, 0, 0, 0);
+    check->addWidget(
+        explanation(tr("Before a save replaces a template, its text on the site is fetched: when "
+                       "someone else changed it there, their version is kept in the recovery "
+                       "folder and you are told."),
+                    this));
+    layout->addLayout(check);
 
     layout->addSpacing(10);
     layout->addWidget(sectionHeading(tr("Privacy"), this));

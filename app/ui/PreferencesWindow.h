@@ -16,7 +16,7 @@ class SharedPreferences;
 
 namespace folvane::ui {
 
-// The preferences pane: six check boxes whose titles are the preference keys (the usage-data box has an
+// The preferences pane: seven check boxes whose titles are the preference keys (the usage-data box has an
 // empty title and its explanation beside it), the button to the desktop's notification settings, and the
 // update controls, and "Start Folvane at login". Each click is stored at once; a click that cannot be stored
 // is undone on screen too.

@@ -11,6 +11,8 @@
 #include "LogLines.h"
 #include "NotificationBus.h"
 #include "Paths.h"
+#include "PreferenceKeys.h"
+#include "PreferenceSwitch.h"
 #include "SiteLock.h"
 #include "addon/HttpAddonClient.h"
 #include "fs/LoopbackFS.h"
@@ -213,8 +215,11 @@ void HelperApp::mount() {
 void HelperApp::startSynchronising() {
     const QString title = site_.title();
     recovery_ = std::make_unique<Recovery>(baseFolder_, title, mirrorFolder(), *notifier_);
-    engine_ = std::make_unique<SyncEngine>(site_, *client_, *mirrorBuilder_, *fs_, *recovery_, mirrorFolder(),
-                                           SyncEngine::Options{.fetchOnOpen = !args_.caching});
+    engine_ = std::make_unique<SyncEngine>(
+        site_, *client_, *mirrorBuilder_, *fs_, *recovery_, mirrorFolder(),
+        SyncEngine::Options{.fetchOnOpen = !args_.caching, .checkSiteBeforeSave = [this] {
+                                return preferenceSwitch(baseFolder_, prefkeys::checkSiteBeforeSave, true);
+                            }});
     connect(engine_.get(), &SyncEngine::pendingCountChanged, this, [this, title](int count) {
         bus_->post(bus::named(bus::pendingUploads, title), {{bus::keyTitle, title}, {bus::keyCount, count}});
     });

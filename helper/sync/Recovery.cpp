@@ -35,10 +35,14 @@ Recovery::Recovery(QString baseFolder, QString title, QString mirrorFolder, Desk
     : baseFolder_(std::move(baseFolder)), title_(std::move(title)), mirror_(std::move(mirrorFolder)),
       notifier_(notifier) {}
 
-QString Recovery::newFolder(const QDateTime& when) const {
+QString Recovery::folderAt(const QDateTime& when) const {
     // A title that cannot name a folder still gets its own place.
     const QString folderTitle = paths::isSafeMountTitle(title_) ? title_ : QStringLiteral("untitled");
-    const QString named = paths::recoveryFolder(baseFolder_, folderTitle, when);
+    return paths::recoveryFolder(baseFolder_, folderTitle, when);
+}
+
+QString Recovery::newFolder(const QDateTime& when) const {
+    const QString named = folderAt(when);
     if (!paths::makePrivateFolder(QFileInfo(named).path()))
         return {};
     QString folder = named;
@@ -92,6 +96,41 @@ Recovery::Kept Recovery::keep(const QStringList& files, const QDateTime& when) {
                                  showInFileManager(folder);
                              }}});
     return kept;
+}
+
+QString Recovery::keepSiteVersion(const QString& file, const QByteArray& siteText, const QDateTime& when) {
+    if (!file.startsWith(mirror_ + u'/'))
+        return {};
+    const QString relative = file.mid(mirror_.size());
+    const qsizetype slash = relative.lastIndexOf(u'/');
+    const qsizetype dot = relative.lastIndexOf(u'.');
+    const qsizetype split = dot > slash + 1 ? dot : relative.size();
+    const auto named = [&](int n) {
+        return folderAt(when) + relative.left(split) + QStringLiteral(".site-version") +
+               (n > 1 ? QStringLiteral("-%1").arg(n) : QString()) + relative.mid(split);
+    };
+    paths::makePrivateFolder(baseFolder_ + QStringLiteral("/Recovered"));
+    // The same file changed on the site twice within a second keeps both versions.
+    int n = 1;
+    while (QFileInfo::exists(named(n)))
+        ++n;
+    const QString target = named(n);
+    QFile copy(target);
+    if (!QDir().mkpath(QFileInfo(target).absolutePath()) || !copy.open(QIODevice::NewOnly) ||
+        copy.write(siteText) != siteText.size() || !copy.flush()) {
+        logLine(QStringLiteral("Could not keep the site's version of ") + relative + QStringLiteral(" in ") +
+                target + QStringLiteral(": ") + copy.errorString());
+        copy.remove();
+        return {};
+    }
+    logLine(QStringLiteral("Changed on the site too: ") + relative +
+            QStringLiteral("; the site's version is kept in ") + target);
+    notifier_.notify(QStringLiteral("Changed on the site too"),
+                     QStringLiteral("%1 of \"%2\" was changed on the site too. Your save replaces it there; "
+                                    "the site's version is kept in %3")
+                         .arg(relative.mid(1), title_, target),
+                     true);
+    return target;
 }
 
 QStringList Recovery::lostEdits(const QString& earlier, const QString& fresh) {

@@ -27,6 +27,12 @@ public:
     // notification preference.
     Kept keep(const QStringList& files, const QDateTime& when = QDateTime::currentDateTimeUtc());
 
+    // Keeps `siteText`, the site's version of the file at `file` (a full path inside the mirror) that someone
+    // else changed there, under the file's place with ".site-version" before its extension, and tells the
+    // user "Changed on the site too". Returns the copy's path; empty when it could not be written.
+    QString keepSiteVersion(const QString& file, const QByteArray& siteText,
+                            const QDateTime& when = QDateTime::currentDateTimeUtc());
+
     // The files below `earlier` (a mirror folder a crashed run left) whose content `fresh` (the mirror just
     // built from the site) does not have at the same place: edits the site never got, and the files that
     // only ever lived on this computer (hidden ones, those outside every group).
@@ -35,6 +41,7 @@ public:
 private:
     // Makes a folder for one `keep`: the time's name, or that name numbered when it is taken.
     QString newFolder(const QDateTime& when) const;
+    QString folderAt(const QDateTime& when) const;
 
     QString baseFolder_;
     QString title_;

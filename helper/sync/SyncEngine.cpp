@@ -13,18 +13,41 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 
 namespace folvane {
 
 SyncEngine::SyncEngine(WebsiteInUse& site, AddonClient& client, MirrorBuilder& builder, VolumeControl& volume,
                        Recovery& recovery, QString mirrorFolder, Options options, QObject* parent)
     : QObject(parent), site_(site), client_(client), volume_(volume), recovery_(recovery),
-      mirror_(std::move(mirrorFolder)), options_(options), listCheck_(client, QFileInfo(mirror_).path()),
+      mirror_(std::move(mirrorFolder)), options_(std::move(options)), listCheck_(client, QFileInfo(mirror_).path()),
       scheduler_([this](ListCheck::Reader read) { listCheck_.whenListed(std::move(read)); }),
-      files_(site, client, order_, scheduler_, mirror_), groups_(site, client, order_, scheduler_, mirror_),
+      siteCheck_(client, recovery, mirror_, options_.checkSiteBeforeSave),
+      files_(site, client, order_, scheduler_, siteCheck_, mirror_), groups_(site, client, order_, scheduler_, mirror_),
       mirrorRefresh_(site, builder, volume, mirror_) {
     connect(&files_, &TemplateFiles::pendingCountChanged, this, &SyncEngine::pendingCountChanged);
-    connect(&files_, &TemplateFiles::pendingFilesChanged, this, &SyncEngine::pendingFilesChanged);
+    connect(&files_, &TemplateFiles::pendingFilesMayHaveChanged, this, &SyncEngine::reportFiles);
+    connect(&siteCheck_, &SiteCheck::noticesChanged, this, &SyncEngine::reportFiles);
+}
+
+void SyncEngine::reportFiles() {
+    QList<PendingFile> files = pendingFiles();
+    if (files == lastFiles_)
+        return;
+    lastFiles_ = std::move(files);
+    emit pendingFilesChanged(lastFiles_);
+}
+
+QList<PendingFile> SyncEngine::pendingFiles() const {
+    QList<PendingFile> files = files_.pendingFiles();
+    // A file still on its way shows that; its notice comes back once it is confirmed.
+    for (const PendingFile& notice : siteCheck_.notices())
+        if (std::none_of(files.begin(), files.end(),
+                         [&](const PendingFile& f) { return f.path == notice.path; }))
+            files.append(notice);
+    std::sort(files.begin(), files.end(),
+              [](const PendingFile& a, const PendingFile& b) { return a.path < b.path; });
+    return files;
 }
 
 bool SyncEngine::held(std::function<void()> report) {

@@ -4,6 +4,7 @@
 #include "ListCheck.h"
 #include "MirrorRefresh.h"
 #include "RequestScheduler.h"
+#include "SiteCheck.h"
 #include "TemplateFiles.h"
 #include "TemplateGroups.h"
 #include "fs/VolumeEvents.h"
@@ -34,6 +35,8 @@ public:
         bool fetchOnOpen = false;
         // Changes get this long to reach the site before a refresh replaces the files.
         int refreshSettleMs = 20000;
+        // Asked before each save: whether the site's text is looked at first (see SiteCheck).
+        std::function<bool()> checkSiteBeforeSave = [] { return true; };
     };
 
     SyncEngine(WebsiteInUse& site, AddonClient& client, MirrorBuilder& builder, VolumeControl& volume,
@@ -60,8 +63,9 @@ public:
 
     // Uploads still to be made or answered, files being created, saves not yet sent.
     int pendingCount() const { return files_.pendingCount(); }
-    // The files behind that count, by their path on the volume.
-    QList<PendingFile> pendingFiles() const { return files_.pendingFiles(); }
+    // The files behind that count, by their path on the volume, and the files changed on the site too (a
+    // save found someone else's change there; its copy was kept).
+    QList<PendingFile> pendingFiles() const;
     // The user asks to send a file the site refused (`path` on the volume) again.
     void tryAgain(const QString& path);
     // Whether any change, of a file or a folder, is still on its way to the site.
@@ -86,6 +90,8 @@ private:
     void mergeSiteVersion(const Json& answer, const QString& file);
     // Keeps events flowing until no change is on its way or `ms` have passed; true when none is.
     bool waitUntilQuiet(int ms);
+    // Posts the pending list when it differs from the one posted last.
+    void reportFiles();
 
     WebsiteInUse& site_;
     AddonClient& client_;
@@ -96,11 +102,13 @@ private:
     ChangeOrder order_;
     ListCheck listCheck_;
     RequestScheduler scheduler_;
+    SiteCheck siteCheck_;
     TemplateFiles files_;
     TemplateGroups groups_;
     MirrorRefresh mirrorRefresh_;
     int pauses_ = 0;
     std::deque<std::function<void()>> held_;
+    QList<PendingFile> lastFiles_;
 };
 
 } // namespace folvane

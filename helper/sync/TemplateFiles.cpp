@@ -94,22 +94,21 @@ struct TemplateFiles::Item {
     QString refusal; // what the add-on said when it refused, if anything
     QString groupID, templateID;
     std::optional<ContentDigest> confirmed; // of the content the site accepted last
+    // Of contents sent since then whose fate is unknown (a save that got no answer, a create the site
+    // refused after making the template): the site may hold any of them.
+    std::vector<ContentDigest> maybeOnSite;
     std::shared_ptr<StabilityWatch> watch;
     QTimer* quiet = nullptr;
 };
 
 TemplateFiles::TemplateFiles(WebsiteInUse& site, AddonClient& client, ChangeOrder& order,
-                             RequestScheduler& queue, QString mirrorFolder, QObject* parent)
-    : QObject(parent), site_(site), client_(client), order_(order), mirror_(std::move(mirrorFolder)),
-      queue_(queue), stopping_(std::make_shared<std::atomic<bool>>(false)), filesReport_(new QTimer(this)) {
+                             RequestScheduler& queue, SiteCheck& siteCheck, QString mirrorFolder, QObject* parent)
+    : QObject(parent), site_(site), client_(client), order_(order), siteCheck_(siteCheck),
+      mirror_(std::move(mirrorFolder)), queue_(queue), stopping_(std::make_shared<std::atomic<bool>>(false)),
+      filesReport_(new QTimer(this)) {
     filesReport_->setSingleShot(true);
-    connect(filesReport_, &QTimer::timeout, this, [this] {
-        QList<PendingFile> files = pendingFiles();
-        if (files == lastPendingFiles_)
-            return;
-        lastPendingFiles_ = std::move(files);
-        emit pendingFilesChanged(lastPendingFiles_);
-    });
+    // The engine compares the list with the one it posted last (it adds entries of its own).
+    connect(filesReport_, &QTimer::timeout, this, &TemplateFiles::pendingFilesMayHaveChanged);
     connect(&queue_, &RequestScheduler::changed, this, &TemplateFiles::reportPending);
     connect(&queue_, &RequestScheduler::requestDone, this, [this](Key key) {
         if (key != RequestScheduler::groupLane)
@@ -320,8 +319,10 @@ void TemplateFiles::recordCreated(Key key, const QString& file, const QString& g
         d.fileDictionary[file] = FileRecord{nameOf(file), group, *result.id, ContentDigest::ofBase64(data)};
     });
     item.refused = !result.success;
-    if (!result.success)
+    if (!result.success) {
+        item.maybeOnSite.push_back(ContentDigest::ofBase64(data));
         return reportPending();
+    }
     item.confirmed = ContentDigest::ofBase64(data);
     // Renamed or written while the create was out: bring the site up to date.
     if (item.path != item.sitePath)
@@ -420,30 +421,54 @@ void TemplateFiles::enqueueUpdate(Key key) {
         const ContentDigest digest = ContentDigest::ofBase64(data);
         if (item.confirmed == digest)
             return done(RequestScheduler::Result::confirmed);
-        logLine(QStringLiteral("pathLookup: ") + item.path);
-        logLine(QStringLiteral("t_GroupID: ") + item.groupID);
-        logLine(QStringLiteral("t_ID: ") + item.templateID);
-        logLine(QStringLiteral("data: ") + forLog(data));
-        site_.withDictionaries([&](PathDictionaries& d) {
-            if (auto record = d.fileDictionary.find(item.sitePath); record != d.fileDictionary.end())
-                record->second.encodedData = digest;
-        });
-        client_.updateTemplate(item.groupID, item.templateID, QString::fromLatin1(data),
-                               [this, key, digest, done](const AddonResult& result) {
-                                   const auto again = items_.find(key);
-                                   if (again != items_.end() && !result.transportFailed)
-                                       logLine(logline::uploadOutcome(again->second->path.mid(mirror_.size()),
-                                                                      result.success, refusalOf(result)));
-                                   if (again != items_.end()) {
-                                       if (result.success)
-                                           again->second->confirmed = digest;
-                                       again->second->refused = !result.success;
-                                       again->second->refusal = result.message.value_or(QString());
-                                   }
-                                   done(RequestScheduler::resultOf(result));
-                               });
+        // The site's text is looked at first: a change someone else made there is kept before this replaces
+        // it.
+        std::vector<ContentDigest> known = item.maybeOnSite;
+        if (item.confirmed)
+            known.push_back(*item.confirmed);
+        siteCheck_.beforeSave({item.groupID, item.templateID, item.path, known, digest},
+                              [this, key, data, digest, done](SiteCheck::Answer answer) {
+                                  if (answer == SiteCheck::Answer::retry)
+                                      return done(RequestScheduler::Result::transportFailed);
+                                  sendUpdate(key, data, digest, done);
+                              });
     });
     reportPending();
+}
+
+void TemplateFiles::sendUpdate(Key key, const QByteArray& data, const ContentDigest& digest,
+                               RequestScheduler::Done done) {
+    const auto found = items_.find(key);
+    if (found == items_.end() || !found->second->onSite)
+        return done(RequestScheduler::Result::confirmed);
+    Item& item = *found->second;
+    logLine(QStringLiteral("pathLookup: ") + item.path);
+    logLine(QStringLiteral("t_GroupID: ") + item.groupID);
+    logLine(QStringLiteral("t_ID: ") + item.templateID);
+    logLine(QStringLiteral("data: ") + forLog(data));
+    site_.withDictionaries([&](PathDictionaries& d) {
+        if (auto record = d.fileDictionary.find(item.sitePath); record != d.fileDictionary.end())
+            record->second.encodedData = digest;
+    });
+    client_.updateTemplate(item.groupID, item.templateID, QString::fromLatin1(data),
+                           [this, key, digest, done](const AddonResult& result) {
+                               const auto again = items_.find(key);
+                               if (again != items_.end() && !result.transportFailed)
+                                   logLine(logline::uploadOutcome(again->second->path.mid(mirror_.size()),
+                                                                  result.success, refusalOf(result)));
+                               if (again != items_.end()) {
+                                   Item& sent = *again->second;
+                                   if (result.success) {
+                                       sent.confirmed = digest;
+                                       sent.maybeOnSite.clear();
+                                   } else if (result.transportFailed) {
+                                       sent.maybeOnSite.push_back(digest);
+                                   }
+                                   sent.refused = !result.success;
+                                   sent.refusal = result.message.value_or(QString());
+                               }
+                               done(RequestScheduler::resultOf(result));
+                           });
 }
 
 void TemplateFiles::removed(const QString& file) {

@@ -3,6 +3,7 @@
 #include "ChangeOrder.h"
 #include "PendingFiles.h"
 #include "RequestScheduler.h"
+#include "SiteCheck.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -36,6 +37,7 @@ class TemplateFiles : public QObject {
     Q_OBJECT
 public:
     TemplateFiles(WebsiteInUse& site, AddonClient& client, ChangeOrder& order, RequestScheduler& queue,
+                  SiteCheck& siteCheck,
                   QString mirrorFolder, QObject* parent = nullptr);
     ~TemplateFiles() override;
 
@@ -86,12 +88,13 @@ public:
     // Two reads this far apart with the same length mean a new file has stopped growing.
     int stableIntervalMs = 2000;
 
-    // pendingFilesChanged comes at most this often, so a burst of changes costs one list.
+    // pendingFilesMayHaveChanged comes at most this often, so a burst of changes costs one list.
     int filesReportMs = 200;
 
 signals:
     void pendingCountChanged(int count);
-    void pendingFilesChanged(const QList<PendingFile>& files);
+    // What pendingFiles() returns may be different now.
+    void pendingFilesMayHaveChanged();
 
 private:
     using Key = RequestScheduler::Key;
@@ -116,6 +119,8 @@ private:
     void recordMoved(Key key, const QString& from, const QString& to, const QString& toGroup,
                      const std::optional<QString>& newID);
     void enqueueUpdate(Key key);
+    // Sends the save of `data` (read when the update went) once the site check let it go.
+    void sendUpdate(Key key, const QByteArray& data, const ContentDigest& digest, RequestScheduler::Done done);
     void enqueueRemove(Key key);
     void waitUntilStable(Key key);
     void finishCreate(Key key);
@@ -134,6 +139,7 @@ private:
     WebsiteInUse& site_;
     AddonClient& client_;
     ChangeOrder& order_;
+    SiteCheck& siteCheck_;
     QString mirror_;
     RequestScheduler& queue_;
     std::map<Key, std::unique_ptr<Item>> items_;
@@ -148,7 +154,6 @@ private:
     std::shared_ptr<std::atomic<bool>> stopping_;
     int lastPending_ = 0;
     QTimer* filesReport_;
-    QList<PendingFile> lastPendingFiles_;
 };
 
 } // namespace folvane

@@ -254,7 +254,8 @@ TEST_F(AppCli, AnHttpAddressIsNotedAndAnUntrustedCertificateNamedForWhatItIs) {
 TEST_F(AppCli, PreferencesHaveDefaultsAndKeepChanges) {
     AppRunner::Finished get = folvane3(session, {"prefs", "get"});
     ASSERT_EQ(get.exitCode, 0);
-    EXPECT_EQ(get.standardOutput.split(u'\n', Qt::SkipEmptyParts).size(), 6);
+    EXPECT_EQ(get.standardOutput.split(u'\n', Qt::SkipEmptyParts).size(), 7);
+    EXPECT_EQ(folvane3(session, {"prefs", "get", "check-site"}).standardOutput, "on\n");
     EXPECT_EQ(folvane3(session, {"prefs", "get", "usage-data"}).standardOutput, "off\n");
     EXPECT_EQ(folvane3(session, {"prefs", "get", "caching"}).standardOutput, "on\n");
 
@@ -268,7 +269,7 @@ TEST_F(AppCli, PreferencesHaveDefaultsAndKeepChanges) {
     EXPECT_EQ(folvane3(session, {"prefs", "get", "caching"}).standardOutput, "off\n");
 }
 
-// A preferences file from an older version, or edited by hand, with only some of the six.
+// A preferences file from an older version, or edited by hand, with only some of the seven.
 TEST_F(AppCli, PreferencesTheFileLacksTakeTheirDefaultsForTheHelperToo) {
     ASSERT_TRUE(QDir().mkpath(session.baseFolder()));
     QFile file(session.baseFolder() + "/preferences.plist");
@@ -516,6 +517,22 @@ TEST_F(AppCli, StatusNamesWhatTheSiteRefusedAndEjectEndsAConnectionOfAnotherComm
         if (t["path"] == "/news/article.html")
             article = t;
     EXPECT_EQ(article["content"], "mine\n");
+
+    // Changed on the site too (by the CMS's own editor) before the next save: the site's version is kept.
+    sim.edit("/news/article.html", "theirs\n");
+    writeFile(mountPoint + "/news/article.html", "mine, later\n");
+    ASSERT_TRUE(waitUntil([&] {
+        const json pending = pendingOf(session);
+        return pending.size() == 1 && pending[0]["state"] == "changed-on-site";
+    })) << pendingOf(session).dump();
+    const std::string copy = pendingOf(session)[0]["copy"].get<std::string>();
+    EXPECT_TRUE(copy.starts_with((session.baseFolder() + "/Recovered/Site/").toStdString()) &&
+                copy.ends_with("/news/article.site-version.html"))
+        << copy;
+    EXPECT_TRUE(
+        folvane3(session, {"status", "Site"})
+            .standardOutput.contains(QStringLiteral("  changed-on-site /news/article.html; show copy: ") +
+                                     QString::fromStdString(copy)));
 
     sim.fault({{"action", "update_template_data"}, {"kind", "refuse"}, {"message", "Template is locked."}});
     writeFile(mountPoint + "/news/article.html", "mine again\n");

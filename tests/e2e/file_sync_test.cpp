@@ -1,5 +1,6 @@
 // Edits on the volume, made by real tools and editors, end with the site holding what the volume shows.
 #include "testkit/AddonSim.h"
+#include "testkit/AppRunner.h"
 #include "testkit/BusRecorder.h"
 #include "testkit/FakeOpener.h"
 #include "testkit/HelperRunner.h"
@@ -444,6 +445,57 @@ TEST_P(FileSync, RandomSequencesAcrossTwoGroupsConverge) {
         if (HasFailure())
             FAIL() << "run " << run << " (seed " << random.seed + run << ") left the site unlike the volume";
     }
+}
+
+// Before a save the helper looks at the site: a template nobody else changed is saved with no notice and no
+// copy; one changed on the site meanwhile (by the CMS's own editor) keeps both texts, the site holding the
+// user's and the recovery folder the site's, and the user is told; with the preference off nothing is
+// fetched before a save.
+TEST_P(FileSync, ASaveKeepsWhatSomeoneElseChangedOnTheSite) {
+    start(GetParam());
+    const QString extension = ee() ? QStringLiteral(".html") : QStringLiteral(".php");
+    const QString file = group() + "/index" + extension;
+    const std::string path = file.toStdString();
+    const QString recovered = session_.baseFolder() + "/Recovered/Sync Site";
+    const auto keptFiles = [&] {
+        QDirIterator it(recovered, QDir::Files, QDirIterator::Subdirectories);
+        QStringList kept;
+        while (it.hasNext())
+            kept << it.next();
+        return kept;
+    };
+
+    sh(QStringLiteral("echo 'nobody else' > .") + file);
+    expectSiteMatchesVolume();
+    EXPECT_EQ(requests("get_template"), 1);
+    EXPECT_FALSE(QDir(recovered).exists());
+
+    sim_->edit(path, "theirs\n");
+    sh(QStringLiteral("echo 'mine' > .") + file);
+    expectSiteMatchesVolume();
+    EXPECT_EQ(siteContent(path), "mine\n");
+    const auto told = session_.waitForNotification("Changed on the site too");
+    ASSERT_TRUE(told) << helper_->logText().toStdString();
+    const QStringList kept = keptFiles();
+    ASSERT_EQ(kept.size(), 1) << kept.join(u' ').toStdString();
+    EXPECT_TRUE(kept[0].endsWith(group() + "/index.site-version" + extension)) << kept[0].toStdString();
+    EXPECT_EQ(readVolumeFile(kept[0]), "theirs\n");
+    EXPECT_TRUE(told->body.contains(file.mid(1)) && told->body.contains(kept[0])) << told->body.toStdString();
+    const json notice = {
+        {{"path", path}, {"state", "changed-on-site"}, {"message", ""}, {"copy", kept[0].toStdString()}}};
+    EXPECT_TRUE(waitUntil([&] {
+        const auto posted = bus_->signalsNamed(QStringLiteral("pending-files-Sync Site"));
+        return !posted.empty() &&
+               json::parse(posted.back().value(QStringLiteral("files")).toString().toStdString()) == notice;
+    })) << "the pending list names the file and its copy";
+
+    ASSERT_EQ(AppRunner::run(session_, {"prefs", "set", "check-site", "off"}).exitCode, 0);
+    sim_->clearLog();
+    sim_->edit(path, "theirs again\n");
+    sh(QStringLiteral("echo 'mine again' > .") + file);
+    expectSiteMatchesVolume();
+    EXPECT_EQ(requests("get_template"), 0) << "nothing is fetched before a save";
+    EXPECT_EQ(keptFiles(), kept) << "and nothing more is kept";
 }
 
 INSTANTIATE_TEST_SUITE_P(BothFlavours, FileSync, ::testing::Values("ee", "wp"));

@@ -101,6 +101,8 @@ private slots:
              QStringLiteral("Template is locked.")},
             {QStringLiteral("/site/index.html"), PendingFile::State::sending, {}},
             {QStringLiteral("/styles/main.css"), PendingFile::State::retrying, {}},
+            {QStringLiteral("/site/about.html"), PendingFile::State::changedOnSite, {},
+             QStringLiteral("/kept/2026-01-02T03-04-05Z/site/about.site-version.html")},
         };
         helper.post(
             QStringLiteral("pending-files-Company Website"),
@@ -136,6 +138,12 @@ private slots:
         QTest::mouseClick(buttonIn(refused, QStringLiteral("Show copy")), Qt::LeftButton);
         QCOMPARE(opened, QStringList({QDir::cleanPath(paths::mountPointFor("Company Website") + "/news"),
                                       recovered}));
+        // A file changed on the site too: its row says where the site's version is, and shows that folder.
+        QWidget* changed = dialog->findChild<QWidget*>("/site/about.html");
+        QVERIFY(changed);
+        QVERIFY(!buttonIn(changed, QStringLiteral("Try again")));
+        QTest::mouseClick(buttonIn(changed, QStringLiteral("Show copy")), Qt::LeftButton);
+        QCOMPARE(opened.last(), QStringLiteral("/kept/2026-01-02T03-04-05Z/site"));
 
         // One left: counted as one.
         helper.post(QStringLiteral("pending-files-Company Website"),

@@ -19,18 +19,19 @@ using namespace folvane::ui;
 class PreferencesWindowTest : public QObject {
     Q_OBJECT
 private slots:
-    void sixBoxesTitledByTheirKeysInThisDesktopsWords() {
+    void sevenBoxesTitledByTheirKeysInThisDesktopsWords() {
         QTemporaryDir folder;
         SharedPreferences preferences(folder.path());
         PreferencesWindow window(preferences, std::nullopt);
-        // The six stored ones, and "Start Folvane at login".
-        QCOMPARE(window.findChildren<QCheckBox*>().size(), 7);
+        // The seven stored ones, and "Start Folvane at login".
+        QCOMPARE(window.findChildren<QCheckBox*>().size(), 8);
         // Stored under the original title, worded for this desktop.
         QCOMPARE(window.checkBox(QStringLiteral("Open Finder Window on Connect"))->text(),
                  QStringLiteral("Open the site's folder on connect"));
         for (const QString& title :
              {QStringLiteral("Alert when Default Group is not set"), QStringLiteral("Enable notifications"),
-              QStringLiteral("Check automatically"), QStringLiteral("Enable caching")}) {
+              QStringLiteral("Check automatically"), QStringLiteral("Enable caching"),
+              QStringLiteral("Check the site before each save")}) {
             QVERIFY2(window.checkBox(title), qPrintable(title));
             QCOMPARE(window.checkBox(title)->text(), title);
         }

@@ -336,7 +336,8 @@ TEST_F(Stores, DuplicatesSkipOnlyTheGivenPosition) {
 TEST_F(Stores, PreferencesStartWithTheDefaultsUnderTheirTitlesIncludingTheEmptyOne) {
     {
         SharedPreferences preferences(folder());
-        EXPECT_EQ(preferences.preferences().size(), 6u);
+        EXPECT_EQ(preferences.preferences().size(), 7u);
+        EXPECT_EQ(preferences.strPreferences("Check the site before each save"), "1");
         EXPECT_EQ(preferences.strPreferences(""), "0");
         EXPECT_EQ(preferences.strPreferences("Enable caching"), "1");
         preferences.delegate = &delegate;
@@ -366,10 +367,10 @@ TEST_F(Stores, PreferencesMissingFromTheFileTakeTheirDefaultsEverywhereAndAreWri
     BaseWebsite site("www.example.com", "admin", "pw", "Site", "example.com");
     EXPECT_EQ(helperCommandLine(site, preferences, "/base").arguments().mid(9, 5),
               (QStringList{"0", "1", "1", "1", "0"}));
-    // And the file holds all six now.
+    // And the file holds all seven now.
     const Plist reread = handWritten.load();
     ASSERT_TRUE(reread);
-    EXPECT_EQ(plist_dict_get_size(reread.get()), 6u);
+    EXPECT_EQ(plist_dict_get_size(reread.get()), 7u);
     SharedPreferences again(folder());
     EXPECT_EQ(again.preferences(), preferences.preferences());
 }

@@ -8,6 +8,7 @@
 #include "fakeaddon/FakeAddon.h"
 #include "fs/VolumeControl.h"
 #include "sync/Recovery.h"
+#include "sync/SiteCheck.h"
 #include "sync/SyncEngine.h"
 #include "tree/MirrorBuilder.h"
 #include "tree/WebsiteInUse.h"
@@ -24,6 +25,7 @@
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <random>
+#include <set>
 #include <sys/stat.h>
 
 using namespace folvane;
@@ -84,7 +86,9 @@ public:
         mirror_ = mirrorFolderPath(tmp_.path(), QStringLiteral("mirror"));
         engine_ = std::make_unique<SyncEngine>(
             site_, addon_, *builder_, cache_, recovery_, mirror_,
-            SyncEngine::Options{.fetchOnOpen = fetchOnOpen, .refreshSettleMs = 300});
+            SyncEngine::Options{.fetchOnOpen = fetchOnOpen,
+                                .refreshSettleMs = 300,
+                                .checkSiteBeforeSave = [this] { return checkSite; }});
         TemplateFiles& files = engine_->files();
         files.quietPeriodMs = 10;
         files.replaceGraceMs = 100;
@@ -96,6 +100,24 @@ public:
 
     FakeAddon& addon() { return addon_; }
     NoCache& volume() { return cache_; }
+    // "Check the site before each save".
+    bool checkSite = true;
+    // Someone else changes the template at `path` on the site (a colleague, the CMS's own editor).
+    void changeOnSite(const std::string& path, const std::string& content) {
+        ASSERT_TRUE(sim::editTemplateAt(addon_.model(), path, content).ok()) << path;
+    }
+    // Every file kept in the recovery folder (path below the run's folder -> content).
+    std::map<std::string, std::string> keptFiles() const {
+        std::map<std::string, std::string> kept;
+        QDirIterator it(recovered(), QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            QFile file(it.next());
+            if (file.open(QIODevice::ReadOnly))
+                kept[file.fileName().mid(recovered().size()).section(u'/', 3).toStdString()] =
+                    file.readAll().toStdString();
+        }
+        return kept;
+    }
     // A program opens `path` for reading through the volume.
     void open(const QString& path) {
         ++cache_.marks;
@@ -725,6 +747,158 @@ TEST_P(SyncEngineTest, ARefreshLeavesTheRecordsAFreshBuildOfTheNewListWouldHave)
     EXPECT_EQ(expected.find("folder /news "), std::string::npos);
     EXPECT_NE(expected.find("file /fresh/page.html "), std::string::npos);
     EXPECT_EQ(h.siteTree(), h.mirrorTree()) << h.difference();
+}
+
+TEST(SiteCheckDecision, OnlyATextNobodyHereKnewIsSomeoneElsesChange) {
+    const ContentDigest confirmed = ContentDigest::ofContent("confirmed\n"),
+                        unanswered = ContentDigest::ofContent("sent, no answer\n"),
+                        saving = ContentDigest::ofContent("saving\n"),
+                        theirs = ContentDigest::ofContent("theirs\n");
+    const struct {
+        const char* what;
+        std::vector<ContentDigest> site, known;
+        bool changed;
+    } cases[] = {
+        {"the site holds what was last known", {confirmed}, {confirmed}, false},
+        {"the site holds what is being saved", {saving}, {confirmed}, false},
+        {"the site holds a save whose answer never came", {unanswered}, {confirmed, unanswered}, false},
+        {"someone else's text", {theirs}, {confirmed, unanswered}, true},
+        {"someone else's text, nothing known", {theirs}, {}, true},
+        {"either form of the site's text matches", {theirs, confirmed}, {confirmed}, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(changedElsewhere(c.site, c.known, saving), c.changed) << c.what;
+}
+
+// Before a save the site's text is looked at: what someone else changed there is kept as the site's version
+// and the user told, while the user's save still goes through; nothing else is kept or said, and with the
+// preference off nothing is fetched.
+TEST_P(SyncEngineTest, ASaveKeepsWhatSomeoneElseChangedOnTheSite) {
+    const struct {
+        const char* what;
+        bool checkSite;
+        const char* theirs; // what someone else made of the template first; null: nobody changed it
+        int fetches;
+        std::map<std::string, std::string> kept;
+    } cases[] = {
+        {"changed on the site", true, "theirs\n", 1, {{"news/index.site-version.html", "theirs\n"}}},
+        {"nobody else changed it", true, nullptr, 1, {}},
+        {"changed to what is being saved", true, "news index.html\nmine\n", 1, {}},
+        {"the check is off", false, "theirs\n", 0, {}},
+    };
+    for (const auto& c : cases) {
+        Harness h(GetParam(), 21, {.maxDelayMs = 15, .refuseRate = 0, .dropRate = 0});
+        h.checkSite = c.checkSite;
+        if (c.theirs)
+            h.changeOnSite("/news/index.html", c.theirs);
+        h.append("/news/index.html", "mine\n");
+        ASSERT_TRUE(h.settle()) << c.what;
+        EXPECT_EQ(h.siteTree(), h.mirrorTree()) << c.what << ":" << h.difference();
+        EXPECT_EQ(h.siteTree().at("/news/index.html"), "news index.html\nmine\n") << c.what;
+        EXPECT_EQ(h.addon().templateFetches(), c.fetches) << c.what;
+        EXPECT_EQ(h.keptFiles(), c.kept) << c.what;
+        QList<PendingFile> notices;
+        if (!c.kept.empty())
+            notices.append({QStringLiteral("/news/index.html"),
+                            PendingFile::State::changedOnSite,
+                            {},
+                            h.recovered() + QStringLiteral("/Engine/") +
+                                QDir(h.recovered() + QStringLiteral("/Engine"))
+                                    .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
+                                    .value(0) +
+                                QStringLiteral("/news/index.site-version.html")});
+        EXPECT_EQ(h.engine().pendingFiles(), notices) << c.what;
+        EXPECT_EQ(h.engine().pendingCount(), 0) << c.what << ": a notice is no pending change";
+    }
+}
+
+// A check the site does not answer holds the save back (nothing of the other side may be replaced unseen);
+// it is made again, like a save that got no answer, and the site's version is kept once.
+TEST_P(SyncEngineTest, ACheckWithoutAnAnswerHoldsTheSaveUntilTheSiteAnswers) {
+    Harness h(GetParam(), 22, {.maxDelayMs = 5, .refuseRate = 0, .dropRate = 1});
+    h.changeOnSite("/site/about.html", "theirs\n");
+    h.append("/site/about.html", "mine\n");
+    QElapsedTimer timer;
+    timer.start();
+    while (h.addon().templateFetches() < 3 && timer.elapsed() < 10'000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    EXPECT_EQ(h.siteTree().at("/site/about.html"), "theirs\n") << "not replaced while unchecked";
+    EXPECT_TRUE(h.keptFiles().empty());
+    EXPECT_EQ(h.engine().pendingCount(), 1);
+    h.addon().faults.dropRate = 0;
+    ASSERT_TRUE(h.settle());
+    EXPECT_EQ(h.siteTree(), h.mirrorTree()) << h.difference();
+    EXPECT_EQ(h.keptFiles(),
+              (std::map<std::string, std::string>{{"site/about.site-version.html", "theirs\n"}}));
+}
+
+// Random edits with changes made on the site by someone else between them (each template at most once, and
+// only while none of its own changes is on its way): in the end every text someone else made is on the site
+// or kept as the site's version, and where the site differs from the volume it holds such a text.
+TEST_P(SyncEngineTest, RandomEditsWithChangesOnTheSiteLoseNothing) {
+    size_t keptCopies = 0;
+    for (int run = 0; run < seedRuns(); ++run) {
+        const unsigned seed = firstSeed() + 100 + static_cast<unsigned>(run);
+        Harness h(GetParam(), seed, slowAndOutOfOrder());
+        std::mt19937 random(seed);
+        QStringList files;
+        for (const auto& [path, content] : h.mirrorTree())
+            if (path.back() != '/')
+                files << QString::fromStdString(path);
+        const auto pick = [&] { return files.at(static_cast<int>(random() % files.size())); };
+        std::set<std::string> changedBySomeoneElse;
+        std::vector<std::string> theirTexts;
+        for (int step = 0; step < 40 && !::testing::Test::HasFatalFailure(); ++step) {
+            const QString name = QStringLiteral("/news/n%1.html").arg(step);
+            switch (random() % 6) {
+            case 0: {
+                const QString file = pick();
+                const std::string path = file.toStdString();
+                const QList<PendingFile> pending = h.engine().pendingFiles();
+                const bool onItsWay = std::any_of(pending.begin(), pending.end(),
+                                                  [&](const PendingFile& f) { return f.path == file; });
+                if (onItsWay || changedBySomeoneElse.count(path) || !h.siteTree().count(path))
+                    break;
+                theirTexts.push_back("theirs " + std::to_string(step) + "\n");
+                h.changeOnSite(path, theirTexts.back());
+                changedBySomeoneElse.insert(path);
+                break;
+            }
+            case 1:
+                h.append(pick(), "step " + QByteArray::number(step) + '\n');
+                break;
+            case 2:
+                h.saveViaTemporary(pick(), "saved " + QByteArray::number(step) + '\n',
+                                   QStringLiteral(".swp"));
+                break;
+            case 3:
+                h.write(name, "made\n");
+                files << name;
+                break;
+            default:
+                for (int i = 0; i < 3; ++i)
+                    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            }
+        }
+        ASSERT_TRUE(h.settle()) << "seed " << seed;
+        const auto site = h.siteTree(), mirror = h.mirrorTree(), kept = h.keptFiles();
+        keptCopies += kept.size();
+        std::set<std::string> found;
+        for (const auto& tree : {site, kept})
+            for (const auto& [path, content] : tree)
+                found.insert(content);
+        for (const std::string& text : theirTexts)
+            EXPECT_TRUE(found.count(text)) << "seed " << seed << ": lost \"" << text << '"';
+        // Where the site differs from the volume, it holds someone else's text that nothing here replaced.
+        for (const auto& [path, content] : mirror) {
+            const std::string onSite = site.count(path) ? site.at(path) : "";
+            if (onSite != content) {
+                EXPECT_TRUE(std::find(theirTexts.begin(), theirTexts.end(), onSite) != theirTexts.end())
+                    << "seed " << seed << ": " << path << h.difference();
+            }
+        }
+    }
+    EXPECT_GT(keptCopies, 0u) << "the runs met changes made on both sides";
 }
 
 // Random edits of files and folders, several seeds per flavour: each run ends with the site equal to the

@@ -163,6 +163,8 @@ Control interface (JSON in and out; not in the request log)
                                  omit_logged_in_on_logout, require_session (booleans). require_session (ee):
                                  every action but status and login needs the newest login's session id in the
                                  path, otherwise success false, "Session expired."
+  POST /_sim/edit               {"path", "content"}: change a template as the CMS's own editor would (not
+                                 through the add-on, so not in the log)
   POST /_sim/fault              add a fault (below)
   POST /_sim/faults/clear
   POST /_sim/list_all_raw       list_all answers the request body verbatim from now on

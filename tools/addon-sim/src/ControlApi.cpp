@@ -62,6 +62,7 @@ ControlReply ControlApi::handle(std::string_view method, std::string_view path, 
          }},
         {"POST", "seed", [&] { return checked(sim.seed(body)); }},
         {"POST", "config", [&] { return withJson([&](const Json& j) { return sim.configure(j); }); }},
+        {"POST", "edit", [&] { return withJson([&](const Json& j) { return sim.editTemplate(j); }); }},
         {"POST", "fault", [&] { return withJson([&](const Json& j) { return sim.addFault(j); }); }},
         {"POST", "faults/clear",
          [&] {

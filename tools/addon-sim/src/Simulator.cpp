@@ -75,6 +75,16 @@ std::optional<std::string> Simulator::seed(std::string_view seedText) {
     return std::nullopt;
 }
 
+std::optional<std::string> Simulator::editTemplate(const Json& edit) {
+    if (!edit.is_object() || !edit.contains("path") || !edit["path"].is_string() ||
+        !edit.contains("content") || !edit["content"].is_string())
+        return "an edit is {\"path\": text, \"content\": text}";
+    const std::lock_guard lock(mutex_);
+    const Outcome changed =
+        editTemplateAt(site_.model, edit["path"].get<std::string>(), edit["content"].get<std::string>());
+    return changed.ok() ? std::nullopt : std::optional(changed.refusal);
+}
+
 std::optional<std::string> Simulator::configure(const Json& changes) {
     const std::lock_guard lock(mutex_);
     return config_.merge(changes);

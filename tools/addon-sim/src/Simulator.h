@@ -37,6 +37,9 @@ public:
     // Replaces the site; returns why the seed is unusable instead.
     std::optional<std::string> seed(std::string_view seedText);
     std::optional<std::string> configure(const Json& changes);
+    // Changes a template's content as the CMS's own editor would (not through the add-on, so not logged):
+    // {"path": <as on the volume>, "content": <text>}; returns why it could not instead.
+    std::optional<std::string> editTemplate(const Json& edit);
     std::optional<std::string> addFault(const Json& fault);
     void clearFaults();
     void setListAllRaw(std::string bytes);

@@ -83,4 +83,13 @@ Json stateJson(const SiteModel& model) {
             {"templates", std::move(templates)}};
 }
 
+Outcome editTemplateAt(SiteModel& model, const std::string& path, const std::string& content) {
+    const Json state = stateJson(model);
+    for (const Json& t : state["templates"])
+        if (t["path"] == path)
+            return model.updateTemplate(t["group_id"].get<std::string>(), t["id"].get<std::string>(),
+                                        content);
+    return Outcome::refused("no template at " + path);
+}
+
 } // namespace folvane::sim

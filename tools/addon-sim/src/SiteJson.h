@@ -21,4 +21,7 @@ std::string volumePath(const SiteModel& model, const Group& group);
 // The whole site for tests: every group and template with string ids and volume paths, sorted by path.
 Json stateJson(const SiteModel& model);
 
+// Changes the content of the template at `path` (as on the volume), as the CMS's own editor would.
+Outcome editTemplateAt(SiteModel& model, const std::string& path, const std::string& content);
+
 } // namespace folvane::sim

@@ -1,0 +1,57 @@
+// The helper reads "Check the site before each save" from the preferences file the application writes.
+#include "PreferenceKeys.h"
+#include "app/PreferenceSwitch.h"
+#include "core/SharedPreferences.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <functional>
+#include <gtest/gtest.h>
+
+using namespace folvane;
+
+TEST(PreferenceSwitch, ReadsWhatTheApplicationStoredAndTheDefaultWhenItCannot) {
+    const auto write = [](const QString& folder, const QByteArray& bytes) {
+        QFile file(folder + "/preferences.plist");
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    };
+    const struct {
+        const char* what;
+        std::function<void(const QString& folder)> prepare;
+        bool expected;
+    } cases[] = {
+        {"no file", [](const QString&) {}, true},
+        {"the application's first start", [](const QString& folder) { SharedPreferences{folder}; }, true},
+        {"switched off",
+         [](const QString& folder) {
+             SharedPreferences{folder}.changePreference(SharedPreferences::checkSiteBeforeSave, 0);
+         },
+         false},
+        {"switched on again",
+         [](const QString& folder) {
+             SharedPreferences preferences{folder};
+             preferences.changePreference(SharedPreferences::checkSiteBeforeSave, 0);
+             preferences.changePreference(SharedPreferences::checkSiteBeforeSave, 1);
+         },
+         true},
+        {"a file of an older version without the key",
+         [&](const QString& folder) {
+             write(folder, R"(<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict><key>Enable caching</key><integer>0</integer></dict></plist>)");
+         },
+         true},
+        {"a value that is no whole number",
+         [&](const QString& folder) {
+             write(folder, R"(<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict><key>Check the site before each save</key><string>0</string></dict></plist>)");
+         },
+         true},
+        {"not a property list", [&](const QString& folder) { write(folder, "garbage"); }, true},
+    };
+    for (const auto& c : cases) {
+        QTemporaryDir folder;
+        c.prepare(folder.path());
+        EXPECT_EQ(preferenceSwitch(folder.path(), prefkeys::checkSiteBeforeSave, true), c.expected) << c.what;
+    }
+}
