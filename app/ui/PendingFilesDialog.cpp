@@ -97,10 +97,11 @@ void PendingFilesDialog::showFiles() {
     const auto unconfirmed = std::count_if(files.begin(), files.end(), [](const PendingFile& file) {
         return file.state != PendingFile::State::changedOnSite;
     });
-    heading_->setText(unconfirmed == 0
-                          ? tr("Every change to “%1” has been confirmed by the site.").arg(title_)
-                          : tr("%1 to “%2” the site has not confirmed yet:")
-                                .arg(counted(static_cast<int>(unconfirmed), tr("change"), tr("changes")), title_));
+    heading_->setText(
+        unconfirmed == 0
+            ? tr("Every change to “%1” has been confirmed by the site.").arg(title_)
+            : tr("%1 to “%2” the site has not confirmed yet:")
+                  .arg(counted(static_cast<int>(unconfirmed), tr("change"), tr("changes")), title_));
     for (const PendingFile& file : files) {
         auto* row = new QWidget;
         row->setObjectName(file.path);

@@ -20,11 +20,12 @@ namespace folvane {
 SyncEngine::SyncEngine(WebsiteInUse& site, AddonClient& client, MirrorBuilder& builder, VolumeControl& volume,
                        Recovery& recovery, QString mirrorFolder, Options options, QObject* parent)
     : QObject(parent), site_(site), client_(client), volume_(volume), recovery_(recovery),
-      mirror_(std::move(mirrorFolder)), options_(std::move(options)), listCheck_(client, QFileInfo(mirror_).path()),
+      mirror_(std::move(mirrorFolder)), options_(std::move(options)),
+      listCheck_(client, QFileInfo(mirror_).path()),
       scheduler_([this](ListCheck::Reader read) { listCheck_.whenListed(std::move(read)); }),
       siteCheck_(client, recovery, mirror_, options_.checkSiteBeforeSave),
-      files_(site, client, order_, scheduler_, siteCheck_, mirror_), groups_(site, client, order_, scheduler_, mirror_),
-      mirrorRefresh_(site, builder, volume, mirror_) {
+      files_(site, client, order_, scheduler_, siteCheck_, mirror_),
+      groups_(site, client, order_, scheduler_, mirror_), mirrorRefresh_(site, builder, volume, mirror_) {
     connect(&files_, &TemplateFiles::pendingCountChanged, this, &SyncEngine::pendingCountChanged);
     connect(&files_, &TemplateFiles::pendingFilesMayHaveChanged, this, &SyncEngine::reportFiles);
     connect(&siteCheck_, &SiteCheck::noticesChanged, this, &SyncEngine::reportFiles);

@@ -102,7 +102,8 @@ struct TemplateFiles::Item {
 };
 
 TemplateFiles::TemplateFiles(WebsiteInUse& site, AddonClient& client, ChangeOrder& order,
-                             RequestScheduler& queue, SiteCheck& siteCheck, QString mirrorFolder, QObject* parent)
+                             RequestScheduler& queue, SiteCheck& siteCheck, QString mirrorFolder,
+                             QObject* parent)
     : QObject(parent), site_(site), client_(client), order_(order), siteCheck_(siteCheck),
       mirror_(std::move(mirrorFolder)), queue_(queue), stopping_(std::make_shared<std::atomic<bool>>(false)),
       filesReport_(new QTimer(this)) {

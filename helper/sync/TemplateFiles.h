@@ -37,8 +37,7 @@ class TemplateFiles : public QObject {
     Q_OBJECT
 public:
     TemplateFiles(WebsiteInUse& site, AddonClient& client, ChangeOrder& order, RequestScheduler& queue,
-                  SiteCheck& siteCheck,
-                  QString mirrorFolder, QObject* parent = nullptr);
+                  SiteCheck& siteCheck, QString mirrorFolder, QObject* parent = nullptr);
     ~TemplateFiles() override;
 
     void created(const QString& file);
@@ -120,7 +119,8 @@ private:
                      const std::optional<QString>& newID);
     void enqueueUpdate(Key key);
     // Sends the save of `data` (read when the update went) once the site check let it go.
-    void sendUpdate(Key key, const QByteArray& data, const ContentDigest& digest, RequestScheduler::Done done);
+    void sendUpdate(Key key, const QByteArray& data, const ContentDigest& digest,
+                    RequestScheduler::Done done);
     void enqueueRemove(Key key);
     void waitUntilStable(Key key);
     void finishCreate(Key key);
