@@ -146,8 +146,8 @@ TEST_F(AppConnectionControl, FollowsTheHelperFromLaunchToEject) {
                   {{"row", 5}, {"notRefreshed", "changes are still on their way to the site"}});
     ASSERT_TRUE(waitUntil([&] {
         return std::any_of(refreshed.begin(), refreshed.end(), [](const auto& answer) {
-            return answer == std::tuple(QString("Test Site"), 5,
-                                        QString("changes are still on their way to the site"));
+            return answer ==
+                   std::tuple(QString("Test Site"), 5, QString("changes are still on their way to the site"));
         });
     }));
 
