@@ -23,6 +23,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <cstdio>
+#include <functional>
 #include <gtest/gtest.h>
 #include <random>
 #include <set>
@@ -178,6 +179,14 @@ public:
             removeTree(path + u'/' + name);
         ASSERT_TRUE(QDir().rmdir(mirror_ + path)) << path.toStdString();
         engine_->folderRemoved(path);
+    }
+
+    // Turns the event loop until the condition holds or the time is up.
+    static void runUntil(const std::function<bool()>& condition, int timeoutMs) {
+        QElapsedTimer timer;
+        timer.start();
+        while (!condition() && timer.elapsed() < timeoutMs)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     }
 
     // Turns the event loop until nothing is on its way; false when that took implausibly long.
@@ -355,10 +364,7 @@ TEST_P(SyncEngineTest, RealDeletesRenamesAndKeptBackupsStillReachTheSiteAfterThe
     h.rename("/news/index.html", "/news/index.html~");
     h.write("/news/index.html", "saved\n");
     ASSERT_TRUE(h.settle());
-    QElapsedTimer timer;
-    timer.start();
-    while (!h.siteTree().count("/news/index.html~") && timer.elapsed() < 5000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    Harness::runUntil([&] { return h.siteTree().count("/news/index.html~") > 0; }, 5000);
     ASSERT_TRUE(h.settle());
     EXPECT_EQ(h.siteTree(), h.mirrorTree()) << h.difference();
     EXPECT_EQ(h.idAt("/site/reach.html"), contact);
@@ -585,10 +591,7 @@ TEST_P(SyncEngineTest, AFileDeletedOrRenamedWhileItsCreateIsOutEndsRight) {
     h.write("/news/gone.html", "gone\n");
     h.write("/news/renamed.html", "renamed\n");
     // Past the stability wait, so both creates are out when the changes come.
-    QElapsedTimer timer;
-    timer.start();
-    while (h.addon().requests() < 2 && timer.elapsed() < 10'000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    Harness::runUntil([&] { return h.addon().requests() >= 2; }, 10'000);
     h.remove("/news/gone.html");
     h.rename("/news/renamed.html", "/news/final.html");
     ASSERT_TRUE(h.settle());
@@ -818,10 +821,7 @@ TEST_P(SyncEngineTest, ACheckWithoutAnAnswerHoldsTheSaveUntilTheSiteAnswers) {
     Harness h(GetParam(), 22, {.maxDelayMs = 5, .refuseRate = 0, .dropRate = 1});
     h.changeOnSite("/site/about.html", "theirs\n");
     h.append("/site/about.html", "mine\n");
-    QElapsedTimer timer;
-    timer.start();
-    while (h.addon().templateFetches() < 3 && timer.elapsed() < 10'000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    Harness::runUntil([&] { return h.addon().templateFetches() >= 3; }, 10'000);
     EXPECT_EQ(h.siteTree().at("/site/about.html"), "theirs\n") << "not replaced while unchecked";
     EXPECT_TRUE(h.keptFiles().empty());
     EXPECT_EQ(h.engine().pendingCount(), 1);
