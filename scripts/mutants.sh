@@ -159,7 +159,7 @@ build_quietly() {
 all_targets=$(
     while IFS= read -r line; do
         id=${line%% @@ *} module=${line##* @@ }
-        [[ $id =~ $only ]] && echo "${module}_targets"
+        if [[ $id =~ $only ]]; then echo "${module}_targets"; fi
     done <<<"$mutants" | sort -u | while read -r name; do echo "${!name}"; done
 )
 
