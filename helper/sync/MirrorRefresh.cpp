@@ -3,6 +3,7 @@
 #include "ConsoleLog.h"
 #include "fs/VolumeControl.h"
 #include "tree/MirrorBuilder.h"
+#include "tree/MirrorWrite.h"
 #include "tree/PathText.h"
 #include "tree/SafeName.h"
 #include "tree/TemplateListSpool.h"
@@ -11,7 +12,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <set>
 
 namespace folvane {
@@ -131,10 +131,9 @@ QString MirrorRefresh::write(const SiteVersion& version, const QString& file) {
             record->name = version.name;
         }
     });
-    QSaveFile saved(target);
-    saved.setDirectWriteFallback(true);
-    if (!saved.open(QIODevice::WriteOnly) || saved.write(version.bytes) != version.bytes.size() ||
-        !saved.commit())
+    // The user may have put a link in the file's place meanwhile: the site's text never goes through it.
+    if (!makeMirrorFolder(mirror_, target.left(target.lastIndexOf(u'/'))) ||
+        !writeMirrorFile(target, version.bytes))
         logLine(QStringLiteral("Could not write ") + target);
     cache_.invalidate(file.mid(mirror_.size()));
     if (target != file)

@@ -2,20 +2,17 @@
 
 #include "ConsoleLog.h"
 #include "EnvironmentSetting.h"
+#include "MirrorWrite.h"
 #include "Paths.h"
 #include "SafeName.h"
 
 #include <QDir>
-#include <cerrno>
 #include <condition_variable>
 #include <deque>
-#include <fcntl.h>
 #include <istream>
 #include <mutex>
 #include <streambuf>
-#include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace folvane {
@@ -598,7 +595,7 @@ void MirrorBuilder::createFolder(const QString& parent, const QString& name,
                                  std::optional<bool> isSpecial) {
     logLine(QStringLiteral("Creating Folder"));
     const QString folder = parent + name; // `name` starts with "/"
-    if (!makeFolder(folder)) {
+    if (!makeMirrorFolder(mirrorFolder(), folder, &checkedFolders_)) {
         logLine(QStringLiteral("Failed to make dir"));
         return;
     }
@@ -648,55 +645,10 @@ void MirrorBuilder::createFile(const QString& folderPath, const Json& entry, con
     writeFile(path, decoded ? *decoded : QByteArray());
 }
 
-bool MirrorBuilder::makeFolder(const QString& path) {
-    // Folder by folder from the mirror down, never through a link: whatever is in the mirror already
-    // (a link made on the volume, say) cannot lead a write outside it.
-    const QString mirror = mirrorFolder();
-    if (path != mirror && !path.startsWith(mirror + u'/'))
-        return false;
-    QString current = mirror;
-    const QStringList parts = path.mid(mirror.size()).split(u'/', Qt::SkipEmptyParts);
-    for (const QString& part : parts) {
-        current += u'/' + part;
-        if (checkedFolders_.count(current))
-            continue;
-        const QByteArray native = QFile::encodeName(current);
-        struct stat info {};
-        if (::lstat(native.constData(), &info) != 0) {
-            if (errno != ENOENT || (::mkdir(native.constData(), 0755) != 0 && errno != EEXIST))
-                return false;
-            if (::lstat(native.constData(), &info) != 0)
-                return false;
-        }
-        if (!S_ISDIR(info.st_mode))
-            return false;
-        checkedFolders_.insert(current);
-    }
-    return true;
-}
-
 void MirrorBuilder::writeFile(const QString& path, const QByteArray& bytes) {
-    if (!makeFolder(path.left(path.lastIndexOf(u'/'))))
-        return;
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0) {
+    if (!makeMirrorFolder(mirrorFolder(), path.left(path.lastIndexOf(u'/')), &checkedFolders_) ||
+        !writeMirrorFile(path, bytes))
         logLine(QStringLiteral("Failed to write ") + path);
-        return;
-    }
-    qsizetype written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n =
-            ::write(fd, bytes.constData() + written, static_cast<size_t>(bytes.size() - written));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            logLine(QStringLiteral("Failed to write ") + path);
-            break;
-        }
-        written += n;
-    }
-    ::close(fd);
 }
 
 } // namespace folvane

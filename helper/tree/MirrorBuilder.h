@@ -79,9 +79,6 @@ private:
     void createFolder(const QString& parent, const QString& name,
                       const std::optional<QString>& templateGroupID, std::optional<bool> isSpecial);
     void createFile(const QString& folderPath, const Json& entry, const QString& templateGroupID);
-    // Creates `path` (and the folders above it up to the mirror); false when that failed or would leave
-    // the mirror folder.
-    bool makeFolder(const QString& path);
     void writeFile(const QString& path, const QByteArray& bytes);
 
     QString mirror_;

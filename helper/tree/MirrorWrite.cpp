@@ -1,0 +1,55 @@
+#include "MirrorWrite.h"
+
+#include <QFile>
+#include <QStringList>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace folvane {
+
+bool makeMirrorFolder(const QString& mirror, const QString& folder, std::set<QString>* known) {
+    if (folder != mirror && !folder.startsWith(mirror + u'/'))
+        return false;
+    QString current = mirror;
+    const QStringList parts = folder.mid(mirror.size()).split(u'/', Qt::SkipEmptyParts);
+    for (const QString& part : parts) {
+        current += u'/' + part;
+        if (known && known->count(current))
+            continue;
+        const QByteArray native = QFile::encodeName(current);
+        struct stat info {};
+        if (::lstat(native.constData(), &info) != 0) {
+            if (errno != ENOENT || (::mkdir(native.constData(), 0755) != 0 && errno != EEXIST))
+                return false;
+            if (::lstat(native.constData(), &info) != 0)
+                return false;
+        }
+        if (!S_ISDIR(info.st_mode))
+            return false;
+        if (known)
+            known->insert(current);
+    }
+    return true;
+}
+
+bool writeMirrorFile(const QString& path, const QByteArray& bytes) {
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    qsizetype written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n =
+            ::write(fd, bytes.constData() + written, static_cast<size_t>(bytes.size() - written));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        written += n;
+    }
+    return ::close(fd) == 0 && written == bytes.size();
+}
+
+} // namespace folvane

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <set>
+
+namespace folvane {
+
+// The helper's own writes into the mirror folder. Whatever the user made on the volume lands in the mirror
+// too, links included, so no write of the helper's may follow a link: it could lead outside the mirror.
+
+// Creates `folder` (and the folders above it up to `mirror`) folder by folder, never through a link; false
+// when that failed or would leave the mirror. Folders in `known` were checked already and are skipped; the
+// ones checked now are added (pass nothing when the mirror may have changed since).
+bool makeMirrorFolder(const QString& mirror, const QString& folder, std::set<QString>* known = nullptr);
+
+// Replaces the contents of the file at `path` (creating it), refusing a link in its place.
+bool writeMirrorFile(const QString& path, const QByteArray& bytes);
+
+} // namespace folvane
