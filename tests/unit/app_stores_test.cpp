@@ -1,5 +1,6 @@
-// The site list and preference stores over real files in a temporary folder. The Secret Service is played
-// by a map here (the end-to-end tests use the real one), so that its failures can be staged.
+// The site list and preference stores over real files in a temporary folder, with a map for the Secret
+// Service.
+#include "MapSecretStore.h"
 #include "QtPrinters.h"
 #include "core/BaseWebsite.h"
 #include "core/ConnectionControl.h"
@@ -7,9 +8,8 @@
 #include "core/SecretStore.h"
 #include "core/SharedPreferences.h"
 #include "core/SiteListManager.h"
+#include "testkit/Wait.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcessEnvironment>
@@ -29,37 +29,7 @@ using namespace folvane;
 
 namespace {
 
-class MapSecretStore : public SecretStore {
-public:
-    SecretLookup read(const SecretAttributes& a) override {
-        if (!unreadableAccount.isEmpty() && a.account == unreadableAccount)
-            return {std::nullopt, QStringLiteral("the collection is locked")};
-        const auto it = items.find(key(a));
-        return it == items.end() ? SecretLookup{} : SecretLookup{it->second, {}};
-    }
-    std::optional<QString> store(const SecretAttributes& a, const QString& password) override {
-        if (failStores)
-            return QStringLiteral("no Secret Service");
-        items[key(a)] = password;
-        return std::nullopt;
-    }
-    std::optional<QString> remove(const SecretAttributes& a) override {
-        items.erase(key(a));
-        return std::nullopt;
-    }
-    // Every attribute: an item is found by exactly the key it was stored under.
-    static QString key(const SecretAttributes& a) {
-        return QStringLiteral("%1|%2|%3|%4|%5|%6")
-            .arg(a.server)
-            .arg(a.port)
-            .arg(static_cast<int>(a.protocol))
-            .arg(a.account, a.object, a.site);
-    }
-
-    std::map<QString, QString> items;
-    bool failStores = false;
-    QString unreadableAccount;
-};
+using testsupport::MapSecretStore;
 
 struct CountingDelegate : SiteListManagerDelegate, PreferencesManagerDelegate {
     void didFinishTask(SiteListManager&) override { ++sites; }
@@ -82,11 +52,15 @@ QString passwordOf(SiteListManager& manager, const BaseWebsite& site) {
     return copy.password;
 }
 
-QStringList titles(const SiteListManager& manager) {
+QStringList titlesOf(const SiteRecords& sites) {
     QStringList all;
-    for (const auto& s : manager.siteList())
+    for (const auto& s : sites)
         all << s->cleanName;
     return all;
+}
+
+QStringList titles(const SiteListManager& manager) {
+    return titlesOf(manager.siteList());
 }
 
 QByteArray contentOf(const QString& path) {
@@ -299,10 +273,7 @@ TEST_F(Stores, RemovalAsksEndsTheHelperAndRemovesThePasswordNoCopyUses) {
     ASSERT_TRUE(manager.removeSite(*manager.siteList()[2]));
     EXPECT_EQ(manager.siteList()[0]->dirtyURL, "two.example");
     EXPECT_EQ(manager.siteList()[1]->dirtyURL, "three.example");
-    const QDeadlineTimer deadline(30'000);
-    while (helper->isRunning() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    EXPECT_FALSE(helper->isRunning());
+    EXPECT_TRUE(testkit::waitUntil([&] { return !helper->isRunning(); }));
     EXPECT_EQ(delegate.sites, 4);
     EXPECT_EQ(secrets.items.count(MapSecretStore::key(SecretAttributes::of(*site("Twin", "one.example")))),
               0u);
@@ -395,61 +366,48 @@ TEST_F(Stores, UnreadablePreferencesAreKeptAsideAndLeaveTheDictionaryEmpty) {
     EXPECT_EQ(contentOf(preferences.keptAsidePath()), "garbage");
 }
 
-namespace {
-
-SiteRecords records(std::initializer_list<std::shared_ptr<BaseWebsite>> sites) {
-    return SiteRecords(sites);
-}
-
-QStringList titlesOf(const SiteRecords& sites) {
-    QStringList all;
-    for (const auto& s : sites)
-        all << s->cleanName;
-    return all;
-}
-
-} // namespace
-
+// This program read [A, B]; another one has since removed A and appended C. Each change meets the list as
+// it is now.
 TEST(SiteListMerge, EachChangeIsAppliedToTheListAsItIsNow) {
     const auto a = site("A", "a.example"), b = site("B", "b.example"), c = site("C", "c.example");
-    const SiteRecords known = records({a, b});
+    const SiteRecords known{a, b}, now{site("B", "b.example"), c};
     using Kind = SiteListChange::Kind;
-
-    // Another program appended C and removed A: an add keeps C, an edit finds B where it is now.
-    const SiteRecords now = records({site("B", "b.example"), c});
-    MergedSiteList merged = mergedSiteList(now, {Kind::add, site("D", "d.example"), nullptr, -1}, known);
-    EXPECT_EQ(titlesOf(merged.sites), (QStringList{"B", "C", "D"}));
-    merged = mergedSiteList(now, {Kind::replace, site("B2", "b.example"), b, 1}, known);
-    EXPECT_TRUE(merged.refusal.isEmpty());
-    EXPECT_EQ(titlesOf(merged.sites), (QStringList{"B2", "C"}));
-    merged = mergedSiteList(now, {Kind::remove, nullptr, b, 1}, known);
-    EXPECT_EQ(titlesOf(merged.sites), QStringList{"C"});
-
-    // A site removed meanwhile: an edit is refused, a removal has nothing left to do.
-    merged = mergedSiteList(now, {Kind::replace, site("A2", "a.example"), a, 0}, known);
-    EXPECT_TRUE(merged.refusal.contains("\"A\" was changed or removed by another program"))
-        << merged.refusal.toStdString();
-    EXPECT_EQ(titlesOf(merged.sites), (QStringList{"B", "C"}));
-    merged = mergedSiteList(now, {Kind::remove, nullptr, a, 0}, known);
-    EXPECT_TRUE(merged.refusal.isEmpty());
-    EXPECT_EQ(titlesOf(merged.sites), (QStringList{"B", "C"}));
-
-    // A title or URL another program took meanwhile is refused; one this program knew is the caller's
-    // business (its own duplicate check), as an edit of a site onto its own entry is.
-    merged = mergedSiteList(now, {Kind::add, site("C", "other.example"), nullptr, -1}, known);
-    EXPECT_TRUE(merged.refusal.contains("another program added \"C\" (c.example)"))
-        << merged.refusal.toStdString();
-    merged = mergedSiteList(now, {Kind::add, site("New", "c.example"), nullptr, -1}, known);
-    EXPECT_FALSE(merged.refusal.isEmpty());
-    merged = mergedSiteList(now, {Kind::add, site("B", "elsewhere.example"), nullptr, -1}, known);
-    EXPECT_TRUE(merged.refusal.isEmpty());
-    merged = mergedSiteList(now, {Kind::replace, site("C", "c.example"), c, 1}, records({b, c}));
-    EXPECT_TRUE(merged.refusal.isEmpty());
-
+    struct Case {
+        SiteListChange change;
+        QStringList after;   // the list after the change (not checked when empty)
+        const char* refusal; // a part of the refusal ("" for none)
+    };
+    const Case cases[] = {
+        {{Kind::add, site("D", "d.example"), nullptr, -1}, {"B", "C", "D"}, ""},
+        {{Kind::replace, site("B2", "b.example"), b, 1}, {"B2", "C"}, ""},
+        {{Kind::remove, nullptr, b, 1}, {"C"}, ""},
+        // A site removed meanwhile: an edit is refused, a removal has nothing left to do.
+        {{Kind::replace, site("A2", "a.example"), a, 0},
+         {"B", "C"},
+         "\"A\" was changed or removed by another program"},
+        {{Kind::remove, nullptr, a, 0}, {"B", "C"}, ""},
+        // A title or URL another program took meanwhile is refused; one this program knew is the caller's
+        // business (its own duplicate check).
+        {{Kind::add, site("C", "other.example"), nullptr, -1}, {}, "another program added \"C\" (c.example)"},
+        {{Kind::add, site("New", "c.example"), nullptr, -1}, {}, "another program"},
+        {{Kind::add, site("B", "elsewhere.example"), nullptr, -1}, {}, ""},
+    };
+    for (const Case& test : cases) {
+        const MergedSiteList merged = mergedSiteList(now, test.change, known);
+        const QString what = test.change.site ? test.change.site->cleanName : QStringLiteral("removal");
+        EXPECT_TRUE(test.after.isEmpty() || titlesOf(merged.sites) == test.after)
+            << what.toStdString() << ": " << titlesOf(merged.sites).join(u',').toStdString();
+        EXPECT_EQ(*test.refusal ? merged.refusal.contains(test.refusal) : merged.refusal.isEmpty(), true)
+            << what.toStdString() << ": " << merged.refusal.toStdString();
+    }
+    // An edit of a site onto its own entry is no clash.
+    EXPECT_TRUE(mergedSiteList(now, {Kind::replace, site("C", "c.example"), c, 1}, SiteRecords{b, c})
+                    .refusal.isEmpty());
     // Of two equal entries the one at the given position is edited.
-    const SiteRecords twins = records({site("T", "t.example"), site("T", "t.example")});
-    merged = mergedSiteList(twins, {Kind::replace, site("T2", "t.example"), twins[1], 1}, twins);
-    EXPECT_EQ(titlesOf(merged.sites), (QStringList{"T", "T2"}));
+    const SiteRecords twins{site("T", "t.example"), site("T", "t.example")};
+    EXPECT_EQ(
+        titlesOf(mergedSiteList(twins, {Kind::replace, site("T2", "t.example"), twins[1], 1}, twins).sites),
+        (QStringList{"T", "T2"}));
 }
 
 TEST_F(Stores, TwoProgramsChangingTheListLoseNothing) {
@@ -495,9 +453,7 @@ TEST_F(Stores, TheApplicationShowsAChangeAnotherProgramSaved) {
         ASSERT_TRUE(cli.finishedEditingSite(site("A", "a.example", "new password"), 0));
     }
     // The folder watch reports it once the event loop turns.
-    const QDeadlineTimer deadline(30'000);
-    while (delegate.sites == told && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    EXPECT_TRUE(testkit::waitUntil([&] { return delegate.sites != told; }));
     EXPECT_EQ(titles(app), (QStringList{"A", "B"}));
     EXPECT_EQ(app.siteList()[0], record);
     EXPECT_EQ(passwordOf(app, *record), "new password");
@@ -534,9 +490,7 @@ TEST_F(Stores, TwoProgramsChangingPreferencesLoseNothing) {
     EXPECT_EQ(reread.value(SharedPreferences::enableNotifications), 0);
     // The application sees the command's change once its event loop turns, and tells its delegate.
     app.delegate = &delegate;
-    const QDeadlineTimer deadline(30'000);
-    while (delegate.preferences == 0 && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    EXPECT_TRUE(testkit::waitUntil([&] { return delegate.preferences > 0; }));
     EXPECT_EQ(app.value(SharedPreferences::enableNotifications), 0);
 }
 
