@@ -1,9 +1,9 @@
 // The FUSE start-up check: reading what the machine says, the version rule, which alert comes next and what
 // each answer does, with the sequence driven through recorded prompts.
+#include "RecordingShellPrompts.h"
 #include "VersionCompare.h"
 #include "shell/FuseCheck.h"
 #include "shell/PackageKitInstaller.h"
-#include "shell/ShellPrompts.h"
 #include "shell/StartupSequence.h"
 #include "shell/SystemProbe.h"
 
@@ -11,8 +11,6 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
-
-#include <deque>
 
 using namespace folvane::shell;
 
@@ -54,17 +52,6 @@ TEST(FuseFacts, ParsesFusermountVersion) {
     EXPECT_FALSE(parseFusermountVersion({}));
 }
 
-TEST(FuseFacts, ComparesVersionsNumerically) {
-    // 3.5.3 installed, 3.5.10 required: older, although it sorts after as text.
-    EXPECT_EQ(nextFuseStep(installed("3.5.3"), "3.5.10", false, true), FuseStep::offerUpgrade);
-    EXPECT_EQ(nextFuseStep(installed("3.10.0"), "3.9.1", false, true), FuseStep::ready);
-    EXPECT_EQ(nextFuseStep(installed("3.10.0"), "3.10.0", false, true), FuseStep::ready);
-    EXPECT_TRUE(installSucceeded(installed("3.14.0"), minimum));
-    EXPECT_FALSE(installSucceeded(installed("3.9.9"), minimum));
-    EXPECT_FALSE(installSucceeded(installed({}), minimum));
-    EXPECT_FALSE(installSucceeded(missing(), minimum));
-}
-
 TEST(FuseFacts, ReadsThisMachine) {
     if (QStandardPaths::findExecutable("fusermount3").isEmpty())
         GTEST_SKIP() << "fusermount3 is not installed here";
@@ -78,21 +65,39 @@ TEST(FuseFacts, ReadsThisMachine) {
 }
 
 TEST(FuseDecision, ChoosesTheNextStep) {
-    SystemFacts noKernel = installed("3.14.0");
+    SystemFacts noKernel = installed("3.14.0"), noDevice = installed("3.14.0");
     noKernel.kernelHasFuse = false;
-    EXPECT_EQ(nextFuseStep(noKernel, minimum, false, true), FuseStep::unsupportedSystem);
-    EXPECT_EQ(nextFuseStep(missing(), minimum, false, true), FuseStep::offerInstall);
-    EXPECT_EQ(nextFuseStep(missing(), minimum, true, true), FuseStep::offerInstall);
-    EXPECT_EQ(nextFuseStep(missing(), minimum, false, false), FuseStep::tellInstallCommand);
-    EXPECT_EQ(nextFuseStep(installed("3.9.0"), minimum, false, false), FuseStep::tellUpgradeCommand);
-    EXPECT_EQ(nextFuseStep(installed("3.9.0"), minimum, true, true), FuseStep::ready);
-    // A version that cannot be read ends the check without an alert.
-    EXPECT_EQ(nextFuseStep(installed({}), minimum, false, true), FuseStep::ready);
-    SystemFacts noDevice = installed("3.14.0");
     noDevice.deviceUsable = false;
     noDevice.deviceError = "Permission denied";
-    EXPECT_EQ(nextFuseStep(noDevice, minimum, false, true), FuseStep::deviceUnusable);
+    struct Case {
+        SystemFacts facts;
+        const char* minimum;
+        bool dontAskToUpgrade, canInstall;
+        FuseStep step;
+    };
+    const Case cases[] = {
+        // 3.5.3 installed, 3.5.10 required: older, although it sorts after as text.
+        {installed("3.5.3"), "3.5.10", false, true, FuseStep::offerUpgrade},
+        {installed("3.10.0"), "3.9.1", false, true, FuseStep::ready},
+        {installed("3.10.0"), "3.10.0", false, true, FuseStep::ready},
+        {noKernel, "3.10.0", false, true, FuseStep::unsupportedSystem},
+        {missing(), "3.10.0", false, true, FuseStep::offerInstall},
+        {missing(), "3.10.0", true, true, FuseStep::offerInstall},
+        {missing(), "3.10.0", false, false, FuseStep::tellInstallCommand},
+        {installed("3.9.0"), "3.10.0", false, false, FuseStep::tellUpgradeCommand},
+        {installed("3.9.0"), "3.10.0", true, true, FuseStep::ready},
+        // A version that cannot be read ends the check without an alert.
+        {installed({}), "3.10.0", false, true, FuseStep::ready},
+        {noDevice, "3.10.0", false, true, FuseStep::deviceUnusable},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(nextFuseStep(c.facts, c.minimum, c.dontAskToUpgrade, c.canInstall), c.step)
+            << c.facts.fusermountVersion.toStdString() << " for " << c.minimum;
     EXPECT_TRUE(alertFor(FuseStep::deviceUnusable, noDevice).informativeText.contains("Permission denied"));
+    EXPECT_TRUE(installSucceeded(installed("3.14.0"), minimum));
+    EXPECT_FALSE(installSucceeded(installed("3.9.9"), minimum));
+    EXPECT_FALSE(installSucceeded(installed({}), minimum));
+    EXPECT_FALSE(installSucceeded(missing(), minimum));
 }
 
 TEST(FuseDecision, AlertsCarryTheirTextsAndButtons) {
@@ -128,29 +133,11 @@ TEST(FuseDecision, AlertsCarryTheirTextsAndButtons) {
 
 namespace {
 
-// Answers alerts from a script and records them.
-class ScriptedPrompts : public ShellPrompts {
-public:
-    std::deque<int> answers;
-    std::vector<Alert> alerts;
-    int runAlert(const Alert& alert) override {
-        alerts.push_back(alert);
-        const int answer = answers.empty() ? int(alert.buttons.size()) - 1 : answers.front();
-        if (!answers.empty())
-            answers.pop_front();
-        return answer;
-    }
-    void showProgress(const QString&) override {}
-    void setProgress(int) override {}
-    void hideProgress() override {}
-    void openUrl(const QUrl&) override {}
-};
-
 // One start-up without PackageKit (an unconnected bus) over the given facts.
 struct StartupRun {
     QTemporaryDir folder;
     QSettings defaults{folder.filePath("defaults.ini"), QSettings::IniFormat};
-    ScriptedPrompts prompts;
+    folvane::testsupport::RecordingShellPrompts prompts;
     PackageKitInstaller noPackageKit{QDBusConnection(QStringLiteral("not connected"))};
     bool ready = false, quit = false;
 
