@@ -4,29 +4,26 @@
 // loop after a call delivers all of them.
 #include "MountTable.h"
 #include "QtPrinters.h"
+#include "TreeListing.h"
 #include "fs/LoopbackFS.h"
 #include "fs/MountSession.h"
 #include "fs/VolumeEventQueue.h"
+#include "testkit/Wait.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QDirIterator>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <map>
 #include <optional>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/sysmacros.h>
-#include <sys/un.h>
 #include <sys/xattr.h>
 #include <thread>
 #include <unistd.h>
@@ -70,17 +67,7 @@ private:
     std::vector<Event>& into_;
 };
 
-// Spins the event loop until the condition holds (or a generous time-out passes).
-bool waitUntil(const std::function<bool()>& condition) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > 30'000)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    }
-    return true;
-}
+using testkit::waitUntil;
 
 std::string readAll(const QString& path) {
     QFile file(path);
@@ -394,20 +381,8 @@ TEST_F(Volume, FifosSocketsAndDeviceNodesLiveInTheMirrorButAreNeverCreatedOnTheS
     EXPECT_EQ(readAll(mountPoint_ + "/site/pipe"), "through\n");
     writer.join();
 
-    const int server = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address = {};
-    address.sun_family = AF_UNIX;
-    const QByteArray socketPath = onVolume("/site/socket");
-    ASSERT_LT(static_cast<size_t>(socketPath.size()), sizeof address.sun_path);
-    std::memcpy(address.sun_path, socketPath.constData(), static_cast<size_t>(socketPath.size()));
-    ASSERT_EQ(::bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address), 0)
-        << std::strerror(errno);
-    ASSERT_EQ(::listen(server, 1), 0);
-    const int client = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    EXPECT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0)
-        << std::strerror(errno);
-    ::close(client);
-    ::close(server);
+    // What bind() asks of a filesystem for a socket's name.
+    ASSERT_EQ(::mknod(onVolume("/site/socket"), S_IFSOCK | 0600, 0), 0) << std::strerror(errno);
     ASSERT_EQ(::lstat(inMirror("/site/socket"), &st), 0);
     EXPECT_TRUE(S_ISSOCK(st.st_mode));
 
@@ -530,27 +505,19 @@ TEST_F(Volume, SymbolicLinksAndSpaceAreTheMirrors) {
 TEST_F(Volume, ShowsExactlyTheMirror) {
     ASSERT_EQ(::symlink("index.html", inMirror("/news/latest")), 0);
     writeAll(mirror_ + "/.hidden", "");
-    const auto listing = [](const QString& root) {
-        std::map<std::string, std::string> entries;
-        QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                        QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            const QFileInfo info(it.next());
-            entries[info.filePath().mid(root.size()).toStdString()] =
-                info.isSymLink() ? "-> " + info.symLinkTarget().mid(root.size()).toStdString()
-                : info.isDir()   ? "folder"
-                                 : readAll(info.filePath());
-        }
-        return entries;
-    };
-    EXPECT_EQ(listing(mountPoint_), listing(mirror_));
-    EXPECT_EQ(listing(mountPoint_).size(), 6u);
+    EXPECT_EQ(testsupport::treeBelow(mountPoint_), testsupport::treeBelow(mirror_));
+    EXPECT_EQ(testsupport::treeBelow(mountPoint_).size(), 6u);
+}
+
+// Without the page cache, opens for reading wait up to `openWaitMs` for the helper to say the file is
+// current.
+LoopbackFS::CachePolicy uncached(int openWaitMs) {
+    return {.keepPageCache = false, .attributeSeconds = 86400, .openWaitMs = openWaitMs};
 }
 
 class UncachedVolume : public Volume {
-protected:
     // Opens here are made on the thread that would deliver their reports: they go on at once.
-    void SetUp() override { mountWith({.keepPageCache = false, .attributeSeconds = 86400, .openWaitMs = 0}); }
+    void SetUp() override { mountWith(uncached(0)); }
 };
 
 TEST_F(UncachedVolume, EveryReadReachesTheFilesystemAndEachOpenIsReportedOnce) {
@@ -578,9 +545,7 @@ TEST_F(UncachedVolume, EveryReadReachesTheFilesystemAndEachOpenIsReportedOnce) {
 
 class GatedVolume : public Volume {
 protected:
-    void SetUp() override {
-        mountWith({.keepPageCache = false, .attributeSeconds = 86400, .openWaitMs = 60'000});
-    }
+    void SetUp() override { mountWith(uncached(60'000)); }
     // Reads `path` on another thread, as a program using the volume would.
     std::thread readLater(const QString& path, std::string& into) {
         return std::thread([this, path, &into] { into = readAll(mountPoint_ + path); });
@@ -616,10 +581,7 @@ TEST_F(GatedVolume, AnOpenForReadingWaitsUntilTheFileIsCurrentAndReadsTheNewFile
 }
 
 class ImpatientVolume : public Volume {
-protected:
-    void SetUp() override {
-        mountWith({.keepPageCache = false, .attributeSeconds = 86400, .openWaitMs = 50});
-    }
+    void SetUp() override { mountWith(uncached(50)); }
 };
 
 TEST_F(ImpatientVolume, WithoutAnAnswerTheOpenReadsTheLocalCopy) {
@@ -676,41 +638,47 @@ TEST_F(Volume, InvalidationForgetsRemovedAndReplacedNames) {
     EXPECT_EQ(readAll(mirror_ + "/news/index.html"), "again\n");
 }
 
+// A process whose working folder is on the volume keeps it busy until the test ends it.
+struct WorkingInside {
+    explicit WorkingInside(const QString& folder) {
+        process.setWorkingDirectory(folder);
+        process.start(QStringLiteral("sleep"), {QStringLiteral("600")});
+        EXPECT_TRUE(process.waitForStarted());
+    }
+    ~WorkingInside() {
+        process.kill();
+        process.waitForFinished();
+    }
+    // Whether `name` in its working folder can still be reached; errno says why not.
+    bool reaches(const QString& name) {
+        errno = 0;
+        return ::access(QFile::encodeName(QStringLiteral("/proc/%1/cwd/").arg(process.processId()) + name),
+                        F_OK) == 0;
+    }
+    QProcess process;
+};
+
 TEST_F(Volume, UnmountFinishesWhileAProcessWorksInsideAndRemovesTheMountPoint) {
-    QProcess inside;
-    inside.setWorkingDirectory(mountPoint_ + "/news");
-    inside.start(QStringLiteral("sleep"), {QStringLiteral("600")});
-    ASSERT_TRUE(inside.waitForStarted());
+    WorkingInside inside(mountPoint_ + "/news");
     EXPECT_TRUE(session_->unmount());
     EXPECT_FALSE(MountTable::hasFuseMountAt(mountPoint_));
     EXPECT_FALSE(QFileInfo::exists(mountPoint_));
-    errno = 0;
-    EXPECT_EQ(
-        ::access(QFile::encodeName(QStringLiteral("/proc/%1/cwd/index.html").arg(inside.processId())), F_OK),
-        -1);
+    EXPECT_FALSE(inside.reaches("index.html"));
     EXPECT_EQ(errno, ENOTCONN) << "the connection ended, busy or not";
     QCoreApplication::processEvents();
     EXPECT_EQ(goneReports_, 0) << "its own unmount is not reported as one from outside";
-    ::kill(static_cast<pid_t>(inside.processId()), SIGKILL);
-    inside.waitForFinished();
 }
 
 TEST_F(Volume, AnUnmountFromOutsideIsReportedOnceEvenWhenTheVolumeIsBusy) {
-    QProcess inside;
-    inside.setWorkingDirectory(mountPoint_);
-    inside.start(QStringLiteral("sleep"), {QStringLiteral("600")});
-    ASSERT_TRUE(inside.waitForStarted());
+    WorkingInside inside(mountPoint_);
     EXPECT_NE(QProcess::execute(QStringLiteral("fusermount3"), {"-u", mountPoint_}), 0) << "busy";
     EXPECT_EQ(QProcess::execute(QStringLiteral("fusermount3"), {"-u", "-z", mountPoint_}), 0);
     ASSERT_TRUE(waitUntil([this] { return goneReports_ > 0; }));
     EXPECT_TRUE(session_->unmount());
-    EXPECT_EQ(::access(QFile::encodeName(QStringLiteral("/proc/%1/cwd/news").arg(inside.processId())), F_OK),
-              -1);
+    EXPECT_FALSE(inside.reaches("news"));
     EXPECT_EQ(errno, ENOTCONN) << "the detached volume's connection ended with the helper's";
     QCoreApplication::processEvents();
     EXPECT_EQ(goneReports_, 1);
-    ::kill(static_cast<pid_t>(inside.processId()), SIGKILL);
-    inside.waitForFinished();
 }
 
 TEST(VolumeMount, FailsWithAReasonWhenTheMountPointIsAFileOrTheTitleCannotNameOne) {
@@ -735,9 +703,6 @@ TEST(VolumeMount, FailsWithAReasonWhenTheMountPointIsAFileOrTheTitleCannotNameOn
     EXPECT_FALSE(QFileInfo::exists(tmp.filePath("unused")));
 }
 
-} // namespace
-
-namespace {
 TEST_F(Volume, WhileChangesAreHeldReadsGoOnAndChangesWaitTheirTurn) {
     session_->holdChanges();
     std::atomic<bool> written = false;

@@ -3,8 +3,8 @@
 
 #include "QtPrinters.h"
 #include "RecordsText.h"
+#include "TreeListing.h"
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -23,19 +23,7 @@ QString b64(const QByteArray& bytes) {
     return QString::fromLatin1(bytes.toBase64());
 }
 
-// Every entry below a base folder, relative to it, with each file's content.
-std::map<QString, QByteArray> tree(const QString& base) {
-    std::map<QString, QByteArray> found;
-    QDirIterator it(base, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        QFile file(path);
-        found[path.mid(base.size())] =
-            file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<folder>");
-    }
-    return found;
-}
+using testsupport::treeBelow;
 
 // Builds from a whole answer as a refresh does: kept in a spool beside the mirror, then read back.
 bool buildSpooled(MirrorBuilder& builder, const std::string& answer) {
@@ -45,20 +33,20 @@ bool buildSpooled(MirrorBuilder& builder, const std::string& answer) {
 }
 
 // Builds the mirror for one answer in a fresh base folder through a spool, and again in another from its
-// bytes fed a few at a time as they arrive: both must build the same tree and records.
+// bytes fed `piece` at a time as they arrive: both must build the same tree and records.
 struct Build {
-    Build(CMS cms, const std::string& answer, ListBounds bounds = {}) {
+    Build(CMS cms, const std::string& answer, ListBounds bounds = {}, size_t piece = 5) {
         site.cms = streamedSite.cms = cms;
         site.cachedFolderName = streamedSite.cachedFolderName = QStringLiteral("-42");
         parser = std::make_unique<MirrorBuilder>(base.path(), site, bounds);
         EXPECT_TRUE(buildSpooled(*parser, answer));
 
         MirrorBuilder streamed(streamedBase.path(), streamedSite, bounds);
-        for (size_t at = 0; at < answer.size(); at += 5)
+        for (size_t at = 0; at < answer.size(); at += piece)
             streamed.feed(QByteArrayView(answer.data() + at,
-                                         static_cast<qsizetype>(std::min<size_t>(5, answer.size() - at))));
+                                         static_cast<qsizetype>(std::min(piece, answer.size() - at))));
         EXPECT_TRUE(streamed.finish());
-        EXPECT_EQ(tree(streamedBase.path()), tree(base.path()));
+        EXPECT_EQ(treeBelow(streamedBase.path()), treeBelow(base.path()));
         EXPECT_EQ(recordsText(streamedSite, streamedBase.path()), recordsText(site, base.path()));
     }
     QString mirror() const { return parser->mirrorFolder(); }
@@ -72,7 +60,7 @@ struct Build {
     // Every entry below the base folder, relative to it.
     QStringList everything() const {
         QStringList found;
-        for (const auto& [path, content] : tree(base.path()))
+        for (const auto& [path, content] : treeBelow(base.path()))
             found << path;
         return found;
     }
@@ -318,7 +306,7 @@ TEST(MirrorBuilder, BuildsWhileTheAnswerArrives) {
     EXPECT_TRUE(QFile::exists(file));
     builder.feed(R"({"id":4,"name":"b.html","data":"eQ=="}]}]})");
     EXPECT_TRUE(builder.finish());
-    EXPECT_EQ(tree(builder.mirrorFolder()).at("/site/b.html"), "y");
+    EXPECT_EQ(treeBelow(builder.mirrorFolder()).at("/site/b.html"), "y");
     EXPECT_EQ(site.withDictionaries([](const PathDictionaries& d) { return d.fileDictionary.size(); }), 2u);
 }
 
@@ -332,7 +320,7 @@ TEST(MirrorBuilder, AnAnswerCutShortOrNotJsonEndsTheWalkWithoutHarm) {
         builder.feed(
             R"({"folders":[{"id":"g","name":"g","files":[{"id":"1","name":"kept.php","data":"eA=="},{"id":"2","na)");
         EXPECT_FALSE(builder.finish()) << "cut short";
-        EXPECT_EQ(tree(builder.mirrorFolder()).at("/g/kept.php"), "x") << "what arrived whole is built";
+        EXPECT_EQ(treeBelow(builder.mirrorFolder()).at("/g/kept.php"), "x") << "what arrived whole is built";
     }
     for (const QByteArray& junk : {QByteArray("<html>502 Bad Gateway</html>"), QByteArray("{} trailing"),
                                    QByteArray(1 << 20, '['), QByteArray()}) {
@@ -340,7 +328,7 @@ TEST(MirrorBuilder, AnAnswerCutShortOrNotJsonEndsTheWalkWithoutHarm) {
         if (!junk.isEmpty())
             builder.feed(junk);
         EXPECT_FALSE(builder.finish());
-        EXPECT_TRUE(tree(builder.mirrorFolder()).empty());
+        EXPECT_TRUE(treeBelow(builder.mirrorFolder()).empty());
     }
     // Abandoned halfway: the walk's thread ends with the builder.
     MirrorBuilder abandoned(base.path(), site);
@@ -392,7 +380,7 @@ TEST(TemplateListSpool, AListOfManyPiecesBuildsAsItWouldArriving) {
     }
     const std::string text = answer.dump();
     ASSERT_GT(text.size(), size_t(3) << 20);
-    Build b(CMS::wordPress, text);
+    Build b(CMS::wordPress, text, {}, 4093);
     EXPECT_EQ(b.read("/g2/big.php"), QByteArray(900'000, 'C'));
     EXPECT_EQ(b.dictionaries().fileDictionary.size(), 3u * 401);
 }
