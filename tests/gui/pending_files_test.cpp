@@ -2,19 +2,15 @@
 // state, and a refused one can be sent again or its copy shown. A private bus plays the helper's part.
 
 #include "GuiTestSupport.h"
+#include "WindowDesk.h"
 
 #include "BusNames.h"
-#include "HttpClient.h"
-#include "NotificationBus.h"
 #include "Paths.h"
 #include "PendingFiles.h"
-#include "core/ConnectionControl.h"
 #include "core/HelperProcess.h"
 #include "core/PendingFilesWatch.h"
-#include "core/SharedPreferences.h"
 #include "testkit/BusRecorder.h"
 #include "testkit/PrivateBus.h"
-#include "ui/IconFetcher.h"
 #include "ui/PendingFilesDialog.h"
 #include "ui/SiteListModel.h"
 #include "ui/SiteListView.h"
@@ -56,26 +52,11 @@ private slots:
         testkit::PrivateBus privateBus(QProcessEnvironment::systemEnvironment(), busFolder.path(),
                                        busFolder.path());
         testkit::BusRecorder helper(privateBus.connection());
-        NotificationBus bus(privateBus.connection());
-        PendingFilesWatch watch(bus);
-
-        QTemporaryDir folder;
-        guitest::MapSecretStore secrets;
-        SiteListManager sites(secrets, folder.path());
-        SharedPreferences preferences(folder.path());
-        HttpClient http(applicationRequestLimit);
-        ConnectionControl control(sites, preferences, bus, http);
-        guitest::RecordingPrompts prompts;
-        IconFetcher icons{QString()};
-        SiteListWindow window(sites, control, prompts, icons);
-        window.setPendingFilesWatch(&watch);
-
-        auto site = std::make_shared<BaseWebsite>();
-        site->setNewValues(QStringLiteral("Company Website"),
-                           QStringLiteral("https://www.example.com/admin.php"), QStringLiteral("me"),
-                           QStringLiteral("pw"));
-        QVERIFY(sites.addNewSite(site));
-        window.refreshSiteList();
+        guitest::Desk desk({}, privateBus.connection());
+        PendingFilesWatch watch(desk.bus);
+        desk.window.setPendingFilesWatch(&watch);
+        SiteListWindow& window = desk.window;
+        const auto site = desk.add("Company Website", "https://www.example.com/admin.php");
         // Not connected: nothing to list.
         window.showPendingFiles(site->cleanName);
         QVERIFY(!window.pendingFilesDialog());
@@ -101,7 +82,9 @@ private slots:
              QStringLiteral("Template is locked.")},
             {QStringLiteral("/site/index.html"), PendingFile::State::sending, {}},
             {QStringLiteral("/styles/main.css"), PendingFile::State::retrying, {}},
-            {QStringLiteral("/site/about.html"), PendingFile::State::changedOnSite, {},
+            {QStringLiteral("/site/about.html"),
+             PendingFile::State::changedOnSite,
+             {},
              QStringLiteral("/kept/2026-01-02T03-04-05Z/site/about.site-version.html")},
         };
         helper.post(
