@@ -3,9 +3,9 @@
 #include "HttpClient.h"
 
 #include "QtPrinters.h"
+#include "testkit/Wait.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -86,10 +86,7 @@ void trickle(QTcpSocket* socket, const QByteArray& body) {
 HttpAnswer await(const std::function<void(HttpClient::Completion)>& request) {
     std::optional<HttpAnswer> answer;
     request([&](const HttpAnswer& a) { answer = a; });
-    const QDeadlineTimer deadline(30'000);
-    while (!answer && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    EXPECT_TRUE(answer) << "no answer";
+    EXPECT_TRUE(testkit::waitUntil([&] { return answer.has_value(); })) << "no answer";
     return answer.value_or(HttpAnswer{});
 }
 
