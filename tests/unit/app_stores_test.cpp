@@ -3,7 +3,6 @@
 #include "MapSecretStore.h"
 #include "QtPrinters.h"
 #include "core/BaseWebsite.h"
-#include "core/ConnectionControl.h"
 #include "core/HelperProcess.h"
 #include "core/SecretStore.h"
 #include "core/SharedPreferences.h"
@@ -322,30 +321,6 @@ TEST_F(Stores, PreferencesStartWithTheDefaultsUnderTheirTitlesIncludingTheEmptyO
     EXPECT_EQ(loaded.strPreferences("Open Finder Window on Connect"), "1");
 }
 
-TEST_F(Stores, PreferencesMissingFromTheFileTakeTheirDefaultsEverywhereAndAreWrittenBack) {
-    { SharedPreferences preferences(folder()); }
-    // A file written by hand with two preferences in it.
-    Plist dictionary(plist_new_dict());
-    plist_dict_set_item(dictionary.get(), "Enable notifications", plist_new_uint(0));
-    plist_dict_set_item(dictionary.get(), "Check automatically", plist_new_uint(0));
-    PropertyListFile handWritten(folder(), "preferences.plist");
-    ASSERT_TRUE(handWritten.save(dictionary.get()));
-    SharedPreferences preferences(folder());
-    EXPECT_EQ(preferences.strPreferences("Enable notifications"), "0") << "what the file holds stays";
-    EXPECT_EQ(preferences.strPreferences("Enable caching"), "1");
-    EXPECT_EQ(preferences.strPreferences(""), "0");
-    // The helper is told the same.
-    BaseWebsite site("www.example.com", "admin", "pw", "Site", "example.com");
-    EXPECT_EQ(helperCommandLine(site, preferences, "/base").arguments().mid(9, 5),
-              (QStringList{"0", "1", "1", "1", "0"}));
-    // And the file holds all seven now.
-    const Plist reread = handWritten.load();
-    ASSERT_TRUE(reread);
-    EXPECT_EQ(plist_dict_get_size(reread.get()), 7u);
-    SharedPreferences again(folder());
-    EXPECT_EQ(again.preferences(), preferences.preferences());
-}
-
 TEST_F(Stores, APreferenceThatCannotBeSavedIsRolledBack) {
     SharedPreferences preferences(folder());
     preferences.delegate = &delegate;
@@ -408,56 +383,6 @@ TEST(SiteListMerge, EachChangeIsAppliedToTheListAsItIsNow) {
     EXPECT_EQ(
         titlesOf(mergedSiteList(twins, {Kind::replace, site("T2", "t.example"), twins[1], 1}, twins).sites),
         (QStringList{"T", "T2"}));
-}
-
-TEST_F(Stores, TwoProgramsChangingTheListLoseNothing) {
-    SiteListManager app(secrets, folder());
-    app.delegate = &delegate;
-    ASSERT_TRUE(app.addNewSite(site("A", "a.example", "pa")));
-    ASSERT_TRUE(app.addNewSite(site("B", "b.example", "pb")));
-    auto helper = std::make_shared<HelperProcess>();
-    app.siteList()[0]->siteConnection = helper;
-
-    // The command line reads the list, then the application changes it before the command saves.
-    SiteListManager cli(secrets, folder());
-    ASSERT_TRUE(app.addNewSite(site("C", "c.example", "pc")));
-    ASSERT_TRUE(cli.addNewSite(site("D", "d.example", "pd")));
-    EXPECT_EQ(titles(cli), (QStringList{"A", "B", "C", "D"}));
-    EXPECT_EQ(passwordOf(cli, *cli.siteList()[2]), "pc") << "a site read back finds its password";
-    ASSERT_TRUE(app.finishedEditingSite(site("B edited", "b.example", "pb"), 1));
-    cli.dialogDelete = [](const QString&, const QString&) { return true; };
-    ASSERT_TRUE(cli.removeSite(*cli.siteList()[2]));
-    EXPECT_EQ(titles(cli), (QStringList{"A", "B edited", "D"}));
-
-    // The application's edit of a site the command line removed meanwhile is refused and shows the list
-    // as it is.
-    const int told = delegate.sites;
-    EXPECT_FALSE(app.finishedEditingSite(site("C edited", "c.example", "pc"), 2));
-    EXPECT_TRUE(app.lastError().contains("another program")) << app.lastError().toStdString();
-    EXPECT_EQ(titles(app), (QStringList{"A", "B edited", "D"}));
-    EXPECT_GT(delegate.sites, told);
-    EXPECT_EQ(app.siteList()[0]->siteConnection, helper) << "a record that stays keeps its connection";
-    EXPECT_EQ(titles(SiteListManager(secrets, folder())), (QStringList{"A", "B edited", "D"}));
-}
-
-TEST_F(Stores, TheApplicationShowsAChangeAnotherProgramSaved) {
-    SiteListManager app(secrets, folder());
-    app.delegate = &delegate;
-    ASSERT_TRUE(app.addNewSite(site("A", "a.example", "pa")));
-    const auto record = app.siteList()[0];
-    EXPECT_FALSE(app.reloadIfChanged()) << "its own save is nothing new";
-    const int told = delegate.sites;
-    {
-        SiteListManager cli(secrets, folder());
-        ASSERT_TRUE(cli.addNewSite(site("B", "b.example", "pb")));
-        ASSERT_TRUE(cli.finishedEditingSite(site("A", "a.example", "new password"), 0));
-    }
-    // The folder watch reports it once the event loop turns.
-    EXPECT_TRUE(testkit::waitUntil([&] { return delegate.sites != told; }));
-    EXPECT_EQ(titles(app), (QStringList{"A", "B"}));
-    EXPECT_EQ(app.siteList()[0], record);
-    EXPECT_EQ(passwordOf(app, *record), "new password");
-    EXPECT_EQ(passwordOf(app, *app.siteList()[1]), "pb");
 }
 
 TEST_F(Stores, AnEditOpenedBeforeAnotherProgramsChangeStaysWithItsSite) {
@@ -537,30 +462,6 @@ TEST(SecretKeys, AnItemIsKeyedOnWhereThePasswordGoesAndWhoseItIs) {
     for (const char* changedByCleaning : {"https://h.example/cp", "http://h.example/cp", "www.h.example/cp"})
         EXPECT_FALSE(SecretAttributes::olderKeyOf(*site("Blog", changedByCleaning), true))
             << changedByCleaning;
-}
-
-TEST_F(Stores, ASiteNeverReceivesAPasswordItDidNotStore) {
-    SiteListManager manager(secrets, folder());
-    ASSERT_TRUE(manager.addNewSite(site("Secure", "https://host.example/admin.php?D=cp", "first secret")));
-    // The same host, path and user over plain http, with a query of its own and no password.
-    ASSERT_TRUE(manager.addNewSite(site("Plain", "http://host.example/admin.php?D=cp&x=1", "")));
-    BaseWebsite plain = *manager.siteList()[1];
-    EXPECT_FALSE(manager.loadPassword(plain));
-    EXPECT_EQ(plain.password, "");
-    BaseWebsite secure = *manager.siteList()[0];
-    EXPECT_TRUE(manager.loadPassword(secure));
-    EXPECT_EQ(secure.password, "first secret");
-    EXPECT_EQ(manager.siteList()[0]->password, "") << "the list keeps no password once it is stored";
-
-    // A list file whose cleaned URL names another host than the typed one: the typed one counts.
-    ASSERT_TRUE(manager.addNewSite(site("Elsewhere", "https://other.example/admin.php", "")));
-    Plist root = siteListCodec::archive(manager.siteList());
-    plist_dict_set_item(plist_array_get_item(root.get(), 2), "url",
-                        plist_new_string("https://host.example/admin.php?D=cp"));
-    const std::optional<SiteRecords> read = siteListCodec::sitesFrom(root.get());
-    ASSERT_TRUE(read);
-    EXPECT_EQ((*read)[2]->url, "http://www.other.example/admin.php");
-    EXPECT_FALSE(manager.loadPassword(*(*read)[2]));
 }
 
 TEST_F(Stores, AnEditedAddressUserOrTitleTakesItsPasswordAlong) {

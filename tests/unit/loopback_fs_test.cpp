@@ -4,7 +4,6 @@
 // loop after a call delivers all of them.
 #include "MountTable.h"
 #include "QtPrinters.h"
-#include "TreeListing.h"
 #include "fs/LoopbackFS.h"
 #include "fs/MountSession.h"
 #include "fs/VolumeEventQueue.h"
@@ -481,32 +480,12 @@ TEST_F(Volume, SetAttributesTruncatesFirstAndAFailedTruncateChangesNothingElse) 
     EXPECT_TRUE(events().empty());
 }
 
-TEST_F(Volume, SymbolicLinksAndSpaceAreTheMirrors) {
-    ASSERT_EQ(::symlink("/etc/passwd", onVolume("/site/absolute")), 0);
-    ASSERT_EQ(::symlink("../news/index.html", onVolume("/site/relative")), 0);
-    char target[256] = {};
-    ASSERT_GT(::readlink(inMirror("/site/absolute"), target, sizeof target - 1), 0);
-    EXPECT_STREQ(target, "/etc/passwd") << "the target is kept as given, not mapped into the mirror";
-    std::fill(std::begin(target), std::end(target), '\0');
-    ASSERT_GT(::readlink(onVolume("/site/relative"), target, sizeof target - 1), 0);
-    EXPECT_STREQ(target, "../news/index.html");
-    EXPECT_EQ(readAll(mountPoint_ + "/site/relative"), "<h1>News</h1>\n");
-    struct stat st;
-    ASSERT_EQ(::lstat(onVolume("/site/relative"), &st), 0);
-    EXPECT_TRUE(S_ISLNK(st.st_mode));
-
+TEST_F(Volume, ReportsTheMirrorsDiskSpace) {
     struct statvfs volume, disk;
     ASSERT_EQ(::statvfs(onVolume("/"), &volume), 0);
     ASSERT_EQ(::statvfs(inMirror(""), &disk), 0);
     EXPECT_EQ(volume.f_blocks * volume.f_frsize, disk.f_blocks * disk.f_frsize);
     EXPECT_GT(volume.f_bavail, 0u);
-}
-
-TEST_F(Volume, ShowsExactlyTheMirror) {
-    ASSERT_EQ(::symlink("index.html", inMirror("/news/latest")), 0);
-    writeAll(mirror_ + "/.hidden", "");
-    EXPECT_EQ(testsupport::treeBelow(mountPoint_), testsupport::treeBelow(mirror_));
-    EXPECT_EQ(testsupport::treeBelow(mountPoint_).size(), 6u);
 }
 
 // Without the page cache, opens for reading wait up to `openWaitMs` for the helper to say the file is
@@ -590,18 +569,6 @@ TEST_F(ImpatientVolume, WithoutAnAnswerTheOpenReadsTheLocalCopy) {
     reader.join(); // nobody lets it go
     EXPECT_EQ(content, "About us\n");
     EXPECT_EQ(events(), (std::vector<Event>{pathEvent("opened", "/site/about.html")}));
-}
-
-TEST_F(UncachedVolume, EveryWriteCallReachesTheFilesystemAsItIsMade) {
-    const int fd = ::open(onVolume("/site/about.html"), O_WRONLY);
-    ASSERT_GE(fd, 0);
-    for (const char* chunk : {"one ", "two ", "three\n"})
-        ASSERT_EQ(::write(fd, chunk, std::strlen(chunk)), static_cast<ssize_t>(std::strlen(chunk)));
-    EXPECT_EQ(readAll(mirror_ + "/site/about.html"), "one two three\n");
-    ASSERT_EQ(::close(fd), 0);
-    waitForRelease("/site/about.html");
-    const Event write = pathEvent("written", "/site/about.html");
-    EXPECT_EQ(events(), (std::vector<Event>{write, write, write, pathEvent("released", "/site/about.html")}));
 }
 
 TEST_F(Volume, KeepsContentsAcrossOpensUntilTheHelperInvalidates) {
