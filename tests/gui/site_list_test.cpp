@@ -171,38 +171,6 @@ private slots:
         desk.window.rowMenu()->hide();
     }
 
-    void rowsShowTheConnectionState() {
-        Desk desk;
-        auto connecting = desk.add("Connecting", "http://connecting.test");
-        auto connected = desk.add("Connected", "http://connected.test");
-        auto failed = desk.add("Failed", "http://failed.test");
-        auto idle = desk.add("Idle", "http://idle.test");
-        connecting->siteConnection = std::make_shared<HelperProcess>();
-        connected->siteConnection = std::make_shared<HelperProcess>();
-        connected->finishedConnecting = true;
-        failed->connectingError = true;
-        desk.window.model().redraw();
-        auto stateOf = [&](int row) { return desk.window.rowWidgetAt(row)->state(); };
-        QCOMPARE(stateOf(0), ConnectionState::connecting);
-        QCOMPARE(stateOf(1), ConnectionState::connected);
-        QCOMPARE(stateOf(2), ConnectionState::error);
-        QCOMPARE(stateOf(3), ConnectionState::idle);
-        // Connected rows offer eject and refresh; the others do not.
-        QVERIFY(!desk.window.rowWidgetAt(0)->ejectButton()->isHidden());
-        QVERIFY(!desk.window.rowWidgetAt(1)->refreshButton()->isHidden());
-        QVERIFY(desk.window.rowWidgetAt(2)->ejectButton()->isHidden());
-        QVERIFY(desk.window.rowWidgetAt(3)->refreshButton()->isHidden());
-
-        // The failed check shows once; a helper's announced end shows the error until the next redraw.
-        desk.window.model().showTerminated("Connected");
-        QCOMPARE(stateOf(1), ConnectionState::error);
-        desk.window.model().redraw();
-        QCOMPARE(stateOf(2), ConnectionState::idle);
-        QCOMPARE(stateOf(1), ConnectionState::connected);
-        connecting->siteConnection.reset();
-        connected->siteConnection.reset();
-    }
-
     void aSiteWithoutAnIconShowsItsInitialOnAColourOfItsTitle() {
         const std::vector<std::pair<QString, QString>> initials = {
             {"demo shop", "D"}, {"  “Quoted” site", "Q"},
@@ -455,7 +423,9 @@ private slots:
         QCOMPARE(titlesOf(desk.sites.siteList()), QStringList{"Typed"});
     }
 
-    void screenshots() {
+    // Each row shows its site's state, drawn for the README: a connecting or connected site can be ejected, a
+    // connected one refreshed, and an error shows until the next redraw.
+    void rowsShowTheConnectionState() {
         QMenu applicationMenu;
         applicationMenu.addAction("Preferences…");
         {
@@ -481,6 +451,22 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&desk.window));
         select(desk.window, 3);
         guitest::saveScreenshot(desk.window, "main-window-sites");
+        const auto row = [&](int at) { return desk.window.rowWidgetAt(at); };
+        QCOMPARE(row(0)->state(), ConnectionState::connected);
+        QCOMPARE(row(1)->state(), ConnectionState::connecting);
+        QCOMPARE(row(2)->state(), ConnectionState::error);
+        QCOMPARE(row(3)->state(), ConnectionState::idle);
+        QVERIFY(!row(0)->refreshButton()->isHidden());
+        QVERIFY(!row(1)->ejectButton()->isHidden());
+        QVERIFY(row(2)->ejectButton()->isHidden());
+        QVERIFY(row(3)->refreshButton()->isHidden());
+
+        // The failed check shows once; a helper's announced end shows the error until the next redraw.
+        desk.window.model().showTerminated("Company Website");
+        QCOMPARE(row(0)->state(), ConnectionState::error);
+        desk.window.model().redraw();
+        QCOMPARE(row(2)->state(), ConnectionState::idle);
+        QCOMPARE(row(0)->state(), ConnectionState::connected);
         connected->siteConnection.reset();
         connecting->siteConnection.reset();
     }
