@@ -1,13 +1,12 @@
 // The update feed: which release it names, whether that is newer, when the daily check is due, and what the
 // updater tells the user, against a feed served on the loopback interface.
 #include "RecordingShellPrompts.h"
+#include "TinyWebServer.h"
 #include "shell/Appcast.h"
 #include "shell/Updater.h"
 
 #include <QCoreApplication>
 #include <QSettings>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <optional>
@@ -78,46 +77,17 @@ TEST(Appcast, ChecksOnceADay) {
 
 namespace {
 
-// Serves one fixed HTTP answer to every request.
-class FeedServer {
-public:
-    FeedServer() {
-        server_.listen(QHostAddress::LocalHost);
-        QObject::connect(&server_, &QTcpServer::newConnection, [this] {
-            while (QTcpSocket* socket = server_.nextPendingConnection()) {
-                ++requests;
-                QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
-                    socket->readAll();
-                    socket->write("HTTP/1.1 " + status +
-                                  "\r\nContent-Type: application/rss+xml\r\nContent-Length: " +
-                                  QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
-                    socket->disconnectFromHost();
-                });
-                QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-            }
-        });
-    }
-    QUrl url() const {
-        return QUrl(QStringLiteral("http://127.0.0.1:%1/appcast.xml").arg(server_.serverPort()));
-    }
-
-    QByteArray status = "200 OK";
-    QByteArray body;
-    int requests = 0;
-
-private:
-    QTcpServer server_;
-};
-
 struct UpdaterRun {
     QTemporaryDir folder;
     QSettings defaults{folder.filePath("defaults.ini"), QSettings::IniFormat};
-    FeedServer feed;
+    folvane::testsupport::TinyWebServer feed;
     folvane::testsupport::RecordingShellPrompts prompts;
-    Updater updater{prompts, {feed.url(), "3.0.0", &defaults, nullptr, 60 * 60 * 1000}};
+    Updater updater{prompts,
+                    {QUrl(feed.base() + "/appcast.xml"), "3.0.0", &defaults, nullptr, 60 * 60 * 1000}};
 
     UpdaterRun() {
-        feed.body = feedWith(R"(<item><title>Version 3.1.0</title><link>https://example.com/download</link>
+        feed.answers["/appcast.xml"].body =
+            feedWith(R"(<item><title>Version 3.1.0</title><link>https://example.com/download</link>
             <sparkle:shortVersionString>3.1.0</sparkle:shortVersionString></item>)");
     }
     // Runs one check to its end (a user's, or one the updater starts itself).
@@ -159,7 +129,7 @@ TEST(Updater, SkippedReleaseIsOfferedOnlyWhenTheUserAsks) {
 
 TEST(Updater, TellsTheUserOnlyWhenAskedAboutNoUpdateOrAFailure) {
     UpdaterRun run;
-    run.feed.body =
+    run.feed.answers["/appcast.xml"].body =
         feedWith(R"(<item><link>https://example.com/</link><sparkle:version>3.0.0</sparkle:version></item>)");
     run.check(false);
     EXPECT_TRUE(run.prompts.alerts.empty());
@@ -167,7 +137,7 @@ TEST(Updater, TellsTheUserOnlyWhenAskedAboutNoUpdateOrAFailure) {
     ASSERT_EQ(run.prompts.alerts.size(), 1u);
     EXPECT_EQ(run.prompts.alerts[0].message, "You're up-to-date!");
 
-    run.feed.status = "404 Not Found";
+    run.feed.answers["/appcast.xml"].status = 404;
     run.check(false);
     EXPECT_EQ(run.prompts.alerts.size(), 1u);
     run.check(true);
@@ -179,11 +149,11 @@ TEST(Updater, CheckingAutomaticallyChecksOnceADay) {
     UpdaterRun run;
     run.check(std::nullopt); // the first automatic check runs at once
     EXPECT_TRUE(run.updater.checksAutomatically());
-    EXPECT_EQ(run.feed.requests, 1);
+    EXPECT_EQ(run.feed.requested.size(), 1);
 
     // Switched off and on again the same day: the last check is recent, so none now.
     run.updater.setCheckAutomatically(false);
     run.updater.setCheckAutomatically(true);
     QCoreApplication::processEvents();
-    EXPECT_EQ(run.feed.requests, 1);
+    EXPECT_EQ(run.feed.requested.size(), 1);
 }
