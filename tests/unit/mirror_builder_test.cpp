@@ -3,8 +3,8 @@
 
 #include "QtPrinters.h"
 #include "RecordsText.h"
-#include "TreeListing.h"
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -23,7 +23,18 @@ QString b64(const QByteArray& bytes) {
     return QString::fromLatin1(bytes.toBase64());
 }
 
-using testsupport::treeBelow;
+// Every entry below a folder, relative to it: a file's content, or "<folder>".
+std::map<QString, QByteArray> treeBelow(const QString& root) {
+    std::map<QString, QByteArray> found;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        QFile file(it.next());
+        found[file.fileName().mid(root.size())] =
+            file.open(QIODevice::ReadOnly) ? file.readAll() : "<folder>";
+    }
+    return found;
+}
 
 // Builds from a whole answer as a refresh does: kept in a spool beside the mirror, then read back.
 bool buildSpooled(MirrorBuilder& builder, const std::string& answer) {
