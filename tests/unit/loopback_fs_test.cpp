@@ -22,7 +22,6 @@
 #include <optional>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
-#include <sys/sysmacros.h>
 #include <sys/xattr.h>
 #include <thread>
 #include <unistd.h>
@@ -97,7 +96,6 @@ protected:
         QObject::connect(session_.get(), &MountSession::mounted, [this] { mounted_ = true; });
         QObject::connect(session_.get(), &MountSession::mountFailed,
                          [this](const QString& reason) { failure_ = reason; });
-        QObject::connect(session_.get(), &MountSession::unmountedFromOutside, [this] { ++goneReports_; });
         session_->mount();
         ASSERT_TRUE(waitUntil([this] { return mounted_ || failure_; }));
         ASSERT_TRUE(mounted_) << failure_->toStdString();
@@ -137,28 +135,7 @@ protected:
     std::unique_ptr<MountSession> session_;
     bool mounted_ = false;
     std::optional<QString> failure_;
-    int goneReports_ = 0;
 };
-
-TEST_F(Volume, CreateIsExclusiveWithTheGivenModeAndPostsOnlyWhenItCreated) {
-    ::umask(022);
-    const int fd = ::open(onVolume("/news/new.html"), O_WRONLY | O_CREAT | O_EXCL, 0640);
-    ASSERT_GE(fd, 0) << std::strerror(errno);
-    ASSERT_EQ(::close(fd), 0);
-    struct stat st;
-    ASSERT_EQ(::stat(inMirror("/news/new.html"), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0640u);
-    waitForRelease("/news/new.html");
-    EXPECT_EQ(events(), (std::vector<Event>{pathEvent("created", "/news/new.html"),
-                                            pathEvent("released", "/news/new.html")}));
-
-    errno = 0;
-    EXPECT_EQ(::open(onVolume("/news/new.html"), O_WRONLY | O_CREAT | O_EXCL, 0640), -1);
-    EXPECT_EQ(errno, EEXIST);
-    EXPECT_EQ(::open(onVolume("/missing/new.html"), O_WRONLY | O_CREAT | O_EXCL, 0640), -1);
-    EXPECT_EQ(errno, ENOENT);
-    EXPECT_TRUE(events().empty()) << "a failed create posts nothing";
-}
 
 TEST_F(Volume, UnlinkMkdirAndRmdirReportOnlyWhatWorked) {
     // The kernel answers names it knows are missing itself; these two it still believes in, but the
@@ -366,87 +343,6 @@ TEST_F(Volume, CallsRunAtOnceAndEachFilesReportsKeepTheirOrder) {
     }
 }
 
-TEST_F(Volume, FifosSocketsAndDeviceNodesLiveInTheMirrorButAreNeverCreatedOnTheSite) {
-    ASSERT_EQ(::mkfifo(onVolume("/site/pipe"), 0600), 0);
-    struct stat st;
-    ASSERT_EQ(::lstat(inMirror("/site/pipe"), &st), 0);
-    EXPECT_TRUE(S_ISFIFO(st.st_mode));
-    // The kernel carries the data; the volume only holds the name.
-    std::thread writer([&] {
-        const int fd = ::open(onVolume("/site/pipe"), O_WRONLY);
-        [[maybe_unused]] const ssize_t n = ::write(fd, "through\n", 8);
-        ::close(fd);
-    });
-    EXPECT_EQ(readAll(mountPoint_ + "/site/pipe"), "through\n");
-    writer.join();
-
-    // What bind() asks of a filesystem for a socket's name.
-    ASSERT_EQ(::mknod(onVolume("/site/socket"), S_IFSOCK | 0600, 0), 0) << std::strerror(errno);
-    ASSERT_EQ(::lstat(inMirror("/site/socket"), &st), 0);
-    EXPECT_TRUE(S_ISSOCK(st.st_mode));
-
-    ASSERT_EQ(::mknod(onVolume("/site/null"), S_IFCHR | 0600, makedev(1, 3)), 0) << std::strerror(errno);
-    ASSERT_EQ(::stat(onVolume("/site/null"), &st), 0);
-    EXPECT_TRUE(S_ISCHR(st.st_mode));
-    EXPECT_EQ(st.st_rdev, makedev(1, 3));
-    // A caller without the right to make device nodes is refused, and nothing is made.
-    EXPECT_NE(
-        QProcess::execute(QStringLiteral("setpriv"), {"--inh-caps=-mknod", "--bounding-set=-mknod", "mknod",
-                                                      mountPoint_ + "/site/disk", "b", "8", "0"}),
-        0);
-    EXPECT_FALSE(QFileInfo::exists(mirror_ + "/site/disk"));
-    EXPECT_EQ(::mkfifo(onVolume("/site/pipe"), 0600), -1);
-    EXPECT_EQ(errno, EEXIST);
-    EXPECT_TRUE(events().empty()) << "none of these is a template";
-
-    // A regular file made by mknod is a new file like any other (the kernel may make it by a create and
-    // a release).
-    ASSERT_EQ(::mknod(onVolume("/site/plain.html"), S_IFREG | 0644, 0), 0);
-    const std::vector<Event> made = events();
-    ASSERT_FALSE(made.empty());
-    EXPECT_EQ(made.front(), pathEvent("created", "/site/plain.html"));
-    for (size_t i = 1; i < made.size(); ++i)
-        EXPECT_EQ(made[i], pathEvent("released", "/site/plain.html"));
-}
-
-TEST_F(Volume, CopiesHolesAccessAndFolderSyncAnswerAsTheMirrorDoes) {
-    const int from = ::open(onVolume("/site/about.html"), O_RDONLY);
-    const int to = ::open(onVolume("/news/copy.html"), O_WRONLY | O_CREAT | O_EXCL, 0644);
-    ASSERT_GE(from, 0);
-    ASSERT_GE(to, 0);
-    EXPECT_EQ(::copy_file_range(from, nullptr, to, nullptr, 64, 0), 9);
-    ::close(from);
-    ::close(to);
-    waitForRelease("/news/copy.html");
-    EXPECT_EQ(readAll(mirror_ + "/news/copy.html"), "About us\n");
-    const std::vector<Event> copy = events();
-    EXPECT_EQ(copy.front(), pathEvent("created", "/news/copy.html"));
-    EXPECT_NE(std::find(copy.begin(), copy.end(), pathEvent("written", "/news/copy.html")), copy.end());
-
-    const int sparse = ::open(onVolume("/news/sparse.bin"), O_RDWR | O_CREAT | O_EXCL, 0644);
-    ASSERT_GE(sparse, 0);
-    ASSERT_EQ(::pwrite(sparse, "x", 1, 1 << 20), 1);
-    ASSERT_EQ(::fsync(sparse), 0);
-    EXPECT_EQ(::lseek(sparse, 0, SEEK_DATA), 1 << 20 & ~4095);
-    EXPECT_EQ(::lseek(sparse, 0, SEEK_HOLE), 0);
-    EXPECT_EQ(::lseek(sparse, 2 << 20, SEEK_DATA), -1);
-    EXPECT_EQ(errno, ENXIO);
-    ::close(sparse);
-
-    ASSERT_EQ(::chmod(inMirror("/site/about.html"), 0444), 0);
-    session_->invalidate(QStringLiteral("/site/about.html"));
-    EXPECT_EQ(::access(onVolume("/site/about.html"), R_OK), 0);
-    EXPECT_EQ(::access(onVolume("/site/about.html"), X_OK), -1) << "not even root may run it";
-    EXPECT_EQ(errno, EACCES);
-    EXPECT_EQ(::access(onVolume("/site/missing"), F_OK), -1);
-    EXPECT_EQ(errno, ENOENT);
-
-    const int folder = ::open(onVolume("/news"), O_RDONLY | O_DIRECTORY);
-    ASSERT_GE(folder, 0);
-    EXPECT_EQ(::fsync(folder), 0);
-    ::close(folder);
-}
-
 TEST_F(Volume, SetAttributesTruncatesFirstAndAFailedTruncateChangesNothingElse) {
     // Truncating a set-user-id file without CAP_FSETID asks for the size and the cleared mode at once.
     ASSERT_EQ(::chmod(onVolume("/site/about.html"), 04755), 0);
@@ -603,71 +499,6 @@ TEST_F(Volume, InvalidationForgetsRemovedAndReplacedNames) {
     // A plain create (no O_EXCL) on the forgotten name creates the file again.
     writeAll(mountPoint_ + "/news/index.html", "again\n");
     EXPECT_EQ(readAll(mirror_ + "/news/index.html"), "again\n");
-}
-
-// A process whose working folder is on the volume keeps it busy until the test ends it.
-struct WorkingInside {
-    explicit WorkingInside(const QString& folder) {
-        process.setWorkingDirectory(folder);
-        process.start(QStringLiteral("sleep"), {QStringLiteral("600")});
-        EXPECT_TRUE(process.waitForStarted());
-    }
-    ~WorkingInside() {
-        process.kill();
-        process.waitForFinished();
-    }
-    // Whether `name` in its working folder can still be reached; errno says why not.
-    bool reaches(const QString& name) {
-        errno = 0;
-        return ::access(QFile::encodeName(QStringLiteral("/proc/%1/cwd/").arg(process.processId()) + name),
-                        F_OK) == 0;
-    }
-    QProcess process;
-};
-
-TEST_F(Volume, UnmountFinishesWhileAProcessWorksInsideAndRemovesTheMountPoint) {
-    WorkingInside inside(mountPoint_ + "/news");
-    EXPECT_TRUE(session_->unmount());
-    EXPECT_FALSE(MountTable::hasFuseMountAt(mountPoint_));
-    EXPECT_FALSE(QFileInfo::exists(mountPoint_));
-    EXPECT_FALSE(inside.reaches("index.html"));
-    EXPECT_EQ(errno, ENOTCONN) << "the connection ended, busy or not";
-    QCoreApplication::processEvents();
-    EXPECT_EQ(goneReports_, 0) << "its own unmount is not reported as one from outside";
-}
-
-TEST_F(Volume, AnUnmountFromOutsideIsReportedOnceEvenWhenTheVolumeIsBusy) {
-    WorkingInside inside(mountPoint_);
-    EXPECT_NE(QProcess::execute(QStringLiteral("fusermount3"), {"-u", mountPoint_}), 0) << "busy";
-    EXPECT_EQ(QProcess::execute(QStringLiteral("fusermount3"), {"-u", "-z", mountPoint_}), 0);
-    ASSERT_TRUE(waitUntil([this] { return goneReports_ > 0; }));
-    EXPECT_TRUE(session_->unmount());
-    EXPECT_FALSE(inside.reaches("news"));
-    EXPECT_EQ(errno, ENOTCONN) << "the detached volume's connection ended with the helper's";
-    QCoreApplication::processEvents();
-    EXPECT_EQ(goneReports_, 1);
-}
-
-TEST(VolumeMount, FailsWithAReasonWhenTheMountPointIsAFileOrTheTitleCannotNameOne) {
-    QTemporaryDir tmp(QStringLiteral("/tmp/folvane-loopback-XXXXXX"));
-    VolumeEventQueue events;
-    LoopbackFS fs(tmp.path(), events, {});
-    const auto outcome = [&](const QString& sessionTitle, const QString& mountPoint) {
-        MountSession session(fs, sessionTitle, mountPoint);
-        std::optional<QString> result;
-        QObject::connect(&session, &MountSession::mounted, [&] { result = QString(); });
-        QObject::connect(&session, &MountSession::mountFailed,
-                         [&](const QString& reason) { result = reason; });
-        session.mount();
-        waitUntil([&] { return result.has_value(); });
-        return result.value_or(QStringLiteral("no outcome"));
-    };
-    writeAll(tmp.filePath("file"), "x");
-    EXPECT_TRUE(outcome(title, tmp.filePath("file")).contains("not a folder"));
-    EXPECT_EQ(readAll(tmp.filePath("file")), "x");
-    for (const QString& unsafe : {QString(), QStringLiteral(".."), QStringLiteral("a/b")})
-        EXPECT_TRUE(outcome(unsafe, tmp.filePath("unused")).contains("cannot name a mount point"));
-    EXPECT_FALSE(QFileInfo::exists(tmp.filePath("unused")));
 }
 
 TEST_F(Volume, WhileChangesAreHeldReadsGoOnAndChangesWaitTheirTurn) {
