@@ -8,9 +8,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
-#include <QThread>
-#include <cerrno>
-#include <cstring>
 #include <map>
 
 #include <gtest/gtest.h>
@@ -286,51 +283,6 @@ TEST(MirrorBuilder, WhatExceedsTheListsBoundsIsSkippedAndTheRestBuilt) {
 
 namespace {
 
-TEST(MirrorBuilder, BuildsWhileTheAnswerArrives) {
-    QTemporaryDir base;
-    WebsiteInUse site;
-    site.cms = CMS::expressionEngine;
-    site.cachedFolderName = QStringLiteral("-7");
-    MirrorBuilder builder(base.path(), site);
-    const std::string first =
-        R"({"folders":[{"id":1,"name":"site","is_special":true,"files":[{"id":3,"name":"a.html","data":"eA=="},)";
-    builder.feed(QByteArrayView(first.data(), static_cast<qsizetype>(first.size())));
-    // The first template is on disk while the rest of the answer is still to come.
-    const QString file = builder.mirrorFolder() + "/site/a.html";
-    for (int i = 0; i < 3000 && !QFile::exists(file); ++i)
-        QThread::msleep(10);
-    EXPECT_TRUE(QFile::exists(file));
-    builder.feed(R"({"id":4,"name":"b.html","data":"eQ=="}]}]})");
-    EXPECT_TRUE(builder.finish());
-    EXPECT_EQ(treeBelow(builder.mirrorFolder()).at("/site/b.html"), "y");
-    EXPECT_EQ(site.withDictionaries([](const PathDictionaries& d) { return d.fileDictionary.size(); }), 2u);
-}
-
-TEST(MirrorBuilder, AnAnswerCutShortOrNotJsonEndsTheWalkWithoutHarm) {
-    QTemporaryDir base;
-    WebsiteInUse site;
-    site.cms = CMS::wordPress;
-    site.cachedFolderName = QStringLiteral("-8");
-    {
-        MirrorBuilder builder(base.path(), site);
-        builder.feed(
-            R"({"folders":[{"id":"g","name":"g","files":[{"id":"1","name":"kept.php","data":"eA=="},{"id":"2","na)");
-        EXPECT_FALSE(builder.finish()) << "cut short";
-        EXPECT_EQ(treeBelow(builder.mirrorFolder()).at("/g/kept.php"), "x") << "what arrived whole is built";
-    }
-    for (const QByteArray& junk : {QByteArray("<html>502 Bad Gateway</html>"), QByteArray("{} trailing"),
-                                   QByteArray(1 << 20, '['), QByteArray()}) {
-        MirrorBuilder builder(base.path(), site);
-        if (!junk.isEmpty())
-            builder.feed(junk);
-        EXPECT_FALSE(builder.finish());
-        EXPECT_TRUE(treeBelow(builder.mirrorFolder()).empty());
-    }
-    // Abandoned halfway: the walk's thread ends with the builder.
-    MirrorBuilder abandoned(base.path(), site);
-    abandoned.feed(R"({"folders":[)");
-}
-
 // Whether a kept list may replace the mirror: read as leniently as the build reads it.
 TEST(TemplateListSpool, OnlyOneWholeObjectWithFoldersIsUsable) {
     QTemporaryDir folder;
@@ -379,21 +331,6 @@ TEST(TemplateListSpool, AListOfManyPiecesBuildsAsItWouldArriving) {
     Build b(CMS::wordPress, text, {}, 4093);
     EXPECT_EQ(b.read("/g2/big.php"), QByteArray(900'000, 'C'));
     EXPECT_EQ(b.dictionaries().fileDictionary.size(), 3u * 401);
-}
-
-// A full disk is met end to end, with the helper (the refresh tests).
-TEST(TemplateListSpool, AFolderWhereNoFileCanBeMadeIsAFailureWithItsReason) {
-    TemplateListSpool nowhere(QStringLiteral("/nonexistent/folder"));
-    EXPECT_EQ(nowhere.failure(), QStringLiteral("no file can be made in /nonexistent/folder: ") +
-                                     QString::fromLocal8Bit(std::strerror(ENOENT)));
-    nowhere.append("{}");
-    EXPECT_FALSE(nowhere.isUsable());
-    QTemporaryDir base;
-    WebsiteInUse site;
-    site.cms = CMS::wordPress;
-    site.cachedFolderName = QStringLiteral("-9");
-    MirrorBuilder builder(base.path(), site);
-    EXPECT_FALSE(nowhere.buildInto(builder));
 }
 
 } // namespace
