@@ -6,10 +6,8 @@
 #include "testkit/Wait.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QThread>
 #include <QTimer>
 #include <functional>
 #include <gtest/gtest.h>
@@ -112,20 +110,6 @@ TEST(HttpClient, AnyHttpStatusIsAnAnswerWithItsBody) {
     EXPECT_TRUE(server.requests.front().startsWith("GET /x?a=1&m=status HTTP/1.1\r\n"));
 }
 
-TEST(HttpClient, PostsTheFormEncodedFields) {
-    LocalServer server([](QTcpSocket* socket, const QByteArray&) { reply(socket, "200 OK", "{}"); });
-    HttpClient http(helperRequestLimit);
-    const HttpAnswer answer = await([&](auto done) {
-        http.postForm(server.url("/login"), {{"username", "a b"}, {"password", "p+&="}}, done);
-    });
-    EXPECT_EQ(answer.body, "{}");
-    ASSERT_EQ(server.requests.size(), 1);
-    const QByteArray& request = server.requests.front();
-    EXPECT_TRUE(request.startsWith("POST /login HTTP/1.1\r\n"));
-    EXPECT_TRUE(request.contains("\r\nContent-Type: application/x-www-form-urlencoded; charset=utf-8\r\n"));
-    EXPECT_TRUE(request.endsWith("\r\n\r\npassword=p%2B%26%3D&username=a%20b"));
-}
-
 TEST(HttpClient, OnlyWebAddressesAreAskedAndTheRefusalComesLater) {
     HttpClient http(applicationRequestLimit);
     for (const QString& url :
@@ -145,32 +129,6 @@ TEST(HttpClient, OnlyWebAddressesAreAskedAndTheRefusalComesLater) {
         EXPECT_EQ(answer.error, "invalid URL: " + url);
         EXPECT_TRUE(answer.body.isEmpty());
         EXPECT_FALSE(answer.timedOut);
-    }
-}
-
-TEST(HttpClient, ARefusedConnectionFailsWithoutTimingOut) {
-    QString url;
-    {
-        LocalServer closed([](QTcpSocket*, const QByteArray&) {});
-        url = closed.url("/status");
-    }
-    HttpClient http(applicationRequestLimit);
-    const HttpAnswer answer = await([&](auto done) { http.get(url, done); });
-    EXPECT_TRUE(answer.failed());
-    EXPECT_FALSE(answer.timedOut);
-    EXPECT_TRUE(answer.body.isEmpty());
-    EXPECT_TRUE(answer.describe().startsWith("failure: "));
-}
-
-TEST(HttpClientTimeLimit, ASilentSiteIsGivenUpAfterTheLimit) {
-    LocalServer silent([](QTcpSocket*, const QByteArray&) {});
-    for (const TimeLimit limit : {silence(300ms), wholeExchange(300ms)}) {
-        HttpClient http(limit);
-        const HttpAnswer answer = await([&](auto done) { http.get(silent.url("/status"), done); });
-        EXPECT_TRUE(answer.timedOut);
-        EXPECT_TRUE(answer.failed());
-        EXPECT_TRUE(answer.error.contains("300 ms")) << answer.error.toStdString();
-        EXPECT_TRUE(answer.body.isEmpty());
     }
 }
 
