@@ -1,4 +1,4 @@
-// The site editor: refused saves and their lines, the sheet's growth, cancel, the Return chain, the
+// The site editor: a refused save and its line, the sheet's growth, cancel, the Return chain, the
 // connection test against the add-on simulator, the deep-link mode, and the icon fetched on the first save.
 
 #include "GuiTestSupport.h"
@@ -105,67 +105,6 @@ private slots:
         QCOMPARE(sheet.sites.siteList().size(), size_t(1));
     }
 
-    void duplicatesAreRefusedExactly_data() {
-        QTest::addColumn<QString>("title");
-        QTest::addColumn<QString>("url");
-        QTest::addColumn<bool>("accepted");
-        QTest::newRow("same title") << "Alpha" << offline << false;
-        QTest::newRow("same typed URL") << "Other"
-                                        << "http://alpha.test" << false;
-        QTest::newRow("title in other case") << "alpha" << offline << true;
-        QTest::newRow("title with a blank") << "Alpha " << offline << true;
-        QTest::newRow("URL that only cleans the same") << "Other"
-                                                       << "alpha.test" << true;
-    }
-    void duplicatesAreRefusedExactly() {
-        QFETCH(QString, title);
-        QFETCH(QString, url);
-        QFETCH(bool, accepted);
-        Sheet sheet;
-        sheet.add("Alpha", "http://alpha.test");
-        sheet.openToAdd(title, url);
-        sheet.save();
-        QCOMPARE(sheet.sites.siteList().size(), size_t(accepted ? 2 : 1));
-        if (!accepted)
-            QCOMPARE(sheet.editor.errorText(), duplicateSiteText);
-    }
-
-    void titlesThatCannotNameAFolderAreRefused_data() {
-        QTest::addColumn<QString>("title");
-        QTest::newRow("dot") << ".";
-        QTest::newRow("dot dot") << "..";
-        QTest::newRow("slash") << "a/b";
-        QTest::newRow("NUL") << QStringLiteral("a") + QChar(0) + QStringLiteral("b");
-    }
-    void titlesThatCannotNameAFolderAreRefused() {
-        QFETCH(QString, title);
-        Sheet sheet;
-        sheet.openToAdd(title, offline);
-        sheet.save();
-        QCOMPARE(sheet.editor.errorText(), unsafeTitleText);
-        QVERIFY(sheet.sites.siteList().empty());
-    }
-
-    // A title "done-X" would give the site's refresh request the name of X's refresh answer.
-    void titlesWhoseNotificationsWouldBeAnotherSitesAreRefused() {
-        for (const bool fromDeepLink : {false, true}) {
-            Sheet sheet;
-            if (fromDeepLink) {
-                sheet.editor.prepareDeepLink(QStringLiteral("done-Blog"), offline, QStringLiteral("me"), 0);
-                sheet.editor.open();
-            } else {
-                sheet.openToAdd(QStringLiteral("done-Blog"), offline);
-            }
-            sheet.save();
-            QCOMPARE(sheet.editor.errorText(), clashingTitleText.arg(QStringLiteral("done-")));
-            QVERIFY(sheet.sites.siteList().empty());
-        }
-        Sheet sheet;
-        sheet.openToAdd(QStringLiteral("Blog done-"), offline);
-        sheet.save();
-        QVERIFY(!sheet.editor.errorShown());
-    }
-
     // Editing reads the site's password for the editor only; the list keeps none.
     void editingReadsThePasswordIntoTheSheet() {
         Sheet sheet;
@@ -174,24 +113,6 @@ private slots:
         sheet.editor.prepareToEdit(*sheet.sites.siteList()[0], 0);
         QCOMPARE(sheet.editor.fieldPassword()->text(), QStringLiteral("pw"));
         QCOMPARE(sheet.sites.siteList()[0]->password, QString());
-    }
-
-    void editingSkipsTheSitesOwnEntry() {
-        Sheet sheet;
-        sheet.add("Alpha", "http://alpha.test");
-        sheet.add("Beta", "http://beta.test");
-        sheet.editor.prepareToEdit(*sheet.sites.siteList()[1], 1);
-        sheet.editor.open();
-        sheet.save();
-        QVERIFY(!sheet.editor.isVisible());
-        QCOMPARE(sheet.sites.siteList().size(), size_t(2));
-        QVERIFY(!sheet.editor.editing());
-        // Taking the other site's title is still refused.
-        sheet.editor.prepareToEdit(*sheet.sites.siteList()[1], 1);
-        sheet.editor.open();
-        sheet.editor.fieldTitle()->setText("Alpha");
-        sheet.save();
-        QCOMPARE(sheet.editor.errorText(), duplicateSiteText);
     }
 
     void cancelLeavesRecordAndListAlone() {
