@@ -194,37 +194,6 @@ private slots:
         QCOMPARE(backgroundOf(desk.window.rowWidgetAt(0)->icon()).rgb(), QColor(Qt::green).rgb());
     }
 
-    void editButtonOnlyOnTheSelectedIdleRow() {
-        Desk desk;
-        desk.add("Idle", "http://idle.test");
-        auto connected = desk.add("Connected", "http://connected.test");
-        connected->siteConnection = std::make_shared<HelperProcess>();
-        desk.window.model().redraw();
-        QVERIFY(desk.window.rowWidgetAt(0)->editButton()->isHidden());
-        select(desk.window, 0);
-        QVERIFY(!desk.window.rowWidgetAt(0)->editButton()->isHidden());
-        select(desk.window, 1);
-        QVERIFY(desk.window.rowWidgetAt(0)->editButton()->isHidden());
-        QVERIFY(desk.window.rowWidgetAt(1)->editButton()->isHidden());
-        // A connected site keeps its title and address while mounted: no editing from the menu either.
-        desk.window.editSelectedWebsite();
-        QVERIFY(!desk.window.editor()->isVisible());
-        connected->siteConnection.reset();
-    }
-
-    void failedCheckAlertsAndShowsTheErrorOnce() {
-        Desk desk;
-        desk.add("Nowhere", "http://127.0.0.1:1/admin.php");
-        desk.window.connectToSite(0);
-        QCOMPARE(desk.prompts.alerts.size(), size_t(1));
-        QCOMPARE(desk.prompts.alerts[0].message, QStringLiteral("Mount Failed"));
-        QCOMPARE(desk.prompts.alerts[0].informativeText,
-                 QStringLiteral("Invalid authentication info, please check the fields entered are correct."));
-        QCOMPARE(desk.window.rowWidgetAt(0)->state(), ConnectionState::error);
-        desk.window.model().redraw();
-        QCOMPARE(desk.window.rowWidgetAt(0)->state(), ConnectionState::idle);
-    }
-
     // The list holds no passwords: connecting reads the site's, and a site without one opens the editor.
     void connectingASiteWithoutAStoredPasswordAsksForIt() {
         Desk desk;
@@ -321,22 +290,6 @@ private slots:
         QVERIFY(desk.window.noticeText().isEmpty());
         QCOMPARE(desk.window.rowWidgetAt(0)->refreshButton()->refreshing(), 0);
         desk.window.clickEject("Live");
-    }
-
-    void helperThatEndsByItselfLeavesTheSiteIdle() {
-        testkit::AddonSim sim;
-        Desk desk(sleeper);
-        desk.add("Live", sim.baseUrl(), "admin", "password");
-        desk.window.connectToSite(0);
-        const auto site = desk.sites.siteList()[0];
-        QVERIFY(site->siteConnection);
-        // Not the eject button: the helper goes away on its own (as after a failed mount).
-        std::shared_ptr<HelperProcess> helper = site->siteConnection;
-        helper->terminate();
-        QTRY_VERIFY_WITH_TIMEOUT(!site->siteConnection, testkit::defaultTimeoutMs);
-        QCOMPARE(desk.window.rowWidgetAt(0)->state(), ConnectionState::error);
-        desk.window.model().redraw();
-        QCOMPARE(desk.window.rowWidgetAt(0)->state(), ConnectionState::idle);
     }
 
     // The check runs the event loop while it waits; the site it checks must stay the listed record, or the
@@ -458,6 +411,12 @@ private slots:
         QVERIFY(!row(1)->ejectButton()->isHidden());
         QVERIFY(row(2)->ejectButton()->isHidden());
         QVERIFY(row(3)->refreshButton()->isHidden());
+        // Only the selected idle row can be edited: a connected site keeps its title and address.
+        QVERIFY(!row(3)->editButton()->isHidden());
+        QVERIFY(row(0)->editButton()->isHidden() && row(2)->editButton()->isHidden());
+        select(desk.window, 0);
+        desk.window.editSelectedWebsite();
+        QVERIFY(!desk.window.editor()->isVisible());
 
         // The failed check shows once; a helper's announced end shows the error until the next redraw.
         desk.window.model().showTerminated("Company Website");
