@@ -12,7 +12,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <atomic>
 #include <cerrno>
@@ -343,39 +342,6 @@ TEST_F(Volume, CallsRunAtOnceAndEachFilesReportsKeepTheirOrder) {
     }
 }
 
-TEST_F(Volume, SetAttributesTruncatesFirstAndAFailedTruncateChangesNothingElse) {
-    // Truncating a set-user-id file without CAP_FSETID asks for the size and the cleared mode at once.
-    ASSERT_EQ(::chmod(onVolume("/site/about.html"), 04755), 0);
-    const auto truncateWithoutFsetid = [&](const QString& size) {
-        return QProcess::execute(QStringLiteral("setpriv"),
-                                 {"--inh-caps=-fsetid", "--bounding-set=-fsetid", "truncate", "-s", size,
-                                  mountPoint_ + "/site/about.html"});
-    };
-    struct stat st;
-    // Far beyond what the mirror's filesystem allows: the truncate fails, so the mode must stay.
-    EXPECT_NE(truncateWithoutFsetid(QStringLiteral("1E")), 0);
-    waitForRelease("/site/about.html");
-    events();
-    ASSERT_EQ(::stat(inMirror("/site/about.html"), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 04755u);
-    EXPECT_EQ(st.st_size, 9);
-
-    EXPECT_EQ(truncateWithoutFsetid(QStringLiteral("4")), 0);
-    ASSERT_EQ(::stat(inMirror("/site/about.html"), &st), 0);
-    EXPECT_EQ(st.st_size, 4);
-    EXPECT_EQ(st.st_mode & 07777, 0755u);
-    waitForRelease("/site/about.html"); // the tool's own open and close
-    events();
-
-    const timespec times[2] = {{1'000'000, 0}, {2'000'000, 0}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, onVolume("/site/about.html"), times, 0), 0);
-    ASSERT_EQ(::chmod(onVolume("/site/about.html"), 0600), 0);
-    ASSERT_EQ(::stat(inMirror("/site/about.html"), &st), 0);
-    EXPECT_EQ(st.st_mtim.tv_sec, 2'000'000);
-    EXPECT_EQ(st.st_mode & 07777, 0600u);
-    EXPECT_TRUE(events().empty());
-}
-
 TEST_F(Volume, ReportsTheMirrorsDiskSpace) {
     struct statvfs volume, disk;
     ASSERT_EQ(::statvfs(onVolume("/"), &volume), 0);
@@ -453,52 +419,6 @@ TEST_F(GatedVolume, AnOpenForReadingWaitsUntilTheFileIsCurrentAndReadsTheNewFile
     session_->fileCurrent(QStringLiteral("/site/about.html"), session_->openMark());
     again.join();
     EXPECT_EQ(second, "Later\n");
-}
-
-class ImpatientVolume : public Volume {
-    void SetUp() override { mountWith(uncached(50)); }
-};
-
-TEST_F(ImpatientVolume, WithoutAnAnswerTheOpenReadsTheLocalCopy) {
-    std::string content;
-    std::thread reader([&] { content = readAll(mountPoint_ + "/site/about.html"); });
-    reader.join(); // nobody lets it go
-    EXPECT_EQ(content, "About us\n");
-    EXPECT_EQ(events(), (std::vector<Event>{pathEvent("opened", "/site/about.html")}));
-}
-
-TEST_F(Volume, KeepsContentsAcrossOpensUntilTheHelperInvalidates) {
-    EXPECT_EQ(readAll(mountPoint_ + "/news/index.html"), "<h1>News</h1>\n");
-    events();
-    writeAll(mirror_ + "/news/index.html", "<h1>Olds</h1>\n"); // same size, behind the volume's back
-    EXPECT_EQ(readAll(mountPoint_ + "/news/index.html"), "<h1>News</h1>\n") << "served from the page cache";
-    EXPECT_TRUE(events().empty());
-
-    session_->invalidate(QStringLiteral("/news/index.html"));
-    EXPECT_EQ(readAll(mountPoint_ + "/news/index.html"), "<h1>Olds</h1>\n");
-}
-
-TEST_F(Volume, InvalidationForgetsRemovedAndReplacedNames) {
-    struct stat st;
-    ASSERT_EQ(::stat(onVolume("/news/index.html"), &st), 0);
-    ASSERT_EQ(::stat(onVolume("/site/about.html"), &st), 0);
-    ASSERT_EQ(::stat(onVolume("/site"), &st), 0);
-    // The helper removes a file, and replaces a folder with a file of the same name.
-    ASSERT_TRUE(QFile::remove(mirror_ + "/news/index.html"));
-    ASSERT_TRUE(QDir(mirror_ + "/site").removeRecursively());
-    writeAll(mirror_ + "/site", "now a file\n");
-    writeAll(mirror_ + "/news/fresh.html", "fresh\n");
-
-    session_->invalidate(QStringLiteral("/news/index.html"));
-    session_->invalidate(QStringLiteral("/site/about.html"));
-    session_->invalidateAll();
-    EXPECT_EQ(::stat(onVolume("/news/index.html"), &st), -1);
-    EXPECT_EQ(errno, ENOENT);
-    EXPECT_EQ(readAll(mountPoint_ + "/site"), "now a file\n");
-    EXPECT_EQ(readAll(mountPoint_ + "/news/fresh.html"), "fresh\n");
-    // A plain create (no O_EXCL) on the forgotten name creates the file again.
-    writeAll(mountPoint_ + "/news/index.html", "again\n");
-    EXPECT_EQ(readAll(mirror_ + "/news/index.html"), "again\n");
 }
 
 TEST_F(Volume, WhileChangesAreHeldReadsGoOnAndChangesWaitTheirTurn) {
