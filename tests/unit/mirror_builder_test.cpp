@@ -225,23 +225,6 @@ TEST(MirrorBuilder, RebuildNeverWritesThroughALinkInTheMirror) {
     EXPECT_TRUE(QDir(outside.path()).isEmpty());
 }
 
-TEST(MirrorBuilder, ConstructionEmptiesAnOldMirrorAndDeepNestingIsSkipped) {
-    QTemporaryDir base;
-    QDir().mkpath(base.path() + "/.cache/-1/stale");
-    WebsiteInUse site;
-    site.cms = CMS::wordPress;
-    site.cachedFolderName = QStringLiteral("-1");
-    std::string deep = R"({"folders":)";
-    for (int i = 0; i < 5000; ++i)
-        deep += "[";
-    for (int i = 0; i < 5000; ++i)
-        deep += "]";
-    deep += "}";
-    MirrorBuilder parser(base.path(), site);
-    EXPECT_TRUE(buildSpooled(parser, deep));
-    EXPECT_TRUE(QDir(base.path() + "/.cache/-1").isEmpty());
-}
-
 // A list may not make the helper hold without end: past the number of templates or groups, or a template
 // too large or nested too deeply to be one, what exceeds is skipped and the rest is built.
 TEST(MirrorBuilder, WhatExceedsTheListsBoundsIsSkippedAndTheRestBuilt) {
