@@ -149,26 +149,6 @@ private slots:
         QCOMPARE(desk.window.model().rowCount(), 4);
     }
 
-    void rowMenuOnlyOverRows() {
-        Desk desk;
-        desk.add("Alpha", "http://alpha.test");
-        desk.add("Beta", "http://beta.test");
-        desk.window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&desk.window));
-        SiteListView& list = *desk.window.listView();
-        const QRect secondRow = list.visualRect(desk.window.model().index(1));
-        const QPoint belowRows(secondRow.center().x(), secondRow.bottom() + 40);
-        QVERIFY(!list.indexAt(belowRows).isValid());
-        rightClick(list, belowRows);
-        QVERIFY(!desk.window.rowMenu()->isVisible());
-        QVERIFY(!desk.window.selectedWebsite());
-
-        rightClick(list, secondRow.center());
-        QVERIFY(desk.window.rowMenu()->isVisible());
-        QCOMPARE(desk.window.selectedWebsite()->cleanName, QStringLiteral("Beta"));
-        desk.window.rowMenu()->hide();
-    }
-
     void aSiteWithoutAnIconShowsItsInitialOnAColourOfItsTitle() {
         const std::vector<std::pair<QString, QString>> initials = {
             {"demo shop", "D"}, {"  “Quoted” site", "Q"},
