@@ -72,6 +72,7 @@ private slots:
         QVERIFY(blocker.remove());
     }
 
+    // Each click is stored under its title; the usage and update boxes and the check button tell the rest.
     void clicksAreStoredUnderTheTitle() {
         QTemporaryDir folder;
         SharedPreferences preferences(folder.path());
@@ -87,21 +88,12 @@ private slots:
         window.checkBox(QString())->click();
         QCOMPARE(usage.size(), 1);
         QCOMPARE(SharedPreferences(folder.path()).value(QString()), std::optional<qint64>(usageWas ? 0 : 1));
-    }
 
-    void updateControlsReachTheUpdater() {
-        QTemporaryDir folder;
-        SharedPreferences preferences(folder.path());
-        PreferencesWindow window(preferences, std::nullopt);
         QSignalSpy toggled(&window, &PreferencesWindow::checkAutomaticallyToggled);
         QSignalSpy checkNow(&window, &PreferencesWindow::checkNowRequested);
-        QCheckBox* automatic = window.checkBox(SharedPreferences::autoCheckUpdates);
-        const bool was = automatic->isChecked();
-        automatic->click();
-        QCOMPARE(toggled.size(), 1);
-        QCOMPARE(toggled[0][0].toBool(), !was);
-        QCOMPARE(preferences.value(SharedPreferences::autoCheckUpdates), std::optional<qint64>(was ? 0 : 1));
+        window.checkBox(SharedPreferences::autoCheckUpdates)->click();
         window.checkUpdates()->click();
+        QCOMPARE(toggled.size(), 1);
         QCOMPARE(checkNow.size(), 1);
     }
 
