@@ -128,17 +128,6 @@ private slots:
         QTest::mouseClick(buttonIn(changed, QStringLiteral("Show copy")), Qt::LeftButton);
         QCOMPARE(opened.last(), QStringLiteral("/kept/2026-01-02T03-04-05Z/site"));
 
-        // One left: counted as one.
-        helper.post(QStringLiteral("pending-files-Company Website"),
-                    {{bus::keyTitle, QStringLiteral("Company Website")},
-                     {bus::keyFiles, pendingFilesText(files.mid(0, 1))}});
-        QVERIFY(QTest::qWaitFor([&] { return !dialog->findChild<QWidget*>("/site/index.html"); }));
-        QVERIFY(labelsIn(dialog).contains(
-            QStringLiteral("1 change to “Company Website” the site has not confirmed yet:")));
-        window.rowWidgetAt(0)->showPendingUploads(1);
-        QCOMPARE(marker->toolTip(),
-                 QStringLiteral("1 change not yet confirmed by the site; click to see which"));
-
         // Everything confirmed: the list says so.
         helper.post(
             QStringLiteral("pending-files-Company Website"),
