@@ -6,7 +6,6 @@
 
 #include "core/BaseWebsite.h"
 #include "core/ConnectionCheck.h"
-#include "core/HelperProcess.h"
 #include "core/SiteListManager.h"
 #include "testkit/AddonSim.h"
 #include "testkit/UntrustedTlsSite.h"
@@ -205,19 +204,6 @@ private slots:
         sheet.save();
         QCOMPARE(sheet.editor.mark(), std::nullopt);
         QVERIFY(sheet.sites.siteList().empty());
-
-        // The site being edited is connected: no test, the mark stays.
-        const auto site = sheet.add("Connected", sim.baseUrl());
-        site->siteConnection = std::make_shared<HelperProcess>();
-        QString error;
-        QVERIFY2(site->siteConnection->start("/bin/sleep", {"300"}, QString(),
-                                             QProcessEnvironment::systemEnvironment(), &error),
-                 qPrintable(error));
-        sheet.editor.prepareToEdit(*site, 0);
-        sheet.editor.testConnectionToSite();
-        QCOMPARE(sheet.editor.mark(), std::nullopt);
-        site->siteConnection->terminate();
-        site->siteConnection.reset();
     }
 
     void anHttpAddressIsNotedAndACertificateRefusalNamed() {
