@@ -356,34 +356,6 @@ LoopbackFS::CachePolicy uncached(int openWaitMs) {
     return {.keepPageCache = false, .attributeSeconds = 86400, .openWaitMs = openWaitMs};
 }
 
-class UncachedVolume : public Volume {
-    // Opens here are made on the thread that would deliver their reports: they go on at once.
-    void SetUp() override { mountWith(uncached(0)); }
-};
-
-TEST_F(UncachedVolume, EveryReadReachesTheFilesystemAndEachOpenIsReportedOnce) {
-    const int fd = ::open(onVolume("/news/index.html"), O_RDONLY);
-    ASSERT_GE(fd, 0);
-    char buffer[64];
-    EXPECT_EQ(::pread(fd, buffer, sizeof buffer, 0), 14);
-    // A change behind the volume's back is seen by the next read of the same handle.
-    writeAll(mirror_ + "/news/index.html", "<h1>Old</h1>\n");
-    EXPECT_EQ(::pread(fd, buffer, sizeof buffer, 0), 13);
-    EXPECT_EQ(::pread(fd, buffer, sizeof buffer, 13), 0);
-    ::close(fd);
-    EXPECT_EQ(events(), (std::vector<Event>{pathEvent("opened", "/news/index.html")}));
-
-    // Opens that replace or only write the content fetch nothing.
-    const int writer = ::open(onVolume("/news/index.html"), O_WRONLY);
-    ASSERT_GE(writer, 0);
-    ::close(writer);
-    const int truncating = ::open(onVolume("/news/index.html"), O_RDWR | O_TRUNC);
-    ASSERT_GE(truncating, 0);
-    ::close(truncating);
-    for (const Event& e : events())
-        EXPECT_NE(e.name, "opened");
-}
-
 class GatedVolume : public Volume {
 protected:
     void SetUp() override { mountWith(uncached(60'000)); }
