@@ -34,23 +34,6 @@ HelperCommandLine everyField() {
 }
 } // namespace
 
-TEST(HelperCommandLine, TakesEveryValueByPosition) {
-    const auto parsed = HelperCommandLine::parse(fullArgs("secret"), noPasswordLine, nullptr);
-    ASSERT_TRUE(parsed);
-    EXPECT_EQ(parsed->typedUrl, "http://h/?x");
-    EXPECT_EQ(parsed->login, "me");
-    EXPECT_EQ(parsed->password, "secret");
-    EXPECT_EQ(parsed->baseFolder, "/base");
-    EXPECT_EQ(parsed->title, "My Site");
-    EXPECT_TRUE(parsed->notifications);
-    EXPECT_TRUE(parsed->openFolder);
-    EXPECT_FALSE(parsed->defaultGroupAlert);
-    EXPECT_FALSE(parsed->caching) << "an empty switch is off";
-    EXPECT_TRUE(parsed->usageData);
-    EXPECT_EQ(parsed->cleanUrl, "http://h");
-    EXPECT_EQ(parsed->cms, CMS::wordPress);
-}
-
 TEST(HelperCommandLine, DashReadsThePasswordFromStandardInput) {
     const auto parsed = HelperCommandLine::parse(
         fullArgs("-"), [] { return QString("from stdin"); }, nullptr);
