@@ -279,24 +279,6 @@ TEST_F(Stores, DuplicatesSkipOnlyTheGivenPosition) {
     EXPECT_EQ(manager.positionOfSite("blog"), -1);
 }
 
-TEST_F(Stores, PreferencesStartWithTheDefaultsUnderTheirTitlesIncludingTheEmptyOne) {
-    {
-        SharedPreferences preferences(folder());
-        EXPECT_EQ(preferences.preferences().size(), 7u);
-        EXPECT_EQ(preferences.strPreferences("Check the site before each save"), "1");
-        EXPECT_EQ(preferences.strPreferences(""), "0");
-        EXPECT_EQ(preferences.strPreferences("Enable caching"), "1");
-        preferences.delegate = &delegate;
-        ASSERT_TRUE(preferences.changePreference(SharedPreferences::sendDataUsage, 1));
-        ASSERT_TRUE(preferences.changePreference("Enable caching", 0));
-        EXPECT_EQ(delegate.preferences, 2);
-    }
-    SharedPreferences loaded(folder());
-    EXPECT_EQ(loaded.value(""), 1);
-    EXPECT_EQ(loaded.strPreferences("Enable caching"), "0");
-    EXPECT_EQ(loaded.strPreferences("Open Finder Window on Connect"), "1");
-}
-
 TEST_F(Stores, APreferenceThatCannotBeSavedIsRolledBack) {
     SharedPreferences preferences(folder());
     preferences.delegate = &delegate;
