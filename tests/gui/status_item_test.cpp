@@ -133,13 +133,6 @@ private slots:
         QCOMPARE(desktop.run().result, QStringLiteral("window visible=1 quitOnClose=1"));
     }
 
-    void withoutATrayHostOnX() {
-        Desktop desktop;
-        if (!desktop.startX())
-            QSKIP("Xvfb is not installed");
-        QCOMPARE(desktop.run().result, QStringLiteral("window visible=1 quitOnClose=1"));
-    }
-
     void withATrayHostTheItemRegistersAndTogglesTheWindow() {
         Desktop desktop;
         if (!desktop.startX())
