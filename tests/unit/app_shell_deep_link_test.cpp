@@ -67,13 +67,3 @@ TEST(DeepLinkQueue, KeepsLinksUntilStartUpHasFinishedThenReleasesThemInOrder) {
     ASSERT_EQ(requests.size(), 3u);
     EXPECT_EQ(requests[2].title, "Later");
 }
-
-TEST(DeepLinkQueue, ALinkWaitsForItsDelayEvenWhenStartUpIsOver) {
-    folvane::shell::DeepLinkQueue queue(60 * 60 * 1000);
-    queue.setupFinished();
-    bool released = false;
-    QObject::connect(&queue, &folvane::shell::DeepLinkQueue::addSiteRequested, [&] { released = true; });
-    queue.enqueue("folvane://add_site?title=Waiting");
-    QCoreApplication::processEvents();
-    EXPECT_FALSE(released);
-}
