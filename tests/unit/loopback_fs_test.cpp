@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <atomic>
 #include <cerrno>
@@ -21,6 +22,7 @@
 #include <optional>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 #include <sys/xattr.h>
 #include <thread>
 #include <unistd.h>
@@ -342,6 +344,78 @@ TEST_F(Volume, CallsRunAtOnceAndEachFilesReportsKeepTheirOrder) {
     }
 }
 
+TEST_F(Volume, FifosSocketsAndDeviceNodesLiveInTheMirrorButAreNeverCreatedOnTheSite) {
+    ASSERT_EQ(::mkfifo(onVolume("/site/pipe"), 0600), 0);
+    struct stat st;
+    ASSERT_EQ(::lstat(inMirror("/site/pipe"), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    // The kernel carries the data; the volume only holds the name.
+    std::thread writer([&] {
+        const int fd = ::open(onVolume("/site/pipe"), O_WRONLY);
+        [[maybe_unused]] const ssize_t n = ::write(fd, "through\n", 8);
+        ::close(fd);
+    });
+    EXPECT_EQ(readAll(mountPoint_ + "/site/pipe"), "through\n");
+    writer.join();
+
+    // What bind() asks of a filesystem for a socket's name.
+    ASSERT_EQ(::mknod(onVolume("/site/socket"), S_IFSOCK | 0600, 0), 0) << std::strerror(errno);
+    ASSERT_EQ(::lstat(inMirror("/site/socket"), &st), 0);
+    EXPECT_TRUE(S_ISSOCK(st.st_mode));
+
+    ASSERT_EQ(::mknod(onVolume("/site/null"), S_IFCHR | 0600, makedev(1, 3)), 0) << std::strerror(errno);
+    ASSERT_EQ(::stat(onVolume("/site/null"), &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+    EXPECT_EQ(st.st_rdev, makedev(1, 3));
+    // A caller without the right to make device nodes is refused, and nothing is made.
+    EXPECT_NE(
+        QProcess::execute(QStringLiteral("setpriv"), {"--inh-caps=-mknod", "--bounding-set=-mknod", "mknod",
+                                                      mountPoint_ + "/site/disk", "b", "8", "0"}),
+        0);
+    EXPECT_FALSE(QFileInfo::exists(mirror_ + "/site/disk"));
+    EXPECT_EQ(::mkfifo(onVolume("/site/pipe"), 0600), -1);
+    EXPECT_EQ(errno, EEXIST);
+    EXPECT_TRUE(events().empty()) << "none of these is a template";
+}
+
+TEST_F(Volume, CopiesHolesAccessAndFolderSyncAnswerAsTheMirrorDoes) {
+    const int from = ::open(onVolume("/site/about.html"), O_RDONLY);
+    const int to = ::open(onVolume("/news/copy.html"), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    ASSERT_GE(from, 0);
+    ASSERT_GE(to, 0);
+    EXPECT_EQ(::copy_file_range(from, nullptr, to, nullptr, 64, 0), 9);
+    ::close(from);
+    ::close(to);
+    waitForRelease("/news/copy.html");
+    EXPECT_EQ(readAll(mirror_ + "/news/copy.html"), "About us\n");
+    const std::vector<Event> copy = events();
+    EXPECT_EQ(copy.front(), pathEvent("created", "/news/copy.html"));
+    EXPECT_NE(std::find(copy.begin(), copy.end(), pathEvent("written", "/news/copy.html")), copy.end());
+
+    const int sparse = ::open(onVolume("/news/sparse.bin"), O_RDWR | O_CREAT | O_EXCL, 0644);
+    ASSERT_GE(sparse, 0);
+    ASSERT_EQ(::pwrite(sparse, "x", 1, 1 << 20), 1);
+    ASSERT_EQ(::fsync(sparse), 0);
+    EXPECT_EQ(::lseek(sparse, 0, SEEK_DATA), 1 << 20 & ~4095);
+    EXPECT_EQ(::lseek(sparse, 0, SEEK_HOLE), 0);
+    EXPECT_EQ(::lseek(sparse, 2 << 20, SEEK_DATA), -1);
+    EXPECT_EQ(errno, ENXIO);
+    ::close(sparse);
+
+    ASSERT_EQ(::chmod(inMirror("/site/about.html"), 0444), 0);
+    session_->invalidate(QStringLiteral("/site/about.html"));
+    EXPECT_EQ(::access(onVolume("/site/about.html"), R_OK), 0);
+    EXPECT_EQ(::access(onVolume("/site/about.html"), X_OK), -1) << "not even root may run it";
+    EXPECT_EQ(errno, EACCES);
+    EXPECT_EQ(::access(onVolume("/site/missing"), F_OK), -1);
+    EXPECT_EQ(errno, ENOENT);
+
+    const int folder = ::open(onVolume("/news"), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(folder, 0);
+    EXPECT_EQ(::fsync(folder), 0);
+    ::close(folder);
+}
+
 TEST_F(Volume, ReportsTheMirrorsDiskSpace) {
     struct statvfs volume, disk;
     ASSERT_EQ(::statvfs(onVolume("/"), &volume), 0);
@@ -354,6 +428,34 @@ TEST_F(Volume, ReportsTheMirrorsDiskSpace) {
 // current.
 LoopbackFS::CachePolicy uncached(int openWaitMs) {
     return {.keepPageCache = false, .attributeSeconds = 86400, .openWaitMs = openWaitMs};
+}
+
+class UncachedVolume : public Volume {
+    // Opens here are made on the thread that would deliver their reports: they go on at once.
+    void SetUp() override { mountWith(uncached(0)); }
+};
+
+TEST_F(UncachedVolume, EveryReadReachesTheFilesystemAndEachOpenIsReportedOnce) {
+    const int fd = ::open(onVolume("/news/index.html"), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    char buffer[64];
+    EXPECT_EQ(::pread(fd, buffer, sizeof buffer, 0), 14);
+    // A change behind the volume's back is seen by the next read of the same handle.
+    writeAll(mirror_ + "/news/index.html", "<h1>Old</h1>\n");
+    EXPECT_EQ(::pread(fd, buffer, sizeof buffer, 0), 13);
+    EXPECT_EQ(::pread(fd, buffer, sizeof buffer, 13), 0);
+    ::close(fd);
+    EXPECT_EQ(events(), (std::vector<Event>{pathEvent("opened", "/news/index.html")}));
+
+    // Opens that replace or only write the content fetch nothing.
+    const int writer = ::open(onVolume("/news/index.html"), O_WRONLY);
+    ASSERT_GE(writer, 0);
+    ::close(writer);
+    const int truncating = ::open(onVolume("/news/index.html"), O_RDWR | O_TRUNC);
+    ASSERT_GE(truncating, 0);
+    ::close(truncating);
+    for (const Event& e : events())
+        EXPECT_NE(e.name, "opened");
 }
 
 class GatedVolume : public Volume {
