@@ -132,6 +132,18 @@ TEST(HttpClient, OnlyWebAddressesAreAskedAndTheRefusalComesLater) {
     }
 }
 
+TEST(HttpClientTimeLimit, ASilentSiteIsGivenUpAfterTheLimit) {
+    LocalServer silent([](QTcpSocket*, const QByteArray&) {});
+    for (const TimeLimit limit : {silence(300ms), wholeExchange(300ms)}) {
+        HttpClient http(limit);
+        const HttpAnswer answer = await([&](auto done) { http.get(silent.url("/status"), done); });
+        EXPECT_TRUE(answer.timedOut);
+        EXPECT_TRUE(answer.failed());
+        EXPECT_TRUE(answer.error.contains("300 ms")) << answer.error.toStdString();
+        EXPECT_TRUE(answer.body.isEmpty());
+    }
+}
+
 TEST(HttpClientTimeLimit, ATransferThatKeepsMovingOutlastsASilenceLimitOnly) {
     const QByteArray body = R"({"ok":1})"; // 8 bytes: 800 ms in all, never 100 ms quiet
     LocalServer slow([&](QTcpSocket* socket, const QByteArray&) { trickle(socket, body); });

@@ -416,6 +416,17 @@ TEST_F(Volume, CopiesHolesAccessAndFolderSyncAnswerAsTheMirrorDoes) {
     ::close(folder);
 }
 
+TEST_F(Volume, KeepsContentsAcrossOpensUntilTheHelperInvalidates) {
+    EXPECT_EQ(readAll(mountPoint_ + "/news/index.html"), "<h1>News</h1>\n");
+    events();
+    writeAll(mirror_ + "/news/index.html", "<h1>Olds</h1>\n"); // same size, behind the volume's back
+    EXPECT_EQ(readAll(mountPoint_ + "/news/index.html"), "<h1>News</h1>\n") << "served from the page cache";
+    EXPECT_TRUE(events().empty());
+
+    session_->invalidate(QStringLiteral("/news/index.html"));
+    EXPECT_EQ(readAll(mountPoint_ + "/news/index.html"), "<h1>Olds</h1>\n");
+}
+
 TEST_F(Volume, ReportsTheMirrorsDiskSpace) {
     struct statvfs volume, disk;
     ASSERT_EQ(::statvfs(onVolume("/"), &volume), 0);
