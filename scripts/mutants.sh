@@ -41,9 +41,9 @@ export CCACHE_DIR=${CCACHE_DIR:-/work/ccache} CCACHE_BASEDIR=${CCACHE_BASEDIR:-/
 # The tests that cover each module: its unit tests and the end-to-end tests that drive it most directly
 # (the slow random end-to-end runs left out, so that a whole run stays within the better part of an hour).
 sync_tests='^unit\.([A-Za-z]+/)?(SyncEngineTest|RequestScheduler|ChangeOrder)\.|^e2e\.([A-Za-z]+/)?FolderSync\.'
-fs_tests='^unit\.([A-Za-z]+/)?(Volume|GatedVolume|ImpatientVolume|UncachedVolume|VolumeMount)\.|^e2e\.([A-Za-z]+/)?(VolumeLifecycle|VolumeMount)\.'
+fs_tests='^unit\.([A-Za-z]+/)?(Volume|GatedVolume|UncachedVolume)\.|^e2e\.([A-Za-z]+/)?(VolumeLifecycle|VolumeMount)\.'
 tree_tests='^unit\.([A-Za-z]+/)?(MirrorBuilder|TemplateListSpool|ContentDigest|StableHash|Paths|SyncEngineTest)\.|^e2e\.([A-Za-z]+/)?(HelperStartup|HostileAnswers)\.'
-addon_tests='^unit\.([A-Za-z]+/)?(FormEncoding|HelperCommandLine|HttpClient[A-Za-z]*|AddonUrls|CmsTag|HttpAddonClient)\.|^e2e\.([A-Za-z]+/)?(AddonOperations|HelperLogin|HelperCommandLine|HelperStartup)\.'
+addon_tests='^unit\.([A-Za-z]+/)?(FormEncoding|HelperCommandLine|HttpClient[A-Za-z]*|AddonUrls|CmsTag)\.|^e2e\.([A-Za-z]+/)?(AddonOperations|HelperLogin|HelperCommandLine|HelperStartup)\.'
 core_tests='^unit\.([A-Za-z]+/)?(SiteListMerge|Stores|SiteRecord|ConnectionCheckRules|ConnectionControlRules|PropertyLists)\.|^e2e\.([A-Za-z]+/)?(SiteStore|AppCli)\.|^gui\.(site_list|site_editor)_test$'
 cli_tests='^unit\.([A-Za-z]+/)?(CommandLineSyntax|Stores|SiteRecord)\.|^e2e\.AppCli\.'
 # What those tests need built (the end-to-end programs bring the three programs they run).
@@ -52,7 +52,7 @@ fs_targets='unit_loopback_fs_test e2e_volume_lifecycle_test'
 tree_targets='unit_mirror_builder_test unit_common_rules_test unit_sync_engine_test e2e_helper_startup_test
     e2e_hostile_answers_test'
 addon_targets='unit_addon_form_encoding_test unit_addon_helper_command_line_test unit_addon_http_client_test
-    unit_addon_urls_test unit_http_addon_client_test e2e_addon_operations_test e2e_helper_startup_test'
+    unit_addon_urls_test e2e_addon_operations_test e2e_helper_startup_test'
 core_targets='unit_app_stores_test unit_app_site_record_test unit_app_connection_rules_test
     unit_app_property_list_test e2e_app_site_store_test e2e_app_cli_test gui_site_list_test gui_site_editor_test'
 cli_targets='unit_app_connection_rules_test unit_app_stores_test unit_app_site_record_test e2e_app_cli_test'

@@ -1,9 +1,9 @@
 #pragma once
 
-// What the window tests share: a private home for the whole program, an in-memory secret store, prompts that
+// What the window tests share: a private home for the whole program, a map for the secret store, prompts that
 // answer themselves, and screenshots.
 
-#include "core/SecretStore.h"
+#include "MapSecretStore.h"
 #include "ui/UserPrompts.h"
 
 #include <QApplication>
@@ -12,34 +12,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWidget>
-#include <map>
 #include <vector>
 
 namespace folvane::guitest {
 
-class MapSecretStore : public SecretStore {
-public:
-    SecretLookup read(const SecretAttributes& attributes) override {
-        const auto it = items.find(key(attributes));
-        return it == items.end() ? SecretLookup{} : SecretLookup{it->second, {}};
-    }
-    std::optional<QString> store(const SecretAttributes& attributes, const QString& password) override {
-        items[key(attributes)] = password;
-        return std::nullopt;
-    }
-    std::optional<QString> remove(const SecretAttributes& attributes) override {
-        items.erase(key(attributes));
-        return std::nullopt;
-    }
-    static QString key(const SecretAttributes& a) {
-        return QStringLiteral("%1|%2|%3|%4|%5").arg(a.server).arg(a.port).arg(a.account, a.object, a.site);
-    }
-    QString passwordOf(const BaseWebsite& site) const {
-        const auto it = items.find(key(SecretAttributes::of(site)));
-        return it == items.end() ? QString() : it->second;
-    }
-    std::map<QString, QString> items;
-};
+using testsupport::MapSecretStore;
 
 // Alerts are recorded; questions get the answer the test set.
 class RecordingPrompts : public ui::UserPrompts {

@@ -1,11 +1,11 @@
-// The site editor: refused saves and their lines, the sheet's growth, cancel, the Return chain, the
+// The site editor: a refused save and its line, the sheet's growth, cancel, the Return chain, the
 // connection test against the add-on simulator, the deep-link mode, and the icon fetched on the first save.
 
 #include "GuiTestSupport.h"
+#include "TinyWebServer.h"
 
 #include "core/BaseWebsite.h"
 #include "core/ConnectionCheck.h"
-#include "core/HelperProcess.h"
 #include "core/SiteListManager.h"
 #include "testkit/AddonSim.h"
 #include "testkit/UntrustedTlsSite.h"
@@ -17,8 +17,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTimer>
 #include <QUrlQuery>
 
@@ -27,41 +25,7 @@ using namespace folvane::ui;
 
 namespace {
 
-// Answers GET requests from a table of paths (query included); everything else is a 404. Records each path.
-class TinyWebServer : public QObject {
-public:
-    struct Answer {
-        int status = 200;
-        QByteArray contentType = "text/html";
-        QByteArray body;
-    };
-
-    TinyWebServer() {
-        server_.listen(QHostAddress::LocalHost);
-        connect(&server_, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket* socket = server_.nextPendingConnection())
-                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { serve(socket); });
-        });
-    }
-    QString base() const { return QStringLiteral("http://127.0.0.1:%1").arg(server_.serverPort()); }
-
-    std::map<QString, Answer> answers;
-    QStringList requested;
-
-private:
-    void serve(QTcpSocket* socket) {
-        const QByteArray request = socket->readAll();
-        const QString path = QString::fromLatin1(request.split(' ').value(1));
-        requested << path;
-        const auto it = answers.find(path);
-        const Answer answer = it == answers.end() ? Answer{404, "text/plain", "not found"} : it->second;
-        socket->write("HTTP/1.1 " + QByteArray::number(answer.status) + " X\r\nContent-Type: " +
-                      answer.contentType + "\r\nContent-Length: " + QByteArray::number(answer.body.size()) +
-                      "\r\nConnection: close\r\n\r\n" + answer.body);
-        socket->disconnectFromHost();
-    }
-    QTcpServer server_;
-};
+using testsupport::TinyWebServer;
 
 QByteArray pngOf(QColor colour, int side) {
     QImage image(side, side, QImage::Format_ARGB32);
@@ -140,67 +104,6 @@ private slots:
         QCOMPARE(sheet.sites.siteList().size(), size_t(1));
     }
 
-    void duplicatesAreRefusedExactly_data() {
-        QTest::addColumn<QString>("title");
-        QTest::addColumn<QString>("url");
-        QTest::addColumn<bool>("accepted");
-        QTest::newRow("same title") << "Alpha" << offline << false;
-        QTest::newRow("same typed URL") << "Other"
-                                        << "http://alpha.test" << false;
-        QTest::newRow("title in other case") << "alpha" << offline << true;
-        QTest::newRow("title with a blank") << "Alpha " << offline << true;
-        QTest::newRow("URL that only cleans the same") << "Other"
-                                                       << "alpha.test" << true;
-    }
-    void duplicatesAreRefusedExactly() {
-        QFETCH(QString, title);
-        QFETCH(QString, url);
-        QFETCH(bool, accepted);
-        Sheet sheet;
-        sheet.add("Alpha", "http://alpha.test");
-        sheet.openToAdd(title, url);
-        sheet.save();
-        QCOMPARE(sheet.sites.siteList().size(), size_t(accepted ? 2 : 1));
-        if (!accepted)
-            QCOMPARE(sheet.editor.errorText(), duplicateSiteText);
-    }
-
-    void titlesThatCannotNameAFolderAreRefused_data() {
-        QTest::addColumn<QString>("title");
-        QTest::newRow("dot") << ".";
-        QTest::newRow("dot dot") << "..";
-        QTest::newRow("slash") << "a/b";
-        QTest::newRow("NUL") << QStringLiteral("a") + QChar(0) + QStringLiteral("b");
-    }
-    void titlesThatCannotNameAFolderAreRefused() {
-        QFETCH(QString, title);
-        Sheet sheet;
-        sheet.openToAdd(title, offline);
-        sheet.save();
-        QCOMPARE(sheet.editor.errorText(), unsafeTitleText);
-        QVERIFY(sheet.sites.siteList().empty());
-    }
-
-    // A title "done-X" would give the site's refresh request the name of X's refresh answer.
-    void titlesWhoseNotificationsWouldBeAnotherSitesAreRefused() {
-        for (const bool fromDeepLink : {false, true}) {
-            Sheet sheet;
-            if (fromDeepLink) {
-                sheet.editor.prepareDeepLink(QStringLiteral("done-Blog"), offline, QStringLiteral("me"), 0);
-                sheet.editor.open();
-            } else {
-                sheet.openToAdd(QStringLiteral("done-Blog"), offline);
-            }
-            sheet.save();
-            QCOMPARE(sheet.editor.errorText(), clashingTitleText.arg(QStringLiteral("done-")));
-            QVERIFY(sheet.sites.siteList().empty());
-        }
-        Sheet sheet;
-        sheet.openToAdd(QStringLiteral("Blog done-"), offline);
-        sheet.save();
-        QVERIFY(!sheet.editor.errorShown());
-    }
-
     // Editing reads the site's password for the editor only; the list keeps none.
     void editingReadsThePasswordIntoTheSheet() {
         Sheet sheet;
@@ -209,24 +112,6 @@ private slots:
         sheet.editor.prepareToEdit(*sheet.sites.siteList()[0], 0);
         QCOMPARE(sheet.editor.fieldPassword()->text(), QStringLiteral("pw"));
         QCOMPARE(sheet.sites.siteList()[0]->password, QString());
-    }
-
-    void editingSkipsTheSitesOwnEntry() {
-        Sheet sheet;
-        sheet.add("Alpha", "http://alpha.test");
-        sheet.add("Beta", "http://beta.test");
-        sheet.editor.prepareToEdit(*sheet.sites.siteList()[1], 1);
-        sheet.editor.open();
-        sheet.save();
-        QVERIFY(!sheet.editor.isVisible());
-        QCOMPARE(sheet.sites.siteList().size(), size_t(2));
-        QVERIFY(!sheet.editor.editing());
-        // Taking the other site's title is still refused.
-        sheet.editor.prepareToEdit(*sheet.sites.siteList()[1], 1);
-        sheet.editor.open();
-        sheet.editor.fieldTitle()->setText("Alpha");
-        sheet.save();
-        QCOMPARE(sheet.editor.errorText(), duplicateSiteText);
     }
 
     void cancelLeavesRecordAndListAlone() {
@@ -319,19 +204,6 @@ private slots:
         sheet.save();
         QCOMPARE(sheet.editor.mark(), std::nullopt);
         QVERIFY(sheet.sites.siteList().empty());
-
-        // The site being edited is connected: no test, the mark stays.
-        const auto site = sheet.add("Connected", sim.baseUrl());
-        site->siteConnection = std::make_shared<HelperProcess>();
-        QString error;
-        QVERIFY2(site->siteConnection->start("/bin/sleep", {"300"}, QString(),
-                                             QProcessEnvironment::systemEnvironment(), &error),
-                 qPrintable(error));
-        sheet.editor.prepareToEdit(*site, 0);
-        sheet.editor.testConnectionToSite();
-        QCOMPARE(sheet.editor.mark(), std::nullopt);
-        site->siteConnection->terminate();
-        site->siteConnection.reset();
     }
 
     void anHttpAddressIsNotedAndACertificateRefusalNamed() {

@@ -2,29 +2,21 @@
 // connecting through the real check and a stand-in helper process.
 
 #include "GuiTestSupport.h"
+#include "WindowDesk.h"
 
-#include "HttpClient.h"
-#include "NotificationBus.h"
 #include "Paths.h"
-#include "core/ConnectionControl.h"
 #include "core/HelperProcess.h"
-#include "core/SharedPreferences.h"
 #include "testkit/AddonSim.h"
-#include "ui/IconFetcher.h"
 #include "ui/Icons.h"
 #include "ui/RefreshButton.h"
 #include "ui/SiteEditor.h"
 #include "ui/SiteListModel.h"
 #include "ui/SiteListView.h"
-#include "ui/SiteListWindow.h"
 #include "ui/SiteRowWidget.h"
 
-#include <QBuffer>
 #include <QContextMenuEvent>
-#include <QFile>
 #include <QLineEdit>
 #include <QMenu>
-#include <QPainter>
 #include <QTimer>
 #include <QToolButton>
 
@@ -33,61 +25,8 @@ using namespace folvane::ui;
 
 namespace {
 
-// A small coloured square with a letter, as a site's stored icon.
-QByteArray letterIcon(QChar letter, QColor colour) {
-    QImage image(52, 52, QImage::Format_ARGB32);
-    image.fill(Qt::transparent);
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(colour);
-    painter.drawRoundedRect(QRectF(2, 2, 48, 48), 10, 10);
-    QFont font = painter.font();
-    font.setPixelSize(30);
-    font.setBold(true);
-    painter.setFont(font);
-    painter.setPen(Qt::white);
-    painter.drawText(image.rect(), Qt::AlignCenter, QString(letter));
-    painter.end();
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return png;
-}
-
-// The application's model and its main window over a fresh support folder, with no session bus.
-struct Desk {
-    explicit Desk(const QString& helperProgram = QStringLiteral("/bin/false"))
-        : control(sites, preferences, bus, http,
-                  HelperSetup{helperProgram, QProcessEnvironment::systemEnvironment(), folder.path()}),
-          window(sites, control, prompts, icons) {}
-
-    // With an icon of its own unless `withIcon` is false.
-    std::shared_ptr<BaseWebsite> add(const QString& title, const QString& url, const QString& login = "me",
-                                     const QString& password = "pw", bool withIcon = true) {
-        auto site = std::make_shared<BaseWebsite>();
-        site->setNewValues(title, url, login, password);
-        if (withIcon)
-            site->favIcon =
-                letterIcon(title.at(0), QColor::fromHsv((title.at(0).unicode() * 47) % 360, 150, 200));
-        if (!sites.addNewSite(site))
-            qFatal("cannot add a site: %s", qPrintable(sites.lastError()));
-        window.refreshSiteList();
-        return site;
-    }
-
-    QTemporaryDir folder;
-    guitest::MapSecretStore secrets;
-    SiteListManager sites{secrets, folder.path()};
-    SharedPreferences preferences{folder.path()};
-    NotificationBus bus{QDBusConnection(QStringLiteral("no session bus"))};
-    HttpClient http{applicationRequestLimit};
-    ConnectionControl control;
-    guitest::RecordingPrompts prompts;
-    IconFetcher icons{QString()};
-    SiteListWindow window;
-};
+using guitest::Desk;
+using guitest::letterIcon;
 
 // The colour of an icon beside its initial: left of the middle.
 QColor backgroundOf(const QPixmap& icon) {
@@ -111,27 +50,8 @@ void rightClick(SiteListView& list, QPoint at) {
     QApplication::sendEvent(list.viewport(), &event);
 }
 
-// A stand-in helper: runs until it is terminated, whatever its arguments.
-QString sleeperHelper(const QString& folder) {
-    const QString path = QDir(folder).filePath(QStringLiteral("helper.sh"));
-    QFile script(path);
-    script.open(QIODevice::WriteOnly);
-    script.write("#!/bin/sh\nexec sleep 300\n");
-    script.close();
-    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    return path;
-}
-
-// A stand-in helper that ends at once as one does when another helper serves the site.
-QString alreadyServedHelper(const QString& folder) {
-    const QString path = QDir(folder).filePath(QStringLiteral("served.sh"));
-    QFile script(path);
-    script.open(QIODevice::WriteOnly);
-    script.write("#!/bin/sh\nexit " + QByteArray::number(HelperCommandLine::exitAlreadyConnected) + "\n");
-    script.close();
-    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    return path;
-}
+// A stand-in helper that runs until it is terminated, whatever its arguments.
+const QByteArray sleeper = "exec sleep 300";
 
 } // namespace
 
@@ -156,42 +76,35 @@ private slots:
         QCOMPARE(titlesOf(filteredSites(all, "http://one")), QStringList());
     }
 
-    void promptShowsWhileTheListIsEmpty() {
+    // The search filters the rows; the prompt to add a site shows only while the list itself is empty.
+    void searchAndThePromptWhileTheListIsEmpty() {
         Desk desk;
         QVERIFY(desk.window.promptShown());
-        desk.add("Alpha", "http://alpha.test");
-        QVERIFY(!desk.window.promptShown());
-        // A search that matches nothing is an empty table, not an empty list.
-        desk.window.searchField()->setText("nothing like it");
-        QVERIFY(!desk.window.promptShown());
-        QCOMPARE(desk.window.model().rowCount(), 0);
-        desk.window.searchField()->clear();
-        select(desk.window, 0);
-        desk.window.removeWebsite();
-        QCOMPARE(desk.prompts.questions.size(), size_t(1));
-        QVERIFY(desk.sites.siteList().empty());
-        QVERIFY(desk.window.promptShown());
-    }
-
-    void refusedRemovalKeepsTheSite() {
-        Desk desk;
-        desk.add("Alpha", "http://alpha.test");
-        desk.prompts.answer = false;
-        select(desk.window, 0);
-        desk.window.removeWebsite();
-        QCOMPARE(desk.sites.siteList().size(), size_t(1));
-        QVERIFY(desk.prompts.alerts.empty());
-    }
-
-    void searchFieldFiltersTheRows() {
-        Desk desk;
         QCOMPARE(desk.window.searchField()->placeholderText(), QStringLiteral("Search              "));
         desk.add("Alpha Blog", "http://alpha.test");
+        QVERIFY(!desk.window.promptShown());
         desk.add("Beta Shop", "http://beta.test");
         desk.window.searchField()->setText("SHOP");
         QCOMPARE(desk.window.model().rowCount(), 1);
         QCOMPARE(desk.window.rowWidgetAt(0)->title(), QStringLiteral("Beta Shop"));
         QCOMPARE(desk.window.model().filteredPositionOfSite("Alpha Blog"), -1);
+        // A search that matches nothing is an empty table, not an empty list.
+        desk.window.searchField()->setText("nothing like it");
+        QVERIFY(!desk.window.promptShown());
+        QCOMPARE(desk.window.model().rowCount(), 0);
+        desk.window.searchField()->clear();
+        select(desk.window, 1);
+        desk.window.removeWebsite();
+        select(desk.window, 0);
+        desk.prompts.answer = false; // a refused removal keeps the site
+        desk.window.removeWebsite();
+        QCOMPARE(desk.sites.siteList().size(), size_t(1));
+        desk.prompts.answer = true;
+        desk.window.removeWebsite();
+        QCOMPARE(desk.prompts.questions.size(), size_t(3));
+        QVERIFY(desk.prompts.alerts.empty());
+        QVERIFY(desk.sites.siteList().empty());
+        QVERIFY(desk.window.promptShown());
     }
 
     void editingUnderASearchChangesThatSite() {
@@ -236,58 +149,6 @@ private slots:
         QCOMPARE(desk.window.model().rowCount(), 4);
     }
 
-    void rowMenuOnlyOverRows() {
-        Desk desk;
-        desk.add("Alpha", "http://alpha.test");
-        desk.add("Beta", "http://beta.test");
-        desk.window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&desk.window));
-        SiteListView& list = *desk.window.listView();
-        const QRect secondRow = list.visualRect(desk.window.model().index(1));
-        const QPoint belowRows(secondRow.center().x(), secondRow.bottom() + 40);
-        QVERIFY(!list.indexAt(belowRows).isValid());
-        rightClick(list, belowRows);
-        QVERIFY(!desk.window.rowMenu()->isVisible());
-        QVERIFY(!desk.window.selectedWebsite());
-
-        rightClick(list, secondRow.center());
-        QVERIFY(desk.window.rowMenu()->isVisible());
-        QCOMPARE(desk.window.selectedWebsite()->cleanName, QStringLiteral("Beta"));
-        desk.window.rowMenu()->hide();
-    }
-
-    void rowsShowTheConnectionState() {
-        Desk desk;
-        auto connecting = desk.add("Connecting", "http://connecting.test");
-        auto connected = desk.add("Connected", "http://connected.test");
-        auto failed = desk.add("Failed", "http://failed.test");
-        auto idle = desk.add("Idle", "http://idle.test");
-        connecting->siteConnection = std::make_shared<HelperProcess>();
-        connected->siteConnection = std::make_shared<HelperProcess>();
-        connected->finishedConnecting = true;
-        failed->connectingError = true;
-        desk.window.model().redraw();
-        auto stateOf = [&](int row) { return desk.window.rowWidgetAt(row)->state(); };
-        QCOMPARE(stateOf(0), ConnectionState::connecting);
-        QCOMPARE(stateOf(1), ConnectionState::connected);
-        QCOMPARE(stateOf(2), ConnectionState::error);
-        QCOMPARE(stateOf(3), ConnectionState::idle);
-        // Connected rows offer eject and refresh; the others do not.
-        QVERIFY(!desk.window.rowWidgetAt(0)->ejectButton()->isHidden());
-        QVERIFY(!desk.window.rowWidgetAt(1)->refreshButton()->isHidden());
-        QVERIFY(desk.window.rowWidgetAt(2)->ejectButton()->isHidden());
-        QVERIFY(desk.window.rowWidgetAt(3)->refreshButton()->isHidden());
-
-        // The failed check shows once; a helper's announced end shows the error until the next redraw.
-        desk.window.model().showTerminated("Connected");
-        QCOMPARE(stateOf(1), ConnectionState::error);
-        desk.window.model().redraw();
-        QCOMPARE(stateOf(2), ConnectionState::idle);
-        QCOMPARE(stateOf(1), ConnectionState::connected);
-        connecting->siteConnection.reset();
-        connected->siteConnection.reset();
-    }
-
     void aSiteWithoutAnIconShowsItsInitialOnAColourOfItsTitle() {
         const std::vector<std::pair<QString, QString>> initials = {
             {"demo shop", "D"}, {"  “Quoted” site", "Q"},
@@ -313,37 +174,6 @@ private slots:
         QCOMPARE(backgroundOf(desk.window.rowWidgetAt(0)->icon()).rgb(), QColor(Qt::green).rgb());
     }
 
-    void editButtonOnlyOnTheSelectedIdleRow() {
-        Desk desk;
-        desk.add("Idle", "http://idle.test");
-        auto connected = desk.add("Connected", "http://connected.test");
-        connected->siteConnection = std::make_shared<HelperProcess>();
-        desk.window.model().redraw();
-        QVERIFY(desk.window.rowWidgetAt(0)->editButton()->isHidden());
-        select(desk.window, 0);
-        QVERIFY(!desk.window.rowWidgetAt(0)->editButton()->isHidden());
-        select(desk.window, 1);
-        QVERIFY(desk.window.rowWidgetAt(0)->editButton()->isHidden());
-        QVERIFY(desk.window.rowWidgetAt(1)->editButton()->isHidden());
-        // A connected site keeps its title and address while mounted: no editing from the menu either.
-        desk.window.editSelectedWebsite();
-        QVERIFY(!desk.window.editor()->isVisible());
-        connected->siteConnection.reset();
-    }
-
-    void failedCheckAlertsAndShowsTheErrorOnce() {
-        Desk desk;
-        desk.add("Nowhere", "http://127.0.0.1:1/admin.php");
-        desk.window.connectToSite(0);
-        QCOMPARE(desk.prompts.alerts.size(), size_t(1));
-        QCOMPARE(desk.prompts.alerts[0].message, QStringLiteral("Mount Failed"));
-        QCOMPARE(desk.prompts.alerts[0].informativeText,
-                 QStringLiteral("Invalid authentication info, please check the fields entered are correct."));
-        QCOMPARE(desk.window.rowWidgetAt(0)->state(), ConnectionState::error);
-        desk.window.model().redraw();
-        QCOMPARE(desk.window.rowWidgetAt(0)->state(), ConnectionState::idle);
-    }
-
     // The list holds no passwords: connecting reads the site's, and a site without one opens the editor.
     void connectingASiteWithoutAStoredPasswordAsksForIt() {
         Desk desk;
@@ -357,9 +187,8 @@ private slots:
     }
 
     void connectRefreshAndEjectWithARunningHelper() {
-        QTemporaryDir scripts;
-        Desk desk(sleeperHelper(scripts.path()));
         testkit::AddonSim sim;
+        Desk desk(sleeper);
         desk.add("Live", sim.baseUrl(), "admin", "password");
         desk.window.connectToSelectedSite(); // nothing selected: nothing happens
         QVERIFY(desk.prompts.alerts.empty());
@@ -389,9 +218,8 @@ private slots:
     }
 
     void aReconnectAfterAnEjectShowsConnectingUntilTheNewHelperHasConnected() {
-        QTemporaryDir scripts;
-        Desk desk(sleeperHelper(scripts.path()));
         testkit::AddonSim sim;
+        Desk desk(sleeper);
         desk.add("Live", sim.baseUrl(), "admin", "password");
         desk.window.connectToSite(0);
         const auto site = desk.sites.siteList()[0];
@@ -408,9 +236,9 @@ private slots:
     }
 
     void aSiteConnectedElsewhereIsReportedAndLeftIdle() {
-        QTemporaryDir scripts;
-        Desk desk(alreadyServedHelper(scripts.path()));
         testkit::AddonSim sim;
+        // Ends at once, as a helper does when another one serves the site.
+        Desk desk("exit " + QByteArray::number(HelperCommandLine::exitAlreadyConnected));
         desk.add("Served", sim.baseUrl(), "admin", "password");
         desk.window.connectToSite(0);
         const auto site = desk.sites.siteList()[0];
@@ -423,9 +251,8 @@ private slots:
     }
 
     void aRefreshThatKeptTheFilesSaysWhy() {
-        QTemporaryDir scripts;
-        Desk desk(sleeperHelper(scripts.path()));
         testkit::AddonSim sim;
+        Desk desk(sleeper);
         desk.add("Live", sim.baseUrl(), "admin", "password");
         desk.window.connectToSite(0);
         desk.window.switchRefreshingStates("Live");
@@ -445,28 +272,11 @@ private slots:
         desk.window.clickEject("Live");
     }
 
-    void helperThatEndsByItselfLeavesTheSiteIdle() {
-        QTemporaryDir scripts;
-        Desk desk(sleeperHelper(scripts.path()));
-        testkit::AddonSim sim;
-        desk.add("Live", sim.baseUrl(), "admin", "password");
-        desk.window.connectToSite(0);
-        const auto site = desk.sites.siteList()[0];
-        QVERIFY(site->siteConnection);
-        // Not the eject button: the helper goes away on its own (as after a failed mount).
-        std::shared_ptr<HelperProcess> helper = site->siteConnection;
-        helper->terminate();
-        QTRY_VERIFY_WITH_TIMEOUT(!site->siteConnection, testkit::defaultTimeoutMs);
-        QCOMPARE(desk.window.rowWidgetAt(0)->state(), ConnectionState::error);
-        desk.window.model().redraw();
-        QCOMPARE(desk.window.rowWidgetAt(0)->state(), ConnectionState::idle);
-    }
-
     // The check runs the event loop while it waits; the site it checks must stay the listed record, or the
     // helper started after it would belong to a site nobody sees.
     void aSiteBeingCheckedIsNeitherEditedNorRemoved() {
-        Desk desk;
         testkit::AddonSim sim;
+        Desk desk;
         sim.config({{"login", "refuse"}});
         desk.add("Checked", sim.baseUrl(), "admin", "password");
         desk.window.show();
@@ -503,9 +313,8 @@ private slots:
     // Quitting while a check waits for the add-on ends the event loop, so the application can stop its
     // helpers and exit; the check gives up and starts no helper.
     void quittingDuringACheckEndsTheEventLoop() {
-        QTemporaryDir scripts;
-        Desk desk(sleeperHelper(scripts.path()));
         testkit::AddonSim sim;
+        Desk desk(sleeper);
         desk.add("Slow", sim.baseUrl(), "admin", "password");
         sim.fault({{"action", "*"}, {"kind", "delay"}, {"ms", 600'000}});
         bool checkEnded = false;
@@ -545,7 +354,9 @@ private slots:
         QCOMPARE(titlesOf(desk.sites.siteList()), QStringList{"Typed"});
     }
 
-    void screenshots() {
+    // Each row shows its site's state, drawn for the README: a connecting or connected site can be ejected, a
+    // connected one refreshed, and an error shows until the next redraw.
+    void rowsShowTheConnectionState() {
         QMenu applicationMenu;
         applicationMenu.addAction("Preferences…");
         {
@@ -571,6 +382,28 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&desk.window));
         select(desk.window, 3);
         guitest::saveScreenshot(desk.window, "main-window-sites");
+        const auto row = [&](int at) { return desk.window.rowWidgetAt(at); };
+        QCOMPARE(row(0)->state(), ConnectionState::connected);
+        QCOMPARE(row(1)->state(), ConnectionState::connecting);
+        QCOMPARE(row(2)->state(), ConnectionState::error);
+        QCOMPARE(row(3)->state(), ConnectionState::idle);
+        QVERIFY(!row(0)->refreshButton()->isHidden());
+        QVERIFY(!row(1)->ejectButton()->isHidden());
+        QVERIFY(row(2)->ejectButton()->isHidden());
+        QVERIFY(row(3)->refreshButton()->isHidden());
+        // Only the selected idle row can be edited: a connected site keeps its title and address.
+        QVERIFY(!row(3)->editButton()->isHidden());
+        QVERIFY(row(0)->editButton()->isHidden() && row(2)->editButton()->isHidden());
+        select(desk.window, 0);
+        desk.window.editSelectedWebsite();
+        QVERIFY(!desk.window.editor()->isVisible());
+
+        // The failed check shows once; a helper's announced end shows the error until the next redraw.
+        desk.window.model().showTerminated("Company Website");
+        QCOMPARE(row(0)->state(), ConnectionState::error);
+        desk.window.model().redraw();
+        QCOMPARE(row(2)->state(), ConnectionState::idle);
+        QCOMPARE(row(0)->state(), ConnectionState::connected);
         connected->siteConnection.reset();
         connecting->siteConnection.reset();
     }

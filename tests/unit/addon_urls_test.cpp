@@ -4,6 +4,7 @@
 #include "QtPrinters.h"
 
 #include <gtest/gtest.h>
+#include <tuple>
 
 using namespace folvane;
 
@@ -39,19 +40,17 @@ TEST(AddonUrls, SessionRewriteNeedsSchemeHostAndQuery) {
     EXPECT_FALSE(sessionRewrittenUrl(QStringLiteral("not a url?x"), "s"));
 }
 
+// Only the exact tags select a CMS; each reads back, and the names are what users know.
 TEST(CmsTag, OnlyTheExactTagsSelectACms) {
-    EXPECT_EQ(cmsFromTag("ExpressionEngine"), CMS::expressionEngine);
-    EXPECT_EQ(cmsFromTag("Wordpress"), CMS::wordPress);
-    EXPECT_EQ(cmsFromTag("WordPress"), CMS::default_);
-    EXPECT_EQ(cmsFromTag("expressionengine"), CMS::default_);
-    EXPECT_EQ(cmsFromTag(""), CMS::default_);
-}
-
-TEST(CmsTag, TagsReadBackAndNamesAreWhatUsersKnow) {
-    for (const CMS cms : {CMS::expressionEngine, CMS::wordPress, CMS::default_})
-        EXPECT_EQ(cmsFromTag(cmsTag(cms)), cms);
-    EXPECT_EQ(cmsTag(CMS::default_), "");
-    EXPECT_EQ(cmsName(CMS::wordPress), "WordPress");
-    EXPECT_EQ(cmsName(CMS::expressionEngine), "ExpressionEngine");
-    EXPECT_EQ(cmsName(CMS::default_), "");
+    const std::tuple<const char*, CMS, const char*> tags[] = {
+        {"ExpressionEngine", CMS::expressionEngine, "ExpressionEngine"},
+        {"Wordpress", CMS::wordPress, "WordPress"},
+        {"", CMS::default_, ""}};
+    for (const auto& [tag, cms, name] : tags) {
+        EXPECT_EQ(cmsFromTag(tag), cms) << tag;
+        EXPECT_EQ(cmsTag(cms), tag);
+        EXPECT_EQ(cmsName(cms), name);
+    }
+    for (const char* other : {"WordPress", "expressionengine"})
+        EXPECT_EQ(cmsFromTag(other), CMS::default_) << other;
 }

@@ -1,11 +1,10 @@
-// The application's rules that need no site: how a check's answers become its verdict, the helper's
-// command line, the row state and the command-line syntax.
+// The application's rules that need no site: how a check reads the add-on's answers, the helper's command
+// line and the command-line syntax. (The order of the check's refusals is checked end to end.)
 #include "QtPrinters.h"
 #include "cli/CommandLine.h"
 #include "core/BaseWebsite.h"
 #include "core/ConnectionCheck.h"
 #include "core/ConnectionControl.h"
-#include "core/HelperProcess.h"
 #include "core/SharedPreferences.h"
 
 #include <QSettings>
@@ -22,31 +21,7 @@ Json answer(const char* text) {
 
 const ExpectedAddOnVersions expects{QStringLiteral("2.10"), QStringLiteral("3.0.0")};
 
-CheckState passedState() {
-    CheckState state;
-    state.statusOk = state.loggedIn = state.loggedOut = true;
-    return state;
-}
-
 } // namespace
-
-TEST(ConnectionCheckRules, TheFirstMatchingConditionDecides) {
-    EXPECT_EQ(passedState().verdict(), std::nullopt);
-    CheckState state = passedState();
-    state.permitted = false;
-    EXPECT_EQ(state.verdict(), LoggingInError::insufficientPermissions);
-    state.outOfDate = true;
-    EXPECT_EQ(state.verdict(), LoggingInError::outOfDateAddOn);
-    state.timedOut = true;
-    EXPECT_EQ(state.verdict(), LoggingInError::timedOut);
-    state.disabled = true;
-    EXPECT_EQ(state.verdict(), LoggingInError::saveTemplatesTurnedOn);
-    for (bool CheckState::*missing : {&CheckState::statusOk, &CheckState::loggedIn, &CheckState::loggedOut}) {
-        CheckState incomplete = passedState();
-        incomplete.*missing = false;
-        EXPECT_EQ(incomplete.verdict(), LoggingInError::authenticationInvalid);
-    }
-}
 
 TEST(ConnectionCheckRules, StatusAnswersSetTheDividerTheCMSAndTheVersionVerdict) {
     CheckState ee;
@@ -117,17 +92,6 @@ TEST(ConnectionControlRules, TheHelperGetsSixteenPositionsAndNeverThePassword) {
     EXPECT_EQ(arguments, (QStringList{"--args", "-admin_url", "example.com/admin.php?D=cp", "-login", "admin",
                                       "-pass", "-", "/base", "My Site", "1", "1", "1", "0", "0",
                                       "http://www.example.com/admin.php?D=cp", "ExpressionEngine"}));
-}
-
-TEST(ConnectionControlRules, RowStateFollowsHelperAnnouncementAndCheckFailure) {
-    BaseWebsite site;
-    EXPECT_EQ(connectionState(site), ConnectionState::idle);
-    site.connectingError = true;
-    EXPECT_EQ(connectionState(site), ConnectionState::error);
-    site.siteConnection = std::make_shared<HelperProcess>();
-    EXPECT_EQ(connectionState(site), ConnectionState::connecting);
-    site.finishedConnecting = true;
-    EXPECT_EQ(connectionState(site), ConnectionState::connected);
 }
 
 TEST(CommandLineSyntax, SplitsWordsValuesAndFlags) {

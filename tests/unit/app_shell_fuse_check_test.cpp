@@ -1,18 +1,14 @@
 // The FUSE start-up check: reading what the machine says, the version rule, which alert comes next and what
 // each answer does, with the sequence driven through recorded prompts.
-#include "VersionCompare.h"
+#include "RecordingShellPrompts.h"
 #include "shell/FuseCheck.h"
 #include "shell/PackageKitInstaller.h"
-#include "shell/ShellPrompts.h"
 #include "shell/StartupSequence.h"
 #include "shell/SystemProbe.h"
 
 #include <QSettings>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
-
-#include <deque>
 
 using namespace folvane::shell;
 
@@ -54,103 +50,49 @@ TEST(FuseFacts, ParsesFusermountVersion) {
     EXPECT_FALSE(parseFusermountVersion({}));
 }
 
-TEST(FuseFacts, ComparesVersionsNumerically) {
-    // 3.5.3 installed, 3.5.10 required: older, although it sorts after as text.
-    EXPECT_EQ(nextFuseStep(installed("3.5.3"), "3.5.10", false, true), FuseStep::offerUpgrade);
-    EXPECT_EQ(nextFuseStep(installed("3.10.0"), "3.9.1", false, true), FuseStep::ready);
-    EXPECT_EQ(nextFuseStep(installed("3.10.0"), "3.10.0", false, true), FuseStep::ready);
+TEST(FuseDecision, ChoosesTheNextStep) {
+    SystemFacts noKernel = installed("3.14.0"), noDevice = installed("3.14.0");
+    noKernel.kernelHasFuse = false;
+    noDevice.deviceUsable = false;
+    noDevice.deviceError = "Permission denied";
+    struct Case {
+        SystemFacts facts;
+        const char* minimum;
+        bool dontAskToUpgrade, canInstall;
+        FuseStep step;
+    };
+    const Case cases[] = {
+        // 3.5.3 installed, 3.5.10 required: older, although it sorts after as text.
+        {installed("3.5.3"), "3.5.10", false, true, FuseStep::offerUpgrade},
+        {installed("3.10.0"), "3.9.1", false, true, FuseStep::ready},
+        {installed("3.10.0"), "3.10.0", false, true, FuseStep::ready},
+        {noKernel, "3.10.0", false, true, FuseStep::unsupportedSystem},
+        {missing(), "3.10.0", false, true, FuseStep::offerInstall},
+        {missing(), "3.10.0", true, true, FuseStep::offerInstall},
+        {missing(), "3.10.0", false, false, FuseStep::tellInstallCommand},
+        {installed("3.9.0"), "3.10.0", false, false, FuseStep::tellUpgradeCommand},
+        {installed("3.9.0"), "3.10.0", true, true, FuseStep::ready},
+        // A version that cannot be read ends the check without an alert.
+        {installed({}), "3.10.0", false, true, FuseStep::ready},
+        {noDevice, "3.10.0", false, true, FuseStep::deviceUnusable},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(nextFuseStep(c.facts, c.minimum, c.dontAskToUpgrade, c.canInstall), c.step)
+            << c.facts.fusermountVersion.toStdString() << " for " << c.minimum;
+    EXPECT_TRUE(alertFor(FuseStep::deviceUnusable, noDevice).informativeText.contains("Permission denied"));
     EXPECT_TRUE(installSucceeded(installed("3.14.0"), minimum));
     EXPECT_FALSE(installSucceeded(installed("3.9.9"), minimum));
     EXPECT_FALSE(installSucceeded(installed({}), minimum));
     EXPECT_FALSE(installSucceeded(missing(), minimum));
 }
 
-TEST(FuseFacts, ReadsThisMachine) {
-    if (QStandardPaths::findExecutable("fusermount3").isEmpty())
-        GTEST_SKIP() << "fusermount3 is not installed here";
-    const SystemFacts facts = probeSystem();
-    EXPECT_TRUE(facts.kernelHasFuse);
-    EXPECT_TRUE(facts.fusermountFound);
-    EXPECT_GE(folvane::compareVersions(facts.fusermountVersion, "3"), 0)
-        << facts.fusermountVersion.toStdString();
-    EXPECT_FALSE(facts.kernelRelease.isEmpty());
-    EXPECT_EQ(facts.deviceUsable, facts.deviceError.isEmpty());
-}
-
-TEST(FuseDecision, ChoosesTheNextStep) {
-    SystemFacts noKernel = installed("3.14.0");
-    noKernel.kernelHasFuse = false;
-    EXPECT_EQ(nextFuseStep(noKernel, minimum, false, true), FuseStep::unsupportedSystem);
-    EXPECT_EQ(nextFuseStep(missing(), minimum, false, true), FuseStep::offerInstall);
-    EXPECT_EQ(nextFuseStep(missing(), minimum, true, true), FuseStep::offerInstall);
-    EXPECT_EQ(nextFuseStep(missing(), minimum, false, false), FuseStep::tellInstallCommand);
-    EXPECT_EQ(nextFuseStep(installed("3.9.0"), minimum, false, false), FuseStep::tellUpgradeCommand);
-    EXPECT_EQ(nextFuseStep(installed("3.9.0"), minimum, true, true), FuseStep::ready);
-    // A version that cannot be read ends the check without an alert.
-    EXPECT_EQ(nextFuseStep(installed({}), minimum, false, true), FuseStep::ready);
-    SystemFacts noDevice = installed("3.14.0");
-    noDevice.deviceUsable = false;
-    noDevice.deviceError = "Permission denied";
-    EXPECT_EQ(nextFuseStep(noDevice, minimum, false, true), FuseStep::deviceUnusable);
-    EXPECT_TRUE(alertFor(FuseStep::deviceUnusable, noDevice).informativeText.contains("Permission denied"));
-}
-
-TEST(FuseDecision, AlertsCarryTheirTextsAndButtons) {
-    EXPECT_EQ(alertFor(FuseStep::offerInstall, missing()),
-              (Alert{"Folvane 3 requires FUSE.",
-                     "Folvane 3 relies on a component called FUSE to create the ExpressionEngine filesystem. "
-                     "Folvane can automatically install this for you.",
-                     {"Install Now", "Quit"}}));
-    EXPECT_EQ(
-        alertFor(FuseStep::offerUpgrade, installed("3.9")),
-        (Alert{"You have an older version of FUSE.",
-               "Folvane 3 has detected that you are running an older version of FUSE. Would you like to "
-               "upgrade now?",
-               {"Upgrade Now", "Don't Ask Again", "Later"}}));
-    EXPECT_EQ(installFailedAlert(),
-              (Alert{"Install of FUSE Failed.",
-                     "Folvane 3 tried to install the latest FUSE, but failed. Please visit "
-                     "https://github.com/libfuse/libfuse/releases and install it manually.",
-                     {"Quit"}}));
-    EXPECT_TRUE(
-        alertFor(FuseStep::tellInstallCommand, missing()).informativeText.endsWith("sudo apt install fuse3"));
-    EXPECT_TRUE(alertFor(FuseStep::unsupportedSystem, missing())
-                    .informativeText.endsWith("FUSE support.  You are running 6.1.0-18-amd64."));
-    // Every answer maps; closing an alert counts as its last button.
-    EXPECT_EQ(choiceFor(FuseStep::offerInstall, 0), Choice::install);
-    EXPECT_EQ(choiceFor(FuseStep::offerInstall, 1), Choice::quit);
-    EXPECT_EQ(choiceFor(FuseStep::offerUpgrade, 1), Choice::dontAskAgain);
-    EXPECT_EQ(choiceFor(FuseStep::offerUpgrade, 2), Choice::later);
-    EXPECT_EQ(choiceFor(FuseStep::tellUpgradeCommand, 0), Choice::dontAskAgain);
-    EXPECT_EQ(choiceFor(FuseStep::tellInstallCommand, 0), Choice::quit);
-    EXPECT_EQ(choiceFor(FuseStep::deviceUnusable, 0), Choice::ok);
-}
-
 namespace {
-
-// Answers alerts from a script and records them.
-class ScriptedPrompts : public ShellPrompts {
-public:
-    std::deque<int> answers;
-    std::vector<Alert> alerts;
-    int runAlert(const Alert& alert) override {
-        alerts.push_back(alert);
-        const int answer = answers.empty() ? int(alert.buttons.size()) - 1 : answers.front();
-        if (!answers.empty())
-            answers.pop_front();
-        return answer;
-    }
-    void showProgress(const QString&) override {}
-    void setProgress(int) override {}
-    void hideProgress() override {}
-    void openUrl(const QUrl&) override {}
-};
 
 // One start-up without PackageKit (an unconnected bus) over the given facts.
 struct StartupRun {
     QTemporaryDir folder;
     QSettings defaults{folder.filePath("defaults.ini"), QSettings::IniFormat};
-    ScriptedPrompts prompts;
+    folvane::testsupport::RecordingShellPrompts prompts;
     PackageKitInstaller noPackageKit{QDBusConnection(QStringLiteral("not connected"))};
     bool ready = false, quit = false;
 

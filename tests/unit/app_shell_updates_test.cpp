@@ -1,16 +1,17 @@
 // The update feed: which release it names, whether that is newer, when the daily check is due, and what the
 // updater tells the user, against a feed served on the loopback interface.
+#include "RecordingShellPrompts.h"
+#include "TinyWebServer.h"
 #include "shell/Appcast.h"
-#include "shell/ShellPrompts.h"
 #include "shell/Updater.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QSettings>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <optional>
+
+#include "testkit/Wait.h"
 
 using namespace folvane::shell;
 
@@ -25,42 +26,39 @@ QByteArray feedWith(const QByteArray& items) {
 
 } // namespace
 
-TEST(Appcast, NamesTheNewestReleaseWhateverTheOrder) {
-    const auto release = newestRelease(feedWith(R"(
+// Which release a feed names: the newest by version whatever the order, skipping releases without a version
+// or a web address; none when the feed is not whole.
+TEST(Appcast, NamesTheNewestUsableReleaseOfAWholeFeed) {
+    const std::pair<QByteArray, const char*> feeds[] = {
+        {feedWith(R"(
     <item><title>Version 3.9</title><link>https://example.com/3.9</link>
       <enclosure url="https://example.com/3.9.deb" sparkle:version="390" sparkle:shortVersionString="3.9"/></item>
     <item><title>Version 3.10</title><sparkle:shortVersionString>3.10</sparkle:shortVersionString>
       <sparkle:version>3100</sparkle:version>
       <enclosure url="https://example.com/folvane3_3.10_amd64.deb" length="1"/></item>
-    <item><title>Version 3.2</title><link>https://example.com/3.2</link><sparkle:version>3.2</sparkle:version></item>)"));
+    <item><title>Version 3.2</title><link>https://example.com/3.2</link><sparkle:version>3.2</sparkle:version></item>)"),
+         "3.10"},
+        {feedWith(R"(
+    <item><title>No version</title><link>https://example.com/x</link></item>
+    <item><title>Not a web page</title><link>file:///etc/passwd</link><sparkle:version>9.0</sparkle:version></item>
+    <item><title>Fine</title><link>http://example.com/3.0.1</link><sparkle:version>3.0.1</sparkle:version></item>)"),
+         "3.0.1"},
+        {{}, nullptr},
+        {"<html><body>Not found</body></html>", nullptr},
+        {feedWith({}), nullptr},
+        {feedWith("<item><sparkle:version>3.1</sparkle:version><link>https://e.com</link>").left(200),
+         nullptr},
+    };
+    for (const auto& [feed, version] : feeds) {
+        const auto release = newestRelease(feed);
+        EXPECT_EQ(release ? release->version : QString(), QString(version ? version : ""))
+            << feed.toStdString();
+    }
+    const auto release = newestRelease(feeds[0].first);
     ASSERT_TRUE(release);
-    EXPECT_EQ(release->version, "3.10");
     EXPECT_EQ(release->title, "Version 3.10");
     // Without a link the enclosure's address is the download page.
     EXPECT_EQ(release->downloadPage, QUrl("https://example.com/folvane3_3.10_amd64.deb"));
-}
-
-TEST(Appcast, SkipsReleasesWithoutVersionOrWebAddress) {
-    const auto release = newestRelease(feedWith(R"(
-    <item><title>No version</title><link>https://example.com/x</link></item>
-    <item><title>Not a web page</title><link>file:///etc/passwd</link><sparkle:version>9.0</sparkle:version></item>
-    <item><title>Fine</title><link>http://example.com/3.0.1</link><sparkle:version>3.0.1</sparkle:version></item>)"));
-    ASSERT_TRUE(release);
-    EXPECT_EQ(release->version, "3.0.1");
-}
-
-TEST(Appcast, RefusesWhatIsNotAWholeFeed) {
-    EXPECT_FALSE(newestRelease({}));
-    EXPECT_FALSE(newestRelease("<html><body>Not found</body></html>"));
-    EXPECT_FALSE(newestRelease(feedWith({})));
-    EXPECT_FALSE(newestRelease(
-        feedWith("<item><sparkle:version>3.1</sparkle:version><link>https://e.com</link>").left(200)));
-}
-
-TEST(Appcast, ComparesWithTheRunningVersion) {
-    EXPECT_TRUE(isNewerRelease({"3.0.10", {}, {}}, "3.0.9"));
-    EXPECT_FALSE(isNewerRelease({"3.0.0", {}, {}}, "3.0.0"));
-    EXPECT_FALSE(isNewerRelease({"2.9", {}, {}}, "3.0.0"));
 }
 
 TEST(Appcast, ChecksOnceADay) {
@@ -73,73 +71,29 @@ TEST(Appcast, ChecksOnceADay) {
 
 namespace {
 
-// Serves one fixed HTTP answer to every request.
-class FeedServer {
-public:
-    FeedServer() {
-        server_.listen(QHostAddress::LocalHost);
-        QObject::connect(&server_, &QTcpServer::newConnection, [this] {
-            while (QTcpSocket* socket = server_.nextPendingConnection()) {
-                ++requests;
-                QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
-                    socket->readAll();
-                    socket->write("HTTP/1.1 " + status +
-                                  "\r\nContent-Type: application/rss+xml\r\nContent-Length: " +
-                                  QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
-                    socket->disconnectFromHost();
-                });
-                QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-            }
-        });
-    }
-    QUrl url() const {
-        return QUrl(QStringLiteral("http://127.0.0.1:%1/appcast.xml").arg(server_.serverPort()));
-    }
-
-    QByteArray status = "200 OK";
-    QByteArray body;
-    int requests = 0;
-
-private:
-    QTcpServer server_;
-};
-
-class RecordingPrompts : public ShellPrompts {
-public:
-    int answer = 0;
-    std::vector<Alert> alerts;
-    std::vector<QUrl> opened;
-    int runAlert(const Alert& alert) override {
-        alerts.push_back(alert);
-        return answer;
-    }
-    void showProgress(const QString&) override {}
-    void setProgress(int) override {}
-    void hideProgress() override {}
-    void openUrl(const QUrl& url) override { opened.push_back(url); }
-};
-
 struct UpdaterRun {
     QTemporaryDir folder;
     QSettings defaults{folder.filePath("defaults.ini"), QSettings::IniFormat};
-    FeedServer feed;
-    RecordingPrompts prompts;
-    Updater updater{prompts, {feed.url(), "3.0.0", &defaults, nullptr, 60 * 60 * 1000}};
+    folvane::testsupport::TinyWebServer feed;
+    folvane::testsupport::RecordingShellPrompts prompts;
+    Updater updater{prompts,
+                    {QUrl(feed.base() + "/appcast.xml"), "3.0.0", &defaults, nullptr, 60 * 60 * 1000}};
 
     UpdaterRun() {
-        feed.body = feedWith(R"(<item><title>Version 3.1.0</title><link>https://example.com/download</link>
+        feed.answers["/appcast.xml"].body =
+            feedWith(R"(<item><title>Version 3.1.0</title><link>https://example.com/download</link>
             <sparkle:shortVersionString>3.1.0</sparkle:shortVersionString></item>)");
     }
-    // Runs one check to its end.
-    void check(bool userAsked) {
+    // Runs one check to its end (a user's, or one the updater starts itself).
+    void check(std::optional<bool> userAsked) {
         bool finished = false;
         const auto connection = QObject::connect(&updater, &Updater::checkFinished, [&] { finished = true; });
-        updater.checkNow(userAsked);
-        const QDeadlineTimer deadline(30'000);
-        while (!finished && !deadline.hasExpired())
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+        if (userAsked)
+            updater.checkNow(*userAsked);
+        else
+            updater.setCheckAutomatically(true);
+        EXPECT_TRUE(folvane::testkit::waitUntil([&] { return finished; }));
         QObject::disconnect(connection);
-        ASSERT_TRUE(finished);
     }
 };
 
@@ -147,6 +101,7 @@ struct UpdaterRun {
 
 TEST(Updater, OffersANewerReleaseAndOpensItsDownloadPage) {
     UpdaterRun run;
+    run.prompts.answers = {0}; // "Download"
     run.check(false);
     ASSERT_EQ(run.prompts.alerts.size(), 1u);
     EXPECT_EQ(run.prompts.alerts[0].message, "A new version of Folvane 3 is available!");
@@ -157,7 +112,7 @@ TEST(Updater, OffersANewerReleaseAndOpensItsDownloadPage) {
 
 TEST(Updater, SkippedReleaseIsOfferedOnlyWhenTheUserAsks) {
     UpdaterRun run;
-    run.prompts.answer = 1; // "Skip This Version"
+    run.prompts.answers = {1, 1}; // "Skip This Version"
     run.check(false);
     run.check(false);
     EXPECT_EQ(run.prompts.alerts.size(), 1u);
@@ -168,7 +123,7 @@ TEST(Updater, SkippedReleaseIsOfferedOnlyWhenTheUserAsks) {
 
 TEST(Updater, TellsTheUserOnlyWhenAskedAboutNoUpdateOrAFailure) {
     UpdaterRun run;
-    run.feed.body =
+    run.feed.answers["/appcast.xml"].body =
         feedWith(R"(<item><link>https://example.com/</link><sparkle:version>3.0.0</sparkle:version></item>)");
     run.check(false);
     EXPECT_TRUE(run.prompts.alerts.empty());
@@ -176,7 +131,7 @@ TEST(Updater, TellsTheUserOnlyWhenAskedAboutNoUpdateOrAFailure) {
     ASSERT_EQ(run.prompts.alerts.size(), 1u);
     EXPECT_EQ(run.prompts.alerts[0].message, "You're up-to-date!");
 
-    run.feed.status = "404 Not Found";
+    run.feed.answers["/appcast.xml"].status = 404;
     run.check(false);
     EXPECT_EQ(run.prompts.alerts.size(), 1u);
     run.check(true);
@@ -186,19 +141,13 @@ TEST(Updater, TellsTheUserOnlyWhenAskedAboutNoUpdateOrAFailure) {
 
 TEST(Updater, CheckingAutomaticallyChecksOnceADay) {
     UpdaterRun run;
-    bool finished = false;
-    QObject::connect(&run.updater, &Updater::checkFinished, [&] { finished = true; });
-    run.updater.setCheckAutomatically(true);
+    run.check(std::nullopt); // the first automatic check runs at once
     EXPECT_TRUE(run.updater.checksAutomatically());
-    const QDeadlineTimer deadline(30'000);
-    while (!finished && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
-    ASSERT_TRUE(finished) << "the first automatic check runs at once";
-    EXPECT_EQ(run.feed.requests, 1);
+    EXPECT_EQ(run.feed.requested.size(), 1);
 
     // Switched off and on again the same day: the last check is recent, so none now.
     run.updater.setCheckAutomatically(false);
     run.updater.setCheckAutomatically(true);
     QCoreApplication::processEvents();
-    EXPECT_EQ(run.feed.requests, 1);
+    EXPECT_EQ(run.feed.requested.size(), 1);
 }

@@ -4,6 +4,7 @@
 #include "core/BaseWebsite.h"
 
 #include <gtest/gtest.h>
+#include <tuple>
 
 using folvane::BaseWebsite;
 using Protocol = BaseWebsite::InternetProtocol;
@@ -30,26 +31,20 @@ TEST(SiteRecord, CleansTypedURLsByTheirPrefix) {
     EXPECT_EQ(site.cleanURL("other.org"), "http://www.other.org");
 }
 
+// The server, port and protocol come from the cleaned URL: https without "www." is cleaned to http.
 TEST(SiteRecord, DerivesTheSecretStoreAttributesFromTheCleanedURL) {
-    const BaseWebsite plain("www.example.com");
-    EXPECT_EQ(plain.url, "http://www.example.com");
-    EXPECT_EQ(plain.server, "www.example.com");
-    EXPECT_EQ(plain.port, 80);
-    EXPECT_EQ(plain.internetProtocol, Protocol::http);
-
-    const BaseWebsite secure("https://www.example.com:8443/cp");
-    EXPECT_EQ(secure.url, "https://www.example.com:8443/cp");
-    EXPECT_EQ(secure.server, "www.example.com");
-    EXPECT_EQ(secure.port, 8443);
-    EXPECT_EQ(secure.internetProtocol, Protocol::https);
-
-    // https without "www." is cleaned to http.
-    EXPECT_EQ(BaseWebsite("https://example.com").internetProtocol, Protocol::http);
-
-    const BaseWebsite unparsable("http://www.exa mple.com:port/");
-    EXPECT_EQ(unparsable.server, "");
-    EXPECT_EQ(unparsable.port, 80);
-    EXPECT_EQ(unparsable.internetProtocol, Protocol::http);
+    const std::tuple<const char*, const char*, int, Protocol> cases[] = {
+        {"www.example.com", "www.example.com", 80, Protocol::http},
+        {"https://www.example.com:8443/cp", "www.example.com", 8443, Protocol::https},
+        {"https://example.com", "www.example.com", 80, Protocol::http},
+        {"http://www.exa mple.com:port/", "", 80, Protocol::http},
+    };
+    for (const auto& [typed, server, port, protocol] : cases) {
+        const BaseWebsite site(typed);
+        EXPECT_EQ(std::tuple(site.server, site.port, site.internetProtocol),
+                  std::tuple(server, port, protocol))
+            << typed;
+    }
 }
 
 TEST(SiteRecord, NewValuesReplaceOnlyWhatIsGivenAndANewURLMovesThePasswordKey) {

@@ -7,26 +7,22 @@
 #include "fs/LoopbackFS.h"
 #include "fs/MountSession.h"
 #include "fs/VolumeEventQueue.h"
+#include "testkit/Wait.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QDirIterator>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <map>
 #include <optional>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/sysmacros.h>
-#include <sys/un.h>
 #include <sys/xattr.h>
 #include <thread>
 #include <unistd.h>
@@ -70,17 +66,7 @@ private:
     std::vector<Event>& into_;
 };
 
-// Spins the event loop until the condition holds (or a generous time-out passes).
-bool waitUntil(const std::function<bool()>& condition) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > 30'000)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    }
-    return true;
-}
+using testkit::waitUntil;
 
 std::string readAll(const QString& path) {
     QFile file(path);
@@ -111,7 +97,6 @@ protected:
         QObject::connect(session_.get(), &MountSession::mounted, [this] { mounted_ = true; });
         QObject::connect(session_.get(), &MountSession::mountFailed,
                          [this](const QString& reason) { failure_ = reason; });
-        QObject::connect(session_.get(), &MountSession::unmountedFromOutside, [this] { ++goneReports_; });
         session_->mount();
         ASSERT_TRUE(waitUntil([this] { return mounted_ || failure_; }));
         ASSERT_TRUE(mounted_) << failure_->toStdString();
@@ -151,28 +136,7 @@ protected:
     std::unique_ptr<MountSession> session_;
     bool mounted_ = false;
     std::optional<QString> failure_;
-    int goneReports_ = 0;
 };
-
-TEST_F(Volume, CreateIsExclusiveWithTheGivenModeAndPostsOnlyWhenItCreated) {
-    ::umask(022);
-    const int fd = ::open(onVolume("/news/new.html"), O_WRONLY | O_CREAT | O_EXCL, 0640);
-    ASSERT_GE(fd, 0) << std::strerror(errno);
-    ASSERT_EQ(::close(fd), 0);
-    struct stat st;
-    ASSERT_EQ(::stat(inMirror("/news/new.html"), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0640u);
-    waitForRelease("/news/new.html");
-    EXPECT_EQ(events(), (std::vector<Event>{pathEvent("created", "/news/new.html"),
-                                            pathEvent("released", "/news/new.html")}));
-
-    errno = 0;
-    EXPECT_EQ(::open(onVolume("/news/new.html"), O_WRONLY | O_CREAT | O_EXCL, 0640), -1);
-    EXPECT_EQ(errno, EEXIST);
-    EXPECT_EQ(::open(onVolume("/missing/new.html"), O_WRONLY | O_CREAT | O_EXCL, 0640), -1);
-    EXPECT_EQ(errno, ENOENT);
-    EXPECT_TRUE(events().empty()) << "a failed create posts nothing";
-}
 
 TEST_F(Volume, UnlinkMkdirAndRmdirReportOnlyWhatWorked) {
     // The kernel answers names it knows are missing itself; these two it still believes in, but the
@@ -394,20 +358,8 @@ TEST_F(Volume, FifosSocketsAndDeviceNodesLiveInTheMirrorButAreNeverCreatedOnTheS
     EXPECT_EQ(readAll(mountPoint_ + "/site/pipe"), "through\n");
     writer.join();
 
-    const int server = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address = {};
-    address.sun_family = AF_UNIX;
-    const QByteArray socketPath = onVolume("/site/socket");
-    ASSERT_LT(static_cast<size_t>(socketPath.size()), sizeof address.sun_path);
-    std::memcpy(address.sun_path, socketPath.constData(), static_cast<size_t>(socketPath.size()));
-    ASSERT_EQ(::bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address), 0)
-        << std::strerror(errno);
-    ASSERT_EQ(::listen(server, 1), 0);
-    const int client = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    EXPECT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0)
-        << std::strerror(errno);
-    ::close(client);
-    ::close(server);
+    // What bind() asks of a filesystem for a socket's name.
+    ASSERT_EQ(::mknod(onVolume("/site/socket"), S_IFSOCK | 0600, 0), 0) << std::strerror(errno);
     ASSERT_EQ(::lstat(inMirror("/site/socket"), &st), 0);
     EXPECT_TRUE(S_ISSOCK(st.st_mode));
 
@@ -424,15 +376,6 @@ TEST_F(Volume, FifosSocketsAndDeviceNodesLiveInTheMirrorButAreNeverCreatedOnTheS
     EXPECT_EQ(::mkfifo(onVolume("/site/pipe"), 0600), -1);
     EXPECT_EQ(errno, EEXIST);
     EXPECT_TRUE(events().empty()) << "none of these is a template";
-
-    // A regular file made by mknod is a new file like any other (the kernel may make it by a create and
-    // a release).
-    ASSERT_EQ(::mknod(onVolume("/site/plain.html"), S_IFREG | 0644, 0), 0);
-    const std::vector<Event> made = events();
-    ASSERT_FALSE(made.empty());
-    EXPECT_EQ(made.front(), pathEvent("created", "/site/plain.html"));
-    for (size_t i = 1; i < made.size(); ++i)
-        EXPECT_EQ(made[i], pathEvent("released", "/site/plain.html"));
 }
 
 TEST_F(Volume, CopiesHolesAccessAndFolderSyncAnswerAsTheMirrorDoes) {
@@ -473,53 +416,18 @@ TEST_F(Volume, CopiesHolesAccessAndFolderSyncAnswerAsTheMirrorDoes) {
     ::close(folder);
 }
 
-TEST_F(Volume, SetAttributesTruncatesFirstAndAFailedTruncateChangesNothingElse) {
-    // Truncating a set-user-id file without CAP_FSETID asks for the size and the cleared mode at once.
-    ASSERT_EQ(::chmod(onVolume("/site/about.html"), 04755), 0);
-    const auto truncateWithoutFsetid = [&](const QString& size) {
-        return QProcess::execute(QStringLiteral("setpriv"),
-                                 {"--inh-caps=-fsetid", "--bounding-set=-fsetid", "truncate", "-s", size,
-                                  mountPoint_ + "/site/about.html"});
-    };
-    struct stat st;
-    // Far beyond what the mirror's filesystem allows: the truncate fails, so the mode must stay.
-    EXPECT_NE(truncateWithoutFsetid(QStringLiteral("1E")), 0);
-    waitForRelease("/site/about.html");
+TEST_F(Volume, KeepsContentsAcrossOpensUntilTheHelperInvalidates) {
+    EXPECT_EQ(readAll(mountPoint_ + "/news/index.html"), "<h1>News</h1>\n");
     events();
-    ASSERT_EQ(::stat(inMirror("/site/about.html"), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 04755u);
-    EXPECT_EQ(st.st_size, 9);
-
-    EXPECT_EQ(truncateWithoutFsetid(QStringLiteral("4")), 0);
-    ASSERT_EQ(::stat(inMirror("/site/about.html"), &st), 0);
-    EXPECT_EQ(st.st_size, 4);
-    EXPECT_EQ(st.st_mode & 07777, 0755u);
-    waitForRelease("/site/about.html"); // the tool's own open and close
-    events();
-
-    const timespec times[2] = {{1'000'000, 0}, {2'000'000, 0}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, onVolume("/site/about.html"), times, 0), 0);
-    ASSERT_EQ(::chmod(onVolume("/site/about.html"), 0600), 0);
-    ASSERT_EQ(::stat(inMirror("/site/about.html"), &st), 0);
-    EXPECT_EQ(st.st_mtim.tv_sec, 2'000'000);
-    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    writeAll(mirror_ + "/news/index.html", "<h1>Olds</h1>\n"); // same size, behind the volume's back
+    EXPECT_EQ(readAll(mountPoint_ + "/news/index.html"), "<h1>News</h1>\n") << "served from the page cache";
     EXPECT_TRUE(events().empty());
+
+    session_->invalidate(QStringLiteral("/news/index.html"));
+    EXPECT_EQ(readAll(mountPoint_ + "/news/index.html"), "<h1>Olds</h1>\n");
 }
 
-TEST_F(Volume, SymbolicLinksAndSpaceAreTheMirrors) {
-    ASSERT_EQ(::symlink("/etc/passwd", onVolume("/site/absolute")), 0);
-    ASSERT_EQ(::symlink("../news/index.html", onVolume("/site/relative")), 0);
-    char target[256] = {};
-    ASSERT_GT(::readlink(inMirror("/site/absolute"), target, sizeof target - 1), 0);
-    EXPECT_STREQ(target, "/etc/passwd") << "the target is kept as given, not mapped into the mirror";
-    std::fill(std::begin(target), std::end(target), '\0');
-    ASSERT_GT(::readlink(onVolume("/site/relative"), target, sizeof target - 1), 0);
-    EXPECT_STREQ(target, "../news/index.html");
-    EXPECT_EQ(readAll(mountPoint_ + "/site/relative"), "<h1>News</h1>\n");
-    struct stat st;
-    ASSERT_EQ(::lstat(onVolume("/site/relative"), &st), 0);
-    EXPECT_TRUE(S_ISLNK(st.st_mode));
-
+TEST_F(Volume, ReportsTheMirrorsDiskSpace) {
     struct statvfs volume, disk;
     ASSERT_EQ(::statvfs(onVolume("/"), &volume), 0);
     ASSERT_EQ(::statvfs(inMirror(""), &disk), 0);
@@ -527,30 +435,15 @@ TEST_F(Volume, SymbolicLinksAndSpaceAreTheMirrors) {
     EXPECT_GT(volume.f_bavail, 0u);
 }
 
-TEST_F(Volume, ShowsExactlyTheMirror) {
-    ASSERT_EQ(::symlink("index.html", inMirror("/news/latest")), 0);
-    writeAll(mirror_ + "/.hidden", "");
-    const auto listing = [](const QString& root) {
-        std::map<std::string, std::string> entries;
-        QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                        QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            const QFileInfo info(it.next());
-            entries[info.filePath().mid(root.size()).toStdString()] =
-                info.isSymLink() ? "-> " + info.symLinkTarget().mid(root.size()).toStdString()
-                : info.isDir()   ? "folder"
-                                 : readAll(info.filePath());
-        }
-        return entries;
-    };
-    EXPECT_EQ(listing(mountPoint_), listing(mirror_));
-    EXPECT_EQ(listing(mountPoint_).size(), 6u);
+// Without the page cache, opens for reading wait up to `openWaitMs` for the helper to say the file is
+// current.
+LoopbackFS::CachePolicy uncached(int openWaitMs) {
+    return {.keepPageCache = false, .attributeSeconds = 86400, .openWaitMs = openWaitMs};
 }
 
 class UncachedVolume : public Volume {
-protected:
     // Opens here are made on the thread that would deliver their reports: they go on at once.
-    void SetUp() override { mountWith({.keepPageCache = false, .attributeSeconds = 86400, .openWaitMs = 0}); }
+    void SetUp() override { mountWith(uncached(0)); }
 };
 
 TEST_F(UncachedVolume, EveryReadReachesTheFilesystemAndEachOpenIsReportedOnce) {
@@ -578,9 +471,7 @@ TEST_F(UncachedVolume, EveryReadReachesTheFilesystemAndEachOpenIsReportedOnce) {
 
 class GatedVolume : public Volume {
 protected:
-    void SetUp() override {
-        mountWith({.keepPageCache = false, .attributeSeconds = 86400, .openWaitMs = 60'000});
-    }
+    void SetUp() override { mountWith(uncached(60'000)); }
     // Reads `path` on another thread, as a program using the volume would.
     std::thread readLater(const QString& path, std::string& into) {
         return std::thread([this, path, &into] { into = readAll(mountPoint_ + path); });
@@ -615,129 +506,6 @@ TEST_F(GatedVolume, AnOpenForReadingWaitsUntilTheFileIsCurrentAndReadsTheNewFile
     EXPECT_EQ(second, "Later\n");
 }
 
-class ImpatientVolume : public Volume {
-protected:
-    void SetUp() override {
-        mountWith({.keepPageCache = false, .attributeSeconds = 86400, .openWaitMs = 50});
-    }
-};
-
-TEST_F(ImpatientVolume, WithoutAnAnswerTheOpenReadsTheLocalCopy) {
-    std::string content;
-    std::thread reader([&] { content = readAll(mountPoint_ + "/site/about.html"); });
-    reader.join(); // nobody lets it go
-    EXPECT_EQ(content, "About us\n");
-    EXPECT_EQ(events(), (std::vector<Event>{pathEvent("opened", "/site/about.html")}));
-}
-
-TEST_F(UncachedVolume, EveryWriteCallReachesTheFilesystemAsItIsMade) {
-    const int fd = ::open(onVolume("/site/about.html"), O_WRONLY);
-    ASSERT_GE(fd, 0);
-    for (const char* chunk : {"one ", "two ", "three\n"})
-        ASSERT_EQ(::write(fd, chunk, std::strlen(chunk)), static_cast<ssize_t>(std::strlen(chunk)));
-    EXPECT_EQ(readAll(mirror_ + "/site/about.html"), "one two three\n");
-    ASSERT_EQ(::close(fd), 0);
-    waitForRelease("/site/about.html");
-    const Event write = pathEvent("written", "/site/about.html");
-    EXPECT_EQ(events(), (std::vector<Event>{write, write, write, pathEvent("released", "/site/about.html")}));
-}
-
-TEST_F(Volume, KeepsContentsAcrossOpensUntilTheHelperInvalidates) {
-    EXPECT_EQ(readAll(mountPoint_ + "/news/index.html"), "<h1>News</h1>\n");
-    events();
-    writeAll(mirror_ + "/news/index.html", "<h1>Olds</h1>\n"); // same size, behind the volume's back
-    EXPECT_EQ(readAll(mountPoint_ + "/news/index.html"), "<h1>News</h1>\n") << "served from the page cache";
-    EXPECT_TRUE(events().empty());
-
-    session_->invalidate(QStringLiteral("/news/index.html"));
-    EXPECT_EQ(readAll(mountPoint_ + "/news/index.html"), "<h1>Olds</h1>\n");
-}
-
-TEST_F(Volume, InvalidationForgetsRemovedAndReplacedNames) {
-    struct stat st;
-    ASSERT_EQ(::stat(onVolume("/news/index.html"), &st), 0);
-    ASSERT_EQ(::stat(onVolume("/site/about.html"), &st), 0);
-    ASSERT_EQ(::stat(onVolume("/site"), &st), 0);
-    // The helper removes a file, and replaces a folder with a file of the same name.
-    ASSERT_TRUE(QFile::remove(mirror_ + "/news/index.html"));
-    ASSERT_TRUE(QDir(mirror_ + "/site").removeRecursively());
-    writeAll(mirror_ + "/site", "now a file\n");
-    writeAll(mirror_ + "/news/fresh.html", "fresh\n");
-
-    session_->invalidate(QStringLiteral("/news/index.html"));
-    session_->invalidate(QStringLiteral("/site/about.html"));
-    session_->invalidateAll();
-    EXPECT_EQ(::stat(onVolume("/news/index.html"), &st), -1);
-    EXPECT_EQ(errno, ENOENT);
-    EXPECT_EQ(readAll(mountPoint_ + "/site"), "now a file\n");
-    EXPECT_EQ(readAll(mountPoint_ + "/news/fresh.html"), "fresh\n");
-    // A plain create (no O_EXCL) on the forgotten name creates the file again.
-    writeAll(mountPoint_ + "/news/index.html", "again\n");
-    EXPECT_EQ(readAll(mirror_ + "/news/index.html"), "again\n");
-}
-
-TEST_F(Volume, UnmountFinishesWhileAProcessWorksInsideAndRemovesTheMountPoint) {
-    QProcess inside;
-    inside.setWorkingDirectory(mountPoint_ + "/news");
-    inside.start(QStringLiteral("sleep"), {QStringLiteral("600")});
-    ASSERT_TRUE(inside.waitForStarted());
-    EXPECT_TRUE(session_->unmount());
-    EXPECT_FALSE(MountTable::hasFuseMountAt(mountPoint_));
-    EXPECT_FALSE(QFileInfo::exists(mountPoint_));
-    errno = 0;
-    EXPECT_EQ(
-        ::access(QFile::encodeName(QStringLiteral("/proc/%1/cwd/index.html").arg(inside.processId())), F_OK),
-        -1);
-    EXPECT_EQ(errno, ENOTCONN) << "the connection ended, busy or not";
-    QCoreApplication::processEvents();
-    EXPECT_EQ(goneReports_, 0) << "its own unmount is not reported as one from outside";
-    ::kill(static_cast<pid_t>(inside.processId()), SIGKILL);
-    inside.waitForFinished();
-}
-
-TEST_F(Volume, AnUnmountFromOutsideIsReportedOnceEvenWhenTheVolumeIsBusy) {
-    QProcess inside;
-    inside.setWorkingDirectory(mountPoint_);
-    inside.start(QStringLiteral("sleep"), {QStringLiteral("600")});
-    ASSERT_TRUE(inside.waitForStarted());
-    EXPECT_NE(QProcess::execute(QStringLiteral("fusermount3"), {"-u", mountPoint_}), 0) << "busy";
-    EXPECT_EQ(QProcess::execute(QStringLiteral("fusermount3"), {"-u", "-z", mountPoint_}), 0);
-    ASSERT_TRUE(waitUntil([this] { return goneReports_ > 0; }));
-    EXPECT_TRUE(session_->unmount());
-    EXPECT_EQ(::access(QFile::encodeName(QStringLiteral("/proc/%1/cwd/news").arg(inside.processId())), F_OK),
-              -1);
-    EXPECT_EQ(errno, ENOTCONN) << "the detached volume's connection ended with the helper's";
-    QCoreApplication::processEvents();
-    EXPECT_EQ(goneReports_, 1);
-    ::kill(static_cast<pid_t>(inside.processId()), SIGKILL);
-    inside.waitForFinished();
-}
-
-TEST(VolumeMount, FailsWithAReasonWhenTheMountPointIsAFileOrTheTitleCannotNameOne) {
-    QTemporaryDir tmp(QStringLiteral("/tmp/folvane-loopback-XXXXXX"));
-    VolumeEventQueue events;
-    LoopbackFS fs(tmp.path(), events, {});
-    const auto outcome = [&](const QString& sessionTitle, const QString& mountPoint) {
-        MountSession session(fs, sessionTitle, mountPoint);
-        std::optional<QString> result;
-        QObject::connect(&session, &MountSession::mounted, [&] { result = QString(); });
-        QObject::connect(&session, &MountSession::mountFailed,
-                         [&](const QString& reason) { result = reason; });
-        session.mount();
-        waitUntil([&] { return result.has_value(); });
-        return result.value_or(QStringLiteral("no outcome"));
-    };
-    writeAll(tmp.filePath("file"), "x");
-    EXPECT_TRUE(outcome(title, tmp.filePath("file")).contains("not a folder"));
-    EXPECT_EQ(readAll(tmp.filePath("file")), "x");
-    for (const QString& unsafe : {QString(), QStringLiteral(".."), QStringLiteral("a/b")})
-        EXPECT_TRUE(outcome(unsafe, tmp.filePath("unused")).contains("cannot name a mount point"));
-    EXPECT_FALSE(QFileInfo::exists(tmp.filePath("unused")));
-}
-
-} // namespace
-
-namespace {
 TEST_F(Volume, WhileChangesAreHeldReadsGoOnAndChangesWaitTheirTurn) {
     session_->holdChanges();
     std::atomic<bool> written = false;

@@ -8,9 +8,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
-#include <QThread>
-#include <cerrno>
-#include <cstring>
 #include <map>
 
 #include <gtest/gtest.h>
@@ -23,16 +20,15 @@ QString b64(const QByteArray& bytes) {
     return QString::fromLatin1(bytes.toBase64());
 }
 
-// Every entry below a base folder, relative to it, with each file's content.
-std::map<QString, QByteArray> tree(const QString& base) {
+// Every entry below a folder, relative to it: a file's content, or "<folder>".
+std::map<QString, QByteArray> treeBelow(const QString& root) {
     std::map<QString, QByteArray> found;
-    QDirIterator it(base, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
-        const QString path = it.next();
-        QFile file(path);
-        found[path.mid(base.size())] =
-            file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<folder>");
+        QFile file(it.next());
+        found[file.fileName().mid(root.size())] =
+            file.open(QIODevice::ReadOnly) ? file.readAll() : "<folder>";
     }
     return found;
 }
@@ -45,20 +41,20 @@ bool buildSpooled(MirrorBuilder& builder, const std::string& answer) {
 }
 
 // Builds the mirror for one answer in a fresh base folder through a spool, and again in another from its
-// bytes fed a few at a time as they arrive: both must build the same tree and records.
+// bytes fed `piece` at a time as they arrive: both must build the same tree and records.
 struct Build {
-    Build(CMS cms, const std::string& answer, ListBounds bounds = {}) {
+    Build(CMS cms, const std::string& answer, ListBounds bounds = {}, size_t piece = 5) {
         site.cms = streamedSite.cms = cms;
         site.cachedFolderName = streamedSite.cachedFolderName = QStringLiteral("-42");
         parser = std::make_unique<MirrorBuilder>(base.path(), site, bounds);
         EXPECT_TRUE(buildSpooled(*parser, answer));
 
         MirrorBuilder streamed(streamedBase.path(), streamedSite, bounds);
-        for (size_t at = 0; at < answer.size(); at += 5)
+        for (size_t at = 0; at < answer.size(); at += piece)
             streamed.feed(QByteArrayView(answer.data() + at,
-                                         static_cast<qsizetype>(std::min<size_t>(5, answer.size() - at))));
+                                         static_cast<qsizetype>(std::min(piece, answer.size() - at))));
         EXPECT_TRUE(streamed.finish());
-        EXPECT_EQ(tree(streamedBase.path()), tree(base.path()));
+        EXPECT_EQ(treeBelow(streamedBase.path()), treeBelow(base.path()));
         EXPECT_EQ(recordsText(streamedSite, streamedBase.path()), recordsText(site, base.path()));
     }
     QString mirror() const { return parser->mirrorFolder(); }
@@ -72,7 +68,7 @@ struct Build {
     // Every entry below the base folder, relative to it.
     QStringList everything() const {
         QStringList found;
-        for (const auto& [path, content] : tree(base.path()))
+        for (const auto& [path, content] : treeBelow(base.path()))
             found << path;
         return found;
     }
@@ -217,21 +213,6 @@ TEST(MirrorBuilder, HostileNamesNeverLeaveTheMirror) {
     EXPECT_EQ(b.dictionaries().fileDictionary.size(), 1u);
 }
 
-TEST(MirrorBuilder, NamesThatAreNotUtf8AreSkippedAndTheRestIsBuilt) {
-    // A bad byte in a template name, in a group name, and a sequence cut short right before the quote.
-    const std::string answer = "{\"folders\":["
-                               "{\"id\":1,\"name\":\"site\",\"is_special\":true,\"files\":["
-                               "{\"id\":3,\"name\":\"inde\xff.html\",\"data\":\"eA==\"},"
-                               "{\"id\":4,\"name\":\"caf\xc3\xa9.html\",\"data\":\"eQ==\"},"
-                               "{\"id\":5,\"name\":\"cut\xe2\x82\",\"data\":\"eQ==\"}]},"
-                               "{\"id\":2,\"name\":\"n\xc0\xafws\",\"is_special\":false,\"files\":["
-                               "{\"id\":6,\"name\":\"a.html\",\"data\":\"eA==\"}]}]}";
-    Build b(CMS::expressionEngine, answer);
-    EXPECT_EQ(b.everything(), (QStringList{"/.cache", "/.cache/-42", "/.cache/-42/site",
-                                           QString::fromUtf8("/.cache/-42/site/caf\xc3\xa9.html")}));
-    EXPECT_EQ(b.read(QString::fromUtf8("/site/caf\xc3\xa9.html")), "y");
-}
-
 TEST(MirrorBuilder, RebuildNeverWritesThroughALinkInTheMirror) {
     QTemporaryDir outside;
     const std::string answer =
@@ -242,23 +223,6 @@ TEST(MirrorBuilder, RebuildNeverWritesThroughALinkInTheMirror) {
     ASSERT_TRUE(QFile::link(outside.path(), b.mirror() + "/g"));
     buildSpooled(*b.parser, answer);
     EXPECT_TRUE(QDir(outside.path()).isEmpty());
-}
-
-TEST(MirrorBuilder, ConstructionEmptiesAnOldMirrorAndDeepNestingIsSkipped) {
-    QTemporaryDir base;
-    QDir().mkpath(base.path() + "/.cache/-1/stale");
-    WebsiteInUse site;
-    site.cms = CMS::wordPress;
-    site.cachedFolderName = QStringLiteral("-1");
-    std::string deep = R"({"folders":)";
-    for (int i = 0; i < 5000; ++i)
-        deep += "[";
-    for (int i = 0; i < 5000; ++i)
-        deep += "]";
-    deep += "}";
-    MirrorBuilder parser(base.path(), site);
-    EXPECT_TRUE(buildSpooled(parser, deep));
-    EXPECT_TRUE(QDir(base.path() + "/.cache/-1").isEmpty());
 }
 
 // A list may not make the helper hold without end: past the number of templates or groups, or a template
@@ -301,51 +265,6 @@ TEST(MirrorBuilder, WhatExceedsTheListsBoundsIsSkippedAndTheRestBuilt) {
 }
 
 namespace {
-
-TEST(MirrorBuilder, BuildsWhileTheAnswerArrives) {
-    QTemporaryDir base;
-    WebsiteInUse site;
-    site.cms = CMS::expressionEngine;
-    site.cachedFolderName = QStringLiteral("-7");
-    MirrorBuilder builder(base.path(), site);
-    const std::string first =
-        R"({"folders":[{"id":1,"name":"site","is_special":true,"files":[{"id":3,"name":"a.html","data":"eA=="},)";
-    builder.feed(QByteArrayView(first.data(), static_cast<qsizetype>(first.size())));
-    // The first template is on disk while the rest of the answer is still to come.
-    const QString file = builder.mirrorFolder() + "/site/a.html";
-    for (int i = 0; i < 3000 && !QFile::exists(file); ++i)
-        QThread::msleep(10);
-    EXPECT_TRUE(QFile::exists(file));
-    builder.feed(R"({"id":4,"name":"b.html","data":"eQ=="}]}]})");
-    EXPECT_TRUE(builder.finish());
-    EXPECT_EQ(tree(builder.mirrorFolder()).at("/site/b.html"), "y");
-    EXPECT_EQ(site.withDictionaries([](const PathDictionaries& d) { return d.fileDictionary.size(); }), 2u);
-}
-
-TEST(MirrorBuilder, AnAnswerCutShortOrNotJsonEndsTheWalkWithoutHarm) {
-    QTemporaryDir base;
-    WebsiteInUse site;
-    site.cms = CMS::wordPress;
-    site.cachedFolderName = QStringLiteral("-8");
-    {
-        MirrorBuilder builder(base.path(), site);
-        builder.feed(
-            R"({"folders":[{"id":"g","name":"g","files":[{"id":"1","name":"kept.php","data":"eA=="},{"id":"2","na)");
-        EXPECT_FALSE(builder.finish()) << "cut short";
-        EXPECT_EQ(tree(builder.mirrorFolder()).at("/g/kept.php"), "x") << "what arrived whole is built";
-    }
-    for (const QByteArray& junk : {QByteArray("<html>502 Bad Gateway</html>"), QByteArray("{} trailing"),
-                                   QByteArray(1 << 20, '['), QByteArray()}) {
-        MirrorBuilder builder(base.path(), site);
-        if (!junk.isEmpty())
-            builder.feed(junk);
-        EXPECT_FALSE(builder.finish());
-        EXPECT_TRUE(tree(builder.mirrorFolder()).empty());
-    }
-    // Abandoned halfway: the walk's thread ends with the builder.
-    MirrorBuilder abandoned(base.path(), site);
-    abandoned.feed(R"({"folders":[)");
-}
 
 // Whether a kept list may replace the mirror: read as leniently as the build reads it.
 TEST(TemplateListSpool, OnlyOneWholeObjectWithFoldersIsUsable) {
@@ -392,24 +311,9 @@ TEST(TemplateListSpool, AListOfManyPiecesBuildsAsItWouldArriving) {
     }
     const std::string text = answer.dump();
     ASSERT_GT(text.size(), size_t(3) << 20);
-    Build b(CMS::wordPress, text);
+    Build b(CMS::wordPress, text, {}, 4093);
     EXPECT_EQ(b.read("/g2/big.php"), QByteArray(900'000, 'C'));
     EXPECT_EQ(b.dictionaries().fileDictionary.size(), 3u * 401);
-}
-
-// A full disk is met end to end, with the helper (the refresh tests).
-TEST(TemplateListSpool, AFolderWhereNoFileCanBeMadeIsAFailureWithItsReason) {
-    TemplateListSpool nowhere(QStringLiteral("/nonexistent/folder"));
-    EXPECT_EQ(nowhere.failure(), QStringLiteral("no file can be made in /nonexistent/folder: ") +
-                                     QString::fromLocal8Bit(std::strerror(ENOENT)));
-    nowhere.append("{}");
-    EXPECT_FALSE(nowhere.isUsable());
-    QTemporaryDir base;
-    WebsiteInUse site;
-    site.cms = CMS::wordPress;
-    site.cachedFolderName = QStringLiteral("-9");
-    MirrorBuilder builder(base.path(), site);
-    EXPECT_FALSE(nowhere.buildInto(builder));
 }
 
 } // namespace

@@ -2,9 +2,9 @@
 #include "BuildInfo.h"
 #include "GoogleAnalytics.h"
 #include "QtPrinters.h"
+#include "testkit/Wait.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QSettings>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -32,9 +32,7 @@ QByteArray startAgainstRelay(const StartEvent& start) {
     GoogleAnalytics analytics({QStringLiteral("127.0.0.1:%1").arg(relay.serverPort()), "UA-1-2"});
     analytics.startGoogleAnalytics(start);
     EXPECT_TRUE(analytics.isOn());
-    const QDeadlineTimer deadline(30'000);
-    while (!request.contains("\r\n\r\n") && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    EXPECT_TRUE(testkit::waitUntil([&] { return request.contains("\r\n\r\n"); }));
     analytics.stopGoogleAnalytics();
     EXPECT_FALSE(analytics.isOn());
     return request.left(request.indexOf("\r\n"));
