@@ -336,6 +336,10 @@ TEST(SiteListMerge, EachChangeIsAppliedToTheListAsItIsNow) {
     // An edit of a site onto its own entry is no clash.
     EXPECT_TRUE(mergedSiteList(now, {Kind::replace, site("C", "c.example"), c, 1}, SiteRecords{b, c})
                     .refusal.isEmpty());
+    // A site whose user another program changed meanwhile is another site: its edit is refused.
+    EXPECT_FALSE(mergedSiteList(SiteRecords{site("B", "b.example", "pw", "editor")},
+                                {Kind::replace, site("B2", "b.example"), b, 0}, known)
+                     .refusal.isEmpty());
     // Of two equal entries the one at the given position is edited.
     const SiteRecords twins{site("T", "t.example"), site("T", "t.example")};
     EXPECT_EQ(

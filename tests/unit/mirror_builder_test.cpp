@@ -190,7 +190,7 @@ TEST(MirrorBuilder, InvalidBase64GivesAnEmptyFileAndKeepsTheText) {
 }
 
 TEST(MirrorBuilder, HostileNamesNeverLeaveTheMirror) {
-    const std::string longName(4096, 'n');
+    const std::string longName(256, 'n'), longest = std::string(251, 'f') + ".php"; // NAME_MAX is 255 bytes
     Json answer = Json::parse(R"({"folders":[]})");
     for (const std::string& name : {std::string("../x"), std::string("a/b"), std::string(".."),
                                     std::string("."), std::string(""), longName, std::string("nul\0x", 5)}) {
@@ -206,11 +206,19 @@ TEST(MirrorBuilder, HostileNamesNeverLeaveTheMirror) {
                                   {{{"id", "1"}, {"name", "../../../escaped"}, {"data", "eA=="}},
                                    {{"id", "2"}, {"name", "sub/file"}, {"data", "eA=="}},
                                    {{"id", "3"}, {"name", ".."}, {"data", "eA=="}},
-                                   {{"id", "4"}, {"name", "fine.php"}, {"data", "eA=="}}}}});
+                                   {{"id", "4"}, {"name", "fine.php"}, {"data", "eA=="}},
+                                   {{"id", "5"}, {"name", longest}, {"data", "eA=="}}}}});
     Build b(CMS::wordPress, answer.dump());
     EXPECT_EQ(b.everything(),
-              (QStringList{"/.cache", "/.cache/-42", "/.cache/-42/ok", "/.cache/-42/ok/fine.php"}));
-    EXPECT_EQ(b.dictionaries().fileDictionary.size(), 1u);
+              (QStringList{"/.cache", "/.cache/-42", "/.cache/-42/ok",
+                           "/.cache/-42/ok/" + QString::fromStdString(longest), "/.cache/-42/ok/fine.php"}));
+    EXPECT_EQ(b.dictionaries().fileDictionary.size(), 2u);
+    // The walk goes 200 lists deep, the list of groups included: 199 levels of groups; deeper is skipped.
+    Json deep = Json::parse(R"({"id":"d","name":"d","files":[]})");
+    for (int level = 1; level < 202; ++level)
+        deep = {{"id", "d"}, {"name", "d"}, {"files", Json::array()}, {"subfolders", Json::array({deep})}};
+    Build nested(CMS::wordPress, Json{{"folders", Json::array({deep})}}.dump());
+    EXPECT_EQ(nested.everything().last().count(QStringLiteral("/d")), 199);
 }
 
 TEST(MirrorBuilder, RebuildNeverWritesThroughALinkInTheMirror) {
