@@ -198,7 +198,7 @@ TEST_F(AddonOperations, GroupCreationHandsOverWhateverTheAnswerCarries) {
 TEST(AddonOperationsOfEitherFlavour, CreatedTemplateIdsFollowTheSitesKind) {
     for (const char* cms : {"ee", "wp"}) {
         TestSession session;
-        AddonSim sim({.cms = cms, .seedFile = {}, .seed = {}, .extraArguments = {}});
+        AddonSim sim(cms);
         Client client(session, sim);
         const bool ee = std::string(cms) == "ee";
         const QString group = QString::fromStdString(sim.state()["groups"][0]["id"].get<std::string>());
@@ -263,7 +263,7 @@ TEST_F(AddonOperations, MovesAreRenamesWithinOneGroup) {
 
 TEST(AddonOperationsOfEitherFlavour, WordPressGroupsRenameMoveAndDelete) {
     TestSession session;
-    AddonSim sim({.cms = "wp", .seedFile = {}, .seed = {}, .extraArguments = {}});
+    AddonSim sim("wp");
     Client client(session, sim);
     bool created = false;
     std::optional<QString> a, b;

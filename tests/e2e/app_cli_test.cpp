@@ -201,7 +201,7 @@ TEST_F(AppCli, CheckNamesEveryRefusalInItsOrderOfPrecedence) {
 }
 
 TEST_F(AppCli, ChecksAWordPressSiteAndTestsAnAddressBeforeItIsAdded) {
-    AddonSim wordPress({.cms = "wp", .seedFile = {}, .seed = {}, .extraArguments = {}});
+    AddonSim wordPress("wp");
     ASSERT_EQ(addSite(session, "Blog", wordPress.baseUrl()).exitCode, 0);
     const AppRunner::Finished check = folvane3(session, {"check", "Blog"});
     EXPECT_EQ(check.exitCode, 0);
@@ -339,7 +339,7 @@ TEST_F(AppCli, HelpAndBadCommandLines) {
 
 TEST_F(AppCli, ConnectMountsRefreshReachesItAndCtrlCEjectsLeavingNoMount) {
     const QByteArray password = "Kx7-unique-secret";
-    AddonSim site({.cms = "ee", .seedFile = {}, .seed = {}, .extraArguments = {"--password", password}});
+    AddonSim site("ee", {"--password", password});
     ASSERT_EQ(addSite(session, "My Site", site.baseUrl(), password).exitCode, 0);
     BusRecorder bus(session.bus());
 

@@ -40,7 +40,7 @@ class HelperStartup : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(HelperStartup, LogsInDownloadsAndMirrorsTheSiteByteForByte) {
     TestSession session;
-    AddonSim sim({.cms = GetParam(), .seedFile = {}, .seed = {}, .extraArguments = {}});
+    AddonSim sim(GetParam());
     BusRecorder bus(session.bus());
     HelperRunner helper(session, optionsFor(sim));
     ASSERT_TRUE(helper.waitForLog("templates in ")) << helper.logText().toStdString();
