@@ -92,6 +92,17 @@ def ctime(before, after):
     return "moved" if after.st_ctime_ns > before.st_ctime_ns else "kept"
 
 
+def changed(label, path, call, *args):
+    """A call on `path`: its answer, then the mode and owners it leaves and whether it moved ctime."""
+    before = os.lstat(path)
+    later()
+    result = answer(call, path, *args)
+    after = os.lstat(path)
+    return [(label, result), (label + " leaves", "0%o,%d,%d" % (stat.S_IMODE(after.st_mode), after.st_uid,
+                                                                after.st_gid)),
+            (label + " ctime", ctime(before, after))]
+
+
 def unprivileged(caps, code, *args):
     """Runs Python code as root without the capabilities named (e.g. "fsetid,chown"); what it printed, or the
     last line of its error."""
@@ -206,12 +217,7 @@ def chmod_answers(d):
         path = os.path.join(d, kind)
         make(kind, path)
         for mode in (0o0, 0o7777, 0o4755, 0o2755, 0o1777):
-            before = os.lstat(path)
-            later()
-            seen.append(("%s chmod 0%o" % (kind, mode), answer(os.chmod, path, mode)))
-            after = os.lstat(path)
-            seen.append(("%s mode after 0%o" % (kind, mode), "0%o" % stat.S_IMODE(after.st_mode)))
-            seen.append(("%s ctime after 0%o" % (kind, mode), ctime(before, after)))
+            seen += changed("%s chmod 0%o" % (kind, mode), path, os.chmod, mode)
     # What the owner without CAP_FSETID does to set-id bits: a write, a truncate and a chmod that asks for
     # the group bit of a group the owner is not in.
     code = """import os, stat, sys
@@ -241,13 +247,7 @@ def chown_answers(d):
         if kind != "symlink":
             os.chmod(path, 0o6755)
         for owner in ((-1, -1), (65534, 65533), (0, 0)):
-            before = os.lstat(path)
-            later()
-            seen.append(("%s lchown %s" % (kind, owner), answer(os.lchown, path, *owner)))
-            after = os.lstat(path)
-            seen.append(("%s after %s" % (kind, owner), "0%o,%d,%d" % (stat.S_IMODE(after.st_mode), after.st_uid,
-                                                                       after.st_gid)))
-            seen.append(("%s ctime after %s" % (kind, owner), ctime(before, after)))
+            seen += changed("%s lchown %s" % (kind, owner), path, os.lchown, *owner)
     code = """import os, sys
 try:
     os.chown(sys.argv[1], -1, int(sys.argv[2])); print("ok")
@@ -410,7 +410,7 @@ BY_DESIGN = {
        for suffix in (" link", " links")},
     # POSIX lets a chown to the same owner and group leave the times alone (pjdfstest expects that);
     # the kernel sends the volume no change to make.
-    **{("chown_answers", kind + " ctime after (-1, -1)"): "a chown that changes nothing keeps ctime"
+    **{("chown_answers", kind + " lchown (-1, -1) ctime"): "a chown that changes nothing keeps ctime"
        for kind in ("dir", "symlink")},
     # The kernel asks for a stat without the handle, and libfuse's path layer has no path for a file whose
     # name is gone: only serving by inode would answer it.
