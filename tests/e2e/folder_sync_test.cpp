@@ -277,39 +277,6 @@ TEST_F(FolderSync, ARefreshHoldsTheListInAFileWithoutANameOnlyWhileItNeedsIt) {
     expectSiteMatchesVolume();
 }
 
-TEST_F(FolderSync, ARefreshFromAListCutShortOrNotJsonKeepsTheVolumeAndNothingOfTheList) {
-    start("ee", {{"FOLVANE_ANSWER_DEADLINE_MS", "4000"}});
-    const Contents before = volumeContents(volume());
-    const QStringList cached = cacheEntries();
-    // Changed on the site: a rebuild would show it.
-    sim_->seed(oneTemplateSite("index.html", "new home"));
-    const int warned = warnings();
-    const std::vector<json> faults{
-        // The transfer breaks off after a few bytes.
-        {{"action", "list_all"}, {"kind", "drip"}, {"ms", 200}, {"times", 1}},
-        {{"action", "list_all"}, {"kind", "non_json"}, {"times", 1}},
-        {{"action", "list_all"},
-         {"kind", "raw"},
-         {"body", R"({"folders":[{"id":1,"name":"site","is_special":true,"files":[{"id":1,"name":"x")"},
-         {"times", 1}},
-    };
-    int row = 0;
-    for (const json& fault : faults) {
-        sim_->fault(fault);
-        ASSERT_TRUE(refresh(++row)) << fault.dump();
-        EXPECT_EQ(notRefreshed(), "the template list could not be fetched") << fault.dump();
-        EXPECT_EQ(volumeContents(volume()), before) << fault.dump();
-        EXPECT_TRUE(waitUntil([&] { return spoolsOpen().isEmpty(); })) << fault.dump();
-        EXPECT_EQ(cacheEntries(), cached);
-    }
-    // A list that arrived but holds no groups has no default group either; one that broke off says nothing.
-    EXPECT_TRUE(waitUntil([&] { return warnings() >= warned + 2; }));
-    EXPECT_EQ(warnings(), warned + 2);
-    ASSERT_TRUE(refresh(++row));
-    EXPECT_EQ(notRefreshed(), "");
-    expectSiteMatchesVolume();
-}
-
 // The helper's own small filesystem for its base folder, gone with the test.
 struct SmallFilesystem {
     SmallFilesystem(const QString& at, const char* size) : path(QFile::encodeName(at)) {
@@ -345,28 +312,6 @@ TEST_F(FolderSync, ARefreshWhoseListDoesNotFitOnTheDiskKeepsTheVolumeAndSaysWhy)
     EXPECT_EQ(notRefreshed(), "");
     expectSiteMatchesVolume();
     helper_.reset();
-}
-
-TEST_F(FolderSync, FilesNeverSentStayQuietlyAcrossARefresh) {
-    start("ee");
-    // A backup name is a template like any other; hidden names and the top level never reach the site.
-    sh(QStringLiteral("echo notes > news/.x && echo backup > 'news/x~' && echo more > site/.notes && "
-                      "echo top > top.txt"));
-    expectSiteMatchesVolume();
-    ASSERT_EQ(siteContents(*sim_).count("/news/x~"), 1u);
-
-    // The group holding a hidden file is deleted on the site.
-    sim_->seed(oneTemplateSite("index.html", "home"));
-    ASSERT_TRUE(refresh(1));
-    EXPECT_FALSE(bus_->signalsNamed(signal("refresh-done")).back().contains("notRefreshed"));
-    EXPECT_EQ(QDir(volume("/news")).entryList(QDir::Files | QDir::Hidden), QStringList{".x"})
-        << "the deleted group's templates go, its hidden file stays";
-    for (const auto& [file, content] :
-         {std::pair{"/news/.x", "notes\n"}, {"/site/.notes", "more\n"}, {"/top.txt", "top\n"}})
-        EXPECT_EQ(readFile(volume(file)), content) << file;
-    ASSERT_TRUE(refresh(2));
-    EXPECT_FALSE(session_.waitForNotification("Unsaved changes kept", 500));
-    EXPECT_FALSE(QDir(session_.baseFolder() + "/Recovered").exists());
 }
 
 // Requests that come while a refresh runs are answered in order, each with its row, and share one refresh; a
