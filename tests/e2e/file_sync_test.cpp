@@ -364,16 +364,6 @@ TEST_F(FileSync, WithCachingOffTheFirstOpenShowsTheSitesNewContent) {
     EXPECT_EQ(requests("update_template_data"), 1) << "reading a template sends nothing back";
 }
 
-TEST_F(FileSync, WithCachingOffAnOpenTheSiteDoesNotAnswerReadsTheLocalCopy) {
-    start("ee", false);
-    // Longer than an open waits for the site.
-    sim_->fault({{"action", "get_template"}, {"kind", "delay"}, {"ms", 8000}, {"times", 1}});
-    EXPECT_EQ(readFile(volume("/site/about.html")),
-              QByteArray::fromStdString(siteContent("/site/about.html")));
-    EXPECT_TRUE(helper_->waitForLog("opening the local copy"))
-        << helper_->logText().right(2000).toStdString();
-}
-
 TEST_F(FileSync, WithCachingOffAnUnconfirmedEditIsKeptBeforeTheSitesVersionReplacesIt) {
     start("ee", false);
     sim_->fault({{"action", "update_template_data"}, {"kind", "refuse"}, {"message", "Template is locked."}});

@@ -153,22 +153,6 @@ TEST(VolumeMount, AFailedMountTellsTheUserAndEndsTheHelper) {
     EXPECT_EQ(readFile(inTheWay), "not a folder") << "what stood in the way is left alone";
 }
 
-TEST(VolumeMount, ATitleThatCannotNameAFolderIsNeverMounted) {
-    TestSession session;
-    AddonSim sim;
-    BusRecorder bus(session.bus());
-    HelperRunner::Options options = optionsFor(sim);
-    options.title = QStringLiteral("..");
-    HelperRunner helper(session, options);
-    ASSERT_TRUE(helper.waitForExit());
-    EXPECT_EQ(helper.exitCode(), 1);
-    EXPECT_TRUE(bus.waitFor(QStringLiteral("connection-terminated-..")));
-    EXPECT_EQ(bus.count(QStringLiteral("finishedconnecting-..")), 0);
-    EXPECT_TRUE(session.waitForNotification(QStringLiteral("Mount Failed")));
-    EXPECT_TRUE(FuseMounts::below(QDir(session.mountRoot()).filePath("..")).isEmpty());
-    EXPECT_TRUE(QFileInfo(session.mountRoot()).isDir());
-}
-
 TEST(VolumeMount, TheFileBrowserOpensTheVolumeOnlyWhenAskedAndAllowed) {
     struct Case {
         bool openFinder;
