@@ -415,32 +415,28 @@ TEST_F(AppCli, EjectingWithUnconfirmedUploadsSaysSo) {
         << connect.process().errors().toStdString();
 }
 
-TEST_F(AppCli, AHelperThatCannotConnectEndsTheCommandWithItsReason) {
+// A helper that ends at once, one that cannot start, and a mount that fails: the command ends with the
+// reason and never prints a mount path.
+TEST_F(AppCli, AConnectionThatFailsEndsTheCommandWithItsReason) {
     ASSERT_EQ(addSite(session, "Site", sim.baseUrl()).exitCode, 0);
-    QProcessEnvironment environment = session.environment();
-    environment.insert("FOLVANE_HELPER", "/bin/false");
-    const AppRunner::Finished run = AppRunner::run(session, {"connect", "Site"}, std::nullopt, environment);
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(run.standardError.contains("the helper of \"Site\" ended"))
-        << run.standardError.toStdString();
-
-    environment.insert("FOLVANE_HELPER", "/nonexistent/helper");
-    const AppRunner::Finished missing =
-        AppRunner::run(session, {"connect", "Site"}, std::nullopt, environment);
-    EXPECT_EQ(missing.exitCode, 1);
-    EXPECT_TRUE(missing.standardError.contains("cannot start the helper"))
-        << missing.standardError.toStdString();
-}
-
-TEST_F(AppCli, ConnectPrintsTheMountPathOnlyOnceTheVolumeIsUp) {
-    ASSERT_EQ(addSite(session, "Site", sim.baseUrl()).exitCode, 0);
-    QFile inTheWay(session.mountRoot() + "/Site");
-    ASSERT_TRUE(inTheWay.open(QIODevice::WriteOnly));
-    inTheWay.close();
-    const AppRunner::Finished run = folvane3(session, {"connect", "Site"});
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_FALSE(run.standardOutput.contains(session.mountRoot())) << run.standardOutput.toStdString();
-    EXPECT_FALSE(run.standardError.contains("is mounted at")) << run.standardError.toStdString();
+    const std::pair<QString, QString> cases[] = {{"/bin/false", "the helper of \"Site\" ended"},
+                                                 {"/nonexistent/helper", "cannot start the helper"},
+                                                 {{}, "the helper of \"Site\" ended"}};
+    for (const auto& [helper, reason] : cases) {
+        QProcessEnvironment environment = session.environment();
+        if (helper.isEmpty()) {
+            QFile inTheWay(session.mountRoot() + "/Site");
+            ASSERT_TRUE(inTheWay.open(QIODevice::WriteOnly));
+        } else {
+            environment.insert("FOLVANE_HELPER", helper);
+        }
+        const AppRunner::Finished run =
+            AppRunner::run(session, {"connect", "Site"}, std::nullopt, environment);
+        EXPECT_EQ(run.exitCode, 1) << helper.toStdString();
+        EXPECT_TRUE(run.standardError.contains(reason)) << run.standardError.toStdString();
+        EXPECT_FALSE(run.standardOutput.contains(session.mountRoot())) << run.standardOutput.toStdString();
+        EXPECT_FALSE(run.standardError.contains("is mounted at")) << run.standardError.toStdString();
+    }
 }
 
 namespace {
