@@ -40,14 +40,14 @@ export CCACHE_DIR=${CCACHE_DIR:-/work/ccache} CCACHE_BASEDIR=${CCACHE_BASEDIR:-/
 
 # The tests that cover each module: its unit tests and the end-to-end tests that drive it most directly
 # (the slow random end-to-end runs left out, so that a whole run stays within the better part of an hour).
-sync_tests='^unit\.([A-Za-z]+/)?(SyncEngineTest|UploadQueue|ChangeOrder)\.|^e2e\.([A-Za-z]+/)?FolderSync\.'
+sync_tests='^unit\.([A-Za-z]+/)?(SyncEngineTest|ChangeOrder)\.|^e2e\.([A-Za-z]+/)?FolderSync\.'
 fs_tests='^unit\.([A-Za-z]+/)?(Volume|GatedVolume|ImpatientVolume|UncachedVolume|VolumeMount)\.|^e2e\.([A-Za-z]+/)?(VolumeLifecycle|VolumeMount)\.'
 tree_tests='^unit\.([A-Za-z]+/)?(MirrorBuilder|TemplateListSpool|ContentDigest|StableHash|Paths|SyncEngineTest)\.|^e2e\.([A-Za-z]+/)?(HelperStartup|HostileAnswers)\.'
 addon_tests='^unit\.([A-Za-z]+/)?(FormEncoding|HelperCommandLine|HttpClient[A-Za-z]*|AddonUrls|CmsTag|HttpAddonClient)\.|^e2e\.([A-Za-z]+/)?(AddonOperations[A-Za-z]*|HelperLogin|HelperCommandLine|HelperStartup)\.'
 core_tests='^unit\.([A-Za-z]+/)?(SiteListMerge|Stores|SiteRecord|ConnectionCheckRules|ConnectionControlRules|PropertyLists)\.|^e2e\.([A-Za-z]+/)?(SiteStore|AppCli)\.|^gui\.(site_list|site_editor)_test$'
 cli_tests='^unit\.([A-Za-z]+/)?(CommandLineSyntax|Stores|SiteRecord)\.|^e2e\.AppCli\.'
 # What those tests need built (the end-to-end programs bring the three programs they run).
-sync_targets='unit_sync_engine_test unit_upload_queue_test unit_change_order_test e2e_folder_sync_test'
+sync_targets='unit_sync_engine_test unit_change_order_test e2e_folder_sync_test'
 fs_targets='unit_loopback_fs_test e2e_volume_lifecycle_test'
 tree_targets='unit_mirror_builder_test unit_common_rules_test unit_sync_engine_test e2e_helper_startup_test
     e2e_hostile_answers_test'
