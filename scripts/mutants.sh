@@ -43,7 +43,7 @@ export CCACHE_DIR=${CCACHE_DIR:-/work/ccache} CCACHE_BASEDIR=${CCACHE_BASEDIR:-/
 sync_tests='^unit\.([A-Za-z]+/)?(SyncEngineTest|RequestScheduler|ChangeOrder)\.|^e2e\.([A-Za-z]+/)?FolderSync\.'
 fs_tests='^unit\.([A-Za-z]+/)?(Volume|GatedVolume|UncachedVolume)\.|^e2e\.([A-Za-z]+/)?(VolumeLifecycle|VolumeMount)\.'
 tree_tests='^unit\.([A-Za-z]+/)?(MirrorBuilder|TemplateListSpool|ContentDigest|StableHash|Paths|SyncEngineTest)\.|^e2e\.([A-Za-z]+/)?(HelperStartup|HostileAnswers)\.'
-addon_tests='^unit\.([A-Za-z]+/)?(FormEncoding|HelperCommandLine|HttpClient[A-Za-z]*|AddonUrls|CmsTag)\.|^e2e\.([A-Za-z]+/)?(AddonOperations|HelperLogin|HelperCommandLine|HelperStartup)\.'
+addon_tests='^unit\.([A-Za-z]+/)?(FormEncoding|HelperCommandLine|HttpClient[A-Za-z]*|AddonUrls|CmsTag)\.|^e2e\.([A-Za-z]+/)?(AddonOperations[A-Za-z]*|HelperLogin|HelperCommandLine|HelperStartup)\.'
 core_tests='^unit\.([A-Za-z]+/)?(SiteListMerge|Stores|SiteRecord|ConnectionCheckRules|ConnectionControlRules|PropertyLists)\.|^e2e\.([A-Za-z]+/)?(SiteStore|AppCli)\.|^gui\.(site_list|site_editor)_test$'
 cli_tests='^unit\.([A-Za-z]+/)?(CommandLineSyntax|Stores|SiteRecord)\.|^e2e\.AppCli\.'
 # What those tests need built (the end-to-end programs bring the three programs they run).

@@ -62,30 +62,34 @@ void answerOnce(const AddonSim& sim, const std::string& action, const json& body
     sim.fault({{"action", action}, {"kind", "raw"}, {"body", body.dump()}, {"times", 1}});
 }
 
-json templateNamed(const AddonSim& sim, const std::string& name) {
+// The site's template or group of this name; null when there is none.
+json named(const AddonSim& sim, const char* kind, const std::string& name) {
     const json state = sim.state();
-    for (const json& t : state["templates"])
-        if (t["name"] == name)
-            return t;
+    for (const json& item : state[kind])
+        if (item["name"] == name)
+            return item;
     return {};
 }
-
+json templateNamed(const AddonSim& sim, const std::string& name) {
+    return named(sim, "templates", name);
+}
 json groupNamed(const AddonSim& sim, const std::string& name) {
-    const json state = sim.state();
-    for (const json& g : state["groups"])
-        if (g["name"] == name)
-            return g;
-    return {};
+    return named(sim, "groups", name);
 }
 
 const QString helloBase64 = QStringLiteral("aGVsbG8gKyB3b3JsZA=="); // "hello + world"
 
-} // namespace
-
-TEST(AddonOperations, UpdateSendsItsFieldsAndReportsTheOutcome) {
+// A client logged in to the ExpressionEngine demo site.
+class AddonOperations : public ::testing::Test {
+protected:
     TestSession session;
     AddonSim sim;
-    Client client(session, sim);
+    Client client{session, sim};
+};
+
+} // namespace
+
+TEST_F(AddonOperations, UpdateSendsItsFieldsAndReportsTheOutcome) {
     const json index = templateNamed(sim, "about.html");
     const QString group = QString::fromStdString(index["group_id"]), id = QString::fromStdString(index["id"]);
 
@@ -123,10 +127,7 @@ TEST(AddonOperations, UpdateSendsItsFieldsAndReportsTheOutcome) {
 // The site carries a request out and closes the connection before answering: the client reports that no
 // answer came, and nothing sends the request a second time on its own (it would make a second template, or
 // be refused for the first one).
-TEST(AddonOperations, ARequestWhoseAnswerIsLostIsReportedAndNeverSentAgainOnItsOwn) {
-    TestSession session;
-    AddonSim sim;
-    Client client(session, sim);
+TEST_F(AddonOperations, ARequestWhoseAnswerIsLostIsReportedAndNeverSentAgainOnItsOwn) {
     const QString group = QString::fromStdString(sim.state()["groups"][0]["id"].get<std::string>());
     // A connection already in use, as the helper's is.
     std::optional<AddonResult> outcome;
@@ -153,24 +154,19 @@ TEST(AddonOperations, ARequestWhoseAnswerIsLostIsReportedAndNeverSentAgainOnItsO
     EXPECT_FALSE(groupNamed(sim, "once").is_null());
 }
 
-TEST(AddonOperations, NothingIsShownWithNotificationsOffButEverythingIsSent) {
-    TestSession session;
-    AddonSim sim;
-    Client client(session, sim, false);
+TEST_F(AddonOperations, NothingIsShownWithNotificationsOffButEverythingIsSent) {
+    Client quiet(session, sim, false);
     std::optional<QString> created;
     bool done = false;
-    client->createGroup(QStringLiteral("quiet"), QString(),
-                        [&](const AddonResult& r) { created = r.id, done = true; });
+    quiet->createGroup(QStringLiteral("quiet"), QString(),
+                       [&](const AddonResult& r) { created = r.id, done = true; });
     ASSERT_TRUE(waitUntil([&] { return done; }));
     EXPECT_FALSE(created.value_or("").isEmpty());
     EXPECT_FALSE(groupNamed(sim, "quiet").is_null());
     EXPECT_TRUE(session.notifications().empty());
 }
 
-TEST(AddonOperations, GroupCreationHandsOverWhateverTheAnswerCarries) {
-    TestSession session;
-    AddonSim sim;
-    Client client(session, sim);
+TEST_F(AddonOperations, GroupCreationHandsOverWhateverTheAnswerCarries) {
     std::vector<std::pair<std::optional<QString>, std::optional<bool>>> results;
     const auto record = [&](const AddonResult& r) { results.emplace_back(r.id, r.isSpecial); };
 
@@ -199,10 +195,10 @@ TEST(AddonOperations, GroupCreationHandsOverWhateverTheAnswerCarries) {
               (std::vector<std::string>{"Group Creation Success", "Group Creation Error"}));
 }
 
-TEST(AddonOperations, CreatedTemplateIdsFollowTheSitesKind) {
+TEST(AddonOperationsOfEitherFlavour, CreatedTemplateIdsFollowTheSitesKind) {
     for (const char* cms : {"ee", "wp"}) {
         TestSession session;
-        AddonSim sim({.cms = cms, .seedFile = {}, .seed = {}, .extraArguments = {}});
+        AddonSim sim(cms);
         Client client(session, sim);
         const bool ee = std::string(cms) == "ee";
         const QString group = QString::fromStdString(sim.state()["groups"][0]["id"].get<std::string>());
@@ -228,10 +224,7 @@ TEST(AddonOperations, CreatedTemplateIdsFollowTheSitesKind) {
     }
 }
 
-TEST(AddonOperations, MovesAreRenamesWithinOneGroup) {
-    TestSession session;
-    AddonSim sim;
-    Client client(session, sim);
+TEST_F(AddonOperations, MovesAreRenamesWithinOneGroup) {
     const json about = templateNamed(sim, "about.html");
     const json news = groupNamed(sim, "news");
     const QString id = QString::fromStdString(about["id"]), from = QString::fromStdString(about["group_id"]);
@@ -268,9 +261,9 @@ TEST(AddonOperations, MovesAreRenamesWithinOneGroup) {
                                         "Rename Template Error"}));
 }
 
-TEST(AddonOperations, WordPressGroupsRenameMoveAndDelete) {
+TEST(AddonOperationsOfEitherFlavour, WordPressGroupsRenameMoveAndDelete) {
     TestSession session;
-    AddonSim sim({.cms = "wp", .seedFile = {}, .seed = {}, .extraArguments = {}});
+    AddonSim sim("wp");
     Client client(session, sim);
     bool created = false;
     std::optional<QString> a, b;
@@ -301,10 +294,7 @@ TEST(AddonOperations, WordPressGroupsRenameMoveAndDelete) {
                                         "Rename Template Group", "Folder Moved", "Template Deleted"}));
 }
 
-TEST(AddonOperations, DeletesAndFetchesAndAnswersThatAreNotJson) {
-    TestSession session;
-    AddonSim sim;
-    Client client(session, sim);
+TEST_F(AddonOperations, DeletesAndFetchesAndAnswersThatAreNotJson) {
     const json article = templateNamed(sim, "article.html");
     const QString group = QString::fromStdString(article["group_id"]),
                   id = QString::fromStdString(article["id"]);
@@ -329,10 +319,7 @@ TEST(AddonOperations, DeletesAndFetchesAndAnswersThatAreNotJson) {
     EXPECT_EQ(summaries(session), (std::vector<std::string>{"Template Deleted"}));
 }
 
-TEST(AddonOperations, StartedOnAnotherThreadCompletesOnceOnTheMainThread) {
-    TestSession session;
-    AddonSim sim;
-    Client client(session, sim);
+TEST_F(AddonOperations, StartedOnAnotherThreadCompletesOnceOnTheMainThread) {
     const QString group = QString::fromStdString(groupNamed(sim, "news")["id"]);
     int calls = 0;
     bool onMainThread = false;

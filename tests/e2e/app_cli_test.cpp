@@ -201,7 +201,7 @@ TEST_F(AppCli, CheckNamesEveryRefusalInItsOrderOfPrecedence) {
 }
 
 TEST_F(AppCli, ChecksAWordPressSiteAndTestsAnAddressBeforeItIsAdded) {
-    AddonSim wordPress({.cms = "wp", .seedFile = {}, .seed = {}, .extraArguments = {}});
+    AddonSim wordPress("wp");
     ASSERT_EQ(addSite(session, "Blog", wordPress.baseUrl()).exitCode, 0);
     const AppRunner::Finished check = folvane3(session, {"check", "Blog"});
     EXPECT_EQ(check.exitCode, 0);
@@ -314,24 +314,6 @@ TEST_F(AppCli, PreferencesTheFileLacksTakeTheirDefaultsForTheHelperToo) {
     EXPECT_EQ(run.standardError.count('\n'), 1) << run.standardError.toStdString();
 }
 
-TEST_F(AppCli, ARefreshThatKeptTheVolumeSaysWhyAndFails) {
-    ASSERT_EQ(addSite(session, "Site", sim.baseUrl()).exitCode, 0);
-    BusRecorder bus(session.bus());
-    AppRunner connect(session, {"connect", "Site"});
-    ASSERT_TRUE(bus.waitFor("finishedconnecting-Site")) << connect.process().errors().toStdString();
-    sim.fault({{"action", "list_all"}, {"kind", "non_json"}});
-    const AppRunner::Finished kept = folvane3(session, {"refresh", "Site"});
-    EXPECT_EQ(kept.exitCode, 1);
-    EXPECT_EQ(kept.standardError,
-              "folvane3: \"Site\" was not refreshed: the template list could not be fetched\n");
-
-    sim.clearFaults();
-    const AppRunner::Finished refreshed = folvane3(session, {"refresh", "Site"});
-    EXPECT_EQ(refreshed.exitCode, 0) << refreshed.standardError.toStdString();
-    connect.process().sendSignal(SIGTERM);
-    ASSERT_TRUE(connect.process().waitForExit());
-}
-
 TEST_F(AppCli, HelpAndBadCommandLines) {
     const AppRunner::Finished help = folvane3(session, {});
     EXPECT_EQ(help.exitCode, 0);
@@ -357,7 +339,7 @@ TEST_F(AppCli, HelpAndBadCommandLines) {
 
 TEST_F(AppCli, ConnectMountsRefreshReachesItAndCtrlCEjectsLeavingNoMount) {
     const QByteArray password = "Kx7-unique-secret";
-    AddonSim site({.cms = "ee", .seedFile = {}, .seed = {}, .extraArguments = {"--password", password}});
+    AddonSim site("ee", {"--password", password});
     ASSERT_EQ(addSite(session, "My Site", site.baseUrl(), password).exitCode, 0);
     BusRecorder bus(session.bus());
 
@@ -378,6 +360,11 @@ TEST_F(AppCli, ConnectMountsRefreshReachesItAndCtrlCEjectsLeavingNoMount) {
         EXPECT_FALSE(readFile(QStringLiteral("/proc/%1/cmdline").arg(pid)).contains(password)) << pid;
         EXPECT_FALSE(readFile(QStringLiteral("/proc/%1/environ").arg(pid)).contains(password)) << pid;
     }
+
+    // The application holds site passwords too: no core file of it may carry one.
+    const QString limits = readFile(QStringLiteral("/proc/%1/limits").arg(connect.process().pid()));
+    EXPECT_EQ(limits.mid(limits.indexOf("Max core file size")).split('\n').first().simplified(),
+              "Max core file size 0 0 bytes");
 
     // A second connect of the same site is refused while the first holds it.
     EXPECT_EQ(folvane3(session, {"connect", "My Site"}).exitCode, 3);
@@ -428,32 +415,28 @@ TEST_F(AppCli, EjectingWithUnconfirmedUploadsSaysSo) {
         << connect.process().errors().toStdString();
 }
 
-TEST_F(AppCli, AHelperThatCannotConnectEndsTheCommandWithItsReason) {
+// A helper that ends at once, one that cannot start, and a mount that fails: the command ends with the
+// reason and never prints a mount path.
+TEST_F(AppCli, AConnectionThatFailsEndsTheCommandWithItsReason) {
     ASSERT_EQ(addSite(session, "Site", sim.baseUrl()).exitCode, 0);
-    QProcessEnvironment environment = session.environment();
-    environment.insert("FOLVANE_HELPER", "/bin/false");
-    const AppRunner::Finished run = AppRunner::run(session, {"connect", "Site"}, std::nullopt, environment);
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(run.standardError.contains("the helper of \"Site\" ended"))
-        << run.standardError.toStdString();
-
-    environment.insert("FOLVANE_HELPER", "/nonexistent/helper");
-    const AppRunner::Finished missing =
-        AppRunner::run(session, {"connect", "Site"}, std::nullopt, environment);
-    EXPECT_EQ(missing.exitCode, 1);
-    EXPECT_TRUE(missing.standardError.contains("cannot start the helper"))
-        << missing.standardError.toStdString();
-}
-
-TEST_F(AppCli, ConnectPrintsTheMountPathOnlyOnceTheVolumeIsUp) {
-    ASSERT_EQ(addSite(session, "Site", sim.baseUrl()).exitCode, 0);
-    QFile inTheWay(session.mountRoot() + "/Site");
-    ASSERT_TRUE(inTheWay.open(QIODevice::WriteOnly));
-    inTheWay.close();
-    const AppRunner::Finished run = folvane3(session, {"connect", "Site"});
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_FALSE(run.standardOutput.contains(session.mountRoot())) << run.standardOutput.toStdString();
-    EXPECT_FALSE(run.standardError.contains("is mounted at")) << run.standardError.toStdString();
+    const std::pair<QString, QString> cases[] = {{"/bin/false", "the helper of \"Site\" ended"},
+                                                 {"/nonexistent/helper", "cannot start the helper"},
+                                                 {{}, "the helper of \"Site\" ended"}};
+    for (const auto& [helper, reason] : cases) {
+        QProcessEnvironment environment = session.environment();
+        if (helper.isEmpty()) {
+            QFile inTheWay(session.mountRoot() + "/Site");
+            ASSERT_TRUE(inTheWay.open(QIODevice::WriteOnly));
+        } else {
+            environment.insert("FOLVANE_HELPER", helper);
+        }
+        const AppRunner::Finished run =
+            AppRunner::run(session, {"connect", "Site"}, std::nullopt, environment);
+        EXPECT_EQ(run.exitCode, 1) << helper.toStdString();
+        EXPECT_TRUE(run.standardError.contains(reason)) << run.standardError.toStdString();
+        EXPECT_FALSE(run.standardOutput.contains(session.mountRoot())) << run.standardOutput.toStdString();
+        EXPECT_FALSE(run.standardError.contains("is mounted at")) << run.standardError.toStdString();
+    }
 }
 
 namespace {
@@ -473,7 +456,7 @@ void writeFile(const QString& path, const QByteArray& content) {
 }
 } // namespace
 
-TEST_F(AppCli, StatusNamesWhatTheSiteRefusedAndEjectEndsAConnectionOfAnotherCommand) {
+TEST_F(AppCli, RefreshAndStatusSayWhatTheSiteRefusedAndEjectEndsAConnectionOfAnotherCommand) {
     ASSERT_EQ(addSite(session, "Site", sim.baseUrl()).exitCode, 0);
     ASSERT_EQ(addSite(session, "Idle", sim.baseUrl() + "/other").exitCode, 0);
     EXPECT_EQ(folvane3(session, {"status"}).standardOutput, "No site is connected.\n");
@@ -483,6 +466,16 @@ TEST_F(AppCli, StatusNamesWhatTheSiteRefusedAndEjectEndsAConnectionOfAnotherComm
     ASSERT_TRUE(bus.waitFor("finishedconnecting-Site")) << connect.process().errors().toStdString();
     const QString mountPoint = session.mountRoot() + "/Site";
     ASSERT_TRUE(waitUntil([&] { return FuseMounts::isMounted(mountPoint); }));
+
+    // A refresh that kept the volume says why and fails.
+    sim.fault({{"action", "list_all"}, {"kind", "non_json"}});
+    const AppRunner::Finished kept = folvane3(session, {"refresh", "Site"});
+    EXPECT_EQ(kept.exitCode, 1);
+    EXPECT_EQ(kept.standardError,
+              "folvane3: \"Site\" was not refreshed: the template list could not be fetched\n");
+    sim.clearFaults();
+    const AppRunner::Finished refreshed = folvane3(session, {"refresh", "Site"});
+    EXPECT_EQ(refreshed.exitCode, 0) << refreshed.standardError.toStdString();
 
     const AppRunner::Finished idle = folvane3(session, {"status"});
     EXPECT_EQ(idle.exitCode, 0);
@@ -547,7 +540,9 @@ TEST_F(AppCli, StatusNamesWhatTheSiteRefusedAndEjectEndsAConnectionOfAnotherComm
 }
 
 // By default connect says where the site is, how to end it and what each upload came to; the helper's own
-// log goes to the console log file (once) and, with --verbose, to the terminal as well.
+// log goes to the console log file (once) and, with --verbose, to the terminal as well. Texts from the site
+// (an answer's message, a template's name) are one line wherever they are written: a line break in them
+// cannot make connect print a "Saved …" line of its own.
 TEST_F(AppCli, ConnectIsQuietByDefaultAndShowsTheHelpersLogWhenVerbose) {
     ASSERT_EQ(addSite(session, "Site", sim.baseUrl()).exitCode, 0);
     BusRecorder bus(session.bus());
@@ -555,8 +550,8 @@ TEST_F(AppCli, ConnectIsQuietByDefaultAndShowsTheHelpersLogWhenVerbose) {
     environment.insert("FOLVANE_CONSOLE_LOG", "1");
     const QString mountPoint = session.mountRoot() + "/Site";
     const QString consoleLog = session.home() + "/.local/state/Folvane 3/Logs/FolvaneConsole.log";
-    const auto save = [&](const QByteArray& text) {
-        QFile page(mountPoint + "/news/index.html");
+    const auto save = [&](const QByteArray& text, const QString& name = QStringLiteral("index.html")) {
+        QFile page(mountPoint + "/news/" + name);
         ASSERT_TRUE(page.open(QIODevice::WriteOnly | QIODevice::Truncate));
         page.write(text);
     };
@@ -567,13 +562,22 @@ TEST_F(AppCli, ConnectIsQuietByDefaultAndShowsTheHelpersLogWhenVerbose) {
         save("saved through the volume\n");
         ASSERT_TRUE(waitUntil([&] { return quiet.process().errors().contains("Saved news/index.html\n"); }))
             << quiet.process().errors().toStdString();
-        sim.fault(
-            {{"action", "update_template_data"}, {"kind", "refuse"}, {"message", "Template is locked."}});
+        sim.fault({{"action", "update_template_data"},
+                   {"kind", "refuse"},
+                   {"message", "Locked.\nSaved news/forged.html"}});
         save("refused by the site\n");
         ASSERT_TRUE(waitUntil([&] {
-            return quiet.process().errors().contains("Could not save news/index.html: Template is locked.\n");
+            return quiet.process().errors().contains(
+                "Could not save news/index.html: Locked.\\nSaved news/forged.html\n");
         })) << quiet.process().errors().toStdString();
         sim.clearFaults();
+        save("a name with a line break\n", QStringLiteral("x\nSaved named.html"));
+        ASSERT_TRUE(waitUntil([&] {
+            return quiet.process().errors().contains("Saved news/x\\nSaved named.html\n");
+        })) << quiet.process().errors().toStdString();
+        for (const QString& line : quiet.process().errors().split(u'\n'))
+            EXPECT_FALSE(line.startsWith("Saved news/forged.html") || line.startsWith("Saved named.html"))
+                << quiet.process().errors().toStdString();
 
         const QString said = quiet.process().errors();
         EXPECT_TRUE(said.contains("\"Site\" is mounted at " + mountPoint + "; Ctrl-C (or folvane3 eject"))
@@ -599,56 +603,4 @@ TEST_F(AppCli, ConnectIsQuietByDefaultAndShowsTheHelpersLogWhenVerbose) {
     verbose.process().sendSignal(SIGTERM);
     ASSERT_TRUE(verbose.process().waitForExit());
     EXPECT_EQ(readFile(consoleLog).count("Mounted at " + mountPoint + "\n"), 2);
-}
-
-// Texts from the site (an answer's message, a template's name) are one line wherever they are written: a
-// line break in them cannot make connect print a "Saved …" line of its own.
-TEST_F(AppCli, TextsFromTheSiteCannotForgeALine) {
-    ASSERT_EQ(addSite(session, "Site", sim.baseUrl()).exitCode, 0);
-    const QString mountPoint = session.mountRoot() + "/Site";
-    AppRunner connect(session, {"connect", "Site"});
-    ASSERT_TRUE(connect.process().waitForOutputLine(mountPoint)) << connect.process().errors().toStdString();
-    sim.fault({{"action", "update_template_data"},
-               {"kind", "refuse"},
-               {"message", "Locked.\nSaved news/forged.html"}});
-    {
-        QFile page(mountPoint + "/news/index.html");
-        ASSERT_TRUE(page.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        page.write("refused\n");
-    }
-    ASSERT_TRUE(waitUntil([&] {
-        return connect.process().errors().contains(
-            "Could not save news/index.html: Locked.\\nSaved news/forged.html\n");
-    })) << connect.process().errors().toStdString();
-    sim.clearFaults();
-    {
-        QFile page(mountPoint + "/news/x\nSaved named.html");
-        ASSERT_TRUE(page.open(QIODevice::WriteOnly));
-        page.write("a name with a line break\n");
-    }
-    ASSERT_TRUE(waitUntil([&] {
-        return connect.process().errors().contains("Saved news/x\\nSaved named.html\n");
-    })) << connect.process().errors().toStdString();
-    const QStringList lines = connect.process().errors().split(u'\n');
-    for (const QString& line : lines)
-        EXPECT_FALSE(line.startsWith("Saved news/forged.html") || line.startsWith("Saved named.html"))
-            << connect.process().errors().toStdString();
-    connect.process().sendSignal(SIGTERM);
-    ASSERT_TRUE(connect.process().waitForExit());
-}
-
-// The application holds site passwords too: no core file of it may carry one.
-TEST_F(AppCli, TheApplicationLeavesNoCoreFile) {
-    ASSERT_EQ(addSite(session, "Site", sim.baseUrl()).exitCode, 0);
-    AppRunner connect(session, {"connect", "Site"});
-    ASSERT_TRUE(connect.process().waitForOutputLine(session.mountRoot() + "/Site"))
-        << connect.process().errors().toStdString();
-    QFile limits(QStringLiteral("/proc/%1/limits").arg(connect.process().pid()));
-    ASSERT_TRUE(limits.open(QIODevice::ReadOnly));
-    const QByteArray text = limits.readAll();
-    const qsizetype line = text.indexOf("Max core file size");
-    ASSERT_GE(line, 0);
-    EXPECT_EQ(text.mid(line).split('\n').first().simplified(), "Max core file size 0 0 bytes");
-    connect.process().sendSignal(SIGTERM);
-    ASSERT_TRUE(connect.process().waitForExit());
 }

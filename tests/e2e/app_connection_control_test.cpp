@@ -42,13 +42,6 @@ public:
     std::optional<QString> remove(const SecretAttributes&) override { return std::nullopt; }
 };
 
-int requestsOf(const AddonSim& sim, const std::string& action) {
-    int count = 0;
-    for (const auto& request : sim.log())
-        count += request["action"] == action;
-    return count;
-}
-
 void screenSaverActive(const QDBusConnection& bus, bool active) {
     QDBusMessage signal = QDBusMessage::createSignal("/org/freedesktop/ScreenSaver",
                                                      "org.freedesktop.ScreenSaver", "ActiveChanged");
@@ -107,7 +100,7 @@ TEST_F(AppConnectionControl, FollowsTheHelperFromLaunchToEject) {
 
     // The status timer keeps the add-on session warm.
     sim.clearLog();
-    EXPECT_TRUE(waitUntil([&] { return requestsOf(sim, "status") >= 3; }));
+    EXPECT_TRUE(waitUntil([&] { return sim.requestsFor("status").size() >= 3u; }));
 
     // A wake re-logs every connected helper once; the screen saver starting does nothing, an idle site gets
     // nothing.
@@ -166,7 +159,7 @@ TEST_F(AppConnectionControl, FollowsTheHelperFromLaunchToEject) {
     // No status request after the eject.
     sim.clearLog();
     waitUntil([] { return false; }, 1000);
-    EXPECT_EQ(requestsOf(sim, "status"), 0);
+    EXPECT_TRUE(sim.requestsFor("status").empty());
 }
 
 TEST_F(AppConnectionControl, AFailedCheckMarksTheSiteOnceAndStartsNoHelper) {
@@ -176,7 +169,7 @@ TEST_F(AppConnectionControl, AFailedCheckMarksTheSiteOnceAndStartsNoHelper) {
     EXPECT_EQ(outcome.error, LoggingInError::authenticationInvalid);
     EXPECT_EQ(connectionState(*site), ConnectionState::error);
     EXPECT_FALSE(site->siteConnection);
-    EXPECT_EQ(requestsOf(sim, "login"), 1) << "only the check logged in";
+    EXPECT_EQ(sim.requestsFor("login").size(), 1u) << "only the check logged in";
 }
 
 // Quitting: every running helper is ended, and by the time the application may exit their volumes are gone.

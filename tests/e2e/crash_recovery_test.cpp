@@ -1,47 +1,32 @@
 // What the site never got outlives every end of the helper: a clean eject and a crash keep the same files,
 // and an edit no copy could be made of is neither overwritten nor removed.
-#include "testkit/AddonSim.h"
-#include "testkit/BusRecorder.h"
-#include "testkit/HelperRunner.h"
-#include "testkit/SiteCompare.h"
-#include "testkit/TestSession.h"
+#include "testkit/ConnectedSite.h"
+#include "testkit/FakeOpener.h"
 #include "testkit/Wait.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
-#include <QProcess>
 #include <gtest/gtest.h>
 
 using namespace folvane::testkit;
-using nlohmann::json;
 
 namespace {
 
-const QString title = QStringLiteral("Kept Site");
-const QString connected = QStringLiteral("finishedconnecting-") + title;
-
-class CrashRecovery : public ::testing::Test {
+class CrashRecovery : public ConnectedSite {
 protected:
-    void start() {
-        options_.url = sim_.baseUrl();
-        options_.title = title;
-        helper_ = std::make_unique<HelperRunner>(session_, options_);
-        ASSERT_TRUE(bus_.waitFor(connected, defaultTimeoutMs, ++starts_)) << helper_->logText().toStdString();
+    void SetUp() override {
+        HelperRunner::Options options;
+        options.title = QStringLiteral("Kept Site");
+        connect("ee", options);
     }
-    QString recovered() const { return session_.baseFolder() + "/Recovered/" + title; }
+    QString recovered() const { return session_.baseFolder() + "/Recovered/Kept Site"; }
     QString cache() const { return session_.baseFolder() + "/.cache"; }
-    void sh(const QString& command) {
-        QProcess shell;
-        shell.setWorkingDirectory(helper_->mountPoint());
-        shell.start(QStringLiteral("/bin/bash"), {QStringLiteral("-c"), command});
-        ASSERT_TRUE(shell.waitForFinished(60000));
-        ASSERT_EQ(shell.exitCode(), 0) << command.toStdString() << "\n"
-                                       << shell.readAllStandardError().toStdString();
-    }
-    // A refused save of the site's template, and two files that never go to the site.
+    // A save the site confirms, one it refuses, and two files that never go to the site.
     void editWhatTheSiteWillNotHave() {
-        sim_.fault(
+        sim_->fault({{"action", "update_template_data"}, {"kind", "drop"}, {"times", 2}});
+        sh(QStringLiteral("echo 'after a dropped connection' > news/index.html"));
+        expectSiteMatchesVolume();
+        sim_->fault(
             {{"action", "update_template_data"}, {"kind", "refuse"}, {"message", "Template is locked."}});
         sh(QStringLiteral("echo mine > news/article.html && echo 'my notes' > notes.txt && "
                           "echo SECRET=1 > news/.env"));
@@ -50,35 +35,13 @@ protected:
     // Every kept file by its volume path (whichever time folder holds it) -> content.
     Contents kept() const {
         Contents files;
-        QDirIterator it(recovered(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            QFile file(it.next());
-            EXPECT_TRUE(file.open(QIODevice::ReadOnly));
-            const QString below = file.fileName().mid(recovered().size() + 1);
-            files[below.mid(below.indexOf(u'/')).toStdString()] = file.readAll().toStdString();
-        }
+        for (const auto& [below, content] : filesBelow(recovered()))
+            files[below.substr(below.find('/', 1))] = content;
         return files;
     }
-    // A plain file where the recovery folder goes: no copy can be made there.
-    void blockRecovery() {
-        QFile inTheWay(session_.baseFolder() + "/Recovered");
-        ASSERT_TRUE(inTheWay.open(QIODevice::WriteOnly));
-    }
-    void unblockRecovery() { ASSERT_TRUE(QFile::remove(session_.baseFolder() + "/Recovered")); }
     QStringList cacheEntries() const {
         return QDir(cache()).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden);
     }
-    static QByteArray read(const QString& path) {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-
-    TestSession session_;
-    AddonSim sim_;
-    BusRecorder bus_{session_.bus()};
-    HelperRunner::Options options_;
-    std::unique_ptr<HelperRunner> helper_;
-    int starts_ = 0;
 };
 
 const Contents whatOnlyLivedHere{
@@ -87,40 +50,55 @@ const Contents whatOnlyLivedHere{
 } // namespace
 
 TEST_F(CrashRecovery, ACleanEjectKeepsWhatTheSiteNeverGot) {
-    start();
     editWhatTheSiteWillNotHave();
     helper_->terminate();
     ASSERT_TRUE(helper_->waitForExit());
+    const auto told = session_.waitForNotification("Unsaved changes kept");
+    ASSERT_TRUE(told);
+    EXPECT_TRUE(told->actions.isEmpty()) << "the desktop shows no buttons";
     EXPECT_EQ(kept(), whatOnlyLivedHere);
     EXPECT_TRUE(cacheEntries().isEmpty());
 }
 
-TEST_F(CrashRecovery, ACrashKeepsWhatACleanEjectKeeps) {
-    start();
+TEST_F(CrashRecovery, ACrashKeepsWhatACleanEjectKeepsAndOffersItsFolder) {
     editWhatTheSiteWillNotHave();
     helper_->kill();
     ASSERT_TRUE(helper_->waitForExit());
-    start();
-    ASSERT_TRUE(session_.waitForNotification("Unsaved changes kept")) << helper_->logText().toStdString();
+
+    // On a desktop that shows buttons on notifications.
+    session_.notificationService().showActions(true);
+    const FakeOpener opener(session_.home());
+    options_.extraEnv = {{"PATH", opener.searchPath()}};
+    reconnect();
+    const auto told = session_.waitForNotification("Unsaved changes kept");
+    ASSERT_TRUE(told) << helper_->logText().toStdString();
+    EXPECT_EQ(told->body.left(told->body.indexOf(" kept in ")),
+              "3 files of \"Kept Site\" that the site did not confirm were");
+    // The helper runs on, so it offers the folder and opens it when asked.
+    ASSERT_EQ(told->actions, (QStringList{"show-files", "Show files"}));
+    session_.notificationService().invokeAction(told->id, "show-files");
+    ASSERT_TRUE(waitUntil([&] { return !opener.opened().isEmpty(); })) << helper_->logText().toStdString();
+    EXPECT_EQ(opener.opened(), QStringList{told->body.mid(told->body.indexOf(" kept in ") + 9)});
     EXPECT_EQ(kept(), whatOnlyLivedHere);
     EXPECT_EQ(cacheEntries().size(), 1) << "the left-over mirror is gone once its files are kept";
 }
 
 TEST_F(CrashRecovery, AnEndThatCannotCopyAnEditLeavesTheMirrorForTheNextStart) {
-    start();
     editWhatTheSiteWillNotHave();
-    blockRecovery();
+    // A plain file where the recovery folder goes: no copy can be made there.
+    const QString inTheWay = session_.baseFolder() + "/Recovered";
+    ASSERT_TRUE(QFile(inTheWay).open(QIODevice::WriteOnly));
     helper_->terminate();
     ASSERT_TRUE(helper_->waitForExit());
     EXPECT_EQ(helper_->exitCode(), 0);
     EXPECT_FALSE(helper_->isMounted());
     ASSERT_EQ(cacheEntries().size(), 1) << helper_->logText().toStdString();
-    EXPECT_EQ(read(cache() + "/" + cacheEntries().first() + "/news/article.html"), "mine\n");
+    EXPECT_EQ(readFile(cache() + "/" + cacheEntries().first() + "/news/article.html"), "mine\n");
     EXPECT_TRUE(session_.waitForNotification("Unsaved changes not copied"));
 
-    unblockRecovery();
-    sim_.clearFaults();
-    start();
+    ASSERT_TRUE(QFile::remove(inTheWay));
+    sim_->clearFaults();
+    reconnect();
     ASSERT_TRUE(session_.waitForNotification("Unsaved changes kept")) << helper_->logText().toStdString();
     EXPECT_EQ(kept(), whatOnlyLivedHere);
     EXPECT_EQ(cacheEntries().size(), 1);

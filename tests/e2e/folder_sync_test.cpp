@@ -1,17 +1,12 @@
 // Folders on the volume are template groups: made, removed, renamed and moved with real tools; and the
 // full refresh that brings the volume up to date with the site.
-#include "testkit/AddonSim.h"
-#include "testkit/BusRecorder.h"
-#include "testkit/HelperRunner.h"
+#include "testkit/ConnectedSite.h"
 #include "testkit/RandomRuns.h"
-#include "testkit/SiteCompare.h"
-#include "testkit/TestSession.h"
 #include "testkit/Wait.h"
 
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
-#include <QProcess>
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <random>
@@ -23,44 +18,16 @@ using nlohmann::json;
 
 namespace {
 
-class FolderSync : public ::testing::Test {
+class FolderSync : public ConnectedSite {
 protected:
     void start(const char* cms, const QMap<QString, QString>& env = {}) {
-        sim_ = std::make_unique<AddonSim>(AddonSim::Options{cms, {}, {}, {}});
-        bus_ = std::make_unique<BusRecorder>(session_.bus());
         HelperRunner::Options options;
         options.extraEnv = env;
-        options.url = sim_->baseUrl();
         options.title = QStringLiteral("Folders");
-        options.cms =
-            std::string(cms) == "wp" ? QStringLiteral("Wordpress") : QStringLiteral("ExpressionEngine");
-        helper_ = std::make_unique<HelperRunner>(session_, options);
-        ASSERT_TRUE(bus_->waitFor("finishedconnecting-Folders")) << helper_->logText().toStdString();
-        ASSERT_TRUE(waitUntil([&] { return helper_->isMounted(); }));
-        sim_->clearLog();
-    }
-    void sh(const QString& command) {
-        QProcess shell;
-        shell.setWorkingDirectory(helper_->mountPoint());
-        shell.setProcessEnvironment(session_.environment());
-        shell.start(QStringLiteral("/bin/bash"), {QStringLiteral("-c"), command});
-        ASSERT_TRUE(shell.waitForFinished(60000));
-        ASSERT_EQ(shell.exitCode(), 0) << command.toStdString() << "\n"
-                                       << shell.readAllStandardError().toStdString();
-    }
-    json group(const std::string& path) const {
-        const json state = sim_->state();
-        for (const json& g : state["groups"])
-            if (g["path"] == path)
-                return g;
-        return {};
+        connect(cms, options);
     }
     bool waitForGroup(const std::string& path) {
-        return waitUntil([&] { return !group(path).is_null(); });
-    }
-    void expectSiteMatchesVolume() {
-        EXPECT_TRUE(waitUntilSiteMatchesVolume(*sim_, helper_->mountPoint()))
-            << describeDifference(siteContents(*sim_), volumeContents(helper_->mountPoint()));
+        return waitUntil([&] { return !siteGroup(path).is_null(); });
     }
     // The groups the site holds and the folders the volume shows (hidden ones left out), as paths.
     std::set<std::string> siteGroups() const {
@@ -71,10 +38,9 @@ protected:
     }
     std::set<std::string> volumeFolders() const {
         std::set<std::string> paths;
-        const QString root = helper_->mountPoint();
-        QDirIterator it(root, QDir::Dirs | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+        QDirIterator it(volume(), QDir::Dirs | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
         while (it.hasNext()) {
-            const QString path = it.next().mid(root.size());
+            const QString path = it.next().mid(volume().size());
             if (!path.contains(QStringLiteral("/.")))
                 paths.insert(path.toStdString());
         }
@@ -82,11 +48,11 @@ protected:
     }
     std::string describeGroups() const {
         std::string text;
-        const std::set<std::string> site = siteGroups(), volume = volumeFolders();
+        const std::set<std::string> site = siteGroups(), folders = volumeFolders();
         for (const std::string& path : site)
-            if (!volume.count(path))
+            if (!folders.count(path))
                 text += " only on the site: " + path;
-        for (const std::string& path : volume)
+        for (const std::string& path : folders)
             if (!site.count(path))
                 text += " only on the volume: " + path;
         return text;
@@ -168,13 +134,13 @@ protected:
         }
     }
     bool refresh(int row) {
-        const int before = bus_->count("refresh-done-Folders");
-        bus_->post("refresh-Folders", {{"row", row}});
-        return bus_->waitFor("refresh-done-Folders", defaultTimeoutMs, before + 1);
+        const int before = bus_->count(signal("refresh-done"));
+        bus_->post(signal("refresh"), {{"row", row}});
+        return bus_->waitFor(signal("refresh-done"), defaultTimeoutMs, before + 1);
     }
     // Why the last refresh kept the volume; empty when it did not.
     QString notRefreshed() const {
-        return bus_->signalsNamed("refresh-done-Folders").back().value("notRefreshed").toString();
+        return bus_->signalsNamed(signal("refresh-done")).back().value("notRefreshed").toString();
     }
     QString cacheFolder() const { return session_.baseFolder() + "/.cache"; }
     QStringList cacheEntries() const {
@@ -206,11 +172,6 @@ protected:
         return static_cast<int>(
             std::count_if(shown.begin(), shown.end(), [](const auto& n) { return n.summary == "Warning"; }));
     }
-
-    TestSession session_;
-    std::unique_ptr<AddonSim> sim_;
-    std::unique_ptr<BusRecorder> bus_;
-    std::unique_ptr<HelperRunner> helper_;
 };
 
 } // namespace
@@ -222,19 +183,18 @@ TEST_F(FolderSync, ExpressionEngineGroupsAreMadeRenamedAndRemoved) {
     // Every new ExpressionEngine group gets its index template.
     ASSERT_TRUE(waitUntil([&] { return siteContents(*sim_).count("/blog/index.php") == 1; }))
         << helper_->logText().right(3000).toStdString();
-    EXPECT_TRUE(QFile::exists(helper_->mountPoint() + "/blog/index.php"));
+    EXPECT_TRUE(QFile::exists(volume() + "/blog/index.php"));
     expectSiteMatchesVolume();
-    EXPECT_EQ(sim_->requestsFor("create_template_group").size(), 1u) << "a hidden folder sends nothing";
+    EXPECT_EQ(requests("create_template_group"), 1) << "a hidden folder sends nothing";
 
     sh(QStringLiteral("mv news journal"));
     ASSERT_TRUE(waitForGroup("/journal"));
     sh(QStringLiteral("echo 'after the rename' > journal/index.html"));
     expectSiteMatchesVolume();
-    EXPECT_EQ(sim_->requestsFor("create_template").size(), 1u)
-        << "the renamed group's template is the same one";
+    EXPECT_EQ(requests("create_template"), 1) << "the renamed group's template is the same one";
 
     sh(QStringLiteral("rm blog/index.php && rmdir blog"));
-    ASSERT_TRUE(waitUntil([&] { return group("/blog").is_null(); }));
+    ASSERT_TRUE(waitUntil([&] { return siteGroup("/blog").is_null(); }));
 }
 
 TEST_F(FolderSync, WordPressGroupsNestRenameAndMove) {
@@ -242,19 +202,19 @@ TEST_F(FolderSync, WordPressGroupsNestRenameAndMove) {
     sh(QStringLiteral("mkdir -p a/b/d && mkdir c"));
     ASSERT_TRUE(waitForGroup("/a/b/d"));
     ASSERT_TRUE(waitForGroup("/c"));
-    EXPECT_EQ(group("/a/b/d")["id"], "a/b/d");
+    EXPECT_EQ(siteGroup("/a/b/d")["id"], "a/b/d");
 
     sh(QStringLiteral("echo x > a/b/t.php"));
     expectSiteMatchesVolume();
     sh(QStringLiteral("mv a/b a/c2"));
     ASSERT_TRUE(waitForGroup("/a/c2/d"));
-    EXPECT_EQ(group("/a/c2")["id"], "a/c2");
+    EXPECT_EQ(siteGroup("/a/c2")["id"], "a/c2");
     sh(QStringLiteral("echo 'saved after rename' > a/c2/t.php"));
     expectSiteMatchesVolume();
 
     sh(QStringLiteral("mv a/c2 c/"));
     ASSERT_TRUE(waitForGroup("/c/c2/d"));
-    EXPECT_EQ(sim_->requestsFor("move_template_group").size(), 1u);
+    EXPECT_EQ(requests("move_template_group"), 1);
     sh(QStringLiteral("echo 'saved after move' > c/c2/t.php"));
     expectSiteMatchesVolume();
 }
@@ -283,17 +243,16 @@ TEST_F(FolderSync, RefreshBringsTheVolumeUpToDateAndAnswersWithTheRow) {
           {{"name", "fresh"}, {"templates", {{{"name", "page.html"}, {"content", "fresh page"}}}}}}}};
     sim_->seed(seed);
     ASSERT_TRUE(refresh(7));
-    EXPECT_EQ(bus_->signalsNamed("refresh-done-Folders").back(), (QVariantMap{{"row", 7}}));
+    EXPECT_EQ(bus_->signalsNamed(signal("refresh-done")).back(), (QVariantMap{{"row", 7}}));
     expectSiteMatchesVolume();
-    EXPECT_FALSE(QDir(helper_->mountPoint() + "/news").exists())
-        << "a group deleted on the site goes with its files";
-    EXPECT_TRUE(QFile::exists(helper_->mountPoint() + "/top-level-notes.txt"));
+    EXPECT_FALSE(QDir(volume() + "/news").exists()) << "a group deleted on the site goes with its files";
+    EXPECT_TRUE(QFile::exists(volume() + "/top-level-notes.txt"));
 
     // A shell inside the volume keeps working; a list that cannot be fetched leaves the volume alone.
     sim_->fault({{"action", "list_all"}, {"kind", "non_json"}});
     ASSERT_TRUE(refresh(8));
     sh(QStringLiteral("cd fresh && cat page.html > /dev/null"));
-    EXPECT_TRUE(QFile::exists(helper_->mountPoint() + "/fresh/page.html"));
+    EXPECT_TRUE(QFile::exists(volume() + "/fresh/page.html"));
     ASSERT_TRUE(refresh(9)) << "an answer even when nothing changed";
 }
 
@@ -302,9 +261,9 @@ TEST_F(FolderSync, ARefreshHoldsTheListInAFileWithoutANameOnlyWhileItNeedsIt) {
     start("ee");
     sim_->fault({{"action", "list_all"}, {"kind", "delay"}, {"ms", 1500}, {"times", 1}});
     const QStringList cached = cacheEntries();
-    bus_->post("refresh-Folders", {{"row", 1}});
+    bus_->post(signal("refresh"), {{"row", 1}});
     EXPECT_TRUE(waitUntil([&] { return spoolsOpen().size() == 1; })) << "the list's file, while it comes";
-    ASSERT_TRUE(bus_->waitFor("refresh-done-Folders"));
+    ASSERT_TRUE(bus_->waitFor(signal("refresh-done")));
     EXPECT_EQ(notRefreshed(), "");
     EXPECT_TRUE(waitUntil([&] { return spoolsOpen().isEmpty(); })) << spoolsOpen().join(' ').toStdString();
     EXPECT_EQ(cacheEntries(), cached);
@@ -315,39 +274,6 @@ TEST_F(FolderSync, ARefreshHoldsTheListInAFileWithoutANameOnlyWhileItNeedsIt) {
     sim_->seed(oneTemplateSite("a.html", "a", false));
     ASSERT_TRUE(refresh(2));
     EXPECT_TRUE(waitUntil([&] { return warnings() == before + 1; }));
-    expectSiteMatchesVolume();
-}
-
-TEST_F(FolderSync, ARefreshFromAListCutShortOrNotJsonKeepsTheVolumeAndNothingOfTheList) {
-    start("ee", {{"FOLVANE_ANSWER_DEADLINE_MS", "4000"}});
-    const Contents before = volumeContents(helper_->mountPoint());
-    const QStringList cached = cacheEntries();
-    // Changed on the site: a rebuild would show it.
-    sim_->seed(oneTemplateSite("index.html", "new home"));
-    const int warned = warnings();
-    const std::vector<json> faults{
-        // The transfer breaks off after a few bytes.
-        {{"action", "list_all"}, {"kind", "drip"}, {"ms", 200}, {"times", 1}},
-        {{"action", "list_all"}, {"kind", "non_json"}, {"times", 1}},
-        {{"action", "list_all"},
-         {"kind", "raw"},
-         {"body", R"({"folders":[{"id":1,"name":"site","is_special":true,"files":[{"id":1,"name":"x")"},
-         {"times", 1}},
-    };
-    int row = 0;
-    for (const json& fault : faults) {
-        sim_->fault(fault);
-        ASSERT_TRUE(refresh(++row)) << fault.dump();
-        EXPECT_EQ(notRefreshed(), "the template list could not be fetched") << fault.dump();
-        EXPECT_EQ(volumeContents(helper_->mountPoint()), before) << fault.dump();
-        EXPECT_TRUE(waitUntil([&] { return spoolsOpen().isEmpty(); })) << fault.dump();
-        EXPECT_EQ(cacheEntries(), cached);
-    }
-    // A list that arrived but holds no groups has no default group either; one that broke off says nothing.
-    EXPECT_TRUE(waitUntil([&] { return warnings() >= warned + 2; }));
-    EXPECT_EQ(warnings(), warned + 2);
-    ASSERT_TRUE(refresh(++row));
-    EXPECT_EQ(notRefreshed(), "");
     expectSiteMatchesVolume();
 }
 
@@ -370,14 +296,14 @@ TEST_F(FolderSync, ARefreshWhoseListDoesNotFitOnTheDiskKeepsTheVolumeAndSaysWhy)
     if (!small.mounted)
         GTEST_SKIP() << "mounting a tmpfs needs root";
     start("ee");
-    const Contents before = volumeContents(helper_->mountPoint());
+    const Contents before = volumeContents(volume());
     const QStringList cached = cacheEntries();
     sim_->seed(oneTemplateSite("big.html", std::string(1 << 20, 'x')));
     ASSERT_TRUE(refresh(1));
     EXPECT_TRUE(notRefreshed().startsWith("the template list could not be kept on disk (writing into " +
                                           cacheFolder() + " failed: No space left on device"))
         << notRefreshed().toStdString();
-    EXPECT_EQ(volumeContents(helper_->mountPoint()), before);
+    EXPECT_EQ(volumeContents(volume()), before);
     EXPECT_TRUE(waitUntil([&] { return spoolsOpen().isEmpty(); }));
     EXPECT_EQ(cacheEntries(), cached);
     // The room it took is free again: a list that fits is kept and built.
@@ -388,67 +314,21 @@ TEST_F(FolderSync, ARefreshWhoseListDoesNotFitOnTheDiskKeepsTheVolumeAndSaysWhy)
     helper_.reset();
 }
 
-TEST_F(FolderSync, FilesNeverSentStayQuietlyAcrossARefresh) {
-    start("ee");
-    // A backup name is a template like any other; hidden names and the top level never reach the site.
-    sh(QStringLiteral("echo notes > news/.x && echo backup > 'news/x~' && echo more > site/.notes && "
-                      "echo top > top.txt"));
-    expectSiteMatchesVolume();
-    ASSERT_EQ(siteContents(*sim_).count("/news/x~"), 1u);
-
-    // The group holding a hidden file is deleted on the site.
-    json seed = {{"cms", "ee"},
-                 {"groups",
-                  {{{"name", "site"},
-                    {"is_special", true},
-                    {"templates", {{{"name", "index.html"}, {"content", "home"}}}}}}}};
-    sim_->seed(seed);
-    ASSERT_TRUE(refresh(1));
-    EXPECT_FALSE(bus_->signalsNamed("refresh-done-Folders").back().contains("notRefreshed"));
-    const QString volume = helper_->mountPoint();
-    EXPECT_EQ(QDir(volume + "/news").entryList(QDir::Files | QDir::Hidden), QStringList{".x"})
-        << "the deleted group's templates go, its hidden file stays";
-    for (const auto& [file, content] :
-         {std::pair{"/news/.x", "notes\n"}, {"/site/.notes", "more\n"}, {"/top.txt", "top\n"}}) {
-        QFile kept(volume + file);
-        ASSERT_TRUE(kept.open(QIODevice::ReadOnly)) << file;
-        EXPECT_EQ(kept.readAll(), content);
-    }
-    ASSERT_TRUE(refresh(2));
-    EXPECT_FALSE(session_.waitForNotification("Unsaved changes kept", 500));
-    EXPECT_FALSE(QDir(session_.baseFolder() + "/Recovered").exists());
-}
-
+// Requests that come while a refresh runs are answered in order, each with its row, and share one refresh; a
+// template made here survives them.
 TEST_F(FolderSync, RefreshRequestsThatWaitAreAnsweredInOrderByOneRefresh) {
-    start("ee");
-    sim_->clearLog();
-    for (int row = 1; row <= 30; ++row)
-        bus_->post("refresh-Folders", {{"row", row}});
-    ASSERT_TRUE(bus_->waitFor("refresh-done-Folders", defaultTimeoutMs, 30));
-    const auto answers = bus_->signalsNamed("refresh-done-Folders");
-    for (int row = 1; row <= 30; ++row)
-        EXPECT_EQ(answers.at(row - 1).value("row").toInt(), row);
-    EXPECT_LE(sim_->requestsFor("list_all").size(), 3u) << "waiting requests share one refresh";
-}
-
-TEST_F(FolderSync, ALocallyCreatedTemplateSurvivesAndTwoRequestsGetTwoAnswers) {
     start("wp");
     sh(QStringLiteral("echo 'made here' > theme/local.php"));
     expectSiteMatchesVolume();
-
-    // Two requests before the first answer: each gets its own answer with its own row.
-    const int before = bus_->count("refresh-done-Folders");
-    bus_->post("refresh-Folders", {{"row", 3}});
-    bus_->post("refresh-Folders", {{"row", 4}});
-    ASSERT_TRUE(bus_->waitFor("refresh-done-Folders", defaultTimeoutMs, before + 2));
-    const auto answers = bus_->signalsNamed("refresh-done-Folders");
-    ASSERT_EQ(answers.size(), static_cast<size_t>(before + 2));
-    EXPECT_EQ(answers[before], (QVariantMap{{"row", 3}}));
-    EXPECT_EQ(answers[before + 1], (QVariantMap{{"row", 4}}));
-
-    QFile local(helper_->mountPoint() + "/theme/local.php");
-    ASSERT_TRUE(local.open(QIODevice::ReadOnly));
-    EXPECT_EQ(local.readAll(), "made here\n");
+    sim_->clearLog();
+    for (int row = 1; row <= 30; ++row)
+        bus_->post(signal("refresh"), {{"row", row}});
+    ASSERT_TRUE(bus_->waitFor(signal("refresh-done"), defaultTimeoutMs, 30));
+    const auto answers = bus_->signalsNamed(signal("refresh-done"));
+    for (int row = 1; row <= 30; ++row)
+        EXPECT_EQ(answers.at(row - 1), (QVariantMap{{"row", row}}));
+    EXPECT_LE(requests("list_all"), 3) << "waiting requests share one refresh";
+    EXPECT_EQ(readFile(volume("/theme/local.php")), "made here\n");
     expectSiteMatchesVolume();
 }
 
@@ -471,8 +351,7 @@ TEST_F(FolderSync, AFolderMovedInAndOutOfTheTopLevelKeepsItsTemplatesAndAnUnknow
     sh(QStringLiteral("mkdir .drafts && mv .drafts c/"));
     sh(QStringLiteral("echo 'one more save' > a/t.php"));
     expectSiteMatchesVolume();
-    EXPECT_EQ(sim_->requestsFor("move_template_group").size(), 0u)
-        << "a folder that is no group moves locally";
+    EXPECT_EQ(requests("move_template_group"), 0) << "a folder that is no group moves locally";
 }
 
 TEST_F(FolderSync, RandomFolderAndFileEditsConvergeOnWordPress) {
@@ -492,5 +371,5 @@ TEST_F(FolderSync, ATemplateMovedInAFolderJustRenamedStaysTheSameTemplate) {
     sh(QStringLiteral("mkdir first && mv theme look && mv look/index.php look/home.php && "
                       "echo 'saved' >> look/home.php"));
     expectSiteMatchesVolume();
-    EXPECT_EQ(sim_->requestsFor("create_template").size(), 0u);
+    EXPECT_EQ(requests("create_template"), 0);
 }

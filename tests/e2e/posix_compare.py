@@ -88,11 +88,27 @@ def moved(before, after):
             "ctime " + ("moved" if after[1] > before[1] else "kept"))
 
 
-def without_fsetid(code, *args):
-    """Runs Python code as root without CAP_FSETID (and without CAP_CHOWN): as the file's owner who is
-    neither privileged nor, for a group of 65534, a member of the file's group."""
-    out = subprocess.run(["setpriv", "--inh-caps=-fsetid,-chown", "--bounding-set=-fsetid,-chown",
-                          sys.executable, "-c", code, *args], capture_output=True, text=True)
+def ctime(before, after):
+    return "moved" if after.st_ctime_ns > before.st_ctime_ns else "kept"
+
+
+def changed(label, path, call, *args):
+    """A call on `path`: its answer, then the mode and owners it leaves and whether it moved ctime."""
+    before = os.lstat(path)
+    later()
+    result = answer(call, path, *args)
+    after = os.lstat(path)
+    return [(label, result), (label + " leaves", "0%o,%d,%d" % (stat.S_IMODE(after.st_mode), after.st_uid,
+                                                                after.st_gid)),
+            (label + " ctime", ctime(before, after))]
+
+
+def unprivileged(caps, code, *args):
+    """Runs Python code as root without the capabilities named (e.g. "fsetid,chown"); what it printed, or the
+    last line of its error."""
+    drop = ",".join("-" + cap for cap in caps.split(","))
+    out = subprocess.run(["setpriv", "--inh-caps=" + drop, "--bounding-set=" + drop, sys.executable, "-c",
+                          code, *args], capture_output=True, text=True)
     return out.stdout.strip() or out.stderr.strip().splitlines()[-1]
 
 
@@ -109,7 +125,7 @@ def rename_keeps_the_item(d):
         seen.append((kind + " new name", shape(b)))
         after = os.lstat(b)
         seen.append((kind + " same inode", before.st_ino == after.st_ino))
-        seen.append((kind + " ctime", "moved" if after.st_ctime_ns > before.st_ctime_ns else "kept"))
+        seen.append((kind + " ctime", ctime(before, after)))
     return seen
 
 
@@ -154,7 +170,7 @@ def rename_over_another(d):
                 seen.append((label + ": replaced file's links", answer(lambda: os.fstat(held).st_nlink)))
                 os.close(held)
             after = os.lstat(a) if os.path.lexists(a) else os.lstat(b)
-            seen.append((label + ": ctime", "moved" if after.st_ctime_ns > before.st_ctime_ns else "kept"))
+            seen.append((label + ": ctime", ctime(before, after)))
     os.mkdir(os.path.join(d, "p"))
     seen.append(("into itself", answer(os.rename, os.path.join(d, "p"), os.path.join(d, "p", "q"))))
     seen.append(("onto itself", answer(os.rename, os.path.join(d, "p"), os.path.join(d, "p"))))
@@ -162,41 +178,25 @@ def rename_over_another(d):
     return seen
 
 
-def rmdir_answers(d):
+def remove_answers(d):
+    """rmdir and unlink on every kind of item: what they answer, what is left, the parent's times and links."""
     seen = []
-    for kind in NOT_DIRS:
-        path = os.path.join(d, kind)
-        make(kind, path)
-        seen.append((kind + " rmdir", answer(os.rmdir, path)))
-        seen.append((kind + " rmdir below", answer(os.rmdir, os.path.join(path, "test"))))
-        seen.append((kind + " still there", shape(path)))
+    for call in (os.rmdir, os.unlink):
+        for kind in KINDS:
+            path = os.path.join(d, "%s-%s" % (call.__name__, kind))
+            label = "%s %s" % (call.__name__, kind)
+            make(kind, path)
+            seen.append((label + " below", answer(call, os.path.join(path, "test"))))
+            links, before = os.lstat(d).st_nlink, times(d)
+            later()
+            seen.append((label, answer(call, path)))
+            seen.append((label + ": left", shape(path)))
+            seen.append((label + ": parent", moved(before, times(d)) + (os.lstat(d).st_nlink - links,)))
     os.mkdir(os.path.join(d, "full"))
     make("regular", os.path.join(d, "full", "x"))
-    seen.append(("not empty", answer(os.rmdir, os.path.join(d, "full"))))
-    seen.append(("missing", answer(os.rmdir, os.path.join(d, "missing"))))
-    os.mkdir(os.path.join(d, "empty"))
-    links, before = os.lstat(d).st_nlink, times(d)
-    later()
-    seen.append(("empty", answer(os.rmdir, os.path.join(d, "empty"))))
-    seen.append(("parent", moved(before, times(d))))
-    seen.append(("parent links", os.lstat(d).st_nlink - links))
-    os.mkdir(os.path.join(d, "here"))
-    seen.append(("dot", answer(os.rmdir, os.path.join(d, "here", "."))))
-    return seen
-
-
-def unlink_answers(d):
-    seen = []
-    for kind in NOT_DIRS:
-        path = os.path.join(d, kind)
-        make(kind, path)
-        before = times(d)
-        later()
-        seen.append((kind + " unlink", answer(os.unlink, path)))
-        seen.append((kind + " gone", shape(path)))
-        seen.append((kind + " parent", moved(before, times(d))))
-    os.mkdir(os.path.join(d, "folder"))
-    seen.append(("folder", answer(os.unlink, os.path.join(d, "folder"))))
+    seen.append(("rmdir not empty", answer(os.rmdir, os.path.join(d, "full"))))
+    seen.append(("rmdir missing", answer(os.rmdir, os.path.join(d, "missing"))))
+    seen.append(("rmdir dot", answer(os.rmdir, os.path.join(d, "full", "."))))
     path = os.path.join(d, "open")
     make("regular", path)
     fd = os.open(path, os.O_RDWR)
@@ -217,13 +217,7 @@ def chmod_answers(d):
         path = os.path.join(d, kind)
         make(kind, path)
         for mode in (0o0, 0o7777, 0o4755, 0o2755, 0o1777):
-            before = os.lstat(path)
-            later()
-            seen.append(("%s chmod 0%o" % (kind, mode), answer(os.chmod, path, mode)))
-            after = os.lstat(path)
-            seen.append(("%s mode after 0%o" % (kind, mode), "0%o" % stat.S_IMODE(after.st_mode)))
-            seen.append(("%s ctime after 0%o" % (kind, mode),
-                         "moved" if after.st_ctime_ns > before.st_ctime_ns else "kept"))
+            seen += changed("%s chmod 0%o" % (kind, mode), path, os.chmod, mode)
     # What the owner without CAP_FSETID does to set-id bits: a write, a truncate and a chmod that asks for
     # the group bit of a group the owner is not in.
     code = """import os, stat, sys
@@ -241,7 +235,7 @@ print("0%o" % stat.S_IMODE(os.lstat(path).st_mode))"""
             make("regular", path)
             os.chown(path, -1, 65534)
             os.chmod(path, mode)
-            seen.append(("%s by owner without CAP_FSETID, 0%o" % (what, mode), without_fsetid(code, path, what)))
+            seen.append(("%s by owner without CAP_FSETID, 0%o" % (what, mode), unprivileged("fsetid,chown", code, path, what)))
     return seen
 
 
@@ -253,14 +247,7 @@ def chown_answers(d):
         if kind != "symlink":
             os.chmod(path, 0o6755)
         for owner in ((-1, -1), (65534, 65533), (0, 0)):
-            before = os.lstat(path)
-            later()
-            seen.append(("%s lchown %s" % (kind, owner), answer(os.lchown, path, *owner)))
-            after = os.lstat(path)
-            seen.append(("%s after %s" % (kind, owner), "0%o,%d,%d" % (stat.S_IMODE(after.st_mode), after.st_uid,
-                                                                       after.st_gid)))
-            seen.append(("%s ctime after %s" % (kind, owner),
-                         "moved" if after.st_ctime_ns > before.st_ctime_ns else "kept"))
+            seen += changed("%s lchown %s" % (kind, owner), path, os.lchown, *owner)
     code = """import os, sys
 try:
     os.chown(sys.argv[1], -1, int(sys.argv[2])); print("ok")
@@ -268,8 +255,8 @@ except OSError as e:
     print(e.strerror)"""
     path = os.path.join(d, "given")
     make("regular", path)
-    seen.append(("owner without CAP_CHOWN to a foreign group", without_fsetid(code, path, "65534")))
-    seen.append(("owner without CAP_CHOWN to its own group", without_fsetid(code, path, "0")))
+    seen.append(("owner without CAP_CHOWN to a foreign group", unprivileged("fsetid,chown", code, path, "65534")))
+    seen.append(("owner without CAP_CHOWN to its own group", unprivileged("fsetid,chown", code, path, "0")))
     return seen
 
 
@@ -303,9 +290,7 @@ def truncate_answers(d):
 fd = os.open(sys.argv[1], os.O_CREAT | os.O_EXCL | os.O_RDWR, 0)
 os.ftruncate(fd, 3); print(os.fstat(fd).st_size); os.close(fd)"""
     seen.append(("ftruncate through the creating handle of a mode 0 file",
-                 subprocess.run(["setpriv", "--inh-caps=-dac_override,-dac_read_search",
-                                 "--bounding-set=-dac_override,-dac_read_search", sys.executable, "-c", code,
-                                 os.path.join(d, "private")], capture_output=True, text=True).stdout.strip()))
+                 unprivileged("dac_override,dac_read_search", code, os.path.join(d, "private"))))
     return seen
 
 
@@ -349,9 +334,7 @@ except OSError as e:
     print(e.strerror)"""
     for flags in (os.O_RDONLY, os.O_WRONLY, os.O_RDWR, os.O_RDONLY | os.O_TRUNC):
         seen.append(("mode 0444, flags %d, without DAC override" % flags,
-                     subprocess.run(["setpriv", "--inh-caps=-dac_override,-dac_read_search",
-                                     "--bounding-set=-dac_override,-dac_read_search", sys.executable, "-c",
-                                     code, path, str(flags)], capture_output=True, text=True).stdout.strip()))
+                     unprivileged("dac_override,dac_read_search", code, path, str(flags))))
     return seen
 
 
@@ -418,8 +401,8 @@ def long_paths(d):
     return seen
 
 
-CASES = (rename_keeps_the_item, rename_between_folders, rename_over_another, rmdir_answers, unlink_answers,
-         chmod_answers, chown_answers, truncate_answers, open_answers, mknod_answers, link_answers, long_paths)
+CASES = (rename_keeps_the_item, rename_between_folders, rename_over_another, remove_answers, chmod_answers,
+         chown_answers, truncate_answers, open_answers, mknod_answers, link_answers, long_paths)
 # What the volume answers differently on purpose, or cannot answer yet ("open: ...").
 BY_DESIGN = {
     # Two names for one template's file would let a save under one name change the other unseen.
@@ -427,14 +410,14 @@ BY_DESIGN = {
        for suffix in (" link", " links")},
     # POSIX lets a chown to the same owner and group leave the times alone (pjdfstest expects that);
     # the kernel sends the volume no change to make.
-    **{("chown_answers", kind + " ctime after (-1, -1)"): "a chown that changes nothing keeps ctime"
+    **{("chown_answers", kind + " lchown (-1, -1) ctime"): "a chown that changes nothing keeps ctime"
        for kind in ("dir", "symlink")},
     # The kernel asks for a stat without the handle, and libfuse's path layer has no path for a file whose
     # name is gone: only serving by inode would answer it.
     **{("rename_over_another", kind + " over regular: replaced file's links"): "open: fstat after the name went"
        for kind in ("regular", "fifo", "symlink")},
-    ("unlink_answers", "open file links"): "open: fstat after the name went",
-    ("unlink_answers", "open file ctime"): "open: fstat after the name went",
+    ("remove_answers", "open file links"): "open: fstat after the name went",
+    ("remove_answers", "open file ctime"): "open: fstat after the name went",
 }
 
 

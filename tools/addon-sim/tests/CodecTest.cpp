@@ -6,30 +6,20 @@
 using namespace folvane::sim;
 
 TEST(Base64, MatchesTheStandardVectors) {
-    const std::pair<const char*, const char*> vectors[] = {{"", ""},
-                                                           {"f", "Zg=="},
-                                                           {"fo", "Zm8="},
-                                                           {"foo", "Zm9v"},
-                                                           {"foob", "Zm9vYg=="},
-                                                           {"fooba", "Zm9vYmE="},
-                                                           {"foobar", "Zm9vYmFy"}};
+    const std::pair<const char*, const char*> vectors[] = {
+        {"", ""},
+        {"f", "Zg=="},
+        {"fo", "Zm8="},
+        {"foo", "Zm9v"},
+        {"foob", "Zm9vYg=="},
+        {"fooba", "Zm9vYmE="},
+        {"foobar", "Zm9vYmFy"},
+        // The two characters a form body mangles unescaped.
+        {"\xfb\xff", "+/8="}};
     for (const auto& [plain, encoded] : vectors) {
         EXPECT_EQ(base64Encode(plain), encoded);
         EXPECT_EQ(base64Decode(encoded), plain);
     }
-}
-
-TEST(Base64, RoundTripsEveryByteValue) {
-    std::string bytes;
-    for (int i = 0; i < 256; ++i) {
-        bytes += static_cast<char>(i);
-    }
-    for (std::size_t length = 0; length <= bytes.size(); length += 37) {
-        const std::string part = bytes.substr(bytes.size() - length);
-        EXPECT_EQ(base64Decode(base64Encode(part)), part) << "length " << length;
-    }
-    // "+" and "/" are the two characters a form body mangles when the client forgets to escape them.
-    EXPECT_EQ(base64Encode("\xfb\xff"), "+/8=");
 }
 
 TEST(Base64, RejectsAnythingButPaddedStandardText) {

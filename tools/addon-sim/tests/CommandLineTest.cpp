@@ -4,17 +4,6 @@
 
 using namespace folvane::sim;
 
-TEST(CommandLine, DefaultsServeTheExpressionEngineDemoOnAnyPort) {
-    const CommandLine parsed = parseCommandLine({});
-    ASSERT_EQ(parsed.error, "");
-    EXPECT_EQ(parsed.options.cms, Cms::ExpressionEngine);
-    EXPECT_EQ(parsed.options.host, "127.0.0.1");
-    EXPECT_EQ(parsed.options.port, 0);
-    EXPECT_FALSE(parsed.options.seedPath);
-    EXPECT_EQ(parsed.options.user, "admin");
-    EXPECT_EQ(parsed.options.password, "password");
-}
-
 TEST(CommandLine, TakesBothFlagForms) {
     const CommandLine parsed = parseCommandLine(
         {"--cms", "wp", "--port=8080", "--seed", "site.json", "--user=ed", "--password", "p=w", "--verbose"});

@@ -1,5 +1,4 @@
 #include "SiteSeed.h"
-#include "DemoSites.h"
 #include "SiteJson.h"
 
 #include <gtest/gtest.h>
@@ -71,26 +70,4 @@ TEST(SiteSeed, TheSeedWinsOverTheCommandLine) {
     EXPECT_EQ(site.model.templates()[0].content, "hi");
     EXPECT_EQ(site.model.templates()[1].name, "b/c"); // seeds may hold names the add-on would refuse
     EXPECT_TRUE(site.model.findGroup("t/p"));
-}
-
-TEST(DemoSites, ExpressionEngineHasOneDefaultGroupAndBothPseudoGroups) {
-    const Site site = demoSite(Cms::ExpressionEngine).build({});
-    int defaults = 0;
-    for (const Group& g : site.model.groups()) {
-        defaults += g.isSpecial && g.special == Special::None;
-        EXPECT_TRUE(g.parentId.empty());
-    }
-    EXPECT_EQ(defaults, 1);
-    EXPECT_TRUE(site.model.findGroup("snippets")->isSpecial);
-    EXPECT_TRUE(site.model.findGroup("variables")->isSpecial);
-    EXPECT_FALSE(site.model.templatesOf("snippets").empty());
-}
-
-TEST(DemoSites, WordPressNestsAndHasNoPseudoGroups) {
-    const Site site = demoSite(Cms::WordPress).build({});
-    ASSERT_TRUE(site.model.findGroup("theme/template-parts"));
-    EXPECT_EQ(site.model.templatesOf("theme/template-parts").size(), 2u);
-    for (const Group& g : site.model.groups()) {
-        EXPECT_EQ(g.special, Special::None);
-    }
 }
