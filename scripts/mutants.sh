@@ -41,7 +41,7 @@ export CCACHE_DIR=${CCACHE_DIR:-/work/ccache} CCACHE_BASEDIR=${CCACHE_BASEDIR:-/
 # The tests that cover each module: its unit tests and the end-to-end tests that drive it most directly
 # (the slow random end-to-end runs left out, so that a whole run stays within the better part of an hour).
 sync_tests='^unit\.([A-Za-z]+/)?(SyncEngineTest|RequestScheduler|ChangeOrder)\.|^e2e\.([A-Za-z]+/)?FolderSync\.'
-fs_tests='^unit\.([A-Za-z]+/)?(Volume|GatedVolume|UncachedVolume)\.|^e2e\.([A-Za-z]+/)?(VolumeLifecycle|VolumeMount)\.'
+fs_tests='^unit\.([A-Za-z]+/)?(Volume|GatedVolume|ImpatientVolume|UncachedVolume|VolumeMount)\.|^e2e\.([A-Za-z]+/)?(VolumeLifecycle|VolumeMount)\.'
 tree_tests='^unit\.([A-Za-z]+/)?(MirrorBuilder|TemplateListSpool|ContentDigest|StableHash|Paths|SyncEngineTest)\.|^e2e\.([A-Za-z]+/)?(HelperStartup|HostileAnswers)\.'
 addon_tests='^unit\.([A-Za-z]+/)?(FormEncoding|HelperCommandLine|HttpClient[A-Za-z]*|AddonUrls|CmsTag)\.|^e2e\.([A-Za-z]+/)?(AddonOperations[A-Za-z]*|HelperLogin|HelperCommandLine|HelperStartup)\.'
 core_tests='^unit\.([A-Za-z]+/)?(SiteListMerge|Stores|SiteRecord|ConnectionCheckRules|ConnectionControlRules|PropertyLists)\.|^e2e\.([A-Za-z]+/)?(SiteStore|AppCli)\.|^gui\.(site_list|site_editor)_test$'

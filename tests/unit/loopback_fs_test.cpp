@@ -11,11 +11,13 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <map>
@@ -427,7 +429,25 @@ TEST_F(Volume, KeepsContentsAcrossOpensUntilTheHelperInvalidates) {
     EXPECT_EQ(readAll(mountPoint_ + "/news/index.html"), "<h1>Olds</h1>\n");
 }
 
-TEST_F(Volume, ReportsTheMirrorsDiskSpace) {
+TEST_F(Volume, ShowsExactlyTheMirrorAndItsDiskSpace) {
+    ASSERT_EQ(::symlink("index.html", inMirror("/news/latest")), 0);
+    writeAll(mirror_ + "/.hidden", "");
+    const auto listing = [](const QString& root) {
+        std::map<std::string, std::string> entries;
+        QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QFileInfo info(it.next());
+            entries[info.filePath().mid(root.size()).toStdString()] =
+                info.isSymLink() ? "-> " + info.symLinkTarget().mid(root.size()).toStdString()
+                : info.isDir()   ? "folder"
+                                 : readAll(info.filePath());
+        }
+        return entries;
+    };
+    EXPECT_EQ(listing(mountPoint_), listing(mirror_));
+    EXPECT_EQ(listing(mountPoint_).size(), 6u);
+
     struct statvfs volume, disk;
     ASSERT_EQ(::statvfs(onVolume("/"), &volume), 0);
     ASSERT_EQ(::statvfs(inMirror(""), &disk), 0);
@@ -467,6 +487,49 @@ TEST_F(UncachedVolume, EveryReadReachesTheFilesystemAndEachOpenIsReportedOnce) {
     ::close(truncating);
     for (const Event& e : events())
         EXPECT_NE(e.name, "opened");
+}
+
+TEST_F(UncachedVolume, EveryWriteCallReachesTheFilesystemAsItIsMade) {
+    const int fd = ::open(onVolume("/site/about.html"), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    for (const char* chunk : {"one ", "two ", "three\n"})
+        ASSERT_EQ(::write(fd, chunk, std::strlen(chunk)), static_cast<ssize_t>(std::strlen(chunk)));
+    EXPECT_EQ(readAll(mirror_ + "/site/about.html"), "one two three\n");
+    ASSERT_EQ(::close(fd), 0);
+    waitForRelease("/site/about.html");
+    const Event write = pathEvent("written", "/site/about.html");
+    EXPECT_EQ(events(), (std::vector<Event>{write, write, write, pathEvent("released", "/site/about.html")}));
+}
+
+class ImpatientVolume : public Volume {
+    void SetUp() override { mountWith(uncached(50)); }
+};
+
+TEST_F(ImpatientVolume, WithoutAnAnswerTheOpenReadsTheLocalCopy) {
+    EXPECT_EQ(readAll(mountPoint_ + "/site/about.html"), "About us\n"); // nobody lets it go
+    EXPECT_EQ(events(), (std::vector<Event>{pathEvent("opened", "/site/about.html")}));
+}
+
+TEST(VolumeMount, FailsWithAReasonWhenTheMountPointIsAFileOrTheTitleCannotNameOne) {
+    QTemporaryDir tmp(QStringLiteral("/tmp/folvane-loopback-XXXXXX"));
+    VolumeEventQueue events;
+    LoopbackFS fs(tmp.path(), events, {});
+    const auto outcome = [&](const QString& sessionTitle, const QString& mountPoint) {
+        MountSession session(fs, sessionTitle, mountPoint);
+        std::optional<QString> result;
+        QObject::connect(&session, &MountSession::mounted, [&] { result = QString(); });
+        QObject::connect(&session, &MountSession::mountFailed,
+                         [&](const QString& reason) { result = reason; });
+        session.mount();
+        waitUntil([&] { return result.has_value(); });
+        return result.value_or(QStringLiteral("no outcome"));
+    };
+    writeAll(tmp.filePath("file"), "x");
+    EXPECT_TRUE(outcome(title, tmp.filePath("file")).contains("not a folder"));
+    EXPECT_EQ(readAll(tmp.filePath("file")), "x");
+    for (const QString& unsafe : {QString(), QStringLiteral(".."), QStringLiteral("a/b")})
+        EXPECT_TRUE(outcome(unsafe, tmp.filePath("unused")).contains("cannot name a mount point"));
+    EXPECT_FALSE(QFileInfo::exists(tmp.filePath("unused")));
 }
 
 class GatedVolume : public Volume {

@@ -221,6 +221,21 @@ TEST(MirrorBuilder, HostileNamesNeverLeaveTheMirror) {
     EXPECT_EQ(nested.everything().last().count(QStringLiteral("/d")), 199);
 }
 
+TEST(MirrorBuilder, NamesThatAreNotUtf8AreSkippedAndTheRestIsBuilt) {
+    // A bad byte in a template name, in a group name, and a sequence cut short right before the quote.
+    const std::string answer = "{\"folders\":["
+                               "{\"id\":1,\"name\":\"site\",\"is_special\":true,\"files\":["
+                               "{\"id\":3,\"name\":\"inde\xff.html\",\"data\":\"eA==\"},"
+                               "{\"id\":4,\"name\":\"caf\xc3\xa9.html\",\"data\":\"eQ==\"},"
+                               "{\"id\":5,\"name\":\"cut\xe2\x82\",\"data\":\"eQ==\"}]},"
+                               "{\"id\":2,\"name\":\"n\xc0\xafws\",\"is_special\":false,\"files\":["
+                               "{\"id\":6,\"name\":\"a.html\",\"data\":\"eA==\"}]}]}";
+    Build b(CMS::expressionEngine, answer);
+    EXPECT_EQ(b.everything(), (QStringList{"/.cache", "/.cache/-42", "/.cache/-42/site",
+                                           QString::fromUtf8("/.cache/-42/site/caf\xc3\xa9.html")}));
+    EXPECT_EQ(b.read(QString::fromUtf8("/site/caf\xc3\xa9.html")), "y");
+}
+
 TEST(MirrorBuilder, RebuildNeverWritesThroughALinkInTheMirror) {
     QTemporaryDir outside;
     const std::string answer =
