@@ -413,9 +413,10 @@ void TemplateFiles::enqueueUpdate(Key key) {
             return done(RequestScheduler::Result::confirmed);
         }
         if (content.kind == FileContent::Kind::gone) {
-            // Gone from where it was a moment ago: a removal is handled by its own report; after a move (of
-            // the file's folder, say, whose report has not come yet) the save is still owed.
-            item.dirty = true;
+            // Gone from where it was a moment ago: a removal is handled by its own report (or was already:
+            // then the path is no longer tracked); after a move (of the file's folder, say, whose report has
+            // not come yet) the save is still owed.
+            item.dirty = keyByPath_.count(item.path) > 0;
             return done(RequestScheduler::Result::confirmed);
         }
         const QByteArray data = content.bytes.toBase64();
@@ -573,7 +574,7 @@ void TemplateFiles::holdAway(const QString& path, Key key, const QString& rename
     grace->setSingleShot(true);
     connect(grace, &QTimer::timeout, this, [this, path] { letGo(path); });
     grace->start(replaceGraceMs);
-    away_.emplace(path, Away{key, renamedTo, grace});
+    away_.emplace(path, Away{key, renamedTo, grace, ++awaySequence_});
     reportPending();
 }
 
@@ -623,13 +624,14 @@ void TemplateFiles::letGo(const QString& path) {
 }
 
 void TemplateFiles::letGoBelow(const QString& folder) {
-    std::vector<QString> paths;
+    // In the order the names were given up: a template renamed and then deleted is moved before its delete.
+    std::map<std::uint64_t, QString> paths;
     for (const auto& [path, away] : away_)
         if (folder.isEmpty() || path.startsWith(folder + u'/') ||
             (!away.renamedTo.isEmpty() && items_.count(away.key) &&
              items_.at(away.key)->path.startsWith(folder + u'/')))
-            paths.push_back(path);
-    for (const QString& path : paths)
+            paths.emplace(away.sequence, path);
+    for (const auto& [sequence, path] : paths)
         letGo(path);
 }
 

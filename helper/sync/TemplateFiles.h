@@ -148,8 +148,10 @@ private:
         Key key;
         QString renamedTo;
         QTimer* grace;
+        std::uint64_t sequence; // the order in which the names were given up
     };
     std::map<QString, Away> away_; // by the path a template's file left within the grace
+    std::uint64_t awaySequence_ = 0;
     Key nextKey_ = 1;
     std::shared_ptr<std::atomic<bool>> stopping_;
     int lastPending_ = 0;
