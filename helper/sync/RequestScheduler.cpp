@@ -38,6 +38,14 @@ int RequestScheduler::pendingCount() const {
     return count;
 }
 
+bool RequestScheduler::onlySavesWaiting() const {
+    return std::all_of(lanes_.begin(), lanes_.end(), [](const auto& entry) {
+        const Lane& lane = entry.second;
+        return !lane.inFlight && std::all_of(lane.waiting.begin(), lane.waiting.end(),
+                                             [](const Request& r) { return r.kind == Kind::update; });
+    });
+}
+
 RequestScheduler::LaneState RequestScheduler::laneState(Key key) const {
     const auto it = lanes_.find(key);
     if (it == lanes_.end())
@@ -76,6 +84,7 @@ void RequestScheduler::startNext(Key key) {
 void RequestScheduler::send(Key key) {
     Lane& lane = lanes_.at(key);
     lane.inFlight = true;
+    ++sent_;
     Request& request = lane.waiting.front();
     ++request.attempts;
     emit changed();

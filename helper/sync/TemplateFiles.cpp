@@ -799,19 +799,24 @@ void TemplateFiles::reportPending() {
     emit pendingCountChanged(count);
 }
 
-void TemplateFiles::settle(int graceMs) {
-    letGoBelow({});
-    std::vector<Key> creating, dirty;
-    for (const auto& [key, item] : items_) {
-        if (item->creating && !item->watch->cancelled)
-            creating.push_back(key);
-        else if (item->dirty)
+void TemplateFiles::sendSaves() {
+    std::vector<Key> dirty;
+    for (const auto& [key, item] : items_)
+        if (item->dirty && !item->creating)
             dirty.push_back(key);
-    }
-    for (Key key : creating)
-        finishCreate(key);
     for (Key key : dirty)
         enqueueUpdate(key);
+}
+
+void TemplateFiles::settle(int graceMs) {
+    letGoBelow({});
+    std::vector<Key> creating;
+    for (const auto& [key, item] : items_)
+        if (item->creating && !item->watch->cancelled)
+            creating.push_back(key);
+    for (Key key : creating)
+        finishCreate(key);
+    sendSaves();
     QEventLoop loop;
     QTimer deadline;
     deadline.setSingleShot(true);
@@ -886,13 +891,50 @@ void TemplateFiles::refreshGroupIDs() {
     });
 }
 
-void TemplateFiles::forgetAll() {
+bool TemplateFiles::settledForRefresh() const {
+    return queue_.onlySavesWaiting() && away_.empty();
+}
+
+std::map<QString, SiteCheck::Save> TemplateFiles::unsettledFiles() const {
+    std::map<QString, SiteCheck::Save> files;
+    for (const auto& [key, item] : items_) {
+        if (!item->dirty && !item->creating && !item->refused && !queue_.hasPending(key))
+            continue;
+        const FileContent content = readFile(item->path);
+        if (content.kind != FileContent::Kind::regular)
+            continue;
+        std::vector<ContentDigest> known = item->maybeOnSite;
+        if (item->confirmed)
+            known.push_back(*item->confirmed);
+        files.emplace(item->path, SiteCheck::Save{item->groupID, item->templateID, item->path, known,
+                                                  ContentDigest::ofContent(content.bytes)});
+    }
+    return files;
+}
+
+void TemplateFiles::siteHolds(const QString& file, const ContentDigest& text) {
+    const auto key = keyByPath_.find(file);
+    if (key == keyByPath_.end())
+        return;
+    Item& item = *items_.at(key->second);
+    if (!item.onSite)
+        return;
+    item.confirmed = text;
+    item.maybeOnSite.clear();
+    const FileContent content = readFile(file);
+    if (content.kind == FileContent::Kind::regular && ContentDigest::ofContent(content.bytes) == text)
+        item.refused = false;
+    reportPending();
+}
+
+void TemplateFiles::forgetAllBut(const std::set<QString>& kept) {
     for (const auto& [path, away] : away_)
         away.grace->deleteLater();
     away_.clear();
     std::vector<Key> keys;
     for (const auto& [key, item] : items_)
-        keys.push_back(key);
+        if (!kept.count(item->path))
+            keys.push_back(key);
     for (Key key : keys)
         forget(key);
 }
