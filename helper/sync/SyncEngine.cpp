@@ -151,6 +151,8 @@ void SyncEngine::moved(const QString& from, const QString& to) {
         return files_.moved(source, destination);
     files_.letGoBelow(source);
     files_.folderMoved(source, destination);
+    if (to.contains(QStringLiteral("/.")) && !from.contains(QStringLiteral("/.")))
+        return groups_.hide(source, [this, destination] { files_.forgetBelow(destination); });
     groups_.move(source, destination, [this, source, destination](bool followed) {
         if (followed)
             files_.groupMovedOnSite(source, destination);

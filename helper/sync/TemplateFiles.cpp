@@ -123,6 +123,9 @@ TemplateFiles::~TemplateFiles() {
 }
 
 TemplateFiles::Item* TemplateFiles::itemAt(const QString& path) {
+    // Nothing below a hidden folder goes to the site, one hidden after its files were known included.
+    if (parentOf(path).mid(mirror_.size()).contains(QStringLiteral("/.")))
+        return nullptr;
     if (const auto it = keyByPath_.find(path); it != keyByPath_.end())
         return items_.at(it->second).get();
     // The records may not follow a folder move yet; they know the file under its path before it.
@@ -889,6 +892,15 @@ void TemplateFiles::refreshGroupIDs() {
                 item->groupID = *folder->second.templateGroupID;
         }
     });
+}
+
+void TemplateFiles::forgetBelow(const QString& folder) {
+    std::vector<Key> keys;
+    for (const auto& [key, item] : items_)
+        if (item->path.startsWith(folder + u'/'))
+            keys.push_back(key);
+    for (Key key : keys)
+        forget(key);
 }
 
 bool TemplateFiles::settledForRefresh() const {

@@ -84,6 +84,8 @@ public:
     void siteHolds(const QString& file, const ContentDigest& text);
     // After the records were rebuilt from the site: start again from them, except for the files `kept`.
     void forgetAllBut(const std::set<QString>& kept);
+    // The files below `folder` are no templates any more (it was hidden).
+    void forgetBelow(const QString& folder);
     // After the site's version replaced the file: start again from its record.
     void forgetFile(const QString& file);
 

@@ -495,6 +495,9 @@ TEST_P(SyncEngineTest, NothingBelowAHiddenNameOrAFolderWithoutAGroupReachesTheSi
     h.write("/news/.git/hooks/pre-commit.sample", "#!/bin/sh\n");
     h.write("/news/.git/refs/heads/main", "0123abcd\n");
     h.write("/.hidden/inner/page.html", "hidden\n");
+    // A group's folder hidden: the group stays on the site untouched.
+    h.rename("/site", "/.site");
+    h.append("/.site/index.html", "hidden edit\n");
     h.addon().script = {FakeAddon::Fate::refused};
     h.mkdir("/refused");
     h.mkdir("/refused/inner");
