@@ -605,6 +605,14 @@ bool TemplateFiles::reclaim(const QString& path) {
     }
     item.path = path;
     keyByPath_[path] = item.key;
+    // A name it was given meanwhile and gave up again (renamed away, then deleted there) is no change of its
+    // own: the template is back here.
+    std::erase_if(away_, [&](const auto& entry) {
+        if (entry.second.key != item.key)
+            return false;
+        entry.second.grace->deleteLater();
+        return true;
+    });
     reportPending();
     return true;
 }
@@ -750,6 +758,7 @@ QList<PendingFile> TemplateFiles::pendingFiles() const {
             break;
         case RequestScheduler::LaneState::retrying:
             file.state = PendingFile::State::retrying;
+            file.nextTry = queue_.nextTry(key);
             break;
         case RequestScheduler::LaneState::waiting:
             break;

@@ -353,6 +353,12 @@ TEST_P(SyncEngineTest, EditorsThatReplaceTheFileKeepTheTemplate) {
              h.remove("/news/index.html");
              h.write("/news/index.html", "saved\n");
          }},
+        {"renamed away, deleted there, made again",
+         [](Harness& h) {
+             h.rename("/news/index.html", "/news/n1.html");
+             h.remove("/news/n1.html");
+             h.write("/news/index.html", "saved\n");
+         }},
     };
     for (const auto& [editor, save] : editors) {
         Harness h(GetParam(), 11, slowAndOutOfOrder());
