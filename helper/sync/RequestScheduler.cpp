@@ -38,11 +38,11 @@ int RequestScheduler::pendingCount() const {
     return count;
 }
 
-bool RequestScheduler::onlySavesWaiting() const {
+bool RequestScheduler::onlySaves() const {
     return std::all_of(lanes_.begin(), lanes_.end(), [](const auto& entry) {
-        const Lane& lane = entry.second;
-        return !lane.inFlight && std::all_of(lane.waiting.begin(), lane.waiting.end(),
-                                             [](const Request& r) { return r.kind == Kind::update; });
+        const std::deque<Request>& waiting = entry.second.waiting;
+        return std::all_of(waiting.begin(), waiting.end(),
+                           [](const Request& r) { return r.kind == Kind::update; });
     });
 }
 
@@ -84,8 +84,9 @@ void RequestScheduler::startNext(Key key) {
 void RequestScheduler::send(Key key) {
     Lane& lane = lanes_.at(key);
     lane.inFlight = true;
-    ++sent_;
     Request& request = lane.waiting.front();
+    if (request.kind != Kind::update)
+        ++changesSent_;
     ++request.attempts;
     emit changed();
     Done done;

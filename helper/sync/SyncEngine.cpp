@@ -211,10 +211,10 @@ SyncEngine::RefreshOutcome SyncEngine::refresh(QString* why) {
         *why = reason;
         return RefreshOutcome::keptVolume;
     };
-    // Changes get a moment to reach the site first. The list must show the site after every request whose
-    // fate is open, and the records those requests need must stay: the refresh goes only once nothing is out
-    // and nothing but saves waits. Saves still waiting, tried again or refused do not hold it up: their
-    // files keep what the user made (see below).
+    // Changes get a moment to reach the site first. The list must show the site after every create, move,
+    // delete and folder change, and the records those need must stay: the refresh goes only once nothing but
+    // saves waits or is out. Saves still on their way, tried again or refused do not hold it up: their files
+    // keep what the user made (see below).
     files_.sendSaves();
     waitUntil([this] { return !hasChangesPending(); }, options_.refreshSettleMs);
     if (ending_)
@@ -222,7 +222,7 @@ SyncEngine::RefreshOutcome SyncEngine::refresh(QString* why) {
     if (!files_.settledForRefresh() || order_.groupChangesPending())
         return keepVolume(QStringLiteral("changes are still on their way to the site"));
     const ChangeOrder::Order changesBefore = order_.last();
-    const quint64 sentBefore = scheduler_.sentCount();
+    const quint64 sentBefore = scheduler_.changesSent();
     // The list goes to disk as it arrives, not into memory: the mirror may be rebuilt from it only once it
     // is known whole, and holding a big site's whole list would cost hundreds of megabytes. Shared with
     // the transfer, which outlives a wait given up.
@@ -257,9 +257,9 @@ SyncEngine::RefreshOutcome SyncEngine::refresh(QString* why) {
         holding_ = false;
         volume_.resumeChanges();
     };
-    // A request sent meanwhile may have changed the site after the list showed it; a new change needs the
-    // records as they are.
-    if (order_.last() != changesBefore || scheduler_.sentCount() != sentBefore ||
+    // A create, move, delete or folder change sent meanwhile may have changed the site after the list showed
+    // it; a new one needs the records as they are.
+    if (order_.last() != changesBefore || scheduler_.changesSent() != sentBefore ||
         !files_.settledForRefresh() || order_.groupChangesPending()) {
         letGo();
         return keepVolume(QStringLiteral("the volume changed while the list was fetched"));

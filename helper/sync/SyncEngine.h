@@ -56,8 +56,8 @@ public:
     void resume();
 
     enum class RefreshOutcome { rebuilt, keptVolume, abandoned };
-    // Downloads the list again and rebuilds the records and the mirror from it, once no request is out and
-    // nothing but saves waits. A file whose save waits, is tried again or was refused, and a new file not
+    // Downloads the list again and rebuilds the records and the mirror from it, once nothing but saves waits
+    // or is out. A file whose save waits, is tried again or was refused, and a new file not
     // created yet, keep what the user made and stay unconfirmed; the site's text of such a file is kept in
     // the recovery folder when someone else made it. Keeps the volume as it is, saying why in `why`, when
     // changes keep coming or the list cannot be had; `abandoned` when the helper is ending.

@@ -913,7 +913,7 @@ void TemplateFiles::forgetBelow(const QString& folder) {
 }
 
 bool TemplateFiles::settledForRefresh() const {
-    return queue_.onlySavesWaiting() && away_.empty();
+    return queue_.onlySaves() && away_.empty();
 }
 
 std::map<QString, SiteCheck::Save> TemplateFiles::unsettledFiles() const {

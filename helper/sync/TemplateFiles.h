@@ -74,8 +74,8 @@ public:
     // group identifiers their records hold now.
     void groupMovedOnSite(const QString& from, const QString& to);
     void refreshGroupIDs();
-    // Whether a refresh may rebuild the mirror: no request is out, nothing but saves waits, and no name is
-    // within the replace grace.
+    // Whether a refresh may rebuild the mirror: nothing but saves waits or is out (their files are left as
+    // they are), and no name is within the replace grace.
     bool settledForRefresh() const;
     // The files a refresh must leave as they are, each as its save's check would see it: a save waiting,
     // out again or refused, a new file not created yet.
