@@ -38,6 +38,8 @@ QJsonObject pendingFileObject(const PendingFile& file) {
                        {QStringLiteral("message"), file.message}};
     if (!file.copy.isEmpty())
         object.insert(QStringLiteral("copy"), file.copy);
+    if (file.nextTry.isValid())
+        object.insert(QStringLiteral("nextTry"), file.nextTry.toUTC().toString(Qt::ISODate));
     return object;
 }
 
@@ -56,8 +58,10 @@ QList<PendingFile> pendingFilesFrom(const QString& text) {
         const auto state = stateNamed(object.value(QStringLiteral("state")).toString());
         if (path.isEmpty() || !state)
             continue;
-        files.append({path, *state, object.value(QStringLiteral("message")).toString(),
-                      object.value(QStringLiteral("copy")).toString()});
+        files.append(
+            {path, *state, object.value(QStringLiteral("message")).toString(),
+             object.value(QStringLiteral("copy")).toString(),
+             QDateTime::fromString(object.value(QStringLiteral("nextTry")).toString(), Qt::ISODate)});
     }
     return files;
 }

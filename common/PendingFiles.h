@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QJsonObject>
 #include <QList>
 #include <QString>
@@ -12,12 +13,15 @@ namespace folvane {
 struct PendingFile {
     enum class State { waiting, sending, refused, retrying, changedOnSite };
     // A constructor rather than an aggregate, so that lists written before `copy` existed stay complete.
-    PendingFile(QString path = {}, State state = State::waiting, QString message = {}, QString copy = {})
-        : path(std::move(path)), state(state), message(std::move(message)), copy(std::move(copy)) {}
+    PendingFile(QString path = {}, State state = State::waiting, QString message = {}, QString copy = {},
+                QDateTime nextTry = {})
+        : path(std::move(path)), state(state), message(std::move(message)), copy(std::move(copy)),
+          nextTry(std::move(nextTry)) {}
     QString path; // below the volume, starting with "/"
     State state = State::waiting;
-    QString message; // refused: what the add-on answered, when it said anything
-    QString copy;    // changedOnSite: where the site's version is kept
+    QString message;   // refused: what the add-on answered, when it said anything
+    QString copy;      // changedOnSite: where the site's version is kept
+    QDateTime nextTry; // retrying: when it is sent again, when that is known (UTC)
 
     bool operator==(const PendingFile&) const = default;
 };
@@ -27,8 +31,8 @@ struct PendingFile {
 QString stateName(PendingFile::State state);
 std::optional<PendingFile::State> stateNamed(const QString& name);
 
-// The list as one text (a JSON array of {"path", "state", "message"}, and "copy" where there is one), so it
-// travels as a D-Bus string.
+// The list as one text (a JSON array of {"path", "state", "message"}, and "copy" and "nextTry" (ISO 8601,
+// UTC) where there is one), so it travels as a D-Bus string.
 QString pendingFilesText(const QList<PendingFile>& files);
 // Entries without a path or with an unknown state are left out; text that is no array gives none.
 QList<PendingFile> pendingFilesFrom(const QString& text);

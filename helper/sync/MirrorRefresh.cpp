@@ -20,14 +20,17 @@ MirrorRefresh::MirrorRefresh(WebsiteInUse& site, MirrorBuilder& parser, VolumeCo
                              QString mirrorFolder)
     : site_(site), parser_(parser), cache_(cache), mirror_(std::move(mirrorFolder)) {}
 
-bool MirrorRefresh::rebuild(TemplateListSpool& list) {
+bool MirrorRefresh::rebuild(TemplateListSpool& list, const std::set<QString>& kept,
+                            std::map<QString, QByteArray>* siteTexts) {
     // The records are rebuilt in place: every one the new list has is written again, and those it no
     // longer has are found afterwards. Setting the old records aside instead would hold a big site's
     // records twice for the whole rebuild.
     parser_.noteRecordedPaths();
+    parser_.keepLocalFiles(kept);
     logLine(QStringLiteral("reparsing files"));
     const bool whole = list.buildInto(parser_);
     const std::set<QString> recorded = parser_.takeRecordedPaths();
+    *siteTexts = parser_.takeSiteTexts();
     if (!whole) {
         // The list was checked whole before, so its end is missing only when reading it back failed; what
         // the rebuild did not reach is still in the mirror and keeps its record.
@@ -52,32 +55,35 @@ bool MirrorRefresh::rebuild(TemplateListSpool& list) {
     });
     for (const QString& path : std::as_const(goneFiles)) {
         logLine(QStringLiteral("Deleted File Found"));
-        if (!QFile::remove(path) && QFile::exists(path))
+        if (kept.count(path))
+            logLine(QStringLiteral("Keeping ") + path +
+                    QStringLiteral(": the site has not confirmed its change"));
+        else if (!QFile::remove(path) && QFile::exists(path))
             logLine(QStringLiteral("Could not remove ") + path);
         else
             cache_.invalidate(path.mid(mirror_.size()));
     }
     for (const QString& path : std::as_const(goneFolders)) {
         logLine(QStringLiteral("Delete Folder Found"));
-        if (QFileInfo(path).isDir() && !removeAllButLocalOnly(path))
+        if (QFileInfo(path).isDir() && !removeAllButLocalOnly(path, kept))
             logLine(QStringLiteral("Keeping ") + path +
-                    QStringLiteral(": it holds files that stay on this computer"));
+                    QStringLiteral(": it holds files that stay on this computer or changes not confirmed"));
         cache_.invalidate(path.mid(mirror_.size()));
     }
     cache_.invalidateAll();
     return true;
 }
 
-bool MirrorRefresh::removeAllButLocalOnly(const QString& folder) {
+bool MirrorRefresh::removeAllButLocalOnly(const QString& folder, const std::set<QString>& kept) {
     QDir dir(folder);
     const QFileInfoList entries =
         dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     for (const QFileInfo& entry : entries) {
         const QString path = entry.absoluteFilePath();
-        if (neverSent(path.mid(mirror_.size())))
+        if (neverSent(path.mid(mirror_.size())) || kept.count(path))
             continue;
         if (entry.isDir() && !entry.isSymLink())
-            removeAllButLocalOnly(path);
+            removeAllButLocalOnly(path, kept);
         else if (!QFile::remove(path))
             logLine(QStringLiteral("Could not remove ") + path);
     }

@@ -4,7 +4,9 @@
 
 #include <QByteArray>
 #include <QString>
+#include <map>
 #include <optional>
+#include <set>
 
 namespace folvane {
 
@@ -21,10 +23,12 @@ public:
     MirrorRefresh(WebsiteInUse& site, MirrorBuilder& parser, VolumeControl& cache, QString mirrorFolder);
 
     // Rebuilds the records and the mirror from a fresh template list; files and folders the site no longer
-    // has are removed. Files never sent to the site stay where they are (and the folders holding them).
-    // False when the list could not be read to its end after all: then nothing is removed, and what the
-    // rebuild did not reach keeps its record.
-    bool rebuild(TemplateListSpool& list);
+    // has are removed. Files never sent to the site stay where they are (and the folders holding them), and
+    // so do the files at `kept` (changes the site has not confirmed): the site's text of each of those it
+    // still has goes to `siteTexts` instead. False when the list could not be read to its end after all:
+    // then nothing is removed, and what the rebuild did not reach keeps its record.
+    bool rebuild(TemplateListSpool& list, const std::set<QString>& kept,
+                 std::map<QString, QByteArray>* siteTexts);
 
     // A template as a "get_template" answer has it.
     struct SiteVersion {
@@ -40,8 +44,9 @@ public:
     QString write(const SiteVersion& version, const QString& file);
 
 private:
-    // Removes `folder` with everything in it except files never sent to the site; false when it had some.
-    bool removeAllButLocalOnly(const QString& folder);
+    // Removes `folder` with everything in it except files never sent to the site and those `kept`; false
+    // when it had some.
+    bool removeAllButLocalOnly(const QString& folder, const std::set<QString>& kept);
 
     WebsiteInUse& site_;
     MirrorBuilder& parser_;

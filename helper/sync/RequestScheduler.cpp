@@ -38,6 +38,14 @@ int RequestScheduler::pendingCount() const {
     return count;
 }
 
+bool RequestScheduler::onlySaves() const {
+    return std::all_of(lanes_.begin(), lanes_.end(), [](const auto& entry) {
+        const std::deque<Request>& waiting = entry.second.waiting;
+        return std::all_of(waiting.begin(), waiting.end(),
+                           [](const Request& r) { return r.kind == Kind::update; });
+    });
+}
+
 RequestScheduler::LaneState RequestScheduler::laneState(Key key) const {
     const auto it = lanes_.find(key);
     if (it == lanes_.end())
@@ -77,6 +85,8 @@ void RequestScheduler::send(Key key) {
     Lane& lane = lanes_.at(key);
     lane.inFlight = true;
     Request& request = lane.waiting.front();
+    if (request.kind != Kind::update)
+        ++changesSent_;
     ++request.attempts;
     emit changed();
     Done done;

@@ -62,6 +62,10 @@ public:
     int pendingCount() const;
     bool isIdle() const { return lanes_.empty(); }
     bool hasPending(Key key) const { return lanes_.count(key) > 0; }
+    // Whether every request still to be answered is a template's save.
+    bool onlySaves() const;
+    // Requests other than saves sent so far, tries again included.
+    quint64 changesSent() const { return changesSent_; }
     enum class LaneState { idle, waiting, sending, retrying };
     // Where the requests of `key` stand: none, one waiting its turn (or for an earlier change it depends on),
     // one out, or one whose answer never came (being checked, or waiting to be sent again).
@@ -108,6 +112,7 @@ private:
     Listing listing_;
     std::map<Key, Lane> lanes_;
     int lastReported_ = 0;
+    quint64 changesSent_ = 0;
 };
 
 } // namespace folvane

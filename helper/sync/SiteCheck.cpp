@@ -54,19 +54,23 @@ SiteCheck::Answer SiteCheck::judge(const Save& save, const Json& answer) {
     const auto decoded = QByteArray::fromBase64Encoding(encoded, QByteArray::AbortOnBase64DecodingErrors);
     if (!decoded)
         return cannotCheck(QStringLiteral("its text is not Base64"));
-    const ContentDigest siteText = ContentDigest::ofContent(*decoded);
-    if (!changedElsewhere({siteText}, save.known, save.saving))
-        return Answer::send;
-    if (const auto kept = kept_.find(save.templateID); kept != kept_.end() && kept->second == siteText)
-        return Answer::send; // kept when this save was checked before
-    const QString copy = recovery_.keepSiteVersion(save.file, *decoded);
     // Saving now would replace the only copy of the other side's text.
+    return keepIfChangedElsewhere(save, *decoded) ? Answer::send : Answer::retry;
+}
+
+bool SiteCheck::keepIfChangedElsewhere(const Save& save, const QByteArray& siteText) {
+    const ContentDigest digest = ContentDigest::ofContent(siteText);
+    if (!changedElsewhere({digest}, save.known, save.saving))
+        return true;
+    if (const auto kept = kept_.find(save.templateID); kept != kept_.end() && kept->second == digest)
+        return true; // kept when this save was checked before
+    const QString copy = recovery_.keepSiteVersion(save.file, siteText);
     if (copy.isEmpty())
-        return Answer::retry;
-    kept_[save.templateID] = siteText;
-    notices_[path] = copy;
+        return false;
+    kept_[save.templateID] = digest;
+    notices_[save.file.mid(mirror_.size())] = copy;
     emit noticesChanged();
-    return Answer::send;
+    return true;
 }
 
 QList<PendingFile> SiteCheck::notices() const {

@@ -46,6 +46,10 @@ public:
     // Calls `then` exactly once: at once when the check is off, else with the site's answer.
     void beforeSave(const Save& save, std::function<void(Answer)> then);
 
+    // The site's text of a file whose save is still to come (a refresh met it): kept as the site's version
+    // when someone else made it. False when it had to be kept and could not be.
+    bool keepIfChangedElsewhere(const Save& save, const QByteArray& siteText);
+
     // The files changed on the site too in this session, each with where the site's version is kept.
     QList<PendingFile> notices() const;
 

@@ -151,6 +151,8 @@ void SyncEngine::moved(const QString& from, const QString& to) {
         return files_.moved(source, destination);
     files_.letGoBelow(source);
     files_.folderMoved(source, destination);
+    if (to.contains(QStringLiteral("/.")) && !from.contains(QStringLiteral("/.")))
+        return groups_.hide(source, [this, destination] { files_.forgetBelow(destination); });
     groups_.move(source, destination, [this, source, destination](bool followed) {
         if (followed)
             files_.groupMovedOnSite(source, destination);
@@ -196,11 +198,11 @@ bool SyncEngine::hasChangesPending() const {
     return files_.changesOnTheWay() || order_.groupChangesPending();
 }
 
-bool SyncEngine::waitUntilQuiet(int ms) {
+bool SyncEngine::waitUntil(const std::function<bool()>& condition, int ms) {
     const QDeadlineTimer deadline(ms);
-    while (hasChangesPending() && !deadline.hasExpired() && !AnswerWait::abandoned())
+    while (!condition() && !deadline.hasExpired() && !ending_ && !AnswerWait::abandoned())
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
-    return !hasChangesPending();
+    return condition();
 }
 
 SyncEngine::RefreshOutcome SyncEngine::refresh(QString* why) {
@@ -209,12 +211,18 @@ SyncEngine::RefreshOutcome SyncEngine::refresh(QString* why) {
         *why = reason;
         return RefreshOutcome::keptVolume;
     };
-    // The list must show the site after the user's changes: they go first, and a change made while the list
-    // is on its way makes it stale (rebuilding from it would also replace the records those changes need).
-    files_.settle(options_.refreshSettleMs);
-    if (!waitUntilQuiet(options_.refreshSettleMs))
+    // Changes get a moment to reach the site first. The list must show the site after every create, move,
+    // delete and folder change, and the records those need must stay: the refresh goes only once nothing but
+    // saves waits or is out. Saves still on their way, tried again or refused do not hold it up: their files
+    // keep what the user made (see below).
+    files_.sendSaves();
+    waitUntil([this] { return !hasChangesPending(); }, options_.refreshSettleMs);
+    if (ending_)
+        return RefreshOutcome::abandoned;
+    if (!files_.settledForRefresh() || order_.groupChangesPending())
         return keepVolume(QStringLiteral("changes are still on their way to the site"));
     const ChangeOrder::Order changesBefore = order_.last();
+    const quint64 sentBefore = scheduler_.changesSent();
     // The list goes to disk as it arrives, not into memory: the mirror may be rebuilt from it only once it
     // is known whole, and holding a big site's whole list would cost hundreds of megabytes. Shared with
     // the transfer, which outlives a wait given up.
@@ -227,7 +235,7 @@ SyncEngine::RefreshOutcome SyncEngine::refresh(QString* why) {
         return notKept();
     const AddonClient::ListTransfer transfer =
         client_.streamTemplateList([list](QByteArrayView piece) { list->append(piece); });
-    if (AnswerWait::abandoned())
+    if (AnswerWait::abandoned() || ending_)
         return RefreshOutcome::abandoned; // the helper is ending and its mirror is going
     if (transfer != AddonClient::ListTransfer::arrived)
         return keepVolume(QStringLiteral("the template list could not be fetched"));
@@ -241,19 +249,42 @@ SyncEngine::RefreshOutcome SyncEngine::refresh(QString* why) {
     // No change through the volume may land while the mirror is rebuilt (it could be undone). The reports of
     // changes that ended before the hold may still be on their way to this thread.
     volume_.holdChanges();
+    holding_ = true;
     QCoreApplication::processEvents(QEventLoop::AllEvents, 100);
-    if (order_.last() != changesBefore || !waitUntilQuiet(0)) {
+    if (ending_)
+        return RefreshOutcome::abandoned; // the end let go of the hold
+    const auto letGo = [this] {
+        holding_ = false;
         volume_.resumeChanges();
+    };
+    // A create, move, delete or folder change sent meanwhile may have changed the site after the list showed
+    // it; a new one needs the records as they are.
+    if (order_.last() != changesBefore || scheduler_.changesSent() != sentBefore ||
+        !files_.settledForRefresh() || order_.groupChangesPending()) {
+        letGo();
         return keepVolume(QStringLiteral("the volume changed while the list was fetched"));
     }
-    if (!recovery_.keep(files_.unconfirmedFiles()).safe()) {
-        volume_.resumeChanges();
+    const std::map<QString, SiteCheck::Save> unsettled = files_.unsettledFiles();
+    std::set<QString> kept;
+    for (const auto& [path, save] : unsettled)
+        kept.insert(path);
+    QStringList overwritten;
+    for (const QString& file : files_.unconfirmedFiles())
+        if (!kept.count(file))
+            overwritten << file;
+    if (!recovery_.keep(overwritten).safe()) {
+        letGo();
         return keepVolume(QStringLiteral("edits the site did not confirm could not be copied aside"));
     }
     pause();
-    const bool rebuilt = mirrorRefresh_.rebuild(*list);
-    files_.forgetAll();
-    volume_.resumeChanges();
+    std::map<QString, QByteArray> siteTexts;
+    const bool rebuilt = mirrorRefresh_.rebuild(*list, kept, &siteTexts);
+    // A file left as the user made it: the site's text of it is kept when someone else made it there.
+    for (const auto& [path, text] : siteTexts)
+        if (siteCheck_.keepIfChangedElsewhere(unsettled.at(path), text))
+            files_.siteHolds(path, ContentDigest::ofContent(text));
+    files_.forgetAllBut(kept);
+    letGo();
     resume();
     if (!rebuilt)
         return notKept();
@@ -262,6 +293,11 @@ SyncEngine::RefreshOutcome SyncEngine::refresh(QString* why) {
 }
 
 bool SyncEngine::finish(int graceMs) {
+    // A refresh holding the volume's changes lets go: a write waiting for it lands in the mirror, and is
+    // kept below like any change the site has not confirmed.
+    ending_ = true;
+    if (std::exchange(holding_, false))
+        volume_.resumeChanges();
     // Uploads still out get a moment to be confirmed; whatever the site has not confirmed by then is kept
     // before the mirror goes, and so are the files that only ever lived here.
     files_.settle(graceMs);

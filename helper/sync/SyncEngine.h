@@ -56,9 +56,11 @@ public:
     void resume();
 
     enum class RefreshOutcome { rebuilt, keptVolume, abandoned };
-    // Downloads the list again and rebuilds the records and the mirror from it, once the changes on their way
-    // have reached the site. Keeps the volume as it is, saying why in `why`, when changes keep coming or the
-    // list cannot be had; `abandoned` when the helper is ending.
+    // Downloads the list again and rebuilds the records and the mirror from it, once nothing but saves waits
+    // or is out. A file whose save waits, is tried again or was refused, and a new file not
+    // created yet, keep what the user made and stay unconfirmed; the site's text of such a file is kept in
+    // the recovery folder when someone else made it. Keeps the volume as it is, saying why in `why`, when
+    // changes keep coming or the list cannot be had; `abandoned` when the helper is ending.
     RefreshOutcome refresh(QString* why);
 
     // Uploads still to be made or answered, files being created, saves not yet sent.
@@ -70,8 +72,9 @@ public:
     void tryAgain(const QString& path);
     // Whether any change, of a file or a folder, is still on its way to the site.
     bool hasChangesPending() const;
-    // For the end: sends every save at once, gives what is out `graceMs` to be answered, then keeps whatever
-    // the site has not confirmed in the recovery folder. False when a copy failed: the mirror must stay.
+    // For the end: lets go of a refresh's hold on the volume, sends every save at once, gives what is out
+    // `graceMs` to be answered, then keeps whatever the site has not confirmed in the recovery folder. False
+    // when a copy failed: the mirror must stay.
     bool finish(int graceMs);
 
     TemplateFiles& files() { return files_; }
@@ -88,8 +91,8 @@ private:
     bool held(std::function<void()> report);
     void logEvent(const QString& name, const QVariantMap& details) const;
     void mergeSiteVersion(const Json& answer, const QString& file);
-    // Keeps events flowing until no change is on its way or `ms` have passed; true when none is.
-    bool waitUntilQuiet(int ms);
+    // Keeps events flowing until `condition` holds, `ms` have passed or the end began; whether it holds.
+    bool waitUntil(const std::function<bool()>& condition, int ms);
     // Posts the pending list when it differs from the one posted last.
     void reportFiles();
 
@@ -107,6 +110,8 @@ private:
     TemplateGroups groups_;
     MirrorRefresh mirrorRefresh_;
     int pauses_ = 0;
+    bool holding_ = false; // a refresh holds the volume's changes
+    bool ending_ = false;
     std::deque<std::function<void()>> held_;
     QList<PendingFile> lastFiles_;
 };

@@ -123,6 +123,9 @@ TemplateFiles::~TemplateFiles() {
 }
 
 TemplateFiles::Item* TemplateFiles::itemAt(const QString& path) {
+    // Nothing below a hidden folder goes to the site, one hidden after its files were known included.
+    if (parentOf(path).mid(mirror_.size()).contains(QStringLiteral("/.")))
+        return nullptr;
     if (const auto it = keyByPath_.find(path); it != keyByPath_.end())
         return items_.at(it->second).get();
     // The records may not follow a folder move yet; they know the file under its path before it.
@@ -413,9 +416,10 @@ void TemplateFiles::enqueueUpdate(Key key) {
             return done(RequestScheduler::Result::confirmed);
         }
         if (content.kind == FileContent::Kind::gone) {
-            // Gone from where it was a moment ago: a removal is handled by its own report; after a move (of
-            // the file's folder, say, whose report has not come yet) the save is still owed.
-            item.dirty = true;
+            // Gone from where it was a moment ago: a removal is handled by its own report (or was already:
+            // then the path is no longer tracked); after a move (of the file's folder, say, whose report has
+            // not come yet) the save is still owed.
+            item.dirty = keyByPath_.count(item.path) > 0;
             return done(RequestScheduler::Result::confirmed);
         }
         const QByteArray data = content.bytes.toBase64();
@@ -573,7 +577,7 @@ void TemplateFiles::holdAway(const QString& path, Key key, const QString& rename
     grace->setSingleShot(true);
     connect(grace, &QTimer::timeout, this, [this, path] { letGo(path); });
     grace->start(replaceGraceMs);
-    away_.emplace(path, Away{key, renamedTo, grace});
+    away_.emplace(path, Away{key, renamedTo, grace, ++awaySequence_});
     reportPending();
 }
 
@@ -601,6 +605,14 @@ bool TemplateFiles::reclaim(const QString& path) {
     }
     item.path = path;
     keyByPath_[path] = item.key;
+    // A name it was given meanwhile and gave up again (renamed away, then deleted there) is no change of its
+    // own: the template is back here.
+    std::erase_if(away_, [&](const auto& entry) {
+        if (entry.second.key != item.key)
+            return false;
+        entry.second.grace->deleteLater();
+        return true;
+    });
     reportPending();
     return true;
 }
@@ -623,13 +635,14 @@ void TemplateFiles::letGo(const QString& path) {
 }
 
 void TemplateFiles::letGoBelow(const QString& folder) {
-    std::vector<QString> paths;
+    // In the order the names were given up: a template renamed and then deleted is moved before its delete.
+    std::map<std::uint64_t, QString> paths;
     for (const auto& [path, away] : away_)
         if (folder.isEmpty() || path.startsWith(folder + u'/') ||
             (!away.renamedTo.isEmpty() && items_.count(away.key) &&
              items_.at(away.key)->path.startsWith(folder + u'/')))
-            paths.push_back(path);
-    for (const QString& path : paths)
+            paths.emplace(away.sequence, path);
+    for (const auto& [sequence, path] : paths)
         letGo(path);
 }
 
@@ -745,6 +758,7 @@ QList<PendingFile> TemplateFiles::pendingFiles() const {
             break;
         case RequestScheduler::LaneState::retrying:
             file.state = PendingFile::State::retrying;
+            file.nextTry = queue_.nextTry(key);
             break;
         case RequestScheduler::LaneState::waiting:
             break;
@@ -797,19 +811,24 @@ void TemplateFiles::reportPending() {
     emit pendingCountChanged(count);
 }
 
-void TemplateFiles::settle(int graceMs) {
-    letGoBelow({});
-    std::vector<Key> creating, dirty;
-    for (const auto& [key, item] : items_) {
-        if (item->creating && !item->watch->cancelled)
-            creating.push_back(key);
-        else if (item->dirty)
+void TemplateFiles::sendSaves() {
+    std::vector<Key> dirty;
+    for (const auto& [key, item] : items_)
+        if (item->dirty && !item->creating)
             dirty.push_back(key);
-    }
-    for (Key key : creating)
-        finishCreate(key);
     for (Key key : dirty)
         enqueueUpdate(key);
+}
+
+void TemplateFiles::settle(int graceMs) {
+    letGoBelow({});
+    std::vector<Key> creating;
+    for (const auto& [key, item] : items_)
+        if (item->creating && !item->watch->cancelled)
+            creating.push_back(key);
+    for (Key key : creating)
+        finishCreate(key);
+    sendSaves();
     QEventLoop loop;
     QTimer deadline;
     deadline.setSingleShot(true);
@@ -884,13 +903,59 @@ void TemplateFiles::refreshGroupIDs() {
     });
 }
 
-void TemplateFiles::forgetAll() {
+void TemplateFiles::forgetBelow(const QString& folder) {
+    std::vector<Key> keys;
+    for (const auto& [key, item] : items_)
+        if (item->path.startsWith(folder + u'/'))
+            keys.push_back(key);
+    for (Key key : keys)
+        forget(key);
+}
+
+bool TemplateFiles::settledForRefresh() const {
+    return queue_.onlySaves() && away_.empty();
+}
+
+std::map<QString, SiteCheck::Save> TemplateFiles::unsettledFiles() const {
+    std::map<QString, SiteCheck::Save> files;
+    for (const auto& [key, item] : items_) {
+        if (!item->dirty && !item->creating && !item->refused && !queue_.hasPending(key))
+            continue;
+        const FileContent content = readFile(item->path);
+        if (content.kind != FileContent::Kind::regular)
+            continue;
+        std::vector<ContentDigest> known = item->maybeOnSite;
+        if (item->confirmed)
+            known.push_back(*item->confirmed);
+        files.emplace(item->path, SiteCheck::Save{item->groupID, item->templateID, item->path, known,
+                                                  ContentDigest::ofContent(content.bytes)});
+    }
+    return files;
+}
+
+void TemplateFiles::siteHolds(const QString& file, const ContentDigest& text) {
+    const auto key = keyByPath_.find(file);
+    if (key == keyByPath_.end())
+        return;
+    Item& item = *items_.at(key->second);
+    if (!item.onSite)
+        return;
+    item.confirmed = text;
+    item.maybeOnSite.clear();
+    const FileContent content = readFile(file);
+    if (content.kind == FileContent::Kind::regular && ContentDigest::ofContent(content.bytes) == text)
+        item.refused = false;
+    reportPending();
+}
+
+void TemplateFiles::forgetAllBut(const std::set<QString>& kept) {
     for (const auto& [path, away] : away_)
         away.grace->deleteLater();
     away_.clear();
     std::vector<Key> keys;
     for (const auto& [key, item] : items_)
-        keys.push_back(key);
+        if (!kept.count(item->path))
+            keys.push_back(key);
     for (Key key : keys)
         forget(key);
 }

@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 
 class QTimer;
 
@@ -56,6 +57,8 @@ public:
     bool tryAgain(const QString& file);
     // Whether a request, a save or a create is still on its way (what the site refused is not).
     bool changesOnTheWay() const;
+    // Sends every save waiting for its quiet period at once.
+    void sendSaves();
     // Sends every save at once and keeps the event loop turning until nothing is on its way or `graceMs`
     // has passed.
     void settle(int graceMs);
@@ -71,8 +74,18 @@ public:
     // group identifiers their records hold now.
     void groupMovedOnSite(const QString& from, const QString& to);
     void refreshGroupIDs();
-    // After the records were rebuilt from the site: start again from them.
-    void forgetAll();
+    // Whether a refresh may rebuild the mirror: nothing but saves waits or is out (their files are left as
+    // they are), and no name is within the replace grace.
+    bool settledForRefresh() const;
+    // The files a refresh must leave as they are, each as its save's check would see it: a save waiting,
+    // out again or refused, a new file not created yet.
+    std::map<QString, SiteCheck::Save> unsettledFiles() const;
+    // A refresh found the site holding `text` for the template of `file`.
+    void siteHolds(const QString& file, const ContentDigest& text);
+    // After the records were rebuilt from the site: start again from them, except for the files `kept`.
+    void forgetAllBut(const std::set<QString>& kept);
+    // The files below `folder` are no templates any more (it was hidden).
+    void forgetBelow(const QString& folder);
     // After the site's version replaced the file: start again from its record.
     void forgetFile(const QString& file);
 
@@ -148,8 +161,10 @@ private:
         Key key;
         QString renamedTo;
         QTimer* grace;
+        std::uint64_t sequence; // the order in which the names were given up
     };
     std::map<QString, Away> away_; // by the path a template's file left within the grace
+    std::uint64_t awaySequence_ = 0;
     Key nextKey_ = 1;
     std::shared_ptr<std::atomic<bool>> stopping_;
     int lastPending_ = 0;

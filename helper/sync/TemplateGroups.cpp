@@ -136,6 +136,22 @@ void TemplateGroups::remove(const QString& folder) {
     });
 }
 
+void TemplateGroups::hide(const QString& folder, std::function<void()> left) {
+    enqueueGroupRequest({folder}, folder, [this, folder, left = std::move(left)]() -> Send {
+        const auto below = [&](const auto& record) {
+            return record.first == folder || record.first.startsWith(folder + u'/');
+        };
+        site_.withDictionaries([&](PathDictionaries& d) {
+            std::erase_if(d.folderDictionary, below);
+            std::erase_if(d.fileDictionary, below);
+            if (auto parent = d.folderDictionary.find(parentOf(folder)); parent != d.folderDictionary.end())
+                removeChild(parent->second, folder);
+        });
+        left();
+        return [](const Done& done) { done(RequestScheduler::Result::confirmed); };
+    });
+}
+
 void TemplateGroups::move(const QString& source, const QString& destination,
                           std::function<void(bool followed)> answered) {
     // What happens in the folder at its new place waits until the site has the group there; the group goes

@@ -31,6 +31,10 @@ public:
     // `made` runs when the site has answered, with whether it made the group.
     void create(const QString& folder, std::function<void(bool made)> made);
     void remove(const QString& folder);
+    // A folder renamed to a hidden name leaves the site's view: its group stays on the site as it is (a local
+    // hide never changes the site's data). Once the changes made before it are done, nothing below `folder`
+    // is known as the site's any more; `left` runs then.
+    void hide(const QString& folder, std::function<void()> left);
     // `answered` runs when the site has answered, before what waits for the move goes, with whether the
     // records followed the folder to `destination`.
     void move(const QString& source, const QString& destination, std::function<void(bool followed)> answered);

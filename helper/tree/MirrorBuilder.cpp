@@ -587,7 +587,16 @@ void MirrorBuilder::noteRecordedPaths() {
 
 std::set<QString> MirrorBuilder::takeRecordedPaths() {
     noting_ = false;
+    keptLocal_.clear();
     return std::exchange(recorded_, {});
+}
+
+void MirrorBuilder::keepLocalFiles(std::set<QString> paths) {
+    keptLocal_ = std::move(paths);
+}
+
+std::map<QString, QByteArray> MirrorBuilder::takeSiteTexts() {
+    return std::exchange(siteTexts_, {});
 }
 
 void MirrorBuilder::createFolder(const QString& parent, const QString& name,
@@ -642,6 +651,10 @@ void MirrorBuilder::createFile(const QString& folderPath, const Json& entry, con
         if (const auto parent = d.folderDictionary.find(folder); parent != d.folderDictionary.end())
             parent->second.paths.append(path);
     });
+    if (noting_ && keptLocal_.count(path)) {
+        siteTexts_[path] = decoded ? *decoded : QByteArray();
+        return;
+    }
     writeFile(path, decoded ? *decoded : QByteArray());
 }
 

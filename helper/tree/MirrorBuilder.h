@@ -6,6 +6,7 @@
 #include <QByteArrayView>
 #include <QString>
 #include <cstddef>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -69,6 +70,10 @@ public:
     // hands them over and stops noting them.
     void noteRecordedPaths();
     std::set<QString> takeRecordedPaths();
+    // While noting, the files at `paths` keep what the mirror holds (changes of the user's the site has not
+    // confirmed): their records are written, and the site's text of each is handed over by `takeSiteTexts`.
+    void keepLocalFiles(std::set<QString> paths);
+    std::map<QString, QByteArray> takeSiteTexts();
 
 private:
     class Walk;
@@ -86,9 +91,11 @@ private:
     const ListBounds bounds_;
     std::set<QString> checkedFolders_; // folders already known to lie inside the mirror during one build
     bool noting_ = false;
-    std::set<QString> recorded_;         // while noting: the paths the build recorded
-    std::unique_ptr<Stream> stream_;     // the answer being fed, while it is
-    std::unique_ptr<Utf8Repair> repair_; // marks its bad UTF-8 on the way in, like a whole answer's
+    std::set<QString> recorded_; // while noting: the paths the build recorded
+    std::set<QString> keptLocal_;
+    std::map<QString, QByteArray> siteTexts_; // of the files in keptLocal_ the build met
+    std::unique_ptr<Stream> stream_;          // the answer being fed, while it is
+    std::unique_ptr<Utf8Repair> repair_;      // marks its bad UTF-8 on the way in, like a whole answer's
 };
 
 } // namespace folvane

@@ -22,6 +22,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <cstdio>
 #include <functional>
 #include <gtest/gtest.h>
@@ -35,8 +36,17 @@ using namespace folvane::testkit;
 namespace {
 
 struct NoCache : VolumeControl {
-    void holdChanges() override {}
-    void resumeChanges() override {}
+    void holdChanges() override {
+        if (onHold)
+            onHold();
+    }
+    void resumeChanges() override {
+        ++resumes;
+        if (onResume)
+            onResume();
+    }
+    std::function<void()> onHold, onResume;
+    int resumes = 0;
     void invalidateAll() override {}
     void invalidate(const QString&) override {}
     // Each open report is one open here: the mark counts them.
@@ -343,6 +353,12 @@ TEST_P(SyncEngineTest, EditorsThatReplaceTheFileKeepTheTemplate) {
              h.remove("/news/index.html");
              h.write("/news/index.html", "saved\n");
          }},
+        {"renamed away, deleted there, made again",
+         [](Harness& h) {
+             h.rename("/news/index.html", "/news/n1.html");
+             h.remove("/news/n1.html");
+             h.write("/news/index.html", "saved\n");
+         }},
     };
     for (const auto& [editor, save] : editors) {
         Harness h(GetParam(), 11, slowAndOutOfOrder());
@@ -485,6 +501,9 @@ TEST_P(SyncEngineTest, NothingBelowAHiddenNameOrAFolderWithoutAGroupReachesTheSi
     h.write("/news/.git/hooks/pre-commit.sample", "#!/bin/sh\n");
     h.write("/news/.git/refs/heads/main", "0123abcd\n");
     h.write("/.hidden/inner/page.html", "hidden\n");
+    // A group's folder hidden: the group stays on the site untouched.
+    h.rename("/site", "/.site");
+    h.append("/.site/index.html", "hidden edit\n");
     h.addon().script = {FakeAddon::Fate::refused};
     h.mkdir("/refused");
     h.mkdir("/refused/inner");
@@ -674,17 +693,71 @@ TEST_P(SyncEngineTest, FilesNeverSentStayQuietlyAcrossARefreshAndAreKeptOnlyAtTh
         << names.join(u' ').toStdString();
 }
 
-TEST_P(SyncEngineTest, ARefreshThatCannotWaitForChangesSaysWhyAndKeepsTheVolume) {
-    Harness h(GetParam(), 10, {.maxDelayMs = 0, .refuseRate = 0, .dropRate = 1});
-    h.append("/news/index.html", "on its way\n");
+// A refresh never removes or overwrites a file whose change the site has not confirmed: the file keeps what
+// the user made and stays pending, and the site's text of it is kept when someone else made it. A folder
+// change still on its way holds the refresh back.
+TEST_P(SyncEngineTest, ARefreshLeavesEveryChangeTheSiteHasNotConfirmed) {
+    const struct {
+        const char* what;
+        std::function<void(Harness&)> change;
+        SyncEngine::RefreshOutcome outcome;
+        PendingFile::State state;
+        std::map<std::string, std::string> kept;
+    } cases[] = {
+        {"a folder rename without an answer",
+         [](Harness& h) { h.rename("/news", "/journal"); },
+         SyncEngine::RefreshOutcome::keptVolume,
+         {},
+         {}},
+        {"a save without an answer, changed on the site too",
+         [](Harness& h) {
+             h.append("/news/index.html", "mine\n");
+             h.changeOnSite("/news/index.html", "theirs\n");
+         },
+         SyncEngine::RefreshOutcome::rebuilt,
+         PendingFile::State::retrying,
+         {{"news/index.site-version.html", "theirs\n"}}},
+        {"a refused save",
+         [](Harness& h) {
+             h.addon().faults.dropRate = 0;
+             h.addon().script = {FakeAddon::Fate::answered, FakeAddon::Fate::refused};
+             h.append("/news/index.html", "mine\n");
+             ASSERT_TRUE(h.settle());
+         },
+         SyncEngine::RefreshOutcome::rebuilt,
+         PendingFile::State::refused,
+         {}},
+    };
+    for (const auto& c : cases) {
+        Harness h(GetParam(), 10, {.maxDelayMs = 0, .refuseRate = 0, .dropRate = 1});
+        c.change(h);
+        const auto before = h.mirrorTree();
+        QString why;
+        ASSERT_EQ(h.engine().refresh(&why), c.outcome) << c.what << ": " << why.toStdString();
+        EXPECT_EQ(h.mirrorTree(), before) << c.what;
+        EXPECT_EQ(h.keptFiles(), c.kept) << c.what;
+        if (c.outcome == SyncEngine::RefreshOutcome::keptVolume)
+            EXPECT_TRUE(why.contains(QStringLiteral("on their way"))) << c.what << ": " << why.toStdString();
+        else
+            EXPECT_EQ(h.engine().files().pendingFiles().value(0).state, c.state) << c.what;
+        h.addon().faults.dropRate = 0;
+        h.engine().tryAgain(QStringLiteral("/news/index.html"));
+        ASSERT_TRUE(h.settle()) << c.what;
+        EXPECT_EQ(h.siteTree(), h.mirrorTree()) << c.what << ":" << h.difference();
+    }
+}
+
+// An end asked for while a refresh holds the volume's changes lets go of the hold: the write that waited for
+// it lands in the mirror and is kept like any change the site has not confirmed, and the refresh gives up.
+TEST_P(SyncEngineTest, AnEndDuringARefreshLetsTheWaitingWriteLandAndKeepsIt) {
+    Harness h(GetParam(), 16, {.maxDelayMs = 0, .refuseRate = 0, .dropRate = 1});
+    h.volume().onHold = [&] { QTimer::singleShot(0, [&] { EXPECT_TRUE(h.engine().finish(100)); }); };
+    h.volume().onResume = [&] { h.append("/news/index.html", "written during the hold\n"); };
     QString why;
-    EXPECT_EQ(h.engine().refresh(&why), SyncEngine::RefreshOutcome::keptVolume);
-    EXPECT_TRUE(why.contains(QStringLiteral("on their way"))) << why.toStdString();
-    EXPECT_EQ(h.mirrorTree().at("/news/index.html"), "news index.html\non its way\n");
-    h.addon().faults.dropRate = 0;
-    ASSERT_TRUE(h.settle());
-    EXPECT_EQ(h.engine().refresh(&why), SyncEngine::RefreshOutcome::rebuilt);
-    EXPECT_EQ(h.siteTree(), h.mirrorTree()) << h.difference();
+    EXPECT_EQ(h.engine().refresh(&why), SyncEngine::RefreshOutcome::abandoned);
+    EXPECT_EQ(h.volume().resumes, 1);
+    EXPECT_EQ(h.keptFiles(), (std::map<std::string, std::string>{
+                                 {"news/index.html", "news index.html\nwritten during the hold\n"}}));
 }
 
 // A list that is no whole template list (cut short, an error page, one without groups) leaves the mirror
@@ -832,9 +905,10 @@ TEST_P(SyncEngineTest, ACheckWithoutAnAnswerHoldsTheSaveUntilTheSiteAnswers) {
               (std::map<std::string, std::string>{{"site/about.site-version.html", "theirs\n"}}));
 }
 
-// Random edits with changes made on the site by someone else between them (each template at most once, and
-// only while none of its own changes is on its way): in the end every text someone else made is on the site
-// or kept as the site's version, and where the site differs from the volume it holds such a text.
+// Random edits with changes made on the site by someone else and refreshes between them (each template
+// changed at most once, and only while none of its own changes is on its way): in the end every text someone
+// else made is on the site, kept as the site's version or was brought onto the volume, and where the site
+// differs from the volume it holds such a text.
 TEST_P(SyncEngineTest, RandomEditsWithChangesOnTheSiteLoseNothing) {
     size_t keptCopies = 0;
     for (int run = 0; run < seedRuns(); ++run) {
@@ -846,11 +920,11 @@ TEST_P(SyncEngineTest, RandomEditsWithChangesOnTheSiteLoseNothing) {
             if (path.back() != '/')
                 files << QString::fromStdString(path);
         const auto pick = [&] { return files.at(static_cast<int>(random() % files.size())); };
-        std::set<std::string> changedBySomeoneElse;
+        std::set<std::string> changedBySomeoneElse, seen;
         std::vector<std::string> theirTexts;
         for (int step = 0; step < 40 && !::testing::Test::HasFatalFailure(); ++step) {
             const QString name = QStringLiteral("/news/n%1.html").arg(step);
-            switch (random() % 6) {
+            switch (random() % 7) {
             case 0: {
                 const QString file = pick();
                 const std::string path = file.toStdString();
@@ -875,6 +949,14 @@ TEST_P(SyncEngineTest, RandomEditsWithChangesOnTheSiteLoseNothing) {
                 h.write(name, "made\n");
                 files << name;
                 break;
+            case 4: {
+                // What a refresh brings onto the volume the user has seen (and may save over).
+                QString why;
+                h.engine().refresh(&why);
+                for (const auto& [path, content] : h.mirrorTree())
+                    seen.insert(content);
+                break;
+            }
             default:
                 for (int i = 0; i < 3; ++i)
                     QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
@@ -883,7 +965,7 @@ TEST_P(SyncEngineTest, RandomEditsWithChangesOnTheSiteLoseNothing) {
         ASSERT_TRUE(h.settle()) << "seed " << seed;
         const auto site = h.siteTree(), mirror = h.mirrorTree(), kept = h.keptFiles();
         keptCopies += kept.size();
-        std::set<std::string> found;
+        std::set<std::string> found = seen;
         for (const auto& tree : {site, kept})
             for (const auto& [path, content] : tree)
                 found.insert(content);
@@ -901,8 +983,9 @@ TEST_P(SyncEngineTest, RandomEditsWithChangesOnTheSiteLoseNothing) {
     EXPECT_GT(keptCopies, 0u) << "the runs met changes made on both sides";
 }
 
-// Random edits of files and folders, several seeds per flavour: each run ends with the site equal to the
-// mirror. FOLVANE_RANDOM_RUNS and FOLVANE_RANDOM_SEED replay or extend them.
+// Random edits of files and folders with refreshes between them, several seeds per flavour: each run ends
+// with the site equal to the mirror, every file the user made still there and no template twice.
+// FOLVANE_RANDOM_RUNS and FOLVANE_RANDOM_SEED replay or extend them.
 TEST_P(SyncEngineTest, RandomEditSequencesConverge) {
     const bool nesting = GetParam() == sim::Cms::WordPress;
     for (int run = 0; run < seedRuns(); ++run) {
@@ -922,7 +1005,7 @@ TEST_P(SyncEngineTest, RandomEditSequencesConverge) {
         int made = 0;
         for (int step = 0; step < 40 && !::testing::Test::HasFatalFailure(); ++step) {
             const QString name = QStringLiteral("n%1").arg(++made);
-            switch (folders.isEmpty() ? 0 : random() % 10) {
+            switch (folders.isEmpty() ? 0 : random() % 11) {
             case 0: {
                 const QString folder =
                     (nesting && !folders.isEmpty() && random() % 2 ? pick(folders) : QString()) + u'/' + name;
@@ -985,6 +1068,11 @@ TEST_P(SyncEngineTest, RandomEditSequencesConverge) {
                     files.removeIf([&](const QString& path) { return under(path, gone); });
                 }
                 break;
+            case 9: {
+                QString why;
+                h.engine().refresh(&why);
+                break;
+            }
             default:
                 // Let some answers in between.
                 for (int i = 0; i < 3; ++i)
@@ -992,7 +1080,14 @@ TEST_P(SyncEngineTest, RandomEditSequencesConverge) {
             }
         }
         ASSERT_TRUE(h.settle()) << "seed " << seed;
-        ASSERT_EQ(h.siteTree(), h.mirrorTree()) << "seed " << seed << ":" << h.difference();
+        const auto site = h.siteTree();
+        ASSERT_EQ(site, h.mirrorTree()) << "seed " << seed << ":" << h.difference();
+        for (const QString& file : files)
+            EXPECT_TRUE(site.count(file.toStdString())) << "seed " << seed << ": lost " << file.toStdString();
+        EXPECT_EQ(h.addon().model().templates().size(),
+                  static_cast<size_t>(std::count_if(
+                      site.begin(), site.end(), [](const auto& entry) { return entry.first.back() != '/'; })))
+            << "seed " << seed << ": a template twice on the site";
     }
 }
 
