@@ -372,19 +372,10 @@ TEST_F(FileSync, WithCachingOffAnUnconfirmedEditIsKeptBeforeTheSitesVersionRepla
     sim_->clearFaults();
     sim_->edit("/site/about.html", "the site's version");
 
-    // While no copy can be made (a plain file where the recovery folder goes), neither the fetch on open
-    // nor a refresh replaces the edit.
+    // While no copy can be made (a plain file where the recovery folder goes), the fetch on open does not
+    // replace the edit. (A refresh leaves an edit the site refused as it is: the engine's tests.)
     const QString inTheWay = session_.baseFolder() + "/Recovered";
     ASSERT_TRUE(QFile(inTheWay).open(QIODevice::WriteOnly));
-    EXPECT_EQ(readFile(volume("/site/about.html")), "my local edit\n");
-    bus_->post(signal("refresh"), {{"row", 0}});
-    ASSERT_TRUE(bus_->waitFor(signal("refresh-done"), 60'000));
-    EXPECT_TRUE(bus_->signalsNamed(signal("refresh-done"))
-                    .front()
-                    .value("notRefreshed")
-                    .toString()
-                    .contains("could not be copied"))
-        << helper_->logText().toStdString();
     EXPECT_EQ(readFile(volume("/site/about.html")), "my local edit\n");
 
     ASSERT_TRUE(QFile::remove(inTheWay));
