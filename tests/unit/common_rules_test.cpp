@@ -106,7 +106,11 @@ TEST(PendingFiles, TravelAsOneTextAndBadEntriesAreLeftOut) {
     const QList<PendingFile> files = {
         {QStringLiteral("/news/article.html"), PendingFile::State::refused,
          QStringLiteral("Template is locked.")},
-        {QStringLiteral("/site/ünï cödé.html"), PendingFile::State::retrying, {}},
+        {QStringLiteral("/site/ünï cödé.html"),
+         PendingFile::State::retrying,
+         {},
+         {},
+         QDateTime(QDate(2026, 12, 7), QTime(21, 30, 5), Qt::UTC)},
     };
     EXPECT_EQ(pendingFilesFrom(pendingFilesText(files)), files);
     EXPECT_TRUE(pendingFilesFrom(QString()).isEmpty());
