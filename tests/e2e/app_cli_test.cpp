@@ -93,6 +93,10 @@ TEST_F(AppCli, KeepsTheSiteListInOrderWithPasswordsOnlyInTheSecretService) {
                   .exitCode,
               0);
     EXPECT_EQ(folvane3(session, {"sites", "edit", "Beta Renamed", "--title", "Gamma"}).exitCode, 3);
+    const AppRunner::Finished takenUrl =
+        folvane3(session, {"sites", "edit", "Beta Renamed", "--url", "www.gamma.example/admin.php"});
+    EXPECT_TRUE(takenUrl.exitCode == 3 && takenUrl.standardError.contains("already is a site with the URL"))
+        << takenUrl.standardError.toStdString();
     EXPECT_EQ(folvane3(session, {"sites", "edit", "Nobody", "--title", "X"}).exitCode, 3);
 
     // Without a terminal a removal cannot be confirmed; --yes removes.

@@ -97,10 +97,10 @@ TEST(ConnectionControlRules, TheHelperGetsSixteenPositionsAndNeverThePassword) {
 TEST(CommandLineSyntax, SplitsWordsValuesAndFlags) {
     QString error;
     const auto parsed =
-        cli::parseCommandLine({"sites", "add", "--title=My Site", "--url", "-x", "-v", "--", "--yes"},
+        cli::parseCommandLine({"sites", "add", "-", "--title=My Site", "--url", "-x", "-v", "--", "--yes"},
                               {"title", "url"}, {"verbose", "yes"}, &error);
     ASSERT_TRUE(parsed) << error.toStdString();
-    EXPECT_EQ(parsed->words, (QStringList{"sites", "add", "--yes"}));
+    EXPECT_EQ(parsed->words, (QStringList{"sites", "add", "-", "--yes"})); // "-" is standard input, a word
     EXPECT_EQ(parsed->value("title"), "My Site");
     EXPECT_EQ(parsed->value("url"), "-x");
     EXPECT_TRUE(parsed->has("verbose"));
