@@ -2,52 +2,21 @@
 
 #include "ConsoleLog.h"
 #include "LogLines.h"
+#include "VolumeFile.h"
 #include "addon/AddonClient.h"
 #include "tree/PathText.h"
 #include "tree/WebsiteInUse.h"
 
 #include <QDirIterator>
 #include <QEventLoop>
-#include <QFile>
 #include <QFileInfo>
 #include <QTimer>
 #include <algorithm>
-#include <cerrno>
-#include <fcntl.h>
 #include <set>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace folvane {
 
 namespace {
-
-// What a file holds, for the site. Only a regular file is read, never through a symbolic link: a link
-// made on the volume (or copied there with `cp -a`) can point at any file of the user's, a private key
-// say, and what it points at must never be published as a template.
-struct FileContent {
-    enum class Kind { regular, gone, notRegular } kind = Kind::gone;
-    QByteArray bytes;
-};
-FileContent readFile(const QString& path) {
-    const int fd =
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-    if (fd == -1)
-        return {errno == ELOOP ? FileContent::Kind::notRegular : FileContent::Kind::gone, {}};
-    struct stat info {};
-    QFile file;
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
-        !file.open(fd, QIODevice::ReadOnly, QFile::AutoCloseHandle)) {
-        ::close(fd);
-        return {FileContent::Kind::notRegular, {}};
-    }
-    return {FileContent::Kind::regular, file.readAll()};
-}
-
-bool isRegularFile(const QString& path) {
-    struct stat info {};
-    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISREG(info.st_mode);
-}
 
 // Long contents are logged by their size only; the log is for people.
 QString forLog(const QByteArray& data) {
