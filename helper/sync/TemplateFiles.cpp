@@ -2,60 +2,21 @@
 
 #include "ConsoleLog.h"
 #include "LogLines.h"
+#include "VolumeFile.h"
 #include "addon/AddonClient.h"
 #include "tree/PathText.h"
 #include "tree/WebsiteInUse.h"
 
 #include <QDirIterator>
 #include <QEventLoop>
-#include <QFile>
 #include <QFileInfo>
-#include <QThreadPool>
 #include <QTimer>
 #include <algorithm>
-#include <cerrno>
-#include <fcntl.h>
-#include <mutex>
 #include <set>
-#include <sys/stat.h>
-#include <thread>
-#include <unistd.h>
 
 namespace folvane {
 
 namespace {
-
-// What a file holds, for the site. Only a regular file is read, never through a symbolic link: a link
-// made on the volume (or copied there with `cp -a`) can point at any file of the user's, a private key
-// say, and what it points at must never be published as a template.
-struct FileContent {
-    enum class Kind { regular, gone, notRegular } kind = Kind::gone;
-    QByteArray bytes;
-};
-FileContent readFile(const QString& path) {
-    const int fd =
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-    if (fd == -1)
-        return {errno == ELOOP ? FileContent::Kind::notRegular : FileContent::Kind::gone, {}};
-    struct stat info {};
-    QFile file;
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
-        !file.open(fd, QIODevice::ReadOnly, QFile::AutoCloseHandle)) {
-        ::close(fd);
-        return {FileContent::Kind::notRegular, {}};
-    }
-    return {FileContent::Kind::regular, file.readAll()};
-}
-
-bool isRegularFile(const QString& path) {
-    struct stat info {};
-    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
-qint64 sizeOf(const QString& path) {
-    struct stat info {};
-    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? static_cast<qint64>(info.st_size) : -1;
-}
 
 // Long contents are logged by their size only; the log is for people.
 QString forLog(const QByteArray& data) {
@@ -69,17 +30,6 @@ QString refusalOf(const AddonResult& result) {
 }
 
 } // namespace
-
-// A path the background stability wait watches; the main thread moves it when the file is renamed.
-struct StabilityWatch {
-    std::mutex mutex;
-    QString path;
-    std::atomic<bool> cancelled{false};
-    QString currentPath() {
-        std::lock_guard lock(mutex);
-        return path;
-    }
-};
 
 struct TemplateFiles::Item {
     Key key = 0;
@@ -97,7 +47,7 @@ struct TemplateFiles::Item {
     // Of contents sent since then whose fate is unknown (a save that got no answer, a create the site
     // refused after making the template): the site may hold any of them.
     std::vector<ContentDigest> maybeOnSite;
-    std::shared_ptr<StabilityWatch> watch;
+    std::shared_ptr<GrowthWatch> watch; // while a new file is watched until it stops growing
     QTimer* quiet = nullptr;
 };
 
@@ -105,8 +55,9 @@ TemplateFiles::TemplateFiles(WebsiteInUse& site, AddonClient& client, ChangeOrde
                              RequestScheduler& queue, SiteCheck& siteCheck, QString mirrorFolder,
                              QObject* parent)
     : QObject(parent), site_(site), client_(client), order_(order), siteCheck_(siteCheck),
-      mirror_(std::move(mirrorFolder)), queue_(queue), stopping_(std::make_shared<std::atomic<bool>>(false)),
-      filesReport_(new QTimer(this)) {
+      mirror_(std::move(mirrorFolder)), queue_(queue), filesReport_(new QTimer(this)), growth_(this) {
+    grace_ = new ReplaceGrace(
+        [this](const QString& path, const ReplaceGrace::Away& away) { graceOver(path, away); }, this);
     filesReport_->setSingleShot(true);
     // The engine compares the list with the one it posted last (it adds entries of its own).
     connect(filesReport_, &QTimer::timeout, this, &TemplateFiles::pendingFilesMayHaveChanged);
@@ -117,10 +68,7 @@ TemplateFiles::TemplateFiles(WebsiteInUse& site, AddonClient& client, ChangeOrde
     });
 }
 
-TemplateFiles::~TemplateFiles() {
-    stopping_->store(true);
-    QThreadPool::globalInstance()->waitForDone();
-}
+TemplateFiles::~TemplateFiles() = default;
 
 TemplateFiles::Item* TemplateFiles::itemAt(const QString& path) {
     // Nothing below a hidden folder goes to the site, one hidden after its files were known included.
@@ -166,7 +114,7 @@ void TemplateFiles::forget(Key key) {
     if (it == items_.end())
         return;
     if (it->second->watch)
-        it->second->watch->cancelled = true;
+        it->second->watch->cancel();
     for (auto p = keyByPath_.begin(); p != keyByPath_.end();)
         p = p->second == key ? keyByPath_.erase(p) : std::next(p);
     items_.erase(it);
@@ -206,43 +154,18 @@ void TemplateFiles::created(const QString& file) {
 
 void TemplateFiles::startCreate(Item& item) {
     item.creating = true;
-    item.watch = std::make_shared<StabilityWatch>();
-    item.watch->path = item.path;
+    item.watch = growth_.watch(item.path, stableIntervalMs, [this, key = item.key] { finishCreate(key); });
     reportPending();
-    waitUntilStable(item.key);
-}
-
-void TemplateFiles::waitUntilStable(Key key) {
-    // Reading sizes 2 s apart runs off the main thread so event delivery never waits for a copy to end.
-    std::shared_ptr<StabilityWatch> watch = items_.at(key)->watch;
-    std::shared_ptr<std::atomic<bool>> stopping = stopping_;
-    const int interval = stableIntervalMs;
-    QThreadPool::globalInstance()->start([this, key, watch, stopping, interval] {
-        const auto interrupted = [&] { return watch->cancelled.load() || stopping->load(); };
-        qint64 previous = sizeOf(watch->currentPath());
-        for (;;) {
-            for (int waited = 0; waited < interval && !interrupted(); waited += 50)
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            if (interrupted())
-                return;
-            const qint64 now = sizeOf(watch->currentPath());
-            if (now == previous)
-                break;
-            previous = now;
-        }
-        QMetaObject::invokeMethod(
-            this, [this, key] { finishCreate(key); }, Qt::QueuedConnection);
-    });
 }
 
 void TemplateFiles::finishCreate(Key key) {
     const auto it = items_.find(key);
-    if (it == items_.end() || !it->second->creating || (it->second->watch && it->second->watch->cancelled))
+    if (it == items_.end() || !it->second->creating || (it->second->watch && it->second->watch->cancelled()))
         return;
     Item& item = *it->second;
     if (order_.waitForGroupChanges(order_.next(), parentOf(item.path), [this, key] { finishCreate(key); }))
         return;
-    item.watch->cancelled = true; // the wait is over either way
+    item.watch->cancel(); // the wait is over either way
     const QString file = item.path;
     logLine(QStringLiteral("filePath: ") + file);
     const std::optional<QString> groupID =
@@ -560,10 +483,8 @@ void TemplateFiles::moved(const QString& source, const QString& destination) {
     keyByPath_.erase(source);
     item->path = destination;
     keyByPath_[destination] = item->key;
-    if (item->watch) {
-        std::lock_guard lock(item->watch->mutex);
-        item->watch->path = destination;
-    }
+    if (item->watch)
+        item->watch->moveTo(destination);
     if (item->creating || !item->onSite)
         return; // the create goes out under the name the file has then
     // Perhaps an editor setting the file aside before it writes a new one under the name (vim's backup).
@@ -571,29 +492,20 @@ void TemplateFiles::moved(const QString& source, const QString& destination) {
 }
 
 void TemplateFiles::holdAway(const QString& path, Key key, const QString& renamedTo) {
-    if (const auto earlier = away_.find(path); earlier != away_.end())
-        letGo(path); // a name given up twice within the grace: the first goes its way now
-    auto* grace = new QTimer(this);
-    grace->setSingleShot(true);
-    connect(grace, &QTimer::timeout, this, [this, path] { letGo(path); });
-    grace->start(replaceGraceMs);
-    away_.emplace(path, Away{key, renamedTo, grace, ++awaySequence_});
+    grace_->hold(path, {key, renamedTo}, replaceGraceMs);
     reportPending();
 }
 
 bool TemplateFiles::reclaim(const QString& path) {
-    const auto it = away_.find(path);
-    if (it == away_.end())
+    const std::optional<ReplaceGrace::Away> away = grace_->take(path);
+    if (!away)
         return false;
-    const Away away = it->second;
-    away_.erase(it);
-    away.grace->deleteLater();
-    const auto found = items_.find(away.key);
+    const auto found = items_.find(away->key);
     if (found == items_.end())
         return false;
     Item& item = *found->second;
     logLine(QStringLiteral("The name was taken again at once: a save of the same template: ") + path);
-    if (!away.renamedTo.isEmpty()) {
+    if (!away->renamedTo.isEmpty()) {
         // What was set aside is a file of its own now; it becomes a template only if it is still there
         // when the grace is over (a backup removed meanwhile sends nothing).
         const QString setAside = item.path;
@@ -607,23 +519,12 @@ bool TemplateFiles::reclaim(const QString& path) {
     keyByPath_[path] = item.key;
     // A name it was given meanwhile and gave up again (renamed away, then deleted there) is no change of its
     // own: the template is back here.
-    std::erase_if(away_, [&](const auto& entry) {
-        if (entry.second.key != item.key)
-            return false;
-        entry.second.grace->deleteLater();
-        return true;
-    });
+    grace_->dropKey(item.key);
     reportPending();
     return true;
 }
 
-void TemplateFiles::letGo(const QString& path) {
-    const auto it = away_.find(path);
-    if (it == away_.end())
-        return;
-    const Away away = it->second;
-    away_.erase(it);
-    away.grace->deleteLater();
+void TemplateFiles::graceOver(const QString& path, const ReplaceGrace::Away& away) {
     const auto found = items_.find(away.key);
     if (found == items_.end())
         return reportPending();
@@ -635,15 +536,11 @@ void TemplateFiles::letGo(const QString& path) {
 }
 
 void TemplateFiles::letGoBelow(const QString& folder) {
-    // In the order the names were given up: a template renamed and then deleted is moved before its delete.
-    std::map<std::uint64_t, QString> paths;
-    for (const auto& [path, away] : away_)
-        if (folder.isEmpty() || path.startsWith(folder + u'/') ||
-            (!away.renamedTo.isEmpty() && items_.count(away.key) &&
-             items_.at(away.key)->path.startsWith(folder + u'/')))
-            paths.emplace(away.sequence, path);
-    for (const auto& [sequence, path] : paths)
-        letGo(path);
+    grace_->letGoIf([&](const QString& path, const ReplaceGrace::Away& away) {
+        return folder.isEmpty() || path.startsWith(folder + u'/') ||
+               (!away.renamedTo.isEmpty() && items_.count(away.key) &&
+                items_.at(away.key)->path.startsWith(folder + u'/'));
+    });
 }
 
 void TemplateFiles::enqueueMove(Key key, const QString& from, const QString& to) {
@@ -725,19 +622,19 @@ void TemplateFiles::replaceTemplate(const QString& source, const QString& destin
 }
 
 int TemplateFiles::pendingCount() const {
-    int count = queue_.pendingCount() + static_cast<int>(away_.size());
+    int count = queue_.pendingCount() + grace_->size();
     for (const auto& [key, item] : items_)
-        if (item->dirty || (item->creating && !item->watch->cancelled) ||
+        if (item->dirty || (item->creating && !item->watch->cancelled()) ||
             (item->refused && !queue_.hasPending(key)))
             ++count;
     return count;
 }
 
 bool TemplateFiles::changesOnTheWay() const {
-    if (!queue_.isIdle() || !away_.empty())
+    if (!queue_.isIdle() || !grace_->empty())
         return true;
     for (const auto& [key, item] : items_)
-        if (item->dirty || (item->creating && !item->watch->cancelled))
+        if (item->dirty || (item->creating && !item->watch->cancelled()))
             return true;
     return false;
 }
@@ -766,7 +663,7 @@ QList<PendingFile> TemplateFiles::pendingFiles() const {
             if (item->refused) {
                 file.state = PendingFile::State::refused;
                 file.message = item->refusal;
-            } else if (!item->dirty && !(item->creating && !item->watch->cancelled)) {
+            } else if (!item->dirty && !(item->creating && !item->watch->cancelled())) {
                 continue;
             }
             break;
@@ -775,7 +672,7 @@ QList<PendingFile> TemplateFiles::pendingFiles() const {
         files.append(file);
     }
     // A name given up a moment ago: its rename or delete waits for the grace.
-    for (const auto& [path, away] : away_)
+    for (const QString& path : grace_->paths())
         if (!listed.count(path))
             files.append({path.mid(mirror_.size()), PendingFile::State::waiting, {}});
     std::sort(files.begin(), files.end(),
@@ -824,7 +721,7 @@ void TemplateFiles::settle(int graceMs) {
     letGoBelow({});
     std::vector<Key> creating;
     for (const auto& [key, item] : items_)
-        if (item->creating && !item->watch->cancelled)
+        if (item->creating && !item->watch->cancelled())
             creating.push_back(key);
     for (Key key : creating)
         finishCreate(key);
@@ -877,10 +774,8 @@ void TemplateFiles::folderMoved(const QString& from, const QString& to) {
     for (auto& [key, item] : items_) {
         if (!movedBelow(item->path, from, to))
             continue;
-        if (item->watch) {
-            std::lock_guard lock(item->watch->mutex);
-            item->watch->path = item->path;
-        }
+        if (item->watch)
+            item->watch->moveTo(item->path);
         if (item->dirty && item->onSite)
             scheduleUpload(*item, false);
     }
@@ -913,7 +808,7 @@ void TemplateFiles::forgetBelow(const QString& folder) {
 }
 
 bool TemplateFiles::settledForRefresh() const {
-    return queue_.onlySaves() && away_.empty();
+    return queue_.onlySaves() && grace_->empty();
 }
 
 std::map<QString, SiteCheck::Save> TemplateFiles::unsettledFiles() const {
@@ -949,9 +844,7 @@ void TemplateFiles::siteHolds(const QString& file, const ContentDigest& text) {
 }
 
 void TemplateFiles::forgetAllBut(const std::set<QString>& kept) {
-    for (const auto& [path, away] : away_)
-        away.grace->deleteLater();
-    away_.clear();
+    grace_->clear();
     std::vector<Key> keys;
     for (const auto& [key, item] : items_)
         if (!kept.count(item->path))

@@ -1,14 +1,15 @@
 #pragma once
 
 #include "ChangeOrder.h"
+#include "GrowthWait.h"
 #include "PendingFiles.h"
+#include "ReplaceGrace.h"
 #include "RequestScheduler.h"
 #include "SiteCheck.h"
 
 #include <QByteArray>
 #include <QObject>
 #include <QString>
-#include <atomic>
 #include <map>
 #include <memory>
 #include <optional>
@@ -135,7 +136,6 @@ private:
     void sendUpdate(Key key, const QByteArray& data, const ContentDigest& digest,
                     RequestScheduler::Done done);
     void enqueueRemove(Key key);
-    void waitUntilStable(Key key);
     void finishCreate(Key key);
     void replaceTemplate(const QString& source, const QString& destination);
     // The delete of a file that is gone, at once.
@@ -143,10 +143,11 @@ private:
     // The template whose file left `path` (renamed to `renamedTo`, or removed when that is empty) waits for
     // the grace before its rename or delete goes out.
     void holdAway(const QString& path, Key key, const QString& renamedTo);
+    // The grace of a name is over: the rename or delete goes out.
+    void graceOver(const QString& path, const ReplaceGrace::Away& away);
     // The name is taken again within the grace: the template's file is at `path` again. False when no
     // template left `path` a moment ago.
     bool reclaim(const QString& path);
-    void letGo(const QString& path);
     void reportPending();
 
     WebsiteInUse& site_;
@@ -157,18 +158,11 @@ private:
     RequestScheduler& queue_;
     std::map<Key, std::unique_ptr<Item>> items_;
     std::map<QString, Key> keyByPath_; // where each item's file is on the volume now
-    struct Away {
-        Key key;
-        QString renamedTo;
-        QTimer* grace;
-        std::uint64_t sequence; // the order in which the names were given up
-    };
-    std::map<QString, Away> away_; // by the path a template's file left within the grace
-    std::uint64_t awaySequence_ = 0;
+    ReplaceGrace* grace_;
     Key nextKey_ = 1;
-    std::shared_ptr<std::atomic<bool>> stopping_;
     int lastPending_ = 0;
     QTimer* filesReport_;
+    GrowthWait growth_; // last: its end waits for the watches' threads, which call back into this object
 };
 
 } // namespace folvane
