@@ -6,6 +6,7 @@
 #include "Recovery.h"
 #include "addon/AddonClient.h"
 #include "fs/VolumeControl.h"
+#include "tree/PathText.h"
 #include "tree/TemplateListSpool.h"
 #include "tree/WebsiteInUse.h"
 
@@ -151,7 +152,7 @@ void SyncEngine::moved(const QString& from, const QString& to) {
         return files_.moved(source, destination);
     files_.letGoBelow(source);
     files_.folderMoved(source, destination);
-    if (to.contains(QStringLiteral("/.")) && !from.contains(QStringLiteral("/.")))
+    if (belowHiddenName(to) && !belowHiddenName(from))
         return groups_.hide(source, [this, destination] { files_.forgetBelow(destination); });
     groups_.move(source, destination, [this, source, destination](bool followed) {
         if (followed)

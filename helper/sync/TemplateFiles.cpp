@@ -72,7 +72,7 @@ TemplateFiles::~TemplateFiles() = default;
 
 TemplateFiles::Item* TemplateFiles::itemAt(const QString& path) {
     // Nothing below a hidden folder goes to the site, one hidden after its files were known included.
-    if (parentOf(path).mid(mirror_.size()).contains(QStringLiteral("/.")))
+    if (belowHiddenName(parentOf(path).mid(mirror_.size())))
         return nullptr;
     if (const auto it = keyByPath_.find(path); it != keyByPath_.end())
         return items_.at(it->second).get();
@@ -126,7 +126,7 @@ void TemplateFiles::created(const QString& file) {
     logLine(QStringLiteral("Creating template"));
     logLine(QStringLiteral("Found a file that is changed"));
     logLine(nameOf(file));
-    if (file.mid(mirror_.size()).contains(QStringLiteral("/."))) {
+    if (belowHiddenName(file.mid(mirror_.size()))) {
         site_.withDictionaries([&](PathDictionaries& d) {
             if (auto parent = d.folderDictionary.find(parentOf(file)); parent != d.folderDictionary.end())
                 parent->second.paths.append(file);

@@ -64,8 +64,7 @@ void TemplateGroups::create(const QString& folder, std::function<void(bool made)
             return groupIDOf(d, parent);
         });
     };
-    // Nothing at or below a hidden name goes to the site (a repository's or an editor's own folders).
-    if (folder.mid(mirror_.size()).contains(QStringLiteral("/."))) {
+    if (belowHiddenName(folder.mid(mirror_.size()))) {
         listInParent();
         return;
     }

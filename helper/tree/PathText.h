@@ -12,11 +12,16 @@ inline QString nameOf(const QString& path) {
     return path.mid(path.lastIndexOf(u'/') + 1);
 }
 
-// Whether the synchronisation never sends the file at `relativePath` (inside the mirror, starting with "/"):
-// files at the top level and hidden names (a hidden folder never becomes a group either) stay on this
-// computer.
+// Whether `relativePath` (inside the mirror, starting with "/") is or lies below a hidden name: nothing there
+// goes to the site (a repository's or an editor's own folders).
+inline bool belowHiddenName(const QString& relativePath) {
+    return relativePath.contains(QStringLiteral("/."));
+}
+
+// Whether the synchronisation never sends the file at `relativePath`: files at the top level and hidden names
+// (a hidden folder never becomes a group either) stay on this computer.
 inline bool neverSent(const QString& relativePath) {
-    return relativePath.count(u'/') < 2 || relativePath.contains(QStringLiteral("/."));
+    return relativePath.count(u'/') < 2 || belowHiddenName(relativePath);
 }
 
 } // namespace folvane
