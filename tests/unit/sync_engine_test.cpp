@@ -553,12 +553,7 @@ TEST_P(SyncEngineTest, AnOnOpenMergeLeavesOtherFilesWorkAlone) {
     Harness h(GetParam(), 9, {.maxDelayMs = 30, .refuseRate = 0, .dropRate = 0}, true);
     h.write("/news/new.html", "new\n");
     h.append("/news/index.html", "mine\n");
-    sim::SiteModel& model = h.addon().model();
-    for (const sim::Template& t : model.templates()) {
-        if (t.name == "about.html") {
-            ASSERT_TRUE(model.updateTemplate(t.groupId, t.id, "theirs\n").ok());
-        }
-    }
+    h.changeOnSite("/site/about.html", "theirs\n");
     h.open(QStringLiteral("/site/about.html"));
     ASSERT_TRUE(h.settle());
     EXPECT_EQ(h.mirrorTree().at("/site/about.html"), "theirs\n");
@@ -567,12 +562,7 @@ TEST_P(SyncEngineTest, AnOnOpenMergeLeavesOtherFilesWorkAlone) {
 
 TEST_P(SyncEngineTest, AnOpenGoesOnOnceTheFileShowsTheSitesVersion) {
     Harness h(GetParam(), 4, {.maxDelayMs = 30, .refuseRate = 0, .dropRate = 0}, true);
-    sim::SiteModel& model = h.addon().model();
-    for (const sim::Template& t : model.templates()) {
-        if (t.name == "about.html") {
-            ASSERT_TRUE(model.updateTemplate(t.groupId, t.id, "theirs\n").ok());
-        }
-    }
+    h.changeOnSite("/site/about.html", "theirs\n");
     const QString about = QStringLiteral("/site/about.html");
     const int before = h.addon().requests();
     h.open(about);
@@ -635,12 +625,7 @@ TEST_P(SyncEngineTest, ARefreshRebuildsFromTheSiteOnceChangesHaveLanded) {
     Harness h(GetParam(), 8, slowAndOutOfOrder());
     h.append("/news/index.html", "mine\n");
     // Changed on the site by someone else meanwhile.
-    sim::SiteModel& model = h.addon().model();
-    for (const sim::Template& t : model.templates()) {
-        if (t.name == "about.html") {
-            ASSERT_TRUE(model.updateTemplate(t.groupId, t.id, "theirs\n").ok());
-        }
-    }
+    h.changeOnSite("/site/about.html", "theirs\n");
     QString why;
     EXPECT_EQ(h.engine().refresh(&why), SyncEngine::RefreshOutcome::rebuilt) << why.toStdString();
     EXPECT_EQ(h.siteTree(), h.mirrorTree()) << h.difference();
