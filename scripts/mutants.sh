@@ -42,7 +42,7 @@ export CCACHE_DIR=${CCACHE_DIR:-/work/ccache} CCACHE_BASEDIR=${CCACHE_BASEDIR:-/
 # (the slow random end-to-end runs left out, so that a whole run stays within the better part of an hour).
 sync_tests='^unit\.([A-Za-z]+/)?(SyncEngineTest|RequestScheduler|ChangeOrder)\.|^e2e\.([A-Za-z]+/)?FolderSync\.'
 fs_tests='^unit\.([A-Za-z]+/)?(Volume|GatedVolume|ImpatientVolume|UncachedVolume|VolumeMount)\.|^e2e\.([A-Za-z]+/)?(VolumeLifecycle|VolumeMount)\.'
-tree_tests='^unit\.([A-Za-z]+/)?(MirrorBuilder|TemplateListSpool|ContentDigest|StableHash|Paths|SyncEngineTest)\.|^e2e\.([A-Za-z]+/)?(HelperStartup|HostileAnswers)\.'
+tree_tests='^unit\.([A-Za-z]+/)?(MirrorBuilder|RecordTree|TemplateListSpool|ContentDigest|StableHash|Paths|SyncEngineTest)\.|^e2e\.([A-Za-z]+/)?(HelperStartup|HostileAnswers)\.'
 addon_tests='^unit\.([A-Za-z]+/)?(FormEncoding|HelperCommandLine|HttpClient[A-Za-z]*|AddonUrls|CmsTag)\.|^e2e\.([A-Za-z]+/)?(AddonOperations[A-Za-z]*|HelperLogin|HelperCommandLine|HelperStartup)\.'
 core_tests='^unit\.([A-Za-z]+/)?(SiteListMerge|Stores|SiteRecord|ConnectionCheckRules|ConnectionControlRules|PropertyLists)\.|^e2e\.([A-Za-z]+/)?(SiteStore|AppCli)\.|^gui\.(site_list|site_editor)_test$'
 cli_tests='^unit\.([A-Za-z]+/)?(CommandLineSyntax|Stores|SiteRecord)\.|^e2e\.AppCli\.'
@@ -93,7 +93,7 @@ core-refusal-order-swapped @@ app/core/ConnectionCheck.cpp @@ "    if (disabled)
 cli-option-value-off-by-one @@ app/cli/CommandLine.cpp @@ "i + 1 >= arguments.size()" @@ "i + 2 >= arguments.size()" @@ cli
 sync-group-rename-inverted @@ helper/sync/TemplateGroups.cpp @@ "if (parentOf(source) == parentOf(destination))" @@ "if (parentOf(source) != parentOf(destination))" @@ sync
 fs-remove-wrong-kind @@ helper/fs/VolumeEventQueue.cpp @@ "return to.fileRemoved(event.path);" @@ "return to.folderRemoved(event.path);" @@ fs
-tree-moved-record-wrong-path @@ helper/tree/WebsiteInUse.cpp @@ "source->second.paths.removeOne(from);" @@ "source->second.paths.removeOne(to);" @@ tree
+tree-subtree-takes-look-alikes @@ helper/tree/RecordTree.cpp @@ "const QString prefix = path + u'/';" @@ "const QString prefix = path;" @@ tree
 addon-cut-short-missed @@ common/addon/HttpClient.cpp @@ "received < length.toLongLong();" @@ "received <= length.toLongLong();" @@ addon
 core-out-of-date-inverted @@ app/core/ConnectionCheck.cpp @@ "compareVersions(*wanted, *version) > 0)" @@ "compareVersions(*wanted, *version) < 0)" @@ core
 cli-dash-is-option @@ app/cli/CommandLine.cpp @@ " || argument == QStringLiteral(\"-\")" @@ "" @@ cli

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tree/WebsiteInUse.h"
+#include "tree/RecordTree.h"
 
 #include <QString>
 #include <QtGlobal>

@@ -113,10 +113,9 @@ QStringList PendingView::unconfirmedFiles() const {
         if (const LocalFile* known = files_.at(file))
             confirmed = known->confirmed;
         else
-            confirmed = site_.withDictionaries([&](PathDictionaries& d) -> std::optional<ContentDigest> {
-                const auto record = d.fileDictionary.find(order_.recordPathOf(file));
-                return record == d.fileDictionary.end() ? std::nullopt
-                                                        : std::optional(record->second.encodedData);
+            confirmed = site_.withRecords([&](const RecordTree& records) -> std::optional<ContentDigest> {
+                const FileRecord* record = records.file(order_.recordPathOf(file));
+                return record ? std::optional(record->encodedData) : std::nullopt;
             });
         const FileContent content = readFile(file);
         if (content.kind == FileContent::Kind::regular &&

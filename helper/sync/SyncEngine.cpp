@@ -109,9 +109,9 @@ void SyncEngine::fileOpened(const QString& path) {
     const QString file = fullPath(path);
     logLine(file);
     const std::optional<FileRecord> record =
-        site_.withDictionaries([&](PathDictionaries& d) -> std::optional<FileRecord> {
-            const auto found = d.fileDictionary.find(file);
-            return found == d.fileDictionary.end() ? std::nullopt : std::optional(found->second);
+        site_.withRecords([&](const RecordTree& records) -> std::optional<FileRecord> {
+            const FileRecord* found = records.file(file);
+            return found ? std::optional(*found) : std::nullopt;
         });
     if (!record)
         return volume_.fileCurrent(path, mark);
@@ -289,7 +289,7 @@ SyncEngine::RefreshOutcome SyncEngine::refresh(QString* why) {
     resume();
     if (!rebuilt)
         return notKept();
-    site_.withDictionaries([this](const PathDictionaries& d) { client_.checkDefaultGroup(d); });
+    site_.withRecords([this](const RecordTree& records) { client_.checkDefaultGroup(records); });
     return RefreshOutcome::rebuilt;
 }
 

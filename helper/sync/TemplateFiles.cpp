@@ -48,9 +48,9 @@ LocalFile* TemplateFiles::itemAt(const QString& path) {
         if (item->sitePath == recorded)
             return nullptr;
     const std::optional<FileRecord> record =
-        site_.withDictionaries([&](PathDictionaries& d) -> std::optional<FileRecord> {
-            const auto found = d.fileDictionary.find(recorded);
-            return found == d.fileDictionary.end() ? std::nullopt : std::optional(found->second);
+        site_.withRecords([&](const RecordTree& records) -> std::optional<FileRecord> {
+            const FileRecord* found = records.file(recorded);
+            return found ? std::optional(*found) : std::nullopt;
         });
     if (!record)
         return nullptr;
@@ -78,13 +78,8 @@ void TemplateFiles::created(const QString& file) {
     logLine(QStringLiteral("Creating template"));
     logLine(QStringLiteral("Found a file that is changed"));
     logLine(nameOf(file));
-    if (belowHiddenName(file.mid(mirror_.size()))) {
-        site_.withDictionaries([&](PathDictionaries& d) {
-            if (auto parent = d.folderDictionary.find(parentOf(file)); parent != d.folderDictionary.end())
-                parent->second.paths.append(file);
-        });
+    if (belowHiddenName(file.mid(mirror_.size())))
         return;
-    }
     if (reclaim(file)) {
         LocalFile& back = *files_.at(file);
         back.dirty = true;
@@ -162,19 +157,7 @@ void TemplateFiles::removed(const QString& file) {
 }
 
 void TemplateFiles::deleteNow(LocalFile* item, const QString& file) {
-    site_.withDictionaries([&](PathDictionaries& d) {
-        if (auto parent = d.folderDictionary.find(parentOf(file)); parent != d.folderDictionary.end()) {
-            const QStringList old = parent->second.paths;
-            parent->second.paths.clear();
-            for (const QString& entry : old) {
-                logLine(QStringLiteral("This is a temporary path: ") + entry +
-                        QStringLiteral(", this is the path to check ") + file);
-                if (entry != file)
-                    parent->second.paths.append(entry);
-            }
-        }
-        d.fileDictionary.erase(file);
-    });
+    site_.withRecords([&](RecordTree& records) { records.erase(file); });
     if (!item)
         return;
     files_.unlink(file);
@@ -373,11 +356,11 @@ void TemplateFiles::groupMovedOnSite(const QString& from, const QString& to) {
 void TemplateFiles::refreshGroupIDs() {
     // From the folder, not the template's own record: a template deleted while its group was renamed has no
     // record any more, and its delete still needs the group's new identifier.
-    site_.withDictionaries([&](PathDictionaries& d) {
+    site_.withRecords([&](const RecordTree& records) {
         for (const auto& [key, item] : files_.all()) {
-            const auto folder = d.folderDictionary.find(parentOf(item->sitePath));
-            if (item->onSite && folder != d.folderDictionary.end() && folder->second.templateGroupID)
-                item->groupID = *folder->second.templateGroupID;
+            const FolderRecord* folder = records.folder(parentOf(item->sitePath));
+            if (item->onSite && folder && folder->templateGroupID)
+                item->groupID = *folder->templateGroupID;
         }
     });
 }

@@ -12,11 +12,11 @@
 namespace folvane {
 
 class AddonClient;
-struct PathDictionaries;
+class RecordTree;
 class WebsiteInUse;
 
 // The template groups of the synchronisation: turns folder operations on the volume into group requests
-// and keeps the path dictionaries in step, re-keying everything below a folder whose path changed. Group
+// and keeps the records in step, re-keying everything below a folder whose path changed. Group
 // requests go out one at a time, in the order the user made the changes, each reading the identifiers it
 // needs when it goes (a rename or move changes those of everything below). Each change is entered in the
 // ChangeOrder, so what happens inside a folder whose group is being created, renamed or moved waits until
@@ -58,10 +58,11 @@ private:
     // The identifier a group has after a rename or move to `parentID` as `name`: ExpressionEngine keeps it,
     // WordPress names a group by its path.
     QString movedGroupID(const QString& oldID, const QString& parentID, const QString& name) const;
-    void updateMovedPathsRecursive(const QString& path, const QString& groupID);
+    // The group at `folder` has the identifier `groupID` now; the records below take what follows from it.
+    void regroup(const QString& folder, const std::optional<QString>& groupID);
     // The group a folder stands for: its record's identifier, the empty one (the top level) for the volume
     // itself, nothing for a folder that is no group.
-    std::optional<QString> groupIDOf(const PathDictionaries& d, const QString& folder) const;
+    std::optional<QString> groupIDOf(const RecordTree& records, const QString& folder) const;
     // The records follow a folder move the site confirmed.
     bool moved(const QString& source, const QString& destination, const std::optional<QString>& newID);
 

@@ -66,12 +66,9 @@ void TemplateRequests::create(Key key) {
     const QString file = item->path;
     logLine(QStringLiteral("filePath: ") + file);
     const std::optional<QString> groupID =
-        site_.withDictionaries([&](PathDictionaries& d) -> std::optional<QString> {
-            auto parent = d.folderDictionary.find(parentOf(file));
-            if (parent == d.folderDictionary.end())
-                return std::nullopt;
-            parent->second.paths.append(file);
-            return parent->second.templateGroupID;
+        site_.withRecords([&](const RecordTree& records) -> std::optional<QString> {
+            const FolderRecord* parent = records.folder(parentOf(file));
+            return parent ? parent->templateGroupID : std::nullopt;
         });
     if (!groupID || !isRegularFile(file)) {
         // A file outside any known template group, a link or a special file stays on this computer only.
@@ -139,8 +136,8 @@ void TemplateRequests::recordCreated(Key key, const QString& file, const QString
     item.onSite = true;
     item.groupID = group;
     item.templateID = *result.id;
-    site_.withDictionaries([&](PathDictionaries& d) {
-        d.fileDictionary[file] = FileRecord{nameOf(file), group, *result.id, ContentDigest::ofBase64(data)};
+    site_.withRecords([&](RecordTree& records) {
+        records.setFile(file, FileRecord{nameOf(file), group, *result.id, ContentDigest::ofBase64(data)});
     });
     item.refused = !result.success;
     if (!result.success) {
@@ -205,9 +202,9 @@ void TemplateRequests::sendUpdate(Key key, const QByteArray& data, const Content
     logLine(QStringLiteral("t_GroupID: ") + item.groupID);
     logLine(QStringLiteral("t_ID: ") + item.templateID);
     logLine(QStringLiteral("data: ") + forLog(data));
-    site_.withDictionaries([&](PathDictionaries& d) {
-        if (auto record = d.fileDictionary.find(item.sitePath); record != d.fileDictionary.end())
-            record->second.encodedData = digest;
+    site_.withRecords([&](RecordTree& records) {
+        if (FileRecord* record = records.file(item.sitePath))
+            record->encodedData = digest;
     });
     client_.updateTemplate(item.groupID, item.templateID, QString::fromLatin1(data),
                            [this, key, digest, done](const AddonResult& result) {
@@ -264,9 +261,9 @@ void TemplateRequests::move(Key key, const QString& from, const QString& to) {
             if (from == to)
                 return done(RequestScheduler::Result::confirmed);
             const std::optional<QString> toGroup =
-                site_.withDictionaries([&](PathDictionaries& d) -> std::optional<QString> {
-                    const auto parent = d.folderDictionary.find(parentOf(to));
-                    return parent == d.folderDictionary.end() ? std::nullopt : parent->second.templateGroupID;
+                site_.withRecords([&](const RecordTree& records) -> std::optional<QString> {
+                    const FolderRecord* parent = records.folder(parentOf(to));
+                    return parent ? parent->templateGroupID : std::nullopt;
                 });
             if (!toGroup) {
                 // Moved out of every known group: the site keeps the template, the file stays local.
@@ -302,8 +299,9 @@ void TemplateRequests::recordMoved(Key key, const QString& from, const QString& 
     moved->groupID = toGroup;
     moved->templateID = newID.value_or(moved->templateID);
     moved->sitePath = to;
-    site_.withDictionaries([&](PathDictionaries& d) {
-        if (FileRecord* record = d.moveFileRecord(from, to)) {
+    site_.withRecords([&](RecordTree& records) {
+        if (records.file(from) && records.moveSubtree(from, to)) {
+            FileRecord* record = records.file(to);
             record->templateGroupID = toGroup;
             record->templateID = moved->templateID;
         }
