@@ -196,8 +196,15 @@ void TemplateFiles::moved(const QString& source, const QString& destination) {
     files_.place(*item, destination);
     if (item->watch)
         item->watch->moveTo(destination);
-    if (item->creating || !item->onSite)
+    // A hidden name is never sent: the template stays on the site as it is, and the file stays here.
+    const bool hidden = belowHiddenName(destination.mid(mirror_.size()));
+    if (item->creating || !item->onSite) {
+        if (hidden && !queue_.hasPending(item->key))
+            forget(item->key);
         return; // the create goes out under the name the file has then
+    }
+    if (hidden) // nothing written there reaches the template; only the grace may bring the name back
+        files_.unlink(destination);
     // Perhaps an editor setting the file aside before it writes a new one under the name (vim's backup).
     holdAway(source, item->key, destination);
 }
@@ -240,6 +247,8 @@ void TemplateFiles::graceOver(const QString& path, const ReplaceGrace::Away& awa
         return reportPending();
     if (away.renamedTo.isEmpty())
         deleteNow(found, path);
+    else if (belowHiddenName(found->path.mid(mirror_.size())))
+        forget(away.key);
     else
         requests_.move(away.key, path, found->path);
     reportPending();

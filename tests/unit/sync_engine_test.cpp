@@ -501,8 +501,10 @@ TEST_P(SyncEngineTest, NothingBelowAHiddenNameOrAFolderWithoutAGroupReachesTheSi
     h.write("/news/.git/hooks/pre-commit.sample", "#!/bin/sh\n");
     h.write("/news/.git/refs/heads/main", "0123abcd\n");
     h.write("/.hidden/inner/page.html", "hidden\n");
-    // A group's folder hidden: the group stays on the site untouched.
+    // A group's folder or a template's file hidden: the site keeps it untouched.
     h.rename("/site", "/.site");
+    h.rename("/news/index.html", "/news/.index.html");
+    h.append("/news/.index.html", "hidden edit\n");
     h.append("/.site/index.html", "hidden edit\n");
     h.addon().script = {FakeAddon::Fate::refused};
     h.mkdir("/refused");
