@@ -41,7 +41,7 @@ void SyncEngine::reportFiles() {
 }
 
 QList<PendingFile> SyncEngine::pendingFiles() const {
-    QList<PendingFile> files = files_.pendingFiles();
+    QList<PendingFile> files = files_.pendingFiles() + groups_.refusals();
     // A file still on its way shows that; its notice comes back once it is confirmed.
     for (const PendingFile& notice : siteCheck_.notices())
         if (std::none_of(files.begin(), files.end(),
@@ -285,6 +285,7 @@ SyncEngine::RefreshOutcome SyncEngine::refresh(QString* why) {
         if (siteCheck_.keepIfChangedElsewhere(unsettled.at(path), text))
             files_.siteHolds(path, ContentDigest::ofContent(text));
     files_.forgetAllBut(kept);
+    groups_.forgetRefusals();
     letGo();
     resume();
     if (!rebuilt)

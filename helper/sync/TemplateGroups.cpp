@@ -24,6 +24,8 @@ TemplateGroups::TemplateGroups(WebsiteInUse& site, AddonClient& client, ChangeOr
 void TemplateGroups::enqueueGroupRequest(const QStringList& folders, const QString& settleBelow,
                                          Prepare prepare, bool isMove) {
     const ChangeOrder::Order order = order_.next();
+    for (const QString& folder : folders)
+        refused_.erase(folder);
     order_.groupChangeQueued(order, folders, isMove);
     queued_.push_back(order);
     auto prepared = std::make_shared<Send>();
@@ -69,8 +71,9 @@ void TemplateGroups::create(const QString& folder, std::function<void(bool made)
             made(isGroup);
         };
         return [=, this, parentID = *parentID](const Done& done) {
-            client_.createGroup(name, parentID, [=](const AddonResult& result) {
+            client_.createGroup(name, parentID, [=, this](const AddonResult& result) {
                 if (!result.transportFailed) {
+                    noteAnswer(folder, result);
                     answered(result);
                     return done(RequestScheduler::resultOf(result));
                 }
@@ -98,12 +101,14 @@ void TemplateGroups::remove(const QString& folder) {
                 records.erase(folder);
                 return id;
             });
-        return [this, groupID](const Done& done) {
+        return [this, folder, groupID](const Done& done) {
             if (!groupID)
                 return done(RequestScheduler::Result::confirmed);
-            client_.deleteGroup(*groupID, [done, id = *groupID](const AddonResult& result) {
-                if (!result.transportFailed)
+            client_.deleteGroup(*groupID, [this, folder, done, id = *groupID](const AddonResult& result) {
+                if (!result.transportFailed) {
+                    noteAnswer(folder, result);
                     return done(RequestScheduler::resultOf(result));
+                }
                 done.lost([id](const SiteIndex& site) { return !site.groups.count(id); });
             });
         };
@@ -164,9 +169,10 @@ RequestScheduler::Send TemplateGroups::rename(const QString& source, const QStri
     const QString newID = parentID ? movedGroupID(*oldID, *parentID, name) : *oldID;
     regroup(destination, newID);
     order_.groupRecordsMoved(source, destination);
-    return [this, oldID = *oldID, newID, name, answered](const Done& done) {
-        client_.renameGroup(oldID, name, [=](const AddonResult& result) {
+    return [this, oldID = *oldID, newID, name, destination, answered](const Done& done) {
+        client_.renameGroup(oldID, name, [=, this](const AddonResult& result) {
             if (!result.transportFailed) {
+                noteAnswer(destination, result);
                 answered(true);
                 return done(RequestScheduler::resultOf(result));
             }
@@ -220,8 +226,9 @@ RequestScheduler::Send TemplateGroups::moveToParent(const QString& source, const
                 answered(progress->followed);
                 return done(RequestScheduler::Result::confirmed);
             }
-            client_.renameGroup(*progress->movedID, name, [=](const AddonResult& result) {
+            client_.renameGroup(*progress->movedID, name, [=, this](const AddonResult& result) {
                 if (!result.transportFailed) {
+                    noteAnswer(destination, result);
                     answered(progress->followed);
                     return done(RequestScheduler::resultOf(result));
                 }
@@ -235,12 +242,13 @@ RequestScheduler::Send TemplateGroups::moveToParent(const QString& source, const
         };
         if (progress->movedID)
             return renameAfter();
-        client_.moveGroup(groupID, toParent, [=](const AddonResult& result) {
+        client_.moveGroup(groupID, toParent, [=, this](const AddonResult& result) {
             if (result.success) {
                 movedOnSite(result.id);
                 return renameAfter();
             }
             if (!result.transportFailed) {
+                noteAnswer(destination, result);
                 answered(false);
                 return done(RequestScheduler::Result::refused);
             }
@@ -285,6 +293,20 @@ void TemplateGroups::regroup(const QString& folder, const std::optional<QString>
                 records.folder(path)->templateGroupID = parentID.value_or(QString()) + u'/' + nameOf(path);
         }
     });
+}
+
+void TemplateGroups::noteAnswer(const QString& folder, const AddonResult& result) {
+    if (result.success)
+        refused_.erase(folder);
+    else
+        refused_[folder] = result.message.value_or(QString());
+}
+
+QList<PendingFile> TemplateGroups::refusals() const {
+    QList<PendingFile> folders;
+    for (const auto& [folder, message] : refused_)
+        folders.append({folder.mid(mirror_.size()), PendingFile::State::refused, message});
+    return folders;
 }
 
 std::optional<QString> TemplateGroups::groupIDOf(const RecordTree& records, const QString& folder) const {

@@ -1,17 +1,20 @@
 #pragma once
 
 #include "ChangeOrder.h"
+#include "PendingFiles.h"
 #include "RequestScheduler.h"
 
 #include <QObject>
 #include <QString>
 #include <deque>
 #include <functional>
+#include <map>
 #include <optional>
 
 namespace folvane {
 
 class AddonClient;
+struct AddonResult;
 class RecordTree;
 class WebsiteInUse;
 
@@ -39,6 +42,11 @@ public:
     // records followed the folder to `destination`.
     void move(const QString& source, const QString& destination, std::function<void(bool followed)> answered);
 
+    // The folders whose last change the site refused, with what it said (a later change of the folder, or a
+    // refresh, starts again).
+    QList<PendingFile> refusals() const;
+    void forgetRefusals() { refused_.clear(); }
+
 private:
     using Done = RequestScheduler::Done;
     using Send = RequestScheduler::Send;
@@ -63,6 +71,8 @@ private:
     // The group a folder stands for: its record's identifier, the empty one (the top level) for the volume
     // itself, nothing for a folder that is no group.
     std::optional<QString> groupIDOf(const RecordTree& records, const QString& folder) const;
+    // Keeps what the site said when it refused the change of `folder`.
+    void noteAnswer(const QString& folder, const AddonResult& result);
     // The records follow a folder move the site confirmed.
     bool moved(const QString& source, const QString& destination, const std::optional<QString>& newID);
 
@@ -72,6 +82,7 @@ private:
     QString mirror_;
     RequestScheduler& queue_;
     std::deque<ChangeOrder::Order> queued_; // the group lane's changes, oldest first
+    std::map<QString, QString> refused_;    // folder -> the add-on's message
 };
 
 } // namespace folvane

@@ -512,6 +512,8 @@ TEST_P(SyncEngineTest, NothingBelowAHiddenNameOrAFolderWithoutAGroupReachesTheSi
     h.write("/refused/inner/page.html", "inner\n");
     ASSERT_TRUE(h.settle());
     EXPECT_EQ(h.siteTree(), before);
+    EXPECT_EQ(h.engine().pendingFiles(),
+              QList<PendingFile>({{"/refused", PendingFile::State::refused, "Refused by the test."}}));
 }
 
 // A save that waits for the site to answer an earlier folder change is listed as waiting, not as sent.
