@@ -11,6 +11,7 @@
 //   whole;
 // - the bounds hold (small ones here, so that inputs reach them): no more templates and groups than they
 //   allow, and no file larger than a template may be.
+#include "../tests/unit/RecordsText.h"
 #include "FuzzCheck.h"
 #include "LenientJson.h"
 #include "tree/MirrorBuilder.h"
@@ -71,41 +72,14 @@ bool isProperRelativePath(const QString& relative) {
     return true;
 }
 
-// The records of `site` with keys and child paths relative to its mirror, checking each lies inside it.
-PathDictionaries relativeRecords(WebsiteInUse& site, const QString& mirror) {
-    const auto relative = [&](const QString& path) {
-        check(path.startsWith(mirror) && isProperRelativePath(path.mid(mirror.size())),
-              "a record lies outside its mirror:", path.toStdString());
-        return path.mid(mirror.size());
-    };
-    PathDictionaries relativeOnes;
-    site.withDictionaries([&](const PathDictionaries& d) {
-        for (const auto& [path, record] : d.folderDictionary) {
-            FolderRecord& copy = relativeOnes.folderDictionary[relative(path)] = record;
-            for (QString& child : copy.paths)
-                child = relative(child);
-        }
-        for (const auto& [path, record] : d.fileDictionary)
-            relativeOnes.fileDictionary.emplace(relative(path), record);
+// The records of `site` as text, keys relative to its mirror, checking each lies inside it.
+std::string relativeRecords(WebsiteInUse& site, const QString& mirror) {
+    site.withRecords([&](const RecordTree& records) {
+        for (const auto& [path, entry] : records.all())
+            check(path.startsWith(mirror) && isProperRelativePath(path.mid(mirror.size())),
+                  "a record lies outside its mirror:", path.toStdString());
     });
-    return relativeOnes;
-}
-
-bool sameRecords(const PathDictionaries& a, const PathDictionaries& b) {
-    const auto sameFolder = [](const auto& x, const auto& y) {
-        return x.first == y.first && x.second.name == y.second.name &&
-               x.second.templateGroupID == y.second.templateGroupID &&
-               x.second.isSpecial == y.second.isSpecial && x.second.paths == y.second.paths;
-    };
-    const auto sameFile = [](const auto& x, const auto& y) {
-        return x.first == y.first && x.second.name == y.second.name &&
-               x.second.templateGroupID == y.second.templateGroupID &&
-               x.second.templateID == y.second.templateID && x.second.encodedData == y.second.encodedData;
-    };
-    return std::equal(a.folderDictionary.begin(), a.folderDictionary.end(), b.folderDictionary.begin(),
-                      b.folderDictionary.end(), sameFolder) &&
-           std::equal(a.fileDictionary.begin(), a.fileDictionary.end(), b.fileDictionary.begin(),
-                      b.fileDictionary.end(), sameFile);
+    return recordsText(site, mirror);
 }
 
 } // namespace
@@ -162,15 +136,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check(content != "<other>", "the walker made a link or a special file:", path);
     }
 
-    const PathDictionaries records = relativeRecords(site, spooled.mirrorFolder());
-    const PathDictionaries streamedRecords = relativeRecords(streamedSite, streamed.mirrorFolder());
+    const std::string records = relativeRecords(site, spooled.mirrorFolder());
+    const std::string streamedRecords = relativeRecords(streamedSite, streamed.mirrorFolder());
     check(contentsOf(spooled.mirrorFolder().toStdString()) ==
               contentsOf(streamed.mirrorFolder().toStdString()),
           "the spooled answer built another tree than the streamed one");
-    check(sameRecords(records, streamedRecords),
-          "the spooled answer made other records than the streamed one");
-    check(qint64(records.fileDictionary.size()) <= bounds.templates, "more templates than the bound allows");
-    check(qint64(records.folderDictionary.size()) <= bounds.groups, "more groups than the bound allows");
+    check(records == streamedRecords, "the spooled answer made other records than the streamed one");
+    const auto [groups, templates] = site.withRecords([](const RecordTree& tree) {
+        return std::pair{tree.folderCount(), tree.fileCount()};
+    });
+    check(templates <= bounds.templates, "more templates than the bound allows");
+    check(groups <= bounds.groups, "more groups than the bound allows");
     for (const auto& [path, content] : contentsOf(spooled.mirrorFolder().toStdString()))
         check(qint64(content.size()) <= bounds.templateBytes, "a file larger than a template may be:", path);
     return 0;

@@ -42,7 +42,7 @@ export CCACHE_DIR=${CCACHE_DIR:-/work/ccache} CCACHE_BASEDIR=${CCACHE_BASEDIR:-/
 # (the slow random end-to-end runs left out, so that a whole run stays within the better part of an hour).
 sync_tests='^unit\.([A-Za-z]+/)?(SyncEngineTest|RequestScheduler|ChangeOrder)\.|^e2e\.([A-Za-z]+/)?FolderSync\.'
 fs_tests='^unit\.([A-Za-z]+/)?(Volume|GatedVolume|ImpatientVolume|UncachedVolume|VolumeMount)\.|^e2e\.([A-Za-z]+/)?(VolumeLifecycle|VolumeMount)\.'
-tree_tests='^unit\.([A-Za-z]+/)?(MirrorBuilder|TemplateListSpool|ContentDigest|StableHash|Paths|SyncEngineTest)\.|^e2e\.([A-Za-z]+/)?(HelperStartup|HostileAnswers)\.'
+tree_tests='^unit\.([A-Za-z]+/)?(MirrorBuilder|RecordTree|TemplateListSpool|ContentDigest|StableHash|Paths|SyncEngineTest)\.|^e2e\.([A-Za-z]+/)?(HelperStartup|HostileAnswers)\.'
 addon_tests='^unit\.([A-Za-z]+/)?(FormEncoding|HelperCommandLine|HttpClient[A-Za-z]*|AddonUrls|CmsTag)\.|^e2e\.([A-Za-z]+/)?(AddonOperations[A-Za-z]*|HelperLogin|HelperCommandLine|HelperStartup)\.'
 core_tests='^unit\.([A-Za-z]+/)?(SiteListMerge|Stores|SiteRecord|ConnectionCheckRules|ConnectionControlRules|PropertyLists)\.|^e2e\.([A-Za-z]+/)?(SiteStore|AppCli)\.|^gui\.(site_list|site_editor)_test$'
 cli_tests='^unit\.([A-Za-z]+/)?(CommandLineSyntax|Stores|SiteRecord)\.|^e2e\.AppCli\.'
@@ -67,19 +67,19 @@ tree-name-max-off-by-one @@ helper/tree/SafeName.cpp @@ "name.toUtf8().size() <=
 addon-form-order-inverted @@ common/addon/FormEncoding.cpp @@ "return a.first < b.first;" @@ "return a.first > b.first;" @@ addon
 core-same-entry-ignores-user @@ app/core/SiteListManager.cpp @@ "a.dirtyURL == b.dirtyURL && a.login == b.login;" @@ "a.dirtyURL == b.dirtyURL;" @@ core
 cli-own-title-refused @@ app/cli/SiteCommands.cpp @@ "if (sameTitle >= 0 && sameTitle != position)" @@ "if (sameTitle >= 0)" @@ cli
-sync-unchanged-inverted @@ helper/sync/TemplateFiles.cpp @@ "if (item.confirmed == digest)" @@ "if (item.confirmed != digest)" @@ sync
+sync-unchanged-inverted @@ helper/sync/TemplateRequests.cpp @@ "if (item.confirmed == digest)" @@ "if (item.confirmed != digest)" @@ sync
 fs-exchange-is-move @@ helper/fs/LoopbackFS.cpp @@ "if (result != 0 || (flags & RENAME_EXCHANGE))" @@ "if (result != 0)" @@ fs
 tree-dotdot-allowed @@ helper/tree/SafeName.cpp @@ " && name != QLatin1String(\"..\")" @@ "" @@ tree
 addon-move-urls-swapped @@ common/addon/AddonUrls.cpp @@ "action(\"move_template_group\"),\n            action(\"move_template\")}" @@ "action(\"move_template\"),\n            action(\"move_template_group\")}" @@ addon
 core-remove-wrong-index @@ app/core/SiteListManager.cpp @@ "current.erase(current.begin() + at);" @@ "current.erase(current.begin());" @@ core
 cli-user-not-required @@ app/cli/SiteCommands.cpp @@ "if (!title || !url || !user) {" @@ "if (!title || !url) {" @@ cli
-sync-rename-during-create-dropped @@ helper/sync/TemplateFiles.cpp @@ "    if (item.path != item.sitePath)\n        enqueueMove(key, item.sitePath, item.path);\n" @@ "" @@ sync
+sync-rename-during-create-dropped @@ helper/sync/TemplateRequests.cpp @@ "    if (item.path != item.sitePath)\n        move(key, item.sitePath, item.path);\n" @@ "" @@ sync
 fs-move-swapped @@ helper/fs/LoopbackFS.cpp @@ "fs().events_.moved(source, destination);" @@ "fs().events_.moved(destination, source);" @@ fs
 tree-partials-wrong-group @@ helper/tree/MirrorBuilder.cpp @@ "*textID == QLatin1String(\"snippets\") ? QStringLiteral(\"Partials\")" @@ "*textID == QLatin1String(\"variables\") ? QStringLiteral(\"Partials\")" @@ tree
 addon-query-off-by-one @@ common/addon/AddonUrls.cpp @@ "url.indexOf(u'?') + 1;" @@ "url.indexOf(u'?');" @@ addon
 core-https-prefix-off-by-one @@ app/core/BaseWebsite.cpp @@ "return QStringLiteral(\"http://www.\") + text.mid(8);" @@ "return QStringLiteral(\"http://www.\") + text.mid(7);" @@ core
 cli-pref-value-inverted @@ app/cli/PrefsCommands.cpp @@ "changePreference(*title, on ? 1 : 0)" @@ "changePreference(*title, on ? 0 : 1)" @@ cli
-sync-update-ids-swapped @@ helper/sync/TemplateFiles.cpp @@ "client_.updateTemplate(item.groupID, item.templateID," @@ "client_.updateTemplate(item.templateID, item.groupID," @@ sync
+sync-update-ids-swapped @@ helper/sync/TemplateRequests.cpp @@ "client_.updateTemplate(item.groupID, item.templateID," @@ "client_.updateTemplate(item.templateID, item.groupID," @@ sync
 fs-truncate-unreported @@ helper/fs/LoopbackFS.cpp @@ "size));\n        if (result == 0)\n            fs().report(&VolumeEvents::fileWritten, path);" @@ "size));" @@ fs
 tree-ee-special-inverted @@ helper/tree/MirrorBuilder.cpp @@ "if (group.id.is_number_integer() && group.isSpecial) {" @@ "if (group.id.is_number_integer() && !group.isSpecial) {" @@ tree
 addon-caching-wrong-position @@ common/addon/HelperCommandLine.cpp @@ "parsed.caching = textBoolValue(args.at(13));" @@ "parsed.caching = textBoolValue(args.at(12));" @@ addon
@@ -93,11 +93,11 @@ core-refusal-order-swapped @@ app/core/ConnectionCheck.cpp @@ "    if (disabled)
 cli-option-value-off-by-one @@ app/cli/CommandLine.cpp @@ "i + 1 >= arguments.size()" @@ "i + 2 >= arguments.size()" @@ cli
 sync-group-rename-inverted @@ helper/sync/TemplateGroups.cpp @@ "if (parentOf(source) == parentOf(destination))" @@ "if (parentOf(source) != parentOf(destination))" @@ sync
 fs-remove-wrong-kind @@ helper/fs/VolumeEventQueue.cpp @@ "return to.fileRemoved(event.path);" @@ "return to.folderRemoved(event.path);" @@ fs
-tree-moved-record-wrong-path @@ helper/tree/WebsiteInUse.cpp @@ "source->second.paths.removeOne(from);" @@ "source->second.paths.removeOne(to);" @@ tree
+tree-subtree-takes-look-alikes @@ helper/tree/RecordTree.cpp @@ "const QString prefix = path + u'/';" @@ "const QString prefix = path;" @@ tree
 addon-cut-short-missed @@ common/addon/HttpClient.cpp @@ "received < length.toLongLong();" @@ "received <= length.toLongLong();" @@ addon
 core-out-of-date-inverted @@ app/core/ConnectionCheck.cpp @@ "compareVersions(*wanted, *version) > 0)" @@ "compareVersions(*wanted, *version) < 0)" @@ core
 cli-dash-is-option @@ app/cli/CommandLine.cpp @@ " || argument == QStringLiteral(\"-\")" @@ "" @@ cli
-sync-group-delete-does-not-wait @@ helper/sync/TemplateGroups.cpp @@ "if (settleBelow.isEmpty() || !order_.waitForFileRequests(order, settleBelow, send))" @@ "if (true)" @@ sync
+sync-group-delete-does-not-wait @@ helper/sync/TemplateGroups.cpp @@ "return !settleBelow.isEmpty() && order_.waitForFileRequests(order, settleBelow, whenFree);" @@ "return false;" @@ sync
 EOF
 )
 

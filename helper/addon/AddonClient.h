@@ -9,7 +9,7 @@
 
 namespace folvane {
 
-struct PathDictionaries;
+class RecordTree;
 
 // What the add-on answered to one template or group request.
 struct AddonResult {
@@ -56,7 +56,7 @@ public:
     // what it writes to.
     virtual ListTransfer streamTemplateList(const std::function<void(QByteArrayView)>& sink) = 0;
     // Warns, as after every download of the list, when the records built from it hold no default group.
-    virtual void checkDefaultGroup(const PathDictionaries& tree) = 0;
+    virtual void checkDefaultGroup(const RecordTree& records) = 0;
 };
 
 } // namespace folvane

@@ -133,12 +133,15 @@ HttpAddonClient::streamTemplateList(const std::function<void(QByteArrayView)>& s
     return *outcome;
 }
 
-void HttpAddonClient::checkDefaultGroup(const PathDictionaries& tree) {
+void HttpAddonClient::checkDefaultGroup(const RecordTree& records) {
     bool found = false;
-    for (const auto& [path, folder] : tree.folderDictionary) {
-        const std::optional<QString>& id = folder.templateGroupID;
+    for (const auto& [path, entry] : records.all()) {
+        const auto* folder = std::get_if<FolderRecord>(&entry.record);
+        if (!folder)
+            continue;
+        const std::optional<QString>& id = folder->templateGroupID;
         const bool pseudo = id && (*id == QLatin1String("variables") || *id == QLatin1String("snippets"));
-        found = found || (!pseudo && folder.isSpecial.value_or(false));
+        found = found || (!pseudo && folder->isSpecial.value_or(false));
     }
     if (options_.defaultGroupAlert && site_.cms == CMS::expressionEngine && !found)
         sendNotification(QStringLiteral("Warning"), QStringLiteral("Default template group not set."));

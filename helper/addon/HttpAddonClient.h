@@ -39,7 +39,7 @@ public:
     bool logIn();
     // Logs in, asks for the status, then fetches "list_all" into `sink`.
     ListTransfer streamTemplateList(const std::function<void(QByteArrayView)>& sink) override;
-    void checkDefaultGroup(const PathDictionaries& tree) override;
+    void checkDefaultGroup(const RecordTree& records) override;
 
     void createTemplate(const QString& groupID, const QString& name, const QString& data, Done done) override;
     void updateTemplate(const QString& groupID, const QString& templateID, const QString& data,

@@ -88,12 +88,11 @@ void HelperApp::start() {
     QStringList leftOver;
     if (!setLeftOverMirrorsAside(&leftOver) || !buildMirror())
         return;
-    const auto [groups, files] = site_.withDictionaries([this](const PathDictionaries& d) {
-        client_->checkDefaultGroup(d);
-        return std::pair{d.folderDictionary.size(), d.fileDictionary.size()};
+    const auto [groups, files] = site_.withRecords([this](const RecordTree& records) {
+        client_->checkDefaultGroup(records);
+        return std::pair{records.folderCount(), records.fileCount()};
     });
-    logLine(logline::foundTemplates(static_cast<qsizetype>(groups), static_cast<qsizetype>(files),
-                                    mirrorFolder()));
+    logLine(logline::foundTemplates(groups, files, mirrorFolder()));
     keepLostEdits(leftOver);
 
     mount();
@@ -149,7 +148,7 @@ bool HelperApp::buildMirror() {
     constexpr int firstPauseMs = 1000;
     for (int attempt = 1;; ++attempt) {
         // Every attempt starts from an empty mirror and no records: nothing of a broken list stays.
-        site_.withDictionaries([](PathDictionaries& d) { d = {}; });
+        site_.withRecords([](RecordTree& records) { records = {}; });
         mirrorBuilder_ = std::make_unique<MirrorBuilder>(baseFolder_, site_);
         logLine(QStringLiteral("Parsing"));
         const auto transfer = client_->streamTemplateList([this](QByteArrayView chunk) {

@@ -41,17 +41,12 @@ bool MirrorRefresh::rebuild(TemplateListSpool& list, const std::set<QString>& ke
 
     logLine(QStringLiteral("Checking for new files and folders"));
     QStringList goneFiles, goneFolders;
-    const auto takeGone = [&recorded](auto& dictionary, QStringList& gone) {
-        std::erase_if(dictionary, [&](const auto& entry) {
-            if (recorded.count(entry.first))
-                return false;
-            gone << entry.first;
-            return true;
-        });
-    };
-    site_.withDictionaries([&](PathDictionaries& d) {
-        takeGone(d.fileDictionary, goneFiles);
-        takeGone(d.folderDictionary, goneFolders);
+    site_.withRecords([&](RecordTree& records) {
+        for (const auto& [path, entry] : records.all())
+            if (!recorded.count(path))
+                (std::holds_alternative<FileRecord>(entry.record) ? goneFiles : goneFolders) << path;
+        for (const QString& path : goneFiles + goneFolders)
+            records.erase(path);
     });
     for (const QString& path : std::as_const(goneFiles)) {
         logLine(QStringLiteral("Deleted File Found"));
@@ -99,11 +94,9 @@ std::optional<MirrorRefresh::SiteVersion> MirrorRefresh::newerVersion(const Json
         return std::nullopt;
     logLine(*name);
     const QByteArray encoded = data->toLatin1();
-    const bool current = site_.withDictionaries([&](PathDictionaries& d) {
-        const auto record = d.fileDictionary.find(file);
-        return record == d.fileDictionary.end() ||
-               (record->second.encodedData == ContentDigest::ofBase64(encoded) &&
-                record->second.name == *name);
+    const bool current = site_.withRecords([&](const RecordTree& records) {
+        const FileRecord* record = records.file(file);
+        return !record || (record->encodedData == ContentDigest::ofBase64(encoded) && record->name == *name);
     });
     if (current)
         return std::nullopt;
@@ -131,8 +124,9 @@ QString MirrorRefresh::write(const SiteVersion& version, const QString& file) {
         return {};
     }
     // The record follows the file at once, so the next save of the renamed file reaches its template.
-    site_.withDictionaries([&](PathDictionaries& d) {
-        if (FileRecord* record = d.moveFileRecord(file, target)) {
+    site_.withRecords([&](RecordTree& records) {
+        if (records.file(file) && records.moveSubtree(file, target)) {
+            FileRecord* record = records.file(target);
             record->encodedData = ContentDigest::ofBase64(version.encoded);
             record->name = version.name;
         }

@@ -41,7 +41,7 @@ void SyncEngine::reportFiles() {
 }
 
 QList<PendingFile> SyncEngine::pendingFiles() const {
-    QList<PendingFile> files = files_.pendingFiles();
+    QList<PendingFile> files = files_.pendingFiles() + groups_.refusals();
     // A file still on its way shows that; its notice comes back once it is confirmed.
     for (const PendingFile& notice : siteCheck_.notices())
         if (std::none_of(files.begin(), files.end(),
@@ -109,9 +109,9 @@ void SyncEngine::fileOpened(const QString& path) {
     const QString file = fullPath(path);
     logLine(file);
     const std::optional<FileRecord> record =
-        site_.withDictionaries([&](PathDictionaries& d) -> std::optional<FileRecord> {
-            const auto found = d.fileDictionary.find(file);
-            return found == d.fileDictionary.end() ? std::nullopt : std::optional(found->second);
+        site_.withRecords([&](const RecordTree& records) -> std::optional<FileRecord> {
+            const FileRecord* found = records.file(file);
+            return found ? std::optional(*found) : std::nullopt;
         });
     if (!record)
         return volume_.fileCurrent(path, mark);
@@ -285,11 +285,12 @@ SyncEngine::RefreshOutcome SyncEngine::refresh(QString* why) {
         if (siteCheck_.keepIfChangedElsewhere(unsettled.at(path), text))
             files_.siteHolds(path, ContentDigest::ofContent(text));
     files_.forgetAllBut(kept);
+    groups_.forgetRefusals();
     letGo();
     resume();
     if (!rebuilt)
         return notKept();
-    site_.withDictionaries([this](const PathDictionaries& d) { client_.checkDefaultGroup(d); });
+    site_.withRecords([this](const RecordTree& records) { client_.checkDefaultGroup(records); });
     return RefreshOutcome::rebuilt;
 }
 

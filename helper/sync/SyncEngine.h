@@ -24,8 +24,8 @@ class WebsiteInUse;
 // Keeps the site in step with the volume. It receives the volume's reports, gives every user change (file
 // or folder) its place in the user's order, and has the template files and groups send the requests, each
 // after the changes it depends on; it brings the mirror up to date with the site (a refresh, or with
-// caching off an on-open fetch) without losing what the site has not confirmed. The records (the path
-// dictionaries) change only through it. Main thread only.
+// caching off an on-open fetch) without losing what the site has not confirmed. The records (the
+// RecordTree) change only through it. Main thread only.
 class SyncEngine : public QObject, public VolumeEvents {
     Q_OBJECT
 public:

@@ -1,11 +1,14 @@
 #pragma once
 
 #include "ChangeOrder.h"
+#include "FileIdentities.h"
 #include "GrowthWait.h"
 #include "PendingFiles.h"
+#include "PendingView.h"
 #include "ReplaceGrace.h"
 #include "RequestScheduler.h"
 #include "SiteCheck.h"
+#include "TemplateRequests.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -27,13 +30,12 @@ class WebsiteInUse;
 enum class LocalState { confirmed, pending, unconfirmed };
 
 // The template files of the synchronisation: turns what happens to them on the volume into template
-// requests, so that once the helper is idle the site holds what the volume shows:
+// requests (see TemplateRequests), so that once the helper is idle the site holds what the volume shows:
 // - every template (or file on its way to becoming one) has a local identity that follows it across
-//   renames; its requests go out one at a time, in the order the user made the changes, each after the
-//   group changes made before it that concern it (see ChangeOrder);
+//   renames (see FileIdentities), also when an editor replaces its file (see ReplaceGrace);
+// - a new file is created on the site once it stopped growing;
 // - a save is uploaded once, when the file is released or after a short quiet period, with the content
-//   the file has when the upload goes;
-// - content counts as confirmed only when the add-on answered "success" true for it.
+//   the file has when the upload goes.
 // Paths are full local paths inside the mirror folder. All methods run on the main thread.
 class TemplateFiles : public QObject {
     Q_OBJECT
@@ -50,23 +52,23 @@ public:
 
     // Files whose content the site has not confirmed yet: uploads still to be made or answered, files being
     // created, saves not yet sent, and saves or creates the site refused (until a save of them is confirmed).
-    int pendingCount() const;
+    int pendingCount() const { return view_.pendingCount(); }
     // The same files by name (below the volume, in order), each with where its upload stands.
-    QList<PendingFile> pendingFiles() const;
+    QList<PendingFile> pendingFiles() const { return view_.pendingFiles(); }
     // Sends a file the site refused again, as a new save would; false when `file` is not one the site refused
     // (or it is on its way again already).
     bool tryAgain(const QString& file);
     // Whether a request, a save or a create is still on its way (what the site refused is not).
-    bool changesOnTheWay() const;
+    bool changesOnTheWay() const { return view_.changesOnTheWay(); }
     // Sends every save waiting for its quiet period at once.
     void sendSaves();
     // Sends every save at once and keeps the event loop turning until nothing is on its way or `graceMs`
     // has passed.
     void settle(int graceMs);
     // The files whose current content the site has not confirmed (files it is never sent are not among them).
-    QStringList unconfirmedFiles() const;
+    QStringList unconfirmedFiles() const { return view_.unconfirmedFiles(); }
     // The files the synchronisation never sends to the site (top level, hidden names).
-    QStringList localOnlyFiles() const;
+    QStringList localOnlyFiles() const { return view_.localOnlyFiles(); }
     LocalState localState(const QString& file);
 
     // A folder was renamed or moved on the volume: what is tracked below it follows there.
@@ -80,7 +82,7 @@ public:
     bool settledForRefresh() const;
     // The files a refresh must leave as they are, each as its save's check would see it: a save waiting,
     // out again or refused, a new file not created yet.
-    std::map<QString, SiteCheck::Save> unsettledFiles() const;
+    std::map<QString, SiteCheck::Save> unsettledFiles() const { return view_.unsettledFiles(); }
     // A refresh found the site holding `text` for the template of `file`.
     void siteHolds(const QString& file, const ContentDigest& text);
     // After the records were rebuilt from the site: start again from them, except for the files `kept`.
@@ -110,36 +112,17 @@ signals:
     void pendingFilesMayHaveChanged();
 
 private:
-    using Key = RequestScheduler::Key;
-    struct Item;
+    using Key = FileIdentities::Key;
 
     // The local identity of the file at `path`: its own, or one made from the template record found there.
-    Item* itemAt(const QString& path);
-    Item* newItem(const QString& path);
+    LocalFile* itemAt(const QString& path);
     // Waits until a new file stops growing, then sends its create.
-    void startCreate(Item& item);
+    void startCreate(LocalFile& item);
     void forget(Key key);
-    void scheduleUpload(Item& item, bool now);
-    // Queues a request of the item, remembering when and where the user made the change behind it.
-    void enqueue(Key key, RequestScheduler::Kind kind, RequestScheduler::Send send,
-                 const QString& movedFrom = {});
-    void enqueueCreate(Key key, const QString& groupID);
-    // What the site's answer to a create tells: the template's identifier and, when it took the content, the
-    // follow-ups for changes made while the create was out.
-    void recordCreated(Key key, const QString& file, const QString& group, const QByteArray& data,
-                       const AddonResult& result);
-    void enqueueMove(Key key, const QString& from, const QString& to);
-    void recordMoved(Key key, const QString& from, const QString& to, const QString& toGroup,
-                     const std::optional<QString>& newID);
-    void enqueueUpdate(Key key);
-    // Sends the save of `data` (read when the update went) once the site check let it go.
-    void sendUpdate(Key key, const QByteArray& data, const ContentDigest& digest,
-                    RequestScheduler::Done done);
-    void enqueueRemove(Key key);
-    void finishCreate(Key key);
+    void scheduleUpload(LocalFile& item, bool now);
     void replaceTemplate(const QString& source, const QString& destination);
     // The delete of a file that is gone, at once.
-    void deleteNow(Item* item, const QString& file);
+    void deleteNow(LocalFile* item, const QString& file);
     // The template whose file left `path` (renamed to `renamedTo`, or removed when that is empty) waits for
     // the grace before its rename or delete goes out.
     void holdAway(const QString& path, Key key, const QString& renamedTo);
@@ -151,15 +134,13 @@ private:
     void reportPending();
 
     WebsiteInUse& site_;
-    AddonClient& client_;
     ChangeOrder& order_;
-    SiteCheck& siteCheck_;
     QString mirror_;
     RequestScheduler& queue_;
-    std::map<Key, std::unique_ptr<Item>> items_;
-    std::map<QString, Key> keyByPath_; // where each item's file is on the volume now
+    FileIdentities files_;
     ReplaceGrace* grace_;
-    Key nextKey_ = 1;
+    TemplateRequests requests_;
+    PendingView view_;
     int lastPending_ = 0;
     QTimer* filesReport_;
     GrowthWait growth_; // last: its end waits for the watches' threads, which call back into this object

@@ -7,17 +7,6 @@
 
 namespace folvane {
 
-namespace {
-
-void removeChild(FolderRecord& parent, const QString& child) {
-    const QStringList old = parent.paths;
-    parent.paths.clear();
-    for (const QString& entry : old)
-        if (entry != child)
-            parent.paths.append(entry);
-}
-} // namespace
-
 TemplateGroups::TemplateGroups(WebsiteInUse& site, AddonClient& client, ChangeOrder& order,
                                RequestScheduler& queue, QString mirrorFolder, QObject* parent)
     : QObject(parent), site_(site), client_(client), order_(order), mirror_(std::move(mirrorFolder)),
@@ -35,6 +24,8 @@ TemplateGroups::TemplateGroups(WebsiteInUse& site, AddonClient& client, ChangeOr
 void TemplateGroups::enqueueGroupRequest(const QStringList& folders, const QString& settleBelow,
                                          Prepare prepare, bool isMove) {
     const ChangeOrder::Order order = order_.next();
+    for (const QString& folder : folders)
+        refused_.erase(folder);
     order_.groupChangeQueued(order, folders, isMove);
     queued_.push_back(order);
     auto prepared = std::make_shared<Send>();
@@ -54,22 +45,12 @@ void TemplateGroups::create(const QString& folder, std::function<void(bool made)
     logLine(QStringLiteral("Creating Folder"));
     const QString parent = parentOf(folder), name = nameOf(folder);
     logLine(name);
-    // The parent lists the new folder; for a group that happens when its request goes, after the changes
-    // made before it, so the parent's record is found under the name it has by then.
-    const auto listInParent = [this, folder, parent] {
-        return site_.withDictionaries([&](PathDictionaries& d) {
-            if (auto record = d.folderDictionary.find(parent);
-                record != d.folderDictionary.end() && !record->second.paths.contains(folder))
-                record->second.paths.append(folder);
-            return groupIDOf(d, parent);
-        });
-    };
-    if (belowHiddenName(folder.mid(mirror_.size()))) {
-        listInParent();
+    if (belowHiddenName(folder.mid(mirror_.size())))
         return;
-    }
     enqueueGroupRequest({folder}, {}, [=, this]() -> Send {
-        const std::optional<QString> parentID = listInParent();
+        // Read when the request goes, after the changes made before it: the parent has its name by then.
+        const std::optional<QString> parentID =
+            site_.withRecords([&](const RecordTree& records) { return groupIDOf(records, parent); });
         if (!parentID)
             return [made](const Done& done) {
                 // Inside a folder that is no group on the site: it stays here, like a file at the top level.
@@ -84,14 +65,15 @@ void TemplateGroups::create(const QString& folder, std::function<void(bool made)
                              : QStringLiteral("nil")));
             const bool isGroup = result.id && special && !result.id->isEmpty();
             if (isGroup)
-                site_.withDictionaries([&](PathDictionaries& d) {
-                    d.folderDictionary[folder] = FolderRecord{name, result.id, special, {}};
+                site_.withRecords([&](RecordTree& records) {
+                    records.setFolder(folder, FolderRecord{name, result.id, special});
                 });
             made(isGroup);
         };
         return [=, this, parentID = *parentID](const Done& done) {
-            client_.createGroup(name, parentID, [=](const AddonResult& result) {
+            client_.createGroup(name, parentID, [=, this](const AddonResult& result) {
                 if (!result.transportFailed) {
+                    noteAnswer(folder, result);
                     answered(result);
                     return done(RequestScheduler::resultOf(result));
                 }
@@ -113,22 +95,20 @@ void TemplateGroups::remove(const QString& folder) {
     // The add-on refuses to delete a group that still holds templates: what was asked of them goes first.
     enqueueGroupRequest({folder}, folder, [this, folder]() -> Send {
         const std::optional<QString> groupID =
-            site_.withDictionaries([&](PathDictionaries& d) -> std::optional<QString> {
-                std::optional<QString> id;
-                if (auto record = d.folderDictionary.find(folder); record != d.folderDictionary.end())
-                    id = record->second.templateGroupID;
-                if (auto parent = d.folderDictionary.find(parentOf(folder));
-                    parent != d.folderDictionary.end())
-                    removeChild(parent->second, folder);
-                d.folderDictionary.erase(folder);
+            site_.withRecords([&](RecordTree& records) -> std::optional<QString> {
+                const FolderRecord* record = records.folder(folder);
+                const std::optional<QString> id = record ? record->templateGroupID : std::nullopt;
+                records.erase(folder);
                 return id;
             });
-        return [this, groupID](const Done& done) {
+        return [this, folder, groupID](const Done& done) {
             if (!groupID)
                 return done(RequestScheduler::Result::confirmed);
-            client_.deleteGroup(*groupID, [done, id = *groupID](const AddonResult& result) {
-                if (!result.transportFailed)
+            client_.deleteGroup(*groupID, [this, folder, done, id = *groupID](const AddonResult& result) {
+                if (!result.transportFailed) {
+                    noteAnswer(folder, result);
                     return done(RequestScheduler::resultOf(result));
+                }
                 done.lost([id](const SiteIndex& site) { return !site.groups.count(id); });
             });
         };
@@ -137,15 +117,7 @@ void TemplateGroups::remove(const QString& folder) {
 
 void TemplateGroups::hide(const QString& folder, std::function<void()> left) {
     enqueueGroupRequest({folder}, folder, [this, folder, left = std::move(left)]() -> Send {
-        const auto below = [&](const auto& record) {
-            return record.first == folder || record.first.startsWith(folder + u'/');
-        };
-        site_.withDictionaries([&](PathDictionaries& d) {
-            std::erase_if(d.folderDictionary, below);
-            std::erase_if(d.fileDictionary, below);
-            if (auto parent = d.folderDictionary.find(parentOf(folder)); parent != d.folderDictionary.end())
-                removeChild(parent->second, folder);
-        });
+        site_.withRecords([&](RecordTree& records) { records.eraseSubtree(folder); });
         left();
         return [](const Done& done) { done(RequestScheduler::Result::confirmed); };
     });
@@ -176,20 +148,15 @@ RequestScheduler::Send TemplateGroups::rename(const QString& source, const QStri
                                               const Answered& answered) {
     logLine(QStringLiteral("Renaming template group"));
     const QString parent = parentOf(source), destination = parent + u'/' + name;
+    // A record leaves its old key, so a new file or folder made under the old name is never taken for the
+    // moved one.
     const std::optional<QString> oldID =
-        site_.withDictionaries([&](PathDictionaries& d) -> std::optional<QString> {
-            const auto record = d.folderDictionary.find(source);
-            if (record == d.folderDictionary.end())
+        site_.withRecords([&](RecordTree& records) -> std::optional<QString> {
+            const FolderRecord* record = records.folder(source);
+            if (!record)
                 return std::nullopt;
-            FolderRecord copy = record->second;
-            const std::optional<QString> id = copy.templateGroupID;
-            d.folderDictionary.erase(record);
-            d.folderDictionary[destination] = copy;
-            if (auto parentRecord = d.folderDictionary.find(parent);
-                parentRecord != d.folderDictionary.end()) {
-                removeChild(parentRecord->second, source);
-                parentRecord->second.paths.append(destination);
-            }
+            const std::optional<QString> id = record->templateGroupID;
+            records.moveSubtree(source, destination);
             return id;
         });
     if (!oldID)
@@ -198,15 +165,14 @@ RequestScheduler::Send TemplateGroups::rename(const QString& source, const QStri
             done(RequestScheduler::Result::confirmed);
         };
     const std::optional<QString> parentID =
-        site_.withDictionaries([&](PathDictionaries& d) { return groupIDOf(d, parent); });
+        site_.withRecords([&](const RecordTree& records) { return groupIDOf(records, parent); });
     const QString newID = parentID ? movedGroupID(*oldID, *parentID, name) : *oldID;
-    site_.withDictionaries(
-        [&](PathDictionaries& d) { d.folderDictionary[destination].templateGroupID = newID; });
-    updateMovedPathsRecursive(destination, newID);
+    regroup(destination, newID);
     order_.groupRecordsMoved(source, destination);
-    return [this, oldID = *oldID, newID, name, answered](const Done& done) {
-        client_.renameGroup(oldID, name, [=](const AddonResult& result) {
+    return [this, oldID = *oldID, newID, name, destination, answered](const Done& done) {
+        client_.renameGroup(oldID, name, [=, this](const AddonResult& result) {
             if (!result.transportFailed) {
+                noteAnswer(destination, result);
                 answered(true);
                 return done(RequestScheduler::resultOf(result));
             }
@@ -224,11 +190,11 @@ RequestScheduler::Send TemplateGroups::rename(const QString& source, const QStri
 RequestScheduler::Send TemplateGroups::moveToParent(const QString& source, const QString& destination,
                                                     const Answered& answered) {
     const QString destinationParent = parentOf(destination);
-    const auto ids = site_.withDictionaries([&](PathDictionaries& d) {
+    const auto ids = site_.withRecords([&](const RecordTree& records) {
         std::pair<std::optional<QString>, std::optional<QString>> found;
-        if (auto s = d.folderDictionary.find(source); s != d.folderDictionary.end())
-            found.first = s->second.templateGroupID;
-        found.second = groupIDOf(d, destinationParent);
+        if (const FolderRecord* record = records.folder(source))
+            found.first = record->templateGroupID;
+        found.second = groupIDOf(records, destinationParent);
         return found;
     });
     if (!ids.first || !ids.second)
@@ -252,12 +218,7 @@ RequestScheduler::Send TemplateGroups::moveToParent(const QString& source, const
             return;
         // The add-on moves a group under the name it had: a new name given in the same move is a rename
         // after it, and on WordPress the identifiers below follow the new name.
-        const QString renamedID = movedGroupID(*progress->movedID, toParent, name);
-        site_.withDictionaries([&](PathDictionaries& d) {
-            if (auto record = d.folderDictionary.find(destination); record != d.folderDictionary.end())
-                record->second.templateGroupID = renamedID;
-        });
-        updateMovedPathsRecursive(destination, renamedID);
+        regroup(destination, movedGroupID(*progress->movedID, toParent, name));
     };
     return [=, this](const Done& done) {
         const auto renameAfter = [=, this] {
@@ -265,8 +226,9 @@ RequestScheduler::Send TemplateGroups::moveToParent(const QString& source, const
                 answered(progress->followed);
                 return done(RequestScheduler::Result::confirmed);
             }
-            client_.renameGroup(*progress->movedID, name, [=](const AddonResult& result) {
+            client_.renameGroup(*progress->movedID, name, [=, this](const AddonResult& result) {
                 if (!result.transportFailed) {
+                    noteAnswer(destination, result);
                     answered(progress->followed);
                     return done(RequestScheduler::resultOf(result));
                 }
@@ -280,12 +242,13 @@ RequestScheduler::Send TemplateGroups::moveToParent(const QString& source, const
         };
         if (progress->movedID)
             return renameAfter();
-        client_.moveGroup(groupID, toParent, [=](const AddonResult& result) {
+        client_.moveGroup(groupID, toParent, [=, this](const AddonResult& result) {
             if (result.success) {
                 movedOnSite(result.id);
                 return renameAfter();
             }
             if (!result.transportFailed) {
+                noteAnswer(destination, result);
                 answered(false);
                 return done(RequestScheduler::Result::refused);
             }
@@ -301,74 +264,54 @@ RequestScheduler::Send TemplateGroups::moveToParent(const QString& source, const
 
 bool TemplateGroups::moved(const QString& source, const QString& destination,
                            const std::optional<QString>& newID) {
-    // The site has moved the group: its records follow whether or not its old parent listed it (nothing
-    // lists the top-level folders), or the files below it would no longer reach their templates.
-    const bool known = site_.withDictionaries([&](PathDictionaries& d) {
-        auto record = d.folderDictionary.find(source);
-        if (record == d.folderDictionary.end())
-            return false;
-        FolderRecord copy = record->second;
-        copy.templateGroupID = newID;
-        d.folderDictionary[destination] = copy;
-        return true;
-    });
-    if (!known)
+    // The site has moved the group: its records follow, or the files below it would no longer reach their
+    // templates.
+    if (!site_.withRecords([&](RecordTree& records) {
+            return records.folder(source) && records.moveSubtree(source, destination);
+        }))
         return false;
-    updateMovedPathsRecursive(destination, newID.value_or(QString()));
+    regroup(destination, newID);
     order_.groupRecordsMoved(source, destination);
-    site_.withDictionaries([&](PathDictionaries& d) {
-        d.folderDictionary.erase(source);
-        if (auto target = d.folderDictionary.find(parentOf(destination));
-            target != d.folderDictionary.end() && !target->second.paths.contains(destination))
-            target->second.paths.append(destination);
-        if (auto parent = d.folderDictionary.find(parentOf(source)); parent != d.folderDictionary.end())
-            removeChild(parent->second, source);
-    });
     return true;
 }
 
-void TemplateGroups::updateMovedPathsRecursive(const QString& path, const QString& groupID) {
+void TemplateGroups::regroup(const QString& folder, const std::optional<QString>& groupID) {
     // What the records hold decides, not what is on disk now: by the time a request goes the user may have
-    // changed the folder again, and those changes are re-keyed by their own requests in turn. A record leaves
-    // its old key, so a new file or folder made under an old name is never taken for the moved one.
-    const QStringList children = site_.withDictionaries([&](PathDictionaries& d) {
-        auto record = d.folderDictionary.find(path);
-        if (record == d.folderDictionary.end())
-            return QStringList();
-        const QStringList old = record->second.paths;
-        record->second.paths.clear();
-        return old;
+    // changed the folder again, and those changes are re-keyed by their own requests in turn.
+    site_.withRecords([&](RecordTree& records) {
+        if (FolderRecord* record = records.folder(folder))
+            record->templateGroupID = groupID;
+        for (const QString& path : records.below(folder)) {
+            // Each record comes after its parent, whose identifier is new already.
+            const FolderRecord* parent = records.folder(parentOf(path));
+            if (!parent)
+                continue;
+            const std::optional<QString> parentID = parent->templateGroupID;
+            if (FileRecord* file = records.file(path))
+                file->templateGroupID = parentID.value_or(QString());
+            else if (site_.cms == CMS::wordPress)
+                records.folder(path)->templateGroupID = parentID.value_or(QString()) + u'/' + nameOf(path);
+        }
     });
-    for (const QString& child : children) {
-        const QString name = nameOf(child), moved = path + u'/' + name;
-        const QString childID = site_.cms == CMS::wordPress ? groupID + u'/' + name : QString();
-        const bool isFolder = site_.withDictionaries([&](PathDictionaries& d) {
-            if (auto record = d.folderDictionary.find(path); record != d.folderDictionary.end())
-                record->second.paths.append(moved);
-            if (auto folder = d.folderDictionary.find(child); folder != d.folderDictionary.end()) {
-                FolderRecord copy = folder->second;
-                if (site_.cms == CMS::wordPress)
-                    copy.templateGroupID = childID;
-                d.folderDictionary.erase(folder);
-                d.folderDictionary[moved] = copy;
-                return true;
-            }
-            if (auto file = d.fileDictionary.find(child); file != d.fileDictionary.end()) {
-                FileRecord copy = file->second;
-                copy.templateGroupID = groupID;
-                d.fileDictionary.erase(file);
-                d.fileDictionary[moved] = copy;
-            }
-            return false;
-        });
-        if (isFolder)
-            updateMovedPathsRecursive(moved, childID);
-    }
 }
 
-std::optional<QString> TemplateGroups::groupIDOf(const PathDictionaries& d, const QString& folder) const {
-    if (const auto record = d.folderDictionary.find(folder); record != d.folderDictionary.end())
-        return record->second.templateGroupID;
+void TemplateGroups::noteAnswer(const QString& folder, const AddonResult& result) {
+    if (result.success)
+        refused_.erase(folder);
+    else
+        refused_[folder] = result.message.value_or(QString());
+}
+
+QList<PendingFile> TemplateGroups::refusals() const {
+    QList<PendingFile> folders;
+    for (const auto& [folder, message] : refused_)
+        folders.append({folder.mid(mirror_.size()), PendingFile::State::refused, message});
+    return folders;
+}
+
+std::optional<QString> TemplateGroups::groupIDOf(const RecordTree& records, const QString& folder) const {
+    if (const FolderRecord* record = records.folder(folder))
+        return record->templateGroupID;
     if (folder == mirror_)
         return QString();
     return std::nullopt;

@@ -1,22 +1,25 @@
 #pragma once
 
 #include "ChangeOrder.h"
+#include "PendingFiles.h"
 #include "RequestScheduler.h"
 
 #include <QObject>
 #include <QString>
 #include <deque>
 #include <functional>
+#include <map>
 #include <optional>
 
 namespace folvane {
 
 class AddonClient;
-struct PathDictionaries;
+struct AddonResult;
+class RecordTree;
 class WebsiteInUse;
 
 // The template groups of the synchronisation: turns folder operations on the volume into group requests
-// and keeps the path dictionaries in step, re-keying everything below a folder whose path changed. Group
+// and keeps the records in step, re-keying everything below a folder whose path changed. Group
 // requests go out one at a time, in the order the user made the changes, each reading the identifiers it
 // needs when it goes (a rename or move changes those of everything below). Each change is entered in the
 // ChangeOrder, so what happens inside a folder whose group is being created, renamed or moved waits until
@@ -39,6 +42,11 @@ public:
     // records followed the folder to `destination`.
     void move(const QString& source, const QString& destination, std::function<void(bool followed)> answered);
 
+    // The folders whose last change the site refused, with what it said (a later change of the folder, or a
+    // refresh, starts again).
+    QList<PendingFile> refusals() const;
+    void forgetRefusals() { refused_.clear(); }
+
 private:
     using Done = RequestScheduler::Done;
     using Send = RequestScheduler::Send;
@@ -58,10 +66,13 @@ private:
     // The identifier a group has after a rename or move to `parentID` as `name`: ExpressionEngine keeps it,
     // WordPress names a group by its path.
     QString movedGroupID(const QString& oldID, const QString& parentID, const QString& name) const;
-    void updateMovedPathsRecursive(const QString& path, const QString& groupID);
+    // The group at `folder` has the identifier `groupID` now; the records below take what follows from it.
+    void regroup(const QString& folder, const std::optional<QString>& groupID);
     // The group a folder stands for: its record's identifier, the empty one (the top level) for the volume
     // itself, nothing for a folder that is no group.
-    std::optional<QString> groupIDOf(const PathDictionaries& d, const QString& folder) const;
+    std::optional<QString> groupIDOf(const RecordTree& records, const QString& folder) const;
+    // Keeps what the site said when it refused the change of `folder`.
+    void noteAnswer(const QString& folder, const AddonResult& result);
     // The records follow a folder move the site confirmed.
     bool moved(const QString& source, const QString& destination, const std::optional<QString>& newID);
 
@@ -71,6 +82,7 @@ private:
     QString mirror_;
     RequestScheduler& queue_;
     std::deque<ChangeOrder::Order> queued_; // the group lane's changes, oldest first
+    std::map<QString, QString> refused_;    // folder -> the add-on's message
 };
 
 } // namespace folvane

@@ -25,12 +25,12 @@ QString quoted(const std::optional<QString>& text) {
     return text ? QStringLiteral("\"") + *text + u'"' : QStringLiteral("nil");
 }
 
-QString describe(const FolderRecord& record) {
+QString describe(const FolderRecord& record, qsizetype children) {
     return QStringLiteral("(name: %1, templateGroupID: %2, isSpecial: %3, paths: %4)")
         .arg(record.name, quoted(record.templateGroupID),
              record.isSpecial ? (*record.isSpecial ? QStringLiteral("true") : QStringLiteral("false"))
                               : QStringLiteral("nil"),
-             QString::number(record.paths.size()));
+             QString::number(children));
 }
 
 bool isPseudoGroupID(const std::optional<QString>& id) {
@@ -609,16 +609,14 @@ void MirrorBuilder::createFolder(const QString& parent, const QString& name,
         return;
     }
     logLine(QStringLiteral("Dictionary entry for location ") + folder);
-    site_.withDictionaries([&](PathDictionaries& d) {
-        d.folderDictionary[folder] = FolderRecord{name, templateGroupID, isSpecial, {}};
+    site_.withRecords([&](RecordTree& records) {
+        records.setFolder(folder, FolderRecord{name, templateGroupID, isSpecial});
         if (noting_)
             recorded_.insert(folder);
-        const auto parentRecord = d.folderDictionary.find(parent);
+        const FolderRecord* parentRecord = records.folder(parent);
         logLine(QStringLiteral("path: ") + parent + QStringLiteral(", dictLookup: ") +
-                (parentRecord == d.folderDictionary.end() ? QStringLiteral("nil")
-                                                          : describe(parentRecord->second)));
-        if (parentRecord != d.folderDictionary.end())
-            parentRecord->second.paths.append(folder);
+                (parentRecord ? describe(*parentRecord, records.children(parent).size())
+                              : QStringLiteral("nil")));
     });
 }
 
@@ -643,13 +641,11 @@ void MirrorBuilder::createFile(const QString& folderPath, const Json& entry, con
     const QByteArray encoded = data->toLatin1();
     const auto decoded = QByteArray::fromBase64Encoding(encoded, QByteArray::AbortOnBase64DecodingErrors);
     const QString path = folderPath + *name;
-    site_.withDictionaries([&](PathDictionaries& d) {
-        d.fileDictionary[path] =
-            FileRecord{*name, templateGroupID, *templateID, ContentDigest::ofBase64(encoded)};
+    site_.withRecords([&](RecordTree& records) {
+        records.setFile(path,
+                        FileRecord{*name, templateGroupID, *templateID, ContentDigest::ofBase64(encoded)});
         if (noting_)
             recorded_.insert(path);
-        if (const auto parent = d.folderDictionary.find(folder); parent != d.folderDictionary.end())
-            parent->second.paths.append(path);
     });
     if (noting_ && keptLocal_.count(path)) {
         siteTexts_[path] = decoded ? *decoded : QByteArray();

@@ -40,7 +40,7 @@ struct ListBounds {
 };
 
 // Builds the mirror folder from a "list_all" answer: every template group becomes a folder, every
-// template a file holding its content, and each is recorded in the site's path dictionaries. The walk
+// template a file holding its content, and each is recorded in the site's records. The walk
 // follows the answer's own key order. Names that are not one safe path component are skipped, and
 // nothing is written through a link or outside the mirror folder.
 //

@@ -2,7 +2,7 @@
 
 #include <QString>
 
-// Full local paths as the path dictionaries hold them: "/"-separated text, no trailing "/".
+// Full local paths as the records hold them: "/"-separated text, no trailing "/".
 namespace folvane {
 
 inline QString parentOf(const QString& path) {

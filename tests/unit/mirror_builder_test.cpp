@@ -8,7 +8,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <functional>
 #include <map>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -62,8 +64,8 @@ struct Build {
         QFile file(mirror() + relative);
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
     }
-    PathDictionaries dictionaries() {
-        return site.withDictionaries([](const PathDictionaries& d) { return d; });
+    RecordTree records() {
+        return site.withRecords([](const RecordTree& records) { return records; });
     }
     // Every entry below the base folder, relative to it.
     QStringList everything() const {
@@ -95,26 +97,23 @@ TEST(MirrorBuilder, ExpressionEngineGroupsBecomeFoldersAndTemplatesFiles) {
     EXPECT_EQ(b.read("/Partials/header.html"), "Hi");
     EXPECT_EQ(b.read("/Global Vars/site_name"), "x");
 
-    const PathDictionaries d = b.dictionaries();
+    const RecordTree d = b.records();
     const QString m = b.mirror();
     EXPECT_EQ(m, b.base.path() + "/.cache/-42");
-    const FileRecord& index = d.fileDictionary.at(m + "/site/index.html");
+    const FileRecord& index = *d.file(m + "/site/index.html");
     EXPECT_EQ(index.name, "index.html");
     EXPECT_EQ(index.templateGroupID, "1");
     EXPECT_EQ(index.templateID, "3");
     EXPECT_EQ(index.encodedData, ContentDigest::ofContent("<h1>Hi</h1>\n"));
-    EXPECT_EQ(index.encodedData, ContentDigest::ofBase64(b64("<h1>Hi</h1>\n").toLatin1()));
-    EXPECT_NE(index.encodedData, ContentDigest::ofContent("<h1>Hi</h1>"));
-    EXPECT_EQ(d.fileDictionary.at(m + "/Partials/header.html").templateGroupID, "snippets");
+    EXPECT_EQ(d.file(m + "/Partials/header.html")->templateGroupID, "snippets");
 
-    const FolderRecord& site = d.folderDictionary.at(m + "/site");
+    const FolderRecord& site = *d.folder(m + "/site");
     EXPECT_EQ(site.name, "/site");
     EXPECT_EQ(site.templateGroupID, "1");
     EXPECT_EQ(site.isSpecial, true);
-    EXPECT_EQ(site.paths, QStringList{m + "/site/index.html"});
-    EXPECT_EQ(d.folderDictionary.at(m + "/Partials").templateGroupID, "snippets");
-    EXPECT_EQ(d.folderDictionary.at(m + "/Global Vars").templateGroupID, "variables");
-    for (const auto& [key, record] : d.fileDictionary)
+    EXPECT_EQ(d.folder(m + "/Partials")->templateGroupID, "snippets");
+    EXPECT_EQ(d.folder(m + "/Global Vars")->templateGroupID, "variables");
+    for (const auto& [key, record] : d.all())
         EXPECT_FALSE(key.contains("//")) << key.toStdString();
 }
 
@@ -126,26 +125,25 @@ TEST(MirrorBuilder, WordPressGroupsNestAndKeepTextIds) {
                        "subfolders":[]}]}]})");
     const QString m = b.mirror();
     EXPECT_EQ(b.read("/theme/index.php"), "<?php");
-    const PathDictionaries d = b.dictionaries();
-    EXPECT_EQ(d.fileDictionary.at(m + "/theme/parts/h.php").templateGroupID, "theme/parts");
-    EXPECT_EQ(d.fileDictionary.at(m + "/theme/parts/h.php").templateID, "18");
-    EXPECT_FALSE(d.fileDictionary.count(m + "/theme/parts/int-id.php")) << "WordPress ids are texts";
-    EXPECT_EQ(d.folderDictionary.at(m + "/theme").isSpecial, false);
-    EXPECT_EQ(d.folderDictionary.at(m + "/theme").paths,
-              (QStringList{m + "/theme/index.php", m + "/theme/parts"}));
+    const RecordTree d = b.records();
+    EXPECT_EQ(d.file(m + "/theme/parts/h.php")->templateGroupID, "theme/parts");
+    EXPECT_EQ(d.file(m + "/theme/parts/h.php")->templateID, "18");
+    EXPECT_FALSE(d.file(m + "/theme/parts/int-id.php") != nullptr) << "WordPress ids are texts";
+    EXPECT_EQ(d.folder(m + "/theme")->isSpecial, false);
+    EXPECT_EQ(d.children(m + "/theme"), (QStringList{m + "/theme/index.php", m + "/theme/parts"}));
 }
 
 TEST(MirrorBuilder, UnknownCmsBuildsNothingAndEmptyAnswerLeavesAnEmptyMirror) {
     Build unknown(CMS::default_, eeAnswer);
     EXPECT_EQ(unknown.everything(), (QStringList{"/.cache", "/.cache/-42"}));
-    EXPECT_TRUE(unknown.dictionaries().fileDictionary.empty());
+    EXPECT_EQ(unknown.records().fileCount(), 0);
 
     Build empty(CMS::expressionEngine, "{}");
     EXPECT_EQ(empty.everything(), (QStringList{"/.cache", "/.cache/-42"}));
     // A refresh after an empty first answer builds into the mirror, with the records keyed there.
     EXPECT_TRUE(buildSpooled(*empty.parser, eeAnswer));
     EXPECT_EQ(empty.read("/site/index.html"), "<h1>Hi</h1>\n");
-    EXPECT_TRUE(empty.dictionaries().fileDictionary.count(empty.mirror() + "/site/index.html"));
+    EXPECT_NE(empty.records().file(empty.mirror() + "/site/index.html"), nullptr);
 }
 
 TEST(MirrorBuilder, SubfoldersBeforeFilesAndSharedNamesFollowTheWalk) {
@@ -153,12 +151,12 @@ TEST(MirrorBuilder, SubfoldersBeforeFilesAndSharedNamesFollowTheWalk) {
         "id":"a","name":"a","files":{"x":{"id":"1","name":"one.php","data":""}}},
         "second":{"id":"a2","name":"a","files":[{"id":"2","name":"two.php","data":""}]}}})");
     const QString m = b.mirror();
-    const PathDictionaries d = b.dictionaries();
+    const RecordTree d = b.records();
     EXPECT_TRUE(QDir(m + "/a/b").exists());
-    // The child was recorded before its parent's record existed, so the parent does not list it; the
-    // second group named "a" shares the folder and its record wins.
-    EXPECT_EQ(d.folderDictionary.at(m + "/a").templateGroupID, "a2");
-    EXPECT_EQ(d.folderDictionary.at(m + "/a").paths, QStringList{m + "/a/two.php"});
+    // A child recorded before its parent's record is its child all the same; the second group named "a"
+    // shares the folder and its record wins.
+    EXPECT_EQ(d.folder(m + "/a")->templateGroupID, "a2");
+    EXPECT_EQ(d.children(m + "/a"), (QStringList{m + "/a/b", m + "/a/one.php", m + "/a/two.php"}));
     EXPECT_EQ(b.read("/a/one.php"), "");
     EXPECT_EQ(b.read("/a/two.php"), "");
 }
@@ -171,13 +169,13 @@ TEST(MirrorBuilder, GroupsWithoutTheirFieldsAreSkippedButTheirSubfoldersWalked) 
         {"id":10,"name":"ok","is_special":false,"files":[{"id":"text","name":"t.html","data":""},
                                                         {"id":4,"name":"nodata.html"}]}]})");
     const QString m = b.mirror();
-    const PathDictionaries d = b.dictionaries();
+    const RecordTree d = b.records();
     EXPECT_FALSE(QDir(m + "/textid").exists());
-    EXPECT_FALSE(d.folderDictionary.count(m + "/nospecial"));
+    EXPECT_FALSE(d.folder(m + "/nospecial") != nullptr);
     EXPECT_EQ(b.read("/nospecial/inner/z.html"), "");
     // An ExpressionEngine template whose id is not an integer is kept with an empty id.
-    EXPECT_EQ(d.fileDictionary.at(m + "/ok/t.html").templateID, "");
-    EXPECT_FALSE(d.fileDictionary.count(m + "/ok/nodata.html"));
+    EXPECT_EQ(d.file(m + "/ok/t.html")->templateID, "");
+    EXPECT_FALSE(d.file(m + "/ok/nodata.html") != nullptr);
 }
 
 TEST(MirrorBuilder, InvalidBase64GivesAnEmptyFileAndKeepsTheText) {
@@ -185,7 +183,7 @@ TEST(MirrorBuilder, InvalidBase64GivesAnEmptyFileAndKeepsTheText) {
         CMS::expressionEngine,
         R"({"folders":[{"id":1,"name":"g","is_special":false,"files":[{"id":1,"name":"bad.html","data":"%%not base64"}]}]})");
     EXPECT_EQ(b.read("/g/bad.html"), "");
-    EXPECT_EQ(b.dictionaries().fileDictionary.at(b.mirror() + "/g/bad.html").encodedData,
+    EXPECT_EQ(b.records().file(b.mirror() + "/g/bad.html")->encodedData,
               ContentDigest::ofBase64("%%not base64"));
 }
 
@@ -212,7 +210,7 @@ TEST(MirrorBuilder, HostileNamesNeverLeaveTheMirror) {
     EXPECT_EQ(b.everything(),
               (QStringList{"/.cache", "/.cache/-42", "/.cache/-42/ok",
                            "/.cache/-42/ok/" + QString::fromStdString(longest), "/.cache/-42/ok/fine.php"}));
-    EXPECT_EQ(b.dictionaries().fileDictionary.size(), 2u);
+    EXPECT_EQ(b.records().fileCount(), 2);
     // The walk goes 200 lists deep, the list of groups included: 199 levels of groups; deeper is skipped.
     Json deep = Json::parse(R"({"id":"d","name":"d","files":[]})");
     for (int level = 1; level < 202; ++level)
@@ -278,13 +276,13 @@ TEST(MirrorBuilder, WhatExceedsTheListsBoundsIsSkippedAndTheRestBuilt) {
     Build b(CMS::wordPress, answer, bounds);
     EXPECT_EQ(b.everything(), (QStringList{"/.cache", "/.cache/-42", "/.cache/-42/a", "/.cache/-42/a/a1",
                                            "/.cache/-42/a/a2", "/.cache/-42/b", "/.cache/-42/b/b1"}));
-    const PathDictionaries d = b.dictionaries();
-    EXPECT_EQ(d.fileDictionary.size(), 3u);
-    EXPECT_EQ(d.folderDictionary.size(), 2u);
+    const RecordTree d = b.records();
+    EXPECT_EQ(d.fileCount(), 3);
+    EXPECT_EQ(d.folderCount(), 2);
 
     // Without bounds this small, the same list is built whole.
     Build whole(CMS::wordPress, answer);
-    EXPECT_EQ(whole.dictionaries().fileDictionary.size(), 9u);
+    EXPECT_EQ(whole.records().fileCount(), 9);
 }
 
 namespace {
@@ -336,7 +334,7 @@ TEST(TemplateListSpool, AListOfManyPiecesBuildsAsItWouldArriving) {
     ASSERT_GT(text.size(), size_t(3) << 20);
     Build b(CMS::wordPress, text, {}, 4093);
     EXPECT_EQ(b.read("/g2/big.php"), QByteArray(900'000, 'C'));
-    EXPECT_EQ(b.dictionaries().fileDictionary.size(), 3u * 401);
+    EXPECT_EQ(b.records().fileCount(), 3 * 401);
 }
 
 } // namespace
@@ -350,4 +348,38 @@ TEST(ContentDigest, StandsForTheBase64TextExactly) {
     EXPECT_NE(ContentDigest::ofBase64("PHA+eDwvcD4="), ContentDigest::ofBase64("PHA+eDwvcD4"))
         << "a text the add-on spells differently is a different text";
     EXPECT_EQ(ContentDigest::ofBase64("PHA+eDwvcD4=").toHex().size(), 64);
+}
+
+// A subtree moves and goes whole, without look-alikes ("/a-b", "/a.x", "/ab"); children keep their order.
+TEST(RecordTree, SubtreesMoveAndGoWholeAndChildrenKeepTheirOrder) {
+    struct Case {
+        std::function<void(RecordTree&)> change;
+        const char* paths;    // every record in order; folders end in "/"
+        const char* children; // of "/m", then of "/m/c"
+    };
+    const std::vector<Case> cases{
+        {[](RecordTree&) {}, "a/ a/b/ a/b/y a/x a-b/ a-b/z a.x ab/", "a a-b ab a.x |"},
+        {[](RecordTree& t) { EXPECT_TRUE(t.moveSubtree("/m/a", "/m/c")); },
+         "a-b/ a-b/z a.x ab/ c/ c/b/ c/b/y c/x", "a-b ab a.x c | c/b c/x"},
+        {[](RecordTree& t) { EXPECT_TRUE(t.moveSubtree("/m/a-b", "/m/c")); },
+         "a/ a/b/ a/b/y a/x a.x ab/ c/ c/z", "a ab a.x c | c/z"},
+        {[](RecordTree& t) { EXPECT_TRUE(t.moveSubtree("/m/a/b", "/m/ab")); },
+         "a/ a/x a-b/ a-b/z a.x ab/ ab/y", "a a-b a.x ab |"},
+        {[](RecordTree& t) { EXPECT_FALSE(t.moveSubtree("/m/c", "/m/a")); },
+         "a/ a/b/ a/b/y a/x a-b/ a-b/z a.x ab/", "a a-b ab a.x |"},
+        {[](RecordTree& t) { t.eraseSubtree("/m/a"); }, "a-b/ a-b/z a.x ab/", "a-b ab a.x |"},
+    };
+    for (const Case& c : cases) {
+        RecordTree t;
+        for (const char* folder : {"/m/a", "/m/a-b", "/m/a/b", "/m/ab"})
+            t.setFolder(folder, {});
+        for (const char* file : {"/m/a/x", "/m/a/b/y", "/m/a-b/z", "/m/a.x"})
+            t.setFile(file, {});
+        c.change(t);
+        QStringList paths, children = t.children("/m") << "|" << t.children("/m/c");
+        for (const auto& [path, entry] : t.all())
+            paths << path.mid(3) + (t.folder(path) ? "/" : "");
+        EXPECT_EQ(paths.join(' '), c.paths);
+        EXPECT_EQ(children.replaceInStrings("/m/", "").join(' '), c.children);
+    }
 }

@@ -501,8 +501,10 @@ TEST_P(SyncEngineTest, NothingBelowAHiddenNameOrAFolderWithoutAGroupReachesTheSi
     h.write("/news/.git/hooks/pre-commit.sample", "#!/bin/sh\n");
     h.write("/news/.git/refs/heads/main", "0123abcd\n");
     h.write("/.hidden/inner/page.html", "hidden\n");
-    // A group's folder hidden: the group stays on the site untouched.
+    // A group's folder or a template's file hidden: the site keeps it untouched.
     h.rename("/site", "/.site");
+    h.rename("/news/index.html", "/news/.index.html");
+    h.append("/news/.index.html", "hidden edit\n");
     h.append("/.site/index.html", "hidden edit\n");
     h.addon().script = {FakeAddon::Fate::refused};
     h.mkdir("/refused");
@@ -510,6 +512,8 @@ TEST_P(SyncEngineTest, NothingBelowAHiddenNameOrAFolderWithoutAGroupReachesTheSi
     h.write("/refused/inner/page.html", "inner\n");
     ASSERT_TRUE(h.settle());
     EXPECT_EQ(h.siteTree(), before);
+    EXPECT_EQ(h.engine().pendingFiles(),
+              QList<PendingFile>({{"/refused", PendingFile::State::refused, "Refused by the test."}}));
 }
 
 // A save that waits for the site to answer an earlier folder change is listed as waiting, not as sent.
@@ -553,12 +557,7 @@ TEST_P(SyncEngineTest, AnOnOpenMergeLeavesOtherFilesWorkAlone) {
     Harness h(GetParam(), 9, {.maxDelayMs = 30, .refuseRate = 0, .dropRate = 0}, true);
     h.write("/news/new.html", "new\n");
     h.append("/news/index.html", "mine\n");
-    sim::SiteModel& model = h.addon().model();
-    for (const sim::Template& t : model.templates()) {
-        if (t.name == "about.html") {
-            ASSERT_TRUE(model.updateTemplate(t.groupId, t.id, "theirs\n").ok());
-        }
-    }
+    h.changeOnSite("/site/about.html", "theirs\n");
     h.open(QStringLiteral("/site/about.html"));
     ASSERT_TRUE(h.settle());
     EXPECT_EQ(h.mirrorTree().at("/site/about.html"), "theirs\n");
@@ -567,12 +566,7 @@ TEST_P(SyncEngineTest, AnOnOpenMergeLeavesOtherFilesWorkAlone) {
 
 TEST_P(SyncEngineTest, AnOpenGoesOnOnceTheFileShowsTheSitesVersion) {
     Harness h(GetParam(), 4, {.maxDelayMs = 30, .refuseRate = 0, .dropRate = 0}, true);
-    sim::SiteModel& model = h.addon().model();
-    for (const sim::Template& t : model.templates()) {
-        if (t.name == "about.html") {
-            ASSERT_TRUE(model.updateTemplate(t.groupId, t.id, "theirs\n").ok());
-        }
-    }
+    h.changeOnSite("/site/about.html", "theirs\n");
     const QString about = QStringLiteral("/site/about.html");
     const int before = h.addon().requests();
     h.open(about);
@@ -635,12 +629,7 @@ TEST_P(SyncEngineTest, ARefreshRebuildsFromTheSiteOnceChangesHaveLanded) {
     Harness h(GetParam(), 8, slowAndOutOfOrder());
     h.append("/news/index.html", "mine\n");
     // Changed on the site by someone else meanwhile.
-    sim::SiteModel& model = h.addon().model();
-    for (const sim::Template& t : model.templates()) {
-        if (t.name == "about.html") {
-            ASSERT_TRUE(model.updateTemplate(t.groupId, t.id, "theirs\n").ok());
-        }
-    }
+    h.changeOnSite("/site/about.html", "theirs\n");
     QString why;
     EXPECT_EQ(h.engine().refresh(&why), SyncEngine::RefreshOutcome::rebuilt) << why.toStdString();
     EXPECT_EQ(h.siteTree(), h.mirrorTree()) << h.difference();

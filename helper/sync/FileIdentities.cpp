@@ -1,0 +1,72 @@
+#include "FileIdentities.h"
+
+namespace folvane {
+
+namespace {
+// `path` below `from` is taken to the same place below `to`; false when it is not below `from`.
+bool movedBelow(QString& path, const QString& from, const QString& to) {
+    if (!path.startsWith(from + u'/'))
+        return false;
+    path = to + path.mid(from.size());
+    return true;
+}
+} // namespace
+
+LocalFile* FileIdentities::find(Key key) const {
+    const auto it = files_.find(key);
+    return it == files_.end() ? nullptr : it->second.get();
+}
+
+LocalFile* FileIdentities::at(const QString& path) const {
+    const auto it = keyByPath_.find(path);
+    return it == keyByPath_.end() ? nullptr : find(it->second);
+}
+
+std::vector<FileIdentities::Key>
+FileIdentities::keysWhere(const std::function<bool(const LocalFile&)>& which) const {
+    std::vector<Key> keys;
+    for (const auto& [key, file] : files_)
+        if (which(*file))
+            keys.push_back(key);
+    return keys;
+}
+
+LocalFile& FileIdentities::add(const QString& path) {
+    auto file = std::make_unique<LocalFile>();
+    file->key = nextKey_++;
+    file->path = file->sitePath = path;
+    keyByPath_[path] = file->key;
+    return *files_.emplace(file->key, std::move(file)).first->second;
+}
+
+void FileIdentities::place(LocalFile& file, const QString& path) {
+    file.path = path;
+    keyByPath_[path] = file.key;
+}
+
+void FileIdentities::remove(Key key) {
+    std::erase_if(keyByPath_, [key](const auto& link) { return link.second == key; });
+    files_.erase(key);
+}
+
+std::vector<LocalFile*> FileIdentities::moveBelow(const QString& from, const QString& to) {
+    std::map<QString, Key> paths;
+    for (const auto& [old, key] : keyByPath_) {
+        QString path = old;
+        movedBelow(path, from, to);
+        paths[path] = key;
+    }
+    keyByPath_ = std::move(paths);
+    std::vector<LocalFile*> moved;
+    for (auto& [key, file] : files_)
+        if (movedBelow(file->path, from, to))
+            moved.push_back(file.get());
+    return moved;
+}
+
+void FileIdentities::siteMovedBelow(const QString& from, const QString& to) {
+    for (auto& [key, file] : files_)
+        movedBelow(file->sitePath, from, to);
+}
+
+} // namespace folvane

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "FileIdentities.h"
+#include "PendingFiles.h"
+#include "SiteCheck.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <map>
+
+namespace folvane {
+
+class ChangeOrder;
+class ReplaceGrace;
+class RequestScheduler;
+class WebsiteInUse;
+
+// What of the template files the site does not hold yet, as the pending list, the counts and a refresh see
+// it: saves and creates still to be made or answered, names within the replace grace, and what the site
+// refused (until a save of it is confirmed).
+class PendingView {
+public:
+    PendingView(const FileIdentities& files, const RequestScheduler& queue, const ReplaceGrace& grace,
+                WebsiteInUse& site, const ChangeOrder& order, QString mirrorFolder);
+
+    int pendingCount() const;
+    // By name (below the volume, in order), each with where its upload stands.
+    QList<PendingFile> pendingFiles() const;
+    // Whether a request, a save or a create is still on its way (what the site refused is not).
+    bool changesOnTheWay() const;
+    // The files whose current content the site has not confirmed (files it is never sent are not among them).
+    QStringList unconfirmedFiles() const;
+    // The files the synchronisation never sends to the site (top level, hidden names).
+    QStringList localOnlyFiles() const;
+    // The files a refresh must leave as they are, each as its save's check would see it.
+    std::map<QString, SiteCheck::Save> unsettledFiles() const;
+
+private:
+    // A new file still watched until it stops growing.
+    static bool growing(const LocalFile& file);
+
+    const FileIdentities& files_;
+    const RequestScheduler& queue_;
+    const ReplaceGrace& grace_;
+    WebsiteInUse& site_;
+    const ChangeOrder& order_;
+    QString mirror_;
+};
+
+} // namespace folvane

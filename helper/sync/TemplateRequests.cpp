@@ -1,0 +1,312 @@
+#include "TemplateRequests.h"
+
+#include "ConsoleLog.h"
+#include "GrowthWait.h"
+#include "LogLines.h"
+#include "VolumeFile.h"
+#include "addon/AddonClient.h"
+#include "tree/PathText.h"
+#include "tree/WebsiteInUse.h"
+
+namespace folvane {
+
+namespace {
+
+// Long contents are logged by their size only; the log is for people.
+QString forLog(const QByteArray& data) {
+    constexpr qsizetype limit = 120;
+    return data.size() <= limit ? QString::fromUtf8(data) : QStringLiteral("<%1 bytes>").arg(data.size());
+}
+
+QString refusalOf(const AddonResult& result) {
+    return result.transportFailed ? QStringLiteral("The site did not answer.")
+                                  : result.message.value_or(QString());
+}
+
+} // namespace
+
+TemplateRequests::TemplateRequests(WebsiteInUse& site, AddonClient& client, ChangeOrder& order,
+                                   RequestScheduler& queue, SiteCheck& siteCheck, FileIdentities& files,
+                                   QString mirrorFolder, Owner owner)
+    : site_(site), client_(client), order_(order), queue_(queue), siteCheck_(siteCheck), files_(files),
+      mirror_(std::move(mirrorFolder)), owner_(std::move(owner)) {}
+
+void TemplateRequests::enqueue(Key key, RequestScheduler::Kind kind, RequestScheduler::Send send,
+                               const QString& movedFrom) {
+    const LocalFile* file = files_.find(key);
+    if (!file)
+        return;
+    // The request waits for the folder changes the user made before it that concern its file (where it is,
+    // and for a move where it was): it must go out with the names and identifiers the site has once they
+    // are done, and no later.
+    const ChangeOrder::Order order = order_.next();
+    QStringList paths{file->path};
+    if (!movedFrom.isEmpty() && movedFrom != paths.first())
+        paths << movedFrom;
+    // Entered before the queue may send it: a request answered at once is done before enqueue returns.
+    order_.fileRequestQueued(key, order, paths);
+    // It goes out with the names and identifiers the site has once the group changes before it are done.
+    const auto afterGroupChanges = [this, order, paths](const std::function<void()>& whenFree) {
+        for (const QString& path : paths)
+            if (order_.waitForGroupChanges(order, parentOf(path), whenFree))
+                return true;
+        return false;
+    };
+    if (!queue_.enqueue(key, kind, std::move(send), afterGroupChanges))
+        order_.fileRequestWithdrawn(key);
+}
+
+void TemplateRequests::create(Key key) {
+    LocalFile* item = files_.find(key);
+    if (!item || !item->creating || (item->watch && item->watch->cancelled()))
+        return;
+    if (order_.waitForGroupChanges(order_.next(), parentOf(item->path), [this, key] { create(key); }))
+        return;
+    item->watch->cancel(); // the wait is over either way
+    const QString file = item->path;
+    logLine(QStringLiteral("filePath: ") + file);
+    const std::optional<QString> groupID =
+        site_.withRecords([&](const RecordTree& records) -> std::optional<QString> {
+            const FolderRecord* parent = records.folder(parentOf(file));
+            return parent ? parent->templateGroupID : std::nullopt;
+        });
+    if (!groupID || !isRegularFile(file)) {
+        // A file outside any known template group, a link or a special file stays on this computer only.
+        owner_.forget(key);
+        return;
+    }
+    item->sitePath = file;
+    item->dirty = false;
+    enqueueCreate(key, *groupID);
+}
+
+void TemplateRequests::enqueueCreate(Key key, const QString& group) {
+    enqueue(key, RequestScheduler::Kind::create, [this, key, group](RequestScheduler::Done done) {
+        LocalFile* item = files_.find(key);
+        if (!item || !item->creating)
+            return done(RequestScheduler::Result::confirmed);
+        const QString file = item->sitePath;
+        const FileContent content = readFile(item->path);
+        if (content.kind == FileContent::Kind::notRegular) {
+            logLine(QStringLiteral("Not a regular file, kept on this computer only: ") + item->path);
+            owner_.forget(key);
+            return done(RequestScheduler::Result::confirmed);
+        }
+        const QByteArray data = content.bytes.toBase64();
+        logLine(QStringLiteral("encodedData: ") + forLog(data));
+        client_.createTemplate(
+            group, nameOf(file), QString::fromLatin1(data),
+            [this, key, file, group, data, done](const AddonResult& result) {
+                const auto answered = [this, key, file, group, data](const AddonResult& result) {
+                    logLine(QStringLiteral("templateID: ") + result.id.value_or(QStringLiteral("nil")));
+                    logLine(logline::uploadOutcome(file.mid(mirror_.size()), result.success && result.id,
+                                                   refusalOf(result)));
+                    recordCreated(key, file, group, data, result);
+                };
+                if (!result.transportFailed) {
+                    answered(result);
+                    return done(RequestScheduler::resultOf(result));
+                }
+                // The create may have made the template: the site's list tells, with its identifier.
+                done.lost([group, name = nameOf(file), answered](const SiteIndex& site) {
+                    const std::optional<QString> id = site.templateIn(group, name);
+                    if (id)
+                        answered(AddonResult{.success = true, .id = id, .isSpecial = {}, .message = {}});
+                    return id.has_value();
+                });
+            });
+    });
+    owner_.report();
+}
+
+void TemplateRequests::recordCreated(Key key, const QString& file, const QString& group,
+                                     const QByteArray& data, const AddonResult& result) {
+    LocalFile* found = files_.find(key);
+    if (!found)
+        return;
+    LocalFile& item = *found;
+    item.creating = false;
+    item.refusal = refusalOf(result);
+    if (!result.id) {
+        // Not made (or no word of it): the file stays unconfirmed, and its next save tries again.
+        item.refused = true;
+        owner_.report();
+        return;
+    }
+    item.onSite = true;
+    item.groupID = group;
+    item.templateID = *result.id;
+    site_.withRecords([&](RecordTree& records) {
+        records.setFile(file, FileRecord{nameOf(file), group, *result.id, ContentDigest::ofBase64(data)});
+    });
+    item.refused = !result.success;
+    if (!result.success) {
+        item.maybeOnSite.push_back(ContentDigest::ofBase64(data));
+        return owner_.report();
+    }
+    item.confirmed = ContentDigest::ofBase64(data);
+    // Renamed or written while the create was out: bring the site up to date.
+    if (item.path != item.sitePath)
+        move(key, item.sitePath, item.path);
+    update(key);
+}
+
+void TemplateRequests::update(Key key) {
+    LocalFile* file = files_.find(key);
+    if (!file)
+        return;
+    file->dirty = false;
+    enqueue(key, RequestScheduler::Kind::update, [this, key](RequestScheduler::Done done) {
+        LocalFile* found = files_.find(key);
+        if (!found || !found->onSite)
+            return done(RequestScheduler::Result::confirmed);
+        LocalFile& item = *found;
+        const FileContent content = readFile(item.path);
+        if (content.kind == FileContent::Kind::notRegular) {
+            logLine(QStringLiteral("Not a regular file, not sent: ") + item.path);
+            return done(RequestScheduler::Result::confirmed);
+        }
+        if (content.kind == FileContent::Kind::gone) {
+            // Gone from where it was a moment ago: a removal is handled by its own report (or was already:
+            // then the path is no longer tracked); after a move (of the file's folder, say, whose report has
+            // not come yet) the save is still owed.
+            item.dirty = files_.linked(item.path);
+            return done(RequestScheduler::Result::confirmed);
+        }
+        const QByteArray data = content.bytes.toBase64();
+        const ContentDigest digest = ContentDigest::ofBase64(data);
+        if (item.confirmed == digest)
+            return done(RequestScheduler::Result::confirmed);
+        // The site's text is looked at first: a change someone else made there is kept before this replaces
+        // it.
+        std::vector<ContentDigest> known = item.maybeOnSite;
+        if (item.confirmed)
+            known.push_back(*item.confirmed);
+        siteCheck_.beforeSave({item.groupID, item.templateID, item.path, known, digest},
+                              [this, key, data, digest, done](SiteCheck::Answer answer) {
+                                  if (answer == SiteCheck::Answer::retry)
+                                      return done(RequestScheduler::Result::transportFailed);
+                                  sendUpdate(key, data, digest, done);
+                              });
+    });
+    owner_.report();
+}
+
+void TemplateRequests::sendUpdate(Key key, const QByteArray& data, const ContentDigest& digest,
+                                  RequestScheduler::Done done) {
+    LocalFile* found = files_.find(key);
+    if (!found || !found->onSite)
+        return done(RequestScheduler::Result::confirmed);
+    LocalFile& item = *found;
+    logLine(QStringLiteral("pathLookup: ") + item.path);
+    logLine(QStringLiteral("t_GroupID: ") + item.groupID);
+    logLine(QStringLiteral("t_ID: ") + item.templateID);
+    logLine(QStringLiteral("data: ") + forLog(data));
+    site_.withRecords([&](RecordTree& records) {
+        if (FileRecord* record = records.file(item.sitePath))
+            record->encodedData = digest;
+    });
+    client_.updateTemplate(item.groupID, item.templateID, QString::fromLatin1(data),
+                           [this, key, digest, done](const AddonResult& result) {
+                               LocalFile* sent = files_.find(key);
+                               if (sent && !result.transportFailed)
+                                   logLine(logline::uploadOutcome(sent->path.mid(mirror_.size()),
+                                                                  result.success, refusalOf(result)));
+                               if (sent) {
+                                   if (result.success) {
+                                       sent->confirmed = digest;
+                                       sent->maybeOnSite.clear();
+                                   } else if (result.transportFailed) {
+                                       sent->maybeOnSite.push_back(digest);
+                                   }
+                                   sent->refused = !result.success;
+                                   sent->refusal = result.message.value_or(QString());
+                               }
+                               done(RequestScheduler::resultOf(result));
+                           });
+}
+
+void TemplateRequests::remove(Key key) {
+    enqueue(key, RequestScheduler::Kind::remove, [this, key](RequestScheduler::Done done) {
+        const LocalFile* found = files_.find(key);
+        if (!found)
+            return done(RequestScheduler::Result::confirmed);
+        const QString id = found->templateID;
+        client_.deleteTemplate(found->groupID, id, [this, key, id, done](const AddonResult& result) {
+            if (result.success)
+                owner_.forget(key);
+            if (!result.transportFailed)
+                return done(RequestScheduler::resultOf(result));
+            done.lost([this, key, id](const SiteIndex& site) {
+                if (site.templates.count(id))
+                    return false;
+                owner_.forget(key);
+                return true;
+            });
+        });
+    });
+}
+
+void TemplateRequests::move(Key key, const QString& from, const QString& to) {
+    // `to` is where the file is as the user moved it; folder changes made after that are carried out on the
+    // site after this move, and re-key it then.
+    enqueue(
+        key, RequestScheduler::Kind::move,
+        [this, key, to](RequestScheduler::Done done) {
+            LocalFile* found = files_.find(key);
+            if (!found)
+                return done(RequestScheduler::Result::confirmed);
+            LocalFile& item = *found;
+            const QString from = item.sitePath; // where the site has it once the earlier changes are done
+            if (from == to)
+                return done(RequestScheduler::Result::confirmed);
+            const std::optional<QString> toGroup =
+                site_.withRecords([&](const RecordTree& records) -> std::optional<QString> {
+                    const FolderRecord* parent = records.folder(parentOf(to));
+                    return parent ? parent->templateGroupID : std::nullopt;
+                });
+            if (!toGroup) {
+                // Moved out of every known group: the site keeps the template, the file stays local.
+                files_.unlink(item.path);
+                return done(RequestScheduler::Result::confirmed);
+            }
+            client_.moveTemplate(
+                item.templateID, nameOf(to), item.groupID, *toGroup,
+                [this, key, from, to, toGroup, id = item.templateID, done](const AddonResult& result) {
+                    if (result.success)
+                        recordMoved(key, from, to, *toGroup, result.id);
+                    if (!result.transportFailed)
+                        return done(RequestScheduler::resultOf(result));
+                    done.lost([this, key, from, to, toGroup, id](const SiteIndex& site) {
+                        const auto found = site.templates.find(id);
+                        if (found == site.templates.end() || found->second.groupID != *toGroup ||
+                            found->second.name != nameOf(to))
+                            return false;
+                        recordMoved(key, from, to, *toGroup, id);
+                        return true;
+                    });
+                });
+        },
+        from);
+    owner_.report();
+}
+
+void TemplateRequests::recordMoved(Key key, const QString& from, const QString& to, const QString& toGroup,
+                                   const std::optional<QString>& newID) {
+    LocalFile* moved = files_.find(key);
+    if (!moved)
+        return;
+    moved->groupID = toGroup;
+    moved->templateID = newID.value_or(moved->templateID);
+    moved->sitePath = to;
+    site_.withRecords([&](RecordTree& records) {
+        if (records.file(from) && records.moveSubtree(from, to)) {
+            FileRecord* record = records.file(to);
+            record->templateGroupID = toGroup;
+            record->templateID = moved->templateID;
+        }
+    });
+    update(key); // written under its new name before the move was confirmed
+}
+
+} // namespace folvane

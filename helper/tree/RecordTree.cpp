@@ -1,0 +1,139 @@
+#include "RecordTree.h"
+
+#include <QCryptographicHash>
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace folvane {
+
+ContentDigest::ContentDigest(const QByteArray& sha256) {
+    std::memcpy(sha256_.data(), sha256.constData(), sha256_.size());
+}
+
+ContentDigest::ContentDigest() {
+    static const ContentDigest empty = ofBase64({});
+    sha256_ = empty.sha256_;
+}
+
+ContentDigest ContentDigest::ofBase64(QByteArrayView base64) {
+    return ContentDigest(QCryptographicHash::hash(base64, QCryptographicHash::Sha256));
+}
+
+ContentDigest ContentDigest::ofContent(const QByteArray& bytes) {
+    return ofBase64(bytes.toBase64());
+}
+
+QByteArray ContentDigest::toHex() const {
+    return QByteArray(sha256_.data(), static_cast<qsizetype>(sha256_.size())).toHex();
+}
+
+bool BelowFirst::operator()(const QString& a, const QString& b) const {
+    const auto [x, y] = std::mismatch(a.begin(), a.end(), b.begin(), b.end());
+    if (y == b.end())
+        return false;
+    if (x == a.end())
+        return true;
+    return *x == u'/' || (*y != u'/' && *x < *y);
+}
+
+namespace {
+// The record of kind `Record` at `path`, const when `entries` is.
+template <class Record, class Entries> auto recordAt(Entries& entries, const QString& path) {
+    const auto found = entries.find(path);
+    return found == entries.end() ? nullptr : std::get_if<Record>(&found->second.record);
+}
+} // namespace
+
+FolderRecord* RecordTree::folder(const QString& path) {
+    return recordAt<FolderRecord>(entries_, path);
+}
+const FolderRecord* RecordTree::folder(const QString& path) const {
+    return recordAt<FolderRecord>(entries_, path);
+}
+FileRecord* RecordTree::file(const QString& path) {
+    return recordAt<FileRecord>(entries_, path);
+}
+const FileRecord* RecordTree::file(const QString& path) const {
+    return recordAt<FileRecord>(entries_, path);
+}
+
+template <class Record> Record& RecordTree::set(const QString& path, Record record) {
+    const auto [entry, added] = entries_.try_emplace(path);
+    if (added)
+        entry->second.listed = ++listed_;
+    entry->second.record = std::move(record);
+    return std::get<Record>(entry->second.record);
+}
+
+FolderRecord& RecordTree::setFolder(const QString& path, FolderRecord record) {
+    return set(path, std::move(record));
+}
+
+FileRecord& RecordTree::setFile(const QString& path, FileRecord record) {
+    return set(path, std::move(record));
+}
+
+std::pair<RecordTree::Entries::const_iterator, RecordTree::Entries::const_iterator>
+RecordTree::rangeBelow(const QString& path) const {
+    const QString prefix = path + u'/';
+    const auto first = entries_.lower_bound(prefix);
+    const auto end = std::find_if(first, entries_.end(),
+                                  [&](const auto& entry) { return !entry.first.startsWith(prefix); });
+    return {first, end};
+}
+
+void RecordTree::eraseSubtree(const QString& path) {
+    const auto [first, end] = rangeBelow(path);
+    entries_.erase(first, end);
+    entries_.erase(path);
+}
+
+bool RecordTree::moveSubtree(const QString& from, const QString& to) {
+    const auto root = entries_.find(from);
+    if (root == entries_.end())
+        return false;
+    std::vector<std::pair<QString, Entry>> moved{{to, std::move(root->second)}};
+    moved.front().second.listed = ++listed_;
+    const auto [first, end] = rangeBelow(from);
+    for (auto entry = first; entry != end; ++entry)
+        moved.emplace_back(to + entry->first.mid(from.size()), entry->second);
+    entries_.erase(first, end);
+    entries_.erase(from);
+    for (auto& [path, entry] : moved)
+        entries_.insert_or_assign(path, std::move(entry));
+    return true;
+}
+
+QStringList RecordTree::children(const QString& folder) const {
+    const auto [first, end] = rangeBelow(folder);
+    std::vector<std::pair<quint64, QString>> found;
+    for (auto entry = first; entry != end; ++entry)
+        if (entry->first.lastIndexOf(u'/') == folder.size())
+            found.emplace_back(entry->second.listed, entry->first);
+    std::sort(found.begin(), found.end());
+    QStringList paths;
+    for (const auto& [listed, path] : found)
+        paths << path;
+    return paths;
+}
+
+QStringList RecordTree::below(const QString& folder) const {
+    const auto [first, end] = rangeBelow(folder);
+    QStringList paths;
+    for (auto entry = first; entry != end; ++entry)
+        paths << entry->first;
+    return paths;
+}
+
+qsizetype RecordTree::folderCount() const {
+    return std::ranges::count_if(entries_, [](const auto& entry) {
+        return std::holds_alternative<FolderRecord>(entry.second.record);
+    });
+}
+
+qsizetype RecordTree::fileCount() const {
+    return static_cast<qsizetype>(entries_.size()) - folderCount();
+}
+
+} // namespace folvane
