@@ -25,7 +25,6 @@
 #include <QDBusMessage>
 #include <QDir>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 using namespace folvane;
@@ -60,6 +59,13 @@ protected:
         idle->setNewValues(QString("Idle"), QString("http://idle.example/"), QString("admin"), QString("pw"));
         sites.addNewSite(idle);
         site = record.get();
+    }
+
+    // Connects the site and returns once its helper announced the volume.
+    void connectAndWait(BaseWebsite& record) {
+        const ConnectOutcome outcome = control.connectToSite(record);
+        ASSERT_EQ(outcome.kind, ConnectOutcome::Kind::launched) << outcome.launchError.toStdString();
+        ASSERT_TRUE(waitUntil([&] { return connectionState(record) == ConnectionState::connected; }));
     }
 
     TestSession session;
@@ -160,13 +166,12 @@ TEST_F(AppConnectionControl, FollowsTheHelperFromLaunchToEject) {
     sim.clearLog();
     waitUntil([] { return false; }, 1000);
     EXPECT_TRUE(sim.requestsFor("status").empty());
-}
 
-TEST_F(AppConnectionControl, AFailedCheckMarksTheSiteOnceAndStartsNoHelper) {
+    // A failed check marks the site and starts no helper.
     sim.config({{"login", "refuse"}});
-    const ConnectOutcome outcome = control.connectToSite(*site);
-    EXPECT_EQ(outcome.kind, ConnectOutcome::Kind::checkFailed);
-    EXPECT_EQ(outcome.error, LoggingInError::authenticationInvalid);
+    const ConnectOutcome refused = control.connectToSite(*site);
+    EXPECT_EQ(refused.kind, ConnectOutcome::Kind::checkFailed);
+    EXPECT_EQ(refused.error, LoggingInError::authenticationInvalid);
     EXPECT_EQ(connectionState(*site), ConnectionState::error);
     EXPECT_FALSE(site->siteConnection);
     EXPECT_EQ(sim.requestsFor("login").size(), 1u) << "only the check logged in";
@@ -180,14 +185,9 @@ TEST_F(AppConnectionControl, QuittingEndsEveryHelperAndLeavesNoVolumeBehind) {
     second->password = QStringLiteral("password");
     std::vector<std::shared_ptr<HelperProcess>> helpers;
     for (BaseWebsite* connecting : {site, second.get()}) {
-        const ConnectOutcome outcome = control.connectToSite(*connecting);
-        ASSERT_EQ(outcome.kind, ConnectOutcome::Kind::launched) << outcome.launchError.toStdString();
+        connectAndWait(*connecting);
         helpers.push_back(connecting->siteConnection);
     }
-    ASSERT_TRUE(waitUntil([&] {
-        return connectionState(*site) == ConnectionState::connected &&
-               connectionState(*second) == ConnectionState::connected;
-    }));
     ASSERT_TRUE(FuseMounts::isMounted(session.mountRoot() + "/Test Site"));
     ASSERT_TRUE(FuseMounts::isMounted(session.mountRoot() + "/Second"));
 
@@ -206,62 +206,19 @@ TEST_F(AppConnectionControl, QuittingEndsEveryHelperAndLeavesNoVolumeBehind) {
         EXPECT_EQ(connectionState(*record), ConnectionState::idle);
 }
 
-// Another application (or folvane3 connect) connected the site first: the helper started here ends at once.
-TEST_F(AppConnectionControl, AHelperForASiteAnotherOneServesReportsItAlreadyConnected) {
-    const ConnectOutcome first = control.connectToSite(*site);
-    ASSERT_EQ(first.kind, ConnectOutcome::Kind::launched) << first.launchError.toStdString();
-    ASSERT_TRUE(waitUntil([&] { return connectionState(*site) == ConnectionState::connected; }));
-
-    QTemporaryDir otherFolder;
-    SiteListManager otherSites{secrets, otherFolder.path()};
-    auto record = std::make_shared<BaseWebsite>();
-    record->setNewValues(QString("Test Site"), sim.baseUrl(), QString("admin"), QString("password"));
-    otherSites.addNewSite(record);
-    record->password = QStringLiteral("password");
-    SharedPreferences otherPreferences{otherFolder.path()};
-    ConnectionControl other{
-        otherSites, otherPreferences, bus, http,
-        HelperSetup{programPath("folvane3-fuse-helper"), session.environment(), session.baseFolder()}};
-    std::vector<std::pair<QString, QString>> reported;
-    QObject::connect(
-        &other, &ConnectionControl::alreadyConnected,
-        [&](const QString& title, const QString& mountPoint) { reported.emplace_back(title, mountPoint); });
-    int terminated = 0;
-    QObject::connect(&other, &ConnectionControl::siteTerminated, [&] { ++terminated; });
-
-    ASSERT_EQ(other.connectToSite(*record).kind, ConnectOutcome::Kind::launched);
-    ASSERT_TRUE(waitUntil([&] { return !reported.empty(); }));
-    // Where this process puts the site's volume (the helpers here get the session's mount root instead).
-    EXPECT_EQ(reported.front(),
-              std::pair(QString("Test Site"), QDir::cleanPath(paths::mountPointFor("Test Site"))));
-    EXPECT_EQ(connectionState(*record), ConnectionState::idle) << "no error: the site is connected";
-    EXPECT_FALSE(record->siteConnection);
-    EXPECT_EQ(terminated, 0);
-    // The first connection goes on untouched.
-    EXPECT_EQ(connectionState(*site), ConnectionState::connected);
-    EXPECT_TRUE(FuseMounts::isMounted(session.mountRoot() + "/Test Site"));
-    control.terminateAllHelpers();
-}
-
 // An end the user asked for elsewhere (folvane3 eject, a signal) is no failure: the site is idle again. An
 // unmount from outside is: the error dot shows once.
 TEST_F(AppConnectionControl, AnEjectFromElsewhereLeavesTheSiteIdleAndAnOutsideUnmountShowsTheError) {
     BusRecorder recorder(session.bus());
     int terminated = 0;
     QObject::connect(&control, &ConnectionControl::siteTerminated, [&] { ++terminated; });
-    const auto connectAndWait = [&] {
-        const ConnectOutcome outcome = control.connectToSite(*site);
-        ASSERT_EQ(outcome.kind, ConnectOutcome::Kind::launched) << outcome.launchError.toStdString();
-        ASSERT_TRUE(waitUntil([&] { return connectionState(*site) == ConnectionState::connected; }));
-    };
-
-    connectAndWait();
+    connectAndWait(*site);
     recorder.post("eject-Test Site", {});
     ASSERT_TRUE(waitUntil([&] { return !site->siteConnection; }));
     EXPECT_EQ(connectionState(*site), ConnectionState::idle);
     EXPECT_EQ(terminated, 0);
 
-    connectAndWait();
+    connectAndWait(*site);
     ASSERT_EQ(QProcess::execute("fusermount3", {"-u", "-z", session.mountRoot() + "/Test Site"}), 0);
     ASSERT_TRUE(waitUntil([&] { return !site->siteConnection; }));
     EXPECT_EQ(terminated, 1);
