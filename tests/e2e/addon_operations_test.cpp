@@ -23,15 +23,14 @@ namespace {
 // One add-on client logged in to a simulator, as the helper holds it.
 class Client {
 public:
-    Client(TestSession& session, const AddonSim& sim, bool notifications = true)
-        : bus_(session.bus()), notifier_(session.bus()) {
+    Client(TestSession& session, const AddonSim& sim) : bus_(session.bus()), notifier_(session.bus()) {
         site_.typedUrl = sim.baseUrl();
         site_.cleanName = QStringLiteral("Ops");
         site_.login = QStringLiteral("admin");
         site_.password = QStringLiteral("password");
         site_.cms = sim.cms() == "wp" ? CMS::wordPress : CMS::expressionEngine;
         helper_ = std::make_unique<HttpAddonClient>(site_, http_, bus_, notifier_,
-                                                    HttpAddonClient::Options{.notifications = notifications});
+                                                    HttpAddonClient::Options{.notifications = true});
         EXPECT_TRUE(helper_->logIn());
     }
     HttpAddonClient* operator->() { return helper_.get(); }
@@ -126,16 +125,6 @@ TEST_F(AddonOperations, UpdateSendsItsFieldsAndReportsTheOutcome) {
     EXPECT_TRUE(update(QStringLiteral("eA==")).transportFailed);
     expectShown(session, {"Update Successful", "Update Error"});
     EXPECT_EQ(session.notifications().back().body, "Template is locked.");
-}
-
-TEST_F(AddonOperations, NothingIsShownWithNotificationsOffButEverythingIsSent) {
-    Client quiet(session, sim, false);
-    EXPECT_FALSE(await([&](auto done) { quiet->createGroup(QStringLiteral("quiet"), QString(), done); })
-                     .id.value_or("")
-                     .isEmpty());
-    EXPECT_FALSE(groupNamed(sim, "quiet").is_null());
-    waitUntil([] { return false; }, 300); // a notification would have arrived by now
-    EXPECT_TRUE(session.notifications().empty());
 }
 
 TEST_F(AddonOperations, GroupCreationHandsOverWhateverTheAnswerCarries) {
