@@ -2,6 +2,7 @@
 #include "testkit/AddonSim.h"
 #include "testkit/AppRunner.h"
 #include "testkit/BusRecorder.h"
+#include "testkit/ConnectedSite.h"
 #include "testkit/FuseMounts.h"
 #include "testkit/SiteCompare.h"
 #include "testkit/TestSession.h"
@@ -26,15 +27,8 @@ const QByteArray password = "Kx7-unique-secret";
 const QString invalidAuthentication =
     QStringLiteral("Invalid authentication info, please check the fields entered are correct.");
 
-QString readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()) : QString();
-}
-
-void writeFile(const QString& path, const QByteArray& content) {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(content);
+QString readText(const QString& path) {
+    return QString::fromLatin1(readFile(path));
 }
 
 class AppCli : public ::testing::Test {
@@ -54,7 +48,7 @@ protected:
     // An environment whose helper is a stand-in script with this body.
     QProcessEnvironment withHelper(const QByteArray& script) {
         const QString helper = scripts_.filePath("helper.sh");
-        writeFile(helper, "#!/bin/sh\n" + script);
+        EXPECT_TRUE(writeFile(helper, "#!/bin/sh\n" + script));
         QFile::setPermissions(helper, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         QProcessEnvironment environment = session.environment();
         environment.insert("FOLVANE_HELPER", helper);
@@ -85,8 +79,8 @@ TEST_F(AppCli, KeepsTheSiteListInOrderWithPasswordsOnlyInTheSecretService) {
     EXPECT_TRUE(lines[1].startsWith("Beta") && lines[1].endsWith("none"));
     EXPECT_TRUE(lines[2].startsWith("Gamma") && lines[2].endsWith("stored"));
     const QString listFile = session.baseFolder() + "/sites.plist";
-    EXPECT_TRUE(readFile(listFile).startsWith("bplist00"));
-    EXPECT_FALSE(readFile(listFile).contains(password));
+    EXPECT_TRUE(readText(listFile).startsWith("bplist00"));
+    EXPECT_FALSE(readText(listFile).contains(password));
 
     // An edit keeps the site's place; its own title and URL do not count as duplicates.
     EXPECT_EQ(folvane3({"sites", "edit", "Beta", "--title", "Beta Renamed", "--url",
@@ -264,10 +258,11 @@ TEST_F(AppCli, AnHttpAddressIsNotedAndAnUntrustedCertificateNamedForWhatItIs) {
 // take their defaults, for the helper too, and are written back; changes are kept.
 TEST_F(AppCli, PreferencesHaveDefaultsAndKeepChanges) {
     ASSERT_TRUE(QDir().mkpath(session.baseFolder()));
-    writeFile(session.baseFolder() + "/preferences.plist", R"(<?xml version="1.0" encoding="UTF-8"?>
+    ASSERT_TRUE(
+        writeFile(session.baseFolder() + "/preferences.plist", R"(<?xml version="1.0" encoding="UTF-8"?>
 <!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
 <plist version="1.0"><dict><key>Enable caching</key><integer>0</integer></dict></plist>
-)");
+)"));
     const AppRunner::Finished get = folvane3({"prefs", "get"});
     ASSERT_EQ(get.exitCode, 0) << get.standardError.toStdString();
     EXPECT_EQ(get.standardOutput.split(u'\n', Qt::SkipEmptyParts).size(), 7);
@@ -279,14 +274,14 @@ TEST_F(AppCli, PreferencesHaveDefaultsAndKeepChanges) {
                                       {"usage-data", "off\n"},
                                       {"check-site", "on\n"}})
         EXPECT_EQ(value(name), shown) << name;
-    EXPECT_TRUE(readFile(session.baseFolder() + "/preferences.plist").contains("Check automatically"))
+    EXPECT_TRUE(readText(session.baseFolder() + "/preferences.plist").contains("Check automatically"))
         << "written back";
 
     // The helper gets the same values: a stand-in records its arguments (and finds the site served).
     ASSERT_EQ(addSite("Site", sim.baseUrl()).exitCode, 0);
     const QProcessEnvironment environment = withHelper("printf '%s\\n' \"$@\" > \"$0.args\"\nexit 3\n");
     const AppRunner::Finished run = folvane3({"connect", "Site"}, std::nullopt, environment);
-    const QStringList arguments = readFile(environment.value("FOLVANE_HELPER") + ".args").split('\n');
+    const QStringList arguments = readText(environment.value("FOLVANE_HELPER") + ".args").split('\n');
     ASSERT_GE(arguments.size(), 14) << arguments.join(' ').toStdString();
     // Positions 10 to 14: notifications, open folder, default-group alert, caching, usage data.
     EXPECT_EQ(arguments.mid(9, 5), (QStringList{"1", "1", "1", "0", "0"}));
@@ -341,7 +336,7 @@ TEST_F(AppCli, ConnectSaysWhatUploadsCameToAndShowsTheHelpersLogWhenVerbose) {
     const QString mountPoint = session.mountRoot() + "/My Site";
     const QString consoleLog = session.home() + "/.local/state/Folvane 3/Logs/FolvaneConsole.log";
     const auto save = [&](const QByteArray& text, const QString& name = QStringLiteral("index.html")) {
-        writeFile(mountPoint + "/news/" + name, text);
+        ASSERT_TRUE(writeFile(mountPoint + "/news/" + name, text));
     };
     {
         AppRunner quiet(session, {"connect", "My Site"}, std::nullopt, environment);
@@ -380,7 +375,7 @@ TEST_F(AppCli, ConnectSaysWhatUploadsCameToAndShowsTheHelpersLogWhenVerbose) {
              {"Mounted at ", "Logging In", "writingfile-My Site", "Pending uploads", "5 uploads"})
             EXPECT_FALSE(said.contains(other)) << other << " in\n" << said.toStdString();
     }
-    const QString logged = readFile(consoleLog);
+    const QString logged = readText(consoleLog);
     EXPECT_EQ(logged.count("Mounted at " + mountPoint + "\n"), 1) << logged.toStdString();
     EXPECT_EQ(logged.count("Saved news/index.html\n"), 1) << "written by the helper alone";
 
@@ -388,17 +383,17 @@ TEST_F(AppCli, ConnectSaysWhatUploadsCameToAndShowsTheHelpersLogWhenVerbose) {
     ASSERT_TRUE(verbose.process().waitForOutputLine(mountPoint)) << verbose.process().errors().toStdString();
     const std::optional<qint64> helper = [&]() -> std::optional<qint64> {
         const QStringList children =
-            readFile(QStringLiteral("/proc/%1/task/%1/children").arg(verbose.process().pid()))
+            readText(QStringLiteral("/proc/%1/task/%1/children").arg(verbose.process().pid()))
                 .split(u' ', Qt::SkipEmptyParts);
         return children.isEmpty() ? std::nullopt : std::optional(children.first().toLongLong());
     }();
     ASSERT_TRUE(helper);
     for (const qint64 pid : {verbose.process().pid(), *helper}) {
-        EXPECT_FALSE(readFile(QStringLiteral("/proc/%1/cmdline").arg(pid)).contains(password)) << pid;
-        EXPECT_FALSE(readFile(QStringLiteral("/proc/%1/environ").arg(pid)).contains(password)) << pid;
+        EXPECT_FALSE(readText(QStringLiteral("/proc/%1/cmdline").arg(pid)).contains(password)) << pid;
+        EXPECT_FALSE(readText(QStringLiteral("/proc/%1/environ").arg(pid)).contains(password)) << pid;
     }
     // The application holds site passwords too: no core file of it may carry one.
-    const QString limits = readFile(QStringLiteral("/proc/%1/limits").arg(verbose.process().pid()));
+    const QString limits = readText(QStringLiteral("/proc/%1/limits").arg(verbose.process().pid()));
     EXPECT_EQ(limits.mid(limits.indexOf("Max core file size")).split('\n').first().simplified(),
               "Max core file size 0 0 bytes");
     // A second connect of the same site is refused while the first holds it.
@@ -418,12 +413,12 @@ TEST_F(AppCli, ConnectSaysWhatUploadsCameToAndShowsTheHelpersLogWhenVerbose) {
     EXPECT_TRUE(bus.waitFor("connection-terminated-My Site", defaultTimeoutMs, 2));
     EXPECT_EQ(folvane3({"refresh", "My Site"}).exitCode, 3);
     const QString said = verbose.process().errors();
-    EXPECT_TRUE((said + readFile(consoleLog)).contains("Logging In: Okay")) << said.toStdString();
+    EXPECT_TRUE((said + readText(consoleLog)).contains("Logging In: Okay")) << said.toStdString();
     EXPECT_TRUE(said.contains("Mounted at " + mountPoint + "\n")) << said.toStdString();
     EXPECT_TRUE(said.contains("writingfile-My Site ")) << said.toStdString();
     EXPECT_EQ(said.count("Saved news/index.html\n"), 1) << "shown once";
-    EXPECT_EQ(readFile(consoleLog).count("Mounted at " + mountPoint + "\n"), 2);
-    for (const QString& text : {said, readFile(consoleLog), verbose.process().output()})
+    EXPECT_EQ(readText(consoleLog).count("Mounted at " + mountPoint + "\n"), 2);
+    for (const QString& text : {said, readText(consoleLog), verbose.process().output()})
         EXPECT_FALSE(text.contains(password));
 }
 
@@ -437,7 +432,7 @@ TEST_F(AppCli, AConnectionThatFailsEndsTheCommandWithItsReason) {
     for (const auto& [helper, reason] : cases) {
         QProcessEnvironment environment = session.environment();
         if (helper.isEmpty())
-            writeFile(session.mountRoot() + "/Site", "in the way");
+            ASSERT_TRUE(writeFile(session.mountRoot() + "/Site", "in the way"));
         else
             environment.insert("FOLVANE_HELPER", helper);
         const AppRunner::Finished run = folvane3({"connect", "Site"}, std::nullopt, environment);
@@ -474,7 +469,7 @@ TEST_F(AppCli, RefreshAndStatusSayWhatTheSiteRefusedAndEjectEndsAConnectionOfAno
     EXPECT_EQ(folvane3({"status", "Idle"}).exitCode, 3);
 
     sim.fault({{"action", "update_template_data"}, {"kind", "refuse"}, {"message", "Template is locked."}});
-    writeFile(mountPoint + "/news/article.html", "mine\n");
+    ASSERT_TRUE(writeFile(mountPoint + "/news/article.html", "mine\n"));
     const json refused = {
         {{"path", "/news/article.html"}, {"state", "refused"}, {"message", "Template is locked."}}};
     ASSERT_TRUE(waitUntil([&] { return pending() == refused; })) << pending().dump();
@@ -496,7 +491,7 @@ TEST_F(AppCli, RefreshAndStatusSayWhatTheSiteRefusedAndEjectEndsAConnectionOfAno
 
     // Changed on the site too (by the CMS's own editor) before the next save: the site's version is kept.
     sim.edit("/news/article.html", "theirs\n");
-    writeFile(mountPoint + "/news/article.html", "mine, later\n");
+    ASSERT_TRUE(writeFile(mountPoint + "/news/article.html", "mine, later\n"));
     ASSERT_TRUE(waitUntil([&] {
         return pending().size() == 1 && pending()[0]["state"] == "changed-on-site";
     })) << pending().dump();
@@ -506,7 +501,7 @@ TEST_F(AppCli, RefreshAndStatusSayWhatTheSiteRefusedAndEjectEndsAConnectionOfAno
                                      QString::fromStdString(pending()[0]["copy"].get<std::string>())));
 
     sim.fault({{"action", "update_template_data"}, {"kind", "refuse"}, {"message", "Template is locked."}});
-    writeFile(mountPoint + "/news/article.html", "mine again\n");
+    ASSERT_TRUE(writeFile(mountPoint + "/news/article.html", "mine again\n"));
     ASSERT_TRUE(waitUntil([&] { return pending().size() == 1 && pending()[0]["state"] == "refused"; }));
     const AppRunner::Finished eject = folvane3({"eject", "Site", "--yes"});
     EXPECT_EQ(eject.exitCode, 0) << eject.standardError.toStdString();

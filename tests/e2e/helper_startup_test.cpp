@@ -7,7 +7,6 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <functional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,7 +24,8 @@ unsigned modeOf(const QString& path) {
 // A way the first template list fails to arrive whole, every time it is asked for, and what the log says.
 struct BrokenList {
     const char* what;
-    std::function<void(const AddonSim&)> breakIt;
+    json fault;
+    const char* raw;
     QMap<QString, QString> environment;
     const char* logged;
 };
@@ -171,42 +171,35 @@ TEST_F(HelperStartup, TooFewArgumentsPrintUsageAndTouchNothing) {
     EXPECT_FALSE(QDir(session_.baseFolder()).exists());
 }
 
+// A list that is broken on the wire (a simulator fault) or in its text (served raw).
 const BrokenList brokenLists[] = {
-    {"ConnectionClosed",
-     [](const AddonSim& sim) {
-         sim.fault({{"action", "list_all"}, {"kind", "drop"}});
-     },
-     {},
-     ""},
+    {"ConnectionClosed", {{"action", "list_all"}, {"kind", "drop"}}, "", {}, ""},
     // Announced far over the list's cap, then a byte a second: refused at once, not waited for.
     {"OverItsCap",
-     [](const AddonSim& sim) {
-         sim.fault({{"action", "list_all"}, {"kind", "drip"}, {"ms", 1000}, {"length", 2000000000}});
-     },
+     {{"action", "list_all"}, {"kind", "drip"}, {"ms", 1000}, {"length", 2000000000}},
+     "",
      {},
      "Template list request failed: answer too large: more than 536870912 bytes from 127.0.0.1"},
     {"NeverFallingSilent",
-     [](const AddonSim& sim) {
-         sim.fault({{"action", "list_all"}, {"kind", "drip"}, {"ms", 100}});
-     },
+     {{"action", "list_all"}, {"kind", "drip"}, {"ms", 100}},
+     "",
      {{"FOLVANE_ANSWER_DEADLINE_MS", "1000"}},
      "Template list request failed: no complete answer within 1000 ms"},
     {"JsonStoppingHalfWay",
-     [](const AddonSim& sim) {
-         sim.setListAllRaw(R"({"folders":[{"id":1,"name":"site","is_special":true,"files":[)"
-                           R"({"id":3,"name":"index.html","data":"eA=="},)");
-     },
+     {},
+     R"({"folders":[{"id":1,"name":"site","is_special":true,"files":[)"
+     R"({"id":3,"name":"index.html","data":"eA=="},)",
      {},
      ""},
-    {"NotJson",
-     [](const AddonSim& sim) { sim.setListAllRaw("<html><body>Fatal error</body></html>"); },
-     {},
-     ""},
+    {"NotJson", {}, "<html><body>Fatal error</body></html>", {}, ""},
 };
 
 TEST_P(HelperStartup, AListThatNeverArrivesWholeIsAskedForAgainThenNothingIsMounted) {
     serve();
-    GetParam().breakIt(*sim_);
+    if (GetParam().fault.is_null())
+        sim_->setListAllRaw(GetParam().raw);
+    else
+        sim_->fault(GetParam().fault);
     HelperRunner::Options options;
     options.extraEnv = GetParam().environment;
     launch(options);

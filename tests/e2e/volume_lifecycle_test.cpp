@@ -133,10 +133,7 @@ protected:
 
 TEST_F(VolumeMount, AFailedMountTellsTheUserAndEndsTheHelper) {
     const QString inTheWay = session_.mountRoot() + "/" + ::title;
-    QFile file(inTheWay);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("not a folder");
-    file.close();
+    ASSERT_TRUE(writeFile(inTheWay, "not a folder"));
 
     launch();
     expectEnd(1, "Got mountFailed notification.\nkGMUserFileSystem Error: The mount point");
@@ -200,17 +197,11 @@ TEST_F(VolumeMount, ALogNobodyReadsHoldsUpNeitherTheVolumeNorTheEnd) {
 
     // Every new file and every write is an event the helper logs (hidden files stay on this computer).
     const QString news = volume("/news/");
-    for (int i = 0; i < 2000; ++i) {
-        QFile file(news + QStringLiteral(".note-%1").arg(i));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << i;
-        ASSERT_EQ(file.write(QByteArray::number(i)), QByteArray::number(i).size());
-    }
+    for (int i = 0; i < 2000; ++i)
+        ASSERT_TRUE(writeFile(news + QStringLiteral(".note-%1").arg(i), QByteArray::number(i))) << i;
     for (int i = 0; i < 2000; ++i)
         ASSERT_EQ(readFile(news + QStringLiteral(".note-%1").arg(i)), QByteArray::number(i));
-    QFile page(news + "index.html");
-    ASSERT_TRUE(page.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    page.write("written while nobody read the log\n");
-    page.close();
+    ASSERT_TRUE(writeFile(news + "index.html", "written while nobody read the log\n"));
     EXPECT_TRUE(waitUntilSiteMatchesVolume(*sim_, volume())) << "uploads go on";
     int bytes = 0;
     ::ioctl(unread, FIONREAD, &bytes);
