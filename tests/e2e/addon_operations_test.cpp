@@ -82,12 +82,6 @@ json named(const AddonSim& sim, const char* kind, const std::string& name) {
             return item;
     return {};
 }
-json templateNamed(const AddonSim& sim, const std::string& name) {
-    return named(sim, "templates", name);
-}
-json groupNamed(const AddonSim& sim, const std::string& name) {
-    return named(sim, "groups", name);
-}
 QString text(const json& value) {
     return QString::fromStdString(value.get<std::string>());
 }
@@ -105,7 +99,7 @@ protected:
 } // namespace
 
 TEST_F(AddonOperations, UpdateSendsItsFieldsAndReportsTheOutcome) {
-    const json about = templateNamed(sim, "about.html");
+    const json about = named(sim, "templates", "about.html");
     const QString group = text(about["group_id"]), id = text(about["id"]);
     const auto update = [&](const QString& data) {
         return await([&](auto done) { client->updateTemplate(group, id, data, done); });
@@ -114,7 +108,7 @@ TEST_F(AddonOperations, UpdateSendsItsFieldsAndReportsTheOutcome) {
     EXPECT_EQ(lastForm(sim, "update_template_data"), (json{{"template_data", helloBase64.toStdString()},
                                                            {"template_group_id", group.toStdString()},
                                                            {"template_id", id.toStdString()}}));
-    EXPECT_EQ(templateNamed(sim, "about.html")["content"], "hello + world");
+    EXPECT_EQ(named(sim, "templates", "about.html")["content"], "hello + world");
 
     sim.fault({{"action", "update_template_data"}, {"kind", "refuse"}, {"message", "Template is locked."}});
     const AddonResult refused = update(QStringLiteral("eA=="));
@@ -132,7 +126,7 @@ TEST_F(AddonOperations, GroupCreationHandsOverWhateverTheAnswerCarries) {
         return await([&](auto done) { client->createGroup(name, QString(), done); });
     };
     AddonResult created = create(QStringLiteral("blog & news"));
-    EXPECT_EQ(created.id, text(groupNamed(sim, "blog & news")["id"]));
+    EXPECT_EQ(created.id, text(named(sim, "groups", "blog & news")["id"]));
     EXPECT_EQ(created.isSpecial, false);
     EXPECT_EQ(lastForm(sim, "create_template_group"),
               (json{{"template_group_id", ""}, {"template_group_name", "blog & news"}}));
@@ -163,8 +157,8 @@ TEST(AddonOperationsOfEitherFlavour, CreatedTemplateIdsFollowTheSitesKind) {
             return await([&](auto done) { client->createTemplate(group, name, data, done); }).id;
         };
         const std::optional<QString> made = create(QStringLiteral("new page.html"), helloBase64);
-        EXPECT_EQ(made, text(templateNamed(sim, "new page.html")["id"]));
-        EXPECT_EQ(templateNamed(sim, "new page.html")["content"], "hello + world");
+        EXPECT_EQ(made, text(named(sim, "templates", "new page.html")["id"]));
+        EXPECT_EQ(named(sim, "templates", "new page.html")["content"], "hello + world");
         // ExpressionEngine's ids are numbers, WordPress's text: the other kind is no id.
         answerOnce(sim, "create_template",
                    {{"success", true}, {"message", "ok"}, {"template", {{"id", 42}}}});
@@ -179,9 +173,9 @@ TEST(AddonOperationsOfEitherFlavour, CreatedTemplateIdsFollowTheSitesKind) {
 }
 
 TEST_F(AddonOperations, MovesAreRenamesWithinOneGroup) {
-    const json about = templateNamed(sim, "about.html");
+    const json about = named(sim, "templates", "about.html");
     const QString id = text(about["id"]), from = text(about["group_id"]),
-                  to = text(groupNamed(sim, "news")["id"]);
+                  to = text(named(sim, "groups", "news")["id"]);
     const auto move = [&](const QString& name, const QString& source, const QString& target) {
         const AddonResult r = await([&](auto done) { client->moveTemplate(id, name, source, target, done); });
         return std::pair(r.success, r.id);
@@ -193,7 +187,7 @@ TEST_F(AddonOperations, MovesAreRenamesWithinOneGroup) {
                                                     {"template_name", "about-us.html"},
                                                     {"to_group_id", from.toStdString()}}));
     move(renamed, from, to);
-    EXPECT_EQ(templateNamed(sim, "about-us.html")["path"], "/news/about-us.html");
+    EXPECT_EQ(named(sim, "templates", "about-us.html")["path"], "/news/about-us.html");
 
     sim.fault({{"action", "move_template"}, {"kind", "refuse"}, {"message", "No."}, {"times", 2}});
     EXPECT_EQ(move(QStringLiteral("x.html"), to, to), std::pair(false, std::optional<QString>()));
@@ -206,7 +200,7 @@ TEST_F(AddonOperations, MovesAreRenamesWithinOneGroup) {
 }
 
 TEST_F(AddonOperations, DeletesAndFetchesAndAnswersThatAreNotJson) {
-    const json article = templateNamed(sim, "article.html");
+    const json article = named(sim, "templates", "article.html");
     const QString group = text(article["group_id"]), id = text(article["id"]);
     std::optional<json> fetched;
     client->getTemplate(group, id, [&](const json& answer) { fetched = answer; });
@@ -215,7 +209,7 @@ TEST_F(AddonOperations, DeletesAndFetchesAndAnswersThatAreNotJson) {
     EXPECT_EQ((*fetched)["template"]["data"], article["data"]);
 
     await([&](auto done) { client->deleteTemplate(group, id, done); });
-    EXPECT_TRUE(templateNamed(sim, "article.html").is_null());
+    EXPECT_TRUE(named(sim, "templates", "article.html").is_null());
 
     sim.fault({{"action", "*"}, {"kind", "non_json"}});
     const AddonResult deleted = await([&](auto done) { client->deleteGroup(group, done); });
@@ -225,7 +219,7 @@ TEST_F(AddonOperations, DeletesAndFetchesAndAnswersThatAreNotJson) {
 }
 
 TEST_F(AddonOperations, StartedOnAnotherThreadCompletesOnceOnTheMainThread) {
-    const QString group = text(groupNamed(sim, "news")["id"]);
+    const QString group = text(named(sim, "groups", "news")["id"]);
     int calls = 0;
     bool onMainThread = false;
     std::thread worker([&] {

@@ -360,6 +360,11 @@ TEST_F(AppCli, ConnectSaysWhatUploadsCameToAndShowsTheHelpersLogWhenVerbose) {
         sim.clearFaults();
         save("a name with a line break\n", QStringLiteral("x\nSaved named.html"));
         ASSERT_TRUE(says("Saved news/x\\nSaved named.html\n")) << quiet.process().errors().toStdString();
+        // The count, posted apart from the "Saved" line, comes back to the refused save alone.
+        ASSERT_TRUE(waitUntil([&] {
+            const QString said = quiet.process().errors();
+            return said.lastIndexOf("\"My Site\": 1 upload waiting") > said.lastIndexOf("uploads waiting");
+        })) << quiet.process().errors().toStdString();
         quiet.process().sendSignal(SIGTERM);
         ASSERT_TRUE(quiet.process().waitForExit());
         EXPECT_EQ(quiet.process().exitCode(), 0);

@@ -53,22 +53,14 @@ std::shared_ptr<BaseWebsite> site(const QString& title, const QString& url, cons
 // How older versions stored a password: keyed on the cleaned address, without the site, and the oldest
 // without the path either (`path` empty).
 void storeTheOldWay(const BaseWebsite& site, const QByteArray& path, const QByteArray& password) {
-    const QByteArray user = site.login.toUtf8(), server = site.server.toUtf8(),
-                     port = QByteArray::number(site.port);
-    GHashTable* attributes = g_hash_table_new(g_str_hash, g_str_equal);
-    g_hash_table_insert(attributes, gpointer("user"), gpointer(user.constData()));
-    g_hash_table_insert(attributes, gpointer("server"), gpointer(server.constData()));
-    g_hash_table_insert(
-        attributes, gpointer("protocol"),
-        gpointer(site.internetProtocol == BaseWebsite::InternetProtocol::https ? "https" : "http"));
-    g_hash_table_insert(attributes, gpointer("authtype"), gpointer("basic"));
-    g_hash_table_insert(attributes, gpointer("port"), gpointer(port.constData()));
-    if (!path.isEmpty())
-        g_hash_table_insert(attributes, gpointer("object"), gpointer(path.constData()));
     GError* error = nullptr;
-    secret_password_storev_sync(SECRET_SCHEMA_COMPAT_NETWORK, attributes, SECRET_COLLECTION_DEFAULT,
-                                "old item", password.constData(), nullptr, &error);
-    g_hash_table_unref(attributes);
+    const char* protocol = site.internetProtocol == BaseWebsite::InternetProtocol::https ? "https" : "http";
+    // An empty path ends the attributes before "object".
+    secret_password_store_sync(SECRET_SCHEMA_COMPAT_NETWORK, SECRET_COLLECTION_DEFAULT, "old item",
+                               password.constData(), nullptr, &error, "user", site.login.toUtf8().constData(),
+                               "server", site.server.toUtf8().constData(), "protocol", protocol, "authtype",
+                               "basic", "port", site.port, path.isEmpty() ? nullptr : "object",
+                               path.constData(), nullptr);
     ASSERT_EQ(error, nullptr) << error->message;
 }
 
