@@ -120,6 +120,26 @@ TEST_F(FolderSync, WordPressGroupsNestRenameAndMove) {
     EXPECT_EQ(requests("move_template_group"), 1);
     sh(QStringLiteral("echo 'saved after move' > c/c2/t.php"));
     expectSiteMatchesVolume();
+
+    // No folder lists the top-level groups, yet moving one in and out must take its records along.
+    sh(QStringLiteral("mkdir e f && echo one > e/t.php"));
+    expectSiteMatchesVolume();
+    sh(QStringLiteral("mv e f/"));
+    ASSERT_TRUE(waitForGroup("/f/e"));
+    sh(QStringLiteral("echo 'saved after the move' > f/e/t.php"));
+    expectSiteMatchesVolume();
+    sh(QStringLiteral("mv f/e . && echo 'saved at the top' > e/t.php"));
+    ASSERT_TRUE(waitForGroup("/e"));
+    expectSiteMatchesVolume();
+
+    // A folder that is no group moves locally.
+    sim_->clearLog();
+    sh(QStringLiteral("mkdir .drafts && mv .drafts f/"));
+    sh(QStringLiteral("echo 'one more save' > e/t.php"));
+    expectSiteMatchesVolume();
+    EXPECT_EQ(requests("move_template_group"), 0);
+    sh(QStringLiteral("rm -r e"));
+    expectSiteMatchesVolume();
 }
 
 TEST_F(FolderSync, RefreshBringsTheVolumeUpToDateAndAnswersEachRequestInOrder) {
@@ -223,28 +243,4 @@ TEST_F(FolderSync, ARefreshWhoseListDoesNotFitOnTheDiskKeepsTheVolumeAndSaysWhy)
     EXPECT_EQ(notRefreshed(), "");
     expectSiteMatchesVolume();
     helper_.reset();
-}
-
-// No folder lists the top-level groups, yet moving one must take its records along.
-TEST_F(FolderSync, AFolderMovedInAndOutOfTheTopLevelKeepsItsTemplatesAndAnUnknownOneSendsNothing) {
-    start("wp");
-    sh(QStringLiteral("mkdir a c && echo one > a/t.php"));
-    expectSiteMatchesVolume();
-    sh(QStringLiteral("mv a c/"));
-    ASSERT_TRUE(waitForGroup("/c/a"));
-    sh(QStringLiteral("echo 'saved after the move' > c/a/t.php"));
-    expectSiteMatchesVolume();
-
-    // And out again to the top level.
-    sh(QStringLiteral("mv c/a . && echo 'saved at the top' > a/t.php"));
-    ASSERT_TRUE(waitForGroup("/a"));
-    expectSiteMatchesVolume();
-
-    sim_->clearLog();
-    sh(QStringLiteral("mkdir .drafts && mv .drafts c/"));
-    sh(QStringLiteral("echo 'one more save' > a/t.php"));
-    expectSiteMatchesVolume();
-    EXPECT_EQ(requests("move_template_group"), 0) << "a folder that is no group moves locally";
-    sh(QStringLiteral("rm -r a"));
-    expectSiteMatchesVolume();
 }
