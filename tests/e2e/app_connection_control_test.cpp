@@ -25,7 +25,6 @@
 #include <QDBusMessage>
 #include <QDir>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 using namespace folvane;
@@ -52,14 +51,22 @@ void screenSaverActive(const QDBusConnection& bus, bool active) {
 class AppConnectionControl : public ::testing::Test {
 protected:
     AppConnectionControl() {
+        site = addSite("Test Site", sim.baseUrl());
+        addSite("Idle", "http://idle.example/");
+    }
+    BaseWebsite* addSite(const QString& title, const QString& url) {
         auto record = std::make_shared<BaseWebsite>();
-        record->setNewValues(QString("Test Site"), sim.baseUrl(), QString("admin"), QString("password"));
+        record->setNewValues(title, url, QString("admin"), QString("password"));
         sites.addNewSite(record);
         record->password = QStringLiteral("password");
-        auto idle = std::make_shared<BaseWebsite>();
-        idle->setNewValues(QString("Idle"), QString("http://idle.example/"), QString("admin"), QString("pw"));
-        sites.addNewSite(idle);
-        site = record.get();
+        return record.get();
+    }
+
+    // Connects the site and returns once its helper announced the volume.
+    void connectAndWait(BaseWebsite& record) {
+        const ConnectOutcome outcome = control.connectToSite(record);
+        ASSERT_EQ(outcome.kind, ConnectOutcome::Kind::launched) << outcome.launchError.toStdString();
+        ASSERT_TRUE(waitUntil([&] { return connectionState(record) == ConnectionState::connected; }));
     }
 
     TestSession session;
@@ -88,6 +95,13 @@ TEST_F(AppConnectionControl, FollowsTheHelperFromLaunchToEject) {
                      [&](const QString& title, int row, const QString& notRefreshed) {
                          refreshed.emplace_back(title, row, notRefreshed);
                      });
+    // (The real helper answers the requests too, with its own rows, and may answer first.)
+    const auto answered = [&](int row, const QString& notRefreshed) {
+        return waitUntil([&] {
+            return std::count(refreshed.begin(), refreshed.end(),
+                              std::tuple(QString("Test Site"), row, notRefreshed)) > 0;
+        });
+    };
     control.statusIntervalMs = 200;
 
     const ConnectOutcome outcome = control.connectToSite(*site);
@@ -126,23 +140,12 @@ TEST_F(AppConnectionControl, FollowsTheHelperFromLaunchToEject) {
     ASSERT_TRUE(recorder.waitFor("refresh-Test Site"));
     EXPECT_EQ(recorder.signalsNamed("refresh-Test Site").front(), (QVariantMap{{"row", 4}}));
     recorder.post("refresh-done-Test Site", {{"row", 4}});
-    // (The real helper answers the requests too, with its own rows, and may answer first.)
-    const auto answered = [&](int row) {
-        return std::find_if(refreshed.begin(), refreshed.end(),
-                            [row](const auto& answer) { return std::get<1>(answer) == row; });
-    };
-    ASSERT_TRUE(waitUntil([&] { return answered(4) != refreshed.end(); }));
-    EXPECT_EQ(*answered(4), std::tuple(QString("Test Site"), 4, QString()));
+    EXPECT_TRUE(answered(4, {}));
     // A refresh that kept the volume says why.
     control.refreshTemplates(*site, 5);
-    recorder.post("refresh-done-Test Site",
-                  {{"row", 5}, {"notRefreshed", "changes are still on their way to the site"}});
-    ASSERT_TRUE(waitUntil([&] {
-        return std::any_of(refreshed.begin(), refreshed.end(), [](const auto& answer) {
-            return answer ==
-                   std::tuple(QString("Test Site"), 5, QString("changes are still on their way to the site"));
-        });
-    }));
+    const QString why = QStringLiteral("changes are still on their way to the site");
+    recorder.post("refresh-done-Test Site", {{"row", 5}, {"notRefreshed", why}});
+    EXPECT_TRUE(answered(5, why));
 
     const std::shared_ptr<HelperProcess> helper = site->siteConnection;
     EXPECT_EQ(control.ejectSite(*site), 3);
@@ -160,13 +163,26 @@ TEST_F(AppConnectionControl, FollowsTheHelperFromLaunchToEject) {
     sim.clearLog();
     waitUntil([] { return false; }, 1000);
     EXPECT_TRUE(sim.requestsFor("status").empty());
-}
 
-TEST_F(AppConnectionControl, AFailedCheckMarksTheSiteOnceAndStartsNoHelper) {
+    // An end the user asked for elsewhere (folvane3 eject, a signal) is no failure either; an unmount from
+    // outside is: the error dot shows.
+    connectAndWait(*site);
+    recorder.post("eject-Test Site", {});
+    ASSERT_TRUE(waitUntil([&] { return !site->siteConnection; }));
+    EXPECT_EQ(connectionState(*site), ConnectionState::idle);
+    EXPECT_EQ(terminated, 1);
+    connectAndWait(*site);
+    ASSERT_EQ(QProcess::execute("fusermount3", {"-u", "-z", session.mountRoot() + "/Test Site"}), 0);
+    ASSERT_TRUE(waitUntil([&] { return !site->siteConnection; }));
+    EXPECT_EQ(terminated, 2);
+    EXPECT_EQ(connectionState(*site), ConnectionState::error);
+
+    // A failed check marks the site and starts no helper.
+    sim.clearLog();
     sim.config({{"login", "refuse"}});
-    const ConnectOutcome outcome = control.connectToSite(*site);
-    EXPECT_EQ(outcome.kind, ConnectOutcome::Kind::checkFailed);
-    EXPECT_EQ(outcome.error, LoggingInError::authenticationInvalid);
+    const ConnectOutcome refused = control.connectToSite(*site);
+    EXPECT_EQ(refused.kind, ConnectOutcome::Kind::checkFailed);
+    EXPECT_EQ(refused.error, LoggingInError::authenticationInvalid);
     EXPECT_EQ(connectionState(*site), ConnectionState::error);
     EXPECT_FALSE(site->siteConnection);
     EXPECT_EQ(sim.requestsFor("login").size(), 1u) << "only the check logged in";
@@ -174,20 +190,11 @@ TEST_F(AppConnectionControl, AFailedCheckMarksTheSiteOnceAndStartsNoHelper) {
 
 // Quitting: every running helper is ended, and by the time the application may exit their volumes are gone.
 TEST_F(AppConnectionControl, QuittingEndsEveryHelperAndLeavesNoVolumeBehind) {
-    auto second = std::make_shared<BaseWebsite>();
-    second->setNewValues(QString("Second"), sim.baseUrl(), QString("admin"), QString("password"));
-    sites.addNewSite(second);
-    second->password = QStringLiteral("password");
     std::vector<std::shared_ptr<HelperProcess>> helpers;
-    for (BaseWebsite* connecting : {site, second.get()}) {
-        const ConnectOutcome outcome = control.connectToSite(*connecting);
-        ASSERT_EQ(outcome.kind, ConnectOutcome::Kind::launched) << outcome.launchError.toStdString();
+    for (BaseWebsite* connecting : {site, addSite("Second", sim.baseUrl())}) {
+        connectAndWait(*connecting);
         helpers.push_back(connecting->siteConnection);
     }
-    ASSERT_TRUE(waitUntil([&] {
-        return connectionState(*site) == ConnectionState::connected &&
-               connectionState(*second) == ConnectionState::connected;
-    }));
     ASSERT_TRUE(FuseMounts::isMounted(session.mountRoot() + "/Test Site"));
     ASSERT_TRUE(FuseMounts::isMounted(session.mountRoot() + "/Second"));
 
@@ -204,68 +211,6 @@ TEST_F(AppConnectionControl, QuittingEndsEveryHelperAndLeavesNoVolumeBehind) {
     EXPECT_FALSE(FuseMounts::isMounted(session.mountRoot() + "/Second"));
     for (const auto& record : sites.siteList())
         EXPECT_EQ(connectionState(*record), ConnectionState::idle);
-}
-
-// Another application (or folvane3 connect) connected the site first: the helper started here ends at once.
-TEST_F(AppConnectionControl, AHelperForASiteAnotherOneServesReportsItAlreadyConnected) {
-    const ConnectOutcome first = control.connectToSite(*site);
-    ASSERT_EQ(first.kind, ConnectOutcome::Kind::launched) << first.launchError.toStdString();
-    ASSERT_TRUE(waitUntil([&] { return connectionState(*site) == ConnectionState::connected; }));
-
-    QTemporaryDir otherFolder;
-    SiteListManager otherSites{secrets, otherFolder.path()};
-    auto record = std::make_shared<BaseWebsite>();
-    record->setNewValues(QString("Test Site"), sim.baseUrl(), QString("admin"), QString("password"));
-    otherSites.addNewSite(record);
-    record->password = QStringLiteral("password");
-    SharedPreferences otherPreferences{otherFolder.path()};
-    ConnectionControl other{
-        otherSites, otherPreferences, bus, http,
-        HelperSetup{programPath("folvane3-fuse-helper"), session.environment(), session.baseFolder()}};
-    std::vector<std::pair<QString, QString>> reported;
-    QObject::connect(
-        &other, &ConnectionControl::alreadyConnected,
-        [&](const QString& title, const QString& mountPoint) { reported.emplace_back(title, mountPoint); });
-    int terminated = 0;
-    QObject::connect(&other, &ConnectionControl::siteTerminated, [&] { ++terminated; });
-
-    ASSERT_EQ(other.connectToSite(*record).kind, ConnectOutcome::Kind::launched);
-    ASSERT_TRUE(waitUntil([&] { return !reported.empty(); }));
-    // Where this process puts the site's volume (the helpers here get the session's mount root instead).
-    EXPECT_EQ(reported.front(),
-              std::pair(QString("Test Site"), QDir::cleanPath(paths::mountPointFor("Test Site"))));
-    EXPECT_EQ(connectionState(*record), ConnectionState::idle) << "no error: the site is connected";
-    EXPECT_FALSE(record->siteConnection);
-    EXPECT_EQ(terminated, 0);
-    // The first connection goes on untouched.
-    EXPECT_EQ(connectionState(*site), ConnectionState::connected);
-    EXPECT_TRUE(FuseMounts::isMounted(session.mountRoot() + "/Test Site"));
-    control.terminateAllHelpers();
-}
-
-// An end the user asked for elsewhere (folvane3 eject, a signal) is no failure: the site is idle again. An
-// unmount from outside is: the error dot shows once.
-TEST_F(AppConnectionControl, AnEjectFromElsewhereLeavesTheSiteIdleAndAnOutsideUnmountShowsTheError) {
-    BusRecorder recorder(session.bus());
-    int terminated = 0;
-    QObject::connect(&control, &ConnectionControl::siteTerminated, [&] { ++terminated; });
-    const auto connectAndWait = [&] {
-        const ConnectOutcome outcome = control.connectToSite(*site);
-        ASSERT_EQ(outcome.kind, ConnectOutcome::Kind::launched) << outcome.launchError.toStdString();
-        ASSERT_TRUE(waitUntil([&] { return connectionState(*site) == ConnectionState::connected; }));
-    };
-
-    connectAndWait();
-    recorder.post("eject-Test Site", {});
-    ASSERT_TRUE(waitUntil([&] { return !site->siteConnection; }));
-    EXPECT_EQ(connectionState(*site), ConnectionState::idle);
-    EXPECT_EQ(terminated, 0);
-
-    connectAndWait();
-    ASSERT_EQ(QProcess::execute("fusermount3", {"-u", "-z", session.mountRoot() + "/Test Site"}), 0);
-    ASSERT_TRUE(waitUntil([&] { return !site->siteConnection; }));
-    EXPECT_EQ(terminated, 1);
-    EXPECT_EQ(connectionState(*site), ConnectionState::error);
 }
 
 // Where the desktop shows buttons on notifications, a finished connection is announced with "Open folder",

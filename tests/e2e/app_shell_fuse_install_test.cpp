@@ -7,6 +7,7 @@
 #include "shell/ShellPrompts.h"
 #include "shell/StartupSequence.h"
 #include "testkit/ChildProcess.h"
+#include "testkit/PrivateBus.h"
 #include "testkit/Wait.h"
 
 #include <QDBusConnectionInterface>
@@ -33,51 +34,15 @@ public:
         // polkitd drops to its own user, which must reach the socket.
         QFile::setPermissions(folder_.path(), QFile::permissions(folder_.path()) | QFile::ReadOther |
                                                   QFile::ExeOther | QFile::ReadGroup | QFile::ExeGroup);
-        const QString config = folder_.filePath(QStringLiteral("system-bus.conf"));
-        QFile file(config);
-        if (!file.open(QIODevice::WriteOnly))
-            throw std::runtime_error("cannot write the bus configuration");
-        file.write(
-            QStringLiteral(R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>system</type>
-  <listen>unix:path=%1</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow user="*"/>
-    <allow own="*"/>
-    <allow send_destination="*"/>
-    <allow receive_sender="*"/>
-  </policy>
-</busconfig>
-)")
-                .arg(folder_.filePath(QStringLiteral("system_bus_socket")))
-                .toUtf8());
-        file.close();
-        bus_ = start(QStringLiteral("dbus-daemon"),
-                     {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
-                      QStringLiteral("--print-address=1")},
-                     QStringLiteral("bus"));
-        const auto address = bus_->waitForOutputLine(QStringLiteral("unix:"));
-        if (!address)
-            throw std::runtime_error("the private system bus did not come up");
-        address_ = *address;
-        environment_.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), address_);
+        environment_.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), bus_.address());
         polkit_ = start(polkitDaemon, {QStringLiteral("--no-debug")}, QStringLiteral("polkitd"));
         packageKit_ = start(packageKitDaemon,
                             {QStringLiteral("--backend"), QStringLiteral("dummy"),
                              QStringLiteral("--keep-environment"), QStringLiteral("--disable-timer")},
                             QStringLiteral("packagekitd"));
     }
-    ~PackageKitBus() {
-        QDBusConnection::disconnectFromBus(connectionName);
-        for (auto* process : {packageKit_.get(), polkit_.get(), bus_.get()})
-            if (process)
-                process->stop();
-    }
 
-    QDBusConnection connection() const { return QDBusConnection::connectToBus(address_, connectionName); }
+    QDBusConnection connection() const { return bus_.connection(); }
     bool packageKitUp() const {
         const auto* daemon = connection().interface();
         return daemon && daemon->isServiceRegistered(QStringLiteral("org.freedesktop.PackageKit")).value() &&
@@ -98,11 +63,10 @@ private:
                                  true});
     }
 
-    static inline const QString connectionName = QStringLiteral("packagekit-test");
     QTemporaryDir folder_;
     QProcessEnvironment environment_ = QProcessEnvironment::systemEnvironment();
-    QString address_;
-    std::unique_ptr<ChildProcess> bus_, polkit_, packageKit_;
+    PrivateBus bus_{environment_, folder_.path(), folder_.path()};
+    std::unique_ptr<ChildProcess> polkit_, packageKit_;
 };
 
 // Answers every alert with its first button and records what was shown.

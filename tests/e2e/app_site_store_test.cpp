@@ -26,21 +26,11 @@ protected:
         qputenv("DBUS_SESSION_BUS_ADDRESS", session.busAddress().toUtf8());
     }
 
-    std::unique_ptr<AppRunner> startAdd(const QString& title, const QString& url,
-                                        const QByteArray& password) {
-        return std::make_unique<AppRunner>(
-            session, QStringList{"sites", "add", "--title", title, "--url", url, "--user", "admin"},
-            password + '\n');
-    }
-
     AppRunner::Finished run(const QStringList& arguments, const QByteArray& input = {}) {
         return AppRunner::run(session, arguments, input);
     }
-
-    QStringList titles() {
-        const AppRunner::Finished listed = run({"sites", "list", "--titles"});
-        EXPECT_EQ(listed.exitCode, 0) << listed.standardError.toStdString();
-        return listed.standardOutput.split(u'\n', Qt::SkipEmptyParts);
+    QStringList addition(const QString& title, const QString& url) {
+        return {"sites", "add", "--title", title, "--url", url, "--user", "admin"};
     }
 
     TestSession session{SessionOptions{.secretService = true}};
@@ -63,22 +53,14 @@ std::shared_ptr<BaseWebsite> site(const QString& title, const QString& url, cons
 // How older versions stored a password: keyed on the cleaned address, without the site, and the oldest
 // without the path either (`path` empty).
 void storeTheOldWay(const BaseWebsite& site, const QByteArray& path, const QByteArray& password) {
-    const QByteArray user = site.login.toUtf8(), server = site.server.toUtf8(),
-                     port = QByteArray::number(site.port);
-    GHashTable* attributes = g_hash_table_new(g_str_hash, g_str_equal);
-    g_hash_table_insert(attributes, gpointer("user"), gpointer(user.constData()));
-    g_hash_table_insert(attributes, gpointer("server"), gpointer(server.constData()));
-    g_hash_table_insert(
-        attributes, gpointer("protocol"),
-        gpointer(site.internetProtocol == BaseWebsite::InternetProtocol::https ? "https" : "http"));
-    g_hash_table_insert(attributes, gpointer("authtype"), gpointer("basic"));
-    g_hash_table_insert(attributes, gpointer("port"), gpointer(port.constData()));
-    if (!path.isEmpty())
-        g_hash_table_insert(attributes, gpointer("object"), gpointer(path.constData()));
     GError* error = nullptr;
-    secret_password_storev_sync(SECRET_SCHEMA_COMPAT_NETWORK, attributes, SECRET_COLLECTION_DEFAULT,
-                                "old item", password.constData(), nullptr, &error);
-    g_hash_table_unref(attributes);
+    const char* protocol = site.internetProtocol == BaseWebsite::InternetProtocol::https ? "https" : "http";
+    // An empty path ends the attributes before "object".
+    secret_password_store_sync(SECRET_SCHEMA_COMPAT_NETWORK, SECRET_COLLECTION_DEFAULT, "old item",
+                               password.constData(), nullptr, &error, "user", site.login.toUtf8().constData(),
+                               "server", site.server.toUtf8().constData(), "protocol", protocol, "authtype",
+                               "basic", "port", site.port, path.isEmpty() ? nullptr : "object",
+                               path.constData(), nullptr);
     ASSERT_EQ(error, nullptr) << error->message;
 }
 
@@ -113,8 +95,9 @@ TEST_F(SiteStore, CommandsRunAtOnceAndTheApplicationLoseNoChange) {
     QStringList expected;
     for (int i = 0; i < 6; ++i) {
         const QString title = QStringLiteral("Site %1").arg(i);
-        adds.push_back(startAdd(title, QStringLiteral("https://www.site%1.example/admin.php").arg(i),
-                                QByteArray("password-") + QByteArray::number(i)));
+        adds.push_back(std::make_unique<AppRunner>(
+            session, addition(title, QStringLiteral("https://www.site%1.example/admin.php").arg(i)),
+            "password-" + QByteArray::number(i) + '\n'));
         expected << title;
     }
     // The application changes the list while the commands run.
@@ -125,16 +108,16 @@ TEST_F(SiteStore, CommandsRunAtOnceAndTheApplicationLoseNoChange) {
         EXPECT_EQ(add->process().exitCode(), 0) << add->process().errors().toStdString();
     }
     expected << QStringLiteral("From the application");
-    QStringList listed = titles();
+    QStringList listed = run({"sites", "list", "--titles"}).standardOutput.split(u'\n', Qt::SkipEmptyParts);
     listed.sort();
     expected.sort();
-    EXPECT_EQ(listed.join(u','), expected.join(u','));
+    EXPECT_EQ(listed, expected);
 
     // The application shows what the commands added, with their passwords.
     EXPECT_TRUE(waitUntil([&] { return app.siteList().size() == 7; }));
     QStringList shown = titlesOf(app);
     shown.sort();
-    EXPECT_EQ(shown.join(u','), expected.join(u','));
+    EXPECT_EQ(shown, expected);
     for (const auto& record : app.siteList())
         EXPECT_FALSE(passwordOf(app, *record).isEmpty()) << record->cleanName.toStdString();
 
@@ -145,22 +128,12 @@ TEST_F(SiteStore, CommandsRunAtOnceAndTheApplicationLoseNoChange) {
 }
 
 TEST_F(SiteStore, TwoSitesOnOneHostKeepTwoPasswords) {
-    ASSERT_EQ(run({"sites", "add", "--title", "A", "--url", "https://www.example.com/siteA/admin.php",
-                   "--user", "admin"},
-                  "password A\n")
-                  .exitCode,
-              0);
-    ASSERT_EQ(run({"sites", "add", "--title", "B", "--url", "https://www.example.com/siteB/admin.php",
-                   "--user", "admin"},
-                  "password B\n")
-                  .exitCode,
-              0);
     // A third site of the host without a password of its own finds neither of theirs.
-    ASSERT_EQ(run({"sites", "add", "--title", "C", "--url", "https://www.example.com/siteC/admin.php",
-                   "--user", "admin"},
-                  "\n")
-                  .exitCode,
-              0);
+    for (const auto& [title, password] : {std::pair{"A", "password A"}, {"B", "password B"}, {"C", ""}})
+        ASSERT_EQ(run(addition(title, QStringLiteral("https://www.example.com/site%1/admin.php").arg(title)),
+                      QByteArray(password) + '\n')
+                      .exitCode,
+                  0);
     SiteListManager app(secrets, session.baseFolder());
     ASSERT_EQ(titlesOf(app).join(u','), "A,B,C");
     EXPECT_EQ(passwordOf(app, *app.siteList()[0]), "password A");

@@ -19,7 +19,6 @@ protected:
         options.title = QStringLiteral("Kept Site");
         connect("ee", options);
     }
-    QString recovered() const { return session_.baseFolder() + "/Recovered/Kept Site"; }
     QString cache() const { return session_.baseFolder() + "/.cache"; }
     // A save the site confirms, one it refuses, and two files that never go to the site.
     void editWhatTheSiteWillNotHave() {
@@ -31,13 +30,6 @@ protected:
         sh(QStringLiteral("echo mine > news/article.html && echo 'my notes' > notes.txt && "
                           "echo SECRET=1 > news/.env"));
         ASSERT_TRUE(session_.waitForNotification("Update Error"));
-    }
-    // Every kept file by its volume path (whichever time folder holds it) -> content.
-    Contents kept() const {
-        Contents files;
-        for (const auto& [below, content] : filesBelow(recovered()))
-            files[below.substr(below.find('/', 1))] = content;
-        return files;
     }
     QStringList cacheEntries() const {
         return QDir(cache()).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden);

@@ -1,16 +1,12 @@
 // Folders on the volume are template groups: made, removed, renamed and moved with real tools; and the
 // full refresh that brings the volume up to date with the site.
 #include "testkit/ConnectedSite.h"
-#include "testkit/RandomRuns.h"
 #include "testkit/Wait.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <algorithm>
 #include <gtest/gtest.h>
-#include <random>
-#include <set>
 #include <sys/mount.h>
 
 using namespace folvane::testkit;
@@ -28,110 +24,6 @@ protected:
     }
     bool waitForGroup(const std::string& path) {
         return waitUntil([&] { return !siteGroup(path).is_null(); });
-    }
-    // The groups the site holds and the folders the volume shows (hidden ones left out), as paths.
-    std::set<std::string> siteGroups() const {
-        std::set<std::string> paths;
-        for (const json& g : sim_->state()["groups"].get<std::vector<json>>())
-            paths.insert(g["path"].get<std::string>());
-        return paths;
-    }
-    std::set<std::string> volumeFolders() const {
-        std::set<std::string> paths;
-        QDirIterator it(volume(), QDir::Dirs | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            const QString path = it.next().mid(volume().size());
-            if (!path.contains(QStringLiteral("/.")))
-                paths.insert(path.toStdString());
-        }
-        return paths;
-    }
-    std::string describeGroups() const {
-        std::string text;
-        const std::set<std::string> site = siteGroups(), folders = volumeFolders();
-        for (const std::string& path : site)
-            if (!folders.count(path))
-                text += " only on the site: " + path;
-        for (const std::string& path : folders)
-            if (!site.count(path))
-                text += " only on the volume: " + path;
-        return text;
-    }
-    // Seeded random edits of folders and files in groups the test made itself, several chained in one shell
-    // command; after each run the site holds the volume's groups and templates. On ExpressionEngine groups
-    // stay at the top level and are not moved, as the add-on allows.
-    void randomFolderEdits(bool nesting) {
-        const RandomRuns random = RandomRuns::fromEnvironment(2, 4242);
-        QStringList folders, files;
-        int made = 0;
-        const auto under = [](const QString& path, const QString& folder) {
-            return path == folder || path.startsWith(folder + u'/');
-        };
-        for (int run = 0; run < random.runs; ++run) {
-            std::mt19937 generator(random.seed + run);
-            const auto pick = [&](const QStringList& list) {
-                return list.at(static_cast<int>(generator() % list.size()));
-            };
-            QStringList batch;
-            for (int step = 0; step < 25; ++step) {
-                const int choice = folders.isEmpty() ? 0 : static_cast<int>(generator() % 7);
-                if (choice == 0) {
-                    const QString folder =
-                        (nesting && !folders.isEmpty() && generator() % 2 ? pick(folders) + u'/'
-                                                                          : QString()) +
-                        QStringLiteral("g%1").arg(++made);
-                    batch << QStringLiteral("mkdir %1").arg(folder);
-                    folders << folder;
-                } else if (choice <= 2) {
-                    const QString file = QStringLiteral("%1/f%2.html").arg(pick(folders)).arg(++made);
-                    batch << QStringLiteral("echo 'made %1' > %2").arg(made).arg(file);
-                    files << file;
-                } else if (choice == 3 && !files.isEmpty()) {
-                    const QString file = pick(files);
-                    batch << QStringLiteral("echo 'step %1' >> %2").arg(step).arg(file);
-                } else if (choice == 4) {
-                    // A group's new name, or (nesting) a new place for it outside itself.
-                    const QString from = pick(folders);
-                    QString parent = from.contains(u'/') ? from.left(from.lastIndexOf(u'/')) : QString();
-                    if (nesting && generator() % 2) {
-                        const QString target = pick(folders);
-                        parent = under(target, from) ? QString() : target;
-                    }
-                    const QString to =
-                        (parent.isEmpty() ? QString() : parent + u'/') + QStringLiteral("g%1").arg(++made);
-                    batch << QStringLiteral("mv %1 %2").arg(from, to);
-                    for (QStringList* list : {&folders, &files})
-                        for (QString& path : *list)
-                            if (under(path, from))
-                                path = to + path.mid(from.size());
-                } else if (choice == 5 && !files.isEmpty()) {
-                    const QString from = pick(files);
-                    const QString to = QStringLiteral("%1/f%2.html").arg(pick(folders)).arg(++made);
-                    batch << QStringLiteral("mv %1 %2").arg(from, to);
-                    files.replace(files.indexOf(from), to);
-                } else if (folders.size() > 2) {
-                    const QString gone = pick(folders);
-                    batch << QStringLiteral("rm -r %1").arg(gone);
-                    folders.erase(std::remove_if(folders.begin(), folders.end(),
-                                                 [&](const QString& path) { return under(path, gone); }),
-                                  folders.end());
-                    files.erase(std::remove_if(files.begin(), files.end(),
-                                               [&](const QString& path) { return under(path, gone); }),
-                                files.end());
-                }
-                if (generator() % 3 == 0 && !batch.isEmpty()) {
-                    sh(batch.join(QStringLiteral(" && ")));
-                    batch.clear();
-                }
-            }
-            if (!batch.isEmpty())
-                sh(batch.join(QStringLiteral(" && ")));
-            expectSiteMatchesVolume();
-            EXPECT_TRUE(waitUntil([&] { return siteGroups() == volumeFolders(); }))
-                << "the site's groups differ from the volume's folders: " << describeGroups();
-            if (HasFailure())
-                FAIL() << "run " << run << " (seed " << random.seed + run << ")";
-        }
     }
     bool refresh(int row) {
         const int before = bus_->count(signal("refresh-done"));
@@ -199,6 +91,17 @@ TEST_F(FolderSync, ExpressionEngineGroupsAreMadeRenamedAndRemoved) {
 
 TEST_F(FolderSync, WordPressGroupsNestRenameAndMove) {
     start("wp");
+    // A template nobody touched yet, in a folder whose new name waits behind another folder change: it is
+    // still that template, not a new file. A copied tree becomes groups, then templates.
+    sh(QStringLiteral("mkdir first && mv theme look && mv look/index.php look/home.php && "
+                      "echo 'saved' >> look/home.php"));
+    expectSiteMatchesVolume();
+    EXPECT_EQ(requests("create_template"), 0);
+    sh(QStringLiteral("mkdir -p /tmp/folvane-tree-$$/x/y && echo 1 > /tmp/folvane-tree-$$/x/one.php && "
+                      "echo 2 > /tmp/folvane-tree-$$/x/y/two.php && cp -r /tmp/folvane-tree-$$/x look/ && "
+                      "rm -r /tmp/folvane-tree-$$"));
+    expectSiteMatchesVolume();
+
     sh(QStringLiteral("mkdir -p a/b/d && mkdir c"));
     ASSERT_TRUE(waitForGroup("/a/b/d"));
     ASSERT_TRUE(waitForGroup("/c"));
@@ -217,18 +120,29 @@ TEST_F(FolderSync, WordPressGroupsNestRenameAndMove) {
     EXPECT_EQ(requests("move_template_group"), 1);
     sh(QStringLiteral("echo 'saved after move' > c/c2/t.php"));
     expectSiteMatchesVolume();
-}
 
-TEST_F(FolderSync, CopiedTreeBecomesGroupsThenTemplates) {
-    start("wp");
-    sh(QStringLiteral("mkdir -p /tmp/folvane-tree-$$/x/y && echo 1 > /tmp/folvane-tree-$$/x/one.php && "
-                      "echo 2 > /tmp/folvane-tree-$$/x/y/two.php && cp -r /tmp/folvane-tree-$$/x theme/ && "
-                      "rm -r /tmp/folvane-tree-$$"));
-    ASSERT_TRUE(waitForGroup("/theme/x/y"));
+    // No folder lists the top-level groups, yet moving one in and out must take its records along.
+    sh(QStringLiteral("mkdir e f && echo one > e/t.php"));
+    expectSiteMatchesVolume();
+    sh(QStringLiteral("mv e f/"));
+    ASSERT_TRUE(waitForGroup("/f/e"));
+    sh(QStringLiteral("echo 'saved after the move' > f/e/t.php"));
+    expectSiteMatchesVolume();
+    sh(QStringLiteral("mv f/e . && echo 'saved at the top' > e/t.php"));
+    ASSERT_TRUE(waitForGroup("/e"));
+    expectSiteMatchesVolume();
+
+    // A folder that is no group moves locally.
+    sim_->clearLog();
+    sh(QStringLiteral("mkdir .drafts && mv .drafts f/"));
+    sh(QStringLiteral("echo 'one more save' > e/t.php"));
+    expectSiteMatchesVolume();
+    EXPECT_EQ(requests("move_template_group"), 0);
+    sh(QStringLiteral("rm -r e"));
     expectSiteMatchesVolume();
 }
 
-TEST_F(FolderSync, RefreshBringsTheVolumeUpToDateAndAnswersWithTheRow) {
+TEST_F(FolderSync, RefreshBringsTheVolumeUpToDateAndAnswersEachRequestInOrder) {
     start("ee");
     sh(QStringLiteral("echo 'local only' > top-level-notes.txt && echo 'mine' > news/mine.html"));
     expectSiteMatchesVolume();
@@ -254,6 +168,23 @@ TEST_F(FolderSync, RefreshBringsTheVolumeUpToDateAndAnswersWithTheRow) {
     sh(QStringLiteral("cd fresh && cat page.html > /dev/null"));
     EXPECT_TRUE(QFile::exists(volume() + "/fresh/page.html"));
     ASSERT_TRUE(refresh(9)) << "an answer even when nothing changed";
+
+    // Requests that come while a refresh runs are answered in order, each with its row, and share one
+    // refresh; a template made here survives them.
+    sim_->clearFaults();
+    sh(QStringLiteral("echo 'made here' > fresh/local.html"));
+    expectSiteMatchesVolume();
+    sim_->clearLog();
+    const int before = bus_->count(signal("refresh-done"));
+    for (int row = 10; row < 40; ++row)
+        bus_->post(signal("refresh"), {{"row", row}});
+    ASSERT_TRUE(bus_->waitFor(signal("refresh-done"), defaultTimeoutMs, before + 30));
+    const auto answers = bus_->signalsNamed(signal("refresh-done"));
+    for (int row = 10; row < 40; ++row)
+        EXPECT_EQ(answers.at(before + row - 10), (QVariantMap{{"row", row}}));
+    EXPECT_LE(requests("list_all"), 3) << "waiting requests share one refresh";
+    EXPECT_EQ(readFile(volume("/fresh/local.html")), "made here\n");
+    expectSiteMatchesVolume();
 }
 
 // The list is kept on disk, not in memory, while it is on its way, and only as long as the refresh needs it.
@@ -312,64 +243,4 @@ TEST_F(FolderSync, ARefreshWhoseListDoesNotFitOnTheDiskKeepsTheVolumeAndSaysWhy)
     EXPECT_EQ(notRefreshed(), "");
     expectSiteMatchesVolume();
     helper_.reset();
-}
-
-// Requests that come while a refresh runs are answered in order, each with its row, and share one refresh; a
-// template made here survives them.
-TEST_F(FolderSync, RefreshRequestsThatWaitAreAnsweredInOrderByOneRefresh) {
-    start("wp");
-    sh(QStringLiteral("echo 'made here' > theme/local.php"));
-    expectSiteMatchesVolume();
-    sim_->clearLog();
-    for (int row = 1; row <= 30; ++row)
-        bus_->post(signal("refresh"), {{"row", row}});
-    ASSERT_TRUE(bus_->waitFor(signal("refresh-done"), defaultTimeoutMs, 30));
-    const auto answers = bus_->signalsNamed(signal("refresh-done"));
-    for (int row = 1; row <= 30; ++row)
-        EXPECT_EQ(answers.at(row - 1), (QVariantMap{{"row", row}}));
-    EXPECT_LE(requests("list_all"), 3) << "waiting requests share one refresh";
-    EXPECT_EQ(readFile(volume("/theme/local.php")), "made here\n");
-    expectSiteMatchesVolume();
-}
-
-// No folder lists the top-level groups, yet moving one must take its records along.
-TEST_F(FolderSync, AFolderMovedInAndOutOfTheTopLevelKeepsItsTemplatesAndAnUnknownOneSendsNothing) {
-    start("wp");
-    sh(QStringLiteral("mkdir a c && echo one > a/t.php"));
-    expectSiteMatchesVolume();
-    sh(QStringLiteral("mv a c/"));
-    ASSERT_TRUE(waitForGroup("/c/a"));
-    sh(QStringLiteral("echo 'saved after the move' > c/a/t.php"));
-    expectSiteMatchesVolume();
-
-    // And out again to the top level.
-    sh(QStringLiteral("mv c/a . && echo 'saved at the top' > a/t.php"));
-    ASSERT_TRUE(waitForGroup("/a"));
-    expectSiteMatchesVolume();
-
-    sim_->clearLog();
-    sh(QStringLiteral("mkdir .drafts && mv .drafts c/"));
-    sh(QStringLiteral("echo 'one more save' > a/t.php"));
-    expectSiteMatchesVolume();
-    EXPECT_EQ(requests("move_template_group"), 0) << "a folder that is no group moves locally";
-}
-
-TEST_F(FolderSync, RandomFolderAndFileEditsConvergeOnWordPress) {
-    start("wp");
-    randomFolderEdits(true);
-}
-
-TEST_F(FolderSync, RandomFolderAndFileEditsConvergeOnExpressionEngine) {
-    start("ee");
-    randomFolderEdits(false);
-}
-
-// A template nobody touched yet, in a folder whose new name waits behind another folder change: it is
-// still that template, not a new file.
-TEST_F(FolderSync, ATemplateMovedInAFolderJustRenamedStaysTheSameTemplate) {
-    start("wp");
-    sh(QStringLiteral("mkdir first && mv theme look && mv look/index.php look/home.php && "
-                      "echo 'saved' >> look/home.php"));
-    expectSiteMatchesVolume();
-    EXPECT_EQ(requests("create_template"), 0);
 }

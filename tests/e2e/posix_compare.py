@@ -15,7 +15,9 @@ import subprocess
 import sys
 import time
 
-KINDS = ("regular", "dir", "fifo", "socket", "char", "block", "symlink")
+TESTS = {"regular": stat.S_ISREG, "dir": stat.S_ISDIR, "fifo": stat.S_ISFIFO, "socket": stat.S_ISSOCK,
+         "char": stat.S_ISCHR, "block": stat.S_ISBLK, "symlink": stat.S_ISLNK}
+KINDS = tuple(TESTS)
 NOT_DIRS = tuple(kind for kind in KINDS if kind != "dir")
 
 
@@ -27,42 +29,27 @@ def answer(call, *args, **options):
         return errno.errorcode.get(e.errno, str(e.errno))
 
 
-def make(kind, path, mode=0o644):
-    if kind == "regular":
-        os.close(os.open(path, os.O_CREAT | os.O_EXCL | os.O_WRONLY, mode))
-    elif kind == "dir":
-        os.mkdir(path, mode)
-    elif kind == "fifo":
-        os.mkfifo(path, mode)
-    elif kind == "socket":
-        # A socket's address is limited to 108 bytes: bound by its name inside its folder.
-        here = os.getcwd()
-        os.chdir(os.path.dirname(path))
-        try:
-            with socket.socket(socket.AF_UNIX) as s:
-                s.bind(os.path.basename(path))
-        finally:
-            os.chdir(here)
-        os.chmod(path, mode)
-    elif kind == "char":
-        os.mknod(path, stat.S_IFCHR | mode, os.makedev(1, 3))
-    elif kind == "block":
-        os.mknod(path, stat.S_IFBLK | mode, os.makedev(7, 0))
-    elif kind == "symlink":
-        os.symlink("nowhere", path)
-
-
-def kind_of(path):
+def bind_socket(path):
+    # A socket's address is limited to 108 bytes: bound by its name inside its folder.
+    here = os.getcwd()
+    os.chdir(os.path.dirname(path))
     try:
-        mode = os.lstat(path).st_mode
-    except OSError as e:
-        return errno.errorcode[e.errno]
-    for kind, test in (("regular", stat.S_ISREG), ("dir", stat.S_ISDIR), ("fifo", stat.S_ISFIFO),
-                       ("socket", stat.S_ISSOCK), ("char", stat.S_ISCHR), ("block", stat.S_ISBLK),
-                       ("symlink", stat.S_ISLNK)):
-        if test(mode):
-            return kind
-    return "?"
+        with socket.socket(socket.AF_UNIX) as s:
+            s.bind(os.path.basename(path))
+    finally:
+        os.chdir(here)
+
+
+MAKERS = {"regular": lambda p, m: os.close(os.open(p, os.O_CREAT | os.O_EXCL | os.O_WRONLY, m)),
+          "dir": os.mkdir, "fifo": os.mkfifo,
+          "socket": lambda p, m: (bind_socket(p), os.chmod(p, m)),
+          "char": lambda p, m: os.mknod(p, stat.S_IFCHR | m, os.makedev(1, 3)),
+          "block": lambda p, m: os.mknod(p, stat.S_IFBLK | m, os.makedev(7, 0)),
+          "symlink": lambda p, m: os.symlink("nowhere", p)}
+
+
+def make(kind, path, mode=0o644):
+    MAKERS[kind](path, mode)
 
 
 def shape(path):
@@ -71,7 +58,8 @@ def shape(path):
         st = os.lstat(path)
     except OSError as e:
         return errno.errorcode[e.errno]
-    return "%s,0%o,%d" % (kind_of(path), stat.S_IMODE(st.st_mode), st.st_nlink)
+    kind = next((kind for kind, test in TESTS.items() if test(st.st_mode)), "?")
+    return "%s,0%o,%d" % (kind, stat.S_IMODE(st.st_mode), st.st_nlink)
 
 
 def later():
@@ -84,8 +72,7 @@ def times(path):
 
 
 def moved(before, after):
-    return ("mtime " + ("moved" if after[0] > before[0] else "kept"),
-            "ctime " + ("moved" if after[1] > before[1] else "kept"))
+    return tuple("%s %s" % (n, "moved" if b > a else "kept") for n, a, b in zip(("mtime", "ctime"), before, after))
 
 
 def ctime(before, after):
@@ -98,9 +85,8 @@ def changed(label, path, call, *args):
     later()
     result = answer(call, path, *args)
     after = os.lstat(path)
-    return [(label, result), (label + " leaves", "0%o,%d,%d" % (stat.S_IMODE(after.st_mode), after.st_uid,
-                                                                after.st_gid)),
-            (label + " ctime", ctime(before, after))]
+    leaves = "0%o,%d,%d" % (stat.S_IMODE(after.st_mode), after.st_uid, after.st_gid)
+    return [(label, result), (label + " leaves", leaves), (label + " ctime", ctime(before, after))]
 
 
 def unprivileged(caps, code, *args):
@@ -112,6 +98,14 @@ def unprivileged(caps, code, *args):
     return out.stdout.strip() or out.stderr.strip().splitlines()[-1]
 
 
+# Python code for unprivileged(): tries a call and prints "ok" or why it failed.
+TRY = """import os, sys
+try:
+    %s; print("ok")
+except OSError as e:
+    print(e.strerror)"""
+
+
 # Each case gets a fresh folder `d` and returns [(observation, value)].
 def rename_keeps_the_item(d):
     seen = []
@@ -120,12 +114,9 @@ def rename_keeps_the_item(d):
         make(kind, a)
         before = os.lstat(a)
         later()
-        seen.append((kind + " rename", answer(os.rename, a, b)))
-        seen.append((kind + " old name", shape(a)))
-        seen.append((kind + " new name", shape(b)))
-        after = os.lstat(b)
-        seen.append((kind + " same inode", before.st_ino == after.st_ino))
-        seen.append((kind + " ctime", ctime(before, after)))
+        seen += [(kind + " rename", answer(os.rename, a, b)), (kind + " old name", shape(a)),
+                 (kind + " new name", shape(b)), (kind + " same inode", before.st_ino == os.lstat(b).st_ino),
+                 (kind + " ctime", ctime(before, os.lstat(b)))]
     return seen
 
 
@@ -136,25 +127,22 @@ def rename_between_folders(d):
         os.mkdir(a)
         os.mkdir(b)
         make(kind, os.path.join(a, "x"))
-        links = os.lstat(a).st_nlink, os.lstat(b).st_nlink
-        ta, tb = times(a), times(b)
+        links, ta, tb = (os.lstat(a).st_nlink, os.lstat(b).st_nlink), times(a), times(b)
         later()
-        seen.append((kind + " move", answer(os.rename, os.path.join(a, "x"), os.path.join(b, "x"))))
-        seen.append((kind + " from folder", moved(ta, times(a))))
-        seen.append((kind + " to folder", moved(tb, times(b))))
-        seen.append((kind + " folder links", (os.lstat(a).st_nlink - links[0], os.lstat(b).st_nlink - links[1])))
+        seen += [(kind + " move", answer(os.rename, os.path.join(a, "x"), os.path.join(b, "x"))),
+                 (kind + " from folder", moved(ta, times(a))), (kind + " to folder", moved(tb, times(b))),
+                 (kind + " folder links", (os.lstat(a).st_nlink - links[0], os.lstat(b).st_nlink - links[1]))]
         if kind == "dir":
-            seen.append(("dir .. is the new parent",
-                         os.stat(os.path.join(b, "x", "..")).st_ino == os.stat(b).st_ino))
+            parent = os.stat(os.path.join(b, "x", "..")).st_ino == os.stat(b).st_ino
+            seen.append(("dir .. is the new parent", parent))
     return seen
 
 
 def rename_over_another(d):
     seen = []
-    targets = ("regular", "dir", "full dir", "fifo", "symlink")
     for source in ("regular", "dir", "fifo", "symlink"):
-        for target in targets:
-            a, b = os.path.join(d, "s-%s-%s" % (source, target)), os.path.join(d, "t-%s-%s" % (source, target))
+        for target in ("regular", "dir", "full dir", "fifo", "symlink"):
+            a, b = (os.path.join(d, "%s-%s-%s" % (end, source, target)) for end in "st")
             make(source, a)
             make("dir" if target == "full dir" else target, b)
             if target == "full dir":
@@ -163,23 +151,21 @@ def rename_over_another(d):
             before = os.lstat(a)
             later()
             label = "%s over %s" % (source, target)
-            seen.append((label, answer(os.rename, a, b)))
-            seen.append((label + ": source", shape(a)))
-            seen.append((label + ": target", shape(b)))
+            seen += [(label, answer(os.rename, a, b)), (label + ": source", shape(a)),
+                     (label + ": target", shape(b))]
             if held is not None:
                 seen.append((label + ": replaced file's links", answer(lambda: os.fstat(held).st_nlink)))
                 os.close(held)
-            after = os.lstat(a) if os.path.lexists(a) else os.lstat(b)
-            seen.append((label + ": ctime", ctime(before, after)))
-    os.mkdir(os.path.join(d, "p"))
-    seen.append(("into itself", answer(os.rename, os.path.join(d, "p"), os.path.join(d, "p", "q"))))
-    seen.append(("onto itself", answer(os.rename, os.path.join(d, "p"), os.path.join(d, "p"))))
-    seen.append(("missing source", answer(os.rename, os.path.join(d, "none"), os.path.join(d, "other"))))
-    return seen
+            seen.append((label + ": ctime", ctime(before, os.lstat(a if os.path.lexists(a) else b))))
+    p = os.path.join(d, "p")
+    os.mkdir(p)
+    return seen + [("into itself", answer(os.rename, p, os.path.join(p, "q"))),
+                   ("onto itself", answer(os.rename, p, p)),
+                   ("missing source", answer(os.rename, os.path.join(d, "none"), os.path.join(d, "other")))]
 
 
 def remove_answers(d):
-    """rmdir and unlink on every kind of item: what they answer, what is left, the parent's times and links."""
+    """rmdir and unlink on every kind of item: what they answer, what is left, the parent's times, links."""
     seen = []
     for call in (os.rmdir, os.unlink):
         for kind in KINDS:
@@ -189,14 +175,13 @@ def remove_answers(d):
             seen.append((label + " below", answer(call, os.path.join(path, "test"))))
             links, before = os.lstat(d).st_nlink, times(d)
             later()
-            seen.append((label, answer(call, path)))
-            seen.append((label + ": left", shape(path)))
-            seen.append((label + ": parent", moved(before, times(d)) + (os.lstat(d).st_nlink - links,)))
+            seen += [(label, answer(call, path)), (label + ": left", shape(path)),
+                     (label + ": parent", moved(before, times(d)) + (os.lstat(d).st_nlink - links,))]
     os.mkdir(os.path.join(d, "full"))
     make("regular", os.path.join(d, "full", "x"))
-    seen.append(("rmdir not empty", answer(os.rmdir, os.path.join(d, "full"))))
-    seen.append(("rmdir missing", answer(os.rmdir, os.path.join(d, "missing"))))
-    seen.append(("rmdir dot", answer(os.rmdir, os.path.join(d, "full", "."))))
+    seen += [("rmdir not empty", answer(os.rmdir, os.path.join(d, "full"))),
+             ("rmdir missing", answer(os.rmdir, os.path.join(d, "missing"))),
+             ("rmdir dot", answer(os.rmdir, os.path.join(d, "full", ".")))]
     path = os.path.join(d, "open")
     make("regular", path)
     fd = os.open(path, os.O_RDWR)
@@ -204,9 +189,9 @@ def remove_answers(d):
     later()
     seen.append(("open file", answer(os.unlink, path)))
     after = answer(os.fstat, fd)
-    seen.append(("open file links", getattr(after, "st_nlink", after)))
-    seen.append(("open file ctime", getattr(after, "st_ctime_ns", 0) > before.st_ctime_ns))
-    seen.append(("open file still writable", answer(os.write, fd, b"x")))
+    seen += [("open file links", getattr(after, "st_nlink", after)),
+             ("open file ctime", getattr(after, "st_ctime_ns", 0) > before.st_ctime_ns),
+             ("open file still writable", answer(os.write, fd, b"x"))]
     os.close(fd)
     return seen
 
@@ -222,12 +207,12 @@ def chmod_answers(d):
     # the group bit of a group the owner is not in.
     code = """import os, stat, sys
 path, what = sys.argv[1], sys.argv[2]
-if what == "write":
-    fd = os.open(path, os.O_WRONLY); os.write(fd, b"x"); os.close(fd)
-elif what == "truncate":
-    fd = os.open(path, os.O_WRONLY); os.ftruncate(fd, 1); os.close(fd)
-elif what == "chmod":
+if what == "chmod":
     os.chmod(path, 0o2755)
+else:
+    fd = os.open(path, os.O_WRONLY)
+    os.write(fd, b"x") if what == "write" else os.ftruncate(fd, 1)
+    os.close(fd)
 print("0%o" % stat.S_IMODE(os.lstat(path).st_mode))"""
     for what in ("write", "truncate", "chmod"):
         for mode in (0o4777, 0o2777, 0o6777, 0o2755):
@@ -235,7 +220,8 @@ print("0%o" % stat.S_IMODE(os.lstat(path).st_mode))"""
             make("regular", path)
             os.chown(path, -1, 65534)
             os.chmod(path, mode)
-            seen.append(("%s by owner without CAP_FSETID, 0%o" % (what, mode), unprivileged("fsetid,chown", code, path, what)))
+            seen.append(("%s by owner without CAP_FSETID, 0%o" % (what, mode),
+                         unprivileged("fsetid,chown", code, path, what)))
     return seen
 
 
@@ -248,16 +234,11 @@ def chown_answers(d):
             os.chmod(path, 0o6755)
         for owner in ((-1, -1), (65534, 65533), (0, 0)):
             seen += changed("%s lchown %s" % (kind, owner), path, os.lchown, *owner)
-    code = """import os, sys
-try:
-    os.chown(sys.argv[1], -1, int(sys.argv[2])); print("ok")
-except OSError as e:
-    print(e.strerror)"""
+    code = TRY % "os.chown(sys.argv[1], -1, int(sys.argv[2]))"
     path = os.path.join(d, "given")
     make("regular", path)
-    seen.append(("owner without CAP_CHOWN to a foreign group", unprivileged("fsetid,chown", code, path, "65534")))
-    seen.append(("owner without CAP_CHOWN to its own group", unprivileged("fsetid,chown", code, path, "0")))
-    return seen
+    return seen + [("owner without CAP_CHOWN to group %s" % group, unprivileged("fsetid,chown", code, path, group))
+                   for group in ("65534", "0")]
 
 
 def truncate_answers(d):
@@ -267,20 +248,17 @@ def truncate_answers(d):
     for size in (0, 1234567, 567, 567):
         before = times(path)
         later()
-        seen.append(("truncate %d" % size, answer(os.truncate, path, size)))
-        seen.append(("size after %d" % size, os.lstat(path).st_size))
-        seen.append(("times after %d" % size, moved(before, times(path))))
+        seen += [("truncate %d" % size, answer(os.truncate, path, size)), ("size after %d" % size,
+                 os.lstat(path).st_size), ("times after %d" % size, moved(before, times(path)))]
     fd = os.open(path, os.O_RDONLY)
     seen.append(("ftruncate read-only", answer(os.ftruncate, fd, 0)))
     os.close(fd)
     fd = os.open(path, os.O_RDWR)
     seen.append(("ftruncate negative", answer(os.ftruncate, fd, -1)))
-    before = os.fstat(fd)
+    before = times(path)
     later()
     seen.append(("ftruncate same size", answer(os.ftruncate, fd, 567)))
-    after = os.fstat(fd)
-    seen.append(("ftruncate same size times", moved((before.st_mtime_ns, before.st_ctime_ns),
-                                                     (after.st_mtime_ns, after.st_ctime_ns))))
+    seen.append(("ftruncate same size times", moved(before, times(path))))
     os.close(fd)
     for kind in ("dir", "fifo"):
         make(kind, os.path.join(d, kind))
@@ -298,40 +276,32 @@ def open_answers(d):
     seen = []
     os.umask(0o022)
     path = os.path.join(d, "file")
-    before = times(d)
-    later()
-    fd = os.open(path, os.O_CREAT | os.O_WRONLY, 0o777)
-    os.write(fd, b"text")
-    os.close(fd)
-    seen.append(("create mode", "0%o" % stat.S_IMODE(os.lstat(path).st_mode)))
-    seen.append(("create parent", moved(before, times(d))))
-    before = times(d)
-    later()
-    os.close(os.open(path, os.O_CREAT | os.O_WRONLY, 0o777))
-    seen.append(("open existing with O_CREAT parent", moved(before, times(d))))
-    before = times(path)
-    later()
-    os.close(os.open(path, os.O_WRONLY | os.O_TRUNC))
-    seen.append(("O_TRUNC", moved(before, times(path))))
+
+    def watched(label, folder, opened, flags):
+        before = times(folder)
+        later()
+        fd = os.open(path, flags, 0o777)
+        if opened:
+            os.write(fd, b"text")
+        os.close(fd)
+        seen.append((label, moved(before, times(folder))))
+
+    watched("create parent", d, True, os.O_CREAT | os.O_WRONLY)
+    seen.insert(0, ("create mode", "0%o" % stat.S_IMODE(os.lstat(path).st_mode)))
+    watched("open existing with O_CREAT parent", d, False, os.O_CREAT | os.O_WRONLY)
+    watched("O_TRUNC", path, False, os.O_WRONLY | os.O_TRUNC)
     seen.append(("O_TRUNC size", os.lstat(path).st_size))
-    before = times(path)
-    later()
-    os.close(os.open(path, os.O_WRONLY | os.O_TRUNC))
-    seen.append(("O_TRUNC of an empty file", moved(before, times(path))))
-    seen.append(("O_EXCL on existing", answer(os.open, path, os.O_CREAT | os.O_EXCL | os.O_WRONLY)))
-    seen.append(("O_DIRECTORY on a file", answer(os.open, path, os.O_DIRECTORY)))
-    seen.append(("write-only on a folder", answer(os.open, d, os.O_WRONLY)))
+    watched("O_TRUNC of an empty file", path, False, os.O_WRONLY | os.O_TRUNC)
     os.symlink("file", os.path.join(d, "link"))
-    seen.append(("O_NOFOLLOW on a link", answer(os.open, os.path.join(d, "link"), os.O_RDONLY | os.O_NOFOLLOW)))
     os.mkfifo(os.path.join(d, "fifo"))
-    seen.append(("fifo without reader", answer(os.open, os.path.join(d, "fifo"), os.O_WRONLY | os.O_NONBLOCK)))
-    seen.append(("below a file", answer(os.open, os.path.join(path, "x"), os.O_CREAT | os.O_WRONLY)))
+    seen += [("O_EXCL on existing", answer(os.open, path, os.O_CREAT | os.O_EXCL | os.O_WRONLY)),
+             ("O_DIRECTORY on a file", answer(os.open, path, os.O_DIRECTORY)),
+             ("write-only on a folder", answer(os.open, d, os.O_WRONLY)),
+             ("O_NOFOLLOW on a link", answer(os.open, os.path.join(d, "link"), os.O_RDONLY | os.O_NOFOLLOW)),
+             ("fifo without reader", answer(os.open, os.path.join(d, "fifo"), os.O_WRONLY | os.O_NONBLOCK)),
+             ("below a file", answer(os.open, os.path.join(path, "x"), os.O_CREAT | os.O_WRONLY))]
     os.chmod(path, 0o444)
-    code = """import os, sys
-try:
-    os.close(os.open(sys.argv[1], int(sys.argv[2]))); print("ok")
-except OSError as e:
-    print(e.strerror)"""
+    code = TRY % "os.close(os.open(sys.argv[1], int(sys.argv[2])))"
     for flags in (os.O_RDONLY, os.O_WRONLY, os.O_RDWR, os.O_RDONLY | os.O_TRUNC):
         seen.append(("mode 0444, flags %d, without DAC override" % flags,
                      unprivileged("dac_override,dac_read_search", code, path, str(flags))))
@@ -345,12 +315,10 @@ def mknod_answers(d):
         path = os.path.join(d, kind)
         before = times(d)
         later()
-        seen.append((kind + " mknod", answer(os.mknod, path, mode | 0o640, os.makedev(1, 3))))
-        seen.append((kind + " made", shape(path)))
-        seen.append((kind + " parent", moved(before, times(d))))
-        seen.append((kind + " again", answer(os.mknod, path, mode | 0o640, os.makedev(1, 3))))
-    seen.append(("below a file", answer(os.mknod, os.path.join(d, "regular", "x"), stat.S_IFIFO | 0o644)))
-    return seen
+        seen += [(kind + " mknod", answer(os.mknod, path, mode | 0o640, os.makedev(1, 3))),
+                 (kind + " made", shape(path)), (kind + " parent", moved(before, times(d))),
+                 (kind + " again", answer(os.mknod, path, mode | 0o640, os.makedev(1, 3)))]
+    return seen + [("below a file", answer(os.mknod, os.path.join(d, "regular", "x"), stat.S_IFIFO | 0o644))]
 
 
 def link_answers(d):
@@ -358,47 +326,36 @@ def link_answers(d):
     for kind in NOT_DIRS:
         path = os.path.join(d, kind)
         make(kind, path)
-        seen.append((kind + " link", answer(os.link, path, path + ".2", follow_symlinks=False)))
-        seen.append((kind + " links", shape(path)))
+        seen += [(kind + " link", answer(os.link, path, path + ".2", follow_symlinks=False)),
+                 (kind + " links", shape(path))]
     return seen
 
 
 def long_paths(d):
     """Names up to the longest a component and a path may be, relative to the working folder."""
-    seen = []
     here = os.getcwd()
     os.chdir(d)
     try:
-        seen.append(("name of 255", answer(make, "regular", "n" * 255)))
-        seen.append(("name of 256", answer(make, "regular", "n" * 256)))
+        seen = [("name of %d" % n, answer(make, "regular", "n" * n)) for n in (255, 256)]
         parts, length = [], 0
         while length + 256 < 4095 - 200:
             parts.append("%03d" % len(parts) + "c" * 252)
             length += 256
             os.mkdir("/".join(parts))
         last = "/".join(parts) + "/" + "f" * (4095 - length - 1 - 5)
-        seen.append(("path length", len(last)))
-        seen.append(("create", answer(make, "regular", last)))
-        seen.append(("chmod", answer(os.chmod, last, 0o600)))
-        seen.append(("chown", answer(os.chown, last, 65534, 65534)))
-        seen.append(("truncate", answer(os.truncate, last, 10)))
-        seen.append(("stat", shape(last)))
-        seen.append(("utime", answer(os.utime, last, (1, 1))))
         other = last[:-5] + "g" * 5
-        seen.append(("rename", answer(os.rename, last, other)))
-        seen.append(("open", answer(lambda: os.close(os.open(other, os.O_RDWR)))))
-        seen.append(("symlink", answer(os.symlink, "x", last)))
-        seen.append(("readlink", answer(os.readlink, last)))
-        seen.append(("unlink", answer(os.unlink, last)))
-        seen.append(("mknod", answer(os.mknod, last, stat.S_IFIFO | 0o644)))
-        seen.append(("unlink fifo", answer(os.unlink, last)))
-        seen.append(("mkdir", answer(os.mkdir, last)))
-        seen.append(("list", answer(lambda: len(os.listdir(os.path.dirname(last))))))
-        seen.append(("rmdir", answer(os.rmdir, last)))
-        seen.append(("one more byte", answer(make, "regular", last + "x")))
+        steps = (("path length", lambda: len(last)), ("create", lambda: make("regular", last)),
+                 ("chmod", lambda: os.chmod(last, 0o600)), ("chown", lambda: os.chown(last, 65534, 65534)),
+                 ("truncate", lambda: os.truncate(last, 10)), ("stat", lambda: shape(last)),
+                 ("utime", lambda: os.utime(last, (1, 1))), ("rename", lambda: os.rename(last, other)),
+                 ("open", lambda: os.close(os.open(other, os.O_RDWR))), ("symlink", lambda: os.symlink("x", last)),
+                 ("readlink", lambda: os.readlink(last)), ("unlink", lambda: os.unlink(last)),
+                 ("mknod", lambda: os.mknod(last, stat.S_IFIFO | 0o644)), ("unlink fifo", lambda: os.unlink(last)),
+                 ("mkdir", lambda: os.mkdir(last)), ("list", lambda: len(os.listdir(os.path.dirname(last)))),
+                 ("rmdir", lambda: os.rmdir(last)), ("one more byte", lambda: make("regular", last + "x")))
+        return seen + [(label, answer(step)) for label, step in steps]
     finally:
         os.chdir(here)
-    return seen
 
 
 CASES = (rename_keeps_the_item, rename_between_folders, rename_over_another, remove_answers, chmod_answers,
@@ -427,31 +384,26 @@ def main():
     results = {}
     for number, case in enumerate(CASES):
         for name, folder in places:
-            d = os.path.join(folder, "case%02d" % number)
-            os.mkdir(d)
-            results[case.__name__, name] = case(d)
-    reference = places[0][0]
-    failed = 0
+            os.mkdir(os.path.join(folder, "case%02d" % number))
+            results[case.__name__, name] = case(os.path.join(folder, "case%02d" % number))
+    reference, failed = places[0][0], 0
     for case in CASES:
         expected = results[case.__name__, reference]
         for name, _ in places[1:]:
-            got = results[case.__name__, name]
+            judged, got = name.startswith("volume"), results[case.__name__, name]
             if len(got) != len(expected):
-                print("%s: %s made %d observations, %s %d" % (case.__name__, name, len(got), reference,
-                                                                len(expected)))
-                failed += name.startswith("volume")
+                print("%s: %s made %d observations, %s %d" % (case.__name__, name, len(got), reference, len(expected)))
+                failed += judged
                 continue
             for (label, want), (_, have) in zip(expected, got):
-                if want == have:
-                    continue
-                why = BY_DESIGN.get((case.__name__, label)) if name.startswith("volume") else None
-                verdict = why or ("DIFFERS" if name.startswith("volume") else "differs")
-                print("%-18s %-58s %-8s %-22s %s %s (%s)" % (case.__name__, label, name, have, reference, want,
-                                                              verdict))
-                failed += verdict == "DIFFERS"
+                if want != have:
+                    verdict = (BY_DESIGN.get((case.__name__, label)) or "DIFFERS") if judged else "differs"
+                    print("%-18s %-58s %-8s %-22s %s %s (%s)" % (case.__name__, label, name, have, reference, want,
+                                                                 verdict))
+                    failed += verdict == "DIFFERS"
     observations = sum(len(results[case.__name__, reference]) for case in CASES)
     print("%d observations in %d cases; %d where the volume differs from %s" % (observations, len(CASES), failed,
-                                                                                 reference))
+                                                                                reference))
     return 1 if failed else 0
 
 

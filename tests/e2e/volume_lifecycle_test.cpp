@@ -4,7 +4,6 @@
 #include "testkit/ConnectedSite.h"
 #include "testkit/FakeOpener.h"
 #include "testkit/FuseMounts.h"
-#include "testkit/Programs.h"
 #include "testkit/Wait.h"
 
 #include <QDir>
@@ -16,6 +15,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace folvane::testkit;
@@ -24,13 +24,6 @@ namespace {
 
 const QString title = QStringLiteral("Life Site");
 const QString terminated = QStringLiteral("connection-terminated-") + title;
-
-HelperRunner::Options optionsFor(const AddonSim& sim) {
-    HelperRunner::Options options;
-    options.url = sim.baseUrl();
-    options.title = title;
-    return options;
-}
 
 QString mirrorOf(const HelperRunner& helper) {
     return QRegularExpression(QStringLiteral("templates in (.*)\n")).match(helper.logText()).captured(1);
@@ -54,17 +47,17 @@ private:
     QProcess process_;
 };
 
-// What every end of the helper leaves: the announcement (naming the request when it was asked to end), no
-// mount, no mirror, no mount-point folder.
-void expectCleanEnd(HelperRunner& helper, const BusRecorder& bus, const QString& mirror, int exitCode,
+// What every end of the helper leaves: the announcement (the n-th, naming the request when it was asked to
+// end), no mount, no mirror, no mount-point folder.
+void expectCleanEnd(HelperRunner& helper, const BusRecorder& bus, int n, const QString& mirror,
                     const QString& askedBy) {
     ASSERT_TRUE(helper.waitForExit()) << helper.logText().toStdString();
-    EXPECT_EQ(helper.exitCode(), exitCode);
-    ASSERT_TRUE(bus.waitFor(terminated));
+    EXPECT_EQ(helper.exitCode(), 0);
+    ASSERT_TRUE(bus.waitFor(terminated, defaultTimeoutMs, n));
     QVariantMap announcement{{"title", title}};
     if (!askedBy.isEmpty())
         announcement.insert("askedBy", askedBy);
-    EXPECT_EQ(bus.signalsNamed(terminated).back(), announcement);
+    EXPECT_EQ(bus.signalsNamed(terminated).at(n - 1), announcement);
     EXPECT_FALSE(helper.isMounted());
     EXPECT_FALSE(QFileInfo::exists(mirror));
     EXPECT_FALSE(QFileInfo::exists(helper.mountPoint()));
@@ -76,213 +69,149 @@ protected:
         HelperRunner::Options options;
         options.title = ::title;
         connect("ee", options);
+    }
+    // The mirror of the helper that just connected, with a shell waiting inside its volume when it is to be
+    // busy.
+    QString mounted() {
         EXPECT_TRUE(helper_->waitForLog("Got didMount notification."));
-        EXPECT_EQ(bus_->signalsNamed(signal("finishedconnecting")).front(),
-                  (QVariantMap{{"title", title()}}));
-        mirror_ = mirrorOf(*helper_);
-        ASSERT_TRUE(QFileInfo(mirror_).isDir());
+        EXPECT_EQ(bus_->signalsNamed(signal("finishedconnecting")).back(), (QVariantMap{{"title", title()}}));
+        shell_.reset();
         if (GetParam())
             shell_ = std::make_unique<ShellInside>(volume("/news"));
+        const QString mirror = mirrorOf(*helper_);
+        EXPECT_TRUE(QFileInfo(mirror).isDir());
+        return mirror;
     }
 
     std::unique_ptr<ShellInside> shell_;
-    QString mirror_;
 };
 
-TEST_P(VolumeLifecycle, TerminationTakesTheVolumeDown) {
+// Termination, an eject on the bus and an unmount from outside (a busy volume can only be detached lazily,
+// and that must end the helper all the same) each take the volume down; after a crash the next helper
+// detaches the mount the crashed one left.
+TEST_P(VolumeLifecycle, EveryEndTakesTheVolumeDown) {
+    QString mirror = mounted();
     helper_->terminate();
-    expectCleanEnd(*helper_, *bus_, mirror_, 0, QStringLiteral("signal 15"));
-}
-
-TEST_P(VolumeLifecycle, AnEjectOnTheBusTakesTheVolumeDown) {
+    expectCleanEnd(*helper_, *bus_, 1, mirror, QStringLiteral("signal 15"));
+    reconnect();
+    mirror = mounted();
     bus_->post(signal("eject"), {});
-    expectCleanEnd(*helper_, *bus_, mirror_, 0, QStringLiteral("eject-"));
-}
-
-TEST_P(VolumeLifecycle, AnUnmountFromOutsideEndsTheHelper) {
-    // A busy volume can only be detached lazily; it must end the helper all the same.
-    const QStringList arguments = GetParam() ? QStringList{"-u", "-z", helper_->mountPoint()}
-                                             : QStringList{"-u", helper_->mountPoint()};
-    ASSERT_EQ(QProcess::execute(QStringLiteral("fusermount3"), arguments), 0);
+    expectCleanEnd(*helper_, *bus_, 2, mirror, QStringLiteral("eject-"));
+    reconnect();
+    mirror = mounted();
+    const QStringList lazily = GetParam() ? QStringList{"-z"} : QStringList{};
+    ASSERT_EQ(QProcess::execute(QStringLiteral("fusermount3"), lazily + QStringList{"-u", volume()}), 0);
     EXPECT_TRUE(helper_->waitForLog("Got didUnmount notification."));
-    expectCleanEnd(*helper_, *bus_, mirror_, 0, QString());
-}
+    expectCleanEnd(*helper_, *bus_, 3, mirror, QString());
+    reconnect();
 
-TEST_P(VolumeLifecycle, AfterACrashTheNextHelperDetachesTheStaleMount) {
+    mounted();
     helper_->kill();
     ASSERT_TRUE(helper_->waitForExit());
     EXPECT_TRUE(FuseMounts::isMounted(helper_->mountPoint())) << "a killed helper leaves its mount";
-
     HelperRunner next(session_, options_);
     ASSERT_TRUE(next.waitForLog("Got didMount notification.")) << next.logText().toStdString();
     EXPECT_TRUE(next.logText().contains("Detaching a mount left at"));
     EXPECT_TRUE(QFile::exists(next.mountPoint() + "/news/index.html"));
     EXPECT_EQ(FuseMounts::below(session_.mountRoot()), QStringList{next.mountPoint()});
     next.terminate();
-    expectCleanEnd(next, *bus_, mirrorOf(next), 0, QStringLiteral("signal 15"));
+    expectCleanEnd(next, *bus_, 4, mirrorOf(next), QStringLiteral("signal 15"));
 }
 
 INSTANTIATE_TEST_SUITE_P(IdleOrBusy, VolumeLifecycle, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "WithAShellInside" : "Idle"; });
 
-TEST(VolumeMount, AFailedMountTellsTheUserAndEndsTheHelper) {
-    TestSession session;
-    AddonSim sim;
-    BusRecorder bus(session.bus());
-    const QString inTheWay = session.mountRoot() + "/" + title;
-    QFile file(inTheWay);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("not a folder");
-    file.close();
+} // namespace
 
-    HelperRunner helper(session, optionsFor(sim));
-    ASSERT_TRUE(helper.waitForExit()) << helper.logText().toStdString();
-    EXPECT_EQ(helper.exitCode(), 1);
-    ASSERT_TRUE(bus.waitFor(terminated));
-    EXPECT_EQ(bus.count(QStringLiteral("finishedconnecting-") + title), 0) << "nothing was mounted";
-    EXPECT_EQ(bus.signalsNamed(terminated).back(), (QVariantMap{{"title", title}}))
+class VolumeMount : public ConnectedSite {
+protected:
+    void launch(HelperRunner::Options options = {}) {
+        options.title = ::title;
+        ConnectedSite::launch(options);
+    }
+};
+
+TEST_F(VolumeMount, AFailedMountTellsTheUserAndEndsTheHelper) {
+    const QString inTheWay = session_.mountRoot() + "/" + ::title;
+    ASSERT_TRUE(writeFile(inTheWay, "not a folder"));
+
+    launch();
+    expectEnd(1, "Got mountFailed notification.\nkGMUserFileSystem Error: The mount point");
+    ASSERT_TRUE(bus_->waitFor(terminated));
+    EXPECT_EQ(bus_->count(QStringLiteral("finishedconnecting-") + ::title), 0) << "nothing was mounted";
+    EXPECT_EQ(bus_->signalsNamed(terminated).back(), (QVariantMap{{"title", ::title}}))
         << "an end nobody asked for";
-    EXPECT_TRUE(
-        helper.logText().contains("Got mountFailed notification.\nkGMUserFileSystem Error: The mount point"))
-        << helper.logText().toStdString();
-    const auto shown = session.waitForNotification(QStringLiteral("Mount Failed"));
+    const auto shown = session_.waitForNotification(QStringLiteral("Mount Failed"));
     ASSERT_TRUE(shown);
     EXPECT_TRUE(shown->body.contains("not a folder")) << shown->body.toStdString();
     EXPECT_EQ(shown->hints.value("urgency", 0), 2) << "critical";
-    EXPECT_FALSE(QFileInfo::exists(mirrorOf(helper)));
+    EXPECT_FALSE(QFileInfo::exists(mirrorOf(*helper_)));
     EXPECT_EQ(readFile(inTheWay), "not a folder") << "what stood in the way is left alone";
 }
 
-TEST(VolumeMount, TheFileBrowserOpensTheVolumeOnlyWhenAskedAndAllowed) {
-    struct Case {
-        bool openFinder;
-        const char* noOpen;
-        bool opens;
-    };
-    for (const Case c : {Case{true, "0", true}, Case{false, "0", false}, Case{true, "1", false}}) {
-        TestSession session;
-        AddonSim sim;
-        const FakeOpener opener(session.home());
-        HelperRunner::Options options = optionsFor(sim);
-        options.openFinder = c.openFinder;
-        options.extraEnv = {{"PATH", opener.searchPath()}, {"FOLVANE_NO_OPEN", c.noOpen}};
-        HelperRunner helper(session, options);
-        ASSERT_TRUE(helper.waitForLog("Mounted at "));
-        if (c.opens) {
-            ASSERT_TRUE(waitUntil([&] { return !opener.opened().isEmpty(); }));
-            EXPECT_EQ(opener.opened(), QStringList{helper.mountPoint()});
-        } else {
-            EXPECT_TRUE(opener.opened().isEmpty()) << c.openFinder << c.noOpen;
-        }
+// Opened only when the site asks for it and the session allows it (the last case).
+TEST_F(VolumeMount, TheFileBrowserOpensTheVolumeOnlyWhenAskedAndAllowed) {
+    const FakeOpener opener(session_.home());
+    for (const auto& [openFinder, noOpen] : {std::pair{false, "0"}, {true, "1"}, {true, "0"}}) {
+        HelperRunner::Options options;
+        options.openFinder = openFinder;
+        options.extraEnv = {{"PATH", opener.searchPath()}, {"FOLVANE_NO_OPEN", noOpen}};
+        launch(options);
+        ASSERT_TRUE(helper_->waitForLog("Mounted at "));
     }
+    ASSERT_TRUE(waitUntil([&] { return !opener.opened().isEmpty(); }));
+    EXPECT_EQ(opener.opened(), QStringList{helper_->mountPoint()});
 }
 
-} // namespace
-
-TEST(VolumeMount, AMountRootSpelledWithSlashesOrThroughALinkIsStillRecognised) {
-    TestSession session;
-    AddonSim sim;
-    const QString link = session.home() + QStringLiteral("/root-link");
-    ASSERT_TRUE(QDir().mkpath(session.mountRoot()));
-    ASSERT_TRUE(QFile::link(session.mountRoot(), link));
-    for (const QString& root : {session.mountRoot() + QStringLiteral("//"), link + QStringLiteral("/")}) {
-        HelperRunner::Options options = optionsFor(sim);
+TEST_F(VolumeMount, AMountRootSpelledWithSlashesOrThroughALinkIsStillRecognised) {
+    const QString link = session_.home() + QStringLiteral("/root-link");
+    ASSERT_TRUE(QDir().mkpath(session_.mountRoot()));
+    ASSERT_TRUE(QFile::link(session_.mountRoot(), link));
+    for (const QString& root : {session_.mountRoot() + QStringLiteral("//"), link + QStringLiteral("/")}) {
+        HelperRunner::Options options;
         options.extraEnv = {{"FOLVANE_MOUNT_ROOT", root}};
-        HelperRunner helper(session, options);
-        ASSERT_TRUE(helper.waitForLog("Mounted at ")) << helper.logText().toStdString();
+        launch(options);
+        ASSERT_TRUE(helper_->waitForLog("Mounted at ")) << helper_->logText().toStdString();
         // Any change of the system's mount table makes the helper look for its own mount again.
         QTemporaryDir elsewhere;
         ASSERT_EQ(QProcess::execute("mount", {"-t", "tmpfs", "none", elsewhere.path()}), 0);
         EXPECT_EQ(QProcess::execute("umount", {elsewhere.path()}), 0);
         waitUntil([] { return false; }, 1000);
-        EXPECT_TRUE(helper.isRunning()) << root.toStdString() << "\n" << helper.logText().toStdString();
-        EXPECT_TRUE(helper.isMounted());
-        helper.terminate();
-        ASSERT_TRUE(helper.waitForExit());
+        EXPECT_TRUE(helper_->isRunning()) << root.toStdString() << "\n" << helper_->logText().toStdString();
+        EXPECT_TRUE(helper_->isMounted());
     }
 }
 
-// The helper with its standard error on a pipe of one page that nobody reads, stopped by its pid and its
-// volume detached when the test ends.
-class HelperWithStalledLog {
-public:
-    HelperWithStalledLog(TestSession& session, const AddonSim& sim)
-        : mountPoint_(session.mountRoot() + "/" + title) {
-        int ends[2];
-        EXPECT_EQ(::pipe2(ends, O_CLOEXEC), 0);
-        readEnd_ = ends[0];
-        ::fcntl(ends[1], F_SETPIPE_SZ, 4096);
-        process_.setProgram(programPath(QStringLiteral("folvane3-fuse-helper")));
-        process_.setArguments(HelperRunner::commandLine(optionsFor(sim), session.baseFolder()));
-        process_.setProcessEnvironment(session.environment());
-        process_.setStandardOutputFile(QProcess::nullDevice());
-        process_.setStandardErrorFile(QProcess::nullDevice());
-        process_.setChildProcessModifier([writeEnd = ends[1]] { ::dup2(writeEnd, STDERR_FILENO); });
-        process_.start();
-        EXPECT_TRUE(process_.waitForStarted());
-        ::close(ends[1]);
-        process_.write("password\n");
-        process_.waitForBytesWritten();
-        process_.closeWriteChannel();
-    }
-    ~HelperWithStalledLog() {
-        if (process_.state() != QProcess::NotRunning) {
-            ::kill(static_cast<pid_t>(process_.processId()), SIGKILL);
-            process_.waitForFinished();
-        }
-        if (FuseMounts::isMounted(mountPoint_))
-            FuseMounts::detach(mountPoint_);
-        ::close(readEnd_);
-    }
-
-    QString mountPoint() const { return mountPoint_; }
-    QProcess& process() { return process_; }
-    // Bytes waiting in the pipe, and how many it holds.
-    int unread() const {
-        int bytes = 0;
-        ::ioctl(readEnd_, FIONREAD, &bytes);
-        return bytes;
-    }
-    int capacity() const { return ::fcntl(readEnd_, F_GETPIPE_SZ); }
-
-private:
-    QString mountPoint_;
-    int readEnd_ = -1;
-    QProcess process_;
-};
-
-TEST(VolumeMount, ALogNobodyReadsHoldsUpNeitherTheVolumeNorTheEnd) {
-    TestSession session;
-    AddonSim sim;
-    BusRecorder bus(session.bus());
-    HelperWithStalledLog helper(session, sim);
-    ASSERT_TRUE(bus.waitFor(QStringLiteral("finishedconnecting-") + title));
-    ASSERT_TRUE(waitUntil([&] { return FuseMounts::isMounted(helper.mountPoint()); }));
+// The helper's log goes to a pipe of one page that nobody reads.
+TEST_F(VolumeMount, ALogNobodyReadsHoldsUpNeitherTheVolumeNorTheEnd) {
+    const QByteArray pipe = QFile::encodeName(session_.home() + "/log");
+    ASSERT_EQ(::mkfifo(pipe.constData(), 0600), 0);
+    const int unread = ::open(pipe.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(unread, 0);
+    ::fcntl(unread, F_SETPIPE_SZ, 4096);
+    HelperRunner::Options options;
+    options.log = QFile::decodeName(pipe);
+    launch(options);
+    ASSERT_TRUE(bus_->waitFor(QStringLiteral("finishedconnecting-") + ::title));
+    ASSERT_TRUE(waitUntil([&] { return helper_->isMounted(); }));
 
     // Every new file and every write is an event the helper logs (hidden files stay on this computer).
-    const QString news = helper.mountPoint() + "/news/";
-    for (int i = 0; i < 2000; ++i) {
-        QFile file(news + QStringLiteral(".note-%1").arg(i));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << i;
-        ASSERT_EQ(file.write(QByteArray::number(i)), QByteArray::number(i).size());
-    }
-    for (int i = 0; i < 2000; ++i) {
-        QFile file(news + QStringLiteral(".note-%1").arg(i));
-        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << i;
-        ASSERT_EQ(file.readAll(), QByteArray::number(i));
-    }
-    QFile page(news + "index.html");
-    ASSERT_TRUE(page.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    page.write("written while nobody read the log\n");
-    page.close();
-    EXPECT_TRUE(waitUntilSiteMatchesVolume(sim, helper.mountPoint())) << "uploads go on";
-    EXPECT_GE(helper.unread(), helper.capacity() / 2) << "the log's pipe filled up";
+    const QString news = volume("/news/");
+    for (int i = 0; i < 2000; ++i)
+        ASSERT_TRUE(writeFile(news + QStringLiteral(".note-%1").arg(i), QByteArray::number(i))) << i;
+    for (int i = 0; i < 2000; ++i)
+        ASSERT_EQ(readFile(news + QStringLiteral(".note-%1").arg(i)), QByteArray::number(i));
+    ASSERT_TRUE(writeFile(news + "index.html", "written while nobody read the log\n"));
+    EXPECT_TRUE(waitUntilSiteMatchesVolume(*sim_, volume())) << "uploads go on";
+    int bytes = 0;
+    ::ioctl(unread, FIONREAD, &bytes);
+    EXPECT_GE(bytes, ::fcntl(unread, F_GETPIPE_SZ) / 2) << "the log's pipe filled up";
 
-    ::kill(static_cast<pid_t>(helper.process().processId()), SIGTERM);
-    ASSERT_TRUE(helper.process().waitForFinished(60'000));
-    EXPECT_EQ(helper.process().exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(helper.process().exitCode(), 0);
-    EXPECT_TRUE(bus.waitFor(terminated));
-    EXPECT_FALSE(FuseMounts::isMounted(helper.mountPoint()));
-    EXPECT_FALSE(QFileInfo::exists(helper.mountPoint()));
+    helper_->terminate();
+    ASSERT_TRUE(helper_->waitForExit(60'000));
+    EXPECT_EQ(helper_->exitCode(), 0);
+    EXPECT_TRUE(bus_->waitFor(terminated));
+    EXPECT_FALSE(helper_->isMounted());
+    EXPECT_FALSE(QFileInfo::exists(helper_->mountPoint()));
+    ::close(unread);
 }
