@@ -3,10 +3,10 @@
 #include "HttpClient.h"
 
 #include "QtPrinters.h"
+#include "TinyWebServer.h"
 #include "testkit/Wait.h"
 
 #include <QCoreApplication>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 #include <functional>
@@ -18,47 +18,12 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Hands every complete request (head and, by its Content-Length, body) to `serve` with its socket.
-class LocalServer {
-public:
-    using Serve = std::function<void(QTcpSocket*, const QByteArray& request)>;
-
-    explicit LocalServer(Serve serve) : serve_(std::move(serve)) {
-        EXPECT_TRUE(server_.listen(QHostAddress::LocalHost));
-        QObject::connect(&server_, &QTcpServer::newConnection, [this] {
-            while (QTcpSocket* socket = server_.nextPendingConnection())
-                QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { read(socket); });
-        });
+// A local server whose answers `respond` writes.
+struct LocalServer : testsupport::TinyWebServer {
+    explicit LocalServer(std::function<void(QTcpSocket*, const QByteArray& request)> answer) {
+        respond = std::move(answer);
     }
-
-    QString url(const QString& path) const {
-        return QStringLiteral("http://127.0.0.1:%1%2").arg(server_.serverPort()).arg(path);
-    }
-
-    QList<QByteArray> requests;
-
-private:
-    void read(QTcpSocket* socket) {
-        QByteArray& pending = buffers_[socket];
-        pending += socket->readAll();
-        const qsizetype headEnd = pending.indexOf("\r\n\r\n");
-        if (headEnd < 0)
-            return;
-        qsizetype length = 0;
-        for (const QByteArray& line : pending.left(headEnd).split('\n'))
-            if (line.toLower().startsWith("content-length:"))
-                length = line.mid(15).trimmed().toLongLong();
-        if (pending.size() < headEnd + 4 + length)
-            return;
-        const QByteArray request = pending.left(headEnd + 4 + length);
-        pending.remove(0, request.size());
-        requests << request;
-        serve_(socket, request);
-    }
-
-    Serve serve_;
-    QTcpServer server_;
-    std::map<QTcpSocket*, QByteArray> buffers_;
+    QString url(const QString& path) const { return base() + path; }
 };
 
 void reply(QTcpSocket* socket, const QByteArray& status, const QByteArray& body,

@@ -2,7 +2,6 @@
 #include "Paths.h"
 #include "PendingFiles.h"
 #include "PrintableText.h"
-#include "TextBool.h"
 #include "VersionCompare.h"
 #include "tree/WebsiteInUse.h"
 
@@ -12,14 +11,6 @@
 #include <tuple>
 
 using namespace folvane;
-
-// On: after blanks, a sign and zeros, a digit other than zero or a y or t in either case.
-TEST(TextBool, ReadsSwitchesLikeTheApplicationWritesThem) {
-    for (const char* yes : {"1", "YES", "t", "  +1", "-1", "007", " +0y"})
-        EXPECT_TRUE(textBoolValue(QString::fromLatin1(yes))) << yes;
-    for (const char* no : {"", "0", "no", "false", "-0", "x1"})
-        EXPECT_FALSE(textBoolValue(QString::fromLatin1(no))) << no;
-}
 
 TEST(PrintableLine, ControlCharactersAreEscapedAndTheRestKept) {
     struct Case {
