@@ -143,24 +143,6 @@ private slots:
         QCOMPARE(sheet.secrets.passwordOf(*sheet.sites.siteList()[0]), QStringLiteral("secret"));
     }
 
-    void deepLinkFillsTheFieldsAndFocusesThePassword() {
-        Sheet sheet;
-        sheet.add("Existing", "http://existing.test");
-        sheet.editor.prepareDeepLink("My Site", offline, "editor", 1);
-        sheet.editor.show();
-        QVERIFY(QTest::qWaitForWindowActive(&sheet.editor));
-        QCOMPARE(sheet.editor.fieldTitle()->text(), QStringLiteral("My Site"));
-        QCOMPARE(sheet.editor.fieldSiteUrl()->text(), offline);
-        QCOMPARE(sheet.editor.fieldUsername()->text(), QStringLiteral("editor"));
-        QVERIFY(sheet.editor.fieldPassword()->text().isEmpty());
-        QCOMPARE(QApplication::focusWidget(), sheet.editor.fieldPassword());
-        QVERIFY(!sheet.editor.editing());
-        sheet.editor.fieldPassword()->setText("pw");
-        sheet.save();
-        QCOMPARE(sheet.sites.siteList().back()->cleanName, QStringLiteral("My Site"));
-        QCOMPARE(sheet.sites.siteList().size(), size_t(2));
-    }
-
     void connectionTestShowsItsMark() {
         testkit::AddonSim sim;
         Sheet sheet;

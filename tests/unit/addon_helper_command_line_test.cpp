@@ -34,13 +34,6 @@ HelperCommandLine everyField() {
 }
 } // namespace
 
-TEST(HelperCommandLine, DashReadsThePasswordFromStandardInput) {
-    const auto parsed = HelperCommandLine::parse(
-        fullArgs("-"), [] { return QString("from stdin"); }, nullptr);
-    ASSERT_TRUE(parsed);
-    EXPECT_EQ(parsed->password, "from stdin");
-}
-
 TEST(HelperCommandLine, FewerThanSixteenValuesIsAnError) {
     QStringList args = fullArgs("pw");
     args.removeLast();

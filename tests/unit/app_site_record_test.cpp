@@ -77,7 +77,7 @@ TEST(SiteRecord, EqualityComparesExactTexts) {
     EXPECT_FALSE(site.isEqual(&otherPassword));
     EXPECT_FALSE(site.isEqual(nullptr));
 
-    // Duplicates (canAddToList) are checked through the store: Stores.DuplicatesSkipOnlyTheGivenPosition.
+    // Duplicates (canAddToList) are checked end to end, through the command line's adds and edits.
     EXPECT_TRUE(site.isSet());
     EXPECT_FALSE(BaseWebsite("www.b.com", "x", "", "Site", "b.com").isSet());
 }

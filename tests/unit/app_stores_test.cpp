@@ -255,20 +255,6 @@ TEST_F(Stores, RemovalAsksEndsTheHelperAndRemovesThePasswordNoCopyUses) {
     EXPECT_FALSE(manager.removeSite(stranger));
 }
 
-TEST_F(Stores, DuplicatesSkipOnlyTheGivenPosition) {
-    SiteListManager manager(secrets, folder());
-    ASSERT_TRUE(manager.addNewSite(site("Site", "a.example")));
-    ASSERT_TRUE(manager.addNewSite(site("Blog", "b.example")));
-    EXPECT_TRUE(manager.isSiteInList(*site("Site", "new.example")));
-    EXPECT_TRUE(manager.isSiteInList(*site("New", "b.example")));
-    EXPECT_FALSE(manager.isSiteInList(*site("site", "new.example")));
-    EXPECT_FALSE(manager.isSiteInList(*site("Site", "a.example"), 0));
-    EXPECT_TRUE(manager.isSiteInList(*site("Site", "b.example"), 0));
-    EXPECT_TRUE(manager.isSiteInList(*site("Site", "a.example"), 7));
-    EXPECT_EQ(manager.positionOfSite("Blog"), 1);
-    EXPECT_EQ(manager.positionOfSite("blog"), -1);
-}
-
 TEST_F(Stores, APreferenceThatCannotBeSavedIsRolledBack) {
     SharedPreferences preferences(folder());
     preferences.delegate = &delegate;
@@ -371,42 +357,9 @@ TEST_F(Stores, TwoProgramsChangingPreferencesLoseNothing) {
     EXPECT_EQ(app.value(SharedPreferences::enableNotifications), 0);
 }
 
-// Where a password is sent, and whose it is: the real scheme, host, port and path of the typed address,
-// the user and the title. The cleaned address (http://www. for all of these) plays no part.
-TEST(SecretKeys, AnItemIsKeyedOnWhereThePasswordGoesAndWhoseItIs) {
-    using Protocol = BaseWebsite::InternetProtocol;
-    struct Case {
-        const char* typed;
-        const char* server;
-        int port;
-        Protocol protocol;
-        const char* object;
-    };
-    const Case cases[] = {
-        {"https://host.example/admin.php?D=cp", "host.example", 443, Protocol::https, "/admin.php"},
-        {"http://host.example/admin.php?D=cp&x=1", "host.example", 80, Protocol::http, "/admin.php"},
-        {"https://www.host.example:8443/cp", "www.host.example", 8443, Protocol::https, "/cp"},
-        {"HTTPS://Host.Example", "host.example", 443, Protocol::https, "/"},
-        {"http://host.example:8888/wp-admin/admin.php?page=folvane", "host.example", 8888, Protocol::http,
-         "/wp-admin/admin.php"},
-    };
-    for (const Case& c : cases) {
-        const auto record = site("Blog", c.typed);
-        const SecretAttributes key = SecretAttributes::of(*record);
-        EXPECT_EQ(key,
-                  (SecretAttributes{c.server, c.port, c.protocol, BaseWebsite::AuthenticationType::httpBasic,
-                                    "admin", c.object, "Blog"}))
-            << c.typed;
-    }
-    // The same address for another user or another site is another item.
-    EXPECT_NE(SecretAttributes::of(*site("Blog", "https://h.example/cp")),
-              SecretAttributes::of(*site("Blog", "https://h.example/cp", "pw", "editor")));
-    EXPECT_NE(SecretAttributes::of(*site("Blog", "https://h.example/cp")),
-              SecretAttributes::of(*site("Blog Copy", "https://h.example/cp")));
-
-    // Which older version's item a site may take over is checked end to end (SiteStore).
-}
-
+// A password item is keyed on where the password goes and whose it is: an edit of the address, the user or
+// the title moves it. (Addresses told apart by their scheme or path: the command line's and the site
+// store's end-to-end cases.)
 TEST_F(Stores, AnEditedAddressUserOrTitleTakesItsPasswordAlong) {
     SiteListManager manager(secrets, folder());
     ASSERT_TRUE(manager.addNewSite(site("Blog", "https://a.example/cp", "secret")));
