@@ -101,10 +101,6 @@ private slots:
         desk.add("Alpha Blog", "http://alpha.test");
         QVERIFY(!desk.window.promptShown());
         desk.add("Beta Shop", "http://beta.test");
-        desk.window.searchField()->setText("SHOP");
-        QCOMPARE(desk.window.model().rowCount(), 1);
-        QCOMPARE(desk.window.rowWidgetAt(0)->title(), QStringLiteral("Beta Shop"));
-        QCOMPARE(desk.window.model().filteredPositionOfSite("Alpha Blog"), -1);
         // A search that matches nothing is an empty table, not an empty list.
         desk.window.searchField()->setText("nothing like it");
         QVERIFY(!desk.window.promptShown());
@@ -196,27 +192,24 @@ private slots:
 
     // With a stand-in helper that runs until it is ended: the row follows it from connecting to connected;
     // a refresh the helper kept the files through says why; a second press of the refresh button offers to
-    // cancel, and "Yes" ejects; a reconnect after an eject shows connecting until the new helper has
-    // connected; a helper that finds the site served by another one leaves it idle and says so.
-    void connectRefreshEjectAndReconnectWithAStandInHelper() {
+    // cancel, and "Yes" ejects; a helper that finds the site served by another one leaves it idle and says
+    // so. (A new connection after an eject starts as connecting: the connection control's end-to-end case.)
+    void connectRefreshAndEjectWithAStandInHelper() {
         testkit::AddonSim sim;
         Desk desk(sleeper);
         desk.add("Live", sim.baseUrl(), "admin", "password");
         const auto row = [&] { return desk.window.rowWidgetAt(0); };
         const auto site = desk.sites.siteList()[0];
-        const auto connected = [&] {
-            QVERIFY(site->siteConnection && site->siteConnection->isRunning());
-            QCOMPARE(row()->state(), ConnectionState::connecting);
-            site->finishedConnecting = true; // the helper announced itself
-            desk.window.model().redraw();
-            QCOMPARE(row()->state(), ConnectionState::connected);
-        };
         desk.window.connectToSelectedSite(); // nothing selected: nothing happens
         QVERIFY(!site->siteConnection);
         select(desk.window, 0);
         desk.window.connectToSelectedSite();
         QVERIFY(desk.prompts.alerts.empty());
-        connected();
+        QVERIFY(site->siteConnection && site->siteConnection->isRunning());
+        QCOMPARE(row()->state(), ConnectionState::connecting);
+        site->finishedConnecting = true; // the helper announced itself
+        desk.window.model().redraw();
+        QCOMPARE(row()->state(), ConnectionState::connected);
 
         desk.window.switchRefreshingStates("Live");
         QCOMPARE(row()->refreshButton()->refreshing(), 1);
@@ -243,14 +236,6 @@ private slots:
         QCOMPARE(row()->state(), ConnectionState::idle);
         QVERIFY(row()->ejectButton()->isHidden());
         QCOMPARE(row()->refreshButton()->refreshing(), 0);
-
-        desk.window.connectToSite(0);
-        connected();
-        desk.window.clickEject("Live");
-        QCOMPARE(row()->state(), ConnectionState::idle);
-        desk.window.connectToSite(0);
-        QCOMPARE(row()->state(), ConnectionState::connecting);
-        desk.window.clickEject("Live");
 
         // Ends at once, as a helper does when another one serves the site: no error dot.
         desk.scriptIn("exit " + QByteArray::number(HelperCommandLine::exitAlreadyConnected));

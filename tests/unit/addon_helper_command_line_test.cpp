@@ -61,13 +61,3 @@ TEST(HelperCommandLine, WhatTheApplicationBuildsTheHelperReadsBack) {
     EXPECT_EQ(read->arguments(), arguments);
     EXPECT_EQ(read->password, sent.password);
 }
-
-// Only the exact tags name a CMS; any other reads, and travels, as the empty tag.
-TEST(HelperCommandLine, AnUnknownCmsTravelsAsTheEmptyTag) {
-    QStringList args = fullArgs("pw");
-    args.last() = QStringLiteral("WordPress");
-    const auto parsed = HelperCommandLine::parse(args, noPasswordLine, nullptr);
-    ASSERT_TRUE(parsed);
-    EXPECT_EQ(parsed->cms, CMS::default_);
-    EXPECT_EQ(parsed->arguments().last(), "");
-}

@@ -413,7 +413,6 @@ TEST_F(Volume, ShowsExactlyTheMirrorAndItsDiskSpace) {
     ASSERT_EQ(::symlink("index.html", inMirror("/news/latest")), 0);
     writeAll(mirror_ + "/.hidden", "");
     EXPECT_EQ(listing(mountPoint_), listing(mirror_));
-    EXPECT_EQ(listing(mountPoint_).size(), 6u);
 
     struct statvfs volume, disk;
     ASSERT_EQ(::statvfs(onVolume("/"), &volume), 0);

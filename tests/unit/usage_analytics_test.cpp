@@ -29,16 +29,9 @@ QByteArray startAgainstRelay(const StartEvent& start) {
 
 } // namespace
 
-TEST(UsageAnalytics, EventAddressesAppendOnlyWhatIsGiven) {
-    const AnalyticsRelay relay{"relay.example", "UA-123-4"};
-    const QString ping = GoogleAnalytics::pingURLFor(relay, "3.0.0");
-    EXPECT_EQ(ping, "http://relay.example/gafolvane?id=UA-123-4&name=Folvane3&version=3.0.0");
-    EXPECT_EQ(GoogleAnalytics::eventAddress(ping, "Live", "Launch", "3.0.0", 0),
-              ping + "&ca=Live&ev=Launch&la=3.0.0&va=0");
-    EXPECT_EQ(GoogleAnalytics::eventAddress(ping, "Live", "", "", std::nullopt), ping + "&ca=Live");
-    EXPECT_EQ(GoogleAnalytics::eventAddress("http://relay.example/gafolvane", "Live", "Launch", "", 2),
-              "http://relay.example/gafolvane?ca=Live&ev=Launch&va=2");
-    // No relay host configured: no address, so nothing can be sent.
+// What each start sends is checked below against a relay; without a relay host there is no address, so
+// nothing can be sent.
+TEST(UsageAnalytics, WithoutARelayHostNothingHasAnAddress) {
     EXPECT_EQ(GoogleAnalytics::pingURLFor(AnalyticsRelay{"", "UA-123-4"}, "3.0.0"), "");
     EXPECT_EQ(GoogleAnalytics::eventAddress("", "Live", "Launch", "3.0.0", 1), "");
 }
