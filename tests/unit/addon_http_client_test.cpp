@@ -116,12 +116,7 @@ TEST(HttpClientTimeLimit, ATransferThatKeepsMovingOutlastsASilenceLimitOnly) {
     HttpClient patient(silence(400ms));
     const HttpAnswer whole = await([&](auto done) { patient.get(slow.url("/list_all"), done); });
     EXPECT_FALSE(whole.failed()) << whole.error.toStdString();
-    EXPECT_EQ(whole.body, body);
-
-    HttpClient hurried(wholeExchange(400ms));
-    const HttpAnswer cut = await([&](auto done) { hurried.get(slow.url("/list_all"), done); });
-    EXPECT_TRUE(cut.timedOut);
-    EXPECT_TRUE(cut.body.isEmpty()) << "a partial body is no answer";
+    EXPECT_EQ(whole.body, body); // (a limit on the whole exchange cuts it: the helper's start-up case)
 }
 
 TEST(HttpClient, CookiesBelongToTheClientThatReceivedThem) {
@@ -159,24 +154,14 @@ void endlessChunks(QTcpSocket* socket, const QByteArray& piece) {
 
 } // namespace
 
-TEST(HttpClientBounds, AnAnswerOverItsKindsCapIsRefusedWithoutWaitingForAllOfIt) {
-    // (Refused on an announced length is checked end to end.)
+TEST(HttpClientBounds, AnAnswerWithoutALengthIsCutOncePastItsCap) {
+    // (Refused on an announced length, and the template list's cap of its own, are checked end to end.)
     HttpClient http(helperRequestLimit, smallAnswers(4096, std::chrono::minutes(5)));
     // Not announced: counted as it arrives, and cut once past the cap.
     LocalServer endless(
         [](QTcpSocket* socket, const QByteArray&) { endlessChunks(socket, QByteArray(1000, ' ')); });
-    HttpAnswer answer = await([&](auto done) { http.get(endless.url("/status"), done); });
+    const HttpAnswer answer = await([&](auto done) { http.get(endless.url("/status"), done); });
     EXPECT_TRUE(answer.error.startsWith("answer too large")) << answer.error.toStdString();
-
-    // The template list has a cap of its own.
-    LocalServer big([](QTcpSocket* socket, const QByteArray&) {
-        reply(socket, "200 OK", QByteArray(10000, ' ') + "{}");
-    });
-    answer = await([&](auto done) { http.get(big.url("/list_all"), done, AnswerKind::templateList); });
-    EXPECT_FALSE(answer.failed()) << answer.error.toStdString();
-    EXPECT_EQ(answer.body.size(), 10002);
-    answer = await([&](auto done) { http.postForm(big.url("/update"), {}, done); });
-    EXPECT_TRUE(answer.error.startsWith("answer too large"));
 }
 
 TEST(HttpClientRedirects, SameOriginMeansSchemeHostAndPort) {
