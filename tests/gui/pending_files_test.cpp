@@ -10,7 +10,7 @@
 #include "core/HelperProcess.h"
 #include "core/PendingFilesWatch.h"
 #include "testkit/BusRecorder.h"
-#include "testkit/PrivateBus.h"
+#include "testkit/TestSession.h"
 #include "ui/PendingFilesDialog.h"
 #include "ui/SiteListModel.h"
 #include "ui/SiteListView.h"
@@ -48,11 +48,9 @@ class PendingFilesTest : public QObject {
     Q_OBJECT
 private slots:
     void theMarkerListsTheFilesAndARefusedOneCanBeSentAgainOrShown() {
-        QTemporaryDir busFolder;
-        testkit::PrivateBus privateBus(QProcessEnvironment::systemEnvironment(), busFolder.path(),
-                                       busFolder.path());
-        testkit::BusRecorder helper(privateBus.connection());
-        guitest::Desk desk({}, privateBus.connection());
+        const testkit::TestSession session;
+        testkit::BusRecorder helper(session.bus());
+        guitest::Desk desk({}, session.bus());
         PendingFilesWatch watch(desk.bus);
         desk.window.setPendingFilesWatch(&watch);
         SiteListWindow& window = desk.window;
