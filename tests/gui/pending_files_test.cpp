@@ -10,7 +10,7 @@
 #include "core/HelperProcess.h"
 #include "core/PendingFilesWatch.h"
 #include "testkit/BusRecorder.h"
-#include "testkit/PrivateBus.h"
+#include "testkit/TestSession.h"
 #include "ui/PendingFilesDialog.h"
 #include "ui/SiteListModel.h"
 #include "ui/SiteListView.h"
@@ -48,11 +48,9 @@ class PendingFilesTest : public QObject {
     Q_OBJECT
 private slots:
     void theMarkerListsTheFilesAndARefusedOneCanBeSentAgainOrShown() {
-        QTemporaryDir busFolder;
-        testkit::PrivateBus privateBus(QProcessEnvironment::systemEnvironment(), busFolder.path(),
-                                       busFolder.path());
-        testkit::BusRecorder helper(privateBus.connection());
-        guitest::Desk desk({}, privateBus.connection());
+        const testkit::TestSession session;
+        testkit::BusRecorder helper(session.bus());
+        guitest::Desk desk({}, session.bus());
         PendingFilesWatch watch(desk.bus);
         desk.window.setPendingFilesWatch(&watch);
         SiteListWindow& window = desk.window;
@@ -90,17 +88,17 @@ private slots:
         helper.post(
             QStringLiteral("pending-files-Company Website"),
             {{bus::keyTitle, QStringLiteral("Company Website")}, {bus::keyFiles, pendingFilesText(files)}});
-        QWidget* refused = nullptr;
-        QVERIFY(
-            QTest::qWaitFor([&] { return (refused = dialog->findChild<QWidget*>("/news/article.html")); }));
-        QVERIFY(labelsIn(refused).contains(QStringLiteral("Refused: Template is locked.")));
-        QWidget* sending = dialog->findChild<QWidget*>("/site/index.html");
-        QVERIFY(sending);
-        QVERIFY(labelsIn(sending).contains(QStringLiteral("Sending…")));
-        QVERIFY2(!buttonIn(sending, QStringLiteral("Try again")), "only a refused file is offered again");
-        QWidget* retrying = dialog->findChild<QWidget*>("/styles/main.css");
-        QVERIFY(retrying);
-        QVERIFY(labelsIn(retrying).contains(QStringLiteral("No answer from the site; trying again")));
+        // Each file's row says its state; only a refused file is offered again.
+        QVERIFY(QTest::qWaitFor([&] { return dialog->findChild<QWidget*>("/news/article.html"); }));
+        for (const auto& [path, state] :
+             {std::pair("/news/article.html", "Refused: Template is locked."),
+              std::pair("/site/index.html", "Sending…"),
+              std::pair("/styles/main.css", "No answer from the site; trying again")}) {
+            QWidget* row = dialog->findChild<QWidget*>(path);
+            QVERIFY2(row && labelsIn(row).contains(QString::fromUtf8(state)), path);
+            QCOMPARE(buttonIn(row, QStringLiteral("Try again")) != nullptr, path == files[0].path);
+        }
+        QWidget* refused = dialog->findChild<QWidget*>("/news/article.html");
         QVERIFY(labelsIn(dialog).contains(
             QStringLiteral("3 changes to “Company Website” the site has not confirmed yet:")));
         QCOMPARE(marker->toolTip(),

@@ -52,7 +52,7 @@ QPushButton* buttonTitled(QMessageBox& box, const QString& title) {
 class ShellDialogsTest : public QObject {
     Q_OBJECT
 private slots:
-    void alertAnswersWithTheChosenButton() {
+    void alertAnswersWithTheChosenButtonAndClosingCountsAsTheLast() {
         DialogShellPrompts prompts;
         whenAlertShows([](QMessageBox& box) {
             QCOMPARE(box.text(), upgradeOffer.message);
@@ -62,10 +62,6 @@ private slots:
             buttonTitled(box, QStringLiteral("Don't Ask Again"))->click();
         });
         QCOMPARE(prompts.runAlert(upgradeOffer), 1);
-    }
-
-    void closingAnAlertCountsAsItsLastButton() {
-        DialogShellPrompts prompts;
         whenAlertShows([](QMessageBox& box) { box.reject(); });
         QCOMPARE(prompts.runAlert(upgradeOffer), 2);
     }

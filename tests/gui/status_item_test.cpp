@@ -5,7 +5,7 @@
 #include "GuiTestSupport.h"
 
 #include "testkit/ChildProcess.h"
-#include "testkit/PrivateBus.h"
+#include "testkit/TestSession.h"
 #include "ui/GuiLaunch.h"
 #include "ui/StatusItem.h"
 
@@ -51,18 +51,10 @@ struct Probe {
     QString watcherOutput;
 };
 
+// A desktop session of the test's own (a home, a private bus, no display), to which an X server and a tray
+// host can be added.
 class Desktop {
 public:
-    Desktop() {
-        environment_ = QProcessEnvironment::systemEnvironment();
-        environment_.remove(QStringLiteral("DISPLAY"));
-        environment_.remove(QStringLiteral("WAYLAND_DISPLAY"));
-        environment_.insert(QStringLiteral("HOME"), folder_.path());
-        environment_.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime());
-        bus_ = std::make_unique<PrivateBus>(environment_, folder_.path(), folder_.path());
-        environment_.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus_->address());
-    }
-
     // An X server of the test's own; false when Xvfb is not installed.
     bool startX() {
         if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty())
@@ -96,28 +88,19 @@ public:
     }
 
 private:
-    QString path(const QString& name) const { return QDir(folder_.path()).filePath(name); }
     // Output and errors go to files named after the process; it ends with the test process at the latest.
-    ChildProcess::Launch launch(const QString& program, const QStringList& arguments,
-                                const QString& name) const {
+    ChildProcess::Launch launch(const QString& program, const QStringList& arguments, const QString& name) {
         return {.program = program,
                 .arguments = arguments,
                 .environment = environment_,
-                .outputPath = path(name + ".out"),
-                .errorPath = path(name + ".err"),
+                .outputPath = session_.newLogPath(name + "-out"),
+                .errorPath = session_.newLogPath(name + "-err"),
                 .input = std::nullopt,
                 .endsWithTestProcess = true};
     }
-    QString runtime() const {
-        const QString runtime = path(QStringLiteral("runtime"));
-        QDir().mkpath(runtime);
-        QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        return runtime;
-    }
 
-    QTemporaryDir folder_;
-    QProcessEnvironment environment_;
-    std::unique_ptr<PrivateBus> bus_;
+    TestSession session_;
+    QProcessEnvironment environment_ = session_.environment();
     std::unique_ptr<ChildProcess> x_;
     std::unique_ptr<ChildProcess> watcher_;
 };

@@ -34,13 +34,6 @@ HelperCommandLine everyField() {
 }
 } // namespace
 
-TEST(HelperCommandLine, DashReadsThePasswordFromStandardInput) {
-    const auto parsed = HelperCommandLine::parse(
-        fullArgs("-"), [] { return QString("from stdin"); }, nullptr);
-    ASSERT_TRUE(parsed);
-    EXPECT_EQ(parsed->password, "from stdin");
-}
-
 TEST(HelperCommandLine, FewerThanSixteenValuesIsAnError) {
     QStringList args = fullArgs("pw");
     args.removeLast();
@@ -67,15 +60,4 @@ TEST(HelperCommandLine, WhatTheApplicationBuildsTheHelperReadsBack) {
     // Every value comes back (the login "-login" looks like a marker but stays a value).
     EXPECT_EQ(read->arguments(), arguments);
     EXPECT_EQ(read->password, sent.password);
-}
-
-TEST(HelperCommandLine, AnUnknownCmsTravelsAsTheEmptyTag) {
-    HelperCommandLine sent = everyField();
-    sent.cms = CMS::default_;
-    EXPECT_EQ(sent.arguments().last(), "");
-    QStringList args = fullArgs("pw");
-    args.last() = QStringLiteral("WordPress");
-    const auto parsed = HelperCommandLine::parse(args, noPasswordLine, nullptr);
-    ASSERT_TRUE(parsed);
-    EXPECT_EQ(parsed->cms, CMS::default_);
 }

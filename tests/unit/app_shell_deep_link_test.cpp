@@ -9,19 +9,6 @@
 using folvane::shell::DeepLinkRequest;
 using folvane::shell::parseDeepLink;
 
-namespace {
-
-void PrintTo(const DeepLinkRequest& request, std::ostream* os) {
-    *os << '{' << request.title.toStdString() << ", " << request.url.toStdString() << ", "
-        << request.username.toStdString() << '}';
-}
-
-} // namespace
-
-namespace folvane::shell {
-using ::PrintTo;
-}
-
 // The fields a link fills: percent escapes decoded, "+" a blank only in the title (an address may carry a
 // real one), a missing item empty, and of two the first.
 TEST(DeepLink, FillsTitleUrlAndUserName) {

@@ -99,26 +99,23 @@ struct UpdaterRun {
 
 } // namespace
 
-TEST(Updater, OffersANewerReleaseAndOpensItsDownloadPage) {
+// A newer release is offered at each check until the user skips it; then only a check the user asked for
+// offers it again.
+TEST(Updater, OffersANewerReleaseUntilItIsSkippedAndOpensItsDownloadPage) {
     UpdaterRun run;
-    run.prompts.answers = {0}; // "Download"
+    run.prompts.answers = {0, 1}; // "Download", then "Skip This Version"
     run.check(false);
     ASSERT_EQ(run.prompts.alerts.size(), 1u);
     EXPECT_EQ(run.prompts.alerts[0].message, "A new version of Folvane 3 is available!");
     EXPECT_EQ(run.prompts.alerts[0].informativeText,
               "Folvane 3 3.1.0 is now available—you have 3.0.0. Would you like to download it now?");
     EXPECT_EQ(run.prompts.opened, std::vector<QUrl>{QUrl("https://example.com/download")});
-}
-
-TEST(Updater, SkippedReleaseIsOfferedOnlyWhenTheUserAsks) {
-    UpdaterRun run;
-    run.prompts.answers = {1, 1}; // "Skip This Version"
     run.check(false);
     run.check(false);
-    EXPECT_EQ(run.prompts.alerts.size(), 1u);
-    run.check(true);
     EXPECT_EQ(run.prompts.alerts.size(), 2u);
-    EXPECT_TRUE(run.prompts.opened.empty());
+    run.check(true);
+    EXPECT_EQ(run.prompts.alerts.size(), 3u);
+    EXPECT_EQ(run.prompts.opened.size(), 1u);
 }
 
 TEST(Updater, TellsTheUserOnlyWhenAskedAboutNoUpdateOrAFailure) {
