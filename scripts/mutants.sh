@@ -68,7 +68,7 @@ addon-form-order-inverted @@ common/addon/FormEncoding.cpp @@ "return a.first < 
 core-same-entry-ignores-user @@ app/core/SiteListManager.cpp @@ "a.dirtyURL == b.dirtyURL && a.login == b.login;" @@ "a.dirtyURL == b.dirtyURL;" @@ core
 cli-own-title-refused @@ app/cli/SiteCommands.cpp @@ "if (sameTitle >= 0 && sameTitle != position)" @@ "if (sameTitle >= 0)" @@ cli
 sync-unchanged-inverted @@ helper/sync/TemplateRequests.cpp @@ "if (item.confirmed == digest)" @@ "if (item.confirmed != digest)" @@ sync
-fs-exchange-is-move @@ helper/fs/LoopbackFS.cpp @@ "if (result != 0 || (flags & RENAME_EXCHANGE))" @@ "if (result != 0)" @@ fs
+fs-exchange-is-move @@ helper/fs/LoopbackFS.cpp @@ "if (flags & RENAME_EXCHANGE)" @@ "if (false)" @@ fs
 tree-dotdot-allowed @@ helper/tree/SafeName.cpp @@ " && name != QLatin1String(\"..\")" @@ "" @@ tree
 addon-move-urls-swapped @@ common/addon/AddonUrls.cpp @@ "action(\"move_template_group\"),\n            action(\"move_template\")}" @@ "action(\"move_template\"),\n            action(\"move_template_group\")}" @@ addon
 core-remove-wrong-index @@ app/core/SiteListManager.cpp @@ "current.erase(current.begin() + at);" @@ "current.erase(current.begin());" @@ core
