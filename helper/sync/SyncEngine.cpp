@@ -23,7 +23,7 @@ SyncEngine::SyncEngine(WebsiteInUse& site, AddonClient& client, MirrorBuilder& b
     : QObject(parent), site_(site), client_(client), volume_(volume), recovery_(recovery),
       mirror_(std::move(mirrorFolder)), options_(std::move(options)),
       listCheck_(client, QFileInfo(mirror_).path()),
-      scheduler_([this](ListCheck::Reader read) { listCheck_.whenListed(std::move(read)); }),
+      scheduler_(order_, [this](ListCheck::Reader read) { listCheck_.whenListed(std::move(read)); }),
       siteCheck_(client, recovery, mirror_, options_.checkSiteBeforeSave),
       files_(site, client, order_, scheduler_, siteCheck_, mirror_),
       groups_(site, client, order_, scheduler_, mirror_), mirrorRefresh_(site, builder, volume, mirror_) {

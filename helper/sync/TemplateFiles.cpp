@@ -26,10 +26,6 @@ TemplateFiles::TemplateFiles(WebsiteInUse& site, AddonClient& client, ChangeOrde
     // The engine compares the list with the one it posted last (it adds entries of its own).
     connect(filesReport_, &QTimer::timeout, this, &TemplateFiles::pendingFilesMayHaveChanged);
     connect(&queue_, &RequestScheduler::changed, this, &TemplateFiles::reportPending);
-    connect(&queue_, &RequestScheduler::requestDone, this, [this](Key key) {
-        if (key != RequestScheduler::groupLane)
-            order_.fileRequestDone(key);
-    });
 }
 
 TemplateFiles::~TemplateFiles() = default;

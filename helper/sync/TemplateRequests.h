@@ -17,8 +17,7 @@ struct AddonResult;
 class WebsiteInUse;
 
 // The template requests of the files: turns a file's create, save, move and delete into requests of the
-// scheduler, each in its file's lane, in the order the user made the changes and after the group changes
-// made before it that concern it (see ChangeOrder), and the site's answers into the file's identity and
+// scheduler, each in its file's lane, and the site's answers into the file's identity and
 // the records. Content counts as confirmed only when the add-on answered "success" true for it.
 class TemplateRequests {
 public:
@@ -41,10 +40,7 @@ public:
     void remove(Key key);
 
 private:
-    // Queues a request of the file, remembering when and where the user made the change behind it.
-    void enqueue(Key key, RequestScheduler::Kind kind, RequestScheduler::Send send,
-                 const QString& movedFrom = {});
-    void enqueueCreate(Key key, const QString& groupID);
+    void enqueueCreate(Key key, const QString& file, const QString& groupID);
     // What the site's answer to a create tells: the template's identifier and, when it took the content, the
     // follow-ups for changes made while the create was out.
     void recordCreated(Key key, const QString& file, const QString& group, const QByteArray& data,
