@@ -1,5 +1,6 @@
 #include "TemplateRequests.h"
 
+#include "AnswerText.h"
 #include "ConsoleLog.h"
 #include "GrowthWait.h"
 #include "LogLines.h"
@@ -10,25 +11,10 @@
 
 namespace folvane {
 
-namespace {
-
-// Long contents are logged by their size only; the log is for people.
-QString forLog(const QByteArray& data) {
-    constexpr qsizetype limit = 120;
-    return data.size() <= limit ? QString::fromUtf8(data) : QStringLiteral("<%1 bytes>").arg(data.size());
-}
-
-QString refusalOf(const AddonResult& result) {
-    return result.transportFailed ? QStringLiteral("The site did not answer.")
-                                  : result.message.value_or(QString());
-}
-
-} // namespace
-
 TemplateRequests::TemplateRequests(WebsiteInUse& site, AddonClient& client, ChangeOrder& order,
-                                   RequestScheduler& queue, SiteCheck& siteCheck, FileIdentities& files,
-                                   QString mirrorFolder, Owner owner)
-    : site_(site), client_(client), order_(order), queue_(queue), siteCheck_(siteCheck), files_(files),
+                                   RequestScheduler& queue, FileIdentities& files, QString mirrorFolder,
+                                   Owner owner)
+    : site_(site), client_(client), order_(order), queue_(queue), files_(files),
       mirror_(std::move(mirrorFolder)), owner_(std::move(owner)) {}
 
 void TemplateRequests::create(Key key) {
@@ -126,84 +112,20 @@ void TemplateRequests::recordCreated(Key key, const QString& file, const QString
     // Renamed or written while the create was out: bring the site up to date.
     if (item.path != item.sitePath)
         move(key, item.sitePath, item.path);
-    update(key);
+    owner_.save(key);
 }
 
-void TemplateRequests::update(Key key) {
-    LocalFile* file = files_.find(key);
-    if (!file)
+void TemplateRequests::removed(LocalFile* item, const QString& file) {
+    site_.withRecords([&](RecordTree& records) { records.erase(file); });
+    if (!item)
         return;
-    file->dirty = false;
-    queue_.enqueue(key, RequestScheduler::Kind::update,
-                   [this, key](RequestScheduler::Done done) {
-                       LocalFile* found = files_.find(key);
-                       if (!found || !found->onSite)
-                           return done(RequestScheduler::Result::confirmed);
-                       LocalFile& item = *found;
-                       const FileContent content = readFile(item.path);
-                       if (content.kind == FileContent::Kind::notRegular) {
-                           logLine(QStringLiteral("Not a regular file, not sent: ") + item.path);
-                           return done(RequestScheduler::Result::confirmed);
-                       }
-                       if (content.kind == FileContent::Kind::gone) {
-                           // Gone from where it was a moment ago: a removal is handled by its own report (or
-                           // was already: then the path is no longer tracked); after a move (of the file's
-                           // folder, say, whose report has not come yet) the save is still owed.
-                           item.dirty = files_.linked(item.path);
-                           return done(RequestScheduler::Result::confirmed);
-                       }
-                       const QByteArray data = content.bytes.toBase64();
-                       const ContentDigest digest = ContentDigest::ofBase64(data);
-                       if (item.confirmed == digest)
-                           return done(RequestScheduler::Result::confirmed);
-                       // The site's text is looked at first: a change someone else made there is kept before
-                       // this replaces it.
-                       std::vector<ContentDigest> known = item.maybeOnSite;
-                       if (item.confirmed)
-                           known.push_back(*item.confirmed);
-                       siteCheck_.beforeSave({item.groupID, item.templateID, item.path, known, digest},
-                                             [this, key, data, digest, done](SiteCheck::Answer answer) {
-                                                 if (answer == SiteCheck::Answer::retry)
-                                                     return done(RequestScheduler::Result::transportFailed);
-                                                 sendUpdate(key, data, digest, done);
-                                             });
-                   },
-                   {file->path});
-    owner_.report();
-}
-
-void TemplateRequests::sendUpdate(Key key, const QByteArray& data, const ContentDigest& digest,
-                                  RequestScheduler::Done done) {
-    LocalFile* found = files_.find(key);
-    if (!found || !found->onSite)
-        return done(RequestScheduler::Result::confirmed);
-    LocalFile& item = *found;
-    logLine(QStringLiteral("pathLookup: ") + item.path);
-    logLine(QStringLiteral("t_GroupID: ") + item.groupID);
-    logLine(QStringLiteral("t_ID: ") + item.templateID);
-    logLine(QStringLiteral("data: ") + forLog(data));
-    site_.withRecords([&](RecordTree& records) {
-        if (FileRecord* record = records.file(item.sitePath))
-            record->encodedData = digest;
-    });
-    client_.updateTemplate(item.groupID, item.templateID, QString::fromLatin1(data),
-                           [this, key, digest, done](const AddonResult& result) {
-                               LocalFile* sent = files_.find(key);
-                               if (sent && !result.transportFailed)
-                                   logLine(logline::uploadOutcome(sent->path.mid(mirror_.size()),
-                                                                  result.success, refusalOf(result)));
-                               if (sent) {
-                                   if (result.success) {
-                                       sent->confirmed = digest;
-                                       sent->maybeOnSite.clear();
-                                   } else if (result.transportFailed) {
-                                       sent->maybeOnSite.push_back(digest);
-                                   }
-                                   sent->refused = !result.success;
-                                   sent->refusal = result.message.value_or(QString());
-                               }
-                               done(RequestScheduler::resultOf(result));
-                           });
+    files_.unlink(file);
+    if (!item->onSite && !(item->creating && queue_.hasPending(item->key))) {
+        owner_.forget(item->key); // never reached the site: nothing to tell it
+        return;
+    }
+    // On the site, or its create is out: the delete follows the create and uses the identifier it returns.
+    remove(item->key);
 }
 
 void TemplateRequests::remove(Key key) {
@@ -298,7 +220,7 @@ void TemplateRequests::recordMoved(Key key, const QString& from, const QString& 
             record->templateID = moved->templateID;
         }
     });
-    update(key); // written under its new name before the move was confirmed
+    owner_.save(key); // written under its new name before the move was confirmed
 }
 
 } // namespace folvane
