@@ -67,7 +67,7 @@ tree-name-max-off-by-one @@ helper/tree/SafeName.cpp @@ "name.toUtf8().size() <=
 addon-form-order-inverted @@ common/addon/FormEncoding.cpp @@ "return a.first < b.first;" @@ "return a.first > b.first;" @@ addon
 core-same-entry-ignores-user @@ app/core/SiteListManager.cpp @@ "a.dirtyURL == b.dirtyURL && a.login == b.login;" @@ "a.dirtyURL == b.dirtyURL;" @@ core
 cli-own-title-refused @@ app/cli/SiteCommands.cpp @@ "if (sameTitle >= 0 && sameTitle != position)" @@ "if (sameTitle >= 0)" @@ cli
-sync-unchanged-inverted @@ helper/sync/TemplateRequests.cpp @@ "if (item.confirmed == digest)" @@ "if (item.confirmed != digest)" @@ sync
+sync-unchanged-inverted @@ helper/sync/TemplateFiles.cpp @@ "if (item.confirmed == digest)" @@ "if (item.confirmed != digest)" @@ sync
 fs-exchange-is-move @@ helper/fs/LoopbackFS.cpp @@ "if (flags & RENAME_EXCHANGE)" @@ "if (false)" @@ fs
 tree-dotdot-allowed @@ helper/tree/SafeName.cpp @@ " && name != QLatin1String(\"..\")" @@ "" @@ tree
 addon-move-urls-swapped @@ common/addon/AddonUrls.cpp @@ "action(\"move_template_group\"),\n            action(\"move_template\")}" @@ "action(\"move_template\"),\n            action(\"move_template_group\")}" @@ addon
@@ -79,13 +79,13 @@ tree-partials-wrong-group @@ helper/tree/MirrorBuilder.cpp @@ "*textID == QLatin
 addon-query-off-by-one @@ common/addon/AddonUrls.cpp @@ "url.indexOf(u'?') + 1;" @@ "url.indexOf(u'?');" @@ addon
 core-https-prefix-off-by-one @@ app/core/BaseWebsite.cpp @@ "return QStringLiteral(\"http://www.\") + text.mid(8);" @@ "return QStringLiteral(\"http://www.\") + text.mid(7);" @@ core
 cli-pref-value-inverted @@ app/cli/PrefsCommands.cpp @@ "changePreference(*title, on ? 1 : 0)" @@ "changePreference(*title, on ? 0 : 1)" @@ cli
-sync-update-ids-swapped @@ helper/sync/TemplateRequests.cpp @@ "client_.updateTemplate(item.groupID, item.templateID," @@ "client_.updateTemplate(item.templateID, item.groupID," @@ sync
+sync-update-ids-swapped @@ helper/sync/TemplateFiles.cpp @@ "client_.updateTemplate(item.groupID, item.templateID," @@ "client_.updateTemplate(item.templateID, item.groupID," @@ sync
 fs-truncate-unreported @@ helper/fs/LoopbackFS.cpp @@ "size));\n        if (result == 0)\n            fs().report(&VolumeEvents::fileWritten, path);" @@ "size));" @@ fs
 tree-ee-special-inverted @@ helper/tree/MirrorBuilder.cpp @@ "if (group.id.is_number_integer() && group.isSpecial) {" @@ "if (group.id.is_number_integer() && !group.isSpecial) {" @@ tree
 addon-caching-wrong-position @@ common/addon/HelperCommandLine.cpp @@ "parsed.caching = textBoolValue(args.at(13));" @@ "parsed.caching = textBoolValue(args.at(12));" @@ addon
 core-duplicate-needs-both @@ app/core/BaseWebsite.cpp @@ "return isTitleInList(other) || isURLInList(other);" @@ "return isTitleInList(other) && isURLInList(other);" @@ core
 cli-pref-filter-inverted @@ app/cli/PrefsCommands.cpp @@ "if (only && title != *only)" @@ "if (only && title == *only)" @@ cli
-sync-delete-during-create-lost @@ helper/sync/TemplateFiles.cpp @@ "if (!item->onSite && !(item->creating && queue_.hasPending(item->key))) {" @@ "if (!item->onSite) {" @@ sync
+sync-delete-during-create-lost @@ helper/sync/TemplateRequests.cpp @@ "if (!item->onSite && !(item->creating && queue_.hasPending(item->key))) {" @@ "if (!item->onSite) {" @@ sync
 fs-open-truncate-inverted @@ helper/fs/LoopbackFS.cpp @@ "if ((fi->flags & O_TRUNC) && forWriting(fi))" @@ "if ((fi->flags & O_TRUNC) && !forWriting(fi))" @@ fs
 tree-depth-off-by-one @@ helper/tree/MirrorBuilder.cpp @@ "if (depth > maxDepth) {" @@ "if (depth >= maxDepth) {" @@ tree
 addon-argument-count-off-by-one @@ common/addon/HelperCommandLine.cpp @@ "if (args.size() < count + 1) {" @@ "if (args.size() < count) {" @@ addon

@@ -1,5 +1,7 @@
 #include "FileIdentities.h"
 
+#include "tree/PathText.h"
+
 namespace folvane {
 
 namespace {
@@ -67,6 +69,34 @@ std::vector<LocalFile*> FileIdentities::moveBelow(const QString& from, const QSt
 void FileIdentities::siteMovedBelow(const QString& from, const QString& to) {
     for (auto& [key, file] : files_)
         movedBelow(file->sitePath, from, to);
+}
+
+LocalFile* FileIdentities::adopt(const QString& path, const QString& recorded, const RecordTree& records) {
+    // A record whose template has moved on (its move not yet confirmed) belongs to that file, not to
+    // whatever file appears under the old name.
+    for (const auto& [key, item] : files_)
+        if (item->sitePath == recorded)
+            return nullptr;
+    const FileRecord* record = records.file(recorded);
+    if (!record)
+        return nullptr;
+    LocalFile& item = add(path);
+    item.sitePath = recorded;
+    item.onSite = true;
+    item.groupID = record->templateGroupID;
+    item.templateID = record->templateID;
+    item.confirmed = record->encodedData;
+    return &item;
+}
+
+void FileIdentities::followGroupIDs(const RecordTree& records) {
+    // From the folder, not the template's own record: a template deleted while its group was renamed has no
+    // record any more, and its delete still needs the group's new identifier.
+    for (const auto& [key, item] : files_) {
+        const FolderRecord* folder = records.folder(parentOf(item->sitePath));
+        if (item->onSite && folder && folder->templateGroupID)
+            item->groupID = *folder->templateGroupID;
+    }
 }
 
 } // namespace folvane

@@ -60,6 +60,11 @@ public:
     std::vector<LocalFile*> moveBelow(const QString& from, const QString& to);
     // The site has the group at `from` at `to` now.
     void siteMovedBelow(const QString& from, const QString& to);
+    // A new identity, linked to `path`, for the template the records keep at `recorded`; null when they
+    // keep none there, or keep the one of a file that has moved on (its move not yet confirmed).
+    LocalFile* adopt(const QString& path, const QString& recorded, const RecordTree& records);
+    // Each template on the site takes the group identifier the records have for its folder now.
+    void followGroupIDs(const RecordTree& records);
 
 private:
     Files files_;

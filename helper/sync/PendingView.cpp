@@ -125,4 +125,28 @@ QStringList PendingView::unconfirmedFiles() const {
     return result;
 }
 
+LocalState PendingView::localState(const LocalFile* item, const QString& path) const {
+    if (!item)
+        return LocalState::unconfirmed;
+    if (item->dirty || item->creating || queue_.hasPending(item->key))
+        return LocalState::pending;
+    const FileContent content = readFile(path);
+    return content.kind == FileContent::Kind::regular &&
+                   item->confirmed == ContentDigest::ofContent(content.bytes)
+               ? LocalState::confirmed
+               : LocalState::unconfirmed;
+}
+
+void PendingView::siteHolds(const QString& file, const ContentDigest& text) {
+    LocalFile* found = files_.at(file);
+    if (!found || !found->onSite)
+        return;
+    LocalFile& item = *found;
+    item.confirmed = text;
+    item.maybeOnSite.clear();
+    const FileContent content = readFile(file);
+    if (content.kind == FileContent::Kind::regular && ContentDigest::ofContent(content.bytes) == text)
+        item.refused = false;
+}
+
 } // namespace folvane

@@ -19,6 +19,9 @@ class WebsiteInUse;
 // What of the template files the site does not hold yet, as the pending list, the counts and a refresh see
 // it: saves and creates still to be made or answered, names within the replace grace, and what the site
 // refused (until a save of it is confirmed).
+// Whether the site holds a file's current content, or an upload of it is still to come.
+enum class LocalState { confirmed, pending, unconfirmed };
+
 class PendingView {
 public:
     PendingView(const FileIdentities& files, const RequestScheduler& queue, const ReplaceGrace& grace,
@@ -35,6 +38,10 @@ public:
     QStringList localOnlyFiles() const;
     // The files a refresh must leave as they are, each as its save's check would see it.
     std::map<QString, SiteCheck::Save> unsettledFiles() const;
+    // Where the content of the file at `path` stands (`item`: its identity, if it has one).
+    LocalState localState(const LocalFile* item, const QString& path) const;
+    // A refresh found the site holding `text` for the template of `file`.
+    void siteHolds(const QString& file, const ContentDigest& text);
 
 private:
     // A new file still watched until it stops growing.

@@ -2,19 +2,40 @@
 
 #include "ConsoleLog.h"
 #include "addon/AddonClient.h"
+#include "tree/PathText.h"
 
 #include <QTimer>
 #include <algorithm>
 
 namespace folvane {
 
-RequestScheduler::RequestScheduler(Listing listing, QObject* parent)
-    : QObject(parent), listing_(std::move(listing)) {}
+RequestScheduler::RequestScheduler(ChangeOrder& order, Listing listing, QObject* parent)
+    : QObject(parent), order_(order), listing_(std::move(listing)) {}
 
 RequestScheduler::Result RequestScheduler::resultOf(const AddonResult& answer) {
     if (answer.transportFailed)
         return Result::transportFailed;
     return answer.success ? Result::confirmed : Result::refused;
+}
+
+bool RequestScheduler::enqueue(Key key, Kind kind, Send send, const QStringList& paths) {
+    const ChangeOrder::Order made = order_.next();
+    // Entered before it may be sent: a request answered at once is done before enqueue returns.
+    order_.fileRequestQueued(key, made, paths);
+    const auto afterGroupChanges = [this, made, paths](const std::function<void()>& whenFree) {
+        for (const QString& path : paths)
+            if (order_.waitForGroupChanges(made, parentOf(path), whenFree))
+                return true;
+        return false;
+    };
+    if (enqueue(key, kind, std::move(send), Admit(afterGroupChanges)))
+        return true;
+    order_.fileRequestWithdrawn(key);
+    return false;
+}
+
+void RequestScheduler::enqueueGroupChange(Send send, Admit admit) {
+    enqueue(groupLane, Kind::group, std::move(send), std::move(admit));
 }
 
 bool RequestScheduler::enqueue(Key key, Kind kind, Send send, Admit admit) {
@@ -162,6 +183,8 @@ void RequestScheduler::later(Key key, const std::function<void()>& then) {
 
 void RequestScheduler::complete(Key key) {
     lanes_.at(key).waiting.pop_front();
+    if (key != groupLane)
+        order_.fileRequestDone(key);
     emit requestDone(key);
     startNext(key);
 }

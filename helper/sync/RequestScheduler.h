@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ChangeOrder.h"
 #include "SiteIndex.h"
 
 #include <QDateTime>
@@ -16,7 +17,8 @@ struct AddonResult;
 // in lanes: one per template (stable across renames and moves) and one for all group changes; a lane has
 // at most one request out, the rest wait in the order the user made the changes. A content update still
 // waiting absorbs later updates (it reads the file when it is sent, so it carries the latest content).
-// One policy for every kind:
+// A template's request is admitted in the user's order of changes: it waits for the group changes made
+// before it that concern the paths it touches (see ChangeOrder). One policy for every kind:
 // - no answer at all: an update is sent again after a growing pause (capped near a minute), for as long as
 //   the helper runs; a request that may have been carried out (a create, move, delete, any group change)
 //   is never sent blindly: the site's template list first shows whether it took effect, and only what did
@@ -52,12 +54,17 @@ public:
 
     // Hands the site's index (null when the list could not be had) to a reader, once it has it.
     using Listing = std::function<void(std::function<void(const SiteIndex*)> read)>;
-    explicit RequestScheduler(Listing listing, QObject* parent = nullptr);
+    RequestScheduler(ChangeOrder& order, Listing listing, QObject* parent = nullptr);
     // What an add-on answer means for its request.
     static Result resultOf(const AddonResult& answer);
 
-    // False when the request was absorbed by a waiting update (it sends nothing of its own).
-    bool enqueue(Key key, Kind kind, Send send, Admit admit = {});
+    // A request of the template `key` touching `paths` (where its file is, and for a move where it was):
+    // it goes out with the names and identifiers the site has once the group changes made before it that
+    // concern them are done, and no later. False when it was absorbed by a waiting update (it sends nothing
+    // of its own).
+    bool enqueue(Key key, Kind kind, Send send, const QStringList& paths = {});
+    // A group change, once `admit` lets it go.
+    void enqueueGroupChange(Send send, Admit admit);
     // Requests waiting or out, over all lanes.
     int pendingCount() const;
     bool isIdle() const { return lanes_.empty(); }
@@ -99,6 +106,7 @@ private:
         bool admitting = false; // its front request waits for an earlier change
         QDateTime nextTry;
     };
+    bool enqueue(Key key, Kind kind, Send send, Admit admit);
     void startNext(Key key);
     void send(Key key);
     void finished(Key key, Result result, Check check);
@@ -109,6 +117,7 @@ private:
     void complete(Key key);
     void reportCount();
 
+    ChangeOrder& order_;
     Listing listing_;
     std::map<Key, Lane> lanes_;
     int lastReported_ = 0;

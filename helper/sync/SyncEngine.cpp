@@ -12,8 +12,10 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QTimer>
 #include <algorithm>
 
 namespace folvane {
@@ -23,7 +25,7 @@ SyncEngine::SyncEngine(WebsiteInUse& site, AddonClient& client, MirrorBuilder& b
     : QObject(parent), site_(site), client_(client), volume_(volume), recovery_(recovery),
       mirror_(std::move(mirrorFolder)), options_(std::move(options)),
       listCheck_(client, QFileInfo(mirror_).path()),
-      scheduler_([this](ListCheck::Reader read) { listCheck_.whenListed(std::move(read)); }),
+      scheduler_(order_, [this](ListCheck::Reader read) { listCheck_.whenListed(std::move(read)); }),
       siteCheck_(client, recovery, mirror_, options_.checkSiteBeforeSave),
       files_(site, client, order_, scheduler_, siteCheck_, mirror_),
       groups_(site, client, order_, scheduler_, mirror_), mirrorRefresh_(site, builder, volume, mirror_) {
@@ -302,7 +304,19 @@ bool SyncEngine::finish(int graceMs) {
         volume_.resumeChanges();
     // Uploads still out get a moment to be confirmed; whatever the site has not confirmed by then is kept
     // before the mirror goes, and so are the files that only ever lived here.
-    files_.settle(graceMs);
+    files_.sendAll();
+    QEventLoop loop;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    connect(&files_, &TemplateFiles::pendingCountChanged, &loop, [this, &loop] {
+        if (!files_.changesOnTheWay())
+            loop.quit();
+    });
+    if (files_.changesOnTheWay()) {
+        deadline.start(graceMs);
+        loop.exec();
+    }
     return recovery_.keep(files_.unconfirmedFiles() + files_.localOnlyFiles()).safe();
 }
 

@@ -1,11 +1,13 @@
 #include "TemplateFiles.h"
 
+#include "AnswerText.h"
 #include "ConsoleLog.h"
+#include "LogLines.h"
 #include "VolumeFile.h"
+#include "addon/AddonClient.h"
 #include "tree/PathText.h"
 #include "tree/WebsiteInUse.h"
 
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QTimer>
 #include <set>
@@ -15,21 +17,19 @@ namespace folvane {
 TemplateFiles::TemplateFiles(WebsiteInUse& site, AddonClient& client, ChangeOrder& order,
                              RequestScheduler& queue, SiteCheck& siteCheck, QString mirrorFolder,
                              QObject* parent)
-    : QObject(parent), site_(site), order_(order), mirror_(mirrorFolder), queue_(queue),
+    : QObject(parent), site_(site), client_(client), order_(order), mirror_(mirrorFolder), queue_(queue),
+      siteCheck_(siteCheck),
       grace_(new ReplaceGrace(
           [this](const QString& path, const ReplaceGrace::Away& away) { graceOver(path, away); }, this)),
-      requests_(site, client, order, queue, siteCheck, files_, mirrorFolder,
-                {[this](Key key) { forget(key); }, [this] { reportPending(); }}),
+      requests_(
+          site, client, order, queue, files_, mirrorFolder,
+          {[this](Key key) { forget(key); }, [this] { reportPending(); }, [this](Key key) { save(key); }}),
       view_(files_, queue, *grace_, site, order, mirrorFolder), filesReport_(new QTimer(this)),
       growth_(this) {
     filesReport_->setSingleShot(true);
     // The engine compares the list with the one it posted last (it adds entries of its own).
     connect(filesReport_, &QTimer::timeout, this, &TemplateFiles::pendingFilesMayHaveChanged);
     connect(&queue_, &RequestScheduler::changed, this, &TemplateFiles::reportPending);
-    connect(&queue_, &RequestScheduler::requestDone, this, [this](Key key) {
-        if (key != RequestScheduler::groupLane)
-            order_.fileRequestDone(key);
-    });
 }
 
 TemplateFiles::~TemplateFiles() = default;
@@ -42,25 +42,8 @@ LocalFile* TemplateFiles::itemAt(const QString& path) {
         return known;
     // The records may not follow a folder move yet; they know the file under its path before it.
     const QString recorded = order_.recordPathOf(path);
-    // A record whose template has moved on (its move not yet confirmed) belongs to that item, not to
-    // whatever file appears under the old name.
-    for (const auto& [key, item] : files_.all())
-        if (item->sitePath == recorded)
-            return nullptr;
-    const std::optional<FileRecord> record =
-        site_.withRecords([&](const RecordTree& records) -> std::optional<FileRecord> {
-            const FileRecord* found = records.file(recorded);
-            return found ? std::optional(*found) : std::nullopt;
-        });
-    if (!record)
-        return nullptr;
-    LocalFile& item = files_.add(path);
-    item.sitePath = recorded;
-    item.onSite = true;
-    item.groupID = record->templateGroupID;
-    item.templateID = record->templateID;
-    item.confirmed = record->encodedData;
-    return &item;
+    return site_.withRecords(
+        [&](const RecordTree& records) { return files_.adopt(path, recorded, records); });
 }
 
 void TemplateFiles::forget(Key key) {
@@ -129,7 +112,7 @@ void TemplateFiles::scheduleUpload(LocalFile& item, bool now) {
     if (now) {
         if (item.quiet)
             item.quiet->stop();
-        requests_.update(item.key);
+        save(item.key);
         return;
     }
     if (!item.quiet) {
@@ -137,11 +120,89 @@ void TemplateFiles::scheduleUpload(LocalFile& item, bool now) {
         item.quiet->setSingleShot(true);
         connect(item.quiet, &QTimer::timeout, this, [this, key = item.key] {
             if (const LocalFile* file = files_.find(key); file && file->dirty)
-                requests_.update(key);
+                save(key);
         });
         connect(this, &QObject::destroyed, item.quiet, &QObject::deleteLater);
     }
     item.quiet->start(quietPeriodMs);
+}
+
+void TemplateFiles::save(Key key) {
+    LocalFile* file = files_.find(key);
+    if (!file)
+        return;
+    file->dirty = false;
+    queue_.enqueue(key, RequestScheduler::Kind::update,
+                   [this, key](RequestScheduler::Done done) { checkSave(key, done); }, {file->path});
+    reportPending();
+}
+
+void TemplateFiles::checkSave(Key key, RequestScheduler::Done done) {
+    LocalFile* found = files_.find(key);
+    if (!found || !found->onSite)
+        return done(RequestScheduler::Result::confirmed);
+    LocalFile& item = *found;
+    const FileContent content = readFile(item.path);
+    if (content.kind == FileContent::Kind::notRegular) {
+        logLine(QStringLiteral("Not a regular file, not sent: ") + item.path);
+        return done(RequestScheduler::Result::confirmed);
+    }
+    if (content.kind == FileContent::Kind::gone) {
+        // Gone from where it was a moment ago: a removal is handled by its own report (or was already: then
+        // the path is no longer tracked); after a move (of the file's folder, say, whose report has not come
+        // yet) the save is still owed.
+        item.dirty = files_.linked(item.path);
+        return done(RequestScheduler::Result::confirmed);
+    }
+    const QByteArray data = content.bytes.toBase64();
+    const ContentDigest digest = ContentDigest::ofBase64(data);
+    if (item.confirmed == digest)
+        return done(RequestScheduler::Result::confirmed);
+    // The site's text is looked at first: a change someone else made there is kept before this replaces it.
+    std::vector<ContentDigest> known = item.maybeOnSite;
+    if (item.confirmed)
+        known.push_back(*item.confirmed);
+    siteCheck_.beforeSave({item.groupID, item.templateID, item.path, known, digest},
+                          [this, key, data, digest, done](SiteCheck::Answer answer) {
+                              if (answer == SiteCheck::Answer::retry)
+                                  return done(RequestScheduler::Result::transportFailed);
+                              sendSave(key, data, digest, done);
+                          });
+}
+
+void TemplateFiles::sendSave(Key key, const QByteArray& data, const ContentDigest& digest,
+                             RequestScheduler::Done done) {
+    LocalFile* found = files_.find(key);
+    if (!found || !found->onSite)
+        return done(RequestScheduler::Result::confirmed);
+    LocalFile& item = *found;
+    logLine(QStringLiteral("pathLookup: ") + item.path);
+    logLine(QStringLiteral("t_GroupID: ") + item.groupID);
+    logLine(QStringLiteral("t_ID: ") + item.templateID);
+    logLine(QStringLiteral("data: ") + forLog(data));
+    site_.withRecords([&](RecordTree& records) {
+        if (FileRecord* record = records.file(item.sitePath))
+            record->encodedData = digest;
+    });
+    client_.updateTemplate(item.groupID, item.templateID, QString::fromLatin1(data),
+                           [this, key, digest, done](const AddonResult& result) {
+                               if (LocalFile* sent = files_.find(key))
+                                   saveAnswered(*sent, digest, result);
+                               done(RequestScheduler::resultOf(result));
+                           });
+}
+
+void TemplateFiles::saveAnswered(LocalFile& file, const ContentDigest& digest, const AddonResult& result) {
+    if (!result.transportFailed)
+        logLine(logline::uploadOutcome(file.path.mid(mirror_.size()), result.success, refusalOf(result)));
+    if (result.success) {
+        file.confirmed = digest;
+        file.maybeOnSite.clear();
+    } else if (result.transportFailed) {
+        file.maybeOnSite.push_back(digest);
+    }
+    file.refused = !result.success;
+    file.refusal = result.message.value_or(QString());
 }
 
 void TemplateFiles::removed(const QString& file) {
@@ -153,20 +214,7 @@ void TemplateFiles::removed(const QString& file) {
         holdAway(file, item->key, {});
         return;
     }
-    deleteNow(item, file);
-}
-
-void TemplateFiles::deleteNow(LocalFile* item, const QString& file) {
-    site_.withRecords([&](RecordTree& records) { records.erase(file); });
-    if (!item)
-        return;
-    files_.unlink(file);
-    if (!item->onSite && !(item->creating && queue_.hasPending(item->key))) {
-        forget(item->key); // never reached the site: nothing to tell it
-        return;
-    }
-    // On the site, or its create is out: the delete follows the create and uses the identifier it returns.
-    requests_.remove(item->key);
+    requests_.removed(item, file);
 }
 
 void TemplateFiles::moved(const QString& source, const QString& destination) {
@@ -246,7 +294,7 @@ void TemplateFiles::graceOver(const QString& path, const ReplaceGrace::Away& awa
     if (!found)
         return reportPending();
     if (away.renamedTo.isEmpty())
-        deleteNow(found, path);
+        requests_.removed(found, path);
     else if (belowHiddenName(found->path.mid(mirror_.size())))
         forget(away.key);
     else
@@ -311,42 +359,26 @@ void TemplateFiles::reportPending() {
     emit pendingCountChanged(count);
 }
 
-void TemplateFiles::sendSaves() {
-    for (Key key : files_.keysWhere([](const LocalFile& file) { return file.dirty && !file.creating; }))
-        requests_.update(key);
-}
-
-void TemplateFiles::settle(int graceMs) {
+void TemplateFiles::sendAll() {
     letGoBelow({});
     for (Key key :
          files_.keysWhere([](const LocalFile& file) { return file.creating && !file.watch->cancelled(); }))
         requests_.create(key);
     sendSaves();
-    QEventLoop loop;
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-    connect(this, &TemplateFiles::pendingCountChanged, &loop, [this, &loop] {
-        if (!changesOnTheWay())
-            loop.quit();
-    });
-    if (changesOnTheWay()) {
-        deadline.start(graceMs);
-        loop.exec();
-    }
 }
 
-LocalState TemplateFiles::localState(const QString& path) {
-    const LocalFile* item = itemAt(path);
-    if (!item)
-        return LocalState::unconfirmed;
-    if (item->dirty || item->creating || queue_.hasPending(item->key))
-        return LocalState::pending;
-    const FileContent content = readFile(path);
-    return content.kind == FileContent::Kind::regular &&
-                   item->confirmed == ContentDigest::ofContent(content.bytes)
-               ? LocalState::confirmed
-               : LocalState::unconfirmed;
+void TemplateFiles::sendSaves() {
+    for (Key key : files_.keysWhere([](const LocalFile& file) { return file.dirty && !file.creating; }))
+        save(key);
+}
+
+LocalState TemplateFiles::localState(const QString& file) {
+    return view_.localState(itemAt(file), file);
+}
+
+void TemplateFiles::siteHolds(const QString& file, const ContentDigest& text) {
+    view_.siteHolds(file, text);
+    reportPending();
 }
 
 void TemplateFiles::folderMoved(const QString& from, const QString& to) {
@@ -363,15 +395,7 @@ void TemplateFiles::groupMovedOnSite(const QString& from, const QString& to) {
 }
 
 void TemplateFiles::refreshGroupIDs() {
-    // From the folder, not the template's own record: a template deleted while its group was renamed has no
-    // record any more, and its delete still needs the group's new identifier.
-    site_.withRecords([&](const RecordTree& records) {
-        for (const auto& [key, item] : files_.all()) {
-            const FolderRecord* folder = records.folder(parentOf(item->sitePath));
-            if (item->onSite && folder && folder->templateGroupID)
-                item->groupID = *folder->templateGroupID;
-        }
-    });
+    site_.withRecords([&](const RecordTree& records) { files_.followGroupIDs(records); });
 }
 
 void TemplateFiles::forgetBelow(const QString& folder) {
@@ -382,19 +406,6 @@ void TemplateFiles::forgetBelow(const QString& folder) {
 
 bool TemplateFiles::settledForRefresh() const {
     return queue_.onlySaves() && grace_->empty();
-}
-
-void TemplateFiles::siteHolds(const QString& file, const ContentDigest& text) {
-    LocalFile* found = files_.at(file);
-    if (!found || !found->onSite)
-        return;
-    LocalFile& item = *found;
-    item.confirmed = text;
-    item.maybeOnSite.clear();
-    const FileContent content = readFile(file);
-    if (content.kind == FileContent::Kind::regular && ContentDigest::ofContent(content.bytes) == text)
-        item.refused = false;
-    reportPending();
 }
 
 void TemplateFiles::forgetAllBut(const std::set<QString>& kept) {

@@ -26,11 +26,9 @@ class AddonClient;
 struct AddonResult;
 class WebsiteInUse;
 
-// Whether the site holds a file's current content, or an upload of it is still to come.
-enum class LocalState { confirmed, pending, unconfirmed };
-
 // The template files of the synchronisation: turns what happens to them on the volume into template
-// requests (see TemplateRequests), so that once the helper is idle the site holds what the volume shows:
+// requests (saves here, the rest in TemplateRequests), so that once the helper is idle the site holds what
+// the volume shows:
 // - every template (or file on its way to becoming one) has a local identity that follows it across
 //   renames (see FileIdentities), also when an editor replaces its file (see ReplaceGrace);
 // - a new file is created on the site once it stopped growing;
@@ -62,9 +60,8 @@ public:
     bool changesOnTheWay() const { return view_.changesOnTheWay(); }
     // Sends every save waiting for its quiet period at once.
     void sendSaves();
-    // Sends every save at once and keeps the event loop turning until nothing is on its way or `graceMs`
-    // has passed.
-    void settle(int graceMs);
+    // Lets every name within the replace grace go and sends every create and save waiting, at once.
+    void sendAll();
     // The files whose current content the site has not confirmed (files it is never sent are not among them).
     QStringList unconfirmedFiles() const { return view_.unconfirmedFiles(); }
     // The files the synchronisation never sends to the site (top level, hidden names).
@@ -120,9 +117,16 @@ private:
     void startCreate(LocalFile& item);
     void forget(Key key);
     void scheduleUpload(LocalFile& item, bool now);
+    // The save reads the file's content when it goes, and skips what the site has already.
+    void save(Key key);
+    // What goes when the save's turn comes: nothing when the site has the content (or the file is gone or
+    // no regular one), else the site check first.
+    void checkSave(Key key, RequestScheduler::Done done);
+    // Sends the save of `data` (read when the save went) once the site check let it go.
+    void sendSave(Key key, const QByteArray& data, const ContentDigest& digest, RequestScheduler::Done done);
+    // What the site's answer to a save changes: the confirmed content, or what it may hold now.
+    void saveAnswered(LocalFile& file, const ContentDigest& digest, const AddonResult& result);
     void replaceTemplate(const QString& source, const QString& destination);
-    // The delete of a file that is gone, at once.
-    void deleteNow(LocalFile* item, const QString& file);
     // The template whose file left `path` (renamed to `renamedTo`, or removed when that is empty) waits for
     // the grace before its rename or delete goes out.
     void holdAway(const QString& path, Key key, const QString& renamedTo);
@@ -134,9 +138,11 @@ private:
     void reportPending();
 
     WebsiteInUse& site_;
+    AddonClient& client_;
     ChangeOrder& order_;
     QString mirror_;
     RequestScheduler& queue_;
+    SiteCheck& siteCheck_;
     FileIdentities files_;
     ReplaceGrace* grace_;
     TemplateRequests requests_;

@@ -29,8 +29,7 @@ void TemplateGroups::enqueueGroupRequest(const QStringList& folders, const QStri
     order_.groupChangeQueued(order, folders, isMove);
     queued_.push_back(order);
     auto prepared = std::make_shared<Send>();
-    queue_.enqueue(
-        RequestScheduler::groupLane, RequestScheduler::Kind::group,
+    queue_.enqueueGroupChange(
         [prepare = std::move(prepare), prepared](const Done& done) {
             if (!*prepared) // sent again: with what it read the first time
                 *prepared = prepare();

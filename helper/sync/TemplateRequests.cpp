@@ -1,5 +1,6 @@
 #include "TemplateRequests.h"
 
+#include "AnswerText.h"
 #include "ConsoleLog.h"
 #include "GrowthWait.h"
 #include "LogLines.h"
@@ -10,51 +11,11 @@
 
 namespace folvane {
 
-namespace {
-
-// Long contents are logged by their size only; the log is for people.
-QString forLog(const QByteArray& data) {
-    constexpr qsizetype limit = 120;
-    return data.size() <= limit ? QString::fromUtf8(data) : QStringLiteral("<%1 bytes>").arg(data.size());
-}
-
-QString refusalOf(const AddonResult& result) {
-    return result.transportFailed ? QStringLiteral("The site did not answer.")
-                                  : result.message.value_or(QString());
-}
-
-} // namespace
-
 TemplateRequests::TemplateRequests(WebsiteInUse& site, AddonClient& client, ChangeOrder& order,
-                                   RequestScheduler& queue, SiteCheck& siteCheck, FileIdentities& files,
-                                   QString mirrorFolder, Owner owner)
-    : site_(site), client_(client), order_(order), queue_(queue), siteCheck_(siteCheck), files_(files),
+                                   RequestScheduler& queue, FileIdentities& files, QString mirrorFolder,
+                                   Owner owner)
+    : site_(site), client_(client), order_(order), queue_(queue), files_(files),
       mirror_(std::move(mirrorFolder)), owner_(std::move(owner)) {}
-
-void TemplateRequests::enqueue(Key key, RequestScheduler::Kind kind, RequestScheduler::Send send,
-                               const QString& movedFrom) {
-    const LocalFile* file = files_.find(key);
-    if (!file)
-        return;
-    // The request waits for the folder changes the user made before it that concern its file (where it is,
-    // and for a move where it was): it must go out with the names and identifiers the site has once they
-    // are done, and no later.
-    const ChangeOrder::Order order = order_.next();
-    QStringList paths{file->path};
-    if (!movedFrom.isEmpty() && movedFrom != paths.first())
-        paths << movedFrom;
-    // Entered before the queue may send it: a request answered at once is done before enqueue returns.
-    order_.fileRequestQueued(key, order, paths);
-    // It goes out with the names and identifiers the site has once the group changes before it are done.
-    const auto afterGroupChanges = [this, order, paths](const std::function<void()>& whenFree) {
-        for (const QString& path : paths)
-            if (order_.waitForGroupChanges(order, parentOf(path), whenFree))
-                return true;
-        return false;
-    };
-    if (!queue_.enqueue(key, kind, std::move(send), afterGroupChanges))
-        order_.fileRequestWithdrawn(key);
-}
 
 void TemplateRequests::create(Key key) {
     LocalFile* item = files_.find(key);
@@ -77,45 +38,48 @@ void TemplateRequests::create(Key key) {
     }
     item->sitePath = file;
     item->dirty = false;
-    enqueueCreate(key, *groupID);
+    enqueueCreate(key, file, *groupID);
 }
 
-void TemplateRequests::enqueueCreate(Key key, const QString& group) {
-    enqueue(key, RequestScheduler::Kind::create, [this, key, group](RequestScheduler::Done done) {
-        LocalFile* item = files_.find(key);
-        if (!item || !item->creating)
-            return done(RequestScheduler::Result::confirmed);
-        const QString file = item->sitePath;
-        const FileContent content = readFile(item->path);
-        if (content.kind == FileContent::Kind::notRegular) {
-            logLine(QStringLiteral("Not a regular file, kept on this computer only: ") + item->path);
-            owner_.forget(key);
-            return done(RequestScheduler::Result::confirmed);
-        }
-        const QByteArray data = content.bytes.toBase64();
-        logLine(QStringLiteral("encodedData: ") + forLog(data));
-        client_.createTemplate(
-            group, nameOf(file), QString::fromLatin1(data),
-            [this, key, file, group, data, done](const AddonResult& result) {
-                const auto answered = [this, key, file, group, data](const AddonResult& result) {
-                    logLine(QStringLiteral("templateID: ") + result.id.value_or(QStringLiteral("nil")));
-                    logLine(logline::uploadOutcome(file.mid(mirror_.size()), result.success && result.id,
-                                                   refusalOf(result)));
-                    recordCreated(key, file, group, data, result);
-                };
-                if (!result.transportFailed) {
-                    answered(result);
-                    return done(RequestScheduler::resultOf(result));
-                }
-                // The create may have made the template: the site's list tells, with its identifier.
-                done.lost([group, name = nameOf(file), answered](const SiteIndex& site) {
-                    const std::optional<QString> id = site.templateIn(group, name);
-                    if (id)
-                        answered(AddonResult{.success = true, .id = id, .isSpecial = {}, .message = {}});
-                    return id.has_value();
+void TemplateRequests::enqueueCreate(Key key, const QString& file, const QString& group) {
+    queue_.enqueue(
+        key, RequestScheduler::Kind::create,
+        [this, key, group](RequestScheduler::Done done) {
+            LocalFile* item = files_.find(key);
+            if (!item || !item->creating)
+                return done(RequestScheduler::Result::confirmed);
+            const QString file = item->sitePath;
+            const FileContent content = readFile(item->path);
+            if (content.kind == FileContent::Kind::notRegular) {
+                logLine(QStringLiteral("Not a regular file, kept on this computer only: ") + item->path);
+                owner_.forget(key);
+                return done(RequestScheduler::Result::confirmed);
+            }
+            const QByteArray data = content.bytes.toBase64();
+            logLine(QStringLiteral("encodedData: ") + forLog(data));
+            client_.createTemplate(
+                group, nameOf(file), QString::fromLatin1(data),
+                [this, key, file, group, data, done](const AddonResult& result) {
+                    const auto answered = [this, key, file, group, data](const AddonResult& result) {
+                        logLine(QStringLiteral("templateID: ") + result.id.value_or(QStringLiteral("nil")));
+                        logLine(logline::uploadOutcome(file.mid(mirror_.size()), result.success && result.id,
+                                                       refusalOf(result)));
+                        recordCreated(key, file, group, data, result);
+                    };
+                    if (!result.transportFailed) {
+                        answered(result);
+                        return done(RequestScheduler::resultOf(result));
+                    }
+                    // The create may have made the template: the site's list tells, with its identifier.
+                    done.lost([group, name = nameOf(file), answered](const SiteIndex& site) {
+                        const std::optional<QString> id = site.templateIn(group, name);
+                        if (id)
+                            answered(AddonResult{.success = true, .id = id, .isSpecial = {}, .message = {}});
+                        return id.has_value();
+                    });
                 });
-            });
-    });
+        },
+        {file});
     owner_.report();
 }
 
@@ -148,109 +112,59 @@ void TemplateRequests::recordCreated(Key key, const QString& file, const QString
     // Renamed or written while the create was out: bring the site up to date.
     if (item.path != item.sitePath)
         move(key, item.sitePath, item.path);
-    update(key);
+    owner_.save(key);
 }
 
-void TemplateRequests::update(Key key) {
-    LocalFile* file = files_.find(key);
-    if (!file)
+void TemplateRequests::removed(LocalFile* item, const QString& file) {
+    site_.withRecords([&](RecordTree& records) { records.erase(file); });
+    if (!item)
         return;
-    file->dirty = false;
-    enqueue(key, RequestScheduler::Kind::update, [this, key](RequestScheduler::Done done) {
-        LocalFile* found = files_.find(key);
-        if (!found || !found->onSite)
-            return done(RequestScheduler::Result::confirmed);
-        LocalFile& item = *found;
-        const FileContent content = readFile(item.path);
-        if (content.kind == FileContent::Kind::notRegular) {
-            logLine(QStringLiteral("Not a regular file, not sent: ") + item.path);
-            return done(RequestScheduler::Result::confirmed);
-        }
-        if (content.kind == FileContent::Kind::gone) {
-            // Gone from where it was a moment ago: a removal is handled by its own report (or was already:
-            // then the path is no longer tracked); after a move (of the file's folder, say, whose report has
-            // not come yet) the save is still owed.
-            item.dirty = files_.linked(item.path);
-            return done(RequestScheduler::Result::confirmed);
-        }
-        const QByteArray data = content.bytes.toBase64();
-        const ContentDigest digest = ContentDigest::ofBase64(data);
-        if (item.confirmed == digest)
-            return done(RequestScheduler::Result::confirmed);
-        // The site's text is looked at first: a change someone else made there is kept before this replaces
-        // it.
-        std::vector<ContentDigest> known = item.maybeOnSite;
-        if (item.confirmed)
-            known.push_back(*item.confirmed);
-        siteCheck_.beforeSave({item.groupID, item.templateID, item.path, known, digest},
-                              [this, key, data, digest, done](SiteCheck::Answer answer) {
-                                  if (answer == SiteCheck::Answer::retry)
-                                      return done(RequestScheduler::Result::transportFailed);
-                                  sendUpdate(key, data, digest, done);
-                              });
-    });
-    owner_.report();
-}
-
-void TemplateRequests::sendUpdate(Key key, const QByteArray& data, const ContentDigest& digest,
-                                  RequestScheduler::Done done) {
-    LocalFile* found = files_.find(key);
-    if (!found || !found->onSite)
-        return done(RequestScheduler::Result::confirmed);
-    LocalFile& item = *found;
-    logLine(QStringLiteral("pathLookup: ") + item.path);
-    logLine(QStringLiteral("t_GroupID: ") + item.groupID);
-    logLine(QStringLiteral("t_ID: ") + item.templateID);
-    logLine(QStringLiteral("data: ") + forLog(data));
-    site_.withRecords([&](RecordTree& records) {
-        if (FileRecord* record = records.file(item.sitePath))
-            record->encodedData = digest;
-    });
-    client_.updateTemplate(item.groupID, item.templateID, QString::fromLatin1(data),
-                           [this, key, digest, done](const AddonResult& result) {
-                               LocalFile* sent = files_.find(key);
-                               if (sent && !result.transportFailed)
-                                   logLine(logline::uploadOutcome(sent->path.mid(mirror_.size()),
-                                                                  result.success, refusalOf(result)));
-                               if (sent) {
-                                   if (result.success) {
-                                       sent->confirmed = digest;
-                                       sent->maybeOnSite.clear();
-                                   } else if (result.transportFailed) {
-                                       sent->maybeOnSite.push_back(digest);
-                                   }
-                                   sent->refused = !result.success;
-                                   sent->refusal = result.message.value_or(QString());
-                               }
-                               done(RequestScheduler::resultOf(result));
-                           });
+    files_.unlink(file);
+    if (!item->onSite && !(item->creating && queue_.hasPending(item->key))) {
+        owner_.forget(item->key); // never reached the site: nothing to tell it
+        return;
+    }
+    // On the site, or its create is out: the delete follows the create and uses the identifier it returns.
+    remove(item->key);
 }
 
 void TemplateRequests::remove(Key key) {
-    enqueue(key, RequestScheduler::Kind::remove, [this, key](RequestScheduler::Done done) {
-        const LocalFile* found = files_.find(key);
-        if (!found)
-            return done(RequestScheduler::Result::confirmed);
-        const QString id = found->templateID;
-        client_.deleteTemplate(found->groupID, id, [this, key, id, done](const AddonResult& result) {
-            if (result.success)
-                owner_.forget(key);
-            if (!result.transportFailed)
-                return done(RequestScheduler::resultOf(result));
-            done.lost([this, key, id](const SiteIndex& site) {
-                if (site.templates.count(id))
-                    return false;
-                owner_.forget(key);
-                return true;
-            });
-        });
-    });
+    const LocalFile* file = files_.find(key);
+    if (!file)
+        return;
+    queue_.enqueue(key, RequestScheduler::Kind::remove,
+                   [this, key](RequestScheduler::Done done) {
+                       const LocalFile* found = files_.find(key);
+                       if (!found)
+                           return done(RequestScheduler::Result::confirmed);
+                       const QString id = found->templateID;
+                       client_.deleteTemplate(found->groupID, id,
+                                              [this, key, id, done](const AddonResult& result) {
+                                                  if (result.success)
+                                                      owner_.forget(key);
+                                                  if (!result.transportFailed)
+                                                      return done(RequestScheduler::resultOf(result));
+                                                  done.lost([this, key, id](const SiteIndex& site) {
+                                                      if (site.templates.count(id))
+                                                          return false;
+                                                      owner_.forget(key);
+                                                      return true;
+                                                  });
+                                              });
+                   },
+                   {file->path});
 }
 
 void TemplateRequests::move(Key key, const QString& from, const QString& to) {
+    const LocalFile* file = files_.find(key);
+    if (!file)
+        return;
     // `to` is where the file is as the user moved it; folder changes made after that are carried out on the
-    // site after this move, and re-key it then.
-    enqueue(
+    // site after this move, and re-key it then. It waits for the group changes of where it was, too.
+    QStringList paths{file->path};
+    if (from != file->path)
+        paths << from;
+    queue_.enqueue(
         key, RequestScheduler::Kind::move,
         [this, key, to](RequestScheduler::Done done) {
             LocalFile* found = files_.find(key);
@@ -287,7 +201,7 @@ void TemplateRequests::move(Key key, const QString& from, const QString& to) {
                     });
                 });
         },
-        from);
+        paths);
     owner_.report();
 }
 
@@ -306,7 +220,7 @@ void TemplateRequests::recordMoved(Key key, const QString& from, const QString& 
             record->templateID = moved->templateID;
         }
     });
-    update(key); // written under its new name before the move was confirmed
+    owner_.save(key); // written under its new name before the move was confirmed
 }
 
 } // namespace folvane

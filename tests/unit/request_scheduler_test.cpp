@@ -36,11 +36,12 @@ void spinUntil(const std::function<bool()>& condition) {
 const RequestScheduler::Listing noList = [](const std::function<void(const SiteIndex*)>& read) {
     read(nullptr);
 };
+ChangeOrder changes; // no group changes: nothing waits for one
 
 } // namespace
 
 TEST(RequestScheduler, OneRequestPerTemplateInFlightInTheOrderMade) {
-    RequestScheduler queue(noList);
+    RequestScheduler queue(changes, noList);
     FakeSite site;
     queue.enqueue(1, Kind::create, site.request("create"));
     queue.enqueue(1, Kind::move, site.request("move"));
@@ -58,7 +59,7 @@ TEST(RequestScheduler, OneRequestPerTemplateInFlightInTheOrderMade) {
 }
 
 TEST(RequestScheduler, WaitingUpdatesCollapseIntoOneWithTheLatestContent) {
-    RequestScheduler queue(noList);
+    RequestScheduler queue(changes, noList);
     FakeSite site;
     std::string content = "v1";
     const auto current = [&] { return content; };
@@ -80,7 +81,7 @@ TEST(RequestScheduler, WaitingUpdatesCollapseIntoOneWithTheLatestContent) {
 }
 
 TEST(RequestScheduler, TransportFailuresAreRetriedUntilAnsweredWithACappedPause) {
-    RequestScheduler queue(noList);
+    RequestScheduler queue(changes, noList);
     queue.initialRetryMs = 1;
     queue.maxRetryMs = 4;
     int attempts = 0;
@@ -104,7 +105,7 @@ TEST(RequestScheduler, TransportFailuresAreRetriedUntilAnsweredWithACappedPause)
 }
 
 TEST(RequestScheduler, AnswersReportedTwiceCountOnce) {
-    RequestScheduler queue(noList);
+    RequestScheduler queue(changes, noList);
     RequestScheduler::Done kept;
     queue.enqueue(1, Kind::update, [&](RequestScheduler::Done done) { kept = done; });
     FakeSite site;
@@ -116,7 +117,7 @@ TEST(RequestScheduler, AnswersReportedTwiceCountOnce) {
 }
 
 TEST(RequestScheduler, EachTemplateSaysWhereItsRequestsStand) {
-    RequestScheduler queue(noList);
+    RequestScheduler queue(changes, noList);
     queue.initialRetryMs = 10;
     FakeSite site;
     int changes = 0;
