@@ -7,6 +7,7 @@
 #include "RecordsText.h"
 #include "fakeaddon/FakeAddon.h"
 #include "fs/VolumeControl.h"
+#include "sync/MirrorRefresh.h"
 #include "sync/Recovery.h"
 #include "sync/SiteCheck.h"
 #include "sync/SyncEngine.h"
@@ -518,17 +519,6 @@ TEST_P(SyncEngineTest, RefusedSavesAndCreatesStayCountedUntilTheNextSaveIsConfir
     EXPECT_EQ(h.engine().pendingCount(), 0);
 }
 
-TEST_P(SyncEngineTest, AnOnOpenMergeLeavesOtherFilesWorkAlone) {
-    Harness h(GetParam(), 9, {.maxDelayMs = 30, .refuseRate = 0, .dropRate = 0}, true);
-    h.write("/news/new.html", "new\n");
-    h.append("/news/index.html", "mine\n");
-    h.changeOnSite("/site/about.html", "theirs\n");
-    h.open(QStringLiteral("/site/about.html"));
-    ASSERT_TRUE(h.settle());
-    EXPECT_EQ(h.mirrorTree().at("/site/about.html"), "theirs\n");
-    EXPECT_TRUE(h.converged());
-}
-
 TEST_P(SyncEngineTest, AnOpenGoesOnOnceTheFileShowsTheSitesVersion) {
     Harness h(GetParam(), 4, {.maxDelayMs = 30, .refuseRate = 0, .dropRate = 0}, true);
     h.changeOnSite("/site/about.html", "theirs\n");
@@ -547,8 +537,11 @@ TEST_P(SyncEngineTest, AnOpenGoesOnOnceTheFileShowsTheSitesVersion) {
     EXPECT_EQ(h.volume().current[QStringLiteral("/news/.notes")], 2u);
     EXPECT_EQ(h.addon().requests() - before, 1);
 
-    // A save on its way is not replaced by the site's version, and the open still goes on.
+    // A save on its way is not replaced by the site's version, and the open still goes on; other files' work
+    // is left alone.
     h.append("/site/about.html", "mine\n");
+    h.write("/news/new.html", "new\n");
+    h.append("/news/index.html", "mine\n");
     h.open(about);
     ASSERT_TRUE(h.settle());
     EXPECT_EQ(h.volume().current[about], 3u);
@@ -736,6 +729,34 @@ TEST_P(SyncEngineTest, ARefreshLeavesTheRecordsAFreshBuildOfTheNewListWouldHave)
     EXPECT_EQ(expected.find("folder /news "), std::string::npos);
     EXPECT_NE(expected.find("file /fresh/page.html "), std::string::npos);
     EXPECT_TRUE(h.converged());
+}
+
+// The user can put a link anywhere in the mirror through the volume, also in place of a file whose site
+// text is being fetched: the helper's write must neither follow it nor leave the mirror through a linked
+// folder.
+TEST(MirrorRefresh, TheSitesTextNeverGoesThroughALink) {
+    QTemporaryDir base, outside;
+    WebsiteInUse site;
+    site.cachedFolderName = QStringLiteral("-1");
+    MirrorBuilder parser(base.path(), site);
+    NoCache volume;
+    const QString mirror = parser.mirrorFolder();
+    MirrorRefresh refresh(site, parser, volume, mirror);
+    const QString victim = outside.filePath(QStringLiteral("index.html"));
+    QFile mine(victim);
+    ASSERT_TRUE(mine.open(QIODevice::WriteOnly) && mine.write("mine") == 4);
+    mine.close();
+    ASSERT_TRUE(QDir().mkpath(mirror + QStringLiteral("/news")));
+    ASSERT_TRUE(QFile::link(victim, mirror + QStringLiteral("/news/index.html")));
+    ASSERT_TRUE(QFile::link(outside.path(), mirror + QStringLiteral("/linked")));
+    for (const char* path : {"/news/index.html", "/linked/index.html", "/news/plain.html"})
+        refresh.write({QFileInfo(path).fileName(), "c2l0ZQ==", "site"}, mirror + QString::fromLatin1(path));
+
+    EXPECT_TRUE(QFileInfo(mirror + QStringLiteral("/news/index.html")).isSymLink());
+    ASSERT_TRUE(mine.open(QIODevice::ReadOnly));
+    EXPECT_EQ(mine.readAll(), "mine");
+    EXPECT_EQ(testkit::mirrorTree(mirror),
+              (std::map<std::string, std::string>{{"/news/", ""}, {"/news/plain.html", "site"}}));
 }
 
 TEST(SiteCheckDecision, OnlyATextNobodyHereKnewIsSomeoneElsesChange) {
