@@ -24,7 +24,6 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <cstdio>
 #include <functional>
 #include <gtest/gtest.h>
 #include <random>
@@ -57,18 +56,16 @@ struct NoCache : VolumeControl {
     std::map<QString, std::uint64_t> current; // the highest mark each file was let go at
 };
 
+// The paths where the site and the mirror differ, each with the side that holds it as it is there.
 std::string describe(const std::map<std::string, std::string>& site,
                      const std::map<std::string, std::string>& mirror) {
     std::string text;
-    for (const auto& [path, content] : site)
-        if (!mirror.count(path))
-            text += " only on the site: " + path;
-        else if (mirror.at(path) != content)
-            text += " differs: " + path + " (site \"" + content + "\", mirror \"" + mirror.at(path) + "\")";
-    for (const auto& [path, content] : mirror)
-        if (!site.count(path))
-            text += " only in the mirror: " + path;
-    return text.empty() ? "no difference" : text;
+    for (const auto& [one, other, side] :
+         {std::tuple{&site, &mirror, " (site)"}, {&mirror, &site, " (mirror)"}})
+        for (const auto& [path, content] : *one)
+            if (!other->count(path) || other->at(path) != content)
+                text += " " + path + side;
+    return text;
 }
 
 // Two groups of templates, the same on both CMSs.
@@ -217,27 +214,22 @@ public:
 
     // Turns the event loop until nothing is on its way; false when that took implausibly long.
     bool settle() {
-        QElapsedTimer timer;
-        timer.start();
-        while (engine_->hasChangesPending() || addon_.answersOutstanding() > 0) {
-            if (timer.elapsed() > 60'000) {
-                for (const PendingFile& file : engine_->pendingFiles())
-                    std::fprintf(stderr, "still pending: %s %s\n", qPrintable(file.path),
-                                 qPrintable(stateName(file.state)));
-                std::fprintf(stderr, "answers outstanding: %d, group changes pending: %d\n",
-                             addon_.answersOutstanding(), engine_->hasChangesPending());
-                return false;
-            }
-            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
-        }
-        return true;
+        const auto idle = [this] {
+            return !engine_->hasChangesPending() && addon_.answersOutstanding() == 0;
+        };
+        runUntil(idle, 60'000);
+        return idle();
     }
     std::map<std::string, std::string> siteTree() const { return testkit::siteTree(addon_.model()); }
     std::map<std::string, std::string> mirrorTree() const { return testkit::mirrorTree(mirror_); }
     // Settled, the whole site equals the whole mirror, and no template or group is on the site twice.
     ::testing::AssertionResult converged() {
-        if (!settle())
-            return ::testing::AssertionFailure() << "changes still on their way";
+        if (!settle()) {
+            auto failure = ::testing::AssertionFailure() << "still on their way:";
+            for (const PendingFile& file : engine_->pendingFiles())
+                failure << " " << file.path.toStdString() << " " << stateName(file.state).toStdString();
+            return failure;
+        }
         const auto site = siteTree(), mirror = mirrorTree();
         if (site != mirror)
             return ::testing::AssertionFailure() << describe(site, mirror);
