@@ -262,7 +262,7 @@ private:
 class SyncEngineTest : public ::testing::TestWithParam<sim::Cms> {
 protected:
     static FakeAddon::Faults slowAndOutOfOrder() {
-        return {.maxDelayMs = 15, .minDelayMs = 0, .refuseRate = 0, .dropRate = 0.15, .lostRate = 0.15};
+        return {.maxDelayMs = 15, .dropRate = 0.15, .lostRate = 0.15};
     }
 };
 
@@ -478,8 +478,7 @@ TEST_P(SyncEngineTest, NothingBelowAHiddenNameOrAFolderWithoutAGroupReachesTheSi
 
 // A save that waits for the site to answer an earlier folder change is listed as waiting, not as sent.
 TEST_P(SyncEngineTest, ASaveWaitingForAFolderChangeIsListedAsWaiting) {
-    Harness h(GetParam(), 9,
-              {.maxDelayMs = 400, .minDelayMs = 400, .refuseRate = 0, .dropRate = 0, .lostRate = 0});
+    Harness h(GetParam(), 9, {.maxDelayMs = 400, .minDelayMs = 400});
     h.rename("/news", "/tidings");
     h.append("/tidings/index.html", "waits\n");
     for (int i = 0; i < 10; ++i)
@@ -512,7 +511,7 @@ TEST_P(SyncEngineTest, RefusedSavesAndCreatesStayCountedUntilTheNextSaveIsConfir
 }
 
 TEST_P(SyncEngineTest, AnOpenGoesOnOnceTheFileShowsTheSitesVersion) {
-    Harness h(GetParam(), 4, {.maxDelayMs = 30, .refuseRate = 0, .dropRate = 0}, true);
+    Harness h(GetParam(), 4, {.maxDelayMs = 30}, true);
     h.changeOnSite("/site/about.html", "theirs\n");
     const QString about = QStringLiteral("/site/about.html");
     const int before = h.addon().requests();
@@ -542,7 +541,7 @@ TEST_P(SyncEngineTest, AnOpenGoesOnOnceTheFileShowsTheSitesVersion) {
 }
 
 TEST_P(SyncEngineTest, WithCachingOnAnOpenAsksNothing) {
-    Harness h(GetParam(), 4, {.maxDelayMs = 0, .refuseRate = 0, .dropRate = 0});
+    Harness h(GetParam(), 4, {});
     const int before = h.addon().requests();
     h.open(QStringLiteral("/site/about.html"));
     ASSERT_TRUE(h.settle());
@@ -550,7 +549,7 @@ TEST_P(SyncEngineTest, WithCachingOnAnOpenAsksNothing) {
 }
 
 TEST_P(SyncEngineTest, AFileDeletedOrRenamedWhileItsCreateIsOutEndsRight) {
-    Harness h(GetParam(), 5, {.maxDelayMs = 40, .refuseRate = 0, .dropRate = 0});
+    Harness h(GetParam(), 5, {.maxDelayMs = 40});
     h.write("/news/gone.html", "gone\n");
     h.write("/news/renamed.html", "renamed\n");
     // Past the stability wait, so both creates are out when the changes come.
@@ -576,7 +575,7 @@ TEST_P(SyncEngineTest, WhilePausedReportsWaitAndThenGoInOrder) {
 // Hidden files and the top level never go to the site: nothing of theirs is unconfirmed, and a refresh leaves
 // them where they are, even in a group deleted on the site.
 TEST_P(SyncEngineTest, FilesNeverSentStayQuietlyAcrossARefreshAndAreKeptOnlyAtTheEnd) {
-    Harness h(GetParam(), 12, {.maxDelayMs = 5, .refuseRate = 0, .dropRate = 0});
+    Harness h(GetParam(), 12, {.maxDelayMs = 5});
     h.write("/news/.x", "notes\n");
     h.write("/site/.hidden", "more\n");
     h.write("/top.txt", "top\n");
@@ -640,7 +639,7 @@ TEST_P(SyncEngineTest, ARefreshLeavesEveryChangeTheSiteHasNotConfirmed) {
          {}},
     };
     for (const auto& c : cases) {
-        Harness h(GetParam(), 10, {.maxDelayMs = 0, .refuseRate = 0, .dropRate = 1});
+        Harness h(GetParam(), 10, {.dropRate = 1});
         c.change(h);
         const auto before = h.mirrorTree();
         QString why;
@@ -660,7 +659,7 @@ TEST_P(SyncEngineTest, ARefreshLeavesEveryChangeTheSiteHasNotConfirmed) {
 // An end asked for while a refresh holds the volume's changes lets go of the hold: the write that waited for
 // it lands in the mirror and is kept like any change the site has not confirmed, and the refresh gives up.
 TEST_P(SyncEngineTest, AnEndDuringARefreshLetsTheWaitingWriteLandAndKeepsIt) {
-    Harness h(GetParam(), 16, {.maxDelayMs = 0, .refuseRate = 0, .dropRate = 1});
+    Harness h(GetParam(), 16, {.dropRate = 1});
     h.volume().onHold = [&] { QTimer::singleShot(0, [&] { EXPECT_TRUE(h.engine().finish(100)); }); };
     h.volume().onResume = [&] { h.append("/news/index.html", "written during the hold\n"); };
     QString why;
@@ -673,7 +672,7 @@ TEST_P(SyncEngineTest, AnEndDuringARefreshLetsTheWaitingWriteLandAndKeepsIt) {
 // A list that is no whole template list (cut short, an error page, one without groups) leaves the mirror
 // and the records as they were, and nothing of it on disk.
 TEST_P(SyncEngineTest, ARefreshFromAnUnusableListKeepsTheVolumeAndNothingOfTheList) {
-    Harness h(GetParam(), 14, {.maxDelayMs = 5, .refuseRate = 0, .dropRate = 0});
+    Harness h(GetParam(), 14, {.maxDelayMs = 5});
     const std::string list = sim::dumpJson(sim::listAllJson(h.addon().model()));
     const auto before = h.mirrorTree();
     const QString cache = QFileInfo(h.mirror()).path();
@@ -698,7 +697,7 @@ TEST_P(SyncEngineTest, ARefreshFromAnUnusableListKeepsTheVolumeAndNothingOfTheLi
 }
 
 TEST_P(SyncEngineTest, ARefreshLeavesTheRecordsAFreshBuildOfTheNewListWouldHave) {
-    Harness h(GetParam(), 15, {.maxDelayMs = 5, .refuseRate = 0, .dropRate = 0});
+    Harness h(GetParam(), 15, {.maxDelayMs = 5});
     sim::SiteModel& model = h.addon().model();
     // Someone else deletes a template and a whole group, and adds a group and a template.
     const sim::Template contact = *model.findTemplate(h.idAt("/site/contact.html"));
@@ -789,7 +788,7 @@ TEST_P(SyncEngineTest, ASaveKeepsWhatSomeoneElseChangedOnTheSite) {
         {"the check is off", false, "theirs\n", 0, {}},
     };
     for (const auto& c : cases) {
-        Harness h(GetParam(), 21, {.maxDelayMs = 15, .refuseRate = 0, .dropRate = 0});
+        Harness h(GetParam(), 21, {.maxDelayMs = 15});
         h.checkSite = c.checkSite;
         if (c.theirs)
             h.changeOnSite("/news/index.html", c.theirs);
@@ -816,7 +815,7 @@ TEST_P(SyncEngineTest, ASaveKeepsWhatSomeoneElseChangedOnTheSite) {
 // A check the site does not answer holds the save back (nothing of the other side may be replaced unseen);
 // it is made again, like a save that got no answer, and the site's version is kept once.
 TEST_P(SyncEngineTest, ACheckWithoutAnAnswerHoldsTheSaveUntilTheSiteAnswers) {
-    Harness h(GetParam(), 22, {.maxDelayMs = 5, .refuseRate = 0, .dropRate = 1});
+    Harness h(GetParam(), 22, {.maxDelayMs = 5, .dropRate = 1});
     h.changeOnSite("/site/about.html", "theirs\n");
     h.append("/site/about.html", "mine\n");
     Harness::runUntil([&] { return h.addon().templateFetches() >= 3; }, 10'000);
