@@ -4,7 +4,6 @@
 #include "QtPrinters.h"
 #include "RecordsText.h"
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -20,19 +19,6 @@ namespace {
 
 QString b64(const QByteArray& bytes) {
     return QString::fromLatin1(bytes.toBase64());
-}
-
-// Every entry below a folder, relative to it: a file's content, or "<folder>".
-std::map<QString, QByteArray> treeBelow(const QString& root) {
-    std::map<QString, QByteArray> found;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        QFile file(it.next());
-        found[file.fileName().mid(root.size())] =
-            file.open(QIODevice::ReadOnly) ? file.readAll() : "<folder>";
-    }
-    return found;
 }
 
 // Builds from a whole answer as a refresh does: kept in a spool beside the mirror, then read back.
@@ -56,7 +42,7 @@ struct Build {
             streamed.feed(QByteArrayView(answer.data() + at,
                                          static_cast<qsizetype>(std::min(piece, answer.size() - at))));
         EXPECT_TRUE(streamed.finish());
-        EXPECT_EQ(treeBelow(streamedBase.path()), treeBelow(base.path()));
+        EXPECT_EQ(entriesBelow(streamedBase.path().toStdString()), entriesBelow(base.path().toStdString()));
         EXPECT_EQ(recordsText(streamedSite, streamedBase.path()), recordsText(site, base.path()));
     }
     QString mirror() const { return parser->mirrorFolder(); }
@@ -70,8 +56,8 @@ struct Build {
     // Every entry below the base folder, relative to it.
     QStringList everything() const {
         QStringList found;
-        for (const auto& [path, content] : treeBelow(base.path()))
-            found << path;
+        for (const auto& [path, content] : entriesBelow(base.path().toStdString()))
+            found << QString::fromStdString(path);
         return found;
     }
 
