@@ -23,7 +23,6 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
 #include <map>
 #include <set>
 #include <string>
@@ -31,7 +30,6 @@
 
 using namespace folvane;
 using fuzz::check;
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -41,26 +39,6 @@ const ListBounds bounds{
 // Deep enough that a name climbing out of a mirror with "../" parts still lands below the scratch folder.
 const QString baseBelowScratch = QStringLiteral("/1/2/3/4/5/6/7/8/base");
 QString scratch;
-
-// Every entry below `folder` (never through a link): relative path to content, "<folder>" or "<other>".
-std::map<std::string, std::string> contentsOf(const fs::path& folder) {
-    std::map<std::string, std::string> found;
-    std::error_code error;
-    for (fs::recursive_directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        const fs::file_status status = it->symlink_status();
-        const std::string relative = it->path().string().substr(folder.string().size());
-        if (fs::is_directory(status)) {
-            found[relative] = "<folder>";
-        } else if (fs::is_regular_file(status)) {
-            QFile file(QString::fromStdString(it->path().string()));
-            found[relative] = file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : "<unreadable>";
-        } else {
-            found[relative] = "<other>";
-        }
-    }
-    check(!error, "the scratch folder could not be read:", error.message());
-    return found;
-}
 
 bool isProperRelativePath(const QString& relative) {
     if (!relative.startsWith(u'/'))
@@ -129,7 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         allowed.insert(folder.mid(scratch.size()).toStdString());
     const std::string spooledMirror = spooled.mirrorFolder().mid(scratch.size()).toStdString();
     const std::string streamMirror = streamed.mirrorFolder().mid(scratch.size()).toStdString();
-    for (const auto& [path, content] : contentsOf(scratch.toStdString())) {
+    for (const auto& [path, content] : entriesBelow(scratch.toStdString())) {
         const bool inMirror = path == spooledMirror || path.rfind(spooledMirror + "/", 0) == 0 ||
                               path == streamMirror || path.rfind(streamMirror + "/", 0) == 0;
         check(inMirror || allowed.count(path), "something was made outside the mirrors:", path);
@@ -138,8 +116,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const std::string records = relativeRecords(site, spooled.mirrorFolder());
     const std::string streamedRecords = relativeRecords(streamedSite, streamed.mirrorFolder());
-    check(contentsOf(spooled.mirrorFolder().toStdString()) ==
-              contentsOf(streamed.mirrorFolder().toStdString()),
+    check(entriesBelow(spooled.mirrorFolder().toStdString()) ==
+              entriesBelow(streamed.mirrorFolder().toStdString()),
           "the spooled answer built another tree than the streamed one");
     check(records == streamedRecords, "the spooled answer made other records than the streamed one");
     const auto [groups, templates] = site.withRecords([](const RecordTree& tree) {
@@ -147,7 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     });
     check(templates <= bounds.templates, "more templates than the bound allows");
     check(groups <= bounds.groups, "more groups than the bound allows");
-    for (const auto& [path, content] : contentsOf(spooled.mirrorFolder().toStdString()))
+    for (const auto& [path, content] : entriesBelow(spooled.mirrorFolder().toStdString()))
         check(qint64(content.size()) <= bounds.templateBytes, "a file larger than a template may be:", path);
     return 0;
 }

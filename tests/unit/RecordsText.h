@@ -2,6 +2,9 @@
 
 #include "tree/WebsiteInUse.h"
 
+#include <QFile>
+#include <filesystem>
+#include <map>
 #include <string>
 
 namespace folvane {
@@ -29,6 +32,27 @@ inline std::string recordsText(WebsiteInUse& site, const QString& base) {
         }
     });
     return text;
+}
+
+// Every entry below `folder`, never through a link, by its path relative to it: a file's content, "<folder>"
+// or "<other>" (a link or a special file).
+inline std::map<std::string, std::string> entriesBelow(const std::filesystem::path& folder) {
+    namespace fs = std::filesystem;
+    std::map<std::string, std::string> found;
+    std::error_code error;
+    for (fs::recursive_directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        const fs::file_status status = it->symlink_status();
+        const std::string relative = it->path().string().substr(folder.string().size());
+        if (fs::is_directory(status)) {
+            found[relative] = "<folder>";
+        } else if (fs::is_regular_file(status)) {
+            QFile file(QString::fromStdString(it->path().string()));
+            found[relative] = file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : "<unreadable>";
+        } else {
+            found[relative] = "<other>";
+        }
+    }
+    return found;
 }
 
 } // namespace folvane
