@@ -19,7 +19,7 @@ class VolumeEvents;
 // inside the site's mirror folder, so the volume shows exactly what is on disk there. Operations that
 // change a template, and with caching off every open for reading, are reported to VolumeEvents with the
 // volume path once the system call succeeded, at most one report per call; the filesystem itself never talks
-// to the add-on and never consults the path dictionaries. Calls may run on several threads at once: each is
+// to the add-on and never consults the site's records. Calls may run on several threads at once: each is
 // one system call on the mirror, which needs no lock of its own.
 class LoopbackFS {
 public:
