@@ -16,15 +16,10 @@ start_simulator --seed "$work/seed.json"
 start_private_session
 
 now() { date +%s.%N; }
-# ext4 without a journal (this machine's disk) will not reuse an inode freed less than 30 s ago: each new
-# file then costs a scan of the inode table (`recently_deleted`, 70 % of a connect's time in a profile).
-# Each timed part starts once the previous part's 100,000 removed files are past that window, so that
-# every run sees the disk as the first one does.
-settle_removals() { sync; sleep "${REMOVAL_SETTLE_S:-31}"; }
 connects=() baselines=() peaks=() refresh_peaks=()
 for run in $(seq "$runs"); do
     log=$work/helper-$run.log mount_point=$FOLVANE_MOUNT_ROOT/Bench
-    settle_removals
+    sync
     start=$(now)
     echo password | "$bin/folvane3-fuse-helper" --args -admin_url "$base_url" -login admin -pass - \
         "$work/base" "Bench" 0 0 0 1 0 "http://127.0.0.1:$port" ExpressionEngine > "$log" 2>&1 &
@@ -53,7 +48,7 @@ for run in $(seq "$runs"); do
     helper_pid=""
 
     mkdir "$work/untar"
-    settle_removals
+    sync
     start=$(now)
     curl -s -o "$work/answer.json" "$base_url&m=list_all"
     tar -C "$work/untar" -xf "$work/tree.tar"
