@@ -91,24 +91,24 @@ std::map<QString, SiteCheck::Save> PendingView::unsettledFiles() const {
     return files;
 }
 
-QStringList PendingView::localOnlyFiles() const {
+QStringList PendingView::mirrorFiles(bool sent) const {
     QStringList result;
     QDirIterator it(mirror_, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString file = it.next();
-        if (isRegularFile(file) && neverSent(file.mid(mirror_.size())))
+        if (isRegularFile(file) && neverSent(file.mid(mirror_.size())) != sent)
             result << file;
     }
     return result;
 }
 
+QStringList PendingView::localOnlyFiles() const {
+    return mirrorFiles(false);
+}
+
 QStringList PendingView::unconfirmedFiles() const {
     QStringList result;
-    QDirIterator it(mirror_, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString file = it.next();
-        if (it.fileInfo().isSymLink() || neverSent(file.mid(mirror_.size())))
-            continue;
+    for (const QString& file : mirrorFiles(true)) {
         std::optional<ContentDigest> confirmed;
         if (const LocalFile* known = files_.at(file))
             confirmed = known->confirmed;

@@ -44,6 +44,8 @@ public:
     void siteHolds(const QString& file, const ContentDigest& text);
 
 private:
+    // The regular files of the mirror that the synchronisation sends (`sent`) or never sends.
+    QStringList mirrorFiles(bool sent) const;
     // A new file still watched until it stops growing.
     static bool growing(const LocalFile& file);
 
