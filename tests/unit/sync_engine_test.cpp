@@ -11,6 +11,7 @@
 #include "sync/Recovery.h"
 #include "sync/SiteCheck.h"
 #include "sync/SyncEngine.h"
+#include "testkit/SiteCompare.h"
 #include "tree/MirrorBuilder.h"
 #include "tree/WebsiteInUse.h"
 
@@ -55,18 +56,6 @@ struct NoCache : VolumeControl {
     std::uint64_t marks = 0;
     std::map<QString, std::uint64_t> current; // the highest mark each file was let go at
 };
-
-// The paths where the site and the mirror differ, each with the side that holds it as it is there.
-std::string describe(const std::map<std::string, std::string>& site,
-                     const std::map<std::string, std::string>& mirror) {
-    std::string text;
-    for (const auto& [one, other, side] :
-         {std::tuple{&site, &mirror, " (site)"}, {&mirror, &site, " (mirror)"}})
-        for (const auto& [path, content] : *one)
-            if (!other->count(path) || other->at(path) != content)
-                text += " " + path + side;
-    return text;
-}
 
 // Two groups of templates, the same on both CMSs.
 sim::SiteModel smallSite(sim::Cms cms) {
@@ -131,8 +120,8 @@ public:
         ASSERT_TRUE(model.deleteGroup(id).ok());
     }
     // Every file kept in the recovery folder (path below the run's folder -> content).
-    std::map<std::string, std::string> keptFiles() const {
-        std::map<std::string, std::string> kept;
+    Contents keptFiles() const {
+        Contents kept;
         QDirIterator it(recovered(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
         while (it.hasNext()) {
             QFile file(it.next());
@@ -220,8 +209,8 @@ public:
         runUntil(idle, 60'000);
         return idle();
     }
-    std::map<std::string, std::string> siteTree() const { return testkit::siteTree(addon_.model()); }
-    std::map<std::string, std::string> mirrorTree() const { return testkit::mirrorTree(mirror_); }
+    Contents siteTree() const { return siteContents(nlohmann::json(sim::stateJson(addon_.model()))); }
+    Contents mirrorTree() const { return volumeContents(mirror_); }
     // Settled, the whole site equals the whole mirror, and no template or group is on the site twice.
     ::testing::AssertionResult converged() {
         if (!settle()) {
@@ -232,7 +221,7 @@ public:
         }
         const auto site = siteTree(), mirror = mirrorTree();
         if (site != mirror)
-            return ::testing::AssertionFailure() << describe(site, mirror);
+            return ::testing::AssertionFailure() << describeDifference(site, mirror);
         if (addon_.model().templates().size() + addon_.model().groups().size() != site.size())
             return ::testing::AssertionFailure() << "a template or group twice on the site";
         return ::testing::AssertionSuccess();
@@ -598,10 +587,10 @@ TEST_P(SyncEngineTest, FilesNeverSentStayQuietlyAcrossARefreshAndAreKeptOnlyAtTh
 
     // At the end the mirror goes: then they are kept too.
     h.engine().finish(1000);
-    EXPECT_EQ(h.keptFiles(), (std::map<std::string, std::string>{{"news/.drafts/draft.html", "draft\n"},
-                                                                 {"news/.x", "notes\n"},
-                                                                 {"site/.hidden", "more\n"},
-                                                                 {"top.txt", "top\n"}}));
+    EXPECT_EQ(h.keptFiles(), (Contents{{"news/.drafts/draft.html", "draft\n"},
+                                       {"news/.x", "notes\n"},
+                                       {"site/.hidden", "more\n"},
+                                       {"top.txt", "top\n"}}));
 }
 
 // A refresh never removes or overwrites a file whose change the site has not confirmed: the file keeps what
@@ -613,7 +602,7 @@ TEST_P(SyncEngineTest, ARefreshLeavesEveryChangeTheSiteHasNotConfirmed) {
         std::function<void(Harness&)> change;
         SyncEngine::RefreshOutcome outcome;
         PendingFile::State state;
-        std::map<std::string, std::string> kept;
+        Contents kept;
     } cases[] = {
         {"a folder rename without an answer",
          [](Harness& h) { h.rename("/news", "/journal"); },
@@ -666,8 +655,7 @@ TEST_P(SyncEngineTest, AnEndDuringARefreshLetsTheWaitingWriteLandAndKeepsIt) {
     QString why;
     EXPECT_EQ(h.engine().refresh(&why), SyncEngine::RefreshOutcome::abandoned);
     EXPECT_EQ(h.volume().resumes, 1);
-    EXPECT_EQ(h.keptFiles(), (std::map<std::string, std::string>{
-                                 {"news/index.html", "news index.html\nwritten during the hold\n"}}));
+    EXPECT_EQ(h.keptFiles(), (Contents{{"news/index.html", "news index.html\nwritten during the hold\n"}}));
 }
 
 // A list that is no whole template list (cut short, an error page, one without groups) leaves the mirror
@@ -747,8 +735,7 @@ TEST(MirrorRefresh, TheSitesTextNeverGoesThroughALink) {
     EXPECT_TRUE(QFileInfo(mirror + QStringLiteral("/news/index.html")).isSymLink());
     ASSERT_TRUE(mine.open(QIODevice::ReadOnly));
     EXPECT_EQ(mine.readAll(), "mine");
-    EXPECT_EQ(testkit::mirrorTree(mirror),
-              (std::map<std::string, std::string>{{"/news/", ""}, {"/news/plain.html", "site"}}));
+    EXPECT_EQ(volumeContents(mirror), (Contents{{"/news/", ""}, {"/news/plain.html", "site"}}));
 }
 
 TEST(SiteCheckDecision, OnlyATextNobodyHereKnewIsSomeoneElsesChange) {
@@ -781,7 +768,7 @@ TEST_P(SyncEngineTest, ASaveKeepsWhatSomeoneElseChangedOnTheSite) {
         bool checkSite;
         const char* theirs; // what someone else made of the template first; null: nobody changed it
         int fetches;
-        std::map<std::string, std::string> kept;
+        Contents kept;
     } cases[] = {
         {"changed on the site", true, "theirs\n", 1, {{"news/index.site-version.html", "theirs\n"}}},
         {"nobody else changed it", true, nullptr, 1, {}},
@@ -825,8 +812,7 @@ TEST_P(SyncEngineTest, ACheckWithoutAnAnswerHoldsTheSaveUntilTheSiteAnswers) {
     EXPECT_EQ(h.engine().pendingCount(), 1);
     h.addon().faults.dropRate = 0;
     ASSERT_TRUE(h.converged());
-    EXPECT_EQ(h.keptFiles(),
-              (std::map<std::string, std::string>{{"site/about.site-version.html", "theirs\n"}}));
+    EXPECT_EQ(h.keptFiles(), (Contents{{"site/about.site-version.html", "theirs\n"}}));
 }
 
 // What a random run left for its end check.
