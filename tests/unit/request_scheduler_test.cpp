@@ -1,9 +1,8 @@
 #include "sync/RequestScheduler.h"
 
 #include "QtPrinters.h"
+#include "testkit/Wait.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <gtest/gtest.h>
 
 using namespace folvane;
@@ -24,13 +23,6 @@ struct FakeSite {
     }
     void answer(size_t index, Result result) { open.at(index)(result); }
 };
-
-void spinUntil(const std::function<bool()>& condition) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition() && timer.elapsed() < 10000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-}
 
 // A site whose list is never needed by these requests.
 const RequestScheduler::Listing noList = [](const std::function<void(const SiteIndex*)>& read) {
@@ -89,7 +81,7 @@ TEST(RequestScheduler, TransportFailuresAreRetriedUntilAnsweredWithACappedPause)
         ++attempts;
         done(attempts < 12 ? Result::transportFailed : Result::refused);
     });
-    spinUntil([&] { return queue.isIdle(); });
+    ASSERT_TRUE(testkit::waitUntil([&] { return queue.isIdle(); }));
     EXPECT_EQ(attempts, 12) << "sent again as long as no answer came, then the refusal is final";
 
     attempts = 0;
@@ -99,7 +91,7 @@ TEST(RequestScheduler, TransportFailuresAreRetriedUntilAnsweredWithACappedPause)
     });
     FakeSite site;
     queue.enqueue(7, Kind::remove, site.request("delete"));
-    spinUntil([&] { return !site.sent.empty(); });
+    ASSERT_TRUE(testkit::waitUntil([&] { return !site.sent.empty(); }));
     EXPECT_EQ(attempts, 2);
     EXPECT_EQ(site.sent, std::vector<std::string>{"delete"}) << "the delete waited for the retried update";
 }
@@ -129,7 +121,7 @@ TEST(RequestScheduler, EachTemplateSaysWhereItsRequestsStand) {
     site.answer(0, Result::transportFailed);
     EXPECT_EQ(queue.laneState(1), RequestScheduler::LaneState::retrying);
     const int beforeRetry = changes;
-    spinUntil([&] { return site.sent.size() == 2; });
+    ASSERT_TRUE(testkit::waitUntil([&] { return site.sent.size() == 2; }));
     EXPECT_EQ(queue.laneState(1), RequestScheduler::LaneState::sending);
     EXPECT_GT(changes, beforeRetry) << "sending again is a change too";
     queue.enqueue(1, Kind::move, site.request("move"));

@@ -12,6 +12,7 @@
 #include "sync/SiteCheck.h"
 #include "sync/SyncEngine.h"
 #include "testkit/SiteCompare.h"
+#include "testkit/Wait.h"
 #include "tree/MirrorBuilder.h"
 #include "tree/WebsiteInUse.h"
 
@@ -21,7 +22,6 @@
 #include <QDBusConnection>
 #include <QDir>
 #include <QDirIterator>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -193,21 +193,12 @@ public:
         engine_->folderRemoved(path);
     }
 
-    // Turns the event loop until the condition holds or the time is up.
-    static void runUntil(const std::function<bool()>& condition, int timeoutMs) {
-        QElapsedTimer timer;
-        timer.start();
-        while (!condition() && timer.elapsed() < timeoutMs)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-
     // Turns the event loop until nothing is on its way; false when that took implausibly long.
     bool settle() {
         const auto idle = [this] {
             return !engine_->hasChangesPending() && addon_.answersOutstanding() == 0;
         };
-        runUntil(idle, 60'000);
-        return idle();
+        return waitUntil(idle, 60'000);
     }
     Contents siteTree() const { return siteContents(nlohmann::json(sim::stateJson(addon_.model()))); }
     Contents mirrorTree() const { return volumeContents(mirror_); }
@@ -325,7 +316,7 @@ TEST_P(SyncEngineTest, RealDeletesRenamesAndKeptBackupsStillReachTheSiteAfterThe
     h.remove("/news/n1.html");
     h.write("/news/article.html", "saved\n");
     ASSERT_TRUE(h.settle());
-    Harness::runUntil([&] { return h.siteTree().count("/news/index.html~") > 0; }, 5000);
+    waitUntil([&] { return h.siteTree().count("/news/index.html~") > 0; }, 5000);
     ASSERT_TRUE(h.converged());
     EXPECT_EQ(h.idAt("/site/reach.html"), contact);
     EXPECT_EQ(h.idAt("/news/index.html"), index);
@@ -385,7 +376,7 @@ TEST_P(SyncEngineTest, OneListServesEveryRequestWhoseAnswerNeverCame) {
     h.addon().faults.lostRate = 1;
     for (int i = 0; i < 6; ++i)
         h.write(QStringLiteral("/news/new%1.html").arg(i), "new\n");
-    Harness::runUntil([&] { return h.addon().lists() >= 2; }, 10'000);
+    waitUntil([&] { return h.addon().lists() >= 2; }, 10'000);
     h.addon().faults.lostRate = 0;
     ASSERT_TRUE(h.settle());
     EXPECT_EQ(h.addon().lists(), 2) << "the first one, then one for all six";
@@ -513,7 +504,7 @@ TEST_P(SyncEngineTest, AFileDeletedOrRenamedWhileItsCreateIsOutEndsRight) {
     h.write("/news/renamed.html", "renamed\n");
     // Past the stability wait, so both creates are out when the changes come (the first request was the
     // template list the mirror was built from).
-    Harness::runUntil([&] { return h.addon().requests() >= 3; }, 10'000);
+    waitUntil([&] { return h.addon().requests() >= 3; }, 10'000);
     h.remove("/news/gone.html");
     h.rename("/news/renamed.html", "/news/final.html");
     ASSERT_TRUE(h.converged());
@@ -776,7 +767,7 @@ TEST_P(SyncEngineTest, ACheckWithoutAnAnswerHoldsTheSaveUntilTheSiteAnswers) {
     Harness h(GetParam(), 22, {.maxDelayMs = 5, .dropRate = 1});
     h.changeOnSite("/site/about.html", "theirs\n");
     h.append("/site/about.html", "mine\n");
-    Harness::runUntil([&] { return h.addon().templateFetches() >= 3; }, 10'000);
+    waitUntil([&] { return h.addon().templateFetches() >= 3; }, 10'000);
     EXPECT_EQ(h.siteTree().at("/site/about.html"), "theirs\n") << "not replaced while unchecked";
     EXPECT_TRUE(h.keptFiles().empty());
     EXPECT_EQ(h.engine().pendingCount(), 1);
