@@ -704,50 +704,11 @@ TEST(SiteCheckDecision, OnlyATextNobodyHereKnewIsSomeoneElsesChange) {
         EXPECT_EQ(changedElsewhere(c.site, c.known, saving), c.changed) << c.what;
 }
 
-// Before a save the site's text is looked at: what someone else changed there is kept as the site's version
-// and the user told, while the user's save still goes through; nothing else is kept or said, and with the
-// preference off nothing is fetched.
-TEST_P(SyncEngineTest, ASaveKeepsWhatSomeoneElseChangedOnTheSite) {
-    const struct {
-        const char* what;
-        bool checkSite;
-        const char* theirs; // what someone else made of the template first; null: nobody changed it
-        int fetches;
-        Contents kept;
-    } cases[] = {
-        {"changed on the site", true, "theirs\n", 1, {{"news/index.site-version.html", "theirs\n"}}},
-        {"nobody else changed it", true, nullptr, 1, {}},
-        {"changed to what is being saved", true, "news index.html\nmine\n", 1, {}},
-        {"the check is off", false, "theirs\n", 0, {}},
-    };
-    for (const auto& c : cases) {
-        Harness h(GetParam(), 21, {.maxDelayMs = 15});
-        h.checkSite = c.checkSite;
-        if (c.theirs)
-            h.changeOnSite("/news/index.html", c.theirs);
-        h.append("/news/index.html", "mine\n");
-        ASSERT_TRUE(h.converged()) << c.what;
-        EXPECT_EQ(h.siteTree().at("/news/index.html"), "news index.html\nmine\n") << c.what;
-        EXPECT_EQ(h.addon().templateFetches(), c.fetches) << c.what;
-        EXPECT_EQ(h.keptFiles(), c.kept) << c.what;
-        QList<PendingFile> notices;
-        if (!c.kept.empty())
-            notices.append({QStringLiteral("/news/index.html"),
-                            PendingFile::State::changedOnSite,
-                            {},
-                            h.recovered() + QStringLiteral("/Engine/") +
-                                QDir(h.recovered() + QStringLiteral("/Engine"))
-                                    .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
-                                    .value(0) +
-                                QStringLiteral("/news/index.site-version.html")});
-        EXPECT_EQ(h.engine().pendingFiles(), notices) << c.what;
-        EXPECT_EQ(h.engine().pendingCount(), 0) << c.what << ": a notice is no pending change";
-    }
-}
-
-// A check the site does not answer holds the save back (nothing of the other side may be replaced unseen);
-// it is made again, like a save that got no answer, and the site's version is kept once.
-TEST_P(SyncEngineTest, ACheckWithoutAnAnswerHoldsTheSaveUntilTheSiteAnswers) {
+// Before a save the site's text is looked at (the end-to-end tests: with no change there, and with the
+// preference off). Someone else's change is kept once as the site's version and the user told, while the
+// user's save still goes through; a check the site does not answer holds the save back (nothing of the other
+// side may be replaced unseen) and is made again like a save that got no answer.
+TEST_P(SyncEngineTest, ASaveKeepsWhatSomeoneElseChangedOnTheSiteOnceTheSiteAnswersTheCheck) {
     Harness h(GetParam(), 22, {.maxDelayMs = 5, .dropRate = 1});
     h.changeOnSite("/site/about.html", "theirs\n");
     h.append("/site/about.html", "mine\n");
@@ -758,6 +719,14 @@ TEST_P(SyncEngineTest, ACheckWithoutAnAnswerHoldsTheSaveUntilTheSiteAnswers) {
     h.addon().faults.dropRate = 0;
     ASSERT_TRUE(h.converged());
     EXPECT_EQ(h.keptFiles(), (Contents{{"site/about.site-version.html", "theirs\n"}}));
+    const QList<PendingFile> notices = h.engine().pendingFiles();
+    ASSERT_EQ(notices.size(), 1);
+    EXPECT_EQ(notices[0],
+              PendingFile("/site/about.html", PendingFile::State::changedOnSite, {}, notices[0].copy));
+    QFile copy(notices[0].copy);
+    EXPECT_TRUE(copy.open(QIODevice::ReadOnly) && copy.readAll() == "theirs\n")
+        << notices[0].copy.toStdString();
+    EXPECT_EQ(h.engine().pendingCount(), 0) << "a notice is no pending change";
 }
 
 // What a random run left for its end check.
