@@ -239,12 +239,8 @@ private:
     std::unique_ptr<SyncEngine> engine_;
 };
 
-class SyncEngineTest : public ::testing::TestWithParam<sim::Cms> {
-protected:
-    static FakeAddon::Faults slowAndOutOfOrder() {
-        return {.maxDelayMs = 15, .dropRate = 0.15, .lostRate = 0.15};
-    }
-};
+class SyncEngineTest : public ::testing::TestWithParam<sim::Cms> {};
+const FakeAddon::Faults slowAndOutOfOrder{.maxDelayMs = 15, .dropRate = 0.15, .lostRate = 0.15};
 
 std::string flavour(const ::testing::TestParamInfo<sim::Cms>& info) {
     return info.param == sim::Cms::ExpressionEngine ? "ExpressionEngine" : "WordPress";
@@ -286,7 +282,7 @@ TEST_P(SyncEngineTest, LinksAndSpecialFilesNeitherReachTheSiteNorHoldUpTheEnd) {
 // A save whose content the site already has is answered at once, without a request; nothing of it may stay
 // behind for later changes of its folder to wait for.
 TEST_P(SyncEngineTest, ASaveTheSiteAlreadyHasHoldsNothingUp) {
-    Harness h(GetParam(), 13, slowAndOutOfOrder());
+    Harness h(GetParam(), 13, slowAndOutOfOrder);
     h.write("/news/index.html", "news index.html\n");
     h.rename("/news", "/journal");
     h.write("/journal/later.html", "later\n");
@@ -297,7 +293,7 @@ TEST_P(SyncEngineTest, ASaveTheSiteAlreadyHasHoldsNothingUp) {
 // Here what only the grace decides: a delete or rename that is no editor's still reaches the site, a kept
 // backup becomes a file of its own, and a name given up and taken back keeps the template.
 TEST_P(SyncEngineTest, RealDeletesRenamesAndKeptBackupsStillReachTheSiteAfterTheGrace) {
-    Harness h(GetParam(), 12, slowAndOutOfOrder());
+    Harness h(GetParam(), 12, slowAndOutOfOrder);
     const std::string index = h.idAt("/news/index.html"), contact = h.idAt("/site/contact.html"),
                       article = h.idAt("/news/article.html");
     h.remove("/site/about.html");
@@ -852,7 +848,7 @@ TEST_P(SyncEngineTest, RandomEditSequencesConverge) {
     for (int run = 0; run < fromEnvironment("FOLVANE_RANDOM_RUNS", 8); ++run) {
         const unsigned seed =
             static_cast<unsigned>(fromEnvironment("FOLVANE_RANDOM_SEED", 7)) + static_cast<unsigned>(run);
-        Harness h(GetParam(), seed, slowAndOutOfOrder());
+        Harness h(GetParam(), seed, slowAndOutOfOrder);
         h.addon().groupMovesWithoutID = seed % 2; // then the site's rule gives the moved group's identifier
         const RandomRun made = editRandomly(h, seed, false);
         ASSERT_TRUE(h.converged()) << "seed " << seed;
@@ -869,7 +865,7 @@ TEST_P(SyncEngineTest, RandomEditsWithChangesOnTheSiteLoseNothing) {
     for (int run = 0; run < fromEnvironment("FOLVANE_RANDOM_RUNS", 8); ++run) {
         const unsigned seed = static_cast<unsigned>(fromEnvironment("FOLVANE_RANDOM_SEED", 7)) + 100 +
                               static_cast<unsigned>(run);
-        Harness h(GetParam(), seed, slowAndOutOfOrder());
+        Harness h(GetParam(), seed, slowAndOutOfOrder);
         const RandomRun made = editRandomly(h, seed, true);
         ASSERT_TRUE(h.settle()) << "seed " << seed;
         const auto site = h.siteTree(), kept = h.keptFiles();
