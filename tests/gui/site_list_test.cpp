@@ -111,6 +111,8 @@ private slots:
         select(desk.window, 0);
         desk.prompts.answer = false; // a refused removal keeps the site
         desk.window.removeWebsite();
+        QCOMPARE(desk.prompts.questions.back().informativeText,
+                 QStringLiteral("This will remove \"Alpha Blog\" from Folvane"));
         QCOMPARE(desk.sites.siteList().size(), size_t(1));
         desk.prompts.answer = true;
         desk.window.removeWebsite();
