@@ -291,17 +291,6 @@ TEST_F(Volume, ASizeChangeAloneIsASave) {
                                       {"/site/about.html", "Abo"}}));
 }
 
-TEST_F(Volume, AWriterThatKeepsItsFileOpenIsStillReported) {
-    const int fd = ::open(onVolume("/site/about.html"), O_WRONLY | O_APPEND);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::write(fd, "more\n", 5), 5);
-    // No close, no fsync: the session asks the kernel for the data while the file stays open.
-    waitFor("written /site/about.html");
-    EXPECT_EQ(readAll(mirror_ + "/site/about.html"), "About us\nmore\n");
-    ::close(fd);
-    waitForRelease("/site/about.html");
-}
-
 TEST_F(Volume, CallsRunAtOnceAndEachFilesReportsKeepTheirOrder) {
     constexpr int writers = 8, filesEach = 25;
     std::vector<std::thread> threads;
