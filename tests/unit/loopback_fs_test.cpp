@@ -450,7 +450,8 @@ TEST(VolumeMount, FailsWithAReasonWhenTheTitleCannotNameAMountPoint) {
         waitUntil([&] { return result.has_value(); });
         return result.value_or(QStringLiteral("no outcome"));
     };
-    for (const QString& unsafe : {QString(), QStringLiteral(".."), QStringLiteral("a/b")})
+    for (const QString& unsafe : {QString(), QStringLiteral("."), QStringLiteral(".."), QStringLiteral("a/b"),
+                                  QStringLiteral("x") + QChar(0)})
         EXPECT_TRUE(outcome(unsafe, tmp.filePath("unused")).contains("cannot name a mount point"));
     EXPECT_FALSE(QFileInfo::exists(tmp.filePath("unused")));
 }
