@@ -1,6 +1,7 @@
 // The preferences pane: its boxes and titles, storing each click, undoing a click that cannot be stored,
 // the update and usage-data signals, and the notification-settings button.
 
+#include "FileText.h"
 #include "GuiTestSupport.h"
 
 #include "core/SharedPreferences.h"
@@ -32,9 +33,7 @@ private slots:
         validate.start("desktop-file-validate", {entry});
         QVERIFY(validate.waitForFinished());
         QVERIFY2(validate.exitCode() == 0 && validate.readAll().isEmpty(), qPrintable(entry));
-        QFile file(entry);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QString text = QString::fromUtf8(file.readAll());
+        const QString text = QString::fromUtf8(testsupport::readAll(entry));
         QVERIFY2(text.contains("Exec=\"" + QCoreApplication::applicationFilePath() + "\" --at-login\n"),
                  qPrintable(text));
         QVERIFY(PreferencesWindow(preferences, std::nullopt).startAtLogin()->isChecked());

@@ -1,5 +1,6 @@
 // The site list and preference stores over real files in a temporary folder, with a map for the Secret
 // Service.
+#include "FileText.h"
 #include "MapSecretStore.h"
 #include "QtPrinters.h"
 #include "core/BaseWebsite.h"
@@ -15,7 +16,6 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 
 #include <csignal>
 #include <map>
@@ -26,6 +26,9 @@ using namespace folvane;
 namespace {
 
 using testsupport::MapSecretStore;
+using testsupport::permissionsOf;
+using testsupport::readAll;
+using testsupport::writeAll;
 
 struct CountingDelegate : SiteListManagerDelegate, PreferencesManagerDelegate {
     void didFinishTask(SiteListManager&) override { ++sites; }
@@ -57,17 +60,6 @@ QStringList titlesOf(const SiteRecords& sites) {
 
 QStringList titles(const SiteListManager& manager) {
     return titlesOf(manager.siteList());
-}
-
-QByteArray contentOf(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
 }
 
 // Every file write of this process beyond a few bytes fails while it lives (the file size limit binds root
@@ -103,18 +95,14 @@ TEST_F(Stores, FirstStartCreatesTheFolderAndAnEmptyListThatReadsBack) {
         EXPECT_TRUE(manager.siteList().empty());
         SharedPreferences preferences(folder());
     }
-    EXPECT_TRUE(contentOf(listFile()).startsWith("bplist00"));
+    EXPECT_TRUE(readAll(listFile()).startsWith("bplist00"));
     SiteListManager again(secrets, folder());
     EXPECT_TRUE(again.siteList().empty());
     EXPECT_TRUE(again.keptAsidePath().isEmpty());
     // Readable by this user only: the folder holds template sources and the site list.
-    const auto mode = [](const QString& path) {
-        struct stat info {};
-        return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 0777 : 0777u;
-    };
-    EXPECT_EQ(mode(folder()), 0700u);
-    EXPECT_EQ(mode(listFile()), 0600u);
-    EXPECT_EQ(mode(folder() + "/preferences.plist"), 0600u);
+    EXPECT_EQ(permissionsOf(folder()), 0700u);
+    EXPECT_EQ(permissionsOf(listFile()), 0600u);
+    EXPECT_EQ(permissionsOf(folder() + "/preferences.plist"), 0600u);
 }
 
 // (The list's order, its records and icons, and no password in the file: the command line's end-to-end case
@@ -139,15 +127,15 @@ TEST_F(Stores, AnUnreadableListIsKeptAsideBeforeAnythingOverwritesIt) {
     // empty file, which has nothing to keep.
     SiteListManager seeded(secrets, root.filePath("seed"));
     ASSERT_TRUE(seeded.addNewSite(site("Seed", "seed.example")));
-    QByteArray wrongShape = contentOf(seeded.getSiteListFilePath());
+    QByteArray wrongShape = readAll(seeded.getSiteListFilePath());
     wrongShape.replace("login", "lOgin");
     for (const QByteArray& unreadable : {QByteArray("<html>not a list</html>"), wrongShape, QByteArray()}) {
-        writeFile(listFile(), unreadable);
+        ASSERT_TRUE(writeAll(listFile(), unreadable));
         SiteListManager manager(secrets, folder());
         EXPECT_TRUE(manager.siteList().empty());
         ASSERT_EQ(manager.keptAsidePath().isEmpty(), unreadable.isEmpty());
         ASSERT_TRUE(manager.addNewSite(site("New", "new.example")));
-        EXPECT_TRUE(unreadable.isEmpty() || contentOf(manager.keptAsidePath()) == unreadable);
+        EXPECT_TRUE(unreadable.isEmpty() || readAll(manager.keptAsidePath()) == unreadable);
         EXPECT_EQ(titles(SiteListManager(secrets, folder())), QStringList{"New"});
         QFile::remove(manager.keptAsidePath());
     }

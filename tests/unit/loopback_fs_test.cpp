@@ -2,6 +2,7 @@
 // volume, what it did to the mirror folder, and what it reported, in order. The volume is served by its
 // own thread, so this thread may use it; reports are queued before the call returns, so turning the event
 // loop after a call delivers all of them.
+#include "FileText.h"
 #include "MountTable.h"
 #include "QtPrinters.h"
 #include "fs/LoopbackFS.h"
@@ -59,21 +60,12 @@ private:
 };
 
 using testkit::waitUntil;
+using testsupport::readAll;
+using testsupport::writeAll;
 
 // The errno of a call that failed, 0 for one that worked.
 int errnoOf(long result) {
     return result == -1 ? errno : 0;
-}
-
-std::string readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string("<unreadable>");
-}
-
-void writeAll(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
-    ASSERT_EQ(file.write(bytes), bytes.size());
 }
 
 // Everything below `root`: each path with its text, "folder", its link's target or "special" (a FIFO, a
@@ -88,7 +80,7 @@ Tree listing(const QString& root) {
         entries[info.filePath().mid(root.size()).toStdString()] =
             info.isSymLink() ? "-> " + info.symLinkTarget().mid(root.size()).toStdString()
             : info.isDir()   ? "folder"
-            : info.isFile()  ? readAll(info.filePath())
+            : info.isFile()  ? readAll(info.filePath()).toStdString()
                              : "special";
     }
     return entries;
@@ -101,8 +93,8 @@ protected:
         mirror_ = tmp_.filePath(QStringLiteral("mirror"));
         mountPoint_ = tmp_.filePath(QStringLiteral("mount root/") + title);
         ASSERT_TRUE(QDir().mkpath(mirror_ + "/news") && QDir().mkpath(mirror_ + "/site"));
-        writeAll(mirror_ + "/news/index.html", "<h1>News</h1>\n");
-        writeAll(mirror_ + "/site/about.html", "About us\n");
+        ASSERT_TRUE(writeAll(mirror_ + "/news/index.html", "<h1>News</h1>\n") &&
+                    writeAll(mirror_ + "/site/about.html", "About us\n"));
 
         events_.setReceiver(&recorder_);
         fs_ = std::make_unique<LoopbackFS>(mirror_, events_, cache);
@@ -303,7 +295,7 @@ TEST_F(Volume, CallsRunAtOnceAndEachFilesReportsKeepTheirOrder) {
                 const QByteArray text = name + '\n';
                 if (fd == -1 ||
                     ::write(fd, text.constData(), static_cast<size_t>(text.size())) != text.size() ||
-                    ::close(fd) != 0 || readAll(QFile::decodeName(name)) != text.toStdString())
+                    ::close(fd) != 0 || readAll(QFile::decodeName(name)) != text)
                     ++failures;
             }
         });
@@ -324,7 +316,7 @@ TEST_F(Volume, CallsRunAtOnceAndEachFilesReportsKeepTheirOrder) {
     for (auto& [path, kinds] : byFile) {
         kinds.erase(std::unique(kinds.begin(), kinds.end()), kinds.end());
         EXPECT_EQ(kinds, (Events{"created", "written", "released"})) << path;
-        EXPECT_EQ(readAll(mirror_ + QString::fromStdString(path)),
+        EXPECT_EQ(readAll(mirror_ + QString::fromStdString(path)).toStdString(),
                   QFile::encodeName(mountPoint_).toStdString() + path + "\n");
     }
 }
@@ -390,7 +382,8 @@ TEST_F(Volume, CopiesHolesAccessAndFolderSyncAnswerAsTheMirrorDoes) {
 TEST_F(Volume, KeepsContentsAcrossOpensUntilTheHelperInvalidates) {
     EXPECT_EQ(readAll(mountPoint_ + "/news/index.html"), "<h1>News</h1>\n");
     events();
-    writeAll(mirror_ + "/news/index.html", "<h1>Olds</h1>\n"); // same size, behind the volume's back
+    ASSERT_TRUE(
+        writeAll(mirror_ + "/news/index.html", "<h1>Olds</h1>\n")); // same size, behind the volume's back
     EXPECT_EQ(readAll(mountPoint_ + "/news/index.html"), "<h1>News</h1>\n") << "served from the page cache";
     EXPECT_EQ(events(), Events{});
 
@@ -400,7 +393,7 @@ TEST_F(Volume, KeepsContentsAcrossOpensUntilTheHelperInvalidates) {
 
 TEST_F(Volume, ShowsExactlyTheMirrorAndItsDiskSpace) {
     ASSERT_EQ(::symlink("index.html", inMirror("/news/latest")), 0);
-    writeAll(mirror_ + "/.hidden", "");
+    ASSERT_TRUE(writeAll(mirror_ + "/.hidden", ""));
     EXPECT_EQ(listing(mountPoint_), listing(mirror_));
 
     struct statvfs volume, disk;
