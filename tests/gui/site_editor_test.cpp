@@ -143,6 +143,7 @@ private slots:
         QCOMPARE(sheet.secrets.passwordOf(*sheet.sites.siteList()[0]), QStringLiteral("secret"));
     }
 
+    // (Which answers count as a refusal, a site that does not answer among them: the command line's checks.)
     void connectionTestShowsItsMark() {
         testkit::AddonSim sim;
         Sheet sheet;
@@ -162,10 +163,6 @@ private slots:
         sheet.editor.testConnectionToSite();
         QVERIFY(looked);
         QCOMPARE(markWhileTesting, std::nullopt);
-        QCOMPARE(sheet.editor.mark(), std::optional<bool>(false));
-        sheet.editor.fieldSiteUrl()->setText(offline);
-        sheet.editor.fieldPassword()->setText("password");
-        sheet.editor.testConnectionToSite();
         QCOMPARE(sheet.editor.mark(), std::optional<bool>(false));
         // A save clears the mark; the test changed nothing in the list.
         sheet.editor.fieldTitle()->clear();
