@@ -331,7 +331,9 @@ TEST_F(Volume, FifosSocketsAndDeviceNodesLiveInTheMirrorButAreNeverCreatedOnTheS
     EXPECT_EQ(events(), Events{}) << "none of these is a template";
 }
 
-TEST_F(Volume, CopiesHolesAccessAndFolderSyncAnswerAsTheMirrorDoes) {
+// (access answers from the modes, as the volume leaves permissions to the kernel, and a folder's fsync
+// succeeds even where the volume does not serve it: neither can fail through the volume's code.)
+TEST_F(Volume, CopiesAndHolesAnswerAsTheMirrorDoes) {
     const int from = ::open(onVolume("/site/about.html"), O_RDONLY);
     const int to = ::open(onVolume("/news/copy.html"), O_WRONLY | O_CREAT | O_EXCL, 0644);
     ASSERT_GE(from, 0);
@@ -353,17 +355,6 @@ TEST_F(Volume, CopiesHolesAccessAndFolderSyncAnswerAsTheMirrorDoes) {
     EXPECT_EQ(::lseek(sparse, 0, SEEK_HOLE), 0);
     EXPECT_EQ(errnoOf(::lseek(sparse, 2 << 20, SEEK_DATA)), ENXIO);
     ::close(sparse);
-
-    ASSERT_EQ(::chmod(inMirror("/site/about.html"), 0444), 0);
-    session_->invalidate(QStringLiteral("/site/about.html"));
-    EXPECT_EQ(::access(onVolume("/site/about.html"), R_OK), 0);
-    EXPECT_EQ(errnoOf(::access(onVolume("/site/about.html"), X_OK)), EACCES) << "not even root may run it";
-    EXPECT_EQ(errnoOf(::access(onVolume("/site/missing"), F_OK)), ENOENT);
-
-    const int folder = ::open(onVolume("/news"), O_RDONLY | O_DIRECTORY);
-    ASSERT_GE(folder, 0);
-    EXPECT_EQ(::fsync(folder), 0);
-    ::close(folder);
 }
 
 TEST_F(Volume, KeepsContentsAcrossOpensUntilTheHelperInvalidates) {
