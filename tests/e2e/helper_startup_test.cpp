@@ -81,6 +81,8 @@ TEST_F(HelperStartup, LogsInDownloadsAndMirrorsEitherFlavourByteForByte) {
         const QByteArray limits = readFile(QStringLiteral("/proc/%1/limits").arg(helper_->pid()));
         EXPECT_EQ(limits.mid(limits.indexOf("Max core file size")).split('\n').first().simplified(),
                   "Max core file size 0 0 bytes");
+        helper_->terminate();
+        expectEnd(0);
         ASSERT_EQ(::chmod(QFile::encodeName(session_.baseFolder()).constData(), 0755), 0);
     }
 }
