@@ -55,8 +55,6 @@ private slots:
     void alertAnswersWithTheChosenButtonAndClosingCountsAsTheLast() {
         DialogShellPrompts prompts;
         whenAlertShows([](QMessageBox& box) {
-            QCOMPARE(box.text(), upgradeOffer.message);
-            QCOMPARE(box.informativeText(), upgradeOffer.informativeText);
             QCOMPARE(box.defaultButton()->text(), QStringLiteral("Upgrade Now"));
             folvane::guitest::saveScreenshot(box, QStringLiteral("shell-upgrade-offer"));
             buttonTitled(box, QStringLiteral("Don't Ask Again"))->click();

@@ -97,7 +97,6 @@ TEST_F(Stores, FirstStartCreatesTheFolderAndAnEmptyListThatReadsBack) {
     }
     SiteListManager again(secrets, folder());
     EXPECT_TRUE(again.siteList().empty());
-    EXPECT_TRUE(again.keptAsidePath().isEmpty());
     // Readable by this user only: the folder holds template sources and the site list.
     EXPECT_EQ(permissionsOf(folder()), 0700u);
     EXPECT_EQ(permissionsOf(listFile()), 0600u);

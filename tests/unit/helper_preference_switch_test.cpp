@@ -28,12 +28,6 @@ TEST(PreferenceSwitch, ReadsWhatTheApplicationStoredAndTheDefaultWhenItCannot) {
 <plist version="1.0"><dict><key>Enable caching</key><integer>0</integer></dict></plist>)");
          },
          true},
-        {"a value that is no whole number",
-         [&](const QString& folder) {
-             write(folder, R"(<?xml version="1.0" encoding="UTF-8"?>
-<plist version="1.0"><dict><key>Check the site before each save</key><string>0</string></dict></plist>)");
-         },
-         true},
         {"not a property list", [&](const QString& folder) { write(folder, "garbage"); }, true},
     };
     for (const auto& c : cases) {
