@@ -213,7 +213,6 @@ private slots:
         QCOMPARE(desk.window.noticeText(),
                  QStringLiteral("“Live” was not refreshed: changes are still on their way to the site. Its "
                                 "files are as they were; try again in a moment."));
-        guitest::saveScreenshot(desk.window, "main-window-not-refreshed");
         desk.window.switchRefreshingStates("Live");
         QVERIFY(desk.window.noticeText().isEmpty()); // a new refresh clears it
         emit desk.control.refreshFinished("Live", 0, QString());
