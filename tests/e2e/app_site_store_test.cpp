@@ -127,27 +127,6 @@ TEST_F(SiteStore, CommandsRunAtOnceAndTheApplicationLoseNoChange) {
     EXPECT_FALSE(titlesOf(app).contains("Site 3"));
 }
 
-TEST_F(SiteStore, TwoSitesOnOneHostKeepTwoPasswords) {
-    // A third site of the host without a password of its own finds neither of theirs.
-    for (const auto& [title, password] : {std::pair{"A", "password A"}, {"B", "password B"}, {"C", ""}})
-        ASSERT_EQ(run(addition(title, QStringLiteral("https://www.example.com/site%1/admin.php").arg(title)),
-                      QByteArray(password) + '\n')
-                      .exitCode,
-                  0);
-    SiteListManager app(secrets, session.baseFolder());
-    ASSERT_EQ(titlesOf(app).join(u','), "A,B,C");
-    EXPECT_EQ(passwordOf(app, *app.siteList()[0]), "password A");
-    EXPECT_EQ(passwordOf(app, *app.siteList()[1]), "password B");
-    EXPECT_EQ(passwordOf(app, *app.siteList()[2]), "");
-
-    // Removing B takes its item only.
-    app.dialogDelete = [](const QString&, const QString&) { return true; };
-    ASSERT_TRUE(app.removeSite(*app.siteList()[1]));
-    EXPECT_FALSE(secrets.read(SecretAttributes::of(*site("B", "https://www.example.com/siteB/admin.php", "")))
-                     .password);
-    EXPECT_EQ(secrets.read(SecretAttributes::of(*app.siteList()[0])).password, "password A");
-}
-
 TEST_F(SiteStore, AnOlderVersionsItemIsTakenOverOnlyByItsOneSite) {
     const auto own = site("Own", "https://www.example.com/siteA/admin.php", "");
     const auto oldest = site("Oldest", "http://www.oldest.example/admin.php", "");

@@ -14,11 +14,7 @@ namespace {
 
 class CrashRecovery : public ConnectedSite {
 protected:
-    void SetUp() override {
-        HelperRunner::Options options;
-        options.title = QStringLiteral("Kept Site");
-        connect("ee", options);
-    }
+    void SetUp() override { connect(); }
     QString cache() const { return session_.baseFolder() + "/.cache"; }
     // A save the site confirms, one it refuses, and two files that never go to the site.
     void editWhatTheSiteWillNotHave() {
@@ -65,7 +61,7 @@ TEST_F(CrashRecovery, ACrashKeepsWhatACleanEjectKeepsAndOffersItsFolder) {
     const auto told = session_.waitForNotification("Unsaved changes kept");
     ASSERT_TRUE(told) << helper_->logText().toStdString();
     EXPECT_EQ(told->body.left(told->body.indexOf(" kept in ")),
-              "3 files of \"Kept Site\" that the site did not confirm were");
+              "3 files of \"Test Site\" that the site did not confirm were");
     // The helper runs on, so it offers the folder and opens it when asked.
     ASSERT_EQ(told->actions, (QStringList{"show-files", "Show files"}));
     session_.notificationService().invokeAction(told->id, "show-files");

@@ -19,7 +19,6 @@ class FileSync : public ConnectedSite, public ::testing::WithParamInterface<cons
 protected:
     void start(const char* cms, bool caching = true) {
         HelperRunner::Options options;
-        options.title = QStringLiteral("Sync Site");
         options.caching = caching;
         connect(cms, options);
     }

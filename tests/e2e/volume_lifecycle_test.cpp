@@ -22,7 +22,7 @@ using namespace folvane::testkit;
 
 namespace {
 
-const QString title = QStringLiteral("Life Site");
+const QString title = HelperRunner::Options().title;
 const QString terminated = QStringLiteral("connection-terminated-") + title;
 
 QString mirrorOf(const HelperRunner& helper) {
@@ -65,11 +65,7 @@ void expectCleanEnd(HelperRunner& helper, const BusRecorder& bus, int n, const Q
 
 class VolumeLifecycle : public ConnectedSite, public ::testing::WithParamInterface<bool> {
 protected:
-    void SetUp() override {
-        HelperRunner::Options options;
-        options.title = ::title;
-        connect("ee", options);
-    }
+    void SetUp() override { connect(); }
     // The mirror of the helper that just connected, with a shell waiting inside its volume when it is to be
     // busy.
     QString mounted() {
@@ -123,13 +119,7 @@ INSTANTIATE_TEST_SUITE_P(IdleOrBusy, VolumeLifecycle, ::testing::Values(false, t
 
 } // namespace
 
-class VolumeMount : public ConnectedSite {
-protected:
-    void launch(HelperRunner::Options options = {}) {
-        options.title = ::title;
-        ConnectedSite::launch(options);
-    }
-};
+using VolumeMount = ConnectedSite;
 
 TEST_F(VolumeMount, AFailedMountTellsTheUserAndEndsTheHelper) {
     const QString inTheWay = session_.mountRoot() + "/" + ::title;

@@ -7,6 +7,7 @@
 #include "ui/UserPrompts.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QDir>
 #include <QImage>
 #include <QTemporaryDir>
@@ -36,6 +37,17 @@ public:
     std::vector<Shown> questions;
     bool answer = true;
 };
+
+// A square of one colour, as a site's stored icon.
+inline QByteArray pngOf(QColor colour, int side = 52) {
+    QImage image(side, side, QImage::Format_ARGB32);
+    image.fill(colour);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return png;
+}
 
 // Writes the widget as it is drawn into the build's screenshots folder.
 inline void saveScreenshot(QWidget& widget, const QString& name) {

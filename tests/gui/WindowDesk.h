@@ -11,34 +11,9 @@
 #include "ui/IconFetcher.h"
 #include "ui/SiteListWindow.h"
 
-#include <QBuffer>
 #include <QFile>
-#include <QPainter>
 
 namespace folvane::guitest {
-
-// A small coloured square with a letter, as a site's stored icon.
-QByteArray letterIcon(QChar letter, QColor colour) {
-    QImage image(52, 52, QImage::Format_ARGB32);
-    image.fill(Qt::transparent);
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(colour);
-    painter.drawRoundedRect(QRectF(2, 2, 48, 48), 10, 10);
-    QFont font = painter.font();
-    font.setPixelSize(30);
-    font.setBold(true);
-    painter.setFont(font);
-    painter.setPen(Qt::white);
-    painter.drawText(image.rect(), Qt::AlignCenter, QString(letter));
-    painter.end();
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return png;
-}
 
 // The application's model and its main window over a fresh support folder, by default with no session bus.
 // `helperScript` is the shell text of a stand-in helper; without one, every helper fails at once. A simulator
@@ -52,14 +27,12 @@ struct Desk {
                               QProcessEnvironment::systemEnvironment(), folder.path()}),
           window(sites, control, prompts, icons) {}
 
-    // With an icon of its own unless `withIcon` is false.
+    // Without an icon the row shows the site's initial.
     std::shared_ptr<BaseWebsite> add(const QString& title, const QString& url, const QString& login = "me",
-                                     const QString& password = "pw", bool withIcon = true) {
+                                     const QString& password = "pw", std::optional<QByteArray> icon = {}) {
         auto site = std::make_shared<BaseWebsite>();
         site->setNewValues(title, url, login, password);
-        if (withIcon)
-            site->favIcon =
-                letterIcon(title.at(0), QColor::fromHsv((title.at(0).unicode() * 47) % 360, 150, 200));
+        site->favIcon = std::move(icon);
         if (!sites.addNewSite(site))
             qFatal("cannot add a site: %s", qPrintable(sites.lastError()));
         window.refreshSiteList();

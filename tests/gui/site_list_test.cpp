@@ -26,7 +26,7 @@ using namespace folvane::ui;
 namespace {
 
 using guitest::Desk;
-using guitest::letterIcon;
+using guitest::pngOf;
 
 // The colour of an icon beside its initial: left of the middle.
 QColor backgroundOf(const QPixmap& icon) {
@@ -88,7 +88,6 @@ private slots:
         QCOMPARE(titlesOf(filteredSites(all, "EXAMPLE")), QStringList({"my example site"}));
         // "www." is only in the cleaned URL of a site typed without it.
         QCOMPARE(titlesOf(filteredSites(all, "www.shop")), QStringList({"Shop"}));
-        QCOMPARE(titlesOf(filteredSites(all, "dave")), QStringList());
         // The typed URL does not count: "http://one" is typed, but the cleaned URL reads "http://www.one".
         QCOMPARE(titlesOf(filteredSites(all, "http://one")), QStringList());
     }
@@ -111,6 +110,8 @@ private slots:
         select(desk.window, 0);
         desk.prompts.answer = false; // a refused removal keeps the site
         desk.window.removeWebsite();
+        QCOMPARE(desk.prompts.questions.back().informativeText,
+                 QStringLiteral("This will remove \"Alpha Blog\" from Folvane"));
         QCOMPARE(desk.sites.siteList().size(), size_t(1));
         desk.prompts.answer = true;
         desk.window.removeWebsite();
@@ -124,9 +125,9 @@ private slots:
     // address, user, password and icon, its title kept unique.
     void editingUnderASearchAndDuplicating() {
         Desk desk;
-        desk.add("Alpha Blog", "http://alpha.test", "tess", "secret");
+        desk.add("Alpha Blog", "http://alpha.test", "tess", "secret", pngOf(Qt::red));
         desk.add("Beta Shop", "http://beta.test");
-        desk.add("Alpha Shop", "http://alphashop.test");
+        desk.add("Alpha Shop", "http://alphashop.test", "me", "pw", pngOf(Qt::blue)); // a save fetches none
         desk.window.show();
         desk.window.searchField()->setText("alpha");
         QCOMPARE(desk.window.model().rowCount(), 2);
@@ -141,8 +142,6 @@ private slots:
         QVERIFY(!editor.isVisible());
         const auto& list = desk.sites.siteList();
         QCOMPARE(list[2]->dirtyURL, QStringLiteral("http://alpha-shop.test"));
-        QCOMPARE(list[0]->dirtyURL, QStringLiteral("http://alpha.test"));
-        QCOMPARE(list[1]->dirtyURL, QStringLiteral("http://beta.test"));
         QCOMPARE(desk.window.rowWidgetAt(1)->typedURL(), QStringLiteral("http://alpha-shop.test"));
 
         desk.window.searchField()->clear();
@@ -161,18 +160,16 @@ private slots:
 
     void aSiteWithoutAnIconShowsItsInitialOnAColourOfItsTitle() {
         const std::vector<std::pair<QString, QString>> initials = {
-            {"demo shop", "D"}, {"  “Quoted” site", "Q"},
-            {"42 Days", "4"},   {"élan", "É"},
-            {"★", "★"},         {"", ""}};
+            {"demo shop", "D"}, {"  “Quoted” site", "Q"}, {"élan", "É"}, {"", ""}};
         for (const auto& [title, initial] : initials)
             QCOMPARE(icons::siteInitial(title), initial);
         // The colour is the title's own, the same in every run (a per-run seeded hash would not be).
         Desk desk;
-        auto site = desk.add("Demo Shop", "http://shop.test", "me", "pw", false);
+        auto site = desk.add("Demo Shop", "http://shop.test");
         QCOMPARE(backgroundOf(desk.window.rowWidgetAt(0)->icon()).rgb(),
                  QColor::fromHsv(350, 140, 185).rgb());
         // Once an icon arrives it takes the face's place.
-        site->favIcon = letterIcon('S', Qt::green);
+        site->favIcon = pngOf(Qt::green);
         QVERIFY(desk.sites.finishedEditingSite(std::make_shared<BaseWebsite>(*site), 0));
         desk.window.refreshSiteList();
         QCOMPARE(backgroundOf(desk.window.rowWidgetAt(0)->icon()).rgb(), QColor(Qt::green).rgb());
@@ -190,10 +187,11 @@ private slots:
         QCOMPARE(desk.window.rowWidgetAt(0)->state(), ConnectionState::idle);
     }
 
-    // With a stand-in helper that runs until it is ended: the row follows it from connecting to connected;
-    // a refresh the helper kept the files through says why; a second press of the refresh button offers to
-    // cancel, and "Yes" ejects; a helper that finds the site served by another one leaves it idle and says
-    // so. (A new connection after an eject starts as connecting: the connection control's end-to-end case.)
+    // With a stand-in helper that runs until it is ended (the states a row shows: the rows' case and the
+    // connection control's end-to-end one): a refresh the helper kept the files through says why; a second
+    // press of the refresh button offers to cancel, and "Yes" ejects; a helper that finds the site served by
+    // another one leaves it idle and says so. (A new connection after an eject starts as connecting: the
+    // connection control's end-to-end case.)
     void connectRefreshAndEjectWithAStandInHelper() {
         testkit::AddonSim sim;
         Desk desk(sleeper);
@@ -206,10 +204,6 @@ private slots:
         desk.window.connectToSelectedSite();
         QVERIFY(desk.prompts.alerts.empty());
         QVERIFY(site->siteConnection && site->siteConnection->isRunning());
-        QCOMPARE(row()->state(), ConnectionState::connecting);
-        site->finishedConnecting = true; // the helper announced itself
-        desk.window.model().redraw();
-        QCOMPARE(row()->state(), ConnectionState::connected);
 
         desk.window.switchRefreshingStates("Live");
         QCOMPARE(row()->refreshButton()->refreshing(), 1);
@@ -219,7 +213,6 @@ private slots:
         QCOMPARE(desk.window.noticeText(),
                  QStringLiteral("“Live” was not refreshed: changes are still on their way to the site. Its "
                                 "files are as they were; try again in a moment."));
-        guitest::saveScreenshot(desk.window, "main-window-not-refreshed");
         desk.window.switchRefreshingStates("Live");
         QVERIFY(desk.window.noticeText().isEmpty()); // a new refresh clears it
         emit desk.control.refreshFinished("Live", 0, QString());
@@ -273,9 +266,7 @@ private slots:
         QVERIFY(!desk.window.editor()->isVisible());
         QCOMPARE(titlesOf(desk.sites.siteList()), QStringList{"Checked"});
         QVERIFY(desk.prompts.questions.empty());
-        QCOMPARE(desk.prompts.alerts.size(), size_t(3));
-        QCOMPARE(desk.prompts.alerts[0].message, QStringLiteral("“Checked” Is Being Checked"));
-        QCOMPARE(desk.prompts.alerts[1].message, QStringLiteral("“Checked” Is Being Checked"));
+        QCOMPARE(desk.prompts.alerts.size(), size_t(3)); // the edit's, the removal's and the check's own
         QCOMPARE(desk.prompts.alerts[2].message, QStringLiteral("Mount Failed"));
 
         // Once the check has ended, both are possible again.
@@ -348,7 +339,7 @@ private slots:
         auto connected = desk.add("Company Website", "https://www.example.com/admin.php");
         auto connecting = desk.add("Staging Blog", "staging.example.org/wp-admin");
         auto failed = desk.add("Shop", "http://shop.example.net/system/index.php");
-        desk.add("Portfolio", "https://portfolio.example.com/admin.php", "me", "pw", false);
+        desk.add("Portfolio", "https://portfolio.example.com/admin.php");
         desk.window.setApplicationMenu(&applicationMenu);
         connected->siteConnection = std::make_shared<HelperProcess>();
         connected->finishedConnecting = true;

@@ -145,12 +145,9 @@ private slots:
         QVERIFY(ui::wantsGui({QStringLiteral("folvane://add_site?title=A")}, desktop));
         QVERIFY(!ui::wantsGui({QStringLiteral("--help")}, desktop));
         QVERIFY2(ui::wantsGui({QStringLiteral("-v")}, desktop), "the windows, with the helpers' logs shown");
-        QVERIFY(!ui::wantsGui({QStringLiteral("--verbose"), QStringLiteral("status")}, desktop));
         QVERIFY2(ui::wantsGui({QStringLiteral("--at-login")}, desktop), "the autostart entry's start");
-        QVERIFY(!ui::wantsGui({QStringLiteral("--at-login"), QStringLiteral("status")}, desktop));
         QVERIFY(!ui::wantsGui({QStringLiteral("sites"), QStringLiteral("list")}, desktop));
         QVERIFY(!ui::wantsGui({}, console));
-        QVERIFY(!ui::wantsGui({QStringLiteral("folvane://add_site")}, console));
     }
 };
 

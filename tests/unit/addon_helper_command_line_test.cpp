@@ -7,17 +7,6 @@
 using namespace folvane;
 
 namespace {
-QStringList fullArgs(const QString& password) {
-    return {"helper", "--args", "-admin_url", "http://h/?x", "-login",   "me",
-            "-pass",  password, "/base",      "My Site",     "1",        "yes",
-            "0",      "",       "true",       "http://h",    "Wordpress"};
-}
-
-QString noPasswordLine() {
-    ADD_FAILURE() << "standard input was read although position 7 held the password";
-    return {};
-}
-
 HelperCommandLine everyField() {
     HelperCommandLine commandLine;
     commandLine.typedUrl = QStringLiteral("example.com/admin.php?D=cp&x=a b");
@@ -33,17 +22,6 @@ HelperCommandLine everyField() {
     return commandLine;
 }
 } // namespace
-
-TEST(HelperCommandLine, FewerThanSixteenValuesIsAnError) {
-    QStringList args = fullArgs("pw");
-    args.removeLast();
-    QString error;
-    EXPECT_FALSE(HelperCommandLine::parse(args, noPasswordLine, &error));
-    EXPECT_EQ(error, "expected 16 arguments, got 15");
-    EXPECT_FALSE(HelperCommandLine::parse({}, noPasswordLine, &error));
-    EXPECT_EQ(error, "expected 16 arguments, got 0");
-    EXPECT_FALSE(HelperCommandLine::parse({"helper"}, noPasswordLine, nullptr));
-}
 
 TEST(HelperCommandLine, WhatTheApplicationBuildsTheHelperReadsBack) {
     const HelperCommandLine sent = everyField();

@@ -1,15 +1,10 @@
-// The application's rules that need no site: how a check reads the add-on's answers, the helper's command
-// line and the command-line syntax. (The order of the check's refusals, and login and logout answers that
-// lack a key, are checked end to end.)
+// The application's rules that need no site: how a check reads the add-on's answers and the command-line
+// syntax. (The order of the check's refusals, login and logout answers that lack a key, and what the helper's
+// command line holds are checked end to end.)
 #include "QtPrinters.h"
 #include "cli/CommandLine.h"
-#include "core/BaseWebsite.h"
 #include "core/ConnectionCheck.h"
-#include "core/ConnectionControl.h"
-#include "core/SharedPreferences.h"
 
-#include <QSettings>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 using namespace folvane;
@@ -60,19 +55,6 @@ TEST(ConnectionCheckRules, AStatusAnswerCountsOnlyForItsOwnProbe) {
     disabled.readStatusAnswer(CMS::expressionEngine, answer(R"({"status":"disabled"})"), &expects);
     EXPECT_TRUE(disabled.disabled);
     EXPECT_FALSE(disabled.statusOk);
-}
-
-TEST(ConnectionControlRules, TheHelperGetsSixteenPositionsAndNeverThePassword) {
-    QTemporaryDir folder;
-    SharedPreferences preferences(folder.path());
-    ASSERT_TRUE(preferences.changePreference(SharedPreferences::enableCaching, 0));
-    BaseWebsite site("www.example.com/admin.php?D=cp", "admin", "secret", "My Site",
-                     "example.com/admin.php?D=cp");
-    site.cms = CMS::expressionEngine;
-    const QStringList arguments = helperCommandLine(site, preferences, "/base").arguments();
-    EXPECT_EQ(arguments, (QStringList{"--args", "-admin_url", "example.com/admin.php?D=cp", "-login", "admin",
-                                      "-pass", "-", "/base", "My Site", "1", "1", "1", "0", "0",
-                                      "http://www.example.com/admin.php?D=cp", "ExpressionEngine"}));
 }
 
 TEST(CommandLineSyntax, SplitsWordsValuesAndFlags) {

@@ -1,11 +1,11 @@
 // Property-list files as the stores read them: whatever the bytes, a list, preferences, or nothing.
+#include "FileText.h"
 #include "QtPrinters.h"
 #include "core/BaseWebsite.h"
 #include "core/PropertyListFile.h"
 #include "core/SharedPreferences.h"
 #include "core/SiteListCodec.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -43,13 +43,8 @@ TEST(PropertyLists, ATextOrKeyHoldingANulByteIsUnreadableNotACrash) {
     EXPECT_FALSE(SharedPreferences::preferencesFrom(PropertyListFile::parse(nulInKey).get()));
 
     QTemporaryDir folder;
-    QFile file(folder.filePath("preferences.plist"));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(nulInKey);
-    file.close();
+    ASSERT_TRUE(testsupport::writeAll(folder.filePath("preferences.plist"), nulInKey));
     SharedPreferences preferences(folder.path());
     EXPECT_TRUE(preferences.preferences().empty());
-    QFile keptAside(preferences.keptAsidePath());
-    ASSERT_TRUE(keptAside.open(QIODevice::ReadOnly));
-    EXPECT_EQ(keptAside.readAll(), nulInKey);
+    EXPECT_EQ(testsupport::readAll(preferences.keptAsidePath()), nulInKey);
 }

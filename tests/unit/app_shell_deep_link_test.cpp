@@ -10,7 +10,7 @@ using folvane::shell::DeepLinkRequest;
 using folvane::shell::parseDeepLink;
 
 // The fields a link fills: percent escapes decoded, "+" a blank only in the title (an address may carry a
-// real one), a missing item empty, and of two the first.
+// real one), a missing item empty.
 TEST(DeepLink, FillsTitleUrlAndUserName) {
     const std::pair<const char*, DeepLinkRequest> links[] = {
         {"folvane://add_site?title=My+Site&url=https://example.com/admin.php&username=anna",
@@ -18,7 +18,6 @@ TEST(DeepLink, FillsTitleUrlAndUserName) {
         {"folvane://add_site?title=Caf%C3%A9%20%2B%20Bar&url=http%3A%2F%2Flocalhost%3A8888%2F%3FD%3Dcp"
          "&username=a%2Bb%40example.com",
          {QStringLiteral("Café + Bar"), "http://localhost:8888/?D=cp", "a+b@example.com"}},
-        {"folvane://add_site?title=One&title=Two", {"One", "", ""}},
         {"folvane://add_site", {}},
     };
     for (const auto& [link, request] : links)

@@ -1,4 +1,4 @@
-// The site record: URL cleaning, the secret-store attributes derived from it, and its equality.
+// The site record: URL cleaning and the secret-store attributes derived from it.
 #include "QtPrinters.h"
 #include "core/BaseWebsite.h"
 
@@ -44,21 +44,4 @@ TEST(SiteRecord, DerivesTheSecretStoreAttributesFromTheCleanedURL) {
                   std::tuple(server, port, protocol))
             << typed;
     }
-}
-
-// (New values replace only what is given, and a record the editor filled keys its password as the same
-// record read back does: the stores' edit case and the command line's list, read by another process.)
-TEST(SiteRecord, EqualityComparesExactTexts) {
-    const BaseWebsite site("www.a.com", "admin", "pw", "Site", "a.com");
-    BaseWebsite otherCleaned = site;
-    otherCleaned.url = "http://www.elsewhere.com";
-    EXPECT_TRUE(site.isEqual(&otherCleaned));
-    BaseWebsite otherPassword = site;
-    otherPassword.password = "pw2";
-    EXPECT_FALSE(site.isEqual(&otherPassword));
-    EXPECT_FALSE(site.isEqual(nullptr));
-
-    // Duplicates (canAddToList) are checked end to end, through the command line's adds and edits.
-    EXPECT_TRUE(site.isSet());
-    EXPECT_FALSE(BaseWebsite("www.b.com", "x", "", "Site", "b.com").isSet());
 }
