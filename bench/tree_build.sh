@@ -24,7 +24,7 @@ since() { echo "$(now) - $1" | bc; }
 phases() {
     awk -v pairs="$2" 'BEGIN { n = split(pairs, p, "|") }
         { for (i = 1; i <= n; i++) if (!(i in at) && $0 ~ p[i]) at[i] = $1 }
-        END { for (i = 1; i < n; i += 2) printf "%.1f ", at[i + 1] - at[i] }' "$1"
+        END { for (i = 1; i < n; i += 2) printf "%.1f ", at[i + 1] - at[i]; print "" }' "$1"
 }
 connects=() baselines=() peaks=() refresh_peaks=()
 for run in $(seq "$runs"); do
