@@ -655,8 +655,13 @@ void MirrorBuilder::createFile(const QString& folderPath, const Json& entry, con
 }
 
 void MirrorBuilder::writeFile(const QString& path, const QByteArray& bytes) {
-    if (!makeMirrorFolder(mirrorFolder(), path.left(path.lastIndexOf(u'/')), &checkedFolders_) ||
-        !writeMirrorFile(path, bytes))
+    const bool folderMade =
+        makeMirrorFolder(mirrorFolder(), path.left(path.lastIndexOf(u'/')), &checkedFolders_);
+    // A refresh leaves a file that already holds the site's text alone: no write, no new modification time
+    // (and on ext4 no flush at close, which a file truncated to nothing and written again gets).
+    if (folderMade && noting_ && mirrorFileHolds(path, bytes))
+        return;
+    if (!folderMade || !writeMirrorFile(path, bytes))
         logLine(QStringLiteral("Failed to write ") + path);
 }
 

@@ -52,4 +52,22 @@ bool writeMirrorFile(const QString& path, const QByteArray& bytes) {
     return ::close(fd) == 0 && written == bytes.size();
 }
 
+bool mirrorFileHolds(const QString& path, const QByteArray& bytes) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat info {};
+    bool same = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size == bytes.size();
+    QByteArray held(same ? bytes.size() : 0, Qt::Uninitialized);
+    for (qsizetype done = 0; same && done < held.size();) {
+        const ssize_t n = ::read(fd, held.data() + done, static_cast<size_t>(held.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        same = n > 0;
+        done += n;
+    }
+    ::close(fd);
+    return same && held == bytes;
+}
+
 } // namespace folvane

@@ -17,4 +17,7 @@ bool makeMirrorFolder(const QString& mirror, const QString& folder, std::set<QSt
 // Replaces the contents of the file at `path` (creating it), refusing a link in its place.
 bool writeMirrorFile(const QString& path, const QByteArray& bytes);
 
+// Whether the file at `path` (not a link) holds exactly `bytes`.
+bool mirrorFileHolds(const QString& path, const QByteArray& bytes);
+
 } // namespace folvane

@@ -629,9 +629,16 @@ TEST_P(SyncEngineTest, ARefreshLeavesTheRecordsAFreshBuildOfTheNewListWouldHave)
     h.deleteGroupOnSite("news");
     const sim::Outcome fresh = model.insertGroup("", "fresh", false, sim::Special::None);
     model.insertTemplate(fresh.id, "page.html", "fresh page\n");
+    // A file the site did not change is left alone (converged() checks the changed one was rewritten).
+    h.changeOnSite("/site/about.html", "theirs\n");
+    QFile same(h.mirror() + "/site/index.html");
+    const QDateTime past = QDateTime::fromSecsSinceEpoch(1'000'000'000);
+    ASSERT_TRUE(same.open(QIODevice::ReadWrite) && same.setFileTime(past, QFileDevice::FileModificationTime));
+    same.close();
 
     QString why;
     ASSERT_EQ(h.engine().refresh(&why), SyncEngine::RefreshOutcome::rebuilt) << why.toStdString();
+    EXPECT_EQ(QFileInfo(same).lastModified(), past);
     QTemporaryDir other;
     WebsiteInUse built;
     built.cms = h.site().cms;
