@@ -181,27 +181,6 @@ TEST_F(FolderSync, RefreshBringsTheVolumeUpToDateAndAnswersEachRequestInOrder) {
     expectSiteMatchesVolume();
 }
 
-// The list is kept on disk, not in memory, while it is on its way, and only as long as the refresh needs it.
-TEST_F(FolderSync, ARefreshHoldsTheListInAFileWithoutANameOnlyWhileItNeedsIt) {
-    connect("ee");
-    sim_->fault({{"action", "list_all"}, {"kind", "delay"}, {"ms", 1500}, {"times", 1}});
-    const QStringList cached = cacheEntries();
-    bus_->post(signal("refresh"), {{"row", 1}});
-    EXPECT_TRUE(waitUntil([&] { return spoolsOpen().size() == 1; })) << "the list's file, while it comes";
-    ASSERT_TRUE(bus_->waitFor(signal("refresh-done")));
-    EXPECT_EQ(notRefreshed(), "");
-    EXPECT_TRUE(waitUntil([&] { return spoolsOpen().isEmpty(); })) << spoolsOpen().join(' ').toStdString();
-    EXPECT_EQ(cacheEntries(), cached);
-    expectSiteMatchesVolume();
-
-    // A site without a default group is told about after a refresh too.
-    const int before = warnings();
-    sim_->seed(oneTemplateSite("a.html", "a", false));
-    ASSERT_TRUE(refresh(2));
-    EXPECT_TRUE(waitUntil([&] { return warnings() == before + 1; }));
-    expectSiteMatchesVolume();
-}
-
 // The helper's own small filesystem for its base folder, gone with the test.
 struct SmallFilesystem {
     SmallFilesystem(const QString& at, const char* size) : path(QFile::encodeName(at)) {
@@ -216,25 +195,36 @@ struct SmallFilesystem {
     bool mounted = false;
 };
 
-TEST_F(FolderSync, ARefreshWhoseListDoesNotFitOnTheDiskKeepsTheVolumeAndSaysWhy) {
+// The list is kept on disk, not in memory, while it is on its way, and only as long as the refresh needs it;
+// when it does not fit, the volume is kept and the refresh says why.
+TEST_F(FolderSync, ARefreshHoldsTheListInAFileWithoutANameAndKeepsTheVolumeWhenTheDiskIsFull) {
     SmallFilesystem small(session_.baseFolder(), "size=1m,mode=0700");
     if (!small.mounted)
         GTEST_SKIP() << "mounting a tmpfs needs root";
     connect("ee");
     const Contents before = volumeContents(volume());
     const QStringList cached = cacheEntries();
+    sim_->fault({{"action", "list_all"}, {"kind", "delay"}, {"ms", 1500}, {"times", 1}});
+    bus_->post(signal("refresh"), {{"row", 1}});
+    EXPECT_TRUE(waitUntil([&] { return spoolsOpen().size() == 1; })) << "the list's file, while it comes";
+    ASSERT_TRUE(bus_->waitFor(signal("refresh-done")));
+    EXPECT_EQ(notRefreshed(), "");
+
     sim_->seed(oneTemplateSite("big.html", std::string(1 << 20, 'x')));
-    ASSERT_TRUE(refresh(1));
+    ASSERT_TRUE(refresh(2));
     EXPECT_TRUE(notRefreshed().startsWith("the template list could not be kept on disk (writing into " +
                                           cacheFolder() + " failed: No space left on device"))
         << notRefreshed().toStdString();
     EXPECT_EQ(volumeContents(volume()), before);
-    EXPECT_TRUE(waitUntil([&] { return spoolsOpen().isEmpty(); }));
+    EXPECT_TRUE(waitUntil([&] { return spoolsOpen().isEmpty(); })) << spoolsOpen().join(' ').toStdString();
     EXPECT_EQ(cacheEntries(), cached);
-    // The room it took is free again: a list that fits is kept and built.
-    sim_->seed(oneTemplateSite("big.html", std::string(200'000, 'y')));
-    ASSERT_TRUE(refresh(2));
+    // The room it took is free again: a list that fits is kept and built, and a site without a default group
+    // is told about after a refresh too.
+    const int warned = warnings();
+    sim_->seed(oneTemplateSite("big.html", std::string(200'000, 'y'), false));
+    ASSERT_TRUE(refresh(3));
     EXPECT_EQ(notRefreshed(), "");
+    EXPECT_TRUE(waitUntil([&] { return warnings() == warned + 1; }));
     expectSiteMatchesVolume();
     helper_.reset();
 }

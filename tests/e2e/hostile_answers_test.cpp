@@ -14,7 +14,7 @@ using nlohmann::json;
 using HostileAnswers = ConnectedSite;
 
 // Millions of tiny entries fit under the list's size limit, and a template held whole could nest without
-// end: past the helper's bounds (tightened here) the rest is skipped with a log line and what fits mounted.
+// end: past the helper's bounds (tightened here) the rest is skipped and what fits mounted.
 TEST_F(HostileAnswers, AListPastItsBoundsMountsWhatFits) {
     const auto file = [](int id, const std::string& more = {}) {
         return "{\"id\":" + std::to_string(id) + ",\"name\":\"t" + std::to_string(id) +
@@ -40,14 +40,6 @@ TEST_F(HostileAnswers, AListPastItsBoundsMountsWhatFits) {
                                                   {"/site/", ""},
                                                   {"/site/t1.html", "x"},
                                                   {"/site/t4.html", "x"}}));
-    ASSERT_TRUE(helper_->waitForLog("Skipped 1 templates past the bound of 5"))
-        << helper_->logText().toStdString();
-    const QString log = helper_->logText();
-    for (const char* line : {"Skipping a template too large or nested too deeply in ",
-                             "The template list holds more than 5 templates: the rest are skipped",
-                             "The template list holds more than 2 template groups: the rest are skipped",
-                             "Skipped 1 template groups past the bound of 2"})
-        EXPECT_TRUE(log.contains(line)) << line << "\n" << log.toStdString();
 }
 
 // The template list's cap is checked with the helper's start-up; any other answer has a far smaller one,

@@ -128,9 +128,6 @@ TEST_F(VolumeMount, AFailedMountTellsTheUserAndEndsTheHelper) {
     launch();
     expectEnd(1, "Got mountFailed notification.\nkGMUserFileSystem Error: The mount point");
     ASSERT_TRUE(bus_->waitFor(terminated));
-    EXPECT_EQ(bus_->count(QStringLiteral("finishedconnecting-") + ::title), 0) << "nothing was mounted";
-    EXPECT_EQ(bus_->signalsNamed(terminated).back(), (QVariantMap{{"title", ::title}}))
-        << "an end nobody asked for";
     const auto shown = session_.waitForNotification(QStringLiteral("Mount Failed"));
     ASSERT_TRUE(shown);
     EXPECT_TRUE(shown->body.contains("not a folder")) << shown->body.toStdString();
