@@ -38,4 +38,10 @@ TEST(HelperCommandLine, WhatTheApplicationBuildsTheHelperReadsBack) {
     // Every value comes back (the login "-login" looks like a marker but stays a value).
     EXPECT_EQ(read->arguments(), arguments);
     EXPECT_EQ(read->password, sent.password);
+
+    // One value short is no command line: the helper says so instead of reading past the end.
+    QString error;
+    EXPECT_FALSE(HelperCommandLine::parse(
+        QStringList{"helper"} + arguments.mid(1), [] { return QString("secret"); }, &error));
+    EXPECT_FALSE(error.isEmpty());
 }
