@@ -60,7 +60,7 @@ for run in $(seq "$runs"); do
     helper_pid="" ending=$(since "$start")
     read -r first_byte build refresh_list rebuild < <(phases "$log" \
         "Requesting templates|usedPath|usedPath|Found .* templates|refresh-Bench|reparsing|reparsing|Checking for new")
-    [ -z "${TREE_BUILD_LOGS:-}" ] || cp "$log" "$TREE_BUILD_LOGS/"
+    [ -z "${TREE_BUILD_LOGS:-}" ] || { mkdir -p "$TREE_BUILD_LOGS" && cp "$log" "$TREE_BUILD_LOGS/"; }
 
     # ext4 without a journal does not reuse an inode freed recently (about a minute, longer while its inode
     # table block is dirty, which new files make it): each new file skips them, so a tree created where one
