@@ -1,10 +1,12 @@
 #include "ChangeOrder.h"
 
+#include "tree/PathText.h"
+
 namespace folvane {
 
 namespace {
 bool atOrBelow(const QString& path, const QString& folder) {
-    return path == folder || path.startsWith(folder + u'/');
+    return path == folder || isBelow(path, folder);
 }
 } // namespace
 
@@ -45,7 +47,7 @@ bool ChangeOrder::fileRequestsBefore(Order order, const QString& folder) const {
     for (const auto& [key, requests] : fileRequests_)
         for (const auto& [made, paths] : requests)
             for (const QString& path : paths)
-                if (made < order && path.startsWith(folder + u'/'))
+                if (made < order && isBelow(path, folder))
                     return true;
     return false;
 }

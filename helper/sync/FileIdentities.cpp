@@ -7,7 +7,7 @@ namespace folvane {
 namespace {
 // `path` below `from` is taken to the same place below `to`; false when it is not below `from`.
 bool movedBelow(QString& path, const QString& from, const QString& to) {
-    if (!path.startsWith(from + u'/'))
+    if (!isBelow(path, from))
         return false;
     path = to + path.mid(from.size());
     return true;

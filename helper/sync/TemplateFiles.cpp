@@ -304,9 +304,9 @@ void TemplateFiles::graceOver(const QString& path, const ReplaceGrace::Away& awa
 
 void TemplateFiles::letGoBelow(const QString& folder) {
     grace_->letGoIf([&](const QString& path, const ReplaceGrace::Away& away) {
-        return folder.isEmpty() || path.startsWith(folder + u'/') ||
+        return folder.isEmpty() || isBelow(path, folder) ||
                (!away.renamedTo.isEmpty() && files_.find(away.key) &&
-                files_.find(away.key)->path.startsWith(folder + u'/'));
+                isBelow(files_.find(away.key)->path, folder));
     });
 }
 
@@ -399,8 +399,7 @@ void TemplateFiles::refreshGroupIDs() {
 }
 
 void TemplateFiles::forgetBelow(const QString& folder) {
-    for (Key key :
-         files_.keysWhere([&](const LocalFile& file) { return file.path.startsWith(folder + u'/'); }))
+    for (Key key : files_.keysWhere([&](const LocalFile& file) { return isBelow(file.path, folder); }))
         forget(key);
 }
 

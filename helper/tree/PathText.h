@@ -8,6 +8,11 @@ namespace folvane {
 inline QString parentOf(const QString& path) {
     return path.left(path.lastIndexOf(u'/'));
 }
+// Whether `path` lies below `folder` (the folder itself is not below itself).
+inline bool isBelow(const QString& path, const QString& folder) {
+    return path.size() > folder.size() && path[folder.size()] == u'/' && path.startsWith(folder);
+}
+
 inline QString nameOf(const QString& path) {
     return path.mid(path.lastIndexOf(u'/') + 1);
 }

@@ -74,13 +74,14 @@ FileRecord& RecordTree::setFile(const QString& path, FileRecord record) {
     return set(path, std::move(record));
 }
 
+RecordTree::Entries::const_iterator RecordTree::endBelow(const QString& path) const {
+    // No name holds a NUL: "path\0" sorts after every "path/…" and before every other key after `path`.
+    return entries_.lower_bound(path + QChar(u'\0'));
+}
+
 std::pair<RecordTree::Entries::const_iterator, RecordTree::Entries::const_iterator>
 RecordTree::rangeBelow(const QString& path) const {
-    const QString prefix = path + u'/';
-    const auto first = entries_.lower_bound(prefix);
-    const auto end = std::find_if(first, entries_.end(),
-                                  [&](const auto& entry) { return !entry.first.startsWith(prefix); });
-    return {first, end};
+    return {entries_.lower_bound(path + u'/'), endBelow(path)};
 }
 
 void RecordTree::eraseSubtree(const QString& path) {
@@ -108,9 +109,9 @@ bool RecordTree::moveSubtree(const QString& from, const QString& to) {
 QStringList RecordTree::children(const QString& folder) const {
     const auto [first, end] = rangeBelow(folder);
     std::vector<std::pair<quint64, QString>> found;
-    for (auto entry = first; entry != end; ++entry)
-        if (entry->first.lastIndexOf(u'/') == folder.size())
-            found.emplace_back(entry->second.listed, entry->first);
+    // From one child to the next past the child's own subtree.
+    for (auto entry = first; entry != end; entry = endBelow(entry->first))
+        found.emplace_back(entry->second.listed, entry->first);
     std::sort(found.begin(), found.end());
     QStringList paths;
     for (const auto& [listed, path] : found)

@@ -86,6 +86,8 @@ public:
 
 private:
     template <class Record> Record& set(const QString& path, Record record);
+    // The end of the range of records below `path`.
+    Entries::const_iterator endBelow(const QString& path) const;
     // The first entry below `path`, and the end of the range below it.
     std::pair<Entries::const_iterator, Entries::const_iterator> rangeBelow(const QString& path) const;
 
