@@ -27,10 +27,7 @@ void TemplateRequests::create(Key key) {
     const QString file = item->path;
     logLine(QStringLiteral("filePath: ") + file);
     const std::optional<QString> groupID =
-        site_.withRecords([&](const RecordTree& records) -> std::optional<QString> {
-            const FolderRecord* parent = records.folder(parentOf(file));
-            return parent ? parent->templateGroupID : std::nullopt;
-        });
+        site_.withRecords([&](const RecordTree& records) { return records.groupIDOf(parentOf(file)); });
     if (!groupID || !isRegularFile(file)) {
         // A file outside any known template group, a link or a special file stays on this computer only.
         owner_.forget(key);
@@ -100,15 +97,16 @@ void TemplateRequests::recordCreated(Key key, const QString& file, const QString
     item.onSite = true;
     item.groupID = group;
     item.templateID = *result.id;
+    const ContentDigest sent = ContentDigest::ofBase64(data);
     site_.withRecords([&](RecordTree& records) {
-        records.setFile(file, FileRecord{nameOf(file), group, *result.id, ContentDigest::ofBase64(data)});
+        records.setFile(file, FileRecord{nameOf(file), group, *result.id, sent});
     });
     item.refused = !result.success;
     if (!result.success) {
-        item.maybeOnSite.push_back(ContentDigest::ofBase64(data));
+        item.maybeOnSite.push_back(sent);
         return owner_.report();
     }
-    item.confirmed = ContentDigest::ofBase64(data);
+    item.confirmed = sent;
     // Renamed or written while the create was out: bring the site up to date.
     if (item.path != item.sitePath)
         move(key, item.sitePath, item.path);
@@ -175,10 +173,7 @@ void TemplateRequests::move(Key key, const QString& from, const QString& to) {
             if (from == to)
                 return done(RequestScheduler::Result::confirmed);
             const std::optional<QString> toGroup =
-                site_.withRecords([&](const RecordTree& records) -> std::optional<QString> {
-                    const FolderRecord* parent = records.folder(parentOf(to));
-                    return parent ? parent->templateGroupID : std::nullopt;
-                });
+                site_.withRecords([&](const RecordTree& records) { return records.groupIDOf(parentOf(to)); });
             if (!toGroup) {
                 // Moved out of every known group: the site keeps the template, the file stays local.
                 files_.unlink(item.path);

@@ -58,6 +58,11 @@ const FileRecord* RecordTree::file(const QString& path) const {
     return recordAt<FileRecord>(entries_, path);
 }
 
+std::optional<QString> RecordTree::groupIDOf(const QString& path) const {
+    const FolderRecord* record = folder(path);
+    return record ? record->templateGroupID : std::nullopt;
+}
+
 template <class Record> Record& RecordTree::set(const QString& path, Record record) {
     const auto [entry, added] = entries_.try_emplace(path);
     if (added)

@@ -67,6 +67,8 @@ public:
     FolderRecord* folder(const QString& path);
     const FolderRecord* folder(const QString& path) const;
     FileRecord* file(const QString& path);
+    // The group identifier of the folder at `path`: none when no folder is recorded there or it has none.
+    std::optional<QString> groupIDOf(const QString& path) const;
     const FileRecord* file(const QString& path) const;
     // Records `record` at `path`; a record there before is replaced and keeps its place among its siblings.
     FolderRecord& setFolder(const QString& path, FolderRecord record);
