@@ -7,11 +7,12 @@
 # after the build (BUILD_DIR, default build): it compiles a small program against the build's libraries.
 # Installs bindfs and fio when missing. CACHING=0 measures the volume with "Enable caching" off. ROWS picks
 # rows by number (e.g. ROWS="3 4" reruns the two metadata rows); PROFILE=file records the volume's serving
-# process with `perf record -g` into that file while the rows run.
+# process with `perf record -g` into that file while the rows run. EARLIER_BUILD=dir adds the volume of another
+# build (an earlier commit's, built there) over the same folder, and each row then prints the volume against it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build}
-runs=${RUNS:-3} caching=${CACHING:-1} rows=${ROWS:-1 2 3 4 5} profile=${PROFILE:-}
+runs=${RUNS:-3} caching=${CACHING:-1} rows=${ROWS:-1 2 3 4 5} profile=${PROFILE:-} earlier=${EARLIER_BUILD:-}
 
 for tool in bindfs fio; do
     command -v "$tool" > /dev/null && continue
@@ -20,13 +21,13 @@ for tool in bindfs fio; do
 done
 
 work=$(mktemp -d)
-mounter_pid="" bindfs_mount="" perf_pid=""
+mounter_pid="" earlier_pid="" bindfs_mount="" perf_pid=""
 # Every step runs whatever the one before returned (a process's exit status must not end the cleanup).
 cleanup() {
     set +e
     [ -n "$perf_pid" ] && kill -INT "$perf_pid" 2> /dev/null && wait "$perf_pid" 2> /dev/null
     [ -n "$bindfs_mount" ] && fusermount3 -uz "$bindfs_mount" 2> /dev/null
-    [ -n "$mounter_pid" ] && kill -TERM "$mounter_pid" 2> /dev/null && wait "$mounter_pid" 2> /dev/null
+    for pid in $mounter_pid $earlier_pid; do kill -TERM "$pid" 2> /dev/null && wait "$pid" 2> /dev/null; done
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -34,6 +35,10 @@ source bench/volume_mounter.sh
 
 mirror=$work/mirror volume=$work/volume bindfs_mount=$work/bindfs
 mkdir -p "$mirror" "$bindfs_mount"
+if [ -n "$earlier" ]; then
+    start_volume "$mirror" "$work/earlier" "$caching" "$earlier"
+    earlier_pid=$mounter_pid
+fi
 start_volume "$mirror" "$volume" "$caching"
 bindfs "$mirror" "$bindfs_mount"
 if [ -n "$profile" ]; then
@@ -41,12 +46,14 @@ if [ -n "$profile" ]; then
     perf_pid=$!
 fi
 
-/usr/bin/python3 - "$runs" "$mirror" "$volume" "$bindfs_mount" "$rows" << 'EOF'
+/usr/bin/python3 - "$runs" "$mirror" "$volume" "$bindfs_mount" "$rows" "${earlier:+$work/earlier}" << 'EOF'
 import json, os, statistics, subprocess, sys, time
 
 runs = int(sys.argv[1])
 wanted = {int(row) for row in sys.argv[5].split()}
 places = {"native": sys.argv[2], "volume": sys.argv[3], "bindfs": sys.argv[4]}
+if sys.argv[6]:
+    places["earlier"] = sys.argv[6]
 chunk = b"\xa5" * (1 << 20)
 size_mib, files, workers = 256, 10_000, 4
 
@@ -162,7 +169,7 @@ for number, (title, measure, goals) in enumerate(rows, 1):
         continue
     rates = rounds(measure)
     bindfs = statistics.median(rates["bindfs"]) / statistics.median(rates["native"])
-    for against, goal in goals:
+    for against, goal in goals + ((("earlier", 1.0),) if "earlier" in places else ()):
         best = max(rates["volume"]) / max(rates[against])
         median = statistics.median(rates["volume"]) / statistics.median(rates[against])
         verdict = "ok" if median >= goal else "BELOW GOAL"
