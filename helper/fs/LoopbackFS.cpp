@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
+#include <vector>
 
 namespace folvane {
 
@@ -29,6 +30,11 @@ int fdOf(const fuse_file_info* fi) {
 }
 
 // Without a path the handle's file was removed while open.
+std::string_view nameIn(const char* volumePath) {
+    const char* slash = std::strrchr(volumePath, '/');
+    return slash ? slash + 1 : volumePath;
+}
+
 QString volumeText(const char* volumePath) {
     return volumePath ? QFile::decodeName(volumePath) : QStringLiteral("(removed file)");
 }
@@ -123,7 +129,7 @@ LoopbackFS::MirrorName LoopbackFS::at(const char* volumePath) const {
 }
 
 void LoopbackFS::report(void (VolumeEvents::*event)(const QString&), const char* volumePath) {
-    if (volumePath)
+    if (volumePath && !isRemovedOpenName(nameIn(volumePath)))
         (events_.*event)(QFile::decodeName(volumePath));
 }
 
@@ -145,9 +151,9 @@ struct LoopbackOps {
         // The kernel's numbering, not the mirror's: the invalidation code finds a folder's node by
         // its inode number on the volume.
         cfg->use_ino = 0;
-        // An unlinked file that is still open is removed at once, not hidden under ".fuse_hidden…":
-        // hiding would reach the synchronisation as a rename of the template.
-        cfg->hard_remove = 1;
+        // A file removed or renamed over while still open is set aside under a hidden name until its last
+        // close (isRemovedOpenName): its handles keep answering for its attributes, as on a local disk.
+        cfg->hard_remove = 0;
         cfg->nullpath_ok = 0;
         cfg->entry_timeout = self.cache_.attributeSeconds;
         cfg->attr_timeout = self.cache_.attributeSeconds;
@@ -206,10 +212,39 @@ struct LoopbackOps {
     static int rmdir(const char* path) {
         logAt("Remove directory at ", path);
         const auto m = fs().at(path);
-        const int result = m.error() ? -m.error() : status(::unlinkat(m.folder(), m.name(), AT_REMOVEDIR));
+        int result = m.error() ? -m.error() : status(::unlinkat(m.folder(), m.name(), AT_REMOVEDIR));
+        // A folder whose only entries are removed files still open is empty to its users: those go now
+        // (their handles keep the files), as a local filesystem removes such a folder.
+        if (result == -ENOTEMPTY && removeSetAside(m.folder(), m.name()))
+            result = status(::unlinkat(m.folder(), m.name(), AT_REMOVEDIR));
         if (result == 0)
             fs().report(&VolumeEvents::folderRemoved, path);
         return result;
+    }
+
+    // Whether the folder `name` in `parent` held nothing but removed open files, which are unlinked.
+    static bool removeSetAside(int parent, const char* name) {
+        const int fd = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        DIR* dir = fd == -1 ? nullptr : ::fdopendir(fd);
+        if (!dir) {
+            if (fd != -1)
+                ::close(fd);
+            return false;
+        }
+        std::vector<std::string> setAside;
+        bool onlySetAside = true;
+        while (const dirent* entry = ::readdir(dir)) {
+            const std::string_view entryName = entry->d_name;
+            if (isRemovedOpenName(entryName))
+                setAside.emplace_back(entryName);
+            else if (entryName != "." && entryName != "..")
+                onlySetAside = false;
+        }
+        if (onlySetAside)
+            for (const std::string& entryName : setAside)
+                ::unlinkat(::dirfd(dir), entryName.c_str(), 0);
+        ::closedir(dir);
+        return onlySetAside && !setAside.empty();
     }
 
     static int symlink(const char* target, const char* path) {
@@ -252,7 +287,12 @@ struct LoopbackOps {
         const QString source = QFile::decodeName(from);
         const QString destination = QFile::decodeName(to);
         logLine(QStringLiteral("Moving file from ") + source + QStringLiteral(" to ") + destination);
-        fs().events_.moved(source, destination);
+        // libfuse setting aside a removed open file: for the site, the name was removed. When a rename
+        // over it follows, the name taken back at once makes that a save, as any rename over a template.
+        if (isRemovedOpenName(nameIn(to)))
+            fs().report(&VolumeEvents::fileRemoved, from);
+        else
+            fs().events_.moved(source, destination);
         return 0;
     }
 
@@ -485,6 +525,8 @@ struct LoopbackOps {
         // Offsets of 0: libfuse takes the whole listing in one pass and pages it to the kernel itself.
         // With attributes asked for, each entry comes with them, which spares the kernel a lookup each.
         while (const dirent* entry = ::readdir(dir)) {
+            if (isRemovedOpenName(entry->d_name))
+                continue;
             struct stat st = {};
             fuse_fill_dir_flags filled = {};
             if ((flags & FUSE_READDIR_PLUS) &&

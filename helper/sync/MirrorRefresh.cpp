@@ -2,6 +2,7 @@
 
 #include "ConsoleLog.h"
 #include "fs/VolumeControl.h"
+#include "fs/VolumeEvents.h"
 #include "tree/MirrorBuilder.h"
 #include "tree/MirrorWrite.h"
 #include "tree/PathText.h"
@@ -75,7 +76,7 @@ bool MirrorRefresh::removeAllButLocalOnly(const QString& folder, const std::set<
         dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     for (const QFileInfo& entry : entries) {
         const QString path = entry.absoluteFilePath();
-        if (neverSent(path.mid(mirror_.size())) || kept.count(path))
+        if ((neverSent(path.mid(mirror_.size())) && !isRemovedOpenFile(path)) || kept.count(path))
             continue;
         if (entry.isDir() && !entry.isSymLink())
             removeAllButLocalOnly(path, kept);

@@ -5,6 +5,7 @@
 #include "ReplaceGrace.h"
 #include "RequestScheduler.h"
 #include "VolumeFile.h"
+#include "fs/VolumeEvents.h"
 #include "tree/PathText.h"
 
 #include <QDirIterator>
@@ -96,7 +97,7 @@ QStringList PendingView::mirrorFiles(bool sent) const {
     QDirIterator it(mirror_, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString file = it.next();
-        if (isRegularFile(file) && neverSent(file.mid(mirror_.size())) != sent)
+        if (isRegularFile(file) && !isRemovedOpenFile(file) && neverSent(file.mid(mirror_.size())) != sent)
             result << file;
     }
     return result;

@@ -5,6 +5,7 @@
 #include "DesktopNotifier.h"
 #include "FileManager.h"
 #include "Paths.h"
+#include "fs/VolumeEvents.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -138,6 +139,8 @@ QStringList Recovery::lostEdits(const QString& earlier, const QString& fresh) {
     QDirIterator it(earlier, QDir::Files | QDir::Hidden | QDir::NoSymLinks, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString file = it.next();
+        if (isRemovedOpenFile(file)) // removed by its user; only a handle kept it
+            continue;
         const QString relative = file.mid(earlier.size());
         QFile mine(file), theirs(fresh + relative);
         // A file that cannot be read cannot be compared either: its copy is tried (and the folder kept

@@ -101,8 +101,8 @@ TEST_P(FileSync, EditorSavesKeepTheTemplate) {
         {"vim, backups by rename",
          "$vim -es -u NONE -i NONE -c 'set nocompatible backupcopy=auto' -c '%d' -c 'normal ivim2' -c wq $f",
          "vim2\n"},
-        // GIO's replace: a hidden temporary file renamed over the original.
-        {"gio save", "echo 'saved by gio' | gio save $f", "saved by gio\n"},
+        // GIO's replace: a hidden temporary file renamed over the original, here held open meanwhile.
+        {"gio save", "exec 3< $f && echo 'saved by gio' | gio save $f", "saved by gio\n"},
         // Temp file, original renamed away, temp renamed into place, old one deleted.
         {"JetBrains",
          "printf 'jetbrains' > \"$f.___jb_tmp___\" && mv \"$f\" \"$f.___jb_old___\" && "
