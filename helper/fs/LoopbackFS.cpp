@@ -69,7 +69,7 @@ bool callerMayKeepSetIdBits() {
 
 // A write by a caller without CAP_FSETID clears the set-user-id bit, and the set-group-id bit of a file its
 // group may run, as a local filesystem does. Writes through the page cache have the kernel do it first; a
-// direct write (caching off) leaves it to the filesystem.
+// direct write (caching off, or a handle open only for writing) leaves it to the filesystem.
 void dropSetIdBitsOnWrite(int fd) {
     struct stat st;
     if (::fstat(fd, &st) != 0)
@@ -390,9 +390,16 @@ struct LoopbackOps {
 
     static bool forWriting(const fuse_file_info* fi) { return (fi->flags & O_ACCMODE) != O_RDONLY; }
 
+    // With caching off every call reaches the mirror. With it on, a handle open only for writing still
+    // writes straight through: its data is copied once, into the mirror, instead of first into the
+    // volume's page cache as well (the kernel drops the pages such a write makes stale).
+    static bool writesDirectly(const fuse_file_info* fi) {
+        return !fs().cache_.keepPageCache || (fi->flags & O_ACCMODE) == O_WRONLY;
+    }
+
     static void useCachePolicy(fuse_file_info* fi) {
         fi->keep_cache = fs().cache_.keepPageCache;
-        fi->direct_io = !fs().cache_.keepPageCache;
+        fi->direct_io = writesDirectly(fi);
     }
 
     static int create(const char* path, mode_t mode, fuse_file_info* fi) {
@@ -457,7 +464,7 @@ struct LoopbackOps {
         destination.buf[0].flags = static_cast<fuse_buf_flags>(FUSE_BUF_IS_FD | FUSE_BUF_FD_SEEK);
         destination.buf[0].fd = fdOf(fi);
         destination.buf[0].pos = offset;
-        if (!fs().cache_.keepPageCache)
+        if (writesDirectly(fi))
             dropSetIdBitsOnWrite(fdOf(fi));
         const ssize_t written = fuse_buf_copy(&destination, data, FUSE_BUF_SPLICE_NONBLOCK);
         if (written < 0)
