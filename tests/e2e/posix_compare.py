@@ -275,6 +275,21 @@ os.ftruncate(fd, 3); print(os.fstat(fd).st_size); os.close(fd)"""
     return seen
 
 
+def reads_after_writes(d):
+    """What a reader that keeps its handle reads after other handles wrote: nothing may be stale."""
+    path, seen = os.path.join(d, "file"), []
+    with open(path, "wb") as writer:
+        writer.write(b"text!")
+    with open(path, "rb") as reader:
+        for label, flags, data in (("same size", 0, b"other"), ("appended", os.O_APPEND, b"+"),
+                                   ("cut", os.O_TRUNC, b"cut"), ("read-write", os.O_RDWR, b"r")):
+            fd = os.open(path, os.O_WRONLY | flags if flags != os.O_RDWR else flags)
+            os.write(fd, data)
+            os.close(fd)
+            seen.append((label, os.pread(reader.fileno(), 64, 0)))
+    return seen
+
+
 def open_answers(d):
     seen = []
     os.umask(0o022)
@@ -362,7 +377,7 @@ def long_paths(d):
 
 
 CASES = (rename_keeps_the_item, rename_between_folders, rename_over_another, remove_answers, chmod_answers,
-         chown_answers, truncate_answers, open_answers, mknod_answers, link_answers, long_paths)
+         chown_answers, truncate_answers, reads_after_writes, open_answers, mknod_answers, link_answers, long_paths)
 # What the volume answers differently on purpose, or cannot answer yet ("open: ...").
 BY_DESIGN = {
     # Two names for one template's file would let a save under one name change the other unseen.
