@@ -265,11 +265,6 @@ struct LoopbackOps {
         return result;
     }
 
-    static int access(const char* path, int mask) {
-        const auto m = fs().at(path);
-        return m.error() ? -m.error() : status(::faccessat(m.folder(), m.name(), mask, 0));
-    }
-
     static int renameAt(const char* from, const char* to, unsigned int flags) {
         const auto source = fs().at(from), destination = fs().at(to);
         if (source.error() || destination.error())
@@ -607,7 +602,6 @@ struct LoopbackOps {
         ops.readdir = readdir;
         ops.releasedir = releasedir;
         ops.fsyncdir = fsyncdir;
-        ops.access = access;
         ops.fallocate = fallocate;
         ops.copy_file_range = copy_file_range;
         ops.lseek = lseek;
