@@ -14,6 +14,8 @@
 #include <QFileInfo>
 #include <set>
 
+#include <sys/stat.h>
+
 namespace folvane {
 
 MirrorRefresh::MirrorRefresh(WebsiteInUse& site, MirrorBuilder& parser, VolumeControl& cache,
@@ -113,16 +115,30 @@ std::optional<MirrorRefresh::SiteVersion> MirrorRefresh::newerVersion(const Json
 }
 
 QString MirrorRefresh::write(const SiteVersion& version, const QString& file) {
-    const QString target = file.left(file.lastIndexOf(u'/') + 1) + version.name;
+    const QString folder = file.left(file.lastIndexOf(u'/'));
+    const QString target = folder + u'/' + version.name;
     if (target != file && QFile::exists(target)) {
         logLine(QStringLiteral("Not renaming ") + file + QStringLiteral(": ") + target +
                 QStringLiteral(" exists"));
         return {};
     }
-    if (target != file && !QFile::rename(file, target)) {
-        logLine(QStringLiteral("Could not rename ") + file + QStringLiteral(" to ") + target);
+    // The site's text is written beside the file and takes its place only whole: a full disk leaves the file
+    // and its record as they were. The user may have put a link in the file's place meanwhile: the rename
+    // replaces the link, the text never goes through it.
+    const QString part = folder + QStringLiteral("/.folvane-fetch-") + version.name;
+    struct stat old {};
+    const bool written =
+        makeMirrorFolder(mirror_, folder) && writeMirrorFile(part, version.bytes) &&
+        (::lstat(QFile::encodeName(file).constData(), &old) != 0 ||
+         ::chmod(QFile::encodeName(part).constData(), old.st_mode & 07777) == 0) &&
+        ::rename(QFile::encodeName(part).constData(), QFile::encodeName(target).constData()) == 0;
+    if (!written) {
+        QFile::remove(part);
+        logLine(QStringLiteral("Could not write ") + target);
         return {};
     }
+    if (target != file)
+        QFile::remove(file);
     // The record follows the file at once, so the next save of the renamed file reaches its template.
     site_.withRecords([&](RecordTree& records) {
         if (records.file(file) && records.moveSubtree(file, target)) {
@@ -131,10 +147,6 @@ QString MirrorRefresh::write(const SiteVersion& version, const QString& file) {
             record->name = version.name;
         }
     });
-    // The user may have put a link in the file's place meanwhile: the site's text never goes through it.
-    if (!makeMirrorFolder(mirror_, target.left(target.lastIndexOf(u'/'))) ||
-        !writeMirrorFile(target, version.bytes))
-        logLine(QStringLiteral("Could not write ") + target);
     cache_.invalidate(file.mid(mirror_.size()));
     if (target != file)
         cache_.invalidate(target.mid(mirror_.size()));
