@@ -236,9 +236,8 @@ TEST_P(FileSync, ASaveKeepsWhatSomeoneElseChangedOnTheSite) {
 INSTANTIATE_TEST_SUITE_P(BothFlavours, FileSync, ::testing::Values("ee", "wp"));
 
 TEST_F(FileSync, WithCachingOffAnOpenShowsTheSitesVersionOnceAnUnconfirmedEditIsKept) {
-    HelperRunner::Options uncached;
-    uncached.caching = false;
-    connect("ee", uncached);
+    options_.caching = false;
+    connect("ee", options_);
     sim_->edit("/site/about.html", "changed on the site");
     const QString file = volume("/site/about.html");
     // Read in small pieces: one open, many reads, one question to the site.
