@@ -15,6 +15,10 @@
 #include <QFileInfo>
 #include <set>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace folvane {
 
 MirrorRefresh::MirrorRefresh(WebsiteInUse& site, MirrorBuilder& parser, VolumeControl& cache,
@@ -113,15 +117,55 @@ std::optional<MirrorRefresh::SiteVersion> MirrorRefresh::newerVersion(const Json
     return SiteVersion{*name, encoded, *decoded};
 }
 
+namespace {
+
+// Writes `bytes` over the open file from its start and cuts it to their length.
+bool overwrite(int fd, const QByteArray& bytes) {
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t n =
+            ::pwrite(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done), done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    return ::ftruncate(fd, bytes.size()) == 0;
+}
+
+// Opens the file for writing (made where it is missing, never through a link or into a FIFO) with room for
+// `size` bytes taken on its disk; -1, leaving nothing behind, when either failed.
+int openWithRoom(const QString& path, qsizetype size) {
+    const QByteArray native = QFile::encodeName(path);
+    struct stat info {};
+    const bool existed = ::lstat(native.constData(), &info) == 0;
+    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (fd == -1 || size == 0 || ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size) == 0 || errno == EOPNOTSUPP)
+        return fd;
+    ::close(fd);
+    if (!existed)
+        ::unlink(native.constData());
+    return -1;
+}
+
+} // namespace
+
 QString MirrorRefresh::write(const SiteVersion& version, const QString& file) {
-    const QString target = file.left(file.lastIndexOf(u'/') + 1) + version.name;
+    const QString folder = file.left(file.lastIndexOf(u'/'));
+    const QString target = folder + u'/' + version.name;
     if (target != file && QFile::exists(target)) {
         logLine(QStringLiteral("Not renaming ") + file + QStringLiteral(": ") + target +
                 QStringLiteral(" exists"));
         return {};
     }
-    if (target != file && !QFile::rename(file, target)) {
-        logLine(QStringLiteral("Could not rename ") + file + QStringLiteral(" to ") + target);
+    // The file keeps its inode (a handle another program holds goes on writing into it), and the room for
+    // the site's text is taken before anything changes: a full disk leaves the file, its name and its record
+    // as they were.
+    const int fd = makeMirrorFolder(mirror_, folder) ? openWithRoom(file, version.bytes.size()) : -1;
+    if (fd == -1 || (target != file && !QFile::rename(file, target))) {
+        logLine(QStringLiteral("Could not write ") + target);
+        if (fd != -1)
+            ::close(fd);
         return {};
     }
     // The record follows the file at once, so the next save of the renamed file reaches its template.
@@ -132,9 +176,8 @@ QString MirrorRefresh::write(const SiteVersion& version, const QString& file) {
             record->name = version.name;
         }
     });
-    // The user may have put a link in the file's place meanwhile: the site's text never goes through it.
-    if (!makeMirrorFolder(mirror_, target.left(target.lastIndexOf(u'/'))) ||
-        !writeMirrorFile(target, version.bytes))
+    const bool written = overwrite(fd, version.bytes);
+    if (::close(fd) != 0 || !written)
         logLine(QStringLiteral("Could not write ") + target);
     cache_.invalidate(file.mid(mirror_.size()));
     if (target != file)

@@ -17,11 +17,6 @@ namespace {
 
 class FileSync : public ConnectedSite, public ::testing::WithParamInterface<const char*> {
 protected:
-    void start(const char* cms, bool caching = true) {
-        HelperRunner::Options options;
-        options.caching = caching;
-        connect(cms, options);
-    }
     // Two group folders of the demo site in either flavour, and a template in the first.
     QString group() const { return ee() ? QStringLiteral("/news") : QStringLiteral("/theme"); }
     QString otherGroup() const {
@@ -54,7 +49,7 @@ protected:
 } // namespace
 
 TEST_P(FileSync, ShellToolsLeaveTheSiteEqualToTheVolume) {
-    start(GetParam());
+    connect(GetParam());
     const QString g = group().mid(1), o = otherGroup().mid(1);
     sh(QStringLiteral("echo 'redirected' > %1").arg(index()));
     expectSiteMatchesVolume();
@@ -85,7 +80,7 @@ TEST_P(FileSync, ShellToolsLeaveTheSiteEqualToTheVolume) {
 // the site it stays a save of the same template (on ExpressionEngine its settings and history live with its
 // id), with no stray temporary or backup file left there.
 TEST_P(FileSync, EditorSavesKeepTheTemplate) {
-    start(GetParam());
+    connect(GetParam());
     const std::string path = ("/" + index()).toStdString();
     const json before = siteTemplate(path);
     ASSERT_FALSE(before.is_null());
@@ -132,7 +127,7 @@ TEST_P(FileSync, EditorSavesKeepTheTemplate) {
 // A repository made with the real git inside a group folder stays on this computer, as do hidden and
 // top-level files: no group, no template of theirs reaches the site.
 TEST_F(FileSync, HiddenTopLevelAndGitFilesAreNeverSentAndWritesDuringACreateWait) {
-    start("ee");
+    connect("ee");
     sh(QStringLiteral("cd news && git init -q && git add -A && "
                       "git -c user.name=Tester -c user.email=tester@example.invalid commit -qm first && "
                       "echo after >> index.html"));
@@ -150,7 +145,7 @@ TEST_F(FileSync, HiddenTopLevelAndGitFilesAreNeverSentAndWritesDuringACreateWait
 }
 
 TEST_F(FileSync, QuickSavesWithSlowAnswersEndWithTheLastContentAndBlockWritesUploadOnce) {
-    start("ee");
+    connect("ee");
     sh(QStringLiteral(
         "head -c 1048576 /dev/urandom | base64 -w 100 | head -c 1048576 > /tmp/folvane-big-$$ && "
         "dd if=/tmp/folvane-big-$$ of=news/article.html bs=4k status=none && rm /tmp/folvane-big-$$"));
@@ -174,7 +169,7 @@ TEST_F(FileSync, QuickSavesWithSlowAnswersEndWithTheLastContentAndBlockWritesUpl
 // before the site made the change, then once after it) and still reach the site exactly once: what the
 // site made is learnt from its list, never made again.
 TEST_F(FileSync, ChangesSurviveThreeLostAnswersInARowAndReachTheSiteOnce) {
-    start("ee");
+    connect("ee");
     const struct {
         const char* action;
         const char* command;
@@ -201,14 +196,19 @@ TEST_F(FileSync, ChangesSurviveThreeLostAnswersInARowAndReachTheSiteOnce) {
 // user's and the recovery folder the site's, and the user is told; with the preference off nothing is
 // fetched before a save.
 TEST_P(FileSync, ASaveKeepsWhatSomeoneElseChangedOnTheSite) {
-    start(GetParam());
+    connect(GetParam());
     const QString extension = ee() ? QStringLiteral(".html") : QStringLiteral(".php");
     const QString file = group() + "/index" + extension;
     const std::string path = file.toStdString();
 
+    // Fetches are counted once the save arrived: with caching off each read of the volume fetches too.
+    const auto fetchesBeforeSave = [&] {
+        EXPECT_TRUE(waitUntil([&] { return requests("update_template_data") > 0; }));
+        return requests("get_template");
+    };
     sh(QStringLiteral("echo 'nobody else' > .") + file);
+    EXPECT_EQ(fetchesBeforeSave(), 1);
     expectSiteMatchesVolume();
-    EXPECT_EQ(requests("get_template"), 1);
     EXPECT_FALSE(QDir(recovered()).exists());
 
     sim_->edit(path, "theirs\n");
@@ -228,15 +228,16 @@ TEST_P(FileSync, ASaveKeepsWhatSomeoneElseChangedOnTheSite) {
     sim_->clearLog();
     sim_->edit(path, "theirs again\n");
     sh(QStringLiteral("echo 'mine again' > .") + file);
+    EXPECT_EQ(fetchesBeforeSave(), 0) << "nothing is fetched before a save";
     expectSiteMatchesVolume();
-    EXPECT_EQ(requests("get_template"), 0) << "nothing is fetched before a save";
     EXPECT_EQ(filesBelow(recovered()), copies) << "and nothing more is kept";
 }
 
 INSTANTIATE_TEST_SUITE_P(BothFlavours, FileSync, ::testing::Values("ee", "wp"));
 
 TEST_F(FileSync, WithCachingOffAnOpenShowsTheSitesVersionOnceAnUnconfirmedEditIsKept) {
-    start("ee", false);
+    options_.caching = false;
+    connect("ee", options_);
     sim_->edit("/site/about.html", "changed on the site");
     const QString file = volume("/site/about.html");
     // Read in small pieces: one open, many reads, one question to the site.

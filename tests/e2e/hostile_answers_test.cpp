@@ -35,7 +35,8 @@ TEST_F(HostileAnswers, AListPastItsBoundsMountsWhatFits) {
                         {"FOLVANE_LIST_MAX_TEMPLATE_BYTES", "4096"}};
     launch(options);
     ASSERT_TRUE(waitUntil([&] { return helper_->isMounted(); })) << helper_->logText().toStdString();
-    EXPECT_EQ(volumeContents(volume()), (Contents{{"/news/", ""},
+    // The mirror, not the volume: with caching off each read asks the site, whose own templates differ.
+    EXPECT_EQ(volumeContents(mirror()), (Contents{{"/news/", ""},
                                                   {"/news/t5.html", "x"},
                                                   {"/site/", ""},
                                                   {"/site/t1.html", "x"},
