@@ -260,24 +260,34 @@ void MountSession::resumeChanges() {
     fs_.resumeChanges();
     holding_ = false;
     const std::vector<QString> paths = std::exchange(deferredPaths_, {});
-    if (std::exchange(deferredAll_, false))
-        invalidateAll();
+    if (const auto since = std::exchange(deferredSince_, std::nullopt))
+        invalidateChangedSince(*since);
     for (const QString& path : paths)
         invalidate(path);
 }
 
-void MountSession::invalidateAll() {
+void MountSession::invalidateChangedSince(std::chrono::system_clock::time_point since) {
     if (holding_) {
-        deferredAll_ = true;
+        deferredSince_ = std::min(deferredSince_.value_or(since), since);
         return;
     }
     if (!fuse_)
         return;
+    // A file's change time comes from the kernel's coarse clock, which may lag the time taken here by
+    // a tick: what changed within the second before counts as changed.
+    const auto cutoff = since - std::chrono::seconds(1);
     const QString root = fs_.rootPath();
     QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                     QDirIterator::Subdirectories);
-    while (it.hasNext())
-        invalidate(it.next().mid(root.size()));
+    while (it.hasNext()) {
+        const QString path = it.next();
+        struct stat st;
+        if (::lstat(QFile::encodeName(path).constData(), &st) == 0 && !S_ISDIR(st.st_mode) &&
+            std::chrono::system_clock::time_point(std::chrono::seconds(st.st_ctim.tv_sec) +
+                                                  std::chrono::nanoseconds(st.st_ctim.tv_nsec)) < cutoff)
+            continue;
+        invalidate(path.mid(root.size()));
+    }
     fuse_lowlevel_notify_inval_inode(fuse_get_session(fuse_), FUSE_ROOT_ID, 0, 0);
 }
 

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 #include <atomic>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -34,10 +35,10 @@ public:
     // is removed once nothing is mounted there. Returns whether nothing is left mounted.
     bool unmount();
 
-    // Makes the kernel forget what it cached of everything in the mirror (names, attributes, contents),
-    // without unmounting: for after the helper itself rewrote the mirror. Paths the helper removed from
-    // the mirror are forgotten with `invalidate`.
-    void invalidateAll() override;
+    // Makes the kernel forget what it cached (names, attributes, contents) of the folders and of whatever
+    // the mirror changed since `since`, without unmounting: for after the helper itself rewrote the mirror.
+    // Paths the helper removed from the mirror are forgotten with `invalidate`.
+    void invalidateChangedSince(std::chrono::system_clock::time_point since) override;
     // The same for one volume path: its cached attributes and contents, and its name too when the mirror
     // no longer has it or has another kind of item there.
     void invalidate(const QString& volumePath) override;
@@ -71,7 +72,7 @@ private:
     std::atomic<int> serving_ = 0;
     // While changes are held (main thread only): the invalidations asked for meanwhile.
     bool holding_ = false;
-    bool deferredAll_ = false;
+    std::optional<std::chrono::system_clock::time_point> deferredSince_;
     std::vector<QString> deferredPaths_;
 };
 

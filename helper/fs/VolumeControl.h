@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <chrono>
 #include <cstdint>
 
 namespace folvane {
@@ -15,8 +16,10 @@ public:
     // while the kernel waits on a held change could wait for it in turn.
     virtual void holdChanges() = 0;
     virtual void resumeChanges() = 0;
-    // Forget names, attributes and contents of everything.
-    virtual void invalidateAll() = 0;
+    // Forget names, attributes and contents of every folder, and of every other item the mirror changed
+    // (its status, so a rewrite or a rename) since `since`: what a rewrite left alone keeps what the kernel
+    // holds of it.
+    virtual void invalidateChangedSince(std::chrono::system_clock::time_point since) = 0;
     // Forget one volume path's attributes and contents, and its name too when the mirror no longer has it
     // or has another kind of item there.
     virtual void invalidate(const QString& volumePath) = 0;

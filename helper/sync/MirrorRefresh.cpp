@@ -30,6 +30,7 @@ bool MirrorRefresh::rebuild(TemplateListSpool& list, const std::set<QString>& ke
     // The records are rebuilt in place: every one the new list has is written again, and those it no
     // longer has are found afterwards. Setting the old records aside instead would hold a big site's
     // records twice for the whole rebuild.
+    const auto began = std::chrono::system_clock::now();
     parser_.noteRecordedPaths();
     parser_.keepLocalFiles(kept);
     logLine(QStringLiteral("reparsing files"));
@@ -40,7 +41,7 @@ bool MirrorRefresh::rebuild(TemplateListSpool& list, const std::set<QString>& ke
         // The list was checked whole before, so its end is missing only when reading it back failed; what
         // the rebuild did not reach is still in the mirror and keeps its record.
         logLine(QStringLiteral("The template list could not be read to its end; nothing is removed"));
-        cache_.invalidateAll();
+        cache_.invalidateChangedSince(began);
         return false;
     }
 
@@ -70,7 +71,7 @@ bool MirrorRefresh::rebuild(TemplateListSpool& list, const std::set<QString>& ke
                     QStringLiteral(": it holds files that stay on this computer or changes not confirmed"));
         cache_.invalidate(path.mid(mirror_.size()));
     }
-    cache_.invalidateAll();
+    cache_.invalidateChangedSince(began);
     return true;
 }
 

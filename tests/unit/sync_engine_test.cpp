@@ -48,7 +48,7 @@ struct NoCache : VolumeControl {
     }
     std::function<void()> onHold, onResume;
     int resumes = 0;
-    void invalidateAll() override {}
+    void invalidateChangedSince(std::chrono::system_clock::time_point) override {}
     void invalidate(const QString&) override {}
     // Each open report is one open here: the mark counts them.
     std::uint64_t openMark() override { return marks; }
