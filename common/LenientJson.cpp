@@ -73,8 +73,22 @@ void Utf8Repair::take(QByteArray& out, char byte) {
 QByteArray Utf8Repair::push(QByteArrayView chunk) {
     QByteArray out;
     out.reserve(chunk.size() + sequence_.size());
-    for (const char byte : chunk)
-        take(out, byte);
+    const char* at = chunk.begin();
+    while (at != chunk.end()) {
+        // ASCII other than quotes and backslashes changes nothing, outside an escape and a sequence: such
+        // runs (nearly all of a template list) are copied whole.
+        if (place_ != Place::escaped && sequence_.isEmpty()) {
+            const char* run = at;
+            while (run != chunk.end() && static_cast<unsigned char>(*run) < 0x80 && *run != '"' &&
+                   *run != '\\')
+                ++run;
+            out.append(at, run - at);
+            if (run == chunk.end())
+                break;
+            at = run;
+        }
+        take(out, *at++);
+    }
     return out;
 }
 

@@ -9,9 +9,9 @@
 #include <QDir>
 #include <condition_variable>
 #include <deque>
-#include <istream>
+#include <functional>
+#include <iterator>
 #include <mutex>
-#include <streambuf>
 #include <thread>
 #include <vector>
 
@@ -37,11 +37,78 @@ bool isPseudoGroupID(const std::optional<QString>& id) {
     return id && (*id == QLatin1String("variables") || *id == QLatin1String("snippets"));
 }
 
+// A template's "data" as the records digest it and as it is decoded: its characters in Latin-1, which for
+// Base64 text (ASCII) are its bytes as they are, read in place. Other text takes the conversion it always
+// took, so its digest stays the same.
+QByteArray base64Text(const std::string& text) {
+    unsigned char bits = 0;
+    for (const char byte : text)
+        bits |= static_cast<unsigned char>(byte);
+    if (bits < 0x80)
+        return QByteArray::fromRawData(text.data(), static_cast<qsizetype>(text.size()));
+    return QString::fromStdString(text).toLatin1();
+}
+
 std::optional<QString> textOf(const Json& value) {
     return value.is_string() ? std::optional(QString::fromStdString(value.get_ref<const std::string&>()))
                              : std::nullopt;
 }
 } // namespace
+
+// Makes the folders and files of a build, records them and writes them on a thread of its own, in the order
+// the walk met them, so that the file system's time overlaps the parse of the rest of the list. The walk
+// waits while more than a little text is queued.
+class MirrorBuilder::Writer final {
+public:
+    Writer()
+        : thread_([this] {
+              while (auto work = next())
+                  (*work)();
+          }) {}
+    ~Writer() { finish(); }
+
+    // `bytes`: about what `work` holds.
+    void add(std::function<void()> work, qsizetype bytes) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return queuedBytes_ < maxQueuedBytes; });
+        queuedBytes_ += bytes;
+        queue_.emplace_back(std::move(work), bytes);
+        changed_.notify_all();
+    }
+
+    // Returns once all work added is done.
+    void finish() {
+        {
+            std::lock_guard lock(mutex_);
+            last_ = true;
+            changed_.notify_all();
+        }
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+private:
+    std::optional<std::function<void()>> next() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return !queue_.empty() || last_; });
+        if (queue_.empty())
+            return std::nullopt;
+        auto [work, bytes] = std::move(queue_.front());
+        queue_.pop_front();
+        queuedBytes_ -= bytes;
+        changed_.notify_all();
+        return std::move(work);
+    }
+
+    static constexpr qsizetype maxQueuedBytes = 2 << 20;
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::pair<std::function<void()>, qsizetype>> queue_;
+    qsizetype queuedBytes_ = 0;
+    bool last_ = false;
+    std::thread thread_;
+};
 
 // The walk over one answer, driven by JSON events (from the parser, or from a document). Each value is
 // met with what the tree builder does with it, decided by the values around it:
@@ -327,7 +394,9 @@ private:
                             .arg(builder_.bounds_.groups));
             return std::nullopt;
         }
-        builder_.createFolder(group.path, u'/' + *name, groupID, special);
+        builder_.writer_->add([&builder = builder_, parent = group.path, name = u'/' + *name, groupID,
+                               special] { builder.createFolder(parent, name, groupID, special); },
+                              0);
         return groupID;
     }
 
@@ -361,6 +430,14 @@ private:
         frame.charged = cost;
         frame.captured = std::make_unique<Json>(std::move(value));
         frame.captureOpen.push_back(frame.captured.get());
+    }
+
+    // About what a template's value holds: its texts.
+    static qsizetype textBytes(const Json& value) {
+        qsizetype bytes = 0;
+        for (const Json& item : value)
+            bytes += item.is_string() ? qsizetype(item.get_ref<const std::string&>().size()) : 0;
+        return bytes;
     }
 
     // What a value counts against its holder's bound: its text, and something for the value itself.
@@ -413,9 +490,12 @@ private:
 
     void held(Role holder, Json value) {
         Frame& below = frames_.back();
-        if (holder == Role::files)
-            builder_.createFile(below.path, value, below.groupID);
-        else
+        if (holder == Role::files) {
+            const qsizetype bytes = textBytes(value);
+            builder_.writer_->add([&builder = builder_, folder = below.path, entry = std::move(value),
+                                   groupID = below.groupID] { builder.createFile(folder, entry, groupID); },
+                                  bytes);
+        } else
             below.held.emplace_back(below.key, std::move(value));
     }
 
@@ -458,19 +538,19 @@ private:
     qint64 templates_ = 0, groups_ = 0, skippedTemplates_ = 0, skippedGroups_ = 0;
 };
 
-// The answer's bytes on their way from `feed` to the walk's thread.
-class MirrorBuilder::Stream final : public std::streambuf {
+// The answer's bytes on their way from `feed` to the walk's thread. The parser reads them straight from the
+// chunk at hand; only taking the next chunk waits on the lock.
+class MirrorBuilder::Stream final {
 public:
     explicit Stream(MirrorBuilder& builder) : walk_(builder) {
         thread_ = std::thread([this] {
-            std::istream input(this);
-            whole_ = Json::sax_parse(input, &walk_);
+            whole_ = Json::sax_parse(Reader(this), Reader(), &walk_);
             std::lock_guard lock(mutex_);
             ended_ = true;
             changed_.notify_all();
         });
     }
-    ~Stream() override { end(); }
+    ~Stream() { end(); }
 
     void add(QByteArrayView chunk) {
         std::unique_lock lock(mutex_);
@@ -493,23 +573,50 @@ public:
         return whole_;
     }
 
-protected:
-    int_type underflow() override {
+private:
+    // The input iterator the parser reads with. The parser only asks whether bytes remain (against an end it
+    // never reads), reads one and steps, so the end is found by taking chunks until the last is used up.
+    class Reader {
+    public:
+        using iterator_category = std::input_iterator_tag;
+        using value_type = char;
+        using difference_type = std::ptrdiff_t;
+        using pointer = const char*;
+        using reference = const char&;
+
+        Reader() = default;
+        explicit Reader(Stream* stream) : stream_(stream) {}
+        reference operator*() const { return *stream_->readAt_; }
+        Reader& operator++() {
+            ++stream_->readAt_;
+            return *this;
+        }
+        bool operator!=(const Reader&) const {
+            return stream_->readAt_ != stream_->readEnd_ || stream_->takeChunk();
+        }
+        bool operator==(const Reader& other) const { return !(*this != other); }
+
+    private:
+        Stream* stream_ = nullptr;
+    };
+
+    // Replaces the chunk read up with the next one, waiting for it; false at the end of the answer. Out of
+    // line, so that reading a byte stays small enough to be inlined into the parser.
+    [[gnu::noinline]] bool takeChunk() {
         std::unique_lock lock(mutex_);
         waiting_ -= current_.size();
         current_.clear();
         changed_.notify_all();
         changed_.wait(lock, [this] { return !chunks_.empty() || last_; });
         if (chunks_.empty())
-            return traits_type::eof();
+            return false;
         current_ = std::move(chunks_.front());
         chunks_.pop_front();
-        char* begin = current_.data();
-        setg(begin, begin, begin + current_.size());
-        return traits_type::to_int_type(*begin);
+        readAt_ = current_.constData();
+        readEnd_ = readAt_ + current_.size();
+        return true;
     }
 
-private:
     static constexpr qsizetype maxWaiting = 8 << 20;
 
     Walk walk_;
@@ -517,6 +624,8 @@ private:
     std::condition_variable changed_;
     std::deque<QByteArray> chunks_;
     QByteArray current_;
+    const char* readAt_ = nullptr; // in current_, on the walk's thread only
+    const char* readEnd_ = nullptr;
     qsizetype waiting_ = 0;
     bool last_ = false;
     bool ended_ = false;
@@ -565,6 +674,7 @@ QString MirrorBuilder::mirrorFolder() const {
 void MirrorBuilder::feed(QByteArrayView chunk) {
     if (!stream_) {
         checkedFolders_.clear();
+        writer_ = std::make_unique<Writer>();
         stream_ = std::make_unique<Stream>(*this);
         repair_ = std::make_unique<Utf8Repair>(InvalidText::mark);
     }
@@ -577,6 +687,7 @@ bool MirrorBuilder::finish() {
     stream_->add(repair_->finish());
     const bool whole = stream_->end();
     stream_.reset();
+    writer_.reset();
     return whole;
 }
 
@@ -622,7 +733,7 @@ void MirrorBuilder::createFolder(const QString& parent, const QString& name,
 
 void MirrorBuilder::createFile(const QString& folderPath, const Json& entry, const QString& templateGroupID) {
     const QString folder = folderPath.chopped(1);
-    const std::optional<QString> data = stringValue(entry, "data");
+    const Json* data = member(entry, "data");
     const std::optional<QString> name = stringValue(entry, "name");
     std::optional<QString> templateID;
     if (site_.cms == CMS::expressionEngine) {
@@ -631,14 +742,14 @@ void MirrorBuilder::createFile(const QString& folderPath, const Json& entry, con
     } else if (site_.cms == CMS::wordPress) {
         templateID = stringValue(entry, "id");
     }
-    if (!data || !name || !templateID)
+    if (!data || !data->is_string() || !name || !templateID)
         return;
     if (!isSafeComponent(*name)) {
         logLine(QStringLiteral("Skipping a template with an unusable name in ") + folder +
                 QStringLiteral(": ") + shownName(*name));
         return;
     }
-    const QByteArray encoded = data->toLatin1();
+    const QByteArray encoded = base64Text(data->get_ref<const std::string&>());
     const auto decoded = QByteArray::fromBase64Encoding(encoded, QByteArray::AbortOnBase64DecodingErrors);
     const QString path = folderPath + *name;
     site_.withRecords([&](RecordTree& records) {

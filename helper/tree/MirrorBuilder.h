@@ -78,6 +78,7 @@ public:
 private:
     class Walk;
     class Stream;
+    class Writer;
     friend class Walk;
 
     void startBuild();
@@ -94,6 +95,7 @@ private:
     std::set<QString> recorded_; // while noting: the paths the build recorded
     std::set<QString> keptLocal_;
     std::map<QString, QByteArray> siteTexts_; // of the files in keptLocal_ the build met
+    std::unique_ptr<Writer> writer_;          // makes the folders and files of the build below, while it runs
     std::unique_ptr<Stream> stream_;          // the answer being fed, while it is
     std::unique_ptr<Utf8Repair> repair_;      // marks its bad UTF-8 on the way in, like a whole answer's
 };

@@ -1,15 +1,10 @@
 #include "RecordTree.h"
 
-#include <QCryptographicHash>
 #include <algorithm>
-#include <cstring>
+#include <openssl/sha.h>
 #include <vector>
 
 namespace folvane {
-
-ContentDigest::ContentDigest(const QByteArray& sha256) {
-    std::memcpy(sha256_.data(), sha256.constData(), sha256_.size());
-}
 
 ContentDigest::ContentDigest() {
     static const ContentDigest empty = ofBase64({});
@@ -17,7 +12,12 @@ ContentDigest::ContentDigest() {
 }
 
 ContentDigest ContentDigest::ofBase64(QByteArrayView base64) {
-    return ContentDigest(QCryptographicHash::hash(base64, QCryptographicHash::Sha256));
+    // libcrypto's SHA-256 uses the processor's SHA instructions: a big site's texts are digested at several
+    // times the speed of Qt's portable one.
+    std::array<char, 32> sha256;
+    ::SHA256(reinterpret_cast<const unsigned char*>(base64.data()), static_cast<size_t>(base64.size()),
+             reinterpret_cast<unsigned char*>(sha256.data()));
+    return ContentDigest(sha256);
 }
 
 ContentDigest ContentDigest::ofContent(const QByteArray& bytes) {
