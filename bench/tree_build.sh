@@ -46,6 +46,8 @@ for run in $(seq "$runs"); do
         sleep 0.01
     done
     connects+=("$(since "$start")")
+    # The helper's own processor time (user and system) until it mounted: what a busy machine does not change.
+    cpu=$(awk '{printf "%.1f", ($14 + $15) / 100}' "/proc/$helper_pid/stat")
     [ -z "$perf_pid" ] || { kill -INT "$perf_pid" && wait "$perf_pid" || true; }
     peaks+=("$(awk '/VmHWM/ {print $2}' "/proc/$helper_pid/status")")
     # The helper listens for a refresh once its mount is announced.
@@ -82,7 +84,7 @@ for run in $(seq "$runs"); do
     tar -C "$mirror" -xf "$work/tree.tar"
     baselines+=("$(since "$start")")
     rm -rf "$mirror" "$work/answer.json"
-    echo "run $run: connect ${connects[-1]}s (first byte ${first_byte}s, build ${build}s)," \
+    echo "run $run: connect ${connects[-1]}s (first byte ${first_byte}s, build ${build}s, helper cpu ${cpu}s)," \
         "curl + tar -x ${baselines[-1]}s (curl ${curl_time}s), peak ${peaks[-1]} kB," \
         "refresh ${refresh_time}s (list ${refresh_list}s, rebuild ${rebuild}s), refresh peak" \
         "${refresh_peaks[-1]} kB, end ${ending}s" >&2

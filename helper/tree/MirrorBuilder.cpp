@@ -100,7 +100,7 @@ private:
         return std::move(work);
     }
 
-    static constexpr qsizetype maxQueuedBytes = 2 << 20;
+    static constexpr qsizetype maxQueuedBytes = 512 << 10;
 
     std::mutex mutex_;
     std::condition_variable changed_;
@@ -617,7 +617,7 @@ private:
         return true;
     }
 
-    static constexpr qsizetype maxWaiting = 8 << 20;
+    static constexpr qsizetype maxWaiting = 4 << 20;
 
     Walk walk_;
     std::mutex mutex_;
@@ -702,6 +702,11 @@ std::set<QString> MirrorBuilder::takeRecordedPaths() {
     return std::exchange(recorded_, {});
 }
 
+void MirrorBuilder::noteRecorded(const RecordTree& records, const QString& path) {
+    // The records' own copy of the path is kept: a big site's paths are not held twice during a refresh.
+    recorded_.insert(records.all().find(path)->first);
+}
+
 void MirrorBuilder::keepLocalFiles(std::set<QString> paths) {
     keptLocal_ = std::move(paths);
 }
@@ -723,7 +728,7 @@ void MirrorBuilder::createFolder(const QString& parent, const QString& name,
     site_.withRecords([&](RecordTree& records) {
         records.setFolder(folder, FolderRecord{name, templateGroupID, isSpecial});
         if (noting_)
-            recorded_.insert(folder);
+            noteRecorded(records, folder);
         const FolderRecord* parentRecord = records.folder(parent);
         logLine(QStringLiteral("path: ") + parent + QStringLiteral(", dictLookup: ") +
                 (parentRecord ? describe(*parentRecord, records.children(parent).size())
@@ -756,7 +761,7 @@ void MirrorBuilder::createFile(const QString& folderPath, const Json& entry, con
         records.setFile(path,
                         FileRecord{*name, templateGroupID, *templateID, ContentDigest::ofBase64(encoded)});
         if (noting_)
-            recorded_.insert(path);
+            noteRecorded(records, path);
     });
     if (noting_ && keptLocal_.count(path)) {
         siteTexts_[path] = decoded ? *decoded : QByteArray();

@@ -86,6 +86,7 @@ private:
                       const std::optional<QString>& templateGroupID, std::optional<bool> isSpecial);
     void createFile(const QString& folderPath, const Json& entry, const QString& templateGroupID);
     void writeFile(const QString& path, const QByteArray& bytes);
+    void noteRecorded(const RecordTree& records, const QString& path);
 
     QString mirror_;
     WebsiteInUse& site_;
