@@ -84,7 +84,9 @@ private:
     void startBuild();
     void createFolder(const QString& parent, const QString& name,
                       const std::optional<QString>& templateGroupID, std::optional<bool> isSpecial);
+    // Reads a template on the walk's thread; `placeFile` records and writes it on the writer's.
     void createFile(const QString& folderPath, const Json& entry, const QString& templateGroupID);
+    void placeFile(const QString& path, const FileRecord& record, const QByteArray& bytes);
     void writeFile(const QString& path, const QByteArray& bytes);
     void noteRecorded(const RecordTree& records, const QString& path);
 
