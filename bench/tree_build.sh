@@ -79,13 +79,13 @@ for run in $(seq "$runs"); do
     mkdir "$mirror"
     sync
     start=$(now)
-    curl -s -o "$work/answer.json" "$base_url&m=list_all"
+    curl_first=$(curl -s -o "$work/answer.json" -w '%{time_starttransfer}' "$base_url&m=list_all")
     curl_time=$(since "$start")
     tar -C "$mirror" -xf "$work/tree.tar"
     baselines+=("$(since "$start")")
     rm -rf "$mirror" "$work/answer.json"
     echo "run $run: connect ${connects[-1]}s (first byte ${first_byte}s, build ${build}s, helper cpu ${cpu}s)," \
-        "curl + tar -x ${baselines[-1]}s (curl ${curl_time}s), peak ${peaks[-1]} kB," \
+        "curl + tar -x ${baselines[-1]}s (curl ${curl_time}s, its first byte ${curl_first}s), peak ${peaks[-1]} kB," \
         "refresh ${refresh_time}s (list ${refresh_list}s, rebuild ${rebuild}s), refresh peak" \
         "${refresh_peaks[-1]} kB, end ${ending}s" >&2
 done
