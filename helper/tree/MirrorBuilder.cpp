@@ -50,8 +50,8 @@ QByteArray base64Text(const std::string& text) {
     return QString::fromStdString(text).toLatin1();
 }
 
-// A template's bytes; none when its text is not Base64. Padded standard text, which the add-on sends, is
-// decoded here a group of four characters at a time (Qt's decoder goes a bit at a time and took a tenth of a
+// A template's bytes; empty when its text is not Base64. Padded standard text, which the add-on sends, is
+// decoded here a group of four characters at a time (Qt's decoder, a character at a time, took a tenth of a
 // big site's build); anything else is left to Qt, which decides what is Base64.
 QByteArray decodedBase64(const QByteArray& text) {
     static constexpr auto values = [] {
