@@ -8,6 +8,7 @@
 # too), the build, the refresh's download and rebuild, the helper's end (which removes the mirror), curl and
 # tar apart. The helper's log of each run, each line stamped with the time, stays in $TREE_BUILD_LOGS when
 # set. Run after the build (build/bin). GROUPS_COUNT, TEMPLATES_PER_GROUP, TEMPLATE_BYTES size the site.
+# PROFILE=file records the helper with `perf record -g` into that file during the first run's connect.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bin=${FOLVANE_BIN_DIR:-build/bin}
@@ -35,11 +36,19 @@ for run in $(seq "$runs"); do
         "$work/base" "Bench" 0 0 0 1 0 "http://127.0.0.1:$port" ExpressionEngine \
         > >(perl -MTime::HiRes=time -ne '$| = 1; printf "%.3f %s", time, $_' > "$log") 2>&1 &
     helper_pid=$!
+    perf_pid=""
+    if [ -n "${PROFILE:-}" ] && [ "$run" = 1 ]; then
+        perf record -g -o "$PROFILE" -p "$helper_pid" 2> /dev/null &
+        perf_pid=$!
+    fi
     until grep -q " $mount_point fuse" /proc/mounts; do
         kill -0 "$helper_pid" 2> /dev/null || { tail -5 "$log"; exit 1; }
         sleep 0.01
     done
     connects+=("$(since "$start")")
+    # The helper's own processor time (user and system) until it mounted: what a busy machine does not change.
+    cpu=$(awk '{printf "%.1f", ($14 + $15) / 100}' "/proc/$helper_pid/stat")
+    [ -z "$perf_pid" ] || { kill -INT "$perf_pid" && wait "$perf_pid" || true; }
     peaks+=("$(awk '/VmHWM/ {print $2}' "/proc/$helper_pid/status")")
     # The helper listens for a refresh once its mount is announced.
     until grep -q "Got didMount notification" "$log"; do
@@ -70,13 +79,13 @@ for run in $(seq "$runs"); do
     mkdir "$mirror"
     sync
     start=$(now)
-    curl -s -o "$work/answer.json" "$base_url&m=list_all"
+    curl_first=$(curl -s -o "$work/answer.json" -w '%{time_starttransfer}' "$base_url&m=list_all")
     curl_time=$(since "$start")
     tar -C "$mirror" -xf "$work/tree.tar"
     baselines+=("$(since "$start")")
     rm -rf "$mirror" "$work/answer.json"
-    echo "run $run: connect ${connects[-1]}s (first byte ${first_byte}s, build ${build}s)," \
-        "curl + tar -x ${baselines[-1]}s (curl ${curl_time}s), peak ${peaks[-1]} kB," \
+    echo "run $run: connect ${connects[-1]}s (first byte ${first_byte}s, build ${build}s, helper cpu ${cpu}s)," \
+        "curl + tar -x ${baselines[-1]}s (curl ${curl_time}s, its first byte ${curl_first}s), peak ${peaks[-1]} kB," \
         "refresh ${refresh_time}s (list ${refresh_list}s, rebuild ${rebuild}s), refresh peak" \
         "${refresh_peaks[-1]} kB, end ${ending}s" >&2
 done

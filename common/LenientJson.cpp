@@ -1,5 +1,7 @@
 #include "LenientJson.h"
 
+#include <cstring>
+
 namespace folvane {
 
 namespace {
@@ -24,6 +26,16 @@ bool continues(const QByteArray& held, unsigned char byte) {
     const unsigned char low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
     const unsigned char high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
     return byte >= low && byte <= high;
+}
+
+// Whether any of the eight bytes at `bytes` is a quote, a backslash or not ASCII (a word at a time: a byte
+// equal to c makes the word XOR c in every byte hold a zero byte, which the borrow test finds).
+bool holdsSpecialByte(const char* bytes) {
+    constexpr quint64 ones = 0x0101010101010101, highs = 0x8080808080808080;
+    quint64 word = 0;
+    std::memcpy(&word, bytes, sizeof word);
+    const auto zeroByte = [](quint64 v) { return (v - ones) & ~v & highs; };
+    return ((word & highs) | zeroByte(word ^ (ones * '"')) | zeroByte(word ^ (ones * '\\'))) != 0;
 }
 
 } // namespace
@@ -73,8 +85,24 @@ void Utf8Repair::take(QByteArray& out, char byte) {
 QByteArray Utf8Repair::push(QByteArrayView chunk) {
     QByteArray out;
     out.reserve(chunk.size() + sequence_.size());
-    for (const char byte : chunk)
-        take(out, byte);
+    const char* at = chunk.begin();
+    while (at != chunk.end()) {
+        // ASCII other than quotes and backslashes changes nothing, outside an escape and a sequence: such
+        // runs (nearly all of a template list) are copied whole.
+        if (place_ != Place::escaped && sequence_.isEmpty()) {
+            const char* run = at;
+            while (chunk.end() - run >= 8 && !holdsSpecialByte(run))
+                run += 8;
+            while (run != chunk.end() && static_cast<unsigned char>(*run) < 0x80 && *run != '"' &&
+                   *run != '\\')
+                ++run;
+            out.append(at, run - at);
+            if (run == chunk.end())
+                break;
+            at = run;
+        }
+        take(out, *at++);
+    }
     return out;
 }
 

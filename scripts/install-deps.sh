@@ -5,7 +5,7 @@ packages=(
     build-essential cmake ninja-build pkg-config git
     qt6-base-dev qt6-base-dev-tools
     libfuse3-dev fuse3 libsecret-1-dev libplist-dev libplist++-dev nlohmann-json3-dev libcpp-httplib-dev
-    libgtest-dev libgmock-dev
+    libssl-dev libgtest-dev libgmock-dev
     dbus dbus-daemon gnome-keyring python3 python3-dbus python3-gi
     vim-tiny rsync libglib2.0-bin bc curl openssl bindfs
     xvfb fonts-dejavu-core

@@ -7,11 +7,12 @@
 #include "SafeName.h"
 
 #include <QDir>
+#include <array>
 #include <condition_variable>
 #include <deque>
-#include <istream>
+#include <functional>
 #include <mutex>
-#include <streambuf>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -37,11 +38,115 @@ bool isPseudoGroupID(const std::optional<QString>& id) {
     return id && (*id == QLatin1String("variables") || *id == QLatin1String("snippets"));
 }
 
+// A template's "data" as the records digest it and as it is decoded: its characters in Latin-1, which for
+// Base64 text (ASCII) are its bytes as they are, read in place. Other text takes the conversion it always
+// took, so its digest stays the same.
+QByteArray base64Text(const std::string& text) {
+    unsigned char bits = 0;
+    for (const char byte : text)
+        bits |= static_cast<unsigned char>(byte);
+    if (bits < 0x80)
+        return QByteArray::fromRawData(text.data(), static_cast<qsizetype>(text.size()));
+    return QString::fromStdString(text).toLatin1();
+}
+
+// A template's bytes; empty when its text is not Base64. Padded standard text, which the add-on sends, is
+// decoded here a group of four characters at a time (Qt's decoder, a character at a time, took a tenth of a
+// big site's build); anything else is left to Qt, which decides what is Base64.
+QByteArray decodedBase64(const QByteArray& text) {
+    static constexpr auto values = [] {
+        std::array<quint8, 256> table{};
+        table.fill(0xFF);
+        const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+        for (quint8 value = 0; value < 64; ++value)
+            table[static_cast<unsigned char>(alphabet[value])] = value;
+        return table;
+    }();
+    const qsizetype size = text.size();
+    if (size % 4 == 0) {
+        const auto* in = reinterpret_cast<const unsigned char*>(text.constData());
+        const qsizetype padding = size == 0 || in[size - 1] != '=' ? 0 : in[size - 2] == '=' ? 2 : 1;
+        QByteArray bytes(size / 4 * 3 - padding, Qt::Uninitialized);
+        char* out = bytes.data();
+        quint32 bad = 0;
+        for (qsizetype at = 0; at < size; at += 4) {
+            const bool last = at + 4 == size;
+            const quint32 a = values[in[at]], b = values[in[at + 1]];
+            const quint32 c = last && padding == 2 ? 0 : values[in[at + 2]];
+            const quint32 d = last && padding > 0 ? 0 : values[in[at + 3]];
+            bad |= a | b | c | d;
+            const quint32 group = a << 18 | b << 12 | c << 6 | d;
+            const qsizetype count = last ? 3 - padding : 3;
+            for (qsizetype i = 0; i < count; ++i)
+                *out++ = static_cast<char>(group >> (16 - 8 * i));
+        }
+        if (bad < 64)
+            return bytes;
+    }
+    const auto decoded = QByteArray::fromBase64Encoding(text, QByteArray::AbortOnBase64DecodingErrors);
+    return decoded ? *decoded : QByteArray();
+}
+
 std::optional<QString> textOf(const Json& value) {
     return value.is_string() ? std::optional(QString::fromStdString(value.get_ref<const std::string&>()))
                              : std::nullopt;
 }
 } // namespace
+
+// Makes the folders and files of a build, records them and writes them on a thread of its own, in the order
+// the walk met them, so that the file system's time overlaps the parse of the rest of the list. The walk
+// waits while more than a little text is queued.
+class MirrorBuilder::Writer final {
+public:
+    Writer()
+        : thread_([this] {
+              while (auto work = next())
+                  (*work)();
+          }) {}
+    ~Writer() { finish(); }
+
+    // `bytes`: about what `work` holds.
+    void add(std::function<void()> work, qsizetype bytes) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return queuedBytes_ < maxQueuedBytes; });
+        queuedBytes_ += bytes;
+        queue_.emplace_back(std::move(work), bytes);
+        changed_.notify_all();
+    }
+
+    // Returns once all work added is done.
+    void finish() {
+        {
+            std::lock_guard lock(mutex_);
+            last_ = true;
+            changed_.notify_all();
+        }
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+private:
+    std::optional<std::function<void()>> next() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return !queue_.empty() || last_; });
+        if (queue_.empty())
+            return std::nullopt;
+        auto [work, bytes] = std::move(queue_.front());
+        queue_.pop_front();
+        queuedBytes_ -= bytes;
+        changed_.notify_all();
+        return std::move(work);
+    }
+
+    static constexpr qsizetype maxQueuedBytes = 512 << 10;
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::pair<std::function<void()>, qsizetype>> queue_;
+    qsizetype queuedBytes_ = 0;
+    bool last_ = false;
+    std::thread thread_;
+};
 
 // The walk over one answer, driven by JSON events (from the parser, or from a document). Each value is
 // met with what the tree builder does with it, decided by the values around it:
@@ -112,7 +217,9 @@ public:
     bool number_integer(number_integer_t value) override { return take(Json(value)); }
     bool number_unsigned(number_unsigned_t value) override { return take(Json(value)); }
     bool number_float(number_float_t value, const string_t&) override { return take(Json(value)); }
-    bool string(string_t& value) override { return take(Json(std::move(value))); }
+    // Copied: the parser's buffer keeps its room for the next string, which a template's text would otherwise
+    // grow again from nothing.
+    bool string(string_t& value) override { return take(Json(value)); }
     bool binary(binary_t& value) override { return take(Json::binary(std::move(value))); }
     bool start_object(std::size_t) override { return open(Json::object()); }
     bool start_array(std::size_t) override { return open(Json::array()); }
@@ -327,7 +434,9 @@ private:
                             .arg(builder_.bounds_.groups));
             return std::nullopt;
         }
-        builder_.createFolder(group.path, u'/' + *name, groupID, special);
+        builder_.writer_->add([&builder = builder_, parent = group.path, name = u'/' + *name, groupID,
+                               special] { builder.createFolder(parent, name, groupID, special); },
+                              0);
         return groupID;
     }
 
@@ -458,19 +567,21 @@ private:
     qint64 templates_ = 0, groups_ = 0, skippedTemplates_ = 0, skippedGroups_ = 0;
 };
 
-// The answer's bytes on their way from `feed` to the walk's thread.
-class MirrorBuilder::Stream final : public std::streambuf {
+// The answer's bytes on their way from `feed` to the walk's thread. The parser reads them straight from the
+// chunk at hand; only taking the next chunk waits on the lock.
+class MirrorBuilder::Stream final {
 public:
     explicit Stream(MirrorBuilder& builder) : walk_(builder) {
         thread_ = std::thread([this] {
-            std::istream input(this);
-            whole_ = Json::sax_parse(input, &walk_);
+            // The parser itself, with an input of the walk's own that the compiler can inline: reading
+            // through nlohmann's iterator adapter cost a call per byte.
+            whole_ = nlohmann::detail::parser<Json, Input>(Input(*this)).sax_parse(&walk_);
             std::lock_guard lock(mutex_);
             ended_ = true;
             changed_.notify_all();
         });
     }
-    ~Stream() override { end(); }
+    ~Stream() { end(); }
 
     void add(QByteArrayView chunk) {
         std::unique_lock lock(mutex_);
@@ -493,30 +604,48 @@ public:
         return whole_;
     }
 
-protected:
-    int_type underflow() override {
+private:
+    // What the parser reads with: a byte at a time from the chunk at hand.
+    class Input {
+    public:
+        using char_type = char;
+        explicit Input(Stream& stream) : stream_(&stream) {}
+        std::char_traits<char>::int_type get_character() {
+            if (stream_->readAt_ != stream_->readEnd_ || stream_->takeChunk())
+                return std::char_traits<char>::to_int_type(*stream_->readAt_++);
+            return std::char_traits<char>::eof();
+        }
+
+    private:
+        Stream* stream_;
+    };
+
+    // Replaces the chunk read up with the next one, waiting for it; false at the end of the answer. Out of
+    // line, so that reading a byte stays small enough to be inlined into the parser.
+    [[gnu::noinline]] bool takeChunk() {
         std::unique_lock lock(mutex_);
         waiting_ -= current_.size();
         current_.clear();
         changed_.notify_all();
         changed_.wait(lock, [this] { return !chunks_.empty() || last_; });
         if (chunks_.empty())
-            return traits_type::eof();
+            return false;
         current_ = std::move(chunks_.front());
         chunks_.pop_front();
-        char* begin = current_.data();
-        setg(begin, begin, begin + current_.size());
-        return traits_type::to_int_type(*begin);
+        readAt_ = current_.constData();
+        readEnd_ = readAt_ + current_.size();
+        return true;
     }
 
-private:
-    static constexpr qsizetype maxWaiting = 8 << 20;
+    static constexpr qsizetype maxWaiting = 4 << 20;
 
     Walk walk_;
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<QByteArray> chunks_;
     QByteArray current_;
+    const char* readAt_ = nullptr; // in current_, on the walk's thread only
+    const char* readEnd_ = nullptr;
     qsizetype waiting_ = 0;
     bool last_ = false;
     bool ended_ = false;
@@ -565,6 +694,7 @@ QString MirrorBuilder::mirrorFolder() const {
 void MirrorBuilder::feed(QByteArrayView chunk) {
     if (!stream_) {
         checkedFolders_.clear();
+        writer_ = std::make_unique<Writer>();
         stream_ = std::make_unique<Stream>(*this);
         repair_ = std::make_unique<Utf8Repair>(InvalidText::mark);
     }
@@ -577,6 +707,7 @@ bool MirrorBuilder::finish() {
     stream_->add(repair_->finish());
     const bool whole = stream_->end();
     stream_.reset();
+    writer_.reset();
     return whole;
 }
 
@@ -589,6 +720,11 @@ std::set<QString> MirrorBuilder::takeRecordedPaths() {
     noting_ = false;
     keptLocal_.clear();
     return std::exchange(recorded_, {});
+}
+
+void MirrorBuilder::noteRecorded(const RecordTree& records, const QString& path) {
+    // The records' own copy of the path is kept: a big site's paths are not held twice during a refresh.
+    recorded_.insert(records.all().find(path)->first);
 }
 
 void MirrorBuilder::keepLocalFiles(std::set<QString> paths) {
@@ -612,7 +748,7 @@ void MirrorBuilder::createFolder(const QString& parent, const QString& name,
     site_.withRecords([&](RecordTree& records) {
         records.setFolder(folder, FolderRecord{name, templateGroupID, isSpecial});
         if (noting_)
-            recorded_.insert(folder);
+            noteRecorded(records, folder);
         const FolderRecord* parentRecord = records.folder(parent);
         logLine(QStringLiteral("path: ") + parent + QStringLiteral(", dictLookup: ") +
                 (parentRecord ? describe(*parentRecord, records.children(parent).size())
@@ -622,7 +758,7 @@ void MirrorBuilder::createFolder(const QString& parent, const QString& name,
 
 void MirrorBuilder::createFile(const QString& folderPath, const Json& entry, const QString& templateGroupID) {
     const QString folder = folderPath.chopped(1);
-    const std::optional<QString> data = stringValue(entry, "data");
+    const Json* data = member(entry, "data");
     const std::optional<QString> name = stringValue(entry, "name");
     std::optional<QString> templateID;
     if (site_.cms == CMS::expressionEngine) {
@@ -631,27 +767,33 @@ void MirrorBuilder::createFile(const QString& folderPath, const Json& entry, con
     } else if (site_.cms == CMS::wordPress) {
         templateID = stringValue(entry, "id");
     }
-    if (!data || !name || !templateID)
+    if (!data || !data->is_string() || !name || !templateID)
         return;
     if (!isSafeComponent(*name)) {
         logLine(QStringLiteral("Skipping a template with an unusable name in ") + folder +
                 QStringLiteral(": ") + shownName(*name));
         return;
     }
-    const QByteArray encoded = data->toLatin1();
-    const auto decoded = QByteArray::fromBase64Encoding(encoded, QByteArray::AbortOnBase64DecodingErrors);
-    const QString path = folderPath + *name;
+    const QByteArray encoded = base64Text(data->get_ref<const std::string&>());
+    QByteArray decoded = decodedBase64(encoded);
+    const qsizetype size = decoded.size();
+    writer_->add([this, path = folderPath + *name,
+                  record = FileRecord{*name, templateGroupID, *templateID, ContentDigest::ofBase64(encoded)},
+                  bytes = std::move(decoded)] { placeFile(path, record, bytes); },
+                 size);
+}
+
+void MirrorBuilder::placeFile(const QString& path, const FileRecord& record, const QByteArray& bytes) {
     site_.withRecords([&](RecordTree& records) {
-        records.setFile(path,
-                        FileRecord{*name, templateGroupID, *templateID, ContentDigest::ofBase64(encoded)});
+        records.setFile(path, record);
         if (noting_)
-            recorded_.insert(path);
+            noteRecorded(records, path);
     });
     if (noting_ && keptLocal_.count(path)) {
-        siteTexts_[path] = decoded ? *decoded : QByteArray();
+        siteTexts_[path] = bytes;
         return;
     }
-    writeFile(path, decoded ? *decoded : QByteArray());
+    writeFile(path, bytes);
 }
 
 void MirrorBuilder::writeFile(const QString& path, const QByteArray& bytes) {

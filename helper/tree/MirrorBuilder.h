@@ -78,13 +78,17 @@ public:
 private:
     class Walk;
     class Stream;
+    class Writer;
     friend class Walk;
 
     void startBuild();
     void createFolder(const QString& parent, const QString& name,
                       const std::optional<QString>& templateGroupID, std::optional<bool> isSpecial);
+    // Reads a template on the walk's thread; `placeFile` records and writes it on the writer's.
     void createFile(const QString& folderPath, const Json& entry, const QString& templateGroupID);
+    void placeFile(const QString& path, const FileRecord& record, const QByteArray& bytes);
     void writeFile(const QString& path, const QByteArray& bytes);
+    void noteRecorded(const RecordTree& records, const QString& path);
 
     QString mirror_;
     WebsiteInUse& site_;
@@ -94,6 +98,7 @@ private:
     std::set<QString> recorded_; // while noting: the paths the build recorded
     std::set<QString> keptLocal_;
     std::map<QString, QByteArray> siteTexts_; // of the files in keptLocal_ the build met
+    std::unique_ptr<Writer> writer_;          // makes the folders and files of the build below, while it runs
     std::unique_ptr<Stream> stream_;          // the answer being fed, while it is
     std::unique_ptr<Utf8Repair> repair_;      // marks its bad UTF-8 on the way in, like a whole answer's
 };

@@ -1,15 +1,11 @@
 #include "RecordTree.h"
 
-#include <QCryptographicHash>
 #include <algorithm>
 #include <cstring>
+#include <openssl/sha.h>
 #include <vector>
 
 namespace folvane {
-
-ContentDigest::ContentDigest(const QByteArray& sha256) {
-    std::memcpy(sha256_.data(), sha256.constData(), sha256_.size());
-}
 
 ContentDigest::ContentDigest() {
     static const ContentDigest empty = ofBase64({});
@@ -17,7 +13,12 @@ ContentDigest::ContentDigest() {
 }
 
 ContentDigest ContentDigest::ofBase64(QByteArrayView base64) {
-    return ContentDigest(QCryptographicHash::hash(base64, QCryptographicHash::Sha256));
+    // libcrypto's SHA-256 uses the processor's SHA instructions: a big site's texts are digested at several
+    // times the speed of Qt's portable one.
+    std::array<char, 32> sha256;
+    ::SHA256(reinterpret_cast<const unsigned char*>(base64.data()), static_cast<size_t>(base64.size()),
+             reinterpret_cast<unsigned char*>(sha256.data()));
+    return ContentDigest(sha256);
 }
 
 ContentDigest ContentDigest::ofContent(const QByteArray& bytes) {
@@ -29,12 +30,25 @@ QByteArray ContentDigest::toHex() const {
 }
 
 bool BelowFirst::operator()(const QString& a, const QString& b) const {
-    const auto [x, y] = std::mismatch(a.begin(), a.end(), b.begin(), b.end());
-    if (y == b.end())
+    // Keys share long beginnings (the mirror folder's path): the first difference is looked for four
+    // characters at a time.
+    const qsizetype common = std::min(a.size(), b.size());
+    const QChar* x = a.constData();
+    const QChar* y = b.constData();
+    qsizetype at = 0;
+    for (quint64 p = 0, q = 0; at + 4 <= common; at += 4) {
+        std::memcpy(&p, x + at, sizeof p);
+        std::memcpy(&q, y + at, sizeof q);
+        if (p != q)
+            break;
+    }
+    while (at < common && x[at] == y[at])
+        ++at;
+    if (at == b.size())
         return false;
-    if (x == a.end())
+    if (at == a.size())
         return true;
-    return *x == u'/' || (*y != u'/' && *x < *y);
+    return x[at] == u'/' || (y[at] != u'/' && x[at] < y[at]);
 }
 
 namespace {

@@ -28,7 +28,7 @@ public:
     QByteArray toHex() const;
 
 private:
-    explicit ContentDigest(const QByteArray& sha256);
+    explicit ContentDigest(const std::array<char, 32>& sha256) : sha256_(sha256) {}
 
     std::array<char, 32> sha256_;
 };
