@@ -58,11 +58,13 @@ chunk = b"\xa5" * (1 << 20)
 size_mib, files, workers = 256, 10_000, 4
 
 # Rounds alternate between the places, so that each sees the same state of the disk (a filesystem
-# creates files more slowly right after many were deleted). Each measure returns a rate (higher is better).
+# creates files more slowly right after many were deleted), and each round starts at the next place (what
+# ran just before, a warm read of another copy of the same file say, changes the next one's rate). Each
+# measure returns a rate (higher is better).
 def rounds(measure):
-    rates = {place: [] for place in places}
-    for _ in range(runs):
-        for place, folder in places.items():
+    rates, order = {place: [] for place in places}, list(places.items())
+    for run in range(runs):
+        for place, folder in order[run % len(order):] + order[:run % len(order)]:
             rates[place].append(measure(folder))
     return rates
 
