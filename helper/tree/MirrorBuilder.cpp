@@ -573,9 +573,8 @@ class MirrorBuilder::Stream final {
 public:
     explicit Stream(MirrorBuilder& builder) : walk_(builder) {
         thread_ = std::thread([this] {
-            // The parser itself, with an input of the walk's own that the compiler can inline: reading
-            // through nlohmann's iterator adapter cost a call per byte.
-            whole_ = nlohmann::detail::parser<Json, Input>(Input(*this)).sax_parse(&walk_);
+            whole_ =
+                parseChunks([this](const char*& at, const char*& end) { return takeChunk(at, end); }, walk_);
             std::lock_guard lock(mutex_);
             ended_ = true;
             changed_.notify_all();
@@ -605,24 +604,9 @@ public:
     }
 
 private:
-    // What the parser reads with: a byte at a time from the chunk at hand.
-    class Input {
-    public:
-        using char_type = char;
-        explicit Input(Stream& stream) : stream_(&stream) {}
-        std::char_traits<char>::int_type get_character() {
-            if (stream_->readAt_ != stream_->readEnd_ || stream_->takeChunk())
-                return std::char_traits<char>::to_int_type(*stream_->readAt_++);
-            return std::char_traits<char>::eof();
-        }
-
-    private:
-        Stream* stream_;
-    };
-
     // Replaces the chunk read up with the next one, waiting for it; false at the end of the answer. Out of
     // line, so that reading a byte stays small enough to be inlined into the parser.
-    [[gnu::noinline]] bool takeChunk() {
+    [[gnu::noinline]] bool takeChunk(const char*& at, const char*& end) {
         std::unique_lock lock(mutex_);
         waiting_ -= current_.size();
         current_.clear();
@@ -632,8 +616,8 @@ private:
             return false;
         current_ = std::move(chunks_.front());
         chunks_.pop_front();
-        readAt_ = current_.constData();
-        readEnd_ = readAt_ + current_.size();
+        at = current_.constData();
+        end = at + current_.size();
         return true;
     }
 
@@ -644,8 +628,6 @@ private:
     std::condition_variable changed_;
     std::deque<QByteArray> chunks_;
     QByteArray current_;
-    const char* readAt_ = nullptr; // in current_, on the walk's thread only
-    const char* readEnd_ = nullptr;
     qsizetype waiting_ = 0;
     bool last_ = false;
     bool ended_ = false;

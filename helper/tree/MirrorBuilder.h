@@ -21,6 +21,27 @@ public:
                      const nlohmann::detail::exception& error) override;
 };
 
+// What nlohmann's parser reads a text that comes in chunks with: a byte at a time straight from the chunk at
+// hand (reading through nlohmann's stream or iterator adapters cost a call per byte). `nextChunk(begin,
+// end)` points at the next chunk (never an empty one), false at the end.
+template <class NextChunk> struct ChunkInput {
+    using char_type = char;
+    NextChunk* nextChunk;
+    const char* at = nullptr;
+    const char* end = nullptr;
+    std::char_traits<char>::int_type get_character() {
+        if (at != end || (*nextChunk)(at, end))
+            return std::char_traits<char>::to_int_type(*at++);
+        return std::char_traits<char>::eof();
+    }
+};
+
+// Parses a JSON text that comes in chunks into `events`; whether it was one whole JSON value.
+template <class NextChunk> bool parseChunks(NextChunk nextChunk, ListEvents& events) {
+    return nlohmann::detail::parser<Json, ChunkInput<NextChunk>>(ChunkInput<NextChunk>{&nextChunk})
+        .sax_parse(&events);
+}
+
 // What one template list may make the helper hold: millions of tiny entries fit under the answer's size
 // limit, and a value held whole could nest without end. Past a bound what exceeds it is skipped with a log
 // line and the rest is built.

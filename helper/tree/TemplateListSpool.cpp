@@ -9,10 +9,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <functional>
-#include <istream>
-#include <streambuf>
 #include <unistd.h>
+#include <utility>
 
 namespace folvane {
 
@@ -65,34 +63,6 @@ private:
     long depth_ = 0;
 };
 
-// The spool's text as the builder reads it (bad UTF-8 inside strings marked), a piece at a time.
-class RepairedPieces final : public std::streambuf {
-public:
-    explicit RepairedPieces(std::function<bool(QByteArray&)> next) : next_(std::move(next)) {}
-
-protected:
-    int_type underflow() override {
-        current_.clear();
-        QByteArray piece;
-        while (current_.isEmpty() && next_(piece))
-            current_ = repair_.push(piece);
-        if (current_.isEmpty() && !finished_) {
-            finished_ = true;
-            current_ = repair_.finish();
-        }
-        if (current_.isEmpty())
-            return traits_type::eof();
-        setg(current_.data(), current_.data(), current_.data() + current_.size());
-        return traits_type::to_int_type(*current_.data());
-    }
-
-private:
-    std::function<bool(QByteArray&)> next_;
-    Utf8Repair repair_{InvalidText::mark};
-    QByteArray current_;
-    bool finished_ = false;
-};
-
 } // namespace
 
 TemplateListSpool::TemplateListSpool(const QString& folder) : folder_(folder) {
@@ -142,12 +112,25 @@ bool TemplateListSpool::nextPiece(off_t& at, QByteArray& piece) {
 }
 
 bool TemplateListSpool::isUsable() {
-    // The parser pulls the pieces: one is read only when the one before is used up.
+    // The parser pulls the pieces, as the builder reads them (bad UTF-8 inside strings marked): one is read
+    // only when the one before is used up.
     off_t at = 0;
-    RepairedPieces pieces([this, &at](QByteArray& piece) { return nextPiece(at, piece); });
-    std::istream text(&pieces);
+    Utf8Repair repair(InvalidText::mark);
+    QByteArray piece, current;
+    bool finished = false;
     FoldersCheck check;
-    const bool whole = Json::sax_parse(text, &check);
+    const bool whole = parseChunks(
+        [&](const char*& begin, const char*& end) {
+            current.clear();
+            while (current.isEmpty() && nextPiece(at, piece))
+                current = repair.push(piece);
+            if (current.isEmpty() && !std::exchange(finished, true))
+                current = repair.finish();
+            begin = current.constData();
+            end = begin + current.size();
+            return !current.isEmpty();
+        },
+        check);
     return whole && check.hasFolders && failure_.isEmpty();
 }
 
