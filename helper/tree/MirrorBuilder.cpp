@@ -93,6 +93,56 @@ std::optional<QString> textOf(const Json& value) {
 }
 } // namespace
 
+// Hands items from one thread to another, in order, holding about `budget` bytes of them at most: `push`
+// waits while more are held. The giver closes it at its end; the taker may stop it early, after which
+// pushes are refused at once.
+template <class Item> class HandOff {
+public:
+    explicit HandOff(qsizetype budget) : budget_(budget) {}
+
+    // `bytes`: about what `item` holds. False when the taker has stopped.
+    bool push(Item item, qsizetype bytes) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return held_ < budget_ || stopped_; });
+        if (stopped_)
+            return false;
+        held_ += bytes;
+        items_.emplace_back(std::move(item), bytes);
+        changed_.notify_all();
+        return true;
+    }
+
+    // The next item, waiting for it; nothing once the giver has closed and all are taken.
+    std::optional<Item> take() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return !items_.empty() || closed_; });
+        if (items_.empty())
+            return std::nullopt;
+        auto [item, bytes] = std::move(items_.front());
+        items_.pop_front();
+        held_ -= bytes;
+        changed_.notify_all();
+        return std::move(item);
+    }
+
+    void close() { mark(closed_); }
+    void stop() { mark(stopped_); }
+
+private:
+    void mark(bool& flag) {
+        std::lock_guard lock(mutex_);
+        flag = true;
+        changed_.notify_all();
+    }
+
+    const qsizetype budget_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::pair<Item, qsizetype>> items_;
+    qsizetype held_ = 0;
+    bool closed_ = false, stopped_ = false;
+};
+
 // Makes the folders and files of a build, records them and writes them on a thread of its own, in the order
 // the walk met them, so that the file system's time overlaps the parse of the rest of the list. The walk
 // waits while more than a little text is queued.
@@ -100,51 +150,23 @@ class MirrorBuilder::Writer final {
 public:
     Writer()
         : thread_([this] {
-              while (auto work = next())
+              while (auto work = queue_.take())
                   (*work)();
           }) {}
     ~Writer() { finish(); }
 
     // `bytes`: about what `work` holds.
-    void add(std::function<void()> work, qsizetype bytes) {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return queuedBytes_ < maxQueuedBytes; });
-        queuedBytes_ += bytes;
-        queue_.emplace_back(std::move(work), bytes);
-        changed_.notify_all();
-    }
+    void add(std::function<void()> work, qsizetype bytes) { queue_.push(std::move(work), bytes); }
 
     // Returns once all work added is done.
     void finish() {
-        {
-            std::lock_guard lock(mutex_);
-            last_ = true;
-            changed_.notify_all();
-        }
+        queue_.close();
         if (thread_.joinable())
             thread_.join();
     }
 
 private:
-    std::optional<std::function<void()>> next() {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return !queue_.empty() || last_; });
-        if (queue_.empty())
-            return std::nullopt;
-        auto [work, bytes] = std::move(queue_.front());
-        queue_.pop_front();
-        queuedBytes_ -= bytes;
-        changed_.notify_all();
-        return std::move(work);
-    }
-
-    static constexpr qsizetype maxQueuedBytes = 512 << 10;
-
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::deque<std::pair<std::function<void()>, qsizetype>> queue_;
-    qsizetype queuedBytes_ = 0;
-    bool last_ = false;
+    HandOff<std::function<void()>> queue_{512 << 10};
     std::thread thread_;
 };
 
@@ -575,29 +597,18 @@ public:
         thread_ = std::thread([this] {
             whole_ =
                 parseChunks([this](const char*& at, const char*& end) { return takeChunk(at, end); }, walk_);
-            std::lock_guard lock(mutex_);
-            ended_ = true;
-            changed_.notify_all();
+            chunks_.stop();
         });
     }
     ~Stream() { end(); }
 
     void add(QByteArrayView chunk) {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return waiting_ < maxWaiting || ended_; });
-        if (ended_ || chunk.isEmpty())
-            return;
-        waiting_ += chunk.size();
-        chunks_.emplace_back(chunk.toByteArray());
-        changed_.notify_all();
+        if (!chunk.isEmpty())
+            chunks_.push(chunk.toByteArray(), chunk.size());
     }
 
     bool end() {
-        {
-            std::lock_guard lock(mutex_);
-            last_ = true;
-            changed_.notify_all();
-        }
+        chunks_.close();
         if (thread_.joinable())
             thread_.join();
         return whole_;
@@ -607,30 +618,18 @@ private:
     // Replaces the chunk read up with the next one, waiting for it; false at the end of the answer. Out of
     // line, so that reading a byte stays small enough to be inlined into the parser.
     [[gnu::noinline]] bool takeChunk(const char*& at, const char*& end) {
-        std::unique_lock lock(mutex_);
-        waiting_ -= current_.size();
-        current_.clear();
-        changed_.notify_all();
-        changed_.wait(lock, [this] { return !chunks_.empty() || last_; });
-        if (chunks_.empty())
+        std::optional<QByteArray> next = chunks_.take();
+        if (!next)
             return false;
-        current_ = std::move(chunks_.front());
-        chunks_.pop_front();
+        current_ = std::move(*next);
         at = current_.constData();
         end = at + current_.size();
         return true;
     }
 
-    static constexpr qsizetype maxWaiting = 4 << 20;
-
     Walk walk_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::deque<QByteArray> chunks_;
-    QByteArray current_;
-    qsizetype waiting_ = 0;
-    bool last_ = false;
-    bool ended_ = false;
+    HandOff<QByteArray> chunks_{4 << 20};
+    QByteArray current_; // on the walk's thread only
     bool whole_ = false;
     std::thread thread_;
 };
