@@ -120,20 +120,6 @@ std::optional<MirrorRefresh::SiteVersion> MirrorRefresh::newerVersion(const Json
 
 namespace {
 
-// Writes `bytes` over the open file from its start and cuts it to their length.
-bool overwrite(int fd, const QByteArray& bytes) {
-    for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t n =
-            ::pwrite(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done), done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    return ::ftruncate(fd, bytes.size()) == 0;
-}
-
 // Opens the file for writing (made where it is missing, never through a link or into a FIFO) with room for
 // `size` bytes taken on its disk; -1, leaving nothing behind, when either failed.
 int openWithRoom(const QString& path, qsizetype size) {
@@ -152,7 +138,7 @@ int openWithRoom(const QString& path, qsizetype size) {
 } // namespace
 
 QString MirrorRefresh::write(const SiteVersion& version, const QString& file) {
-    const QString folder = file.left(file.lastIndexOf(u'/'));
+    const QString folder = parentOf(file);
     const QString target = folder + u'/' + version.name;
     if (target != file && QFile::exists(target)) {
         logLine(QStringLiteral("Not renaming ") + file + QStringLiteral(": ") + target +
@@ -177,7 +163,8 @@ QString MirrorRefresh::write(const SiteVersion& version, const QString& file) {
             record->name = version.name;
         }
     });
-    const bool written = overwrite(fd, version.bytes);
+    // Written from the start of the file just opened, then cut to the text's length.
+    const bool written = writeAll(fd, version.bytes) && ::ftruncate(fd, version.bytes.size()) == 0;
     if (::close(fd) != 0 || !written)
         logLine(QStringLiteral("Could not write ") + target);
     cache_.invalidate(file.mid(mirror_.size()));

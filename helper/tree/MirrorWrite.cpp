@@ -34,22 +34,26 @@ bool makeMirrorFolder(const QString& mirror, const QString& folder, std::set<QSt
     return true;
 }
 
-bool writeMirrorFile(const QString& path, const QByteArray& bytes) {
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
-    qsizetype written = 0;
-    while (written < bytes.size()) {
+bool writeAll(int fd, const QByteArray& bytes) {
+    for (qsizetype written = 0; written < bytes.size();) {
         const ssize_t n =
             ::write(fd, bytes.constData() + written, static_cast<size_t>(bytes.size() - written));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
-            break;
+            return false;
         written += n;
     }
-    return ::close(fd) == 0 && written == bytes.size();
+    return true;
+}
+
+bool writeMirrorFile(const QString& path, const QByteArray& bytes) {
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    const bool written = writeAll(fd, bytes);
+    return ::close(fd) == 0 && written;
 }
 
 bool mirrorFileHolds(const QString& path, const QByteArray& bytes) {

@@ -14,6 +14,9 @@ namespace folvane {
 // ones checked now are added (pass nothing when the mirror may have changed since).
 bool makeMirrorFolder(const QString& mirror, const QString& folder, std::set<QString>* known = nullptr);
 
+// Writes all of `bytes` at the open file's position; false when a write failed.
+bool writeAll(int fd, const QByteArray& bytes);
+
 // Replaces the contents of the file at `path` (creating it), refusing a link in its place.
 bool writeMirrorFile(const QString& path, const QByteArray& bytes);
 
